@@ -1,0 +1,77 @@
+#include "filenames.h"
+
+namespace perrox {
+
+namespace {
+const QChar kSeparator = QLatin1Char('/');
+const QChar kDot = QLatin1Char('.');
+} // namespace
+
+QString GetExtension(const QString &path)
+{
+    const QString name = path.mid(path.lastIndexOf(kSeparator) + 1);
+    const qsizetype dot = name.lastIndexOf(kDot);
+    if (dot < 0)
+        return QString();
+    return name.mid(dot + 1);
+}
+
+QString StripExtension(const QString &name)
+{
+    const qsizetype dot = name.lastIndexOf(kDot);
+    if (dot < 0)
+        return name;
+    return name.left(dot);
+}
+
+QString GetFileName(const QString &path)
+{
+    const qsizetype slash = path.lastIndexOf(kSeparator);
+    if (slash < 0 || slash == path.size() - 1)
+        return path;
+    return path.mid(slash + 1);
+}
+
+QString GetBaseName(const QString &path)
+{
+    return StripExtension(GetFileName(path));
+}
+
+QString GetFolderName(const QString &path)
+{
+    const qsizetype k = path.lastIndexOf(kSeparator) + 1; // position from 1, 0 when absent
+    if (k <= 1)
+        return QString();
+    if (k == path.size())
+        return path;
+    return path.left(k - 1);
+}
+
+int RemoveInvalidChars(QString &text)
+{
+    static const QString invalid = QStringLiteral("\\?:*\"<>|/") + QChar(0);
+    const qsizetype before = text.size();
+    text.removeIf([](QChar c) { return invalid.contains(c); });
+    return int(before - text.size());
+}
+
+QString OutputFileName(const QString &sourcePath, const QString &prefix, const QString &suffix)
+{
+    QString name = prefix + GetBaseName(sourcePath) + suffix;
+    const QString extension = GetExtension(sourcePath);
+    // A name ending in "." would keep that dot here, so a source without an
+    // extension gives a target without one.
+    if (!extension.isEmpty())
+        name += kDot + extension;
+    return name;
+}
+
+QString OutputPath(const QString &sourcePath, const QString &folder, const QString &prefix, const QString &suffix)
+{
+    QString path = folder;
+    if (!path.endsWith(kSeparator))
+        path += kSeparator;
+    return path + OutputFileName(sourcePath, prefix, suffix);
+}
+
+} // namespace perrox

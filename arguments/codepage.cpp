@@ -1,0 +1,72 @@
+#include "codepage.h"
+
+#include <QHash>
+#include <QStringDecoder>
+
+#include <array>
+
+namespace perrox {
+
+namespace {
+
+// The decoding direction comes straight from ICU through QStringDecoder. The
+// encoding direction is the inverse of that table rather than QStringEncoder,
+// because the encoder substitutes 1A hex (not "?") for a missing character and
+// cannot tell that substitution from a real U+001A afterwards.
+struct Table
+{
+    std::array<char16_t, 256> toUnicode {};
+    QHash<char16_t, uchar> fromUnicode;
+
+    Table()
+    {
+        QByteArray all(256, Qt::Uninitialized);
+        for (int i = 0; i < 256; ++i)
+            all[i] = char(i);
+        QStringDecoder decoder("windows-1252");
+        const QString decoded = decoder(all);
+        Q_ASSERT(decoded.size() == 256);
+        for (int i = 0; i < 256; ++i) {
+            toUnicode[i] = decoded.at(i).unicode();
+            fromUnicode.insert(toUnicode[i], uchar(i));
+        }
+    }
+};
+
+const Table &table()
+{
+    static const Table instance;
+    return instance;
+}
+
+} // namespace
+
+QString BytesToCharacters(const QByteArray &bytes)
+{
+    const Table &t = table();
+    QString text(bytes.size(), Qt::Uninitialized);
+    QChar *out = text.data();
+    for (qsizetype i = 0; i < bytes.size(); ++i)
+        out[i] = QChar(t.toUnicode[uchar(bytes.at(i))]);
+    return text;
+}
+
+QByteArray CharactersToBytes(const QString &text)
+{
+    const Table &t = table();
+    QByteArray bytes;
+    bytes.reserve(text.size());
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const QChar c = text.at(i);
+        if (c.isHighSurrogate() && i + 1 < text.size() && text.at(i + 1).isLowSurrogate()) {
+            ++i; // one code point outside the code page
+            bytes.append('?');
+            continue;
+        }
+        const auto found = t.fromUnicode.constFind(c.unicode());
+        bytes.append(found == t.fromUnicode.constEnd() ? '?' : char(found.value()));
+    }
+    return bytes;
+}
+
+} // namespace perrox

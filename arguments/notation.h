@@ -1,0 +1,87 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+#include <QStringList>
+
+#include <optional>
+
+namespace perrox {
+
+class MessageSink;
+
+// How one side of a Find&Replace argument is typed. The number is what the
+// preferences and argument records hold; the type code is what the argument
+// list shows.
+enum Notation : qint16 {
+    Characters = 0, // one byte per character
+    Decimal = 1, // tokens 0-255
+    Hexadecimal = 2, // tokens 00-FF
+};
+
+// sTypeCode: "Asc", "Dec", "Hex"; empty for any other value.
+QString TypeCode(qint16 notation);
+// The notation whose type code equals code exactly; nothing for other texts.
+std::optional<qint16> NotationFromTypeCode(const QString &code);
+// The long name shown as the option's tooltip ("Decimal values (0-255)").
+QString NotationDescription(qint16 notation);
+
+// Splits a Decimal or Hexadecimal text into its tokens: "," ";" and " " separate,
+// empty pieces are skipped. A tab or line break is part of a token.
+QStringList Tokenize(const QString &text);
+
+// At most 3 characters, all decimal digits, value 0-255 ("007" is 7).
+bool IsDecimalValue(const QString &token);
+// 1 or 2 hexadecimal digits of either case, nothing else.
+bool IsHexValue(const QString &token);
+
+// A conversion out of Decimal or Hexadecimal: the result, or the error text
+// quoting the first invalid token.
+struct CharactersResult
+{
+    QString text;
+    QString error;
+    bool ok() const { return error.isEmpty(); }
+};
+
+struct BytesResult
+{
+    QByteArray bytes;
+    QString error;
+    bool ok() const { return error.isEmpty(); }
+};
+
+CharactersResult DecimalToCharacters(const QString &text);
+CharactersResult HexToCharacters(const QString &text);
+
+// The bytes a text stands for in its notation. Characters: one byte per
+// character (Windows-1252); Decimal and Hexadecimal: one byte per token; any
+// other notation: no bytes. Fails like DecimalToCharacters/HexToCharacters.
+BytesResult ToByteSequence(const QString &text, qint16 notation);
+
+// The bytes written in a notation's canonical form: Decimal "65 66 7 ",
+// Hexadecimal "41 0A ", Characters one character per byte.
+QString CanonicalText(const QByteArray &bytes, qint16 notation);
+
+// The text rewritten from one notation into another, in canonical form. Never
+// fails: a text that is invalid in its notation gives the empty text.
+QString ConvertNotation(const QString &text, qint16 fromNotation, qint16 toNotation);
+
+// The first token that the notation refuses; nothing when the text is valid
+// (Characters texts and texts without tokens always are).
+std::optional<QString> FirstInvalidToken(const QString &text, qint16 notation);
+
+// The message of a field that fails its check when the focus leaves it; label
+// is "Find what" or "Replace with".
+QString FieldMessage(const QString &label, const QString &token, qint16 notation);
+// The message of an argument side that fails its check, quoting the whole text.
+QString ArgumentMessage(const QString &text, qint16 notation);
+
+// True when the text is valid in its notation; otherwise shows the argument
+// message and returns false.
+bool ValidateArgument(const QString &text, qint16 notation, MessageSink &messages);
+
+// True when the first character of ch occurs in set.
+bool IsCharInSet(const QString &ch, const QString &set);
+
+} // namespace perrox

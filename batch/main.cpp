@@ -1,0 +1,62 @@
+#include "app/filenames.h"
+#include "app/version.h"
+#include "batchoptions.h"
+#include "files/filesystem.h"
+#include "terminalhost.h"
+
+#include <QCoreApplication>
+
+#include <cstdio>
+
+using namespace perrox;
+
+namespace {
+
+enum ExitCode { Success = 0, FileFailed = 1, UsageError = 2, StoppedAtNo = 3, Interrupted = 130 };
+
+int usageError(const QString &text)
+{
+    std::fprintf(stderr, "perrox-batch: %s\nTry 'perrox-batch --help' for more information.\n", text.toLocal8Bit().constData());
+    return UsageError;
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    QCoreApplication app(argc, argv);
+    const BatchParse parse = ParseBatchArguments(QCoreApplication::arguments().mid(1));
+    if (!parse.ok())
+        return usageError(parse.error);
+    const BatchOptions &options = parse.options;
+    if (options.help) {
+        std::fputs(BatchUsage().toLocal8Bit().constData(), stdout);
+        return Success;
+    }
+    if (options.version) {
+        std::printf("perrox-batch (Perrox) %s\n%s\n", PERROX_VERSION, PERROX_DESCRIPTION);
+        return Success;
+    }
+    if (options.mode == RunMode::ReplaceAs && !FolderExists(options.settings.outpath))
+        return usageError(QStringLiteral("'%1' is not a folder").arg(options.settings.outpath));
+
+    TerminalHost::installInterruptHandler();
+    TerminalHost host(options.paths, options.progress);
+    ReplaceAsSettings settings = options.settings;
+    EngineState state;
+    const RunResult result = ProcessFiles(options.mode, options.arguments, settings, state, host);
+
+    if (TerminalHost::interrupted)
+        return Interrupted;
+    switch (result.end) {
+    case RunResult::End::ArgumentError:
+        return UsageError;
+    case RunResult::End::StoppedAtNo:
+        return StoppedAtNo;
+    case RunResult::End::Cancelled:
+        return Interrupted;
+    default:
+        break;
+    }
+    return result.failedFiles > 0 ? FileFailed : Success;
+}

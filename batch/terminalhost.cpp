@@ -1,0 +1,150 @@
+#include "terminalhost.h"
+
+#include <QTextStream>
+
+#include <cstdio>
+#include <string>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+namespace perrox {
+
+namespace {
+
+// Every "\r\n" or lone "\r" becomes a line break.
+QByteArray terminalText(const QString &text)
+{
+    QString t = text;
+    t.replace(QLatin1String("\r\n"), QLatin1String("\n"));
+    t.replace(QLatin1Char('\r'), QLatin1Char('\n'));
+    return t.toLocal8Bit();
+}
+
+int terminalWidth()
+{
+    struct winsize ws;
+    if (::ioctl(STDERR_FILENO, TIOCGWINSZ, &ws) == 0 && ws.ws_col > 20)
+        return ws.ws_col;
+    return 80;
+}
+
+} // namespace
+
+MessageSink::Answer TerminalSink::show(const QString &text, Icon, Buttons buttons, const QString &)
+{
+    if (beforeOutput)
+        beforeOutput(beforeOutputContext);
+    std::fflush(stdout);
+    std::fputs(terminalText(text).constData(), stderr);
+    if (buttons == Buttons::Ok) {
+        std::fputc('\n', stderr);
+        std::fflush(stderr);
+        return Answer::Ok;
+    }
+    std::fputs(" [y/N] ", stderr);
+    std::fflush(stderr);
+    if (!::isatty(STDIN_FILENO)) {
+        std::fputs("n\n", stderr);
+        return Answer::No;
+    }
+    std::string line;
+    for (int c; (c = std::fgetc(stdin)) != EOF && c != '\n';)
+        line.push_back(char(c));
+    const QString answer = QString::fromLocal8Bit(line.c_str()).trimmed().toLower();
+    if (answer == QLatin1String("y") || answer == QLatin1String("yes"))
+        return Answer::Yes;
+    return Answer::No;
+}
+
+void TerminalSink::beep()
+{
+    if (::isatty(STDERR_FILENO)) {
+        std::fputc('\a', stderr);
+        std::fflush(stderr);
+    }
+}
+
+volatile std::sig_atomic_t TerminalHost::interrupted = 0;
+
+void TerminalHost::installInterruptHandler()
+{
+    struct sigaction action = {};
+    action.sa_handler = [](int) { interrupted = 1; };
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = 0; // no SA_RESTART: a prompt waiting for input gives up
+    ::sigaction(SIGINT, &action, nullptr);
+    ::sigaction(SIGTERM, &action, nullptr);
+}
+
+TerminalHost::TerminalHost(const QStringList &paths, bool progressBar)
+    : m_paths(paths)
+    , m_bar(progressBar && ::isatty(STDERR_FILENO))
+{
+    m_sink.beforeOutput = &TerminalHost::clearBarCallback;
+    m_sink.beforeOutputContext = this;
+}
+
+void TerminalHost::setRowCount(int row, const QString &cell)
+{
+    clearBar();
+    const QByteArray line = (cell + QLatin1String("  ") + m_paths.at(row) + QLatin1Char('\n')).toLocal8Bit();
+    std::fwrite(line.constData(), 1, size_t(line.size()), stdout);
+    std::fflush(stdout);
+}
+
+void TerminalHost::beginRun(const QString &, double total)
+{
+    m_total = total;
+    m_percent = -1;
+}
+
+void TerminalHost::showFile(const QString &status1, const QString &status2)
+{
+    m_file = status2.isEmpty() ? status1 : status1 + QLatin1Char(' ') + status2;
+    m_percent = -1;
+    progress(-1);
+}
+
+void TerminalHost::progress(double position)
+{
+    if (!m_bar)
+        return;
+    const int percent = position < 0 ? std::max(m_percent, 0) : (m_total > 0 ? int(position * 100.0 / m_total) : 0);
+    if (percent == m_percent && position >= 0)
+        return;
+    m_percent = std::min(percent, 100);
+    drawBar();
+}
+
+void TerminalHost::drawBar()
+{
+    const int width = terminalWidth();
+    constexpr int barWidth = 30;
+    const int filled = m_percent * barWidth / 100;
+    QString line = QLatin1Char('[') + QString(filled, QLatin1Char('#')) + QString(barWidth - filled, QLatin1Char('.')) + QLatin1String("] ")
+        + QString::number(m_percent).rightJustified(3) + QLatin1String("%  ");
+    const int room = width - 1 - int(line.size());
+    QString file = m_file;
+    if (file.size() > room)
+        file = QLatin1String("...") + file.right(std::max(0, room - 3));
+    line += file;
+    std::fputs(("\r\033[K" + line.toLocal8Bit()).constData(), stderr);
+    std::fflush(stderr);
+    m_barShown = true;
+}
+
+void TerminalHost::clearBar()
+{
+    if (!m_barShown)
+        return;
+    std::fputs("\r\033[K", stderr);
+    std::fflush(stderr);
+    m_barShown = false;
+}
+
+void TerminalHost::endRun()
+{
+    clearBar();
+}
+
+} // namespace perrox

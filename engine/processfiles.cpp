@@ -1,0 +1,206 @@
+#include "processfiles.h"
+
+#include "app/filenames.h"
+#include "app/messagesink.h"
+#include "arguments/notation.h"
+#include "files/filesystem.h"
+#include "replaceoutput.h"
+#include "safereplace.h"
+
+#include <QDir>
+
+#include <chrono>
+#include <random>
+#include <sys/stat.h>
+
+namespace perrox {
+
+namespace {
+
+const QLatin1String kCrLf("\r\n");
+
+QString trimBlanks(const QString &text)
+{
+    qsizetype first = 0;
+    qsizetype last = text.size();
+    while (first < last && text.at(first) == QLatin1Char(' '))
+        ++first;
+    while (last > first && text.at(last - 1) == QLatin1Char(' '))
+        --last;
+    return text.mid(first, last - first);
+}
+
+} // namespace
+
+QString AdjustRight(qint64 n, int fldWidth)
+{
+    return QString::number(n).rightJustified(fldWidth, QLatin1Char(' '));
+}
+
+QString GetDefaultTempFolder()
+{
+    const QString folder = QStringLiteral("/tmp");
+    if (!FolderExists(folder))
+        QDir().mkpath(folder);
+    return folder;
+}
+
+QString GetTempFolder()
+{
+    const char *name = qEnvironmentVariableIsSet("TEMP") ? "TEMP" : "TMPDIR";
+    const QString value = qEnvironmentVariable(name);
+    if (value.size() > 2) {
+        QString folder = trimBlanks(value.section(QLatin1Char(';'), 0, 0));
+        if (folder.endsWith(QLatin1Char('/')))
+            folder.chop(1);
+        if (FolderExists(folder))
+            return folder;
+    }
+    return GetDefaultTempFolder();
+}
+
+double GetTotalBytes(RunHost &host)
+{
+    host.setStatusText(QStringLiteral("Calculating the number of bytes to process."));
+    double total = 0;
+    {
+        BusyPointer busy(host.messages());
+        const int rows = host.rowCount();
+        for (int row = 0; row < rows; ++row) {
+            struct stat st;
+            if (::stat(NativePath(host.rowPath(row)).constData(), &st) == 0 && !S_ISDIR(st.st_mode))
+                total += double(st.st_size);
+            host.pumpEvents();
+        }
+    }
+    host.setStatusText(host.fileListStatusText());
+    return total;
+}
+
+std::optional<ArgumentTables> BuildArgumentTables(const FindReplaceArguments &arguments, MessageSink &messages)
+{
+    if (arguments.isEmpty()) {
+        messages.warn(QLatin1String("Cannot find any Find&Replace arguments.") + kCrLf + kCrLf
+                      + QLatin1String("Enter Find&Replace arguments and try again."));
+        return std::nullopt;
+    }
+    std::vector<QByteArray> finds;
+    std::vector<QByteArray> replaces;
+    for (const FindReplaceArgument &a : arguments) {
+        if (!ValidateArgument(a.findText, a.findNotation, messages))
+            return std::nullopt;
+        const BytesResult find = ToByteSequence(a.findText, a.findNotation);
+        if (!find.ok()) {
+            messages.warn(find.error);
+            return std::nullopt;
+        }
+        if (find.bytes.isEmpty()) {
+            messages.warn(QLatin1String("Cannot find a valid value in the following 'Find what' field: ") + kCrLf + a.findText + kCrLf + kCrLf
+                          + QLatin1String("Correct the find argument and try again."));
+            return std::nullopt;
+        }
+        if (!ValidateArgument(a.replaceText, a.replaceNotation, messages))
+            return std::nullopt;
+        QByteArray replace;
+        if (!a.replaceText.isEmpty()) {
+            const BytesResult converted = ToByteSequence(a.replaceText, a.replaceNotation);
+            if (!converted.ok()) {
+                messages.warn(converted.error);
+                return std::nullopt;
+            }
+            if (converted.bytes.isEmpty()) {
+                messages.warn(QLatin1String("Cannot find a valid value in the following 'Replace with' field.") + kCrLf + a.replaceText + kCrLf
+                              + kCrLf + QLatin1String("Correct the replace argument and try again."));
+                return std::nullopt;
+            }
+            replace = converted.bytes;
+        }
+        finds.push_back(find.bytes);
+        replaces.push_back(replace);
+    }
+    return ArgumentTables(std::move(finds), std::move(replaces));
+}
+
+RunResult ProcessFiles(RunMode mode, const FindReplaceArguments &arguments, ReplaceAsSettings &settings, EngineState &state, RunHost &host)
+{
+    using End = RunResult::End;
+    RunResult result;
+    MessageSink &messages = host.messages();
+
+    if (host.rowCount() == 0)
+        return result;
+
+    const std::optional<ArgumentTables> tables = BuildArgumentTables(arguments, messages);
+    if (!tables) {
+        result.end = End::ArgumentError;
+        return result;
+    }
+
+    if (mode == RunMode::ReplaceAs) {
+        const bool chosen = host.chooseReplaceAsTarget(settings);
+        host.pumpEvents();
+        if (!chosen) {
+            result.end = End::TargetCancelled;
+            return result;
+        }
+    }
+
+    const QString tempFolder = GetTempFolder();
+    const double total = GetTotalBytes(host);
+
+    host.beginRun(mode == RunMode::Count ? QStringLiteral("Counting...") : QStringLiteral("Replacing..."), total);
+    host.pumpEvents();
+
+    state.dblActVal = 0;
+    std::mt19937 rng(std::mt19937::result_type(std::chrono::system_clock::now().time_since_epoch().count()));
+
+    result.end = End::Completed;
+    const int rows = host.rowCount();
+    for (int row = 0; row < rows; ++row) {
+        const QString source = host.rowPath(row);
+        const QString target = mode == RunMode::Replace ? source : OutputPath(source, settings.outpath, settings.outprefix, settings.outsuffix);
+
+        TemporaryFile temp(tempFolder, rng);
+        temp.setDiscard(mode == RunMode::Count);
+
+        host.showFile(source, mode == RunMode::ReplaceAs ? QLatin1String("to ") + target : QString());
+
+        if (mode == RunMode::ReplaceAs && settings.outoverwrite != 1 && FileExists(target)) {
+            const QString question = QLatin1String("The file ") + target + QLatin1String(" already exists.") + kCrLf + kCrLf
+                + QLatin1String("Do you want to overwrite it?");
+            if (messages.show(question, MessageSink::Icon::Exclamation, MessageSink::Buttons::YesNo, MessageSink::programTitle())
+                != MessageSink::Answer::Yes) {
+                host.pumpEvents();
+                result.end = End::StoppedAtNo;
+                break;
+            }
+        }
+
+        const ReplaceOutcome outcome = ReplaceInFile(source, temp, *tables, state, host, messages);
+        if (host.cancelRequested()) {
+            result.end = End::Cancelled;
+            break;
+        }
+        if (outcome.status == ReplaceOutcome::Status::Failed)
+            ++result.failedFiles;
+
+        host.setRowCount(row, AdjustRight(outcome.count, 8));
+        host.pumpEvents();
+
+        if (mode != RunMode::Count && outcome.count >= 1) {
+            const CommitResult commit = CommitTemporaryFile(temp, target, rng);
+            if (!commit.ok()) {
+                messages.warn(commit.error);
+                ++result.failedFiles;
+                result.end = End::CopyFailed;
+                break;
+            }
+        }
+        // temp deletes its file here unless it was renamed into place
+    }
+
+    host.endRun();
+    return result;
+}
+
+} // namespace perrox

@@ -1,0 +1,103 @@
+#pragma once
+
+#include "arguments/findreplaceargument.h"
+#include "replaceengine.h"
+
+#include <QString>
+
+#include <optional>
+
+namespace perrox {
+
+class MessageSink;
+
+// The three processing commands. The numbers are the modes of the menu
+// commands and buttons.
+enum class RunMode : qint16 {
+    Replace = 0, // the result replaces the source file
+    ReplaceAs = 1, // the result goes to a new file named by OutputPath
+    Count = 2, // only the counts are shown
+};
+
+// Where Replace As puts its results; set by the Save As dialog.
+struct ReplaceAsSettings
+{
+    QString outpath; // target folder
+    QString outprefix;
+    QString outsuffix;
+    qint16 outoverwrite = 0; // 1: overwrite existing targets without asking
+};
+
+// What a run needs from its front end: the file list, the status bar, the
+// Save As dialog, the progress window (through the observer) and the messages.
+class RunHost : public ReplaceObserver
+{
+public:
+    virtual MessageSink &messages() = 0;
+
+    virtual int rowCount() const = 0;
+    virtual QString rowPath(int row) const = 0;
+    // Writes the row's "Count" cell.
+    virtual void setRowCount(int row, const QString &cell) = 0;
+
+    virtual void setStatusText(const QString &text) = 0;
+    // The file list's own status text ("12 files"), shown again after a pause.
+    virtual QString fileListStatusText() const = 0;
+
+    // Replace As: asks for the target (the Save As dialog). False when the user
+    // cancelled; true with settings holding the choice.
+    virtual bool chooseReplaceAsTarget(ReplaceAsSettings &settings) = 0;
+
+    // Disables the main window and shows the progress window, initialised with
+    // the run's total in bytes and captioned "Counting..." or "Replacing...".
+    virtual void beginRun(const QString &caption, double total) = 0;
+    // The progress window's two status lines for the current file.
+    virtual void showFile(const QString &status1, const QString &status2) = 0;
+    // Closes the progress window and enables the main window again.
+    virtual void endRun() = 0;
+};
+
+struct RunResult
+{
+    enum class End {
+        NothingToDo, // no rows
+        ArgumentError, // no arguments, or one failed its check; nothing touched
+        TargetCancelled, // the Save As dialog was cancelled
+        Completed, // every row processed
+        StoppedAtNo, // No to the overwrite question
+        Cancelled, // the user cancelled in the progress window
+        CopyFailed, // a result could not be put in place
+    };
+    End end = End::NothingToDo;
+    // Rows whose file the engine could not open, read or write, plus a failed copy.
+    int failedFiles = 0;
+};
+
+// n in decimal digits with blanks at its left up to fldWidth characters; a
+// longer number is not cut.
+QString AdjustRight(qint64 n, int fldWidth);
+
+// The folder for temporary files, without a final "/": the first entry of
+// TEMP (TMPDIR where TEMP is not set) when it names an existing folder, else
+// GetDefaultTempFolder().
+QString GetTempFolder();
+// "/tmp", created when it is missing.
+QString GetDefaultTempFolder();
+
+// The sum of the lengths of the rows' files (unreadable ones add nothing),
+// with the status text "Calculating the number of bytes to process." and the
+// busy pointer meanwhile.
+double GetTotalBytes(RunHost &host);
+
+// Checks every argument side and turns it into bytes, in order. The first side
+// that fails shows its message and gives nothing; no file is touched.
+std::optional<ArgumentTables> BuildArgumentTables(const FindReplaceArguments &arguments, MessageSink &messages);
+
+// Runs Count, Replace or Replace As over every row of the host's file list,
+// each file through the engine into a temporary file of its own. A row whose
+// file fails in the engine gets the count 0 and the run goes on. state keeps
+// the block size between runs; settings are the Replace As target, updated by
+// the Save As dialog.
+RunResult ProcessFiles(RunMode mode, const FindReplaceArguments &arguments, ReplaceAsSettings &settings, EngineState &state, RunHost &host);
+
+} // namespace perrox

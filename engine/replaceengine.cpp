@@ -1,0 +1,307 @@
+#include "replaceengine.h"
+
+#include "app/messagesink.h"
+#include "files/filesystem.h"
+#include "replaceoutput.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace perrox {
+
+namespace {
+
+// Reads are made in chunks of whole blocks of about this size, and output is
+// written once this much has gathered; neither changes where the blocks end.
+constexpr qint64 kChunkTarget = 1 << 20;
+constexpr qint64 kFlushThreshold = 1 << 20;
+
+class FileDescriptor
+{
+public:
+    explicit FileDescriptor(int fd)
+        : m_fd(fd)
+    {
+    }
+    ~FileDescriptor()
+    {
+        if (m_fd >= 0)
+            ::close(m_fd);
+    }
+    FileDescriptor(const FileDescriptor &) = delete;
+    FileDescriptor &operator=(const FileDescriptor &) = delete;
+    int get() const { return m_fd; }
+
+private:
+    int m_fd;
+};
+
+struct ReadResult
+{
+    qint64 got = 0;
+    int error = 0;
+};
+
+// Reads up to len bytes, fewer only at the end of the file or on an error.
+ReadResult readFully(int fd, uchar *into, qint64 len)
+{
+    ReadResult r;
+    while (r.got < len) {
+        const ssize_t n = ::read(fd, into + r.got, size_t(len - r.got));
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            r.error = errno;
+            break;
+        }
+        if (n == 0)
+            break;
+        r.got += n;
+    }
+    return r;
+}
+
+// One call of ReplaceInFile. Positions named "source" are offsets in the
+// source file; the buffer holds the source bytes [m_bufferStart, m_dataEnd).
+class Replacer
+{
+public:
+    Replacer(const ArgumentTables &arguments, ReplaceOutput &output)
+        : m_arguments(arguments)
+        , m_output(output)
+        , m_discard(output.discards())
+    {
+    }
+
+    bool run(int sourceFd, qint64 sourceLength, EngineState &state, ReplaceObserver &observer, ReplaceOutcome::Status &status);
+
+    qint64 count() const { return m_count; }
+    int readError() const { return m_readError; }
+
+private:
+    // Scans every position before threshold that no earlier match has
+    // consumed. finalScan: the end of the source has been read, so a find
+    // sequence counts only where it fits before it.
+    bool scanUntil(qint64 threshold, bool finalScan);
+    bool emitSource(qint64 from, qint64 to) { return append(m_buffer.data() + (from - m_bufferStart), to - from); }
+    bool append(const void *data, qint64 len);
+    bool flush();
+    void compact();
+
+    const ArgumentTables &m_arguments;
+    ReplaceOutput &m_output;
+    const bool m_discard;
+
+    std::vector<uchar> m_buffer;
+    qint64 m_bufferStart = 0;
+    qint64 m_dataEnd = 0;
+    // First source position not scanned yet: the start of the carry.
+    qint64 m_cursor = 0;
+    // No match starts in [m_cursor, m_cleanUntil) except m_pending.
+    qint64 m_cleanUntil = 0;
+    Matcher::Match m_pending; // source position, or -1
+    qint64 m_count = 0;
+    std::vector<char> m_out;
+    int m_readError = 0;
+    bool m_writeFailed = false;
+};
+
+bool Replacer::append(const void *data, qint64 len)
+{
+    if (m_discard || len == 0)
+        return true;
+    const auto *bytes = static_cast<const char *>(data);
+    m_out.insert(m_out.end(), bytes, bytes + len);
+    // Long replace sequences must not pile up without bound inside one block.
+    if (qint64(m_out.size()) >= 4 * kFlushThreshold)
+        return flush();
+    return true;
+}
+
+bool Replacer::flush()
+{
+    if (m_out.empty())
+        return true;
+    const bool ok = m_output.write(m_out.data(), qint64(m_out.size()));
+    m_out.clear();
+    if (!ok)
+        m_writeFailed = true;
+    return ok;
+}
+
+void Replacer::compact()
+{
+    const qint64 keep = m_dataEnd - m_cursor;
+    if (m_cursor > m_bufferStart && keep > 0)
+        std::memmove(m_buffer.data(), m_buffer.data() + (m_cursor - m_bufferStart), size_t(keep));
+    m_bufferStart = m_cursor;
+}
+
+bool Replacer::scanUntil(qint64 threshold, bool finalScan)
+{
+    const Matcher &finds = m_arguments.finds;
+    const uchar *base = m_buffer.data();
+    while (m_cursor < threshold) {
+        if (m_pending.position < m_cursor && m_cleanUntil < threshold) {
+            // Search as far as the data allows at once. Away from the end of
+            // the source every sequence fits at a position before
+            // m_dataEnd - maxLength + 1, so the decision there is final.
+            const qint64 limit = finalScan ? m_dataEnd : m_dataEnd - finds.maxLength() + 1;
+            const qint64 from = std::max(m_cursor, m_cleanUntil);
+            const Matcher::Match m = finds.findFirst(base, from - m_bufferStart, limit - m_bufferStart, m_dataEnd - m_bufferStart);
+            if (m.position >= 0) {
+                m_pending = {m.position + m_bufferStart, m.index};
+                m_cleanUntil = m_pending.position;
+            } else {
+                m_pending = {};
+                m_cleanUntil = limit;
+            }
+        }
+        if (m_pending.position >= m_cursor && m_pending.position < threshold) {
+            const QByteArray &replacement = m_arguments.replaces[size_t(m_pending.index)];
+            if (!emitSource(m_cursor, m_pending.position) || !append(replacement.constData(), replacement.size()))
+                return false;
+            ++m_count;
+            m_cursor = m_pending.position + finds.length(m_pending.index);
+            m_pending = {};
+        } else {
+            if (!emitSource(m_cursor, threshold))
+                return false;
+            m_cursor = threshold;
+        }
+    }
+    return true;
+}
+
+bool Replacer::run(int sourceFd, qint64 sourceLength, EngineState &state, ReplaceObserver &observer, ReplaceOutcome::Status &status)
+{
+    const qint64 blockSize = state.lngBlockSize;
+    const qint64 maxLength = m_arguments.finds.maxLength();
+    const qint64 chunk = std::max<qint64>(1, kChunkTarget / blockSize) * blockSize;
+    m_buffer.resize(size_t(chunk + maxLength));
+    if (!m_discard)
+        m_out.reserve(size_t(kFlushThreshold + blockSize));
+
+    qint64 unread = sourceLength; // not yet read from the source
+    qint64 remaining = sourceLength; // not yet taken into a block
+    qint64 blockEnd = 0; // source position where the last block ended
+    qint64 reported = 0; // scanned bytes already added to dblActVal
+
+    while (remaining > 0) {
+        compact();
+        const qint64 want = std::min(chunk, unread);
+        const ReadResult r = readFully(sourceFd, m_buffer.data() + (m_dataEnd - m_bufferStart), want);
+        m_dataEnd += r.got;
+        unread -= r.got;
+        if (r.got < want && r.error == 0) {
+            // The file became shorter while we read it: what is there is all.
+            unread = 0;
+            remaining = m_dataEnd - blockEnd;
+        }
+        while (remaining > 0) {
+            const qint64 blockLength = std::min(blockSize, remaining);
+            if (blockEnd + blockLength > m_dataEnd)
+                break; // the rest of this block is in the next chunk, or unreadable
+            blockEnd += blockLength;
+            remaining -= blockLength;
+
+            // Every position with maxLength bytes ahead of it is scanned; the
+            // rest is carried into the next block.
+            if (!scanUntil(blockEnd - maxLength + 1, false))
+                return false;
+            if (qint64(m_out.size()) >= kFlushThreshold && !flush())
+                return false;
+
+            state.dblActVal += double(m_cursor - reported);
+            reported = m_cursor;
+            observer.progress(state.dblActVal);
+            if (observer.cancelRequested()) {
+                flush(); // what the finished blocks produced; the carry is dropped
+                status = ReplaceOutcome::Status::Cancelled;
+                return true;
+            }
+            observer.pumpEvents();
+        }
+        if (r.error != 0) {
+            m_readError = r.error;
+            return false;
+        }
+    }
+
+    // The carry, where a sequence only counts if it fits before the end.
+    if (!scanUntil(m_dataEnd, true) || !flush())
+        return false;
+    state.dblActVal += double(m_dataEnd - reported);
+    observer.progress(state.dblActVal);
+    status = ReplaceOutcome::Status::Done;
+    return true;
+}
+
+} // namespace
+
+ArgumentTables::ArgumentTables(std::vector<QByteArray> findSequences, std::vector<QByteArray> replaceSequences)
+    : finds(std::move(findSequences))
+    , replaces(std::move(replaceSequences))
+{
+    Q_ASSERT(replaces.size() == size_t(finds.size()));
+}
+
+void UpdateBlockSize(EngineState &state, qint64 maxLength)
+{
+    if (double(state.lngBlockSize) / 2.0 < double(maxLength))
+        state.lngBlockSize = std::max(state.lngBlockSize, 1024 * ((2 * maxLength) / 1024));
+}
+
+ReplaceOutcome ReplaceInFile(const QString &sourcePath, ReplaceOutput &output, const ArgumentTables &arguments, EngineState &state,
+                             ReplaceObserver &observer, MessageSink &messages)
+{
+    const ReplaceOutcome failed {0, ReplaceOutcome::Status::Failed};
+
+    FileDescriptor source(::open(NativePath(sourcePath).constData(), O_RDONLY | O_CLOEXEC));
+    if (source.get() < 0) {
+        messages.warn(FileErrorMessage(errno, sourcePath));
+        return failed;
+    }
+    struct stat st;
+    if (::fstat(source.get(), &st) != 0) {
+        messages.warn(FileErrorMessage(errno, sourcePath));
+        return failed;
+    }
+    ::posix_fadvise(source.get(), 0, 0, POSIX_FADV_SEQUENTIAL);
+
+    if (!output.open()) {
+        messages.warn(FileErrorMessage(output.errorString(), output.path()));
+        return failed;
+    }
+
+    UpdateBlockSize(state, arguments.finds.maxLength());
+
+    Replacer replacer(arguments, output);
+    ReplaceOutcome::Status status = ReplaceOutcome::Status::Done;
+    const bool ok = replacer.run(source.get(), qint64(st.st_size), state, observer, status);
+    if (!ok) {
+        if (replacer.readError() != 0) {
+            output.close();
+            messages.warn(FileErrorMessage(replacer.readError(), sourcePath));
+        } else {
+            messages.warn(FileErrorMessage(output.errorString(), output.path()));
+            output.close();
+        }
+        return failed;
+    }
+    if (status == ReplaceOutcome::Status::Cancelled) {
+        output.close();
+        return {0, status};
+    }
+    if (!output.close()) {
+        messages.warn(FileErrorMessage(output.errorString(), output.path()));
+        return failed;
+    }
+    return {replacer.count(), ReplaceOutcome::Status::Done};
+}
+
+} // namespace perrox

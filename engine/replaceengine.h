@@ -1,0 +1,77 @@
+#pragma once
+
+#include "matcher.h"
+
+#include <QByteArray>
+#include <QString>
+
+#include <vector>
+
+namespace perrox {
+
+class MessageSink;
+class ReplaceOutput;
+
+// State the engine keeps for the whole life of the program.
+struct EngineState
+{
+    // Bytes per block. Starts at 4096 and only ever grows, when a find sequence
+    // is longer than half of it; it then stays for every later file and run.
+    qint64 lngBlockSize = 4096;
+    // Bytes of the run processed so far; the run sets it to 0, the engine only
+    // adds to it.
+    double dblActVal = 0;
+};
+
+// The engine reports to its observer after every block, like a sink that may
+// answer "stop": the progress window, perrox-batch and tests implement it.
+class ReplaceObserver
+{
+public:
+    virtual ~ReplaceObserver() = default;
+    // The run's position in bytes, after every block and once at the end of a file.
+    virtual void progress(double position) = 0;
+    // Read after every block; true stops the file at once.
+    virtual bool cancelRequested() = 0;
+    // Let pending window events run; called after every block, after the
+    // cancel check.
+    virtual void pumpEvents() = 0;
+};
+
+// The find sequences (at least one byte each) and their replace sequences
+// (possibly empty), index for index, in the order the arguments were collected.
+struct ArgumentTables
+{
+    Matcher finds;
+    std::vector<QByteArray> replaces;
+
+    ArgumentTables() = default;
+    ArgumentTables(std::vector<QByteArray> findSequences, std::vector<QByteArray> replaceSequences);
+};
+
+struct ReplaceOutcome
+{
+    enum class Status { Done, Failed, Cancelled };
+    // Replacements made; 0 after a failure or a cancel.
+    qint64 count = 0;
+    Status status = Status::Done;
+};
+
+// Grows state.lngBlockSize for find sequences of maxLength bytes: when half the
+// block is shorter than maxLength it becomes 2 * maxLength rounded down to a
+// multiple of 1024. It never shrinks.
+void UpdateBlockSize(EngineState &state, qint64 maxLength);
+
+// Writes the content of sourcePath to output with every occurrence of a find
+// sequence replaced, scanning left to right; at each position the first
+// sequence in list order that matches wins, and the scan goes on behind it.
+// The source is read in blocks of state.lngBlockSize bytes; after each block
+// the bytes scanned so far are added to state.dblActVal and reported, the
+// cancel request is read and events are pumped. Over one file the amounts
+// added add up to the file's length. A failed open, read or write shows
+// "description - path" through messages and gives Failed with count 0. The
+// source is never changed; the output is closed on every way out.
+ReplaceOutcome ReplaceInFile(const QString &sourcePath, ReplaceOutput &output, const ArgumentTables &arguments, EngineState &state,
+                             ReplaceObserver &observer, MessageSink &messages);
+
+} // namespace perrox
