@@ -15,9 +15,8 @@ namespace perrox {
 
 namespace {
 
-// Reads are made in chunks of whole blocks of about this size, and output is
-// written once this much has gathered; neither changes where the blocks end.
-constexpr qint64 kChunkTarget = 1 << 20;
+// Output is written once this much has gathered; it does not change where
+// the blocks end.
 constexpr qint64 kFlushThreshold = 1 << 20;
 
 class FileDescriptor
@@ -181,7 +180,7 @@ bool Replacer::run(int sourceFd, qint64 sourceLength, EngineState &state, Replac
 {
     const qint64 blockSize = state.lngBlockSize;
     const qint64 maxLength = m_arguments.finds.maxLength();
-    const qint64 chunk = std::max<qint64>(1, kChunkTarget / blockSize) * blockSize;
+    const qint64 chunk = std::max<qint64>(1, state.ioChunk / blockSize) * blockSize;
     m_buffer.resize(size_t(chunk + maxLength));
     if (!m_discard)
         m_out.reserve(size_t(kFlushThreshold + blockSize));

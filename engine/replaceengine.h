@@ -21,6 +21,9 @@ struct EngineState
     // Bytes of the run processed so far; the run sets it to 0, the engine only
     // adds to it.
     double dblActVal = 0;
+    // Bytes read and written at once, rounded to whole blocks. It changes only
+    // speed and memory, never the blocks, the output or the progress.
+    qint64 ioChunk = 1 << 20;
 };
 
 // The engine reports to its observer after every block, like a sink that may

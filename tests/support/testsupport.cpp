@@ -1,0 +1,213 @@
+#include "testsupport.h"
+
+#include <QDir>
+#include <QFile>
+#include <QRandomGenerator>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <grp.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace perrox::test {
+
+MessageSink::Answer RecordingSink::show(const QString &text, Icon icon, Buttons buttons, const QString &title)
+{
+    shown.append({text, icon, buttons, title});
+    if (buttons == Buttons::Ok)
+        return Answer::Ok;
+    return answers.isEmpty() ? Answer::No : answers.takeFirst();
+}
+
+void RecordingSink::setBusy(bool busy)
+{
+    busyDepth += busy ? 1 : -1;
+    if (busy)
+        ++busyOnCount;
+}
+
+QStringList RecordingSink::texts() const
+{
+    QStringList list;
+    for (const Shown &s : shown)
+        list.append(s.text);
+    return list;
+}
+
+NaiveResult NaiveReplace(const QByteArray &source, const std::vector<QByteArray> &finds, const std::vector<QByteArray> &replaces, qint64 blockSize)
+{
+    NaiveResult r;
+    qint64 maxLen = 0;
+    for (const QByteArray &f : finds)
+        maxLen = std::max<qint64>(maxLen, f.size());
+    if (double(blockSize) / 2.0 < double(maxLen))
+        blockSize = std::max(blockSize, 1024 * ((2 * maxLen) / 1024)); // max() only matters for test block sizes below 1024
+    r.blockSize = blockSize;
+
+    auto scan = [&](const QByteArray &buffer, qint64 limit, bool fitRule) {
+        qint64 pos = 0;
+        while (pos < limit) {
+            bool matched = false;
+            for (size_t i = 0; i < finds.size(); ++i) {
+                const QByteArray &f = finds[i];
+                if (fitRule && pos + f.size() > buffer.size())
+                    continue;
+                if (pos + f.size() <= buffer.size() && std::memcmp(buffer.constData() + pos, f.constData(), size_t(f.size())) == 0) {
+                    r.output += replaces[i];
+                    ++r.count;
+                    pos += f.size();
+                    matched = true;
+                    break;
+                }
+            }
+            if (!matched)
+                r.output += buffer.at(pos++);
+        }
+        return pos;
+    };
+
+    QByteArray carry;
+    qint64 remaining = source.size();
+    qint64 readPos = 0;
+    while (remaining >= 1) {
+        const qint64 n = remaining <= blockSize ? remaining : blockSize;
+        remaining -= n;
+        const QByteArray buffer = carry + source.mid(readPos, n);
+        readPos += n;
+        const qint64 pos = scan(buffer, buffer.size() - maxLen + 1, false);
+        carry = buffer.mid(pos);
+        r.amounts.append(buffer.size() - carry.size());
+    }
+    scan(carry, carry.size(), true);
+    r.amounts.append(carry.size());
+    return r;
+}
+
+bool MemoryOutput::open()
+{
+    bytes.clear();
+    m_error = openError;
+    return openError == 0;
+}
+
+bool MemoryOutput::write(const char *data, qint64 len)
+{
+    ++writes;
+    if (failAfter >= 0 && bytes.size() + len > failAfter) {
+        m_error = writeError;
+        return false;
+    }
+    bytes.append(data, len);
+    return true;
+}
+
+QString MemoryOutput::errorString() const
+{
+    return QString::fromLocal8Bit(std::strerror(m_error));
+}
+
+QList<qint64> RecordingObserver::amounts(double start) const
+{
+    QList<qint64> list;
+    double previous = start;
+    for (double p : positions) {
+        list.append(qint64(p - previous));
+        previous = p;
+    }
+    return list;
+}
+
+ScriptedHost::ScriptedHost(const QStringList &paths)
+    : paths(paths)
+{
+    for (qsizetype i = 0; i < paths.size(); ++i)
+        cells.append(QString());
+}
+
+bool ScriptedHost::chooseReplaceAsTarget(ReplaceAsSettings &settings)
+{
+    log.append(QStringLiteral("save dialog"));
+    if (targetChosen && chosenSettings)
+        settings = *chosenSettings;
+    return targetChosen;
+}
+
+void ScriptedHost::beginRun(const QString &caption, double total)
+{
+    log.append(QStringLiteral("begin %1 %2").arg(caption).arg(qint64(total)));
+}
+
+void ScriptedHost::showFile(const QString &status1, const QString &status2)
+{
+    log.append(QStringLiteral("file %1|%2").arg(status1, status2));
+}
+
+namespace {
+
+int runChild(const std::function<int()> &body, bool dropPrivileges)
+{
+    std::fflush(stdout);
+    std::fflush(stderr);
+    const pid_t pid = ::fork();
+    if (pid < 0)
+        return -1;
+    if (pid == 0) {
+        if (dropPrivileges && ::geteuid() == 0) {
+            const gid_t nogroup = 65534;
+            if (::setgroups(0, nullptr) != 0 || ::setgid(nogroup) != 0 || ::setuid(65534) != 0)
+                ::_exit(97);
+        }
+        const int rc = body();
+        std::fflush(stdout);
+        std::fflush(stderr);
+        ::_exit(rc);
+    }
+    int status = 0;
+    while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    }
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+} // namespace
+
+int RunUnprivileged(const std::function<int()> &body)
+{
+    return runChild(body, true);
+}
+
+int RunInChild(const std::function<int()> &body)
+{
+    return runChild(body, false);
+}
+
+QByteArray RandomBytes(quint32 seed, qsizetype size, const QByteArray &alphabet)
+{
+    QRandomGenerator rng(seed);
+    QByteArray bytes(size, Qt::Uninitialized);
+    for (qsizetype i = 0; i < size; ++i)
+        bytes[i] = alphabet.isEmpty() ? char(rng.bounded(256)) : alphabet.at(rng.bounded(int(alphabet.size())));
+    return bytes;
+}
+
+QByteArray ReadFile(const QString &path)
+{
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly))
+        return QByteArray();
+    return f.readAll();
+}
+
+bool WriteFile(const QString &path, const QByteArray &bytes)
+{
+    QFile f(path);
+    return f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(bytes) == bytes.size();
+}
+
+QStringList TemporaryFilesIn(const QString &folder)
+{
+    return QDir(folder).entryList({QStringLiteral("~PX*.tmp")}, QDir::Files | QDir::Hidden | QDir::System);
+}
+
+} // namespace perrox::test

@@ -1,0 +1,141 @@
+#pragma once
+
+#include "app/messagesink.h"
+#include "engine/processfiles.h"
+#include "engine/replaceengine.h"
+#include "engine/replaceoutput.h"
+
+#include <QByteArray>
+#include <QList>
+#include <QStringList>
+
+#include <functional>
+#include <vector>
+
+namespace perrox::test {
+
+// Records every message and answers questions from a script (No when the
+// script has run out), so no test ever waits on a dialog.
+class RecordingSink : public MessageSink
+{
+public:
+    struct Shown
+    {
+        QString text;
+        Icon icon;
+        Buttons buttons;
+        QString title;
+    };
+
+    Answer show(const QString &text, Icon icon, Buttons buttons, const QString &title) override;
+    void beep() override { ++beeps; }
+    void setBusy(bool busy) override;
+
+    QStringList texts() const;
+
+    QList<Shown> shown;
+    QList<Answer> answers;
+    int beeps = 0;
+    int busyDepth = 0;
+    int busyOnCount = 0;
+};
+
+// The literal block-by-block scan: blocks of blockSize bytes (grown for long
+// find sequences), a carry of the unscanned tail, every position tried against
+// every find sequence in order. The reference the engine is checked against.
+struct NaiveResult
+{
+    QByteArray output;
+    qint64 count = 0;
+    QList<qint64> amounts; // added to the progress per block, then the final one
+    qint64 blockSize = 0; // after the growth rule
+};
+NaiveResult NaiveReplace(const QByteArray &source, const std::vector<QByteArray> &finds, const std::vector<QByteArray> &replaces, qint64 blockSize);
+
+// Collects the output in memory; can fail to open or once limit bytes are reached.
+class MemoryOutput : public ReplaceOutput
+{
+public:
+    bool open() override;
+    bool write(const char *data, qint64 len) override;
+    bool close() override { return true; }
+    bool discards() const override { return discard; }
+    QString path() const override { return QStringLiteral("memory"); }
+    QString errorString() const override;
+
+    QByteArray bytes;
+    bool discard = false;
+    int openError = 0; // errno for open(), 0 to succeed
+    qint64 failAfter = -1; // fail the write that would pass this many bytes
+    int writeError = 28; // ENOSPC
+    int writes = 0;
+
+private:
+    int m_error = 0;
+};
+
+// Records the positions; asks to cancel from the cancelAt-th progress report on.
+class RecordingObserver : public ReplaceObserver
+{
+public:
+    void progress(double position) override { positions.append(position); }
+    bool cancelRequested() override { return cancelAt > 0 && positions.size() >= cancelAt; }
+    void pumpEvents() override { ++pumps; }
+
+    QList<qint64> amounts(double start = 0) const;
+
+    QList<double> positions;
+    int cancelAt = 0;
+    int pumps = 0;
+};
+
+// A run host with an in-memory file list that records what the run shows.
+class ScriptedHost : public RunHost
+{
+public:
+    explicit ScriptedHost(const QStringList &paths = {});
+
+    MessageSink &messages() override { return sink; }
+    int rowCount() const override { return int(paths.size()); }
+    QString rowPath(int row) const override { return paths.at(row); }
+    void setRowCount(int row, const QString &cell) override { cells[row] = cell; }
+    void setStatusText(const QString &text) override { statusTexts.append(text); }
+    QString fileListStatusText() const override { return QString::number(paths.size()) + QLatin1String(" files"); }
+    bool chooseReplaceAsTarget(ReplaceAsSettings &settings) override;
+    void beginRun(const QString &caption, double total) override;
+    void showFile(const QString &status1, const QString &status2) override;
+    void endRun() override { log.append(QStringLiteral("end")); }
+    void progress(double position) override { positions.append(position); }
+    bool cancelRequested() override { return cancelled || (cancelWhen && (cancelled = cancelWhen())); }
+    void pumpEvents() override { ++pumps; }
+
+    RecordingSink sink;
+    QStringList paths;
+    QStringList cells; // "Count" cells, "" until written
+    QStringList statusTexts;
+    QStringList log; // "begin <caption> <total>", "file <status1>|<status2>", "end"
+    QList<double> positions;
+    int pumps = 0;
+    bool cancelled = false;
+    std::function<bool()> cancelWhen;
+    // Replace As: what the Save As dialog answers.
+    bool targetChosen = true;
+    std::optional<ReplaceAsSettings> chosenSettings;
+};
+
+// Runs body in a child process. As root the child first drops to the user
+// nobody, so permission bits apply as for any user. Returns the child's exit
+// code, or -1 when it did not exit normally.
+int RunUnprivileged(const std::function<int()> &body);
+// Runs body in a child process as the current user.
+int RunInChild(const std::function<int()> &body);
+
+// Deterministic test data.
+QByteArray RandomBytes(quint32 seed, qsizetype size, const QByteArray &alphabet = {});
+
+QByteArray ReadFile(const QString &path);
+bool WriteFile(const QString &path, const QByteArray &bytes);
+// Names in folder that look like the program's temporary files ("~PX*.tmp").
+QStringList TemporaryFilesIn(const QString &folder);
+
+} // namespace perrox::test

@@ -1,0 +1,552 @@
+#include "arguments/notation.h"
+#include "engine/processfiles.h"
+#include "files/filesystem.h"
+#include "support/testsupport.h"
+
+#include <QDir>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+using namespace perrox;
+using namespace perrox::test;
+
+// A check inside a child process, which cannot use QTest's macros: a failure
+// prints the condition and ends the child with a code naming the line.
+#define CHILD_CHECK(cond)                                                                                                                            \
+    do {                                                                                                                                             \
+        if (!(cond)) {                                                                                                                               \
+            std::fprintf(stderr, "child check failed at line %d: %s\n", __LINE__, #cond);                                                            \
+            return 1 + __LINE__ % 250;                                                                                                               \
+        }                                                                                                                                            \
+    } while (0)
+
+namespace {
+
+FindReplaceArgument arg(const QString &find, const QString &replace, qint16 findNotation = 0, qint16 replaceNotation = 0)
+{
+    return {findNotation, find, replaceNotation, replace};
+}
+
+struct stat statOf(const QString &path)
+{
+    struct stat st = {};
+    ::stat(NativePath(path).constData(), &st);
+    return st;
+}
+
+// Sets an environment variable for one scope.
+class EnvironmentGuard
+{
+public:
+    EnvironmentGuard(const char *name, const QByteArray *value)
+        : m_name(name)
+        , m_wasSet(qEnvironmentVariableIsSet(name))
+        , m_old(qgetenv(name))
+    {
+        if (value)
+            qputenv(name, *value);
+        else
+            qunsetenv(name);
+    }
+    ~EnvironmentGuard()
+    {
+        if (m_wasSet)
+            qputenv(m_name, m_old);
+        else
+            qunsetenv(m_name);
+    }
+
+private:
+    const char *m_name;
+    bool m_wasSet;
+    QByteArray m_old;
+};
+
+} // namespace
+
+class TestProcessFiles : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+
+    void argumentChecks_data();
+    void argumentChecks();
+    void emptyFileList();
+    void countThreeFiles();
+    void replaceRewritesOnlyFilesWithOccurrences();
+    void samePathTwice();
+    void replaceAsAskingBeforeOverwriting();
+    void replaceAsTargets();
+    void cancelDuringSecondOfThreeFiles();
+    void engineFailureGoesOnWithNextRow();
+    void readOnlyFileAsUnprivilegedUser();
+    void writableFileInReadOnlyFolderAsUnprivilegedUser();
+    void symbolicLinkStaysALink();
+    void hardLinksAllSeeTheResult();
+    void permissionsOfReplacedAndNewFiles();
+    void resultFromAnotherFileSystem();
+    void writeFailureMidFileLeavesSourceAlone();
+    void tempFolder_data();
+    void tempFolder();
+    void adjustRight();
+
+private:
+    QString file(const QString &name, const QByteArray &content);
+
+    std::unique_ptr<QTemporaryDir> m_dir;
+    std::unique_ptr<QTemporaryDir> m_temp;
+    std::unique_ptr<EnvironmentGuard> m_tempVariable;
+};
+
+void TestProcessFiles::init()
+{
+    m_dir = std::make_unique<QTemporaryDir>();
+    m_temp = std::make_unique<QTemporaryDir>();
+    QVERIFY(m_dir->isValid() && m_temp->isValid());
+    const QByteArray temp = QFile::encodeName(m_temp->path());
+    m_tempVariable = std::make_unique<EnvironmentGuard>("TEMP", &temp);
+}
+
+void TestProcessFiles::cleanup()
+{
+    // No run may leave a temporary file behind, whatever way it ended.
+    QCOMPARE(TemporaryFilesIn(m_temp->path()), QStringList());
+    QCOMPARE(TemporaryFilesIn(m_dir->path()), QStringList());
+    m_tempVariable.reset();
+    m_temp.reset();
+    m_dir.reset();
+}
+
+QString TestProcessFiles::file(const QString &name, const QByteArray &content)
+{
+    const QString path = m_dir->filePath(name);
+    WriteFile(path, content);
+    return path;
+}
+
+void TestProcessFiles::argumentChecks_data()
+{
+    QTest::addColumn<FindReplaceArguments>("arguments");
+    QTest::addColumn<QString>("message");
+    QTest::addRow("no arguments") << FindReplaceArguments {}
+                                  << QStringLiteral("Cannot find any Find&Replace arguments.\r\n\r\nEnter Find&Replace arguments and try again.");
+    QTest::addRow("invalid find") << FindReplaceArguments {arg(QStringLiteral("1 300"), QString(), Decimal)}
+                                  << QStringLiteral("An invalid value found in the decimal '1 300' argument.\r\n\r\n"
+                                                    "Valid decimal values are between '0' and '255'.");
+    QTest::addRow("find of separators only") << FindReplaceArguments {arg(QStringLiteral(" , "), QStringLiteral("x"), Decimal)}
+                                             << QStringLiteral("Cannot find a valid value in the following 'Find what' field: \r\n , \r\n\r\n"
+                                                               "Correct the find argument and try again.");
+    QTest::addRow("invalid replace") << FindReplaceArguments {arg(QStringLiteral("a"), QStringLiteral("GG"), Characters, Hexadecimal)}
+                                     << QStringLiteral("An invalid value found in the hexadecimal 'GG' argument.\r\n\r\n"
+                                                       "Valid hexadecimal values are between '00' and 'FF'.");
+    QTest::addRow("replace of separators only") << FindReplaceArguments {arg(QStringLiteral("a"), QStringLiteral(";"), Characters, Hexadecimal)}
+                                                << QStringLiteral("Cannot find a valid value in the following 'Replace with' field.\r\n;\r\n\r\n"
+                                                                  "Correct the replace argument and try again.");
+    QTest::addRow("the first failing record ends the check")
+        << FindReplaceArguments {arg(QStringLiteral("a"), QStringLiteral("b")), arg(QStringLiteral("999"), QString(), Decimal),
+                                 arg(QStringLiteral("G"), QString(), Hexadecimal)}
+        << QStringLiteral("An invalid value found in the decimal '999' argument.\r\n\r\nValid decimal values are between '0' and '255'.");
+}
+
+void TestProcessFiles::argumentChecks()
+{
+    QFETCH(FindReplaceArguments, arguments);
+    QFETCH(QString, message);
+    const QString path = file(QStringLiteral("a.txt"), "a , ; b");
+    for (RunMode mode : {RunMode::Count, RunMode::Replace, RunMode::ReplaceAs}) {
+        ScriptedHost host({path});
+        ReplaceAsSettings settings;
+        EngineState state;
+        const RunResult r = ProcessFiles(mode, arguments, settings, state, host);
+        QCOMPARE(r.end, RunResult::End::ArgumentError);
+        QCOMPARE(host.sink.texts(), QStringList {message});
+        QCOMPARE(host.sink.shown.at(0).title, QStringLiteral("Perrox"));
+        QVERIFY(host.log.isEmpty()); // no Save As dialog, no progress window
+        QCOMPARE(host.cells, QStringList {QString()});
+    }
+    QCOMPARE(ReadFile(path), QByteArray("a , ; b"));
+}
+
+void TestProcessFiles::emptyFileList()
+{
+    ScriptedHost host;
+    ReplaceAsSettings settings;
+    EngineState state;
+    const RunResult r = ProcessFiles(RunMode::Replace, {}, settings, state, host);
+    QCOMPARE(r.end, RunResult::End::NothingToDo);
+    QVERIFY(host.sink.shown.isEmpty());
+    QVERIFY(host.log.isEmpty());
+}
+
+void TestProcessFiles::countThreeFiles()
+{
+    const QStringList paths {file(QStringLiteral("1.txt"), "aaa"), file(QStringLiteral("2.txt"), "b"), file(QStringLiteral("3.txt"), QByteArray(20000, 'a'))};
+    ScriptedHost host(paths);
+    ReplaceAsSettings settings;
+    EngineState state;
+    const RunResult r = ProcessFiles(RunMode::Count, {arg(QStringLiteral("61"), QStringLiteral("x"), Hexadecimal)}, settings, state, host);
+    QCOMPARE(r.end, RunResult::End::Completed);
+    QCOMPARE(r.failedFiles, 0);
+    QCOMPARE(host.cells, (QStringList {QStringLiteral("       3"), QStringLiteral("       0"), QStringLiteral("   20000")}));
+    QCOMPARE(ReadFile(paths.at(0)), QByteArray("aaa"));
+    QCOMPARE(ReadFile(paths.at(2)), QByteArray(20000, 'a'));
+    QCOMPARE(host.log.first(), QStringLiteral("begin Counting... 20004"));
+    QCOMPARE(host.log.at(1), QStringLiteral("file %1|").arg(paths.at(0)));
+    QCOMPARE(host.log.last(), QStringLiteral("end"));
+    QCOMPARE(host.statusTexts, (QStringList {QStringLiteral("Calculating the number of bytes to process."), QStringLiteral("3 files")}));
+    QCOMPARE(host.sink.busyDepth, 0);
+    QVERIFY(host.sink.busyOnCount >= 1);
+    QCOMPARE(host.positions.last(), 20004.0);
+    QVERIFY(host.sink.shown.isEmpty());
+}
+
+void TestProcessFiles::replaceRewritesOnlyFilesWithOccurrences()
+{
+    const QString with = file(QStringLiteral("with.txt"), "line\r\nline\r\n");
+    const QString without = file(QStringLiteral("without.txt"), "nothing here");
+    const ino_t inodeWithout = statOf(without).st_ino;
+    ScriptedHost host({with, without});
+    ReplaceAsSettings settings;
+    EngineState state;
+    bool tempSeen = false;
+    host.cancelWhen = [&] {
+        tempSeen = tempSeen || !TemporaryFilesIn(m_temp->path()).isEmpty();
+        return false;
+    };
+    // An empty replacement deletes.
+    const RunResult r = ProcessFiles(RunMode::Replace, {arg(QStringLiteral("13 10"), QString(), Decimal)}, settings, state, host);
+    QCOMPARE(r.end, RunResult::End::Completed);
+    QCOMPARE(host.cells, (QStringList {QStringLiteral("       2"), QStringLiteral("       0")}));
+    QCOMPARE(ReadFile(with), QByteArray("lineline"));
+    QCOMPARE(ReadFile(without), QByteArray("nothing here"));
+    QCOMPARE(statOf(without).st_ino, inodeWithout); // not rewritten
+    QVERIFY(tempSeen); // the work went through the TEMP folder
+    QCOMPARE(host.log.first(), QStringLiteral("begin Replacing... 24"));
+    QCOMPARE(host.log.at(1), QStringLiteral("file %1|").arg(with));
+}
+
+void TestProcessFiles::samePathTwice()
+{
+    const QString path = file(QStringLiteral("x.txt"), "xxx");
+    ScriptedHost host({path, path});
+    ReplaceAsSettings settings;
+    EngineState state;
+    ProcessFiles(RunMode::Replace, {arg(QStringLiteral("xx"), QStringLiteral("x"))}, settings, state, host);
+    QCOMPARE(host.cells, (QStringList {QStringLiteral("       1"), QStringLiteral("       1")}));
+    QCOMPARE(ReadFile(path), QByteArray("x"));
+}
+
+void TestProcessFiles::replaceAsAskingBeforeOverwriting()
+{
+    const QString out = m_dir->filePath(QStringLiteral("out"));
+    QVERIFY(QDir().mkpath(out));
+    const QStringList paths {file(QStringLiteral("a.txt"), "a"), file(QStringLiteral("b.txt"), "a"), file(QStringLiteral("c.txt"), "a")};
+    WriteFile(out + QLatin1String("/b.txt"), "old b");
+    WriteFile(out + QLatin1String("/c.txt"), "old c");
+
+    ScriptedHost host(paths);
+    host.cells = {QStringLiteral("x"), QStringLiteral("x"), QStringLiteral("x")};
+    host.chosenSettings = ReplaceAsSettings {out, QString(), QString(), 0};
+    ReplaceAsSettings settings;
+    EngineState state;
+    RunResult r = ProcessFiles(RunMode::ReplaceAs, {arg(QStringLiteral("a"), QStringLiteral("A"))}, settings, state, host);
+    QCOMPARE(r.end, RunResult::End::StoppedAtNo);
+    QCOMPARE(settings.outpath, out);
+    const QString target = out + QLatin1String("/b.txt");
+    QCOMPARE(host.sink.texts(), QStringList {QStringLiteral("The file %1 already exists.\r\n\r\nDo you want to overwrite it?").arg(target)});
+    QCOMPARE(host.sink.shown.at(0).buttons, MessageSink::Buttons::YesNo);
+    QCOMPARE(host.sink.shown.at(0).icon, MessageSink::Icon::Exclamation);
+    QCOMPARE(host.cells, (QStringList {QStringLiteral("       1"), QStringLiteral("x"), QStringLiteral("x")}));
+    QCOMPARE(ReadFile(out + QLatin1String("/a.txt")), QByteArray("A"));
+    QCOMPARE(ReadFile(target), QByteArray("old b"));
+    QCOMPARE(host.log.at(0), QStringLiteral("save dialog"));
+    QVERIFY(host.log.contains(QStringLiteral("file %1|to %2").arg(paths.at(1), target)));
+    QCOMPARE(host.log.last(), QStringLiteral("end"));
+
+    // Yes overwrites; overwrite switched on asks nothing.
+    ScriptedHost yes(paths);
+    yes.sink.answers = {MessageSink::Answer::Yes, MessageSink::Answer::Yes, MessageSink::Answer::Yes};
+    r = ProcessFiles(RunMode::ReplaceAs, {arg(QStringLiteral("a"), QStringLiteral("B"))}, settings, state, yes);
+    QCOMPARE(r.end, RunResult::End::Completed);
+    QCOMPARE(yes.sink.shown.size(), 3); // a.txt exists now too
+    QCOMPARE(ReadFile(target), QByteArray("B"));
+    ScriptedHost silent(paths);
+    silent.chosenSettings = ReplaceAsSettings {out, QString(), QString(), 1};
+    r = ProcessFiles(RunMode::ReplaceAs, {arg(QStringLiteral("a"), QStringLiteral("C"))}, settings, state, silent);
+    QCOMPARE(r.end, RunResult::End::Completed);
+    QVERIFY(silent.sink.shown.isEmpty());
+    QCOMPARE(ReadFile(out + QLatin1String("/c.txt")), QByteArray("C"));
+
+    // A cancelled Save As dialog ends the command before anything else.
+    ScriptedHost cancelled(paths);
+    cancelled.targetChosen = false;
+    r = ProcessFiles(RunMode::ReplaceAs, {arg(QStringLiteral("a"), QStringLiteral("D"))}, settings, state, cancelled);
+    QCOMPARE(r.end, RunResult::End::TargetCancelled);
+    QCOMPARE(cancelled.log, QStringList {QStringLiteral("save dialog")});
+    QCOMPARE(ReadFile(out + QLatin1String("/c.txt")), QByteArray("C"));
+}
+
+void TestProcessFiles::replaceAsTargets()
+{
+    const QString out = m_dir->filePath(QStringLiteral("out"));
+    QVERIFY(QDir().mkpath(out));
+    const QString report = file(QStringLiteral("report.txt"), "v1");
+    const QString readme = file(QStringLiteral("README"), "v1");
+    const QString none = file(QStringLiteral("none.txt"), "nothing");
+    ScriptedHost host({report, readme, none});
+    host.chosenSettings = ReplaceAsSettings {out + QLatin1Char('/'), QStringLiteral("new_"), QStringLiteral("_v2"), 0};
+    ReplaceAsSettings settings;
+    EngineState state;
+    ProcessFiles(RunMode::ReplaceAs, {arg(QStringLiteral("v1"), QStringLiteral("v2"))}, settings, state, host);
+    QCOMPARE(ReadFile(out + QLatin1String("/new_report_v2.txt")), QByteArray("v2"));
+    QCOMPARE(ReadFile(out + QLatin1String("/new_README_v2")), QByteArray("v2"));
+    QCOMPARE(ReadFile(report), QByteArray("v1"));
+    QVERIFY(!FileExists(out + QLatin1String("/new_none_v2.txt"))); // no occurrences, no target
+    QCOMPARE(QDir(out).entryList(QDir::Files).size(), 2);
+}
+
+void TestProcessFiles::cancelDuringSecondOfThreeFiles()
+{
+    const QStringList paths {file(QStringLiteral("1.bin"), QByteArray(10000, 'a')), file(QStringLiteral("2.bin"), QByteArray(10000, 'a')),
+                             file(QStringLiteral("3.bin"), QByteArray(10000, 'a'))};
+    ScriptedHost host(paths);
+    host.cells = {QStringLiteral("old"), QStringLiteral("old"), QStringLiteral("old")};
+    // Cancelled once the first block of the second file has been reported.
+    host.cancelWhen = [&] { return !host.positions.isEmpty() && host.positions.last() > 10000; };
+    ReplaceAsSettings settings;
+    EngineState state;
+    const RunResult r = ProcessFiles(RunMode::Replace, {arg(QStringLiteral("a"), QStringLiteral("b"))}, settings, state, host);
+    QCOMPARE(r.end, RunResult::End::Cancelled);
+    QCOMPARE(host.cells, (QStringList {QStringLiteral("   10000"), QStringLiteral("old"), QStringLiteral("old")}));
+    QCOMPARE(ReadFile(paths.at(0)), QByteArray(10000, 'b'));
+    QCOMPARE(ReadFile(paths.at(1)), QByteArray(10000, 'a'));
+    QCOMPARE(ReadFile(paths.at(2)), QByteArray(10000, 'a'));
+    QCOMPARE(host.positions.last(), 14096.0);
+    QCOMPARE(host.log.last(), QStringLiteral("end"));
+}
+
+void TestProcessFiles::engineFailureGoesOnWithNextRow()
+{
+    const QString missing = m_dir->filePath(QStringLiteral("gone.txt"));
+    const QString present = file(QStringLiteral("here.txt"), "aa");
+    ScriptedHost host({missing, present});
+    host.cells = {QStringLiteral("old"), QStringLiteral("old")};
+    ReplaceAsSettings settings;
+    EngineState state;
+    const RunResult r = ProcessFiles(RunMode::Replace, {arg(QStringLiteral("a"), QStringLiteral("b"))}, settings, state, host);
+    QCOMPARE(r.end, RunResult::End::Completed);
+    QCOMPARE(r.failedFiles, 1);
+    QCOMPARE(host.sink.texts(), QStringList {SystemErrorText(ENOENT) + QLatin1String(" - ") + missing});
+    QCOMPARE(host.cells, (QStringList {QStringLiteral("       0"), QStringLiteral("       2")}));
+    QCOMPARE(ReadFile(present), QByteArray("bb"));
+}
+
+void TestProcessFiles::readOnlyFileAsUnprivilegedUser()
+{
+    QVERIFY(::chmod(NativePath(m_dir->path()).constData(), 0777) == 0);
+    QVERIFY(::chmod(NativePath(m_temp->path()).constData(), 0777) == 0);
+    const QString path = file(QStringLiteral("locked.txt"), "secret a");
+    QVERIFY(::chmod(NativePath(path).constData(), 0444) == 0);
+    const QString tempFolder = m_temp->path();
+    const int rc = RunUnprivileged([&]() -> int {
+        ScriptedHost host({path});
+        ReplaceAsSettings settings;
+        EngineState state;
+        const RunResult r = ProcessFiles(RunMode::Replace, {arg(QStringLiteral("a"), QStringLiteral("b"))}, settings, state, host);
+        CHILD_CHECK(r.end == RunResult::End::CopyFailed);
+        CHILD_CHECK(host.sink.texts() == QStringList {SystemErrorText(EACCES) + QLatin1String(" - ") + path});
+        CHILD_CHECK(host.cells == QStringList {QStringLiteral("       1")});
+        CHILD_CHECK(TemporaryFilesIn(tempFolder).isEmpty());
+        return 0;
+    });
+    QCOMPARE(rc, 0);
+    QCOMPARE(ReadFile(path), QByteArray("secret a"));
+    QCOMPARE(statOf(path).st_mode & 07777, 0444u);
+}
+
+void TestProcessFiles::writableFileInReadOnlyFolderAsUnprivilegedUser()
+{
+    QVERIFY(::chmod(NativePath(m_temp->path()).constData(), 0777) == 0);
+    const QString folder = m_dir->filePath(QStringLiteral("ro"));
+    QVERIFY(QDir().mkpath(folder));
+    const QString path = folder + QLatin1String("/open.txt");
+    WriteFile(path, "a a a");
+    QVERIFY(::chmod(NativePath(path).constData(), 0666) == 0);
+    QVERIFY(::chmod(NativePath(folder).constData(), 0555) == 0);
+    QVERIFY(::chmod(NativePath(m_dir->path()).constData(), 0755) == 0);
+    const int rc = RunUnprivileged([&]() -> int {
+        ScriptedHost host({path});
+        ReplaceAsSettings settings;
+        EngineState state;
+        const RunResult r = ProcessFiles(RunMode::Replace, {arg(QStringLiteral("a"), QStringLiteral("bb"))}, settings, state, host);
+        CHILD_CHECK(r.end == RunResult::End::Completed);
+        CHILD_CHECK(host.sink.shown.isEmpty());
+        return 0;
+    });
+    ::chmod(NativePath(folder).constData(), 0755);
+    QCOMPARE(rc, 0);
+    // The folder takes no new file, so the file was rewritten where it is.
+    QCOMPARE(ReadFile(path), QByteArray("bb bb bb"));
+}
+
+void TestProcessFiles::symbolicLinkStaysALink()
+{
+    const QString real = file(QStringLiteral("real.txt"), "old old");
+    const QString link = m_dir->filePath(QStringLiteral("link.txt"));
+    QVERIFY(QFile::link(QStringLiteral("real.txt"), link)); // a relative link
+    ScriptedHost host({link});
+    ReplaceAsSettings settings;
+    EngineState state;
+    ProcessFiles(RunMode::Replace, {arg(QStringLiteral("old"), QStringLiteral("new"))}, settings, state, host);
+    QCOMPARE(host.cells, QStringList {QStringLiteral("       2")});
+    QVERIFY(QFileInfo(link).isSymLink());
+    QCOMPARE(QFileInfo(link).symLinkTarget(), real);
+    QCOMPARE(ReadFile(real), QByteArray("new new"));
+}
+
+void TestProcessFiles::hardLinksAllSeeTheResult()
+{
+    const QString first = file(QStringLiteral("first.txt"), "abc abc abc");
+    const QString second = m_dir->filePath(QStringLiteral("second.txt"));
+    QVERIFY(::link(NativePath(first).constData(), NativePath(second).constData()) == 0);
+    const ino_t inode = statOf(first).st_ino;
+    for (const QByteArray &replacement : {QByteArray("a much longer text"), QByteArray("")}) {
+        ScriptedHost host({first});
+        ReplaceAsSettings settings;
+        EngineState state;
+        ProcessFiles(RunMode::Replace, {arg(QStringLiteral("abc"), QString::fromLatin1(replacement))}, settings, state, host);
+        QVERIFY(host.sink.shown.isEmpty());
+        const QByteArray expected = replacement + ' ' + replacement + ' ' + replacement;
+        QCOMPARE(ReadFile(first), expected);
+        QCOMPARE(ReadFile(second), expected);
+        QCOMPARE(statOf(first).st_ino, inode);
+        QCOMPARE(qint64(statOf(first).st_size), qint64(expected.size()));
+        WriteFile(first, "abc abc abc");
+    }
+}
+
+void TestProcessFiles::permissionsOfReplacedAndNewFiles()
+{
+    const QString path = file(QStringLiteral("mode.txt"), "a");
+    QVERIFY(::chmod(NativePath(path).constData(), 0751) == 0);
+    const mode_t oldMask = ::umask(027);
+    ScriptedHost host({path});
+    ReplaceAsSettings settings;
+    EngineState state;
+    ProcessFiles(RunMode::Replace, {arg(QStringLiteral("a"), QStringLiteral("b"))}, settings, state, host);
+    QCOMPARE(ReadFile(path), QByteArray("b"));
+    QCOMPARE(statOf(path).st_mode & 07777, 0751u);
+
+    const QString out = m_dir->filePath(QStringLiteral("out"));
+    QVERIFY(QDir().mkpath(out));
+    ScriptedHost as({path});
+    as.chosenSettings = ReplaceAsSettings {out, QString(), QString(), 0};
+    ProcessFiles(RunMode::ReplaceAs, {arg(QStringLiteral("b"), QStringLiteral("c"))}, settings, state, as);
+    ::umask(oldMask);
+    QCOMPARE(ReadFile(out + QLatin1String("/mode.txt")), QByteArray("c"));
+    QCOMPARE(statOf(out + QLatin1String("/mode.txt")).st_mode & 07777, 0640u); // 0666 less the umask
+}
+
+void TestProcessFiles::resultFromAnotherFileSystem()
+{
+    // /dev/shm is a memory file system on a device of its own on most systems.
+    const QString shm = QStringLiteral("/dev/shm");
+    if (!FolderExists(shm) || statOf(shm).st_dev == statOf(m_dir->path()).st_dev)
+        QSKIP("no second file system for temporary files here");
+    QTemporaryDir temp(shm + QLatin1String("/perrox-test-XXXXXX"));
+    QVERIFY(temp.isValid());
+    const QByteArray tempPath = QFile::encodeName(temp.path());
+    EnvironmentGuard guard("TEMP", &tempPath);
+    const QString path = file(QStringLiteral("far.txt"), "far far");
+    QVERIFY(::chmod(NativePath(path).constData(), 0604) == 0);
+    ScriptedHost host({path});
+    ReplaceAsSettings settings;
+    EngineState state;
+    ProcessFiles(RunMode::Replace, {arg(QStringLiteral("far"), QStringLiteral("near"))}, settings, state, host);
+    QVERIFY(host.sink.shown.isEmpty());
+    QCOMPARE(ReadFile(path), QByteArray("near near"));
+    QCOMPARE(statOf(path).st_mode & 07777, 0604u);
+    QCOMPARE(TemporaryFilesIn(temp.path()), QStringList());
+}
+
+void TestProcessFiles::writeFailureMidFileLeavesSourceAlone()
+{
+    const QString path = file(QStringLiteral("grow.bin"), QByteArray(60000, 'a'));
+    const QString other = file(QStringLiteral("small.bin"), "a");
+    const QString tempFolder = m_temp->path();
+    const int rc = RunInChild([&]() -> int {
+        // Writing past 100000 bytes fails with "File too large".
+        std::signal(SIGXFSZ, SIG_IGN);
+        struct rlimit limit = {100000, 100000};
+        CHILD_CHECK(::setrlimit(RLIMIT_FSIZE, &limit) == 0);
+        ScriptedHost host({path, other});
+        ReplaceAsSettings settings;
+        EngineState state;
+        const RunResult r = ProcessFiles(RunMode::Replace, {arg(QStringLiteral("a"), QStringLiteral("aaaa"))}, settings, state, host);
+        CHILD_CHECK(r.end == RunResult::End::Completed);
+        CHILD_CHECK(r.failedFiles == 1);
+        CHILD_CHECK(host.sink.shown.size() == 1);
+        CHILD_CHECK(host.sink.shown.at(0).text.startsWith(SystemErrorText(EFBIG) + QLatin1String(" - ") + tempFolder + QLatin1String("/~PX")));
+        CHILD_CHECK(host.cells == (QStringList {QStringLiteral("       0"), QStringLiteral("       1")}));
+        CHILD_CHECK(TemporaryFilesIn(tempFolder).isEmpty());
+        return 0;
+    });
+    QCOMPARE(rc, 0);
+    QCOMPARE(ReadFile(path), QByteArray(60000, 'a'));
+    QCOMPARE(ReadFile(other), QByteArray("aaaa"));
+}
+
+void TestProcessFiles::tempFolder_data()
+{
+    QTest::addColumn<QString>("temp"); // "<unset>" for no TEMP
+    QTest::addColumn<QString>("tmpdir");
+    QTest::addColumn<QString>("expected");
+    const QString a = QDir::tempPath() + QLatin1String("/perrox-a");
+    const QString b = QDir::tempPath() + QLatin1String("/perrox-b");
+    QTest::addRow("two folders, the first with a final slash") << a + QLatin1String("/;") + b << QString() << a;
+    QTest::addRow("blanks around the first entry") << QLatin1String("  ") + a + QLatin1String("  ;x") << QString() << a;
+    QTest::addRow("TEMP unset, TMPDIR used") << QStringLiteral("<unset>") << b << b;
+    QTest::addRow("TEMP set wins over TMPDIR") << a << b << a;
+    QTest::addRow("at most 2 characters") << QStringLiteral("/x") << b << QStringLiteral("/tmp");
+    QTest::addRow("missing folder") << QDir::tempPath() + QLatin1String("/perrox-missing") << QString() << QStringLiteral("/tmp");
+    QTest::addRow("TEMP and TMPDIR unset") << QStringLiteral("<unset>") << QString() << QStringLiteral("/tmp");
+}
+
+void TestProcessFiles::tempFolder()
+{
+    QFETCH(QString, temp);
+    QFETCH(QString, tmpdir);
+    QFETCH(QString, expected);
+    QDir().mkpath(QDir::tempPath() + QLatin1String("/perrox-a"));
+    QDir().mkpath(QDir::tempPath() + QLatin1String("/perrox-b"));
+    const QByteArray tempValue = QFile::encodeName(temp);
+    const QByteArray tmpdirValue = QFile::encodeName(tmpdir);
+    {
+        EnvironmentGuard t("TEMP", temp == QLatin1String("<unset>") ? nullptr : &tempValue);
+        EnvironmentGuard d("TMPDIR", tmpdir.isEmpty() ? nullptr : &tmpdirValue);
+        QCOMPARE(GetTempFolder(), expected);
+    }
+    QDir().rmdir(QDir::tempPath() + QLatin1String("/perrox-a"));
+    QDir().rmdir(QDir::tempPath() + QLatin1String("/perrox-b"));
+}
+
+void TestProcessFiles::adjustRight()
+{
+    QCOMPARE(AdjustRight(5, 8), QStringLiteral("       5"));
+    QCOMPARE(AdjustRight(-12, 8), QStringLiteral("     -12"));
+    QCOMPARE(AdjustRight(123456789012LL, 8), QStringLiteral("123456789012"));
+    QCOMPARE(AdjustRight(0, 0), QStringLiteral("0"));
+}
+
+QTEST_APPLESS_MAIN(TestProcessFiles)
+#include "tst_processfiles.moc"
