@@ -11,9 +11,25 @@ namespace perrox {
 class MessageSink
 {
 public:
-    enum class Icon { Exclamation, Question, Information };
-    enum class Buttons { Ok, YesNo, YesNoCancel };
-    enum class Answer { Ok, Yes, No, Cancel };
+    enum class Icon
+    {
+        Exclamation,
+        Question,
+        Information
+    };
+    enum class Buttons
+    {
+        Ok,
+        YesNo,
+        YesNoCancel
+    };
+    enum class Answer
+    {
+        Ok,
+        Yes,
+        No,
+        Cancel
+    };
 
     virtual ~MessageSink() = default;
 

@@ -13,7 +13,8 @@ class MessageSink;
 // How one side of a Find&Replace argument is typed. The number is what the
 // preferences and argument records hold; the type code is what the argument
 // list shows.
-enum Notation : qint16 {
+enum Notation : qint16
+{
     Characters = 0, // one byte per character
     Decimal = 1, // tokens 0-255
     Hexadecimal = 2, // tokens 00-FF

@@ -12,7 +12,14 @@ using namespace perrox;
 
 namespace {
 
-enum ExitCode { Success = 0, FileFailed = 1, UsageError = 2, StoppedAtNo = 3, Interrupted = 130 };
+enum ExitCode
+{
+    Success = 0,
+    FileFailed = 1,
+    UsageError = 2,
+    StoppedAtNo = 3,
+    Interrupted = 130
+};
 
 int usageError(const QString &text)
 {

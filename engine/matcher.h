@@ -45,7 +45,13 @@ private:
     Match findByFirstByte(const uchar *data, qint64 from, qint64 to, qint64 end) const;
     Match findByPairs(const uchar *data, qint64 from, qint64 to, qint64 end) const;
 
-    enum class Strategy { None, Single, FirstByte, Pairs };
+    enum class Strategy
+    {
+        None,
+        Single,
+        FirstByte,
+        Pairs
+    };
 
     std::vector<QByteArray> m_finds;
     qint64 m_maxLength = 0;

@@ -80,8 +80,7 @@ double GetTotalBytes(RunHost &host)
 std::optional<ArgumentTables> BuildArgumentTables(const FindReplaceArguments &arguments, MessageSink &messages)
 {
     if (arguments.isEmpty()) {
-        messages.warn(QLatin1String("Cannot find any Find&Replace arguments.") + kCrLf + kCrLf
-                      + QLatin1String("Enter Find&Replace arguments and try again."));
+        messages.warn(QLatin1String("Cannot find any Find&Replace arguments.") + kCrLf + kCrLf + QLatin1String("Enter Find&Replace arguments and try again."));
         return std::nullopt;
     }
     std::vector<QByteArray> finds;
@@ -96,7 +95,7 @@ std::optional<ArgumentTables> BuildArgumentTables(const FindReplaceArguments &ar
         }
         if (find.bytes.isEmpty()) {
             messages.warn(QLatin1String("Cannot find a valid value in the following 'Find what' field: ") + kCrLf + a.findText + kCrLf + kCrLf
-                          + QLatin1String("Correct the find argument and try again."));
+                + QLatin1String("Correct the find argument and try again."));
             return std::nullopt;
         }
         if (!ValidateArgument(a.replaceText, a.replaceNotation, messages))
@@ -109,8 +108,8 @@ std::optional<ArgumentTables> BuildArgumentTables(const FindReplaceArguments &ar
                 return std::nullopt;
             }
             if (converted.bytes.isEmpty()) {
-                messages.warn(QLatin1String("Cannot find a valid value in the following 'Replace with' field.") + kCrLf + a.replaceText + kCrLf
-                              + kCrLf + QLatin1String("Correct the replace argument and try again."));
+                messages.warn(QLatin1String("Cannot find a valid value in the following 'Replace with' field.") + kCrLf + a.replaceText + kCrLf + kCrLf
+                    + QLatin1String("Correct the replace argument and try again."));
                 return std::nullopt;
             }
             replace = converted.bytes;
@@ -166,10 +165,9 @@ RunResult ProcessFiles(RunMode mode, const FindReplaceArguments &arguments, Repl
         host.showFile(source, mode == RunMode::ReplaceAs ? QLatin1String("to ") + target : QString());
 
         if (mode == RunMode::ReplaceAs && settings.outoverwrite != 1 && FileExists(target)) {
-            const QString question = QLatin1String("The file ") + target + QLatin1String(" already exists.") + kCrLf + kCrLf
-                + QLatin1String("Do you want to overwrite it?");
-            if (messages.show(question, MessageSink::Icon::Exclamation, MessageSink::Buttons::YesNo, MessageSink::programTitle())
-                != MessageSink::Answer::Yes) {
+            const QString question
+                = QLatin1String("The file ") + target + QLatin1String(" already exists.") + kCrLf + kCrLf + QLatin1String("Do you want to overwrite it?");
+            if (messages.show(question, MessageSink::Icon::Exclamation, MessageSink::Buttons::YesNo, MessageSink::programTitle()) != MessageSink::Answer::Yes) {
                 host.pumpEvents();
                 result.end = End::StoppedAtNo;
                 break;

@@ -13,7 +13,8 @@ class MessageSink;
 
 // The three processing commands. The numbers are the modes of the menu
 // commands and buttons.
-enum class RunMode : qint16 {
+enum class RunMode : qint16
+{
     Replace = 0, // the result replaces the source file
     ReplaceAs = 1, // the result goes to a new file named by OutputPath
     Count = 2, // only the counts are shown
@@ -59,7 +60,8 @@ public:
 
 struct RunResult
 {
-    enum class End {
+    enum class End
+    {
         NothingToDo, // no rows
         ArgumentError, // no arguments, or one failed its check; nothing touched
         TargetCancelled, // the Save As dialog was cancelled

@@ -24,8 +24,7 @@ class FileDescriptor
 public:
     explicit FileDescriptor(int fd)
         : m_fd(fd)
-    {
-    }
+    { }
     ~FileDescriptor()
     {
         if (m_fd >= 0)
@@ -73,8 +72,7 @@ public:
         : m_arguments(arguments)
         , m_output(output)
         , m_discard(output.discards())
-    {
-    }
+    { }
 
     bool run(int sourceFd, qint64 sourceLength, EngineState &state, ReplaceObserver &observer, ReplaceOutcome::Status &status);
 
@@ -255,8 +253,8 @@ void UpdateBlockSize(EngineState &state, qint64 maxLength)
         state.lngBlockSize = std::max(state.lngBlockSize, 1024 * ((2 * maxLength) / 1024));
 }
 
-ReplaceOutcome ReplaceInFile(const QString &sourcePath, ReplaceOutput &output, const ArgumentTables &arguments, EngineState &state,
-                             ReplaceObserver &observer, MessageSink &messages)
+ReplaceOutcome ReplaceInFile(
+    const QString &sourcePath, ReplaceOutput &output, const ArgumentTables &arguments, EngineState &state, ReplaceObserver &observer, MessageSink &messages)
 {
     const ReplaceOutcome failed {0, ReplaceOutcome::Status::Failed};
 

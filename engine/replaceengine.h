@@ -54,7 +54,12 @@ struct ArgumentTables
 
 struct ReplaceOutcome
 {
-    enum class Status { Done, Failed, Cancelled };
+    enum class Status
+    {
+        Done,
+        Failed,
+        Cancelled
+    };
     // Replacements made; 0 after a failure or a cancel.
     qint64 count = 0;
     Status status = Status::Done;
@@ -74,7 +79,7 @@ void UpdateBlockSize(EngineState &state, qint64 maxLength);
 // added add up to the file's length. A failed open, read or write shows
 // "description - path" through messages and gives Failed with count 0. The
 // source is never changed; the output is closed on every way out.
-ReplaceOutcome ReplaceInFile(const QString &sourcePath, ReplaceOutput &output, const ArgumentTables &arguments, EngineState &state,
-                             ReplaceObserver &observer, MessageSink &messages);
+ReplaceOutcome ReplaceInFile(
+    const QString &sourcePath, ReplaceOutput &output, const ArgumentTables &arguments, EngineState &state, ReplaceObserver &observer, MessageSink &messages);
 
 } // namespace perrox

@@ -17,13 +17,11 @@ QString TemporaryFileName(const QString &folder, int number)
 TemporaryFile::TemporaryFile(const QString &folder, std::mt19937 &rng)
     : m_folder(folder)
     , m_rng(&rng)
-{
-}
+{ }
 
 TemporaryFile::TemporaryFile(const QString &exactPath)
     : m_path(exactPath)
-{
-}
+{ }
 
 TemporaryFile::~TemporaryFile()
 {

@@ -21,8 +21,7 @@ class Fd
 public:
     explicit Fd(int fd = -1)
         : m_fd(fd)
-    {
-    }
+    { }
     ~Fd() { reset(); }
     Fd(const Fd &) = delete;
     Fd &operator=(const Fd &) = delete;
@@ -175,14 +174,16 @@ int rewriteInPlace(const QString &tempPath, const QString &target)
     return out.closeChecked();
 }
 
-// Syncs the file at path, gives it its attributes and renames it over target.
-int renameIntoPlace(const QString &path, const QString &target, mode_t mode, const Owner &owner)
+// Gives the file at path its attributes and renames it to target. When that
+// replaces an existing file the new content is synced first, so that a crash
+// cannot leave the name pointing at a file whose data never reached the disk.
+int renameIntoPlace(const QString &path, const QString &target, mode_t mode, const Owner &owner, bool replacing)
 {
     Fd fd(::open(NativePath(path).constData(), O_RDONLY | O_CLOEXEC));
     if (fd.get() < 0)
         return errno;
     applyAttributes(fd.get(), mode, owner);
-    if (::fsync(fd.get()) != 0)
+    if (replacing && ::fsync(fd.get()) != 0)
         return errno;
     if (::rename(NativePath(path).constData(), NativePath(target).constData()) != 0)
         return errno;
@@ -230,7 +231,7 @@ CommitResult CommitTemporaryFile(TemporaryFile &temp, const QString &target, std
         return failure(errno);
 
     if (tempStat.st_dev == folderStat.st_dev) {
-        const int r = renameIntoPlace(temp.path(), file, mode, owner);
+        const int r = renameIntoPlace(temp.path(), file, mode, owner, exists);
         if (r == 0) {
             temp.release();
             return {};
@@ -263,7 +264,7 @@ CommitResult CommitTemporaryFile(TemporaryFile &temp, const QString &target, std
         if (const int r = out.closeChecked())
             return failure(r);
     }
-    if (const int r = renameIntoPlace(beside.path(), file, mode, owner))
+    if (const int r = renameIntoPlace(beside.path(), file, mode, owner, exists))
         return failure(r);
     beside.release();
     return {};

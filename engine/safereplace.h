@@ -20,9 +20,9 @@ struct CommitResult
 //  - a symbolic link stays a link; the file it points to is replaced;
 //  - an existing target the user may not write fails ("Permission denied"),
 //    even where a rename in its folder would be allowed;
-//  - normally temp is synced, given the target's permission bits (and owner,
-//    where allowed) and renamed over it; from another file system it is first
-//    copied to a new temporary file beside the target;
+//  - normally temp is given the target's permission bits (and owner, where
+//    allowed), synced to the disk and renamed over it; from another file
+//    system it is first copied to a new temporary file beside the target;
 //  - a file with several hard links, a target that is not a regular file, or
 //    one in a folder we may not write, is rewritten in place, so every name
 //    keeps seeing it; space for a longer content is reserved first;

@@ -71,9 +71,7 @@ void TestBatch::cleanup()
 
 QString TestBatch::file(const QString &name, const QByteArray &content)
 {
-    const QString path = m_dir->filePath(name);
-    WriteFile(path, content);
-    return path;
+    return WriteFileIn(m_dir->path(), name, content);
 }
 
 Batch TestBatch::run(const QStringList &arguments, QProcess *started)
@@ -102,8 +100,8 @@ void TestBatch::countLines()
 {
     file(QStringLiteral("a.txt"), "hello hello");
     file(QStringLiteral("b.txt"), "nothing");
-    const Batch b = run({QStringLiteral("--find"), QStringLiteral("hello"), QStringLiteral("--with"), QStringLiteral("bye"), QStringLiteral("a.txt"),
-                         QStringLiteral("b.txt")});
+    const Batch b = run(
+        {QStringLiteral("--find"), QStringLiteral("hello"), QStringLiteral("--with"), QStringLiteral("bye"), QStringLiteral("a.txt"), QStringLiteral("b.txt")});
     QCOMPARE(b.exitCode, 0);
     QCOMPARE(b.out, QByteArray("       2  a.txt\n       0  b.txt\n"));
     QCOMPARE(b.err, QByteArray());
@@ -113,9 +111,9 @@ void TestBatch::countLines()
 void TestBatch::replaceWithEveryNotation()
 {
     const QString path = file(QStringLiteral("data.bin"), "AB\r\nAB\r\nx");
-    const Batch b = run({QStringLiteral("--replace"), QStringLiteral("--find=hex:0d,0a"), QStringLiteral("--with"), QString(),
-                         QStringLiteral("--find"), QStringLiteral("dec:65 66"), QStringLiteral("--with"), QStringLiteral("asc:Z"),
-                         QStringLiteral("--find"), QStringLiteral("x"), QStringLiteral("--with"), QStringLiteral("hex:FF 00"), path});
+    const Batch b = run({QStringLiteral("--replace"), QStringLiteral("--find=hex:0d,0a"), QStringLiteral("--with"), QString(), QStringLiteral("--find"),
+        QStringLiteral("dec:65 66"), QStringLiteral("--with"), QStringLiteral("asc:Z"), QStringLiteral("--find"), QStringLiteral("x"), QStringLiteral("--with"),
+        QStringLiteral("hex:FF 00"), path});
     QCOMPARE(b.exitCode, 0);
     QCOMPARE(b.out, QByteArray("       5  ") + QFile::encodeName(path) + '\n');
     QCOMPARE(ReadFile(path), QByteArray("ZZ\xff\x00", 4));
@@ -125,8 +123,8 @@ void TestBatch::failedFileExitsOne()
 {
     const QString good = file(QStringLiteral("good.txt"), "a");
     const QString missing = m_dir->filePath(QStringLiteral("missing.txt"));
-    const Batch b = run({QStringLiteral("--replace"), QStringLiteral("--find"), QStringLiteral("a"), QStringLiteral("--with"), QStringLiteral("b"),
-                         missing, good});
+    const Batch b
+        = run({QStringLiteral("--replace"), QStringLiteral("--find"), QStringLiteral("a"), QStringLiteral("--with"), QStringLiteral("b"), missing, good});
     QCOMPARE(b.exitCode, 1);
     QCOMPARE(b.out, QByteArray("       0  ") + QFile::encodeName(missing) + "\n       1  " + QFile::encodeName(good) + '\n');
     QCOMPARE(b.err, (SystemErrorText(ENOENT) + QLatin1String(" - ") + missing + QLatin1Char('\n')).toUtf8());
@@ -143,18 +141,16 @@ void TestBatch::usageErrors_data()
     QTest::addRow("with without find") << QStringList {QStringLiteral("--with"), QStringLiteral("a"), QStringLiteral("a.txt")}
                                        << QStringLiteral("--with must follow a --find");
     QTest::addRow("two modes") << QStringList {QStringLiteral("--count"), QStringLiteral("--replace"), QStringLiteral("--find"), QStringLiteral("a"),
-                                               QStringLiteral("--with"), QStringLiteral("b"), QStringLiteral("a.txt")}
+        QStringLiteral("--with"), QStringLiteral("b"), QStringLiteral("a.txt")}
                                << QStringLiteral("only one of --count, --replace and --replace-as may be given");
     QTest::addRow("no file") << QStringList {QStringLiteral("--find"), QStringLiteral("a"), QStringLiteral("--with"), QStringLiteral("b")}
                              << QStringLiteral("no file given");
     QTest::addRow("unknown option") << QStringList {QStringLiteral("--frobnicate"), QStringLiteral("a.txt")}
                                     << QStringLiteral("unrecognized option '--frobnicate'");
-    QTest::addRow("missing value") << QStringList {QStringLiteral("a.txt"), QStringLiteral("--find")}
-                                   << QStringLiteral("option '--find' requires an argument");
-    QTest::addRow("replace-as without a folder")
-        << QStringList {QStringLiteral("--replace-as"), QStringLiteral("nowhere"), QStringLiteral("--find"), QStringLiteral("a"),
-                        QStringLiteral("--with"), QStringLiteral("b"), QStringLiteral("a.txt")}
-        << QStringLiteral("'nowhere' is not a folder");
+    QTest::addRow("missing value") << QStringList {QStringLiteral("a.txt"), QStringLiteral("--find")} << QStringLiteral("option '--find' requires an argument");
+    QTest::addRow("replace-as without a folder") << QStringList {QStringLiteral("--replace-as"), QStringLiteral("nowhere"), QStringLiteral("--find"),
+        QStringLiteral("a"), QStringLiteral("--with"), QStringLiteral("b"), QStringLiteral("a.txt")}
+                                                 << QStringLiteral("'nowhere' is not a folder");
 }
 
 void TestBatch::usageErrors()
@@ -173,7 +169,7 @@ void TestBatch::argumentErrorTouchesNothing()
 {
     const QString path = file(QStringLiteral("a.txt"), "aGG");
     const Batch b = run({QStringLiteral("--replace"), QStringLiteral("--find"), QStringLiteral("a"), QStringLiteral("--with"), QStringLiteral("b"),
-                         QStringLiteral("--find"), QStringLiteral("hex:GG"), QStringLiteral("--with"), QStringLiteral("x"), path});
+        QStringLiteral("--find"), QStringLiteral("hex:GG"), QStringLiteral("--with"), QStringLiteral("x"), path});
     QCOMPARE(b.exitCode, 2);
     QCOMPARE(b.out, QByteArray());
     // "\r\n" becomes a line break.
@@ -187,8 +183,8 @@ void TestBatch::overwriteQuestionWithoutTerminal()
     QVERIFY(QDir().mkpath(out));
     const QString source = file(QStringLiteral("s.txt"), "a");
     WriteFile(out + QLatin1String("/s.txt"), "keep");
-    const QStringList common {QStringLiteral("--replace-as"), out, QStringLiteral("--find"), QStringLiteral("a"), QStringLiteral("--with"),
-                              QStringLiteral("b"), source};
+    const QStringList common {
+        QStringLiteral("--replace-as"), out, QStringLiteral("--find"), QStringLiteral("a"), QStringLiteral("--with"), QStringLiteral("b"), source};
     Batch b = run(common);
     QCOMPARE(b.exitCode, 3);
     QCOMPARE(b.out, QByteArray());
@@ -207,7 +203,7 @@ void TestBatch::prefixCannotLeaveTheFolder()
     QVERIFY(QDir().mkpath(out));
     const QString source = file(QStringLiteral("s.txt"), "a");
     const Batch b = run({QStringLiteral("--replace-as"), out, QStringLiteral("--prefix"), QStringLiteral("../"), QStringLiteral("--suffix"),
-                         QStringLiteral("-v:2"), QStringLiteral("--find"), QStringLiteral("a"), QStringLiteral("--with"), QStringLiteral("b"), source});
+        QStringLiteral("-v:2"), QStringLiteral("--find"), QStringLiteral("a"), QStringLiteral("--with"), QStringLiteral("b"), source});
     QCOMPARE(b.exitCode, 0);
     QCOMPARE(ReadFile(out + QLatin1String("/..s-v2.txt")), QByteArray("b"));
     QCOMPARE(QDir(m_dir->path()).entryList(QDir::Files), QStringList {QStringLiteral("s.txt")});
@@ -273,7 +269,7 @@ void TestBatch::parsesSpecs()
     QCOMPARE(notation, qint16(0));
     QCOMPARE(text, QStringLiteral("plain:text"));
     const BatchParse parse = ParseBatchArguments({QStringLiteral("--find"), QStringLiteral("a"), QStringLiteral("--with"), QStringLiteral("dec:"),
-                                                  QStringLiteral("--"), QStringLiteral("--odd-name"), QStringLiteral("-")});
+        QStringLiteral("--"), QStringLiteral("--odd-name"), QStringLiteral("-")});
     QVERIFY(parse.ok());
     QCOMPARE(parse.options.mode, RunMode::Count);
     QCOMPARE(parse.options.paths, (QStringList {QStringLiteral("--odd-name"), QStringLiteral("-")}));

@@ -28,7 +28,7 @@ struct EngineRun
 
 // Runs the engine on bytes held in a file of dir.
 void runEngine(EngineRun &run, const QTemporaryDir &dir, const QByteArray &source, const std::vector<QByteArray> &finds,
-               const std::vector<QByteArray> &replaces, EngineState &state, int cancelAt = 0, bool discard = false)
+    const std::vector<QByteArray> &replaces, EngineState &state, int cancelAt = 0, bool discard = false)
 {
     const QString path = dir.filePath(QStringLiteral("source.bin"));
     QVERIFY(WriteFile(path, source));
@@ -168,19 +168,18 @@ void TestEngine::cases_data()
     QTest::addColumn<QByteArray>("output");
     QTest::addColumn<qint64>("count");
 
-    QTest::addRow("source shorter than the longest find") << QByteArray("ABC") << QList<QByteArray> {"12345678", "B"} << QList<QByteArray> {"x", "_"}
-                                                          << QByteArray("A_C") << qint64(1);
+    QTest::addRow("source shorter than the longest find")
+        << QByteArray("ABC") << QList<QByteArray> {"12345678", "B"} << QList<QByteArray> {"x", "_"} << QByteArray("A_C") << qint64(1);
     QTest::addRow("no overlap: AA over AAA") << QByteArray("AAA") << QList<QByteArray> {"AA"} << QList<QByteArray> {"Z"} << QByteArray("ZA") << qint64(1);
-    QTest::addRow("replacement holds its own find") << QByteArray("A") << QList<QByteArray> {"A"} << QList<QByteArray> {"AA"} << QByteArray("AA")
-                                                    << qint64(1);
+    QTest::addRow("replacement holds its own find") << QByteArray("A") << QList<QByteArray> {"A"} << QList<QByteArray> {"AA"} << QByteArray("AA") << qint64(1);
     QTest::addRow("list order, not length") << QByteArray("ABC") << QList<QByteArray> {"AB", "ABC"} << QList<QByteArray> {"1", "2"} << QByteArray("1C")
                                             << qint64(1);
-    QTest::addRow("leftmost position first") << QByteArray("xABCD") << QList<QByteArray> {"BC", "ABCD"} << QList<QByteArray> {"1", "2"}
-                                             << QByteArray("x2") << qint64(1);
-    QTest::addRow("duplicate find: only the first applies") << QByteArray("aXa") << QList<QByteArray> {"a", "a"} << QList<QByteArray> {"1", "2"}
-                                                            << QByteArray("1X1") << qint64(2);
-    QTest::addRow("one pass, outputs are not rescanned") << QByteArray("ab") << QList<QByteArray> {"a", "b"} << QList<QByteArray> {"b", "a"}
-                                                         << QByteArray("ba") << qint64(2);
+    QTest::addRow("leftmost position first") << QByteArray("xABCD") << QList<QByteArray> {"BC", "ABCD"} << QList<QByteArray> {"1", "2"} << QByteArray("x2")
+                                             << qint64(1);
+    QTest::addRow("duplicate find: only the first applies")
+        << QByteArray("aXa") << QList<QByteArray> {"a", "a"} << QList<QByteArray> {"1", "2"} << QByteArray("1X1") << qint64(2);
+    QTest::addRow("one pass, outputs are not rescanned")
+        << QByteArray("ab") << QList<QByteArray> {"a", "b"} << QList<QByteArray> {"b", "a"} << QByteArray("ba") << qint64(2);
     QTest::addRow("empty replacement deletes") << QByteArray("x\r\ny\r\n") << QList<QByteArray> {"\r\n"} << QList<QByteArray> {""} << QByteArray("xy")
                                                << qint64(2);
     QTest::addRow("every byte value") << QByteArray("\x00\xff\x80\x00", 4) << QList<QByteArray> {QByteArray(1, '\0')} << QList<QByteArray> {"\xff"}
@@ -189,8 +188,8 @@ void TestEngine::cases_data()
     QTest::addRow("occurrence across byte 4096") << straddle << QList<QByteArray> {"ABCD"} << QList<QByteArray> {"-"}
                                                  << QByteArray(4094, 'x') + "-" + QByteArray(100, 'y') << qint64(1);
     const QByteArray atEnd = QByteArray(8190, 'x') + "AB";
-    QTest::addRow("occurrence in the final carry") << atEnd << QList<QByteArray> {"ABC", "AB"} << QList<QByteArray> {"1", "2"}
-                                                   << QByteArray(8190, 'x') + "2" << qint64(1);
+    QTest::addRow("occurrence in the final carry") << atEnd << QList<QByteArray> {"ABC", "AB"} << QList<QByteArray> {"1", "2"} << QByteArray(8190, 'x') + "2"
+                                                   << qint64(1);
 }
 
 void TestEngine::cases()

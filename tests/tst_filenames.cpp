@@ -72,12 +72,12 @@ void TestFilenames::outputPath_data()
     QTest::addColumn<QString>("prefix");
     QTest::addColumn<QString>("suffix");
     QTest::addColumn<QString>("target");
-    QTest::addRow("prefix and suffix") << QStringLiteral("/data/report.txt") << QStringLiteral("/out") << QStringLiteral("new_")
-                                       << QStringLiteral("_v2") << QStringLiteral("/out/new_report_v2.txt");
-    QTest::addRow("folder ending in a slash") << QStringLiteral("/data/report.txt") << QStringLiteral("/") << QStringLiteral("new_")
-                                              << QStringLiteral("_v2") << QStringLiteral("/new_report_v2.txt");
-    QTest::addRow("no extension, no final dot") << QStringLiteral("/data/README") << QStringLiteral("/out") << QStringLiteral("new_")
-                                                << QStringLiteral("_v2") << QStringLiteral("/out/new_README_v2");
+    QTest::addRow("prefix and suffix") << QStringLiteral("/data/report.txt") << QStringLiteral("/out") << QStringLiteral("new_") << QStringLiteral("_v2")
+                                       << QStringLiteral("/out/new_report_v2.txt");
+    QTest::addRow("folder ending in a slash") << QStringLiteral("/data/report.txt") << QStringLiteral("/") << QStringLiteral("new_") << QStringLiteral("_v2")
+                                              << QStringLiteral("/new_report_v2.txt");
+    QTest::addRow("no extension, no final dot") << QStringLiteral("/data/README") << QStringLiteral("/out") << QStringLiteral("new_") << QStringLiteral("_v2")
+                                                << QStringLiteral("/out/new_README_v2");
     QTest::addRow("dot file") << QStringLiteral("/data/.profile") << QStringLiteral("/out") << QStringLiteral("x") << QString()
                               << QStringLiteral("/out/x.profile");
     QTest::addRow("two dots") << QStringLiteral("/data/archive.tar.gz") << QStringLiteral("/out/") << QString() << QStringLiteral("-1")

@@ -150,11 +150,9 @@ void TestNotation::convertNotation_data()
     QTest::addRow("decimal 7 keeps no zeros") << QStringLiteral("007") << int(Decimal) << int(Decimal) << QStringLiteral("7 ");
     QTest::addRow("invalid decimal gives empty") << QStringLiteral("300") << int(Decimal) << int(Characters) << QString();
     QTest::addRow("invalid hex gives empty") << QStringLiteral("G") << int(Hexadecimal) << int(Decimal) << QString();
-    QTest::addRow("control characters and zero") << QStringLiteral("0 9 13") << int(Decimal) << int(Characters)
-                                                 << QString(QChar(0)) + QChar(9) + QChar(13);
+    QTest::addRow("control characters and zero") << QStringLiteral("0 9 13") << int(Decimal) << int(Characters) << QString(QChar(0)) + QChar(9) + QChar(13);
     QTest::addRow("separators only to characters") << QStringLiteral(" , ") << int(Hexadecimal) << int(Characters) << QString();
-    QTest::addRow("characters stay as they are") << QStringLiteral("a\U0001F600") << int(Characters) << int(Characters)
-                                                 << QStringLiteral("a\U0001F600");
+    QTest::addRow("characters stay as they are") << QStringLiteral("a\U0001F600") << int(Characters) << int(Characters) << QStringLiteral("a\U0001F600");
     QTest::addRow("character outside the code page") << QStringLiteral("\u4e2d") << int(Characters) << int(Hexadecimal) << QStringLiteral("3F ");
     QTest::addRow("euro sign to hex") << QStringLiteral("\u20ac") << int(Characters) << int(Hexadecimal) << QStringLiteral("80 ");
 }
@@ -201,13 +199,13 @@ void TestNotation::charactersOutsideTheCodePage()
 void TestNotation::messages()
 {
     QCOMPARE(FieldMessage(QStringLiteral("Find what"), QStringLiteral("300"), Decimal),
-             QStringLiteral("An invalid value found in the 'Find what' field: 300\r\n\r\nValid decimal values are between '0' and '255'."));
+        QStringLiteral("An invalid value found in the 'Find what' field: 300\r\n\r\nValid decimal values are between '0' and '255'."));
     QCOMPARE(FieldMessage(QStringLiteral("Replace with"), QStringLiteral("G"), Hexadecimal),
-             QStringLiteral("An invalid value found in the 'Replace with' field: G\r\n\r\nValid hexadecimal values are between '00' and 'FF'."));
+        QStringLiteral("An invalid value found in the 'Replace with' field: G\r\n\r\nValid hexadecimal values are between '00' and 'FF'."));
     QCOMPARE(ArgumentMessage(QStringLiteral("1,2,999"), Decimal),
-             QStringLiteral("An invalid value found in the decimal '1,2,999' argument.\r\n\r\nValid decimal values are between '0' and '255'."));
+        QStringLiteral("An invalid value found in the decimal '1,2,999' argument.\r\n\r\nValid decimal values are between '0' and '255'."));
     QCOMPARE(ArgumentMessage(QStringLiteral("4G"), Hexadecimal),
-             QStringLiteral("An invalid value found in the hexadecimal '4G' argument.\r\n\r\nValid hexadecimal values are between '00' and 'FF'."));
+        QStringLiteral("An invalid value found in the hexadecimal '4G' argument.\r\n\r\nValid hexadecimal values are between '00' and 'FF'."));
     QCOMPARE(FirstInvalidToken(QStringLiteral("12 300 4"), Decimal), std::optional<QString>(QStringLiteral("300")));
     QCOMPARE(FirstInvalidToken(QStringLiteral("anything at all"), Characters), std::nullopt);
 }

@@ -19,12 +19,12 @@ using namespace perrox::test;
 
 // A check inside a child process, which cannot use QTest's macros: a failure
 // prints the condition and ends the child with a code naming the line.
-#define CHILD_CHECK(cond)                                                                                                                            \
-    do {                                                                                                                                             \
-        if (!(cond)) {                                                                                                                               \
-            std::fprintf(stderr, "child check failed at line %d: %s\n", __LINE__, #cond);                                                            \
-            return 1 + __LINE__ % 250;                                                                                                               \
-        }                                                                                                                                            \
+#define CHILD_CHECK(cond)                                                                                                                                      \
+    do {                                                                                                                                                       \
+        if (!(cond)) {                                                                                                                                         \
+            std::fprintf(stderr, "child check failed at line %d: %s\n", __LINE__, #cond);                                                                      \
+            return 1 + __LINE__ % 250;                                                                                                                         \
+        }                                                                                                                                                      \
     } while (0)
 
 namespace {
@@ -129,9 +129,7 @@ void TestProcessFiles::cleanup()
 
 QString TestProcessFiles::file(const QString &name, const QByteArray &content)
 {
-    const QString path = m_dir->filePath(name);
-    WriteFile(path, content);
-    return path;
+    return WriteFileIn(m_dir->path(), name, content);
 }
 
 void TestProcessFiles::argumentChecks_data()
@@ -154,7 +152,7 @@ void TestProcessFiles::argumentChecks_data()
                                                                   "Correct the replace argument and try again.");
     QTest::addRow("the first failing record ends the check")
         << FindReplaceArguments {arg(QStringLiteral("a"), QStringLiteral("b")), arg(QStringLiteral("999"), QString(), Decimal),
-                                 arg(QStringLiteral("G"), QString(), Hexadecimal)}
+               arg(QStringLiteral("G"), QString(), Hexadecimal)}
         << QStringLiteral("An invalid value found in the decimal '999' argument.\r\n\r\nValid decimal values are between '0' and '255'.");
 }
 
@@ -318,7 +316,7 @@ void TestProcessFiles::replaceAsTargets()
 void TestProcessFiles::cancelDuringSecondOfThreeFiles()
 {
     const QStringList paths {file(QStringLiteral("1.bin"), QByteArray(10000, 'a')), file(QStringLiteral("2.bin"), QByteArray(10000, 'a')),
-                             file(QStringLiteral("3.bin"), QByteArray(10000, 'a'))};
+        file(QStringLiteral("3.bin"), QByteArray(10000, 'a'))};
     ScriptedHost host(paths);
     host.cells = {QStringLiteral("old"), QStringLiteral("old"), QStringLiteral("old")};
     // Cancelled once the first block of the second file has been reported.

@@ -165,8 +165,7 @@ int runChild(const std::function<int()> &body, bool dropPrivileges)
         ::_exit(rc);
     }
     int status = 0;
-    while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-    }
+    while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) { }
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
@@ -203,6 +202,13 @@ bool WriteFile(const QString &path, const QByteArray &bytes)
 {
     QFile f(path);
     return f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(bytes) == bytes.size();
+}
+
+QString WriteFileIn(const QString &folder, const QString &name, const QByteArray &bytes)
+{
+    const QString path = folder + QLatin1Char('/') + name;
+    WriteFile(path, bytes);
+    return path;
 }
 
 QStringList TemporaryFilesIn(const QString &folder)

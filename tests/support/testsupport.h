@@ -135,6 +135,8 @@ QByteArray RandomBytes(quint32 seed, qsizetype size, const QByteArray &alphabet 
 
 QByteArray ReadFile(const QString &path);
 bool WriteFile(const QString &path, const QByteArray &bytes);
+// Writes folder/name and returns its path.
+QString WriteFileIn(const QString &folder, const QString &name, const QByteArray &bytes);
 // Names in folder that look like the program's temporary files ("~PX*.tmp").
 QStringList TemporaryFilesIn(const QString &folder);
 

@@ -1,0 +1,274 @@
+// Times perrox-batch against the limits of the hardware on one generated
+// 256 MiB file: a plain memmem count (reading the file the same way) and cp.
+// Run on demand: cmake --build build --target run-bench
+#include <QByteArray>
+#include <QDir>
+#include <QFile>
+#include <QList>
+#include <QString>
+#include <QStringList>
+#include <QTemporaryDir>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <functional>
+#include <spawn.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <vector>
+
+extern char **environ;
+
+namespace {
+
+constexpr qint64 kMiB = 1 << 20;
+
+struct Measure
+{
+    double seconds = 0;
+    long maxRssKiB = 0;
+};
+
+double now()
+{
+    return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
+}
+
+// Runs a command, waits, and returns its wall time and peak resident memory.
+Measure spawn(const QStringList &command, bool quiet = true)
+{
+    std::vector<QByteArray> args;
+    for (const QString &a : command)
+        args.push_back(QFile::encodeName(a));
+    std::vector<char *> argv;
+    for (QByteArray &a : args)
+        argv.push_back(a.data());
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    if (quiet)
+        posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+    const double start = now();
+    pid_t pid;
+    if (posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ) != 0) {
+        std::fprintf(stderr, "cannot start %s\n", argv[0]);
+        std::exit(1);
+    }
+    int status = 0;
+    struct rusage usage = {};
+    wait4(pid, &status, 0, &usage);
+    Measure m {now() - start, usage.ru_maxrss};
+    posix_spawn_file_actions_destroy(&actions);
+    if (!WIFEXITED(status) || (WEXITSTATUS(status) != 0 && WEXITSTATUS(status) != 1)) {
+        std::fprintf(stderr, "%s failed\n", argv[0]);
+        std::exit(1);
+    }
+    return m;
+}
+
+// Best of several runs, the file being in the page cache already.
+double best(const std::function<double()> &run, int times = 3)
+{
+    double t = run();
+    for (int i = 1; i < times; ++i)
+        t = std::min(t, run());
+    return t;
+}
+
+// The scan as first described: at every position every pair in turn. The
+// count goes to a volatile, so the compiler cannot drop the loop.
+volatile qint64 g_naiveCount = 0;
+
+void naiveCount(const QString &path, const QList<QByteArray> &finds, qint64 limit)
+{
+    QFile f(path);
+    f.open(QIODevice::ReadOnly);
+    const QByteArray data = f.read(limit);
+    const char *p = data.constData();
+    const qint64 n = data.size();
+    qint64 count = 0;
+    qint64 pos = 0;
+    while (pos < n) {
+        bool matched = false;
+        for (const QByteArray &find : finds) {
+            if (pos + find.size() <= n && std::memcmp(p + pos, find.constData(), size_t(find.size())) == 0) {
+                ++count;
+                pos += find.size();
+                matched = true;
+                break;
+            }
+        }
+        if (!matched)
+            ++pos;
+    }
+    g_naiveCount = count;
+}
+
+// Random lower-case words with the find words planted about every 4 KiB.
+void generate(const QString &path, qint64 size, const QList<QByteArray> &words)
+{
+    QFile f(path);
+    f.open(QIODevice::WriteOnly | QIODevice::Truncate);
+    quint64 state = 0x9E3779B97F4A7C15ULL;
+    auto next = [&] {
+        state ^= state << 13;
+        state ^= state >> 7;
+        state ^= state << 17;
+        return state;
+    };
+    QByteArray chunk;
+    chunk.reserve(kMiB + 64);
+    qint64 written = 0;
+    while (written < size) {
+        chunk.clear();
+        while (chunk.size() < kMiB) {
+            const quint64 r = next();
+            if (r % 600 == 0) {
+                chunk += words.at(int((r >> 20) % quint64(words.size())));
+            } else {
+                const int len = 2 + int((r >> 8) % 9);
+                for (int i = 0; i < len; ++i)
+                    chunk += char('a' + (next() % 26));
+            }
+            chunk += ' ';
+        }
+        const qint64 n = std::min<qint64>(chunk.size(), size - written);
+        f.write(chunk.constData(), n);
+        written += n;
+    }
+}
+
+QList<QByteArray> makeWords(int count)
+{
+    QList<QByteArray> words;
+    quint64 state = 12345;
+    for (int i = 0; i < count; ++i) {
+        QByteArray w;
+        state = state * 6364136223846793005ULL + 1442695040888963407ULL;
+        const int len = 5 + int((state >> 33) % 8);
+        for (int j = 0; j < len; ++j) {
+            state = state * 6364136223846793005ULL + 1442695040888963407ULL;
+            w += char('a' + (state >> 33) % 26);
+        }
+        words.append(w.toUpper()); // capitals never occur in the filler text
+    }
+    return words;
+}
+
+QStringList pairs(const QList<QByteArray> &words)
+{
+    QStringList args;
+    for (const QByteArray &w : words)
+        args << QStringLiteral("--find") << QString::fromLatin1(w) << QStringLiteral("--with") << QString::fromLatin1(w.toLower());
+    return args;
+}
+
+void report(const char *what, double value, double goal)
+{
+    std::printf("  %-52s %6.2f  (goal <= %.2f) %s\n", what, value, goal, value <= goal ? "met" : "MISSED");
+}
+
+} // namespace
+
+double timeOf(const std::function<void()> &work)
+{
+    const double start = now();
+    work();
+    return now() - start;
+}
+
+int main(int argc, char **argv)
+{
+    const QString batch = QStringLiteral(PERROX_BATCH_BINARY);
+    const QString memmem = QStringLiteral(MEMMEM_COUNT_BINARY);
+    const qint64 size = (argc > 1 ? QByteArray(argv[1]).toLongLong() : 256) * kMiB;
+    QTemporaryDir dir(QDir::currentPath() + QLatin1String("/perrox-bench-XXXXXX"));
+    if (!dir.isValid()) {
+        std::fprintf(stderr, "cannot create a folder here\n");
+        return 1;
+    }
+    qputenv("TEMP", QFile::encodeName(dir.path())); // temporary files on the same file system as the results
+    const QString file = dir.filePath(QStringLiteral("data.txt"));
+    const QString out = dir.filePath(QStringLiteral("out"));
+    const QString target = out + QLatin1String("/data.txt");
+    QDir().mkpath(out);
+    const QList<QByteArray> words = makeWords(100);
+    const QList<QByteArray> one = words.mid(0, 1);
+    auto command = [&](const QString &mode, const QList<QByteArray> &finds, const QString &path) {
+        QStringList c {batch, mode};
+        if (mode == QLatin1String("--replace-as"))
+            c << out << QStringLiteral("--overwrite");
+        return c + pairs(finds) + QStringList {path};
+    };
+
+    // Peak memory first, while this process is small: a child's peak counts
+    // the memory of its parent at the moment it was forked.
+    const QString small = dir.filePath(QStringLiteral("small.txt"));
+    const QString large = dir.filePath(QStringLiteral("large.txt"));
+    std::printf("generating 1 MiB and 1 GiB files for the memory check\n");
+    generate(small, kMiB, words);
+    generate(large, 1024 * kMiB, words);
+    const long smallCount = spawn(command(QStringLiteral("--count"), words, small)).maxRssKiB;
+    const long largeCount = spawn(command(QStringLiteral("--count"), words, large)).maxRssKiB;
+    const long smallAs = spawn(command(QStringLiteral("--replace-as"), words, small)).maxRssKiB;
+    const long largeAs = spawn(command(QStringLiteral("--replace-as"), words, large)).maxRssKiB;
+    QFile::remove(large);
+    QFile::remove(out + QLatin1String("/large.txt"));
+
+    std::printf("generating %lld MiB in %s\n", size / kMiB, qPrintable(dir.path()));
+    generate(file, size, words);
+    spawn({QStringLiteral("cat"), file}); // into the page cache
+
+    const double tMemmem = best([&] { return spawn({memmem, file, QString::fromLatin1(one.at(0))}).seconds; });
+    const double tCp = best([&] {
+        QFile::remove(target);
+        return spawn({QStringLiteral("cp"), file, target}).seconds;
+    });
+    const double tCount1 = best([&] { return spawn(command(QStringLiteral("--count"), one, file)).seconds; });
+    const double tCount100 = best([&] { return spawn(command(QStringLiteral("--count"), words, file)).seconds; });
+    // A new target, as on a first Replace As ...
+    const double tAs1 = best([&] {
+        QFile::remove(target);
+        return spawn(command(QStringLiteral("--replace-as"), one, file)).seconds;
+    });
+    const double tAs100 = best([&] {
+        QFile::remove(target);
+        return spawn(command(QStringLiteral("--replace-as"), words, file)).seconds;
+    });
+    // ... and over an existing one, which is synced to the disk before it
+    // takes the old file's place.
+    const double tAsOver1 = best([&] { return spawn(command(QStringLiteral("--replace-as"), one, file)).seconds; });
+
+    const double tNaive1 = timeOf([&] { naiveCount(file, one, size); });
+    const qint64 naiveSlice = std::min<qint64>(size, 8 * kMiB);
+    const double tNaive100 = timeOf([&] { naiveCount(file, words, naiveSlice); }) * double(size) / double(naiveSlice);
+
+    std::printf("\n%lld MiB file, times are the best of 3 runs from the page cache\n", size / kMiB);
+    std::printf("  %-52s %8.3f s\n", "memmem count (limit)", tMemmem);
+    std::printf("  %-52s %8.3f s\n", "cp to a new file (limit)", tCp);
+    std::printf("  %-52s %8.3f s\n", "perrox-batch --count, 1 pair", tCount1);
+    std::printf("  %-52s %8.3f s\n", "perrox-batch --count, 100 pairs", tCount100);
+    std::printf("  %-52s %8.3f s\n", "perrox-batch --replace-as, new target, 1 pair", tAs1);
+    std::printf("  %-52s %8.3f s\n", "perrox-batch --replace-as, new target, 100 pairs", tAs100);
+    std::printf("  %-52s %8.3f s\n", "perrox-batch --replace-as over a target, synced, 1 pair", tAsOver1);
+    std::printf("  %-52s %8.3f s\n", "naive scan, 1 pair (baseline)", tNaive1);
+    std::printf("  %-52s %8.3f s (from %lld MiB)\n", "naive scan, 100 pairs (baseline)", tNaive100, naiveSlice / kMiB);
+    std::printf("\npeak memory, 100 pairs: --count %ld KiB (1 MiB file) / %ld KiB (1 GiB file); --replace-as %ld / %ld KiB\n", smallCount, largeCount, smallAs,
+        largeAs);
+
+    std::printf("\nratios\n");
+    report("Count 1 pair / memmem count", tCount1 / tMemmem, 1.5);
+    report("Replace As 1 pair / (cp + memmem count)", tAs1 / (tCp + tMemmem), 1.5);
+    report("Count 100 pairs / Count 1 pair", tCount100 / tCount1, 3.0);
+    report("peak memory, 1 GiB less 1 MiB file, MiB (count)", double(largeCount - smallCount) / 1024.0, 8.0);
+    report("peak memory, 1 GiB less 1 MiB file, MiB (replace as)", double(largeAs - smallAs) / 1024.0, 8.0);
+    std::printf("  %-52s %6.2f\n", "Replace As over a target (synced) / (cp + memmem)", tAsOver1 / (tCp + tMemmem));
+    std::printf("  %-52s %6.1f x\n", "naive scan / Count, 1 pair", tNaive1 / tCount1);
+    std::printf("  %-52s %6.1f x\n", "naive scan / Count, 100 pairs", tNaive100 / tCount100);
+    return 0;
+}
