@@ -21,7 +21,7 @@ bool takesValue(const QString &name)
 
 } // namespace
 
-void ParseSpec(const QString &spec, qint16 &notation, QString &text)
+void ParseSide(const QString &side, qint16 &notation, QString &text)
 {
     static const struct
     {
@@ -29,14 +29,14 @@ void ParseSpec(const QString &spec, qint16 &notation, QString &text)
         qint16 notation;
     } prefixes[] = {{QLatin1String("asc:"), Characters}, {QLatin1String("dec:"), Decimal}, {QLatin1String("hex:"), Hexadecimal}};
     for (const auto &p : prefixes) {
-        if (spec.startsWith(p.prefix, Qt::CaseInsensitive)) {
+        if (side.startsWith(p.prefix, Qt::CaseInsensitive)) {
             notation = p.notation;
-            text = spec.mid(p.prefix.size());
+            text = side.mid(p.prefix.size());
             return;
         }
     }
     notation = Characters;
-    text = spec;
+    text = side;
 }
 
 BatchParse ParseBatchArguments(const QStringList &arguments)
@@ -108,14 +108,14 @@ BatchParse ParseBatchArguments(const QStringList &arguments)
                 break;
             }
             FindReplaceArgument a;
-            ParseSpec(value, a.findNotation, a.findText);
+            ParseSide(value, a.findNotation, a.findText);
             pendingFind = a;
         } else if (name == kWith) {
             if (!pendingFind) {
                 parse.error = QStringLiteral("--with must follow a --find");
                 break;
             }
-            ParseSpec(value, pendingFind->replaceNotation, pendingFind->replaceText);
+            ParseSide(value, pendingFind->replaceNotation, pendingFind->replaceText);
             o.arguments.append(*pendingFind);
             pendingFind.reset();
         } else if (name == QLatin1String("--progress")) {
@@ -144,7 +144,7 @@ BatchParse ParseBatchArguments(const QStringList &arguments)
 QString BatchUsage()
 {
     return QStringLiteral("Usage: perrox-batch [--count | --replace | --replace-as FOLDER] [--prefix TEXT] [--suffix TEXT]\n"
-                          "                    [--overwrite] (--find SPEC --with SPEC)... [--progress] [--] PATH...\n"
+                          "                    [--overwrite] (--find BYTES --with BYTES)... [--progress] [--] PATH...\n"
                           "Replace characters or any bytes in your files.\n"
                           "\n"
                           "Modes:\n"
@@ -154,8 +154,8 @@ QString BatchUsage()
                           "                       PREFIX + base name + SUFFIX + extension\n"
                           "\n"
                           "Options:\n"
-                          "  --find SPEC          bytes to find; each --find is followed by one --with\n"
-                          "  --with SPEC          bytes to put in their place (empty deletes them)\n"
+                          "  --find BYTES         bytes to find; each --find is followed by one --with\n"
+                          "  --with BYTES         bytes to put in their place (empty deletes them)\n"
                           "  --prefix TEXT        text in front of each base name (Replace As)\n"
                           "  --suffix TEXT        text after each base name (Replace As)\n"
                           "  --overwrite          overwrite existing Replace As targets without asking\n"
@@ -163,7 +163,7 @@ QString BatchUsage()
                           "  --help               display this help and exit\n"
                           "  --version            output version information and exit\n"
                           "\n"
-                          "SPEC is asc:TEXT (characters, Windows-1252), dec:TEXT (decimal values 0-255)\n"
+                          "BYTES is asc:TEXT (characters, Windows-1252), dec:TEXT (decimal values 0-255)\n"
                           "or hex:TEXT (hexadecimal values 00-FF); without a prefix TEXT is characters.\n"
                           "Values are separated by spaces, commas or semicolons, e.g. hex:0D,0A.\n"
                           "Pairs are tried in the order given; at each position the first pair whose\n"

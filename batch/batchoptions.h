@@ -28,7 +28,7 @@ struct BatchParse
 
 // A side of a pair: "asc:TEXT", "dec:TEXT", "hex:TEXT" (prefix in any case),
 // anything else is a Characters text as it stands.
-void ParseSpec(const QString &spec, qint16 &notation, QString &text);
+void ParseSide(const QString &side, qint16 &notation, QString &text);
 
 // Parses the arguments after the program name. Options may be written
 // "--name VALUE" or "--name=VALUE"; "--" ends the options.

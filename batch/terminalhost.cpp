@@ -101,18 +101,20 @@ void TerminalHost::beginRun(const QString &, double total)
 void TerminalHost::showFile(const QString &status1, const QString &status2)
 {
     m_file = status2.isEmpty() ? status1 : status1 + QLatin1Char(' ') + status2;
-    m_percent = -1;
-    progress(-1);
+    if (!m_bar)
+        return;
+    m_percent = std::max(m_percent, 0);
+    drawBar();
 }
 
 void TerminalHost::progress(double position)
 {
     if (!m_bar)
         return;
-    const int percent = position < 0 ? std::max(m_percent, 0) : (m_total > 0 ? int(position * 100.0 / m_total) : 0);
-    if (percent == m_percent && position >= 0)
+    const int percent = m_total > 0 ? std::min(100, int(position * 100.0 / m_total)) : 0;
+    if (percent == m_percent)
         return;
-    m_percent = std::min(percent, 100);
+    m_percent = percent;
     drawBar();
 }
 

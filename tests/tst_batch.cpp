@@ -259,13 +259,13 @@ void TestBatch::parsesSpecs()
 {
     qint16 notation = -1;
     QString text;
-    ParseSpec(QStringLiteral("HEX:0a"), notation, text);
+    ParseSide(QStringLiteral("HEX:0a"), notation, text);
     QCOMPARE(notation, qint16(2));
     QCOMPARE(text, QStringLiteral("0a"));
-    ParseSpec(QStringLiteral("asc:dec:1"), notation, text);
+    ParseSide(QStringLiteral("asc:dec:1"), notation, text);
     QCOMPARE(notation, qint16(0));
     QCOMPARE(text, QStringLiteral("dec:1"));
-    ParseSpec(QStringLiteral("plain:text"), notation, text);
+    ParseSide(QStringLiteral("plain:text"), notation, text);
     QCOMPARE(notation, qint16(0));
     QCOMPARE(text, QStringLiteral("plain:text"));
     const BatchParse parse = ParseBatchArguments({QStringLiteral("--find"), QStringLiteral("a"), QStringLiteral("--with"), QStringLiteral("dec:"),
