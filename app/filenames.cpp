@@ -74,4 +74,17 @@ QString OutputPath(const QString &sourcePath, const QString &folder, const QStri
     return path + OutputFileName(sourcePath, prefix, suffix);
 }
 
+QString ShortenPath(QString path, const std::function<bool(const QString &)> &fits)
+{
+    static const QString kEllipsis = QStringLiteral("...");
+    while (!fits(path)) {
+        const qsizetype p1 = path.indexOf(kSeparator);
+        const qsizetype p2 = p1 < 0 ? -1 : path.indexOf(kSeparator, p1 + 1);
+        if (p2 < 0)
+            break;
+        path = path.left(p1 + 1) + kEllipsis + path.mid(p2 + 1);
+    }
+    return path;
+}
+
 } // namespace perrox

@@ -2,6 +2,8 @@
 
 #include <QString>
 
+#include <functional>
+
 namespace perrox {
 
 // Path splitting with "/" as the separator. None of these touches the file
@@ -33,5 +35,11 @@ QString OutputFileName(const QString &sourcePath, const QString &prefix, const Q
 // Full path of a Replace As result: folder, a "/" unless it already ends with
 // one, then OutputFileName.
 QString OutputPath(const QString &sourcePath, const QString &folder, const QString &prefix, const QString &suffix);
+
+// Drops folder names from the front of a path, one at a time, until fits()
+// accepts it or fewer than two "/" remain: /home/ann/data/x.bin becomes
+// /...ann/data/x.bin, then /...data/x.bin, then /...x.bin. Used by the labels
+// that show a path in a fixed width.
+QString ShortenPath(QString path, const std::function<bool(const QString &)> &fits);
 
 } // namespace perrox

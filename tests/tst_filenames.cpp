@@ -17,6 +17,7 @@ private slots:
     void outputPath();
     void removeInvalidChars_data();
     void removeInvalidChars();
+    void shortenPath();
 };
 
 void TestFilenames::parts_data()
@@ -116,6 +117,18 @@ void TestFilenames::removeInvalidChars()
     QFETCH(int, removed);
     QCOMPARE(RemoveInvalidChars(text), removed);
     QCOMPARE(text, cleaned);
+}
+
+void TestFilenames::shortenPath()
+{
+    // Folder names go one at a time from the front while the text is too long.
+    const QString path = QStringLiteral("/data/projects/old/file.bin");
+    const auto shortened = [&](qsizetype room) { return ShortenPath(path, [room](const QString &t) { return t.size() <= room; }); };
+    QCOMPARE(shortened(100), path);
+    QCOMPARE(shortened(26), QStringLiteral("/...projects/old/file.bin"));
+    QCOMPARE(shortened(20), QStringLiteral("/...old/file.bin"));
+    QCOMPARE(shortened(5), QStringLiteral("/...file.bin")); // one "/" left: stops
+    QCOMPARE(ShortenPath(QStringLiteral("file.bin"), [](const QString &) { return false; }), QStringLiteral("file.bin"));
 }
 
 QTEST_APPLESS_MAIN(TestFilenames)

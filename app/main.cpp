@@ -1,0 +1,15 @@
+#include "app/mainwindow.h"
+
+#include "app/version.h"
+
+#include <QApplication>
+
+int main(int argc, char *argv[])
+{
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("Perrox"));
+    QApplication::setApplicationVersion(QStringLiteral(PERROX_VERSION));
+    perrox::MainWindow window;
+    window.show();
+    return app.exec();
+}

@@ -1,0 +1,679 @@
+#include "mainwindow.h"
+
+#include "app/twips.h"
+#include "app/widgetsupport.h"
+#include "arguments/argumentlistview.h"
+#include "arguments/notation.h"
+#include "arguments/notationfield.h"
+#include "engine/progresswindow.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCloseEvent>
+#include <QDragEnterEvent>
+#include <QGroupBox>
+#include <QHeaderView>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenuBar>
+#include <QMimeData>
+#include <QPainter>
+#include <QPainterPath>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QStatusBar>
+#include <QTreeWidget>
+
+namespace perrox {
+
+namespace {
+
+// The design client area and the smallest outer size, in twips.
+const double kDesignClientWidth = 7095;
+const double kDesignClientHeight = 5850;
+const double kMinimumWidth = 7215;
+const double kMinimumHeight = 5500;
+
+enum class Picture
+{
+    Add,
+    Remove,
+    Up,
+    Down
+};
+
+// The small pictures of the four argument buttons.
+QIcon ButtonPicture(Picture picture, const QColor &color)
+{
+    QPixmap pixmap(16, 16);
+    pixmap.fill(Qt::transparent);
+    QPainter painter(&pixmap);
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setPen(Qt::NoPen);
+    painter.setBrush(color);
+    switch (picture) {
+    case Picture::Add:
+        painter.drawRect(7, 3, 2, 10);
+        painter.drawRect(3, 7, 10, 2);
+        break;
+    case Picture::Remove:
+        painter.drawRect(3, 7, 10, 2);
+        break;
+    case Picture::Up:
+    case Picture::Down: {
+        QPainterPath path;
+        if (picture == Picture::Up) {
+            path.moveTo(8, 3);
+            path.lineTo(14, 11);
+            path.lineTo(2, 11);
+        } else {
+            path.moveTo(2, 5);
+            path.lineTo(14, 5);
+            path.lineTo(8, 13);
+        }
+        path.closeSubpath();
+        painter.drawPath(path);
+        break;
+    }
+    }
+    return QIcon(pixmap);
+}
+
+// The window's icon: two arrows swapping a pair of bytes.
+QIcon WindowIcon()
+{
+    QPixmap pixmap(32, 32);
+    pixmap.fill(Qt::transparent);
+    QPainter painter(&pixmap);
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setBrush(QColor(0x2a, 0x5d, 0xb0));
+    painter.setPen(Qt::NoPen);
+    painter.drawRoundedRect(1, 1, 30, 30, 6, 6);
+    painter.setPen(Qt::white);
+    QFont font = painter.font();
+    font.setBold(true);
+    font.setPixelSize(12);
+    painter.setFont(font);
+    painter.drawText(QRect(2, 3, 28, 13), Qt::AlignCenter, QStringLiteral("0A"));
+    painter.drawText(QRect(2, 16, 28, 13), Qt::AlignCenter, QStringLiteral("FF"));
+    return QIcon(pixmap);
+}
+
+} // namespace
+
+MainWindow::MainWindow(MessageSink *messages, QWidget *parent)
+    : QMainWindow(parent)
+{
+    if (messages) {
+        m_messages = messages;
+    } else {
+        m_ownMessages = std::make_unique<WidgetMessageSink>(this);
+        m_messages = m_ownMessages.get();
+    }
+    m_twipsPerPixel = ScreenTwipsPerPixel();
+    setObjectName(QStringLiteral("Form1"));
+    setWindowTitle(QStringLiteral("Perrox Revavod ozav azovi"));
+    setWindowIcon(WindowIcon());
+    createControls();
+    createMenus();
+    Form_Load();
+}
+
+MainWindow::~MainWindow() = default;
+
+void MainWindow::createControls()
+{
+    const auto px = [this](double twips) { return TwipsToPixels(twips, m_twipsPerPixel); };
+
+    // The layout was drawn for an 8 point interface font.
+    QFont small = font();
+    small.setPointSize(8);
+    setFont(small);
+
+    m_client = new QWidget(this);
+    setCentralWidget(m_client);
+
+    // An etched rule under the menu bar.
+    for (int i = 0; i < 2; ++i) {
+        m_lineMenu[i] = new QFrame(m_client);
+        m_lineMenu[i]->setObjectName(QStringLiteral("lineMenu%1").arg(i));
+        m_lineMenu[i]->setAutoFillBackground(true);
+        QPalette palette = m_lineMenu[i]->palette();
+        palette.setColor(QPalette::Window, palette.color(i == 0 ? QPalette::Dark : QPalette::Light));
+        m_lineMenu[i]->setPalette(palette);
+        m_lineMenu[i]->setGeometry(0, i, px(kDesignClientWidth), 1);
+    }
+
+    const std::array<QString, 2> frameCaptions = {QStringLiteral("F&ind what"), QStringLiteral("Re&place with")};
+    const std::array<double, 2> frameLefts = {60, 2880};
+    std::array<QGroupBox *, 2> frames{};
+    std::array<QLineEdit *, 2> edits{};
+    for (int side = 0; side < 2; ++side) {
+        auto *frame = new QGroupBox(frameCaptions[side], m_client);
+        frame->setGeometry(px(frameLefts[side]), px(120), px(2775), px(1005));
+        const std::array<double, 3> optionLefts = {120, 1050, 1995};
+        for (qint16 n = 0; n < 3; ++n) {
+            auto *option = new QRadioButton(TypeCode(n), frame);
+            option->setToolTip(NotationDescription(n));
+            // Wide enough for its caption in the font at hand.
+            option->setGeometry(px(optionLefts[n]), px(315), std::max(px(615), option->sizeHint().width()), px(255));
+            m_options[side][n] = option;
+        }
+        auto *edit = new QLineEdit(frame);
+        edit->setGeometry(px(90), px(600), px(2610), px(285));
+        frames[side] = frame;
+        edits[side] = edit;
+    }
+    m_frmFind = frames[0];
+    m_frmReplace = frames[1];
+    m_frmFind->setObjectName(QStringLiteral("frmFind"));
+    m_frmReplace->setObjectName(QStringLiteral("frmReplace"));
+    m_edSearch = edits[0];
+    m_edReplace = edits[1];
+    m_edSearch->setObjectName(QStringLiteral("edSearch"));
+    m_edReplace->setObjectName(QStringLiteral("edReplace"));
+    // A drop onto the find field loads the current row into the fields.
+    m_edSearch->setAcceptDrops(true);
+    m_edSearch->installEventFilter(this);
+
+    m_findField = new NotationField(m_edSearch, m_options[0], QStringLiteral("Find what"), &m_editKey, *m_messages, this);
+    m_replaceField = new NotationField(m_edReplace, m_options[1], QStringLiteral("Replace with"), &m_editKey, *m_messages, this);
+    connect(m_findField, &NotationField::validated, this, &MainWindow::UpdateCommands);
+    connect(m_replaceField, &NotationField::validated, this, &MainWindow::UpdateCommands);
+    connect(m_edSearch, &QLineEdit::textChanged, this, &MainWindow::UpdateCommands);
+    connect(m_edReplace, &QLineEdit::textChanged, this, &MainWindow::UpdateCommands);
+
+    const auto button = [&](const QString &name, const QString &caption, const QString &tip, double l, double t, double w, double h) {
+        auto *b = new QPushButton(caption, m_client);
+        b->setObjectName(name);
+        b->setToolTip(tip);
+        b->setGeometry(px(l), px(t), px(w), px(h));
+        return b;
+    };
+    m_cmdReplace = button(QStringLiteral("cmdReplace"), QStringLiteral("&Replace"), QStringLiteral("Replace the bytes in the original file"), 5880, 240,
+                          1110, 345);
+    m_cmdReplace->setDefault(true);
+    m_cmdReplaceAs = button(QStringLiteral("cmdReplaceAs"), QStringLiteral("Rep&lace As..."),
+                            QStringLiteral("Replace the bytes and save the result in a new file"), 5880, 690, 1110, 345);
+    m_cmdAddParam = button(QStringLiteral("cmdAddParam"), QString(), QStringLiteral("Add Find&Replace arguments"), 5880, 1320, 300, 300);
+    m_cmdRemoveParam = button(QStringLiteral("cmdRemoveParam"), QString(), QStringLiteral("Remove Find&Replace arguments"), 6240, 1320, 300, 300);
+    m_cmdParamUp = button(QStringLiteral("cmdParamUp"), QString(), QStringLiteral("Move arguments up"), 5880, 1800, 300, 300);
+    m_cmdParamDown = button(QStringLiteral("cmdParamDown"), QString(), QStringLiteral("Move arguments down"), 5880, 2160, 300, 300);
+    const QColor ink = palette().color(QPalette::ButtonText);
+    m_cmdAddParam->setIcon(ButtonPicture(Picture::Add, ink));
+    m_cmdRemoveParam->setIcon(ButtonPicture(Picture::Remove, ink));
+    m_cmdParamUp->setIcon(ButtonPicture(Picture::Up, ink));
+    m_cmdParamDown->setIcon(ButtonPicture(Picture::Down, ink));
+    connect(m_cmdReplace, &QPushButton::clicked, this, [this] { ProcessFiles(RunMode::Replace); });
+    connect(m_cmdReplaceAs, &QPushButton::clicked, this, [this] { ProcessFiles(RunMode::ReplaceAs); });
+    connect(m_cmdAddParam, &QPushButton::clicked, this, &MainWindow::AddArgument);
+    connect(m_cmdRemoveParam, &QPushButton::clicked, this, &MainWindow::RemoveArguments);
+    connect(m_cmdParamUp, &QPushButton::clicked, this, &MainWindow::MoveArgumentUp);
+    connect(m_cmdParamDown, &QPushButton::clicked, this, &MainWindow::MoveArgumentDown);
+
+    m_lvwFind = new ArgumentListView(m_client);
+    m_lvwFind->setObjectName(QStringLiteral("lvwFind"));
+    m_lvwFind->setGeometry(px(60), px(1200), px(5595), px(1455));
+    connect(m_lvwFind, &ArgumentListView::doubleClicked, this, &MainWindow::AddArgument);
+    connect(m_lvwFind, &ArgumentListView::deleteReleased, this, &MainWindow::RemoveArguments);
+    connect(m_lvwFind, &ArgumentListView::rightButtonReleased, this, [this](const QPoint &at) { m_findReplaceMenu->popup(at); });
+
+    m_lvwFiles = new QTreeWidget(m_client);
+    m_lvwFiles->setObjectName(QStringLiteral("lvwFiles"));
+    m_lvwFiles->setColumnCount(2);
+    m_lvwFiles->setHeaderLabels({QStringLiteral("File"), QStringLiteral("Count")});
+    m_lvwFiles->setRootIsDecorated(false);
+    m_lvwFiles->setUniformRowHeights(true);
+    m_lvwFiles->setAllColumnsShowFocus(true);
+    m_lvwFiles->setSelectionMode(QAbstractItemView::ExtendedSelection);
+    m_lvwFiles->setToolTip(QStringLiteral("Drag & drop your files"));
+    m_lvwFiles->header()->setStretchLastSection(false);
+    m_lvwFiles->setGeometry(px(60), px(2760), px(6975), px(2775));
+
+    m_status = new QLabel(this);
+    m_status->setTextFormat(Qt::PlainText);
+    statusBar()->setObjectName(QStringLiteral("staBar"));
+    statusBar()->addWidget(m_status, 1);
+    statusBar()->setSizeGripEnabled(true);
+
+    qApp->installEventFilter(this);
+}
+
+QAction *MainWindow::addMenuAction(QMenu *menu, const QString &name, const QString &caption, void (MainWindow::*slot)(), const QKeySequence &shortcut)
+{
+    QAction *action = menu->addAction(caption);
+    action->setObjectName(name);
+    if (!shortcut.isEmpty())
+        action->setShortcut(shortcut);
+    if (slot)
+        connect(action, &QAction::triggered, this, slot);
+    return action;
+}
+
+QAction *MainWindow::addSeparator(QMenu *menu, const QString &name)
+{
+    QAction *separator = menu->addSeparator();
+    separator->setObjectName(name);
+    return separator;
+}
+
+void MainWindow::createMenus()
+{
+    QMenu *file = menuBar()->addMenu(QStringLiteral("&File"));
+    file->setObjectName(QStringLiteral("IDM_FILE"));
+    addMenuAction(file, QStringLiteral("IDM_ADD"), QStringLiteral("&Add Files..."), nullptr, QKeySequence(Qt::CTRL | Qt::Key_O));
+    addMenuAction(file, QStringLiteral("IDM_REMOVE"), QStringLiteral("&Remove Files"));
+    addSeparator(file, QStringLiteral("IDM_FILE_SPACE1"));
+    addMenuAction(file, QStringLiteral("IDM_LOAD"), QStringLiteral("&Load Arguments"), nullptr, QKeySequence(Qt::CTRL | Qt::Key_L));
+    addMenuAction(file, QStringLiteral("IDM_SAVE"), QStringLiteral("&Save Arguments"), nullptr, QKeySequence(Qt::CTRL | Qt::Key_S));
+    addSeparator(file, QStringLiteral("IDM_FILE_SPACE2"));
+    for (int k = 1; k <= 5; ++k)
+        addMenuAction(file, QStringLiteral("IDM_FILE_FILE%1").arg(k), QStringLiteral("<empty>"))->setVisible(false);
+    addSeparator(file, QStringLiteral("IDM_FILE_SPACE3"))->setVisible(false);
+    addMenuAction(file, QStringLiteral("IDM_EXIT"), QStringLiteral("E&xit"));
+    connect(action(QStringLiteral("IDM_EXIT")), &QAction::triggered, this, &QWidget::close);
+
+    QMenu *edit = menuBar()->addMenu(QStringLiteral("&Edit"));
+    edit->setObjectName(QStringLiteral("IDM_EDIT"));
+    addMenuAction(edit, QStringLiteral("IDM_SELECT_ALL"), QStringLiteral("&Select All Files"), nullptr, QKeySequence(Qt::CTRL | Qt::Key_A));
+    addMenuAction(edit, QStringLiteral("IDM_INVERT_SELECTION"), QStringLiteral("&Invert Selection"));
+
+    QMenu *actions = menuBar()->addMenu(QStringLiteral("&Actions"));
+    actions->setObjectName(QStringLiteral("IDM_ACTIONS"));
+    connect(addMenuAction(actions, QStringLiteral("IDM_COUNT"), QStringLiteral("&Count")), &QAction::triggered, this,
+            [this] { ProcessFiles(RunMode::Count); });
+    connect(addMenuAction(actions, QStringLiteral("IDM_REPLACE"), QStringLiteral("&Replace")), &QAction::triggered, this,
+            [this] { ProcessFiles(RunMode::Replace); });
+    connect(addMenuAction(actions, QStringLiteral("IDM_COPYREPLACE"), QStringLiteral("Replace &As...")), &QAction::triggered, this,
+            [this] { ProcessFiles(RunMode::ReplaceAs); });
+
+    QMenu *tools = menuBar()->addMenu(QStringLiteral("&Tools"));
+    tools->setObjectName(QStringLiteral("IDM_TOOLS"));
+    addMenuAction(tools, QStringLiteral("IDM_TOOLS_OPTIONS"), QStringLiteral("&Options..."));
+
+    // Not in the menu bar: the context menu of the argument list.
+    m_findReplaceMenu = new QMenu(QStringLiteral("Find&&Replace"), this);
+    m_findReplaceMenu->setObjectName(QStringLiteral("IDM_FIND_REPLACE"));
+    addMenuAction(m_findReplaceMenu, QStringLiteral("IDM_ARG_ADD"), QStringLiteral("&Add Arguments"), &MainWindow::AddArgument);
+    addMenuAction(m_findReplaceMenu, QStringLiteral("IDM_ARG_EDIT"), QStringLiteral("&Edit"), &MainWindow::EditArgument);
+    addMenuAction(m_findReplaceMenu, QStringLiteral("IDM_ARG_REMOVE"), QStringLiteral("&Remove"), &MainWindow::RemoveArguments);
+    addMenuAction(m_findReplaceMenu, QStringLiteral("IDM_ARG_CLEAR"), QStringLiteral("&Clear List"), &MainWindow::ClearArguments);
+    addSeparator(m_findReplaceMenu, QStringLiteral("IDM_ARG_SPACE1"));
+    addMenuAction(m_findReplaceMenu, QStringLiteral("IDM_ARG_UP"), QStringLiteral("Move &Up"), &MainWindow::MoveArgumentUp);
+    addMenuAction(m_findReplaceMenu, QStringLiteral("IDM_ARG_DOWN"), QStringLiteral("Move &Down"), &MainWindow::MoveArgumentDown);
+    addSeparator(m_findReplaceMenu, QStringLiteral("IDM_ARG_SPACE2"));
+    addMenuAction(m_findReplaceMenu, QStringLiteral("IDM_ARG_LOAD"), QStringLiteral("&Load Arguments"));
+    addMenuAction(m_findReplaceMenu, QStringLiteral("IDM_ARG_SAVE"), QStringLiteral("&Save Arguments"));
+
+    QMenu *help = menuBar()->addMenu(QStringLiteral("&Help"));
+    help->setObjectName(QStringLiteral("IDM_HELP_MENU"));
+    addMenuAction(help, QStringLiteral("IDM_HELP"), QStringLiteral("&Help"), nullptr, QKeySequence(Qt::Key_F1));
+    addSeparator(help, QStringLiteral("IDM_HELP_SPACE1"));
+    addMenuAction(help, QStringLiteral("IDM_ABOUT"), QStringLiteral("&About Perrox..."));
+}
+
+QAction *MainWindow::action(const QString &name) const
+{
+    return findChild<QAction *>(name);
+}
+
+void MainWindow::Form_Load()
+{
+    m_engine.lngBlockSize = 4096;
+    m_findField->selectNotation(Notation::Characters);
+    m_replaceField->selectNotation(Notation::Characters);
+    resize(TwipsToPixels(kDesignClientWidth, m_twipsPerPixel), TwipsToPixels(kDesignClientHeight, m_twipsPerPixel) + menuBar()->sizeHint().height());
+    // The Count column 60 pixels, the File column the rest less 22 pixels.
+    m_lvwFiles->setColumnWidth(1, 60);
+    m_lvwFiles->setColumnWidth(0, m_lvwFiles->width() - m_lvwFiles->columnWidth(1) - 22);
+    UpdateCommands();
+}
+
+void MainWindow::UpdateCommands()
+{
+    const bool files = m_lvwFiles->topLevelItemCount() > 0;
+    for (const char *name : {"IDM_REMOVE", "IDM_SELECT_ALL", "IDM_INVERT_SELECTION", "IDM_COUNT", "IDM_REPLACE", "IDM_COPYREPLACE"})
+        action(QString::fromLatin1(name))->setEnabled(files);
+    m_cmdReplace->setEnabled(files);
+    m_cmdReplaceAs->setEnabled(files);
+}
+
+void MainWindow::resizeEvent(QResizeEvent *event)
+{
+    QMainWindow::resizeEvent(event);
+    Form_Resize();
+}
+
+void MainWindow::Form_Resize()
+{
+    if (isMinimized())
+        return;
+    // The outer size includes the frame the window system draws around us.
+    const QSize frame = frameGeometry().size() - size();
+    const int minWidth = TwipsToPixels(kMinimumWidth, m_twipsPerPixel);
+    const int minHeight = TwipsToPixels(kMinimumHeight, m_twipsPerPixel);
+    setMinimumSize(std::max(0, minWidth - frame.width()), std::max(0, minHeight - frame.height()));
+    QSize outer = frameGeometry().size();
+    if (outer.width() < minWidth || outer.height() < minHeight) {
+        outer = outer.expandedTo(QSize(minWidth, minHeight));
+        resize(outer - frame);
+    }
+    ArrangeControls();
+}
+
+void MainWindow::ArrangeControls()
+{
+    if (isMinimized())
+        return;
+    // The client area: below the menu bar, the status bar included.
+    const int W = width();
+    const int H = height() - (menuBar()->isVisible() ? menuBar()->height() : 0);
+    const int replaceWidth = m_cmdReplace->width();
+
+    for (QFrame *line : m_lineMenu)
+        line->setGeometry(0, line->y(), W, 1);
+    m_frmReplace->setGeometry((W - (replaceWidth + 7)) / 2, m_frmReplace->y(), (W - (replaceWidth + 7 + 7 + 7)) / 2, m_frmReplace->height());
+    m_frmFind->resize(m_frmReplace->width(), m_frmFind->height());
+    const int editWidth = m_frmFind->width() - 12;
+    m_edSearch->resize(editWidth, m_edSearch->height());
+    m_edReplace->resize(editWidth, m_edReplace->height());
+    m_lvwFind->setGeometry(m_lvwFind->x(), m_lvwFind->y(), m_frmReplace->x() + m_frmReplace->width() - m_frmFind->x(), m_lvwFind->height());
+    m_lvwFind->setColumnWidth(0, 36);
+    m_lvwFind->setColumnWidth(2, 36);
+    const int wide = (m_lvwFind->width() - (m_lvwFind->columnWidth(0) + 24 + m_lvwFind->columnWidth(2))) / 2;
+    m_lvwFind->setColumnWidth(1, wide);
+    m_lvwFind->setColumnWidth(3, wide);
+
+    const int buttonLeft = W - (replaceWidth + 7);
+    for (QPushButton *b : {m_cmdReplace, m_cmdReplaceAs, m_cmdAddParam, m_cmdParamUp, m_cmdParamDown})
+        b->move(buttonLeft, b->y());
+    m_cmdRemoveParam->move(m_cmdAddParam->x() + m_cmdAddParam->width() + 4, m_cmdRemoveParam->y());
+
+    if (m_lvwFiles->width() != W)
+        m_lvwFiles->setColumnWidth(0, W - (m_lvwFiles->width() - m_lvwFiles->columnWidth(0)));
+    const int top = m_frmFind->height() + m_lvwFind->height() + 20;
+    m_lvwFiles->setGeometry(0, top, W, std::max(0, H - (statusBar()->height() + m_lvwFind->height() + m_frmFind->height() + 20)));
+}
+
+void MainWindow::keyPressEvent(QKeyEvent *event)
+{
+    // Enter that no control took presses the default button.
+    if ((event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) && m_cmdReplace->isEnabled() && m_cmdReplace->isVisible()) {
+        m_cmdReplace->animateClick();
+        event->accept();
+        return;
+    }
+    QMainWindow::keyPressEvent(event);
+}
+
+bool MainWindow::eventFilter(QObject *watched, QEvent *event)
+{
+    switch (event->type()) {
+    case QEvent::KeyPress:
+    case QEvent::KeyRelease: {
+        // Key preview: the Ctrl key is tracked whichever control of this window has the focus.
+        auto *key = static_cast<QKeyEvent *>(event);
+        auto *widget = qobject_cast<QWidget *>(watched);
+        if (key->key() == Qt::Key_Control && widget && widget->window() == this)
+            m_ctrlKeyDown = event->type() == QEvent::KeyPress;
+        break;
+    }
+    case QEvent::DragEnter:
+    case QEvent::DragMove:
+        if (watched == m_edSearch) {
+            static_cast<QDropEvent *>(event)->acceptProposedAction();
+            return true;
+        }
+        break;
+    case QEvent::Drop:
+        if (watched == m_edSearch) {
+            // Whatever is dropped on the find field, the current row is loaded into the fields.
+            auto *drop = static_cast<QDropEvent *>(event);
+            drop->setDropAction(Qt::CopyAction);
+            drop->accept();
+            EditArgument();
+            return true;
+        }
+        break;
+    default:
+        break;
+    }
+    return QMainWindow::eventFilter(watched, event);
+}
+
+void MainWindow::changeEvent(QEvent *event)
+{
+    // A Ctrl released in another window must not stick.
+    if (event->type() == QEvent::ActivationChange && !isActiveWindow())
+        m_ctrlKeyDown = false;
+    QMainWindow::changeEvent(event);
+}
+
+void MainWindow::closeEvent(QCloseEvent *event)
+{
+    // During a run only the progress window takes input.
+    if (m_running) {
+        event->ignore();
+        return;
+    }
+    event->accept();
+}
+
+// Argument list
+
+void MainWindow::AddArgument()
+{
+    const qint16 findNotation = m_findField->notation();
+    const qint16 replaceNotation = m_replaceField->notation();
+    const QString findText = m_edSearch->text();
+    const QString replaceText = m_edReplace->text();
+    const bool findValid = ValidateArgument(findText, findNotation, *m_messages);
+    const bool replaceValid = ValidateArgument(replaceText, replaceNotation, *m_messages);
+    if (!findValid || findText.isEmpty() || !replaceValid) {
+        m_messages->beep();
+        return;
+    }
+    m_lvwFind->appendRow({TypeCode(findNotation), findText, TypeCode(replaceNotation), replaceText});
+    m_lvwFind->scrollToItem(m_lvwFind->topLevelItem(m_lvwFind->topLevelItemCount() - 1));
+    if (!m_ctrlKeyDown) {
+        m_edSearch->clear();
+        m_edReplace->clear();
+    }
+}
+
+void MainWindow::EditArgument()
+{
+    const int current = m_lvwFind->currentPosition();
+    if (current < 0) {
+        m_messages->beep();
+        return;
+    }
+    const ArgumentRow row = m_lvwFind->row(current);
+    // An unknown type code changes no option.
+    if (const std::optional<qint16> n = NotationFromTypeCode(row.findType))
+        m_findField->selectNotation(*n);
+    if (const std::optional<qint16> n = NotationFromTypeCode(row.replaceType))
+        m_replaceField->selectNotation(*n);
+    m_edSearch->setText(row.findText);
+    m_edReplace->setText(row.replaceText);
+    delete m_lvwFind->takeTopLevelItem(current);
+    UpdateCommands();
+}
+
+void MainWindow::RemoveArguments()
+{
+    {
+        BusyPointer busy(*m_messages);
+        for (int i = m_lvwFind->topLevelItemCount() - 1; i >= 0; --i) {
+            // Events run between removals and may have changed the list.
+            if (i >= m_lvwFind->topLevelItemCount())
+                continue;
+            QTreeWidgetItem *item = m_lvwFind->topLevelItem(i);
+            if (!item->isSelected())
+                continue;
+            delete m_lvwFind->takeTopLevelItem(i);
+            QCoreApplication::processEvents();
+        }
+        if (QTreeWidgetItem *current = m_lvwFind->currentItem())
+            current->setSelected(true);
+    }
+    UpdateCommands();
+}
+
+void MainWindow::ClearArguments()
+{
+    {
+        BusyPointer busy(*m_messages);
+        m_lvwFind->clear();
+    }
+    UpdateCommands();
+}
+
+void MainWindow::MoveArgumentUp()
+{
+    const int p = m_lvwFind->currentPosition();
+    if (p <= 0) {
+        m_messages->beep();
+        return;
+    }
+    m_lvwFind->MoveArgument(p, p - 1);
+}
+
+void MainWindow::MoveArgumentDown()
+{
+    const int p = m_lvwFind->currentPosition();
+    if (p < 0 || p == m_lvwFind->topLevelItemCount() - 1) {
+        m_messages->beep();
+        return;
+    }
+    m_lvwFind->MoveArgument(p, p + 2);
+}
+
+FindReplaceArguments MainWindow::CollectArguments() const
+{
+    const FindReplaceArgument pending{m_findField->notation(), m_edSearch->text(), m_replaceField->notation(), m_edReplace->text()};
+    return perrox::CollectArguments(pending, m_lvwFind->rows());
+}
+
+// File list
+
+void MainWindow::AddFileToList(const QString &path)
+{
+    m_lvwFiles->addTopLevelItem(new QTreeWidgetItem({path, QString()}));
+    QCoreApplication::processEvents();
+}
+
+QString MainWindow::statusText() const
+{
+    return m_status->text();
+}
+
+void MainWindow::SetStatusText(const QString &text)
+{
+    if (m_status->text() == text)
+        return;
+    m_status->setText(text);
+    QCoreApplication::processEvents();
+}
+
+QString MainWindow::fileListStatusText() const
+{
+    const int n = m_lvwFiles->topLevelItemCount();
+    return n > 0 ? QStringLiteral("%1 files").arg(n) : QString();
+}
+
+int MainWindow::rowCount() const
+{
+    return m_lvwFiles->topLevelItemCount();
+}
+
+QString MainWindow::rowPath(int row) const
+{
+    const QTreeWidgetItem *item = m_lvwFiles->topLevelItem(row);
+    return item ? item->text(0) : QString();
+}
+
+void MainWindow::setRowCount(int row, const QString &cell)
+{
+    if (QTreeWidgetItem *item = m_lvwFiles->topLevelItem(row))
+        item->setText(1, cell);
+}
+
+// Runs
+
+RunResult MainWindow::ProcessFiles(RunMode mode)
+{
+    if (m_running)
+        return {};
+    return perrox::ProcessFiles(mode, CollectArguments(), m_replaceAs, m_engine, *this);
+}
+
+ProgressWindow *MainWindow::progressWindow() const
+{
+    return m_progress;
+}
+
+bool MainWindow::chooseReplaceAsTarget(ReplaceAsSettings &settings)
+{
+    if (chooseTargetHook)
+        return chooseTargetHook(settings);
+    return false;
+}
+
+void MainWindow::beginRun(const QString &caption, double total)
+{
+    m_running = true;
+    setEnabled(false);
+    m_progress = new ProgressWindow(this, *m_messages);
+    m_progress->setAttribute(Qt::WA_DeleteOnClose);
+    m_progress->Initialize(total);
+    m_progress->setWindowTitle(caption);
+    // A window of its own takes input while its owner is disabled.
+    m_progress->setEnabled(true);
+    m_progress->show();
+    QCoreApplication::processEvents();
+    m_sincePump.start();
+    if (onRunStarted)
+        onRunStarted(m_progress);
+}
+
+void MainWindow::showFile(const QString &status1, const QString &status2)
+{
+    if (!m_progress)
+        return;
+    m_progress->setStatus1(status1);
+    m_progress->setStatus2(status2);
+}
+
+void MainWindow::endRun()
+{
+    if (m_progress)
+        m_progress->unload();
+    QCoreApplication::processEvents();
+    setEnabled(true);
+    m_running = false;
+}
+
+void MainWindow::progress(double position)
+{
+    if (m_progress)
+        m_progress->Update(position);
+}
+
+bool MainWindow::cancelRequested()
+{
+    return m_progress && m_progress->cancelFlag();
+}
+
+void MainWindow::pumpEvents()
+{
+    // Window events run at most every few milliseconds; the engine still
+    // reads the cancel flag after every block.
+    if (m_pumpInterval > 0 && m_sincePump.isValid() && m_sincePump.elapsed() < m_pumpInterval)
+        return;
+    QCoreApplication::processEvents();
+    m_sincePump.start();
+}
+
+} // namespace perrox

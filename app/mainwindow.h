@@ -1,0 +1,162 @@
+#pragma once
+
+#include "engine/processfiles.h"
+#include "engine/replaceengine.h"
+
+#include <QElapsedTimer>
+#include <QMainWindow>
+#include <QPointer>
+
+#include <array>
+#include <functional>
+#include <memory>
+
+class QAction;
+class QFrame;
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QMenu;
+class QPushButton;
+class QRadioButton;
+class QTreeWidget;
+
+namespace perrox {
+
+class ArgumentListView;
+class MessageSink;
+class NotationField;
+class ProgressWindow;
+
+// Form1, the main window: the argument list above, the file list below, the
+// two edit frames for a new argument, the command buttons, the menus and the
+// status bar. Each control hands its event to the operation that owns it.
+class MainWindow : public QMainWindow, public RunHost
+{
+    Q_OBJECT
+
+public:
+    // messages: the message layer every box, beep and busy pointer goes
+    // through; the window's own QMessageBox layer when null.
+    explicit MainWindow(MessageSink *messages = nullptr, QWidget *parent = nullptr);
+    ~MainWindow() override;
+
+    // The menu entry or separator of that name (IDM_ADD, IDM_FILE_SPACE3 ...).
+    QAction *action(const QString &name) const;
+    QMenu *findReplaceMenu() const { return m_findReplaceMenu; }
+
+    ArgumentListView *lvwFind() const { return m_lvwFind; }
+    QTreeWidget *lvwFiles() const { return m_lvwFiles; }
+    QLineEdit *edSearch() const { return m_edSearch; }
+    QLineEdit *edReplace() const { return m_edReplace; }
+    QRadioButton *option(int side, int notation) const { return m_options[side][notation]; }
+    NotationField *findField() const { return m_findField; }
+    NotationField *replaceField() const { return m_replaceField; }
+    QPushButton *cmdReplace() const { return m_cmdReplace; }
+    QPushButton *cmdReplaceAs() const { return m_cmdReplaceAs; }
+    QPushButton *cmdAddParam() const { return m_cmdAddParam; }
+    QPushButton *cmdRemoveParam() const { return m_cmdRemoveParam; }
+    QPushButton *cmdParamUp() const { return m_cmdParamUp; }
+    QPushButton *cmdParamDown() const { return m_cmdParamDown; }
+    QGroupBox *frmFind() const { return m_frmFind; }
+    QGroupBox *frmReplace() const { return m_frmReplace; }
+    QString statusText() const;
+    bool ctrlKeyDown() const { return m_ctrlKeyDown; }
+    ProgressWindow *progressWindow() const;
+    EngineState &engineState() { return m_engine; }
+    ReplaceAsSettings &replaceAsSettings() { return m_replaceAs; }
+
+    // Argument list operations.
+    void AddArgument();
+    void EditArgument();
+    void RemoveArguments();
+    void ClearArguments();
+    void MoveArgumentUp();
+    void MoveArgumentDown();
+    FindReplaceArguments CollectArguments() const;
+
+    // File list.
+    void AddFileToList(const QString &path);
+
+    // Count, Replace, Replace As.
+    RunResult ProcessFiles(RunMode mode);
+
+    void UpdateCommands();
+    void ArrangeControls();
+    void SetStatusText(const QString &text);
+
+    // The shortest pause between two rounds of window events during a run,
+    // in milliseconds (0: after every block).
+    void setEventPumpInterval(int milliseconds) { m_pumpInterval = milliseconds; }
+    // Called once the progress window of a run is shown (tests answer it).
+    std::function<void(ProgressWindow *)> onRunStarted;
+    // Replaces the Save As dialog of Replace As (tests).
+    std::function<bool(ReplaceAsSettings &)> chooseTargetHook;
+
+    // RunHost
+    MessageSink &messages() override { return *m_messages; }
+    int rowCount() const override;
+    QString rowPath(int row) const override;
+    void setRowCount(int row, const QString &cell) override;
+    void setStatusText(const QString &text) override { SetStatusText(text); }
+    QString fileListStatusText() const override;
+    bool chooseReplaceAsTarget(ReplaceAsSettings &settings) override;
+    void beginRun(const QString &caption, double total) override;
+    void showFile(const QString &status1, const QString &status2) override;
+    void endRun() override;
+    void progress(double position) override;
+    bool cancelRequested() override;
+    void pumpEvents() override;
+
+protected:
+    void resizeEvent(QResizeEvent *event) override;
+    void keyPressEvent(QKeyEvent *event) override;
+    void closeEvent(QCloseEvent *event) override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
+    void changeEvent(QEvent *event) override;
+
+private:
+    void createControls();
+    void createMenus();
+    QAction *addMenuAction(QMenu *menu, const QString &name, const QString &caption, void (MainWindow::*slot)() = nullptr,
+                           const QKeySequence &shortcut = QKeySequence());
+    QAction *addSeparator(QMenu *menu, const QString &name);
+    void Form_Load();
+    void Form_Resize();
+
+    std::unique_ptr<MessageSink> m_ownMessages;
+    MessageSink *m_messages;
+
+    QWidget *m_client = nullptr;
+    std::array<QFrame *, 2> m_lineMenu{};
+    QGroupBox *m_frmFind = nullptr;
+    QGroupBox *m_frmReplace = nullptr;
+    std::array<std::array<QRadioButton *, 3>, 2> m_options{};
+    QLineEdit *m_edSearch = nullptr;
+    QLineEdit *m_edReplace = nullptr;
+    QPushButton *m_cmdReplace = nullptr;
+    QPushButton *m_cmdReplaceAs = nullptr;
+    QPushButton *m_cmdAddParam = nullptr;
+    QPushButton *m_cmdRemoveParam = nullptr;
+    QPushButton *m_cmdParamUp = nullptr;
+    QPushButton *m_cmdParamDown = nullptr;
+    ArgumentListView *m_lvwFind = nullptr;
+    QTreeWidget *m_lvwFiles = nullptr;
+    QLabel *m_status = nullptr;
+    QMenu *m_findReplaceMenu = nullptr;
+    NotationField *m_findField = nullptr;
+    NotationField *m_replaceField = nullptr;
+
+    bool m_editKey = false; // bEditKey
+    bool m_ctrlKeyDown = false; // CtrlKeyDown
+    double m_twipsPerPixel = 15;
+
+    EngineState m_engine;
+    ReplaceAsSettings m_replaceAs;
+    bool m_running = false;
+    QPointer<ProgressWindow> m_progress;
+    QElapsedTimer m_sincePump;
+    int m_pumpInterval = 10;
+};
+
+} // namespace perrox

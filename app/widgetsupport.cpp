@@ -1,0 +1,92 @@
+#include "widgetsupport.h"
+
+#include "app/twips.h"
+
+#include <QApplication>
+#include <QMessageBox>
+#include <QScreen>
+#include <QWidget>
+
+namespace perrox {
+
+QString DisplayText(const QString &text)
+{
+    QString display = text;
+    display.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+    display.replace(QLatin1Char('\r'), QLatin1Char('\n'));
+    return display;
+}
+
+MessageSink::Answer WidgetMessageSink::show(const QString &text, Icon icon, Buttons buttons, const QString &title)
+{
+    QMessageBox box(m_owner);
+    box.setWindowTitle(title);
+    box.setText(DisplayText(text));
+    switch (icon) {
+    case Icon::Exclamation:
+        box.setIcon(QMessageBox::Warning);
+        break;
+    case Icon::Question:
+        box.setIcon(QMessageBox::Question);
+        break;
+    case Icon::Information:
+        box.setIcon(QMessageBox::Information);
+        break;
+    }
+    switch (buttons) {
+    case Buttons::Ok:
+        box.setStandardButtons(QMessageBox::Ok);
+        break;
+    case Buttons::YesNo:
+        box.setStandardButtons(QMessageBox::Yes | QMessageBox::No);
+        break;
+    case Buttons::YesNoCancel:
+        box.setStandardButtons(QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel);
+        break;
+    }
+    // The wait cursor of a busy operation must not hide the pointer over the box.
+    const bool busy = QApplication::overrideCursor() != nullptr;
+    if (busy)
+        QApplication::setOverrideCursor(Qt::ArrowCursor);
+    const int result = box.exec();
+    if (busy)
+        QApplication::restoreOverrideCursor();
+    switch (result) {
+    case QMessageBox::Yes:
+        return Answer::Yes;
+    case QMessageBox::No:
+        return Answer::No;
+    case QMessageBox::Cancel:
+        return Answer::Cancel;
+    default:
+        // A box closed by Escape or its close box counts as its safest answer.
+        return buttons == Buttons::Ok ? Answer::Ok : buttons == Buttons::YesNo ? Answer::No : Answer::Cancel;
+    }
+}
+
+void WidgetMessageSink::beep()
+{
+    QApplication::beep();
+}
+
+void WidgetMessageSink::setBusy(bool busy)
+{
+    if (busy)
+        QApplication::setOverrideCursor(Qt::WaitCursor);
+    else
+        QApplication::restoreOverrideCursor();
+}
+
+double ScreenTwipsPerPixel()
+{
+    const QScreen *screen = QGuiApplication::primaryScreen();
+    return TwipsPerPixel(screen ? screen->logicalDotsPerInch() : 96.0);
+}
+
+void SetGeometryTwips(QWidget *widget, double left, double top, double width, double height)
+{
+    const double tpp = ScreenTwipsPerPixel();
+    widget->setGeometry(TwipsToPixels(left, tpp), TwipsToPixels(top, tpp), TwipsToPixels(width, tpp), TwipsToPixels(height, tpp));
+}
+
+} // namespace perrox

@@ -1,0 +1,61 @@
+#pragma once
+
+#include "arguments/argumentrow.h"
+
+#include <QTreeWidget>
+
+namespace perrox {
+
+// lvwFind: the list of Find&Replace arguments, four columns "Type",
+// "Find what", "Type", "Replace with". Rows can be dragged to another place
+// inside the list; nothing else can be dropped on it.
+class ArgumentListView : public QTreeWidget
+{
+    Q_OBJECT
+
+public:
+    explicit ArgumentListView(QWidget *parent = nullptr);
+
+    QList<ArgumentRow> rows() const;
+    ArgumentRow row(int position) const;
+    void appendRow(const ArgumentRow &row);
+    void insertRow(int position, const ArgumentRow &row);
+    // The position of the current row, or -1.
+    int currentPosition() const;
+
+    // MoveArgument: the row at source goes to target (positions from 0, the
+    // target counted before the row is taken out), ends selected and visible.
+    void MoveArgument(int source, int target);
+
+    // The drop of the row dragged from dragIndex (from 1) onto the row at
+    // position under (from 0): the row moves there and becomes current.
+    void DropDraggedRow(int dragIndex, int under);
+
+    // iDragIndex: the position (from 1) of the row a drag started from; 0
+    // when no drag is under way.
+    int dragIndex() const { return m_dragIndex; }
+
+    static QString mimeType();
+
+Q_SIGNALS:
+    void deleteReleased();
+    void rightButtonReleased(const QPoint &globalPos);
+    void doubleClicked();
+
+protected:
+    void startDrag(Qt::DropActions supportedActions) override;
+    void dragEnterEvent(QDragEnterEvent *event) override;
+    void dragMoveEvent(QDragMoveEvent *event) override;
+    void dropEvent(QDropEvent *event) override;
+    void keyReleaseEvent(QKeyEvent *event) override;
+    void mouseReleaseEvent(QMouseEvent *event) override;
+    void mouseDoubleClickEvent(QMouseEvent *event) override;
+
+private:
+    static QTreeWidgetItem *makeItem(const ArgumentRow &row);
+    bool isOwnDrag(const QMimeData *data) const;
+
+    int m_dragIndex = 0;
+};
+
+} // namespace perrox

@@ -1,0 +1,62 @@
+#pragma once
+
+#include <QObject>
+#include <QString>
+
+#include <array>
+
+class QLineEdit;
+class QRadioButton;
+
+namespace perrox {
+
+class MessageSink;
+
+// One side of a Find&Replace argument in the main window: its edit field and
+// its three notation options. It keeps the side's notation (iFindType or
+// iReplaceType), converts the text on every switch, filters typed characters
+// by notation, and checks the text when the focus leaves the field.
+class NotationField : public QObject
+{
+    Q_OBJECT
+
+public:
+    // editKey is bEditKey, shared by both fields of the window.
+    NotationField(QLineEdit *edit, const std::array<QRadioButton *, 3> &options, const QString &label, bool *editKey, MessageSink &messages,
+                  QObject *parent = nullptr);
+
+    qint16 notation() const { return m_notation; }
+    // Selects the option of a notation, running the switch on the present text.
+    void selectNotation(qint16 notation);
+    QLineEdit *edit() const { return m_edit; }
+    QString label() const { return m_label; }
+
+    // ValidateField: on an invalid token shows the field message, selects the
+    // token in the field, gives the field the focus and returns false.
+    bool validate();
+
+Q_SIGNALS:
+    // The focus left the field (checked or not): the window updates its commands.
+    void validated();
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
+private:
+    void optionToggled(qint16 notation, bool checked);
+    void switchNotation(qint16 notation);
+    void swallowMouseUntilRelease();
+
+    QLineEdit *m_edit;
+    std::array<QRadioButton *, 3> m_options;
+    QString m_label;
+    bool *m_editKey;
+    MessageSink &m_messages;
+    qint16 m_notation = 0;
+    bool m_reverting = false;
+};
+
+// The key filter's rule for a typed character that is not an editing key.
+bool AcceptsTypedCharacter(const QString &character, qint16 notation);
+
+} // namespace perrox
