@@ -6,11 +6,15 @@
 #include "arguments/notation.h"
 #include "arguments/notationfield.h"
 #include "engine/progresswindow.h"
+#include "app/filenames.h"
+#include "files/filelistview.h"
+#include "files/filesystem.h"
 
 #include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
 #include <QDragEnterEvent>
+#include <QFileDialog>
 #include <QGroupBox>
 #include <QHeaderView>
 #include <QKeyEvent>
@@ -219,17 +223,13 @@ void MainWindow::createControls()
     connect(m_lvwFind, &ArgumentListView::deleteReleased, this, &MainWindow::RemoveArguments);
     connect(m_lvwFind, &ArgumentListView::rightButtonReleased, this, [this](const QPoint &at) { m_findReplaceMenu->popup(at); });
 
-    m_lvwFiles = new QTreeWidget(m_client);
+    m_lvwFiles = new FileListView(m_client);
     m_lvwFiles->setObjectName(QStringLiteral("lvwFiles"));
-    m_lvwFiles->setColumnCount(2);
-    m_lvwFiles->setHeaderLabels({QStringLiteral("File"), QStringLiteral("Count")});
-    m_lvwFiles->setRootIsDecorated(false);
-    m_lvwFiles->setUniformRowHeights(true);
-    m_lvwFiles->setAllColumnsShowFocus(true);
-    m_lvwFiles->setSelectionMode(QAbstractItemView::ExtendedSelection);
-    m_lvwFiles->setToolTip(QStringLiteral("Drag & drop your files"));
-    m_lvwFiles->header()->setStretchLastSection(false);
     m_lvwFiles->setGeometry(px(60), px(2760), px(6975), px(2775));
+    // The drop event returns first; the scan then runs with window events.
+    connect(m_lvwFiles, &FileListView::filesDropped, this, &MainWindow::DropFiles, Qt::QueuedConnection);
+    connect(m_lvwFiles, &FileListView::deleteReleased, this, &MainWindow::RemoveSelectedFiles);
+    connect(m_lvwFiles->header(), &QHeaderView::sectionClicked, this, &MainWindow::SortByColumn);
 
     m_status = new QLabel(this);
     m_status->setTextFormat(Qt::PlainText);
@@ -262,8 +262,8 @@ void MainWindow::createMenus()
 {
     QMenu *file = menuBar()->addMenu(QStringLiteral("&File"));
     file->setObjectName(QStringLiteral("IDM_FILE"));
-    addMenuAction(file, QStringLiteral("IDM_ADD"), QStringLiteral("&Add Files..."), nullptr, QKeySequence(Qt::CTRL | Qt::Key_O));
-    addMenuAction(file, QStringLiteral("IDM_REMOVE"), QStringLiteral("&Remove Files"));
+    addMenuAction(file, QStringLiteral("IDM_ADD"), QStringLiteral("&Add Files..."), &MainWindow::AddFilesByDialog, QKeySequence(Qt::CTRL | Qt::Key_O));
+    addMenuAction(file, QStringLiteral("IDM_REMOVE"), QStringLiteral("&Remove Files"), &MainWindow::RemoveSelectedFiles);
     addSeparator(file, QStringLiteral("IDM_FILE_SPACE1"));
     addMenuAction(file, QStringLiteral("IDM_LOAD"), QStringLiteral("&Load Arguments"), nullptr, QKeySequence(Qt::CTRL | Qt::Key_L));
     addMenuAction(file, QStringLiteral("IDM_SAVE"), QStringLiteral("&Save Arguments"), nullptr, QKeySequence(Qt::CTRL | Qt::Key_S));
@@ -276,8 +276,9 @@ void MainWindow::createMenus()
 
     QMenu *edit = menuBar()->addMenu(QStringLiteral("&Edit"));
     edit->setObjectName(QStringLiteral("IDM_EDIT"));
-    addMenuAction(edit, QStringLiteral("IDM_SELECT_ALL"), QStringLiteral("&Select All Files"), nullptr, QKeySequence(Qt::CTRL | Qt::Key_A));
-    addMenuAction(edit, QStringLiteral("IDM_INVERT_SELECTION"), QStringLiteral("&Invert Selection"));
+    addMenuAction(edit, QStringLiteral("IDM_SELECT_ALL"), QStringLiteral("&Select All Files"), &MainWindow::SelectAllFiles,
+                  QKeySequence(Qt::CTRL | Qt::Key_A));
+    addMenuAction(edit, QStringLiteral("IDM_INVERT_SELECTION"), QStringLiteral("&Invert Selection"), &MainWindow::InvertFileSelection);
 
     QMenu *actions = menuBar()->addMenu(QStringLiteral("&Actions"));
     actions->setObjectName(QStringLiteral("IDM_ACTIONS"));
@@ -558,10 +559,175 @@ FindReplaceArguments MainWindow::CollectArguments() const
 
 // File list
 
+bool MainWindow::refuseWhileFileListBusy()
+{
+    // A drop, scan or removal lets window events run; a second one, or a
+    // command on the list, would work on a list that is still changing.
+    if (!m_fileListBusy)
+        return false;
+    m_messages->beep();
+    return true;
+}
+
+void MainWindow::pumpThrottled()
+{
+    if (m_pumpInterval > 0 && m_sincePump.isValid() && m_sincePump.elapsed() < m_pumpInterval)
+        return;
+    QCoreApplication::processEvents();
+    m_sincePump.start();
+}
+
 void MainWindow::AddFileToList(const QString &path)
 {
-    m_lvwFiles->addTopLevelItem(new QTreeWidgetItem({path, QString()}));
+    m_lvwFiles->appendPath(path);
+    // The list repaints while many files are added; rounds of events every
+    // few milliseconds keep a drop of many thousand files fast.
+    pumpThrottled();
+}
+
+void MainWindow::AddFilesByDialog()
+{
+    if (refuseWhileFileListBusy())
+        return;
+    if (m_lvwFiles->topLevelItemCount() > 0 && !FolderExists(m_addDir))
+        m_addDir = GetFolderName(m_lvwFiles->path(0));
+    QStringList chosen;
+    if (openFilesHook) {
+        chosen = openFilesHook(m_addDir);
+    } else {
+        QFileDialog dialog(this);
+        dialog.setFileMode(QFileDialog::ExistingFiles);
+        dialog.setAcceptMode(QFileDialog::AcceptOpen);
+        // "*" rather than "*.*": here a name needs no dot.
+        dialog.setNameFilter(QStringLiteral("All Files (*)"));
+        dialog.setDirectory(m_addDir);
+        if (dialog.exec() == QDialog::Accepted)
+            chosen = dialog.selectedFiles();
+    }
+    if (chosen.isEmpty())
+        return; // cancelled: nothing changes, not even the folder
     QCoreApplication::processEvents();
+    m_addDir = GetFolderName(chosen.first());
+    {
+        std::optional<BusyPointer> busy;
+        if (chosen.size() > 1)
+            busy.emplace(*m_messages);
+        m_fileListBusy = true;
+        for (const QString &path : chosen)
+            AddFileToList(path);
+        m_fileListBusy = false;
+    }
+    finishAdding(true);
+}
+
+void MainWindow::finishAdding(bool selectLast)
+{
+    if (selectLast && m_lvwFiles->topLevelItemCount() > 0) {
+        if (QTreeWidgetItem *current = m_lvwFiles->currentItem())
+            current->setSelected(false);
+        QTreeWidgetItem *last = m_lvwFiles->topLevelItem(m_lvwFiles->topLevelItemCount() - 1);
+        m_lvwFiles->setCurrentItem(last, 0, QItemSelectionModel::NoUpdate);
+        last->setSelected(false);
+        m_lvwFiles->scrollToItem(last);
+    }
+    // The next column click sorts ascending.
+    m_sortOrder = Qt::DescendingOrder;
+    SetStatusText(QStringLiteral("%1 files").arg(m_lvwFiles->topLevelItemCount()));
+    UpdateCommands();
+}
+
+void MainWindow::DropFiles(const QStringList &paths)
+{
+    if (paths.isEmpty() || refuseWhileFileListBusy())
+        return;
+    {
+        BusyPointer busy(*m_messages);
+        m_fileListBusy = true;
+        for (const QString &path : paths) {
+            AddFileToList(path); // folders: until the scan is wired
+        }
+        m_fileListBusy = false;
+    }
+    finishAdding(m_lvwFiles->topLevelItemCount() > 0);
+}
+
+void MainWindow::RemoveSelectedFiles()
+{
+    // The menu command and the key act only while the file list has the focus.
+    if (focusWidget() != m_lvwFiles || refuseWhileFileListBusy())
+        return;
+    {
+        BusyPointer busy(*m_messages);
+        m_fileListBusy = true;
+        // From the last row to the first, one run of selected rows at a time,
+        // so removing never moves a row that is still to be visited.
+        int row = m_lvwFiles->topLevelItemCount() - 1;
+        while (row >= 0) {
+            row = std::min(row, m_lvwFiles->topLevelItemCount() - 1);
+            if (row < 0)
+                break;
+            if (!m_lvwFiles->topLevelItem(row)->isSelected()) {
+                --row;
+                continue;
+            }
+            int first = row;
+            while (first > 0 && m_lvwFiles->topLevelItem(first - 1)->isSelected())
+                --first;
+            m_lvwFiles->model()->removeRows(first, row - first + 1);
+            row = first - 1;
+            pumpThrottled();
+        }
+        m_fileListBusy = false;
+    }
+    m_sortOrder = Qt::DescendingOrder;
+    SetStatusText(fileListStatusText());
+    UpdateCommands();
+}
+
+void MainWindow::SelectAllFiles()
+{
+    {
+        BusyPointer busy(*m_messages);
+        m_lvwFiles->selectAll();
+        if (const int n = m_lvwFiles->topLevelItemCount())
+            m_lvwFiles->setCurrentItem(m_lvwFiles->topLevelItem(n - 1), 0, QItemSelectionModel::NoUpdate);
+    }
+    m_lvwFiles->setFocus();
+}
+
+void MainWindow::InvertFileSelection()
+{
+    {
+        BusyPointer busy(*m_messages);
+        const int n = m_lvwFiles->topLevelItemCount();
+        QTreeWidgetItem *lastSelected = nullptr;
+        for (int i = 0; i < n; ++i) {
+            QTreeWidgetItem *item = m_lvwFiles->topLevelItem(i);
+            if (!item->isSelected())
+                lastSelected = item;
+        }
+        if (n > 0) {
+            const QItemSelection all(m_lvwFiles->model()->index(0, 0), m_lvwFiles->model()->index(n - 1, 1));
+            m_lvwFiles->selectionModel()->select(all, QItemSelectionModel::Toggle);
+        }
+        if (lastSelected)
+            m_lvwFiles->setCurrentItem(lastSelected, 0, QItemSelectionModel::NoUpdate);
+    }
+    m_lvwFiles->setFocus();
+}
+
+void MainWindow::SortByColumn(int column)
+{
+    if (refuseWhileFileListBusy())
+        return;
+    m_sortColumn = column;
+    if (m_sortColumn == m_lastSortedColumn && m_sortOrder == Qt::AscendingOrder)
+        m_sortOrder = Qt::DescendingOrder;
+    else
+        m_sortOrder = Qt::AscendingOrder;
+    // Sorted once; rows added later go to the end.
+    m_lvwFiles->sortItems(m_sortColumn, m_sortOrder);
+    m_lastSortedColumn = m_sortColumn;
 }
 
 QString MainWindow::statusText() const
@@ -604,7 +770,7 @@ void MainWindow::setRowCount(int row, const QString &cell)
 
 RunResult MainWindow::ProcessFiles(RunMode mode)
 {
-    if (m_running)
+    if (m_running || refuseWhileFileListBusy())
         return {};
     return perrox::ProcessFiles(mode, CollectArguments(), m_replaceAs, m_engine, *this);
 }
@@ -670,10 +836,7 @@ void MainWindow::pumpEvents()
 {
     // Window events run at most every few milliseconds; the engine still
     // reads the cancel flag after every block.
-    if (m_pumpInterval > 0 && m_sincePump.isValid() && m_sincePump.elapsed() < m_pumpInterval)
-        return;
-    QCoreApplication::processEvents();
-    m_sincePump.start();
+    pumpThrottled();
 }
 
 } // namespace perrox

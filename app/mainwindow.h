@@ -24,6 +24,7 @@ class QTreeWidget;
 namespace perrox {
 
 class ArgumentListView;
+class FileListView;
 class MessageSink;
 class NotationField;
 class ProgressWindow;
@@ -46,7 +47,7 @@ public:
     QMenu *findReplaceMenu() const { return m_findReplaceMenu; }
 
     ArgumentListView *lvwFind() const { return m_lvwFind; }
-    QTreeWidget *lvwFiles() const { return m_lvwFiles; }
+    FileListView *lvwFiles() const { return m_lvwFiles; }
     QLineEdit *edSearch() const { return m_edSearch; }
     QLineEdit *edReplace() const { return m_edReplace; }
     QRadioButton *option(int side, int notation) const { return m_options[side][notation]; }
@@ -76,7 +77,20 @@ public:
     FindReplaceArguments CollectArguments() const;
 
     // File list.
+    void AddFilesByDialog();
     void AddFileToList(const QString &path);
+    // A drop from the file manager: folders are scanned, other paths added.
+    void DropFiles(const QStringList &paths);
+    void RemoveSelectedFiles();
+    void SelectAllFiles();
+    void InvertFileSelection();
+    void SortByColumn(int column);
+    QString addFolder() const { return m_addDir; }
+    void setAddFolder(const QString &folder) { m_addDir = folder; }
+    // True while a drop, a folder scan or a removal is under way.
+    bool fileListBusy() const { return m_fileListBusy; }
+    // Replaces the file dialog of Add Files: start folder in, chosen full paths out (tests).
+    std::function<QStringList(const QString &startFolder)> openFilesHook;
 
     // Count, Replace, Replace As.
     RunResult ProcessFiles(RunMode mode);
@@ -122,6 +136,9 @@ private:
                            const QKeySequence &shortcut = QKeySequence());
     QAction *addSeparator(QMenu *menu, const QString &name);
     void Form_Load();
+    void finishAdding(bool selectLast);
+    bool refuseWhileFileListBusy();
+    void pumpThrottled();
     void Form_Resize();
 
     std::unique_ptr<MessageSink> m_ownMessages;
@@ -141,7 +158,7 @@ private:
     QPushButton *m_cmdParamUp = nullptr;
     QPushButton *m_cmdParamDown = nullptr;
     ArgumentListView *m_lvwFind = nullptr;
-    QTreeWidget *m_lvwFiles = nullptr;
+    FileListView *m_lvwFiles = nullptr;
     QLabel *m_status = nullptr;
     QMenu *m_findReplaceMenu = nullptr;
     NotationField *m_findField = nullptr;
@@ -154,6 +171,11 @@ private:
     EngineState m_engine;
     ReplaceAsSettings m_replaceAs;
     bool m_running = false;
+    bool m_fileListBusy = false;
+    QString m_addDir; // the folder the Add Files dialog opens in
+    int m_sortColumn = 0;
+    Qt::SortOrder m_sortOrder = Qt::DescendingOrder;
+    int m_lastSortedColumn = 0;
     QPointer<ProgressWindow> m_progress;
     QElapsedTimer m_sincePump;
     int m_pumpInterval = 10;

@@ -10,6 +10,7 @@
 #include "arguments/notationfield.h"
 #include "engine/progressscale.h"
 #include "engine/progresswindow.h"
+#include "files/filelistview.h"
 #include "support/testsupport.h"
 
 #include <QAction>

@@ -17,16 +17,6 @@
 using namespace perrox;
 using namespace perrox::test;
 
-// A check inside a child process, which cannot use QTest's macros: a failure
-// prints the condition and ends the child with a code naming the line.
-#define CHILD_CHECK(cond)                                                                                                                                      \
-    do {                                                                                                                                                       \
-        if (!(cond)) {                                                                                                                                         \
-            std::fprintf(stderr, "child check failed at line %d: %s\n", __LINE__, #cond);                                                                      \
-            return 1 + __LINE__ % 250;                                                                                                                         \
-        }                                                                                                                                                      \
-    } while (0)
-
 namespace {
 
 FindReplaceArgument arg(const QString &find, const QString &replace, qint16 findNotation = 0, qint16 replaceNotation = 0)

@@ -1,5 +1,8 @@
 #include "testsupport.h"
 
+#include <QCoreApplication>
+#include <QProcess>
+
 #include <QDir>
 #include <QFile>
 #include <QRandomGenerator>
@@ -174,6 +177,35 @@ int runChild(const std::function<int()> &body, bool dropPrivileges)
 int RunUnprivileged(const std::function<int()> &body)
 {
     return runChild(body, true);
+}
+
+int RunSelfUnprivileged(const QString &caseName, const QStringList &arguments)
+{
+    QProcess child;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("PERROX_CHILD_CASE"), caseName);
+    env.insert(QStringLiteral("PERROX_CHILD_ARGS"), arguments.join(QLatin1Char('\n')));
+    child.setProcessEnvironment(env);
+    child.setProcessChannelMode(QProcess::ForwardedChannels);
+    child.setChildProcessModifier([] {
+        if (::geteuid() == 0) {
+            const gid_t nogroup = 65534;
+            if (::setgroups(0, nullptr) != 0 || ::setgid(nogroup) != 0 || ::setuid(65534) != 0)
+                ::_exit(97);
+        }
+    });
+    child.start(QCoreApplication::applicationFilePath(), {});
+    if (!child.waitForFinished(120000)) {
+        child.kill();
+        child.waitForFinished();
+        return -1;
+    }
+    return child.exitStatus() == QProcess::NormalExit ? child.exitCode() : -1;
+}
+
+QStringList ChildArguments()
+{
+    return qEnvironmentVariable("PERROX_CHILD_ARGS").split(QLatin1Char('\n'));
 }
 
 int RunInChild(const std::function<int()> &body)

@@ -9,8 +9,19 @@
 #include <QList>
 #include <QStringList>
 
+#include <cstdio>
 #include <functional>
 #include <vector>
+
+// A check inside a child process (RunUnprivileged, RunInChild): prints the
+// failed condition and ends the child with a code naming its line.
+#define CHILD_CHECK(cond)                                                                                                                                      \
+    do {                                                                                                                                                       \
+        if (!(cond)) {                                                                                                                                         \
+            std::fprintf(stderr, "child check failed at line %d: %s\n", __LINE__, #cond);                                                                      \
+            return 1 + __LINE__ % 250;                                                                                                                         \
+        }                                                                                                                                                      \
+    } while (0)
 
 namespace perrox::test {
 
@@ -127,6 +138,13 @@ public:
 // nobody, so permission bits apply as for any user. Returns the child's exit
 // code, or -1 when it did not exit normally.
 int RunUnprivileged(const std::function<int()> &body);
+// Runs this test program again as `nobody`, with PERROX_CHILD_CASE set to
+// caseName and the arguments in PERROX_CHILD_ARGS (joined by newlines), and
+// returns its exit code. For code that needs a window: a forked child of a
+// process with windows can hang on locks held by threads that did not follow.
+int RunSelfUnprivileged(const QString &caseName, const QStringList &arguments);
+// The arguments a child started by RunSelfUnprivileged was given.
+QStringList ChildArguments();
 // Runs body in a child process as the current user.
 int RunInChild(const std::function<int()> &body);
 

@@ -1,0 +1,108 @@
+// Times a Count of a generated 256 MiB file through the main window (progress
+// window, event rounds during the run) against perrox-batch --count on the
+// same file, and prints the window's overhead.
+// Run on demand: cmake --build build --target run-bench-window
+#include "app/mainwindow.h"
+#include "app/messagesink.h"
+#include "files/filelistview.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QLineEdit>
+#include <QProcess>
+#include <QTemporaryDir>
+
+#include <algorithm>
+#include <cstdio>
+
+namespace {
+
+constexpr qint64 kMiB = 1 << 20;
+
+// Answers nothing and shows nothing: a benchmark must not wait on a box.
+class SilentSink : public perrox::MessageSink
+{
+public:
+    Answer show(const QString &text, Icon, Buttons, const QString &) override
+    {
+        std::fprintf(stderr, "message: %s\n", qPrintable(text));
+        return Answer::No;
+    }
+    void beep() override {}
+    void setBusy(bool) override {}
+};
+
+void generate(const QString &path, qint64 size)
+{
+    QFile f(path);
+    if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        std::exit(1);
+    QByteArray chunk;
+    for (int i = 0; chunk.size() < kMiB; ++i)
+        chunk += (i % 50 == 0) ? QByteArray("needle ") : QByteArray("hay") + QByteArray::number(i % 97) + ' ';
+    chunk.truncate(kMiB);
+    for (qint64 written = 0; written < size; written += chunk.size())
+        f.write(chunk);
+}
+
+template <typename F>
+double best(F run)
+{
+    double t = 1e9;
+    for (int i = 0; i < 3; ++i)
+        t = std::min(t, run());
+    return t;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    const qint64 size = (argc > 1 ? QByteArray(argv[1]).toLongLong() : 256) * kMiB;
+    QTemporaryDir dir(QDir::currentPath() + QLatin1String("/perrox-bench-XXXXXX"));
+    if (!dir.isValid())
+        return 1;
+    qputenv("TEMP", QFile::encodeName(dir.path()));
+    const QString file = dir.filePath(QStringLiteral("data.txt"));
+    std::printf("generating %lld MiB in %s\n", size / kMiB, qPrintable(dir.path()));
+    generate(file, size);
+
+    const double batch = best([&] {
+        QElapsedTimer t;
+        t.start();
+        QProcess p;
+        p.setStandardOutputFile(QProcess::nullDevice());
+        p.start(QStringLiteral(PERROX_BATCH_BINARY), {QStringLiteral("--count"), QStringLiteral("--find"), QStringLiteral("needle"),
+                                                      QStringLiteral("--with"), QStringLiteral("pin"), file});
+        p.waitForFinished(-1);
+        return t.elapsed() / 1000.0;
+    });
+
+    SilentSink sink;
+    perrox::MainWindow window(&sink);
+    window.show();
+    window.AddFileToList(file);
+    window.UpdateCommands();
+    window.edSearch()->setText(QStringLiteral("needle"));
+    const auto runWindow = [&](int interval) {
+        window.setEventPumpInterval(interval);
+        return best([&] {
+            QElapsedTimer t;
+            t.start();
+            window.ProcessFiles(perrox::RunMode::Count);
+            return t.elapsed() / 1000.0;
+        });
+    };
+    const double throttled = runWindow(10);
+    const double everyBlock = runWindow(0);
+
+    std::printf("perrox-batch --count                 %7.3f s\n", batch);
+    std::printf("window Count (events every 10 ms)    %7.3f s   overhead %+.1f %%\n", throttled, 100.0 * (throttled / batch - 1));
+    std::printf("window Count (events every block)    %7.3f s   overhead %+.1f %%\n", everyBlock, 100.0 * (everyBlock / batch - 1));
+    std::printf("count cell: %s\n", qPrintable(window.lvwFiles()->topLevelItem(0)->text(1)));
+    return 0;
+}

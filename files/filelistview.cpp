@@ -1,0 +1,94 @@
+#include "filelistview.h"
+
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QHeaderView>
+#include <QKeyEvent>
+#include <QMimeData>
+#include <QUrl>
+
+namespace perrox {
+
+FileListView::FileListView(QWidget *parent)
+    : QTreeWidget(parent)
+{
+    setColumnCount(2);
+    setHeaderLabels({QStringLiteral("File"), QStringLiteral("Count")});
+    setRootIsDecorated(false);
+    setUniformRowHeights(true);
+    setAllColumnsShowFocus(true);
+    setSelectionMode(QAbstractItemView::ExtendedSelection);
+    setToolTip(QStringLiteral("Drag & drop your files"));
+    setAcceptDrops(true);
+    setDragDropMode(QAbstractItemView::DropOnly);
+    header()->setStretchLastSection(false);
+    header()->setSectionsClickable(true);
+    setSortingEnabled(false);
+}
+
+void FileListView::appendPath(const QString &path)
+{
+    auto *item = new QTreeWidgetItem(QStringList{path, QString()});
+    item->setFlags(Qt::ItemIsSelectable | Qt::ItemIsEnabled);
+    addTopLevelItem(item);
+}
+
+QString FileListView::path(int row) const
+{
+    const QTreeWidgetItem *item = topLevelItem(row);
+    return item ? item->text(0) : QString();
+}
+
+QStringList FileListView::droppedPaths(const QMimeData *data)
+{
+    QStringList paths;
+    if (!data || !data->hasUrls())
+        return paths;
+    for (const QUrl &url : data->urls())
+        if (url.isLocalFile())
+            paths.append(url.toLocalFile());
+    return paths;
+}
+
+void FileListView::dragEnterEvent(QDragEnterEvent *event)
+{
+    if (droppedPaths(event->mimeData()).isEmpty()) {
+        event->ignore();
+        return;
+    }
+    event->setDropAction(Qt::CopyAction);
+    event->accept();
+}
+
+void FileListView::dragMoveEvent(QDragMoveEvent *event)
+{
+    if (droppedPaths(event->mimeData()).isEmpty()) {
+        event->ignore();
+        return;
+    }
+    event->setDropAction(Qt::CopyAction);
+    event->accept();
+}
+
+void FileListView::dropEvent(QDropEvent *event)
+{
+    // The paths leave the drop event before anything is added: the additions
+    // let window events run, and the drop's data does not outlive this call.
+    const QStringList paths = droppedPaths(event->mimeData());
+    if (paths.isEmpty()) {
+        event->ignore();
+        return;
+    }
+    event->setDropAction(Qt::CopyAction);
+    event->accept();
+    Q_EMIT filesDropped(paths);
+}
+
+void FileListView::keyReleaseEvent(QKeyEvent *event)
+{
+    QTreeWidget::keyReleaseEvent(event);
+    if (event->key() == Qt::Key_Delete)
+        Q_EMIT deleteReleased();
+}
+
+} // namespace perrox

@@ -1,0 +1,202 @@
+// The file list of the main window: adding through the dialog and by drops,
+// selection commands, the one-time sort, removal and the status text.
+
+#include "app/mainwindow.h"
+#include "files/filelistview.h"
+#include "support/testsupport.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QDir>
+#include <QHeaderView>
+#include <QLineEdit>
+#include <QMimeData>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QUrl>
+
+using namespace perrox;
+using perrox::test::RecordingSink;
+using perrox::test::WriteFileIn;
+
+class TestFileList : public QObject
+{
+    Q_OBJECT
+
+private:
+    std::unique_ptr<RecordingSink> sink;
+    std::unique_ptr<MainWindow> w;
+
+    QStringList paths() const
+    {
+        QStringList list;
+        for (int i = 0; i < w->lvwFiles()->topLevelItemCount(); ++i)
+            list << w->lvwFiles()->path(i);
+        return list;
+    }
+    QList<int> selectedRows() const
+    {
+        QList<int> rows;
+        for (int i = 0; i < w->lvwFiles()->topLevelItemCount(); ++i)
+            if (w->lvwFiles()->topLevelItem(i)->isSelected())
+                rows << i;
+        return rows;
+    }
+    void addByDialog(const QStringList &chosen)
+    {
+        w->openFilesHook = [chosen](const QString &) { return chosen; };
+        w->AddFilesByDialog();
+    }
+
+private Q_SLOTS:
+    void init()
+    {
+        sink = std::make_unique<RecordingSink>();
+        w = std::make_unique<MainWindow>(sink.get());
+        w->show();
+        QVERIFY(QTest::qWaitForWindowExposed(w.get()));
+    }
+    void cleanup()
+    {
+        w.reset();
+        sink.reset();
+    }
+
+    void addingByTheDialog()
+    {
+        QString startedIn = QStringLiteral("unset");
+        w->setAddFolder(QStringLiteral("/nowhere"));
+        w->openFilesHook = [&](const QString &start) {
+            startedIn = start;
+            return QStringList();
+        };
+        w->AddFilesByDialog(); // cancelled: nothing changes, not even the folder
+        QCOMPARE(startedIn, QStringLiteral("/nowhere"));
+        QCOMPARE(w->addFolder(), QStringLiteral("/nowhere"));
+        QVERIFY(paths().isEmpty());
+        QCOMPARE(w->statusText(), QString());
+
+        addByDialog({QStringLiteral("/data/a.txt"), QStringLiteral("/data/b.txt"), QStringLiteral("/data/a.txt")});
+        QCOMPARE(paths(), QStringList({"/data/a.txt", "/data/b.txt", "/data/a.txt"}));
+        QCOMPARE(w->addFolder(), QStringLiteral("/data"));
+        QCOMPARE(w->statusText(), QStringLiteral("3 files"));
+        QVERIFY(w->action(QStringLiteral("IDM_COUNT"))->isEnabled());
+        // The last row is current and not selected.
+        QCOMPARE(w->lvwFiles()->currentItem(), w->lvwFiles()->topLevelItem(2));
+        QVERIFY(selectedRows().isEmpty());
+        QCOMPARE(w->lvwFiles()->topLevelItem(0)->text(1), QString());
+
+        // A remembered folder that has gone becomes the first row's folder.
+        w->setAddFolder(QStringLiteral("/no/such/folder"));
+        w->openFilesHook = [&](const QString &start) {
+            startedIn = start;
+            return QStringList();
+        };
+        w->AddFilesByDialog();
+        QCOMPARE(startedIn, QStringLiteral("/data"));
+    }
+
+    void dropsOfFilesAndFolders()
+    {
+        QTemporaryDir dir;
+        QDir(dir.path()).mkpath(QStringLiteral("tree/sub"));
+        WriteFileIn(dir.path() + QStringLiteral("/tree"), QStringLiteral("one.txt"), "1");
+        WriteFileIn(dir.path() + QStringLiteral("/tree/sub"), QStringLiteral("two.bin"), "2");
+        const QString loose = WriteFileIn(dir.path(), QStringLiteral("loose.txt"), "3");
+        w->DropFiles({dir.path() + QStringLiteral("/tree"), loose, QStringLiteral("/not/there")});
+        QStringList expected = {dir.path() + QStringLiteral("/tree/one.txt"), dir.path() + QStringLiteral("/tree/sub/two.bin"), loose,
+                                QStringLiteral("/not/there")};
+        QCOMPARE(paths(), expected);
+        QCOMPARE(w->statusText(), QStringLiteral("4 files"));
+        QVERIFY(!w->fileListBusy());
+        QCOMPARE(sink->busyDepth, 0);
+
+        // Text is no file list: the list refuses it.
+        QMimeData text;
+        text.setText(QStringLiteral("hello"));
+        QVERIFY(FileListView::droppedPaths(&text).isEmpty());
+        QMimeData files;
+        files.setUrls({QUrl::fromLocalFile(loose), QUrl(QStringLiteral("https://example.org/x"))});
+        QCOMPARE(FileListView::droppedPaths(&files), QStringList{loose});
+    }
+
+    void aSecondDropDuringAScanIsRefused()
+    {
+        QTemporaryDir dir;
+        for (int i = 0; i < 50; ++i)
+            WriteFileIn(dir.path(), QStringLiteral("f%1").arg(i, 3, 10, QLatin1Char('0')), "x");
+        bool refused = false;
+        // Window events run during the scan; a drop and a command arriving
+        // then are turned away with a beep.
+        w->setEventPumpInterval(0);
+        QMetaObject::invokeMethod(
+            w.get(),
+            [&] {
+                const int beeps = sink->beeps;
+                w->DropFiles({dir.path()});
+                w->ProcessFiles(RunMode::Count);
+                refused = w->fileListBusy() && sink->beeps == beeps + 2;
+            },
+            Qt::QueuedConnection);
+        w->DropFiles({dir.path()});
+        QVERIFY(refused);
+        QCOMPARE(w->lvwFiles()->topLevelItemCount(), 50);
+    }
+
+    void selectionCommands()
+    {
+        addByDialog({"/a", "/b", "/c", "/d"});
+        w->lvwFiles()->topLevelItem(1)->setSelected(true);
+        w->InvertFileSelection();
+        QCOMPARE(selectedRows(), QList<int>({0, 2, 3}));
+        QVERIFY(w->lvwFiles()->hasFocus() || QApplication::focusWidget() == w->lvwFiles() || w->focusWidget() == w->lvwFiles());
+        w->InvertFileSelection();
+        QCOMPARE(selectedRows(), QList<int>({1}));
+        w->SelectAllFiles();
+        QCOMPARE(selectedRows(), QList<int>({0, 1, 2, 3}));
+        QCOMPARE(sink->busyDepth, 0);
+    }
+
+    void removalActsOnlyWithTheFocus()
+    {
+        addByDialog({"/1", "/2", "/3", "/4", "/5"});
+        w->lvwFiles()->topLevelItem(1)->setSelected(true);
+        w->lvwFiles()->topLevelItem(3)->setSelected(true);
+        w->edSearch()->setFocus();
+        w->RemoveSelectedFiles();
+        QCOMPARE(paths().size(), 5);
+
+        w->lvwFiles()->setFocus();
+        w->RemoveSelectedFiles();
+        QCOMPARE(paths(), QStringList({"/1", "/3", "/5"}));
+        QCOMPARE(w->statusText(), QStringLiteral("3 files"));
+
+        w->SelectAllFiles();
+        w->RemoveSelectedFiles();
+        QVERIFY(paths().isEmpty());
+        QCOMPARE(w->statusText(), QString());
+        QVERIFY(!w->action(QStringLiteral("IDM_COUNT"))->isEnabled());
+        QVERIFY(!w->cmdReplace()->isEnabled());
+    }
+
+    void oneTimeSortToggles()
+    {
+        addByDialog({"/b", "/c", "/a"});
+        w->SortByColumn(0);
+        QCOMPARE(paths(), QStringList({"/a", "/b", "/c"}));
+        w->SortByColumn(0);
+        QCOMPARE(paths(), QStringList({"/c", "/b", "/a"}));
+        w->SortByColumn(1);
+        w->SortByColumn(0);
+        QCOMPARE(paths(), QStringList({"/a", "/b", "/c"}));
+        // Rows added after a sort go to the end, and the next click sorts ascending.
+        addByDialog({"/0"});
+        QCOMPARE(paths().last(), QStringLiteral("/0"));
+        w->SortByColumn(0);
+        QCOMPARE(paths().first(), QStringLiteral("/0"));
+    }
+};
+
+QTEST_MAIN(TestFileList)
+#include "tst_filelist.moc"
