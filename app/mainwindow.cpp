@@ -6,7 +6,12 @@
 #include "arguments/notation.h"
 #include "arguments/notationfield.h"
 #include "engine/progresswindow.h"
+#include "app/aboutbox.h"
 #include "app/filenames.h"
+#include "app/help.h"
+#include "app/placement.h"
+#include "app/savedialog.h"
+#include "files/optionsdialog.h"
 #include "files/filelistview.h"
 #include "files/filesystem.h"
 
@@ -26,6 +31,9 @@
 #include <QPainterPath>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScreen>
+#include <QUrl>
+#include <QSettings>
 #include <QStatusBar>
 #include <QTreeWidget>
 
@@ -106,8 +114,9 @@ QIcon WindowIcon()
 
 } // namespace
 
-MainWindow::MainWindow(MessageSink *messages, QWidget *parent)
+MainWindow::MainWindow(MessageSink *messages, const QString &preferencesFile, QWidget *parent)
     : QMainWindow(parent)
+    , m_preferencesFile(preferencesFile)
 {
     if (messages) {
         m_messages = messages;
@@ -269,10 +278,14 @@ void MainWindow::createMenus()
     addMenuAction(file, QStringLiteral("IDM_SAVE"), QStringLiteral("&Save Arguments"), nullptr, QKeySequence(Qt::CTRL | Qt::Key_S));
     addSeparator(file, QStringLiteral("IDM_FILE_SPACE2"));
     for (int k = 1; k <= 5; ++k)
-        addMenuAction(file, QStringLiteral("IDM_FILE_FILE%1").arg(k), QStringLiteral("<empty>"))->setVisible(false);
+    {
+        QAction *entry = addMenuAction(file, QStringLiteral("IDM_FILE_FILE%1").arg(k), QStringLiteral("<empty>"));
+        entry->setVisible(false);
+        connect(entry, &QAction::triggered, this, [this, k] { LoadArguments(m_recent.entry(k - 1).path); });
+    }
     addSeparator(file, QStringLiteral("IDM_FILE_SPACE3"))->setVisible(false);
     addMenuAction(file, QStringLiteral("IDM_EXIT"), QStringLiteral("E&xit"));
-    connect(action(QStringLiteral("IDM_EXIT")), &QAction::triggered, this, &QWidget::close);
+    connect(action(QStringLiteral("IDM_EXIT")), &QAction::triggered, this, &MainWindow::SaveSettingsAndUnload);
 
     QMenu *edit = menuBar()->addMenu(QStringLiteral("&Edit"));
     edit->setObjectName(QStringLiteral("IDM_EDIT"));
@@ -291,7 +304,7 @@ void MainWindow::createMenus()
 
     QMenu *tools = menuBar()->addMenu(QStringLiteral("&Tools"));
     tools->setObjectName(QStringLiteral("IDM_TOOLS"));
-    addMenuAction(tools, QStringLiteral("IDM_TOOLS_OPTIONS"), QStringLiteral("&Options..."));
+    addMenuAction(tools, QStringLiteral("IDM_TOOLS_OPTIONS"), QStringLiteral("&Options..."), &MainWindow::showOptions);
 
     // Not in the menu bar: the context menu of the argument list.
     m_findReplaceMenu = new QMenu(QStringLiteral("Find&&Replace"), this);
@@ -309,9 +322,10 @@ void MainWindow::createMenus()
 
     QMenu *help = menuBar()->addMenu(QStringLiteral("&Help"));
     help->setObjectName(QStringLiteral("IDM_HELP_MENU"));
-    addMenuAction(help, QStringLiteral("IDM_HELP"), QStringLiteral("&Help"), nullptr, QKeySequence(Qt::Key_F1));
+    connect(addMenuAction(help, QStringLiteral("IDM_HELP"), QStringLiteral("&Help"), nullptr, QKeySequence(Qt::Key_F1)), &QAction::triggered, this,
+            [this] { ShowHelp(*m_messages, openUrlHook); });
     addSeparator(help, QStringLiteral("IDM_HELP_SPACE1"));
-    addMenuAction(help, QStringLiteral("IDM_ABOUT"), QStringLiteral("&About Perrox..."));
+    addMenuAction(help, QStringLiteral("IDM_ABOUT"), QStringLiteral("&About Perrox..."), &MainWindow::showAbout);
 }
 
 QAction *MainWindow::action(const QString &name) const
@@ -322,13 +336,113 @@ QAction *MainWindow::action(const QString &name) const
 void MainWindow::Form_Load()
 {
     m_engine.lngBlockSize = 4096;
-    m_findField->selectNotation(Notation::Characters);
-    m_replaceField->selectNotation(Notation::Characters);
+    std::unique_ptr<QSettings> store = m_preferencesFile.isEmpty() ? OpenPreferences() : OpenPreferences(m_preferencesFile);
+    m_preferences = ReadPreferences(*store);
+    const Preferences &p = m_preferences;
+
+    m_findField->selectNotation(p.findType);
+    m_replaceField->selectNotation(p.replaceType);
+    m_addDir = p.addDir;
+    m_replaceAs.outpath = p.saveAsDir;
+
+    // The design client area is the size of a first run.
     resize(TwipsToPixels(kDesignClientWidth, m_twipsPerPixel), TwipsToPixels(kDesignClientHeight, m_twipsPerPixel) + menuBar()->sizeHint().height());
+    RestoreWindowPlacement(p.placement);
+
     // The Count column 60 pixels, the File column the rest less 22 pixels.
     m_lvwFiles->setColumnWidth(1, 60);
     m_lvwFiles->setColumnWidth(0, m_lvwFiles->width() - m_lvwFiles->columnWidth(1) - 22);
+
+    m_recent.setPaths(p.recentFiles);
+    m_recent.ShowRecentFiles();
+    showRecentEntries();
+    m_masks = {p.includeDirectories, p.excludeDirectories, p.includeFiles, p.excludeFiles};
     UpdateCommands();
+}
+
+void MainWindow::RestoreWindowPlacement(const StoredPlacement &stored)
+{
+    const QScreen *screen = QGuiApplication::primaryScreen();
+    const QSize screenSize = screen ? screen->geometry().size() : QSize();
+    const QRect frame = frameGeometry();
+    const QSize margins = frame.size() - size();
+    const TwipsRect current{PixelsToTwips(frame.x(), m_twipsPerPixel), PixelsToTwips(frame.y(), m_twipsPerPixel),
+                            PixelsToTwips(frame.width(), m_twipsPerPixel), PixelsToTwips(frame.height(), m_twipsPerPixel)};
+    const qint16 currentState = isMaximized() ? PlacementMaximized : isMinimized() ? PlacementMinimized : PlacementNormal;
+    const Placement placed = perrox::RestoreWindowPlacement(stored, current, currentState, PixelsToTwips(screenSize.width(), m_twipsPerPixel),
+                                                            PixelsToTwips(screenSize.height(), m_twipsPerPixel));
+    move(TwipsToPixels(placed.left, m_twipsPerPixel), TwipsToPixels(placed.top, m_twipsPerPixel));
+    m_placedOuterSize = QSize(TwipsToPixels(placed.width, m_twipsPerPixel), TwipsToPixels(placed.height, m_twipsPerPixel));
+    resize(m_placedOuterSize - margins);
+    if (placed.state == PlacementMaximized)
+        setWindowState(windowState() | Qt::WindowMaximized);
+}
+
+StoredPlacement MainWindow::SaveWindowPlacement() const
+{
+    const qint16 state = isMinimized() ? PlacementMinimized : isMaximized() ? PlacementMaximized : PlacementNormal;
+    const QRect frame = frameGeometry();
+    return perrox::SaveWindowPlacement(state, {PixelsToTwips(frame.x(), m_twipsPerPixel), PixelsToTwips(frame.y(), m_twipsPerPixel),
+                                               PixelsToTwips(frame.width(), m_twipsPerPixel), PixelsToTwips(frame.height(), m_twipsPerPixel)});
+}
+
+void MainWindow::SaveSettingsAndUnload()
+{
+    if (m_running)
+        return;
+    savePreferences();
+    close();
+}
+
+void MainWindow::savePreferences()
+{
+    if (!m_unloaded) {
+        Preferences p = m_preferences;
+        p.findType = m_findField->notation();
+        p.replaceType = m_replaceField->notation();
+        p.addDir = m_addDir;
+        p.saveAsDir = m_replaceAs.outpath;
+        p.placement = SaveWindowPlacement();
+        p.recentFiles = m_recent.paths();
+        p.includeDirectories = m_masks.includeDirectories;
+        p.excludeDirectories = m_masks.excludeDirectories;
+        p.includeFiles = m_masks.includeFiles;
+        p.excludeFiles = m_masks.excludeFiles;
+        std::unique_ptr<QSettings> store = m_preferencesFile.isEmpty() ? OpenPreferences() : OpenPreferences(m_preferencesFile);
+        WritePreferences(*store, p);
+        m_unloaded = true;
+    }
+}
+
+void MainWindow::AddRecentFile(const QString &path)
+{
+    m_recent.AddRecentFile(path);
+    showRecentEntries();
+}
+
+void MainWindow::showRecentEntries()
+{
+    for (int k = 0; k < RecentFiles::Count; ++k) {
+        QAction *entry = action(QStringLiteral("IDM_FILE_FILE%1").arg(k + 1));
+        entry->setText(m_recent.entry(k).caption);
+        // Entries are only ever made visible, never hidden again.
+        if (m_recent.entry(k).visible)
+            entry->setVisible(true);
+    }
+    if (m_recent.separatorVisible())
+        action(QStringLiteral("IDM_FILE_SPACE3"))->setVisible(true);
+}
+
+void MainWindow::showOptions()
+{
+    OptionsDialog dialog(this, m_masks);
+    dialog.exec();
+}
+
+void MainWindow::showAbout()
+{
+    AboutBox box(this);
+    box.exec();
 }
 
 void MainWindow::UpdateCommands()
@@ -443,6 +557,19 @@ bool MainWindow::eventFilter(QObject *watched, QEvent *event)
     return QMainWindow::eventFilter(watched, event);
 }
 
+void MainWindow::showEvent(QShowEvent *event)
+{
+    QMainWindow::showEvent(event);
+    // The window system's frame is known once the window is shown: the
+    // stored size is the outer one.
+    if (m_placedOuterSize.isValid() && !isMaximized()) {
+        const QSize margins = frameGeometry().size() - size();
+        if (!margins.isEmpty() || margins != QSize(0, 0))
+            resize(m_placedOuterSize - margins);
+    }
+    m_placedOuterSize = QSize();
+}
+
 void MainWindow::changeEvent(QEvent *event)
 {
     // A Ctrl released in another window must not stick.
@@ -458,6 +585,8 @@ void MainWindow::closeEvent(QCloseEvent *event)
         event->ignore();
         return;
     }
+    // The close box saves exactly as File > Exit does.
+    savePreferences();
     event->accept();
 }
 
@@ -784,7 +913,12 @@ bool MainWindow::chooseReplaceAsTarget(ReplaceAsSettings &settings)
 {
     if (chooseTargetHook)
         return chooseTargetHook(settings);
-    return false;
+    QStringList paths;
+    for (int i = 0; i < rowCount(); ++i)
+        paths.append(rowPath(i));
+    SaveDialog dialog(this, *m_messages, settings, paths);
+    dialog.exec();
+    return dialog.g_rv() == 1;
 }
 
 void MainWindow::beginRun(const QString &caption, double total)
@@ -837,6 +971,18 @@ void MainWindow::pumpEvents()
     // Window events run at most every few milliseconds; the engine still
     // reads the cancel flag after every block.
     pumpThrottled();
+}
+
+} // namespace perrox
+
+namespace perrox {
+
+void MainWindow::SaveArguments()
+{
+}
+
+void MainWindow::LoadArguments(const QString &)
+{
 }
 
 } // namespace perrox

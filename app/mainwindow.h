@@ -1,6 +1,9 @@
 #pragma once
 
+#include "app/preferences.h"
+#include "app/recentfiles.h"
 #include "engine/processfiles.h"
+#include "files/foldermasks.h"
 #include "engine/replaceengine.h"
 
 #include <QElapsedTimer>
@@ -38,8 +41,9 @@ class MainWindow : public QMainWindow, public RunHost
 
 public:
     // messages: the message layer every box, beep and busy pointer goes
-    // through; the window's own QMessageBox layer when null.
-    explicit MainWindow(MessageSink *messages = nullptr, QWidget *parent = nullptr);
+    // through; the window's own QMessageBox layer when null. preferencesFile:
+    // the preferences store; the user's own when empty.
+    explicit MainWindow(MessageSink *messages = nullptr, const QString &preferencesFile = QString(), QWidget *parent = nullptr);
     ~MainWindow() override;
 
     // The menu entry or separator of that name (IDM_ADD, IDM_FILE_SPACE3 ...).
@@ -95,6 +99,13 @@ public:
     // Count, Replace, Replace As.
     RunResult ProcessFiles(RunMode mode);
 
+    FolderMasks &folderMasks() { return m_masks; }
+    const RecentFiles &recentFiles() const { return m_recent; }
+    const Preferences &preferences() const { return m_preferences; }
+    void AddRecentFile(const QString &path);
+    // File > Exit and the close box: every preference is written, then the window closes.
+    void SaveSettingsAndUnload();
+
     void UpdateCommands();
     void ArrangeControls();
     void SetStatusText(const QString &text);
@@ -104,6 +115,14 @@ public:
     void setEventPumpInterval(int milliseconds) { m_pumpInterval = milliseconds; }
     // Called once the progress window of a run is shown (tests answer it).
     std::function<void(ProgressWindow *)> onRunStarted;
+    // Opens the help file and web addresses; the desktop's handler when empty (tests record).
+    std::function<void(const QUrl &)> openUrlHook;
+    // Argument files.
+    void SaveArguments();
+    void LoadArguments(const QString &path);
+    // Replaces the file dialog of Save and Load Arguments: true for a save
+    // dialog; the chosen path out, empty when cancelled (tests).
+    std::function<QString(bool save)> argumentFileDialogHook;
     // Replaces the Save As dialog of Replace As (tests).
     std::function<bool(ReplaceAsSettings &)> chooseTargetHook;
 
@@ -128,6 +147,7 @@ protected:
     void closeEvent(QCloseEvent *event) override;
     bool eventFilter(QObject *watched, QEvent *event) override;
     void changeEvent(QEvent *event) override;
+    void showEvent(QShowEvent *event) override;
 
 private:
     void createControls();
@@ -136,6 +156,12 @@ private:
                            const QKeySequence &shortcut = QKeySequence());
     QAction *addSeparator(QMenu *menu, const QString &name);
     void Form_Load();
+    void RestoreWindowPlacement(const StoredPlacement &stored);
+    StoredPlacement SaveWindowPlacement() const;
+    void showRecentEntries();
+    void savePreferences();
+    void showOptions();
+    void showAbout();
     void finishAdding(bool selectLast);
     bool refuseWhileFileListBusy();
     void pumpThrottled();
@@ -173,6 +199,12 @@ private:
     bool m_running = false;
     bool m_fileListBusy = false;
     QString m_addDir; // the folder the Add Files dialog opens in
+    FolderMasks m_masks;
+    RecentFiles m_recent;
+    QString m_preferencesFile;
+    Preferences m_preferences; // as read at start; the tags are used from here
+    bool m_unloaded = false;
+    QSize m_placedOuterSize; // the outer size placed at start, fitted again once the frame is known
     int m_sortColumn = 0;
     Qt::SortOrder m_sortOrder = Qt::DescendingOrder;
     int m_lastSortedColumn = 0;

@@ -1,0 +1,159 @@
+// The main window's preferences: read once when it loads, written once when
+// it closes by File > Exit or by the close box, with the window placement
+// and the recent-file entries of the menu.
+
+#include "app/mainwindow.h"
+#include "app/twips.h"
+#include "app/widgetsupport.h"
+#include "arguments/notation.h"
+#include "arguments/notationfield.h"
+#include "support/testsupport.h"
+
+#include <QAction>
+#include <QRadioButton>
+#include <QSettings>
+#include <QTemporaryDir>
+#include <QTest>
+
+using namespace perrox;
+using perrox::test::RecordingSink;
+
+class TestSettingsWindow : public QObject
+{
+    Q_OBJECT
+
+private:
+    std::unique_ptr<QTemporaryDir> dir;
+    RecordingSink sink;
+
+    QString store() const { return dir->filePath(QStringLiteral("prefs.conf")); }
+    void seed(const QList<std::pair<QString, QString>> &values)
+    {
+        QSettings settings(store(), QSettings::NativeFormat);
+        settings.beginGroup(QStringLiteral("Preferences"));
+        for (const auto &[key, value] : values)
+            settings.setValue(key, value);
+    }
+    QString stored(const QString &key) const
+    {
+        QSettings settings(store(), QSettings::NativeFormat);
+        return settings.value(QStringLiteral("Preferences/") + key).toString();
+    }
+    void changeEverything(MainWindow &w)
+    {
+        w.findField()->selectNotation(Notation::Decimal);
+        w.replaceField()->selectNotation(Notation::Hexadecimal);
+        w.setAddFolder(QStringLiteral("/data/in; \"quoted\", = ü"));
+        w.replaceAsSettings().outpath = QStringLiteral("/data/out");
+        w.folderMasks() = {QStringLiteral("src*;lib"), QStringLiteral(".git"), QStringLiteral("*.txt;*.md"), QStringLiteral("*~")};
+        w.AddRecentFile(QStringLiteral("/args/one.txt"));
+        w.AddRecentFile(QStringLiteral("/args/two.txt"));
+    }
+    void checkEverything(MainWindow &w)
+    {
+        QCOMPARE(int(w.findField()->notation()), int(Notation::Decimal));
+        QVERIFY(w.option(0, Notation::Decimal)->isChecked());
+        QCOMPARE(int(w.replaceField()->notation()), int(Notation::Hexadecimal));
+        QCOMPARE(w.addFolder(), QStringLiteral("/data/in; \"quoted\", = ü"));
+        QCOMPARE(w.replaceAsSettings().outpath, QStringLiteral("/data/out"));
+        QCOMPARE(w.folderMasks(), FolderMasks({"src*;lib", ".git", "*.txt;*.md", "*~"}));
+        QCOMPARE(w.action(QStringLiteral("IDM_FILE_FILE1"))->text(), QStringLiteral("two.txt"));
+        QCOMPARE(w.action(QStringLiteral("IDM_FILE_FILE2"))->text(), QStringLiteral("one.txt"));
+        QVERIFY(w.action(QStringLiteral("IDM_FILE_FILE2"))->isVisible());
+        QVERIFY(!w.action(QStringLiteral("IDM_FILE_FILE3"))->isVisible());
+        QVERIFY(w.action(QStringLiteral("IDM_FILE_SPACE3"))->isVisible());
+    }
+
+private Q_SLOTS:
+    void init() { dir = std::make_unique<QTemporaryDir>(); }
+
+    void firstRun()
+    {
+        MainWindow w(&sink, store());
+        QCOMPARE(int(w.findField()->notation()), 0);
+        QCOMPARE(int(w.replaceField()->notation()), 0);
+        QCOMPARE(w.addFolder(), QString());
+        QCOMPARE(w.replaceAsSettings().outpath, QString());
+        QCOMPARE(w.folderMasks(), FolderMasks());
+        QCOMPARE(w.preferences().findStartTag, QStringLiteral("<FIND TYPE=...>"));
+        for (int k = 1; k <= 5; ++k)
+            QVERIFY(!w.action(QStringLiteral("IDM_FILE_FILE%1").arg(k))->isVisible());
+        QVERIFY(!w.action(QStringLiteral("IDM_FILE_SPACE3"))->isVisible());
+        // Nothing is written while the program runs.
+        QVERIFY(!QFile::exists(store()));
+    }
+
+    void roundTripThroughExitAndCloseBox_data()
+    {
+        QTest::addColumn<bool>("byMenu");
+        QTest::newRow("File > Exit") << true;
+        QTest::newRow("close box") << false;
+    }
+    void roundTripThroughExitAndCloseBox()
+    {
+        QFETCH(bool, byMenu);
+        {
+            MainWindow w(&sink, store());
+            w.show();
+            changeEverything(w);
+            if (byMenu)
+                w.action(QStringLiteral("IDM_EXIT"))->trigger();
+            else
+                QVERIFY(w.close());
+            QVERIFY(!w.isVisible());
+        }
+        QCOMPARE(stored(QStringLiteral("FindType")), QStringLiteral("1"));
+        QCOMPARE(stored(QStringLiteral("WindowState")), QStringLiteral("0"));
+        QCOMPARE(stored(QStringLiteral("FindEndTag")), QStringLiteral("</FIND>"));
+        QCOMPARE(stored(QStringLiteral("RecentFile1")), QStringLiteral("/args/two.txt"));
+        MainWindow again(&sink, store());
+        checkEverything(again);
+    }
+
+    void storedNumbersThatAreNoNotation()
+    {
+        seed({{QStringLiteral("FindType"), QStringLiteral("7")}, {QStringLiteral("ReplaceType"), QStringLiteral("two")},
+              {QStringLiteral("FindEndTag"), QString()}});
+        MainWindow w(&sink, store());
+        QCOMPARE(int(w.findField()->notation()), 0);
+        QCOMPARE(int(w.replaceField()->notation()), 0);
+        QCOMPARE(w.preferences().findEndTag, QStringLiteral("</FIND>"));
+    }
+
+    void placementIsRestoredAndKeptWhileMaximized()
+    {
+        const double tpp = ScreenTwipsPerPixel();
+        seed({{QStringLiteral("WindowLeft"), QStringLiteral("-300")},
+              {QStringLiteral("WindowTop"), QStringLiteral("1500")},
+              {QStringLiteral("WindowWidth"), QStringLiteral("9000")},
+              {QStringLiteral("WindowHeight"), QStringLiteral("7500")},
+              {QStringLiteral("WindowState"), QStringLiteral("1")},
+              {QStringLiteral("RecentFile1"), QStringLiteral("/a/first.txt")},
+              {QStringLiteral("RecentFile2"), QStringLiteral("/b/second.txt")}});
+        {
+            MainWindow w(&sink, store());
+            w.show();
+            QVERIFY(QTest::qWaitForWindowExposed(&w));
+            QVERIFY(!w.isMinimized()); // never starts minimized
+            QCOMPARE(w.frameGeometry().x(), 0); // a negative left becomes 0
+            QCOMPARE(w.frameGeometry().y(), TwipsToPixels(1500, tpp));
+            QCOMPARE(w.frameGeometry().width(), TwipsToPixels(9000, tpp));
+            QCOMPARE(w.action(QStringLiteral("IDM_FILE_FILE1"))->text(), QStringLiteral("first.txt"));
+            QCOMPARE(w.action(QStringLiteral("IDM_FILE_FILE2"))->text(), QStringLiteral("second.txt"));
+            QVERIFY(w.action(QStringLiteral("IDM_FILE_SPACE3"))->isVisible());
+            w.showMaximized();
+            QTRY_VERIFY(w.isMaximized());
+            w.close();
+        }
+        // Maximized: the state is stored, the bounds keep the last normal placement.
+        QCOMPARE(stored(QStringLiteral("WindowState")), QStringLiteral("2"));
+        QCOMPARE(stored(QStringLiteral("WindowLeft")), QStringLiteral("-300"));
+        QCOMPARE(stored(QStringLiteral("WindowWidth")), QStringLiteral("9000"));
+        MainWindow again(&sink, store());
+        again.show();
+        QTRY_VERIFY(again.isMaximized());
+    }
+};
+
+QTEST_MAIN(TestSettingsWindow)
+#include "tst_settingswindow.moc"
