@@ -1,0 +1,46 @@
+#include "help.h"
+
+#include "app/messagesink.h"
+#include "files/filesystem.h"
+
+#include <QCoreApplication>
+#include <QDesktopServices>
+#include <QUrl>
+
+namespace perrox {
+
+void OpenWithDesktop(const QUrl &url)
+{
+    QDesktopServices::openUrl(url);
+}
+
+QString HelpFilePath(const QString &programFolder)
+{
+    QString folder = programFolder.isEmpty() ? QCoreApplication::applicationDirPath() : programFolder;
+    // A root folder keeps its "/" and gets no second one.
+    if (!folder.endsWith(QLatin1Char('/')))
+        folder += QLatin1Char('/');
+    return folder + QLatin1String("help.txt");
+}
+
+QString MissingHelpFileMessage(const QString &path)
+{
+    return QLatin1String("Cannot find the help file\r") + path + QLatin1String("\r\rThe file shipped with the application and should be \r")
+        + QLatin1String("located in the same directory as the program file.");
+}
+
+void ShowHelp(MessageSink &messages, const UrlOpener &open, const QString &programFolder)
+{
+    const QString path = HelpFilePath(programFolder);
+    if (!FileExists(path)) {
+        messages.warn(MissingHelpFileMessage(path));
+        return;
+    }
+    const QUrl url = QUrl::fromLocalFile(path);
+    if (open)
+        open(url);
+    else
+        OpenWithDesktop(url);
+}
+
+} // namespace perrox

@@ -1,0 +1,333 @@
+#include "savedialog.h"
+
+#include "app/filenames.h"
+#include "app/messagesink.h"
+#include "app/twips.h"
+#include "app/widgetsupport.h"
+#include "engine/processfiles.h"
+#include "files/filesystem.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDir>
+#include <QFileInfo>
+#include <QFileSystemModel>
+#include <QHeaderView>
+#include <QInputDialog>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPushButton>
+#include <QStorageInfo>
+#include <QTreeView>
+
+#include <algorithm>
+#include <cerrno>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace perrox {
+
+namespace {
+
+const QChar kSeparator = QLatin1Char('/');
+
+// A folder the dialog can open: it exists and may be entered.
+bool CanOpenFolder(const QString &path)
+{
+    return FolderExists(path) && ::access(NativePath(path).constData(), X_OK) == 0;
+}
+
+// The absolute, clean form of a folder path: no final "/" except for "/".
+QString CleanFolder(const QString &path)
+{
+    return QDir::cleanPath(QFileInfo(path).absoluteFilePath());
+}
+
+QStringList VolumeRoots()
+{
+    QStringList roots;
+    for (const QStorageInfo &volume : QStorageInfo::mountedVolumes())
+        if (volume.isValid())
+            roots.append(volume.rootPath());
+    roots.append(QStringLiteral("/"));
+    roots.sort();
+    roots.removeDuplicates();
+    return roots;
+}
+
+// A label at its design place that is never narrower than its text.
+QLabel *DesignLabel(QWidget *parent, const QString &name, const QString &text, double left, double top, double width, double height)
+{
+    auto *label = new QLabel(text, parent);
+    label->setObjectName(name);
+    SetGeometryTwips(label, left, top, width, height);
+    label->resize(std::max(label->width(), label->sizeHint().width()), label->height());
+    return label;
+}
+
+} // namespace
+
+SaveDialog::SaveDialog(QWidget *owner, MessageSink &messages, ReplaceAsSettings &settings, const QStringList &rowPaths)
+    : QDialog(owner, Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint)
+    , m_messages(messages)
+    , m_settings(settings)
+    , m_rowPaths(rowPaths)
+{
+    setObjectName(QStringLiteral("Save"));
+    setWindowTitle(QStringLiteral("Save As"));
+    // The layout was drawn for an 8 point interface font.
+    QFont small = font();
+    small.setPointSize(8);
+    setFont(small);
+    const double tpp = ScreenTwipsPerPixel();
+    setFixedSize(TwipsToPixels(5955, tpp), TwipsToPixels(3225, tpp));
+    createControls();
+    Form_Load();
+}
+
+SaveDialog::~SaveDialog() = default;
+
+void SaveDialog::createControls()
+{
+    auto *label2 = DesignLabel(this, QStringLiteral("Label2"), QStringLiteral("&Prefix"), 120, 120, 975, 195);
+    m_edPrefix = new QLineEdit(this);
+    m_edPrefix->setObjectName(QStringLiteral("edPrefix"));
+    SetGeometryTwips(m_edPrefix, 120, 360, 975, 285);
+    label2->setBuddy(m_edPrefix);
+
+    auto *label4 = DesignLabel(this, QStringLiteral("Label4"), QStringLiteral("S&uffix"), 1200, 120, 390, 195);
+    m_edSuffix = new QLineEdit(this);
+    m_edSuffix->setObjectName(QStringLiteral("edSuffix"));
+    SetGeometryTwips(m_edSuffix, 1200, 360, 975, 285);
+    label4->setBuddy(m_edSuffix);
+
+    m_list1 = new QListWidget(this);
+    m_list1->setObjectName(QStringLiteral("List1"));
+    SetGeometryTwips(m_list1, 120, 720, 2055, 1935);
+
+    m_chkOverwrite = new QCheckBox(QStringLiteral("&overwrite existing files"), this);
+    m_chkOverwrite->setObjectName(QStringLiteral("chkOverwrite"));
+    SetGeometryTwips(m_chkOverwrite, 120, 2760, 2175, 255);
+
+    auto *label1 = DesignLabel(this, QStringLiteral("Label1"), QStringLiteral("&Folder:"), 2400, 120, 480, 195);
+
+    m_lblActFolder = new QLabel(QStringLiteral("Specify a folder"), this);
+    m_lblActFolder->setObjectName(QStringLiteral("lblActFolder"));
+    m_lblActFolder->setTextFormat(Qt::PlainText);
+    SetGeometryTwips(m_lblActFolder, 2400, 405, 2055, 195);
+    m_lblActFolder->adjustSize();
+
+    m_model = new QFileSystemModel(this);
+    m_model->setObjectName(QStringLiteral("Dir1Model"));
+    m_model->setFilter(QDir::AllDirs | QDir::Hidden | QDir::NoDotAndDotDot);
+    m_model->setReadOnly(true);
+    m_model->setRootPath(QStringLiteral("/"));
+
+    m_dir1 = new QTreeView(this);
+    m_dir1->setObjectName(QStringLiteral("Dir1"));
+    m_dir1->setModel(m_model);
+    for (int column = 1; column < m_model->columnCount(); ++column)
+        m_dir1->hideColumn(column);
+    m_dir1->setHeaderHidden(true);
+    m_dir1->setExpandsOnDoubleClick(false);
+    m_dir1->setUniformRowHeights(true);
+    m_dir1->sortByColumn(0, Qt::AscendingOrder);
+    m_dir1->setToolTip(QStringLiteral("Double-click to specify the target folder"));
+    SetGeometryTwips(m_dir1, 2400, 720, 2055, 1665);
+    label1->setBuddy(m_dir1);
+    connect(m_dir1, &QAbstractItemView::doubleClicked, this, &SaveDialog::Dir1_DblClick);
+
+    auto *label3 = DesignLabel(this, QStringLiteral("Label3"), QStringLiteral("&Drive:"), 2400, 2520, 420, 195);
+    m_drive1 = new QComboBox(this);
+    m_drive1->setObjectName(QStringLiteral("Drive1"));
+    m_drive1->addItems(VolumeRoots());
+    SetGeometryTwips(m_drive1, 2400, 2760, 2055, 315);
+    label3->setBuddy(m_drive1);
+    connect(m_drive1, &QComboBox::currentIndexChanged, this, &SaveDialog::Drive1_Change);
+
+    m_command1 = new QPushButton(QStringLiteral("&Save"), this);
+    m_command1->setObjectName(QStringLiteral("Command1"));
+    SetGeometryTwips(m_command1, 4680, 120, 1170, 345);
+    m_command1->setDefault(true);
+    connect(m_command1, &QPushButton::clicked, this, &SaveDialog::Command1_Click);
+
+    m_command2 = new QPushButton(QStringLiteral("&Cancel"), this);
+    m_command2->setObjectName(QStringLiteral("Command2"));
+    SetGeometryTwips(m_command2, 4680, 600, 1170, 345);
+    connect(m_command2, &QPushButton::clicked, this, &SaveDialog::Command2_Click);
+
+    m_command3 = new QPushButton(QStringLiteral("&New Folder..."), this);
+    m_command3->setObjectName(QStringLiteral("Command3"));
+    SetGeometryTwips(m_command3, 4680, 2040, 1170, 345);
+    connect(m_command3, &QPushButton::clicked, this, &SaveDialog::Command3_Click);
+
+    // Connected last, so the set-up above does not fill the list early.
+    connect(m_edPrefix, &QLineEdit::textChanged, this, [this] { fieldChanged(m_edPrefix); });
+    connect(m_edSuffix, &QLineEdit::textChanged, this, [this] { fieldChanged(m_edSuffix); });
+}
+
+void SaveDialog::Form_Load()
+{
+    // Prefix, suffix and overwrite are asked afresh each time; only the folder is remembered.
+    m_edPrefix->clear();
+    m_edSuffix->clear();
+    m_chkOverwrite->setChecked(false);
+
+    QString start = QDir::currentPath();
+    if (FolderExists(m_settings.outpath))
+        start = m_settings.outpath;
+    if (!OpenFolder(start)) {
+        // Even the current folder may have gone; the root can always be shown.
+        OpenFolder(QStringLiteral("/"));
+    }
+    UpdateExampleList();
+    // Closing by the title bar counts as Cancel.
+    m_rv = 2;
+}
+
+void SaveDialog::UpdateExampleList()
+{
+    m_list1->clear();
+    const QString prefix = m_edPrefix->text();
+    const QString suffix = m_edSuffix->text();
+    for (const QString &path : m_rowPaths)
+        m_list1->addItem(OutputFileName(path, prefix, suffix));
+}
+
+void SaveDialog::fieldChanged(QLineEdit *field)
+{
+    QString text = field->text();
+    const int caret = field->cursorPosition();
+    if (RemoveInvalidChars(text) > 0) {
+        m_messages.beep();
+        // setText comes back here once more and finds nothing left to remove.
+        field->setText(text);
+        // The caret goes where the removed character was.
+        field->setCursorPosition(caret > 1 ? caret - 1 : 0);
+    }
+    UpdateExampleList();
+}
+
+bool SaveDialog::OpenFolder(const QString &path)
+{
+    if (path.isEmpty() || !CanOpenFolder(path))
+        return false;
+    m_folder = CleanFolder(path);
+
+    // Shown the way a folder list shows it: the folders down to the open one,
+    // and the open folder's subfolders below it.
+    const QModelIndex index = m_model->index(m_folder);
+    m_dir1->collapseAll();
+    for (QModelIndex up = index; up.isValid(); up = up.parent())
+        m_dir1->expand(up);
+    m_dir1->setCurrentIndex(index);
+    m_dir1->scrollTo(index, QAbstractItemView::PositionAtCenter);
+
+    showDriveOf(m_folder);
+    setActFolderCaption(m_folder);
+    return true;
+}
+
+void SaveDialog::Dir1_DblClick(const QModelIndex &index)
+{
+    if (!OpenFolder(m_model->filePath(index)))
+        m_messages.beep();
+}
+
+void SaveDialog::showDriveOf(const QString &folder)
+{
+    QString root = QStorageInfo(folder).rootPath();
+    if (root.isEmpty())
+        root = QStringLiteral("/");
+    int item = m_drive1->findText(root);
+    if (item < 0) {
+        m_drive1->addItem(root);
+        item = m_drive1->count() - 1;
+    }
+    m_settingDrive = true;
+    m_drive1->setCurrentIndex(item);
+    m_settingDrive = false;
+}
+
+void SaveDialog::Drive1_Change()
+{
+    if (m_settingDrive)
+        return;
+    const QString remembered = m_folder;
+    const QString drive = m_drive1->currentText();
+    if (!OpenFolder(drive)) {
+        m_messages.warn(QLatin1String("Drive ") + drive + QLatin1String(" not available."));
+        showDriveOf(remembered);
+        OpenFolder(remembered);
+    }
+}
+
+void SaveDialog::setActFolderCaption(const QString &folder)
+{
+    // The label sizes itself to its text and must not be wider than Dir1.
+    const int room = m_dir1->width();
+    const QString caption = ShortenPath(folder, [this, room](const QString &text) {
+        m_lblActFolder->setText(text);
+        m_lblActFolder->adjustSize();
+        return m_lblActFolder->width() <= room;
+    });
+    m_lblActFolder->setText(caption);
+    m_lblActFolder->adjustSize();
+}
+
+QString SaveDialog::askForText(const QString &prompt, const QString &title, const QString &defaultText)
+{
+    const int offset = TwipsToPixels(10, ScreenTwipsPerPixel());
+    const QPoint position = frameGeometry().topLeft() + QPoint(offset, offset);
+    if (inputBoxHook)
+        return inputBoxHook(prompt, title, defaultText, position);
+    QInputDialog box(this);
+    box.setWindowTitle(title);
+    box.setLabelText(prompt);
+    box.setTextValue(defaultText);
+    box.move(position);
+    if (box.exec() != QDialog::Accepted)
+        return QString();
+    return box.textValue();
+}
+
+void SaveDialog::Command3_Click()
+{
+    QString name
+        = askForText(QStringLiteral("Type the name of the folder and click OK."), QStringLiteral("Perrox - Create Folder"), QStringLiteral("NewFolder"));
+    RemoveInvalidChars(name);
+    if (name.isEmpty())
+        return;
+    QString path = m_folder;
+    if (path.endsWith(kSeparator))
+        path.chop(1);
+    path += kSeparator + name;
+    if (!FolderExists(path)) {
+        if (::mkdir(NativePath(path).constData(), 0777) != 0) {
+            const int error = errno;
+            m_messages.warn(path + QLatin1String(" - ") + SystemErrorText(error));
+            return;
+        }
+    }
+    // The model watches the open folder; asking for the new entry lists it at once.
+    m_model->index(path);
+}
+
+void SaveDialog::Command1_Click()
+{
+    m_settings.outpath = m_folder;
+    m_settings.outprefix = m_edPrefix->text();
+    m_settings.outsuffix = m_edSuffix->text();
+    m_settings.outoverwrite = m_chkOverwrite->isChecked() ? 1 : 0;
+    m_rv = 1;
+    accept();
+}
+
+void SaveDialog::Command2_Click()
+{
+    m_rv = 2;
+    reject();
+}
+
+} // namespace perrox

@@ -1,0 +1,142 @@
+#include "optionsdialog.h"
+
+#include "app/twips.h"
+#include "app/widgetsupport.h"
+#include "files/foldermasks.h"
+
+#include <QGroupBox>
+#include <QGuiApplication>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QScreen>
+#include <QShortcut>
+#include <QTabWidget>
+#include <QVBoxLayout>
+
+namespace perrox {
+
+namespace {
+
+// Leading and trailing spaces off; tabs and other characters stay, as the
+// mask matching trims spaces only.
+QString TrimSpaces(const QString &text)
+{
+    qsizetype first = 0;
+    qsizetype last = text.size();
+    while (first < last && text.at(first) == QLatin1Char(' '))
+        ++first;
+    while (last > first && text.at(last - 1) == QLatin1Char(' '))
+        --last;
+    return text.mid(first, last - first);
+}
+
+} // namespace
+
+OptionsDialog::OptionsDialog(QWidget *owner, FolderMasks &masks)
+    : QDialog(owner, Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint)
+    , m_masks(masks)
+{
+    setObjectName(QStringLiteral("Options"));
+    setWindowTitle(QStringLiteral("Optionen"));
+    QFont small = font();
+    small.setPointSize(8);
+    setFont(small);
+    const double tpp = ScreenTwipsPerPixel();
+    setFixedSize(TwipsToPixels(5535, tpp), TwipsToPixels(3810, tpp));
+    createControls();
+    Form_Load();
+}
+
+OptionsDialog::~OptionsDialog() = default;
+
+void OptionsDialog::createControls()
+{
+    m_tbsOptions = new QTabWidget(this);
+    m_tbsOptions->setObjectName(QStringLiteral("tbsOptions"));
+    SetGeometryTwips(m_tbsOptions, 120, 120, 5295, 3015);
+
+    auto *page = new QWidget;
+    page->setObjectName(QStringLiteral("General"));
+    auto *pageLayout = new QVBoxLayout(page);
+    auto *frame = new QGroupBox(QStringLiteral("Drag and drop of folder"), page);
+    frame->setObjectName(QStringLiteral("frmDragDrop"));
+    pageLayout->addWidget(frame);
+    auto *fields = new QVBoxLayout(frame);
+
+    const auto addField = [&](const QString &name, const QString &caption) {
+        auto *label = new QLabel(caption, frame);
+        auto *field = new QLineEdit(frame);
+        field->setObjectName(name);
+        label->setBuddy(field);
+        fields->addWidget(label);
+        fields->addWidget(field);
+        return field;
+    };
+    m_edIncludeDirectories = addField(QStringLiteral("edIncludeDirectories"), QStringLiteral("Search in &subfolders that match:"));
+    m_edExcludeDirectories = addField(QStringLiteral("edExcludeDirectories"), QStringLiteral("Don't search in s&ubfolders that match:"));
+    m_edIncludeFiles = addField(QStringLiteral("edIncludeFiles"), QStringLiteral("Add &files that match:"));
+    m_edExcludeFiles = addField(QStringLiteral("edExcludeFiles"), QStringLiteral("Don't add f&iles that match:"));
+    fields->addStretch();
+    m_tbsOptions->addTab(page, QStringLiteral("General"));
+
+    m_cmdOK = new QPushButton(QStringLiteral("OK"), this);
+    m_cmdOK->setObjectName(QStringLiteral("cmdOK"));
+    SetGeometryTwips(m_cmdOK, 2040, 3300, 1035, 375);
+    m_cmdOK->setDefault(true);
+    connect(m_cmdOK, &QPushButton::clicked, this, &OptionsDialog::cmdOK_Click);
+
+    m_cmdCancel = new QPushButton(QStringLiteral("Cancel"), this);
+    m_cmdCancel->setObjectName(QStringLiteral("cmdCancel"));
+    SetGeometryTwips(m_cmdCancel, 3210, 3300, 1035, 375);
+    connect(m_cmdCancel, &QPushButton::clicked, this, &OptionsDialog::cmdCancel_Click);
+
+    m_cmdApply = new QPushButton(QStringLiteral("Apply"), this);
+    m_cmdApply->setObjectName(QStringLiteral("cmdApply"));
+    SetGeometryTwips(m_cmdApply, 4380, 3300, 1035, 375);
+    connect(m_cmdApply, &QPushButton::clicked, this, &OptionsDialog::cmdApply_Click);
+
+    auto *nextTab = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_Tab), this);
+    connect(nextTab, &QShortcut::activated, this, &OptionsDialog::SelectNextTab);
+}
+
+void OptionsDialog::Form_Load()
+{
+    // Centred on the screen, not on the owner.
+    if (const QScreen *screen = QGuiApplication::primaryScreen()) {
+        const QRect area = screen->geometry();
+        move(area.x() + (area.width() - width()) / 2, area.y() + (area.height() - height()) / 2);
+    }
+    m_edIncludeDirectories->setText(m_masks.includeDirectories);
+    m_edExcludeDirectories->setText(m_masks.excludeDirectories);
+    m_edIncludeFiles->setText(m_masks.includeFiles);
+    m_edExcludeFiles->setText(m_masks.excludeFiles);
+}
+
+void OptionsDialog::cmdApply_Click()
+{
+    m_masks.excludeDirectories = TrimSpaces(m_edExcludeDirectories->text());
+    m_masks.includeDirectories = TrimSpaces(m_edIncludeDirectories->text());
+    m_masks.excludeFiles = TrimSpaces(m_edExcludeFiles->text());
+    m_masks.includeFiles = TrimSpaces(m_edIncludeFiles->text());
+}
+
+void OptionsDialog::cmdOK_Click()
+{
+    cmdApply_Click();
+    accept();
+}
+
+void OptionsDialog::cmdCancel_Click()
+{
+    reject();
+}
+
+void OptionsDialog::SelectNextTab()
+{
+    const int count = m_tbsOptions->count();
+    if (count > 0)
+        m_tbsOptions->setCurrentIndex((m_tbsOptions->currentIndex() + 1) % count);
+}
+
+} // namespace perrox
