@@ -14,6 +14,8 @@
 #include "files/optionsdialog.h"
 #include "files/filelistview.h"
 #include "files/filesystem.h"
+#include "files/folderscan.h"
+#include "arguments/argumentfile.h"
 
 #include <QAction>
 #include <QApplication>
@@ -274,8 +276,9 @@ void MainWindow::createMenus()
     addMenuAction(file, QStringLiteral("IDM_ADD"), QStringLiteral("&Add Files..."), &MainWindow::AddFilesByDialog, QKeySequence(Qt::CTRL | Qt::Key_O));
     addMenuAction(file, QStringLiteral("IDM_REMOVE"), QStringLiteral("&Remove Files"), &MainWindow::RemoveSelectedFiles);
     addSeparator(file, QStringLiteral("IDM_FILE_SPACE1"));
-    addMenuAction(file, QStringLiteral("IDM_LOAD"), QStringLiteral("&Load Arguments"), nullptr, QKeySequence(Qt::CTRL | Qt::Key_L));
-    addMenuAction(file, QStringLiteral("IDM_SAVE"), QStringLiteral("&Save Arguments"), nullptr, QKeySequence(Qt::CTRL | Qt::Key_S));
+    connect(addMenuAction(file, QStringLiteral("IDM_LOAD"), QStringLiteral("&Load Arguments"), nullptr, QKeySequence(Qt::CTRL | Qt::Key_L)),
+            &QAction::triggered, this, [this] { LoadArguments(QString()); });
+    addMenuAction(file, QStringLiteral("IDM_SAVE"), QStringLiteral("&Save Arguments"), &MainWindow::SaveArguments, QKeySequence(Qt::CTRL | Qt::Key_S));
     addSeparator(file, QStringLiteral("IDM_FILE_SPACE2"));
     for (int k = 1; k <= 5; ++k)
     {
@@ -317,8 +320,9 @@ void MainWindow::createMenus()
     addMenuAction(m_findReplaceMenu, QStringLiteral("IDM_ARG_UP"), QStringLiteral("Move &Up"), &MainWindow::MoveArgumentUp);
     addMenuAction(m_findReplaceMenu, QStringLiteral("IDM_ARG_DOWN"), QStringLiteral("Move &Down"), &MainWindow::MoveArgumentDown);
     addSeparator(m_findReplaceMenu, QStringLiteral("IDM_ARG_SPACE2"));
-    addMenuAction(m_findReplaceMenu, QStringLiteral("IDM_ARG_LOAD"), QStringLiteral("&Load Arguments"));
-    addMenuAction(m_findReplaceMenu, QStringLiteral("IDM_ARG_SAVE"), QStringLiteral("&Save Arguments"));
+    connect(addMenuAction(m_findReplaceMenu, QStringLiteral("IDM_ARG_LOAD"), QStringLiteral("&Load Arguments")), &QAction::triggered, this,
+            [this] { LoadArguments(QString()); });
+    addMenuAction(m_findReplaceMenu, QStringLiteral("IDM_ARG_SAVE"), QStringLiteral("&Save Arguments"), &MainWindow::SaveArguments);
 
     QMenu *help = menuBar()->addMenu(QStringLiteral("&Help"));
     help->setObjectName(QStringLiteral("IDM_HELP_MENU"));
@@ -773,11 +777,36 @@ void MainWindow::DropFiles(const QStringList &paths)
         BusyPointer busy(*m_messages);
         m_fileListBusy = true;
         for (const QString &path : paths) {
-            AddFileToList(path); // folders: until the scan is wired
+            if (FolderExists(path))
+                ScanDroppedFolder(path);
+            else
+                AddFileToList(path);
         }
         m_fileListBusy = false;
     }
     finishAdding(m_lvwFiles->topLevelItemCount() > 0);
+}
+
+void MainWindow::ScanDroppedFolder(const QString &folder)
+{
+    class Observer : public FolderScanObserver
+    {
+    public:
+        explicit Observer(MainWindow &window)
+            : m_window(window)
+        {
+        }
+        bool fileFound(const QString &path) override
+        {
+            m_window.AddFileToList(path);
+            return true;
+        }
+        void pumpEvents() override { m_window.pumpThrottled(); }
+
+    private:
+        MainWindow &m_window;
+    } observer(*this);
+    ScanFolder(folder, m_masks, observer);
 }
 
 void MainWindow::RemoveSelectedFiles()
@@ -977,12 +1006,57 @@ void MainWindow::pumpEvents()
 
 namespace perrox {
 
-void MainWindow::SaveArguments()
+ArgumentTags MainWindow::argumentTags() const
 {
+    return {m_preferences.findStartTag, m_preferences.findEndTag, m_preferences.replaceStartTag, m_preferences.replaceEndTag};
 }
 
-void MainWindow::LoadArguments(const QString &)
+QString MainWindow::askArgumentFile(bool save)
 {
+    if (argumentFileDialogHook)
+        return argumentFileDialogHook(save);
+    // The dialog starts with no name and no folder of its own.
+    QFileDialog dialog(this);
+    dialog.setNameFilter(QStringLiteral("All Files (*)"));
+    dialog.setOption(QFileDialog::ReadOnly, false);
+    if (save) {
+        dialog.setAcceptMode(QFileDialog::AcceptSave);
+        dialog.setFileMode(QFileDialog::AnyFile);
+    } else {
+        dialog.setAcceptMode(QFileDialog::AcceptOpen);
+        dialog.setFileMode(QFileDialog::ExistingFile);
+    }
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+        return QString();
+    return dialog.selectedFiles().first();
+}
+
+void MainWindow::SaveArguments()
+{
+    const QString path = askArgumentFile(true);
+    QCoreApplication::processEvents();
+    if (path.isEmpty())
+        return;
+    if (SaveArgumentFile(path, CollectArguments(), argumentTags(), *m_messages))
+        AddRecentFile(path);
+}
+
+void MainWindow::LoadArguments(const QString &chosen)
+{
+    QString path = chosen;
+    if (path.isEmpty()) {
+        path = askArgumentFile(false);
+        QCoreApplication::processEvents();
+        if (path.isEmpty())
+            return;
+    }
+    const std::optional<FindReplaceArguments> loaded = LoadArgumentFile(path, argumentTags(), *m_messages);
+    if (!loaded)
+        return;
+    for (const FindReplaceArgument &argument : *loaded)
+        m_lvwFind->appendRow(RowFromArgument(argument));
+    AddRecentFile(path);
+    UpdateCommands();
 }
 
 } // namespace perrox

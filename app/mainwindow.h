@@ -26,6 +26,7 @@ class QTreeWidget;
 
 namespace perrox {
 
+struct ArgumentTags;
 class ArgumentListView;
 class FileListView;
 class MessageSink;
@@ -159,6 +160,9 @@ private:
     void RestoreWindowPlacement(const StoredPlacement &stored);
     StoredPlacement SaveWindowPlacement() const;
     void showRecentEntries();
+    void ScanDroppedFolder(const QString &folder);
+    ArgumentTags argumentTags() const;
+    QString askArgumentFile(bool save);
     void savePreferences();
     void showOptions();
     void showAbout();

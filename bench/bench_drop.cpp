@@ -1,0 +1,86 @@
+// Times a drop of a folder tree of 100,000 files on the file list, through
+// the same drop event a file manager sends, against `find` over the tree.
+// Run on demand: cmake --build build --target run-bench-drop
+#include "app/mainwindow.h"
+#include "app/messagesink.h"
+#include "files/filelistview.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QDropEvent>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QMimeData>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QUrl>
+
+#include <cstdio>
+
+namespace {
+
+class SilentSink : public perrox::MessageSink
+{
+public:
+    Answer show(const QString &text, Icon, Buttons, const QString &) override
+    {
+        std::fprintf(stderr, "message: %s\n", qPrintable(text));
+        return Answer::No;
+    }
+    void beep() override {}
+    void setBusy(bool) override {}
+};
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    const int files = argc > 1 ? QByteArray(argv[1]).toInt() : 100000;
+    QTemporaryDir dir(QDir::currentPath() + QLatin1String("/perrox-bench-XXXXXX"));
+    if (!dir.isValid())
+        return 1;
+    const QString root = dir.filePath(QStringLiteral("tree"));
+    std::printf("generating %d files under %s\n", files, qPrintable(root));
+    const int perFolder = 1000;
+    for (int i = 0; i < files; ++i) {
+        const QString folder = root + QStringLiteral("/d%1/sub").arg(i / perFolder, 3, 10, QLatin1Char('0'));
+        if (i % perFolder == 0)
+            QDir().mkpath(folder);
+        QFile f(folder + QStringLiteral("/file%1.txt").arg(i, 6, 10, QLatin1Char('0')));
+        f.open(QIODevice::WriteOnly);
+    }
+
+    QElapsedTimer t;
+    t.start();
+    QProcess find;
+    find.setStandardOutputFile(QProcess::nullDevice());
+    find.start(QStringLiteral("find"), {root, QStringLiteral("-type"), QStringLiteral("f")});
+    find.waitForFinished(-1);
+    const double tFind = t.elapsed() / 1000.0;
+
+    SilentSink sink;
+    perrox::MainWindow window(&sink);
+    window.show();
+    QCoreApplication::processEvents();
+    QMimeData data;
+    data.setUrls({QUrl::fromLocalFile(root)});
+    QWidget *target = window.lvwFiles()->viewport();
+    const QPointF at(20, 20);
+    t.restart();
+    QDragEnterEvent enter(at.toPoint(), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(target, &enter);
+    QDropEvent drop(at, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(target, &drop);
+    // The scan starts once the drop event has returned.
+    do
+        QCoreApplication::processEvents();
+    while (window.fileListBusy() || window.lvwFiles()->topLevelItemCount() == 0);
+    const double tDrop = t.elapsed() / 1000.0;
+
+    std::printf("find -type f            %7.3f s\n", tFind);
+    std::printf("drop on the file list   %7.3f s   (%d rows, %.1f x find)\n", tDrop, window.lvwFiles()->topLevelItemCount(), tDrop / tFind);
+    std::printf("status text: %s\n", qPrintable(window.statusText()));
+    return 0;
+}
