@@ -11,6 +11,8 @@
 #include <QPushButton>
 #include <QUrl>
 
+#include <algorithm>
+
 namespace perrox {
 
 namespace {
@@ -98,6 +100,21 @@ AboutBox::AboutBox(QWidget *owner)
     connect(m_command1, &QPushButton::clicked, this, &QDialog::accept);
 
     Form_Load();
+
+    // The link follows its caption, which may be wider than drawn.
+    m_lblWWW->move(std::max(m_lblWWW->x(), m_label4->geometry().right() + 1), m_lblWWW->y());
+    // The design width was measured for a narrower interface font: grow the
+    // box until every label fits, keeping the right margin of the design.
+    const int margin = TwipsToPixels(4230 - (2070 + 1740), tpp);
+    int needed = width();
+    for (const QLabel *label : {m_label1, m_lblVersion, m_lblDescription, m_lblCopyright, m_label4, m_lblWWW})
+        needed = std::max(needed, label->geometry().right() + 1 + margin);
+    if (needed > width()) {
+        const int grow = needed - width();
+        setFixedSize(needed, height());
+        line->resize(line->width() + grow, line->height());
+        m_command1->move(m_command1->x() + grow, m_command1->y());
+    }
 }
 
 AboutBox::~AboutBox() = default;

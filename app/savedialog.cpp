@@ -130,6 +130,11 @@ void SaveDialog::createControls()
     for (int column = 1; column < m_model->columnCount(); ++column)
         m_dir1->hideColumn(column);
     m_dir1->setHeaderHidden(true);
+    // Narrow and deep: small indentation steps, and the names fill the width
+    // (a long one is cut short) instead of scrolling out of sight sideways.
+    m_dir1->setIndentation(10);
+    m_dir1->header()->setStretchLastSection(true);
+    m_dir1->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     m_dir1->setExpandsOnDoubleClick(false);
     m_dir1->setUniformRowHeights(true);
     m_dir1->sortByColumn(0, Qt::AscendingOrder);

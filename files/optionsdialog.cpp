@@ -98,6 +98,17 @@ void OptionsDialog::createControls()
 
     auto *nextTab = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_Tab), this);
     connect(nextTab, &QShortcut::activated, this, &OptionsDialog::SelectNextTab);
+
+    // The four fields keep their natural height: where the interface font
+    // needs more room than drawn, the tab strip and the dialog grow and the
+    // buttons move down.
+    const int grow = m_tbsOptions->minimumSizeHint().height() - m_tbsOptions->height();
+    if (grow > 0) {
+        m_tbsOptions->resize(m_tbsOptions->width(), m_tbsOptions->height() + grow);
+        for (QPushButton *button : {m_cmdOK, m_cmdCancel, m_cmdApply})
+            button->move(button->x(), button->y() + grow);
+        setFixedSize(width(), height() + grow);
+    }
 }
 
 void OptionsDialog::Form_Load()

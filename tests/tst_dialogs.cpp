@@ -410,6 +410,7 @@ private Q_SLOTS:
     {
         FolderMasks masks{QStringLiteral("src"), QStringLiteral("backup"), QStringLiteral("*.txt"), QStringLiteral("*.bak")};
         OptionsDialog dlg(nullptr, masks);
+        dlg.open();
         QCOMPARE(dlg.windowTitle(), QStringLiteral("Optionen"));
         QCOMPARE(dlg.tbsOptions()->count(), 1);
         QCOMPARE(dlg.tbsOptions()->tabText(0), QStringLiteral("General"));
@@ -418,6 +419,11 @@ private Q_SLOTS:
         QCOMPARE(dlg.edIncludeFiles()->text(), masks.includeFiles);
         QCOMPARE(dlg.edExcludeFiles()->text(), masks.excludeFiles);
         QVERIFY(dlg.cmdOK()->isDefault());
+        // The fields get their natural height and the buttons stay below the tabs.
+        for (const QLineEdit *field : {dlg.edIncludeDirectories(), dlg.edExcludeDirectories(), dlg.edIncludeFiles(), dlg.edExcludeFiles()})
+            QVERIFY(field->height() >= field->sizeHint().height());
+        QVERIFY(dlg.cmdOK()->y() > dlg.tbsOptions()->geometry().bottom());
+        QVERIFY(dlg.cmdOK()->geometry().bottom() < dlg.height());
         const QRect screen = QGuiApplication::primaryScreen()->geometry();
         QCOMPARE(dlg.x(), screen.x() + (screen.width() - dlg.width()) / 2);
         QCOMPARE(dlg.y(), screen.y() + (screen.height() - dlg.height()) / 2);
@@ -530,6 +536,11 @@ private Q_SLOTS:
         // Labels size themselves to their text.
         QCOMPARE(box.lblDescription()->width(), box.lblDescription()->sizeHint().width());
         QVERIFY(box.Command1()->isDefault());
+        // Nothing is cut off or overlaps, whatever the interface font.
+        for (const QLabel *label : {box.Label1(), box.lblVersion(), box.lblDescription(), box.lblCopyright(), box.Label4(), box.lblWWW()})
+            QVERIFY2(label->geometry().right() < box.width(), qPrintable(label->objectName()));
+        QVERIFY(box.lblWWW()->x() > box.Label4()->geometry().right());
+        QVERIFY(box.Command1()->geometry().right() < box.width());
 
         QTest::mouseClick(box.lblWWW(), Qt::LeftButton);
         QTest::mouseClick(box.Image1(), Qt::LeftButton);
