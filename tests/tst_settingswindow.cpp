@@ -5,11 +5,14 @@
 #include "app/mainwindow.h"
 #include "app/twips.h"
 #include "app/widgetsupport.h"
+#include "arguments/argumentfile.h"
+#include "arguments/argumentlistview.h"
 #include "arguments/notation.h"
 #include "arguments/notationfield.h"
 #include "support/testsupport.h"
 
 #include <QAction>
+#include <QLineEdit>
 #include <QRadioButton>
 #include <QSettings>
 #include <QTemporaryDir>
@@ -152,6 +155,58 @@ private Q_SLOTS:
         MainWindow again(&sink, store());
         again.show();
         QTRY_VERIFY(again.isMaximized());
+    }
+
+    void argumentFilesThroughTheMenus()
+    {
+        MainWindow w(&sink, store());
+        sink.shown.clear();
+        const QString path = dir->filePath(QStringLiteral("pairs.txt"));
+        QString answer;
+        QList<bool> asked;
+        w.argumentFileDialogHook = [&](bool save) {
+            asked << save;
+            return answer;
+        };
+
+        // Nothing to save: the collection message, no file, no recent entry.
+        answer = path;
+        w.action(QStringLiteral("IDM_SAVE"))->trigger();
+        QCOMPARE(sink.texts(), QStringList{CollectArgumentsErrorMessage(NoArgumentsDescription())});
+        QVERIFY(!QFile::exists(path));
+        QVERIFY(!w.action(QStringLiteral("IDM_FILE_FILE1"))->isVisible());
+
+        // The worked example: the pending fields first, then the row.
+        sink.shown.clear();
+        w.edSearch()->setText(QStringLiteral("hello"));
+        w.replaceField()->selectNotation(Notation::Hexadecimal);
+        w.edReplace()->setText(QStringLiteral("48 49"));
+        w.lvwFind()->appendRow({QStringLiteral("Dec"), QStringLiteral("13,10"), QStringLiteral("Asc"), QString()});
+        w.action(QStringLiteral("IDM_SAVE"))->trigger();
+        QVERIFY(sink.shown.isEmpty());
+        QCOMPARE(perrox::test::ReadFile(path).size(), 119);
+        QCOMPARE(w.action(QStringLiteral("IDM_FILE_FILE1"))->text(), QStringLiteral("pairs.txt"));
+        QVERIFY(w.action(QStringLiteral("IDM_FILE_FILE1"))->isVisible());
+
+        // Loading appends; cancelling the dialog does nothing.
+        w.ClearArguments();
+        answer.clear();
+        w.action(QStringLiteral("IDM_ARG_LOAD"))->trigger();
+        QCOMPARE(w.lvwFind()->topLevelItemCount(), 0);
+        answer = path;
+        w.action(QStringLiteral("IDM_LOAD"))->trigger();
+        w.action(QStringLiteral("IDM_ARG_LOAD"))->trigger(); // loaded twice
+        QCOMPARE(w.lvwFind()->topLevelItemCount(), 4);
+        QCOMPARE(w.lvwFind()->row(0), ArgumentRow({"Asc", "hello", "Hex", "48 49"}));
+        QCOMPARE(w.lvwFind()->row(3), ArgumentRow({"Dec", "13,10", "Asc", ""}));
+        QCOMPARE(asked, QList<bool>({true, true, false, false, false}));
+
+        // A recent entry whose file has gone fails with the open message and stays.
+        QVERIFY(QFile::remove(path));
+        w.action(QStringLiteral("IDM_FILE_FILE1"))->trigger();
+        QCOMPARE(sink.texts(), QStringList{QStringLiteral("No such file or directory - ") + path});
+        QCOMPARE(w.recentFiles().entry(0).path, path);
+        QCOMPARE(w.lvwFind()->topLevelItemCount(), 4);
     }
 };
 
