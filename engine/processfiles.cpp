@@ -1,5 +1,6 @@
 #include "processfiles.h"
 
+#include "app/blanks.h"
 #include "app/filenames.h"
 #include "app/messagesink.h"
 #include "arguments/notation.h"
@@ -18,17 +19,6 @@ namespace perrox {
 namespace {
 
 const QLatin1String kCrLf("\r\n");
-
-QString trimBlanks(const QString &text)
-{
-    qsizetype first = 0;
-    qsizetype last = text.size();
-    while (first < last && text.at(first) == QLatin1Char(' '))
-        ++first;
-    while (last > first && text.at(last - 1) == QLatin1Char(' '))
-        --last;
-    return text.mid(first, last - first);
-}
 
 } // namespace
 
@@ -50,7 +40,7 @@ QString GetTempFolder()
     const char *name = qEnvironmentVariableIsSet("TEMP") ? "TEMP" : "TMPDIR";
     const QString value = qEnvironmentVariable(name);
     if (value.size() > 2) {
-        QString folder = trimBlanks(value.section(QLatin1Char(';'), 0, 0));
+        QString folder = TrimBlanks(value.section(QLatin1Char(';'), 0, 0));
         if (folder.endsWith(QLatin1Char('/')))
             folder.chop(1);
         if (FolderExists(folder))

@@ -1,5 +1,6 @@
 #include "optionsdialog.h"
 
+#include "app/blanks.h"
 #include "app/twips.h"
 #include "app/widgetsupport.h"
 #include "files/foldermasks.h"
@@ -15,23 +16,6 @@
 #include <QVBoxLayout>
 
 namespace perrox {
-
-namespace {
-
-// Leading and trailing spaces off; tabs and other characters stay, as the
-// mask matching trims spaces only.
-QString TrimSpaces(const QString &text)
-{
-    qsizetype first = 0;
-    qsizetype last = text.size();
-    while (first < last && text.at(first) == QLatin1Char(' '))
-        ++first;
-    while (last > first && text.at(last - 1) == QLatin1Char(' '))
-        --last;
-    return text.mid(first, last - first);
-}
-
-} // namespace
 
 OptionsDialog::OptionsDialog(QWidget *owner, FolderMasks &masks)
     : QDialog(owner, Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint)
@@ -126,10 +110,10 @@ void OptionsDialog::Form_Load()
 
 void OptionsDialog::cmdApply_Click()
 {
-    m_masks.excludeDirectories = TrimSpaces(m_edExcludeDirectories->text());
-    m_masks.includeDirectories = TrimSpaces(m_edIncludeDirectories->text());
-    m_masks.excludeFiles = TrimSpaces(m_edExcludeFiles->text());
-    m_masks.includeFiles = TrimSpaces(m_edIncludeFiles->text());
+    m_masks.excludeDirectories = TrimBlanks(m_edExcludeDirectories->text());
+    m_masks.includeDirectories = TrimBlanks(m_edIncludeDirectories->text());
+    m_masks.excludeFiles = TrimBlanks(m_edExcludeFiles->text());
+    m_masks.includeFiles = TrimBlanks(m_edIncludeFiles->text());
 }
 
 void OptionsDialog::cmdOK_Click()
