@@ -1,0 +1,335 @@
+#include "argumentfile.h"
+
+#include "app/messagesink.h"
+#include "app/preferences.h"
+#include "codepage.h"
+#include "files/filesystem.h"
+#include "notation.h"
+
+#include <QSaveFile>
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <new>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace perrox {
+
+namespace {
+
+const QLatin1String kCrLf("\r\n");
+
+QString orDefault(const QString &tag, const QString &fallback)
+{
+    return tag.isEmpty() ? fallback : tag;
+}
+
+QString expandStartTag(const QString &tag, qint16 notation)
+{
+    QString expanded = tag;
+    return expanded.replace(QLatin1String("..."), NotationWord(notation));
+}
+
+qint16 validNotation(qint16 notation)
+{
+    return notation >= 0 && notation <= 2 ? notation : qint16(0);
+}
+
+// A tag as the bytes it must meet in the file.
+struct ByteTag
+{
+    QByteArray bytes;
+    bool usable = false; // false: a character outside the code page, never matches
+
+    explicit ByteTag(const QString &tag)
+        : bytes(CharactersToBytes(tag))
+        , usable(!bytes.isEmpty() && BytesToCharacters(bytes) == tag)
+    {
+    }
+
+    bool standsAt(const QByteArray &content, qsizetype index) const
+    {
+        return usable && content.size() - index >= bytes.size() && std::memcmp(content.constData() + index, bytes.constData(), size_t(bytes.size())) == 0;
+    }
+};
+
+// Closes a descriptor on every way out.
+class FileDescriptor
+{
+public:
+    explicit FileDescriptor(int fd)
+        : m_fd(fd)
+    {
+    }
+    ~FileDescriptor()
+    {
+        if (m_fd >= 0)
+            ::close(m_fd);
+    }
+    FileDescriptor(const FileDescriptor &) = delete;
+    FileDescriptor &operator=(const FileDescriptor &) = delete;
+    int get() const { return m_fd; }
+
+private:
+    int m_fd;
+};
+
+// Why a file cannot be replaced, before QSaveFile tries: the system's text
+// rather than QSaveFile's own sentences for a folder or a read-only file.
+QString saveRefusal(const QString &path)
+{
+    if (IsFolder(path))
+        return SystemErrorText(EISDIR);
+    const QByteArray native = NativePath(path);
+    struct stat st;
+    if (::stat(native.constData(), &st) == 0 && ::access(native.constData(), W_OK) != 0)
+        return SystemErrorText(errno);
+    return QString();
+}
+
+} // namespace
+
+ArgumentTags ArgumentTags::defaults()
+{
+    return {DefaultFindStartTag(), DefaultFindEndTag(), DefaultReplaceStartTag(), DefaultReplaceEndTag()};
+}
+
+QString NotationWord(qint16 notation)
+{
+    switch (notation) {
+    case Characters:
+        return QStringLiteral("ASC");
+    case Decimal:
+        return QStringLiteral("DEC");
+    case Hexadecimal:
+        return QStringLiteral("HEX");
+    }
+    return QString();
+}
+
+ExpandedTags ExpandTags(const ArgumentTags &tags)
+{
+    const QString findStart = orDefault(tags.findStartTag, DefaultFindStartTag());
+    const QString replaceStart = orDefault(tags.replaceStartTag, DefaultReplaceStartTag());
+    ExpandedTags expanded;
+    for (qint16 t = 0; t < 3; ++t) {
+        expanded.findStart[t] = expandStartTag(findStart, t);
+        expanded.replaceStart[t] = expandStartTag(replaceStart, t);
+    }
+    expanded.findEnd = orDefault(tags.findEndTag, DefaultFindEndTag());
+    expanded.replaceEnd = orDefault(tags.replaceEndTag, DefaultReplaceEndTag());
+    return expanded;
+}
+
+QByteArray ArgumentFileContent(const FindReplaceArguments &arguments, const ArgumentTags &tags)
+{
+    const ExpandedTags t = ExpandTags(tags);
+    QString text;
+    for (const FindReplaceArgument &a : arguments) {
+        text += t.findStart[validNotation(a.findNotation)] + a.findText + t.findEnd;
+        text += t.replaceStart[validNotation(a.replaceNotation)] + a.replaceText + t.replaceEnd;
+        text += kCrLf;
+    }
+    return CharactersToBytes(text);
+}
+
+FindReplaceArguments ParseArgumentFile(const QByteArray &content, const ArgumentTags &tags)
+{
+    const ExpandedTags t = ExpandTags(tags);
+    const std::array<ByteTag, 3> findStart {ByteTag(t.findStart[0]), ByteTag(t.findStart[1]), ByteTag(t.findStart[2])};
+    const std::array<ByteTag, 3> replaceStart {ByteTag(t.replaceStart[0]), ByteTag(t.replaceStart[1]), ByteTag(t.replaceStart[2])};
+    const ByteTag findEnd(t.findEnd);
+    const ByteTag replaceEnd(t.replaceEnd);
+
+    // Positions count from 1, as characters of the file; 0 means not found
+    // since the last accepted entry. An end position is the last character of
+    // its text, so an empty text ends one before it starts.
+    qint64 findTextStart = 0;
+    qint64 findTextEnd = 0;
+    qint64 replaceTextStart = 0;
+    qint64 replaceTextEnd = 0;
+    qint16 findNotation = 0;
+    qint16 replaceNotation = 0;
+
+    FindReplaceArguments entries;
+    for (qsizetype index = 0; index < content.size(); ++index) {
+        const qint64 p = index + 1;
+        for (qint16 n = 0; n < 3; ++n) {
+            if (findStart[n].standsAt(content, index)) {
+                findTextStart = p + findStart[n].bytes.size();
+                findNotation = n;
+            } else if (replaceStart[n].standsAt(content, index)) {
+                replaceTextStart = p + replaceStart[n].bytes.size();
+                replaceNotation = n;
+            }
+        }
+        if (findEnd.standsAt(content, index)) {
+            findTextEnd = p - 1;
+        } else if (replaceEnd.standsAt(content, index)) {
+            replaceTextEnd = p - 1;
+            const bool accepted = findTextStart >= 1 && findTextEnd >= findTextStart && replaceTextStart > findTextEnd && replaceTextEnd >= replaceTextStart - 1;
+            if (accepted) {
+                FindReplaceArgument entry;
+                entry.findNotation = findNotation;
+                entry.findText = BytesToCharacters(content.mid(findTextStart - 1, findTextEnd - findTextStart + 1));
+                entry.replaceNotation = replaceNotation;
+                entry.replaceText = BytesToCharacters(content.mid(replaceTextStart - 1, replaceTextEnd - replaceTextStart + 1));
+                entries.append(entry);
+                findTextStart = findTextEnd = replaceTextStart = replaceTextEnd = 0;
+            }
+        }
+    }
+    return entries;
+}
+
+bool SaveArgumentFile(const QString &path, const FindReplaceArguments &arguments, const ArgumentTags &tags, MessageSink &messages)
+{
+    if (path.isEmpty())
+        return false;
+    if (arguments.isEmpty()) {
+        messages.warn(CollectArgumentsErrorMessage(NoArgumentsDescription()));
+        return false;
+    }
+    const QByteArray content = ArgumentFileContent(arguments, tags);
+
+    if (const QString refusal = saveRefusal(path); !refusal.isEmpty()) {
+        messages.warn(FileErrorMessage(refusal, path));
+        return false;
+    }
+    // The new content goes to a temporary file beside the old one and takes
+    // its place only once complete, so a failed save leaves the old file as
+    // it was. Without the folder's permission to create that file the save
+    // fails rather than writing over the old file in place.
+    QSaveFile file(path);
+    file.setDirectWriteFallback(false);
+    // Unbuffered, so every write's result is seen here: through the buffer a
+    // short write (a full disk, a file size limit) can go unreported and
+    // commit() would then put a cut-off file in place.
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered)) {
+        messages.warn(FileErrorMessage(file.errorString(), path));
+        return false;
+    }
+    bool written = true;
+    for (qsizetype done = 0; written && done < content.size();) {
+        // After a short write the next one fails and names the reason.
+        const qint64 n = file.write(content.constData() + done, content.size() - done);
+        written = n > 0;
+        done += written ? qsizetype(n) : 0;
+    }
+    if (!written || !file.commit()) {
+        const QString description = file.errorString();
+        file.cancelWriting();
+        messages.warn(WriteArgumentsErrorMessage(path, description));
+        return false;
+    }
+    return true;
+}
+
+std::optional<FindReplaceArguments> LoadArgumentFile(const QString &path, const ArgumentTags &tags, MessageSink &messages, qint64 maxSize)
+{
+    if (path.isEmpty())
+        return std::nullopt;
+
+    // Without O_NONBLOCK a pipe with no writer would keep open() waiting;
+    // reads block again once it is open.
+    const FileDescriptor fd(::open(NativePath(path).constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+    if (fd.get() < 0) {
+        messages.warn(FileErrorMessage(errno, path));
+        return std::nullopt;
+    }
+    struct stat st;
+    if (::fstat(fd.get(), &st) != 0 || ::fcntl(fd.get(), F_SETFL, ::fcntl(fd.get(), F_GETFL) & ~O_NONBLOCK) != 0) {
+        messages.warn(FileErrorMessage(errno, path));
+        return std::nullopt;
+    }
+    if (S_ISDIR(st.st_mode)) {
+        messages.warn(FileErrorMessage(EISDIR, path));
+        return std::nullopt;
+    }
+    const auto tooLarge = [&] {
+        messages.warn(AllocateArgumentsErrorMessage(path, SystemErrorText(ENOMEM)));
+        return std::nullopt;
+    };
+    if (S_ISREG(st.st_mode) && st.st_size > maxSize)
+        return tooLarge();
+
+    // Read to the end rather than trusting the size, so a file that grows,
+    // or one that has no size (a pipe, a device), cannot overrun the limit.
+    QByteArray content;
+    try {
+        content.reserve(S_ISREG(st.st_mode) ? qsizetype(st.st_size) : 0);
+        char chunk[65536];
+        for (;;) {
+            const ssize_t got = ::read(fd.get(), chunk, sizeof chunk);
+            if (got < 0 && errno == EINTR)
+                continue;
+            if (got < 0) {
+                messages.warn(ReadArgumentsErrorMessage(path, SystemErrorText(errno)));
+                return std::nullopt;
+            }
+            if (got == 0)
+                break;
+            if (content.size() + got > maxSize)
+                return tooLarge();
+            content.append(chunk, got);
+        }
+    } catch (const std::bad_alloc &) {
+        return tooLarge();
+    }
+
+    try {
+        return ParseArgumentFile(content, tags);
+    } catch (const std::bad_alloc &) {
+        messages.warn(ScanArgumentsErrorMessage(path, SystemErrorText(ENOMEM)));
+        return std::nullopt;
+    }
+}
+
+QString SaveDialogErrorMessage(const QString &name, const QString &description)
+{
+    return QLatin1String("The following error occured while specifying the file ") + name + QLatin1String(" :") + QLatin1Char('\r') + description;
+}
+
+QString OpenDialogErrorMessage(const QString &name, const QString &description)
+{
+    return QLatin1String("The following error occured while opening the file ") + name + QLatin1String(" :") + QLatin1Char('\r') + description;
+}
+
+QString CollectArgumentsErrorMessage(const QString &description)
+{
+    return QLatin1String("Cannot read Find&Replace arguments:") + kCrLf + description;
+}
+
+QString WriteArgumentsErrorMessage(const QString &name, const QString &description)
+{
+    return QLatin1String("Cannot write the Find&Replace arguments to file ") + name + QLatin1String(" :") + kCrLf + description;
+}
+
+QString AllocateArgumentsErrorMessage(const QString &name, const QString &description)
+{
+    return QLatin1String("Cannot allocate memory for the data of file ") + name + QLatin1String(":") + kCrLf + description;
+}
+
+QString ReadArgumentsErrorMessage(const QString &name, const QString &description)
+{
+    return QLatin1String("Cannot read the data of file ") + name + QLatin1String(":") + kCrLf + description;
+}
+
+QString ScanArgumentsErrorMessage(const QString &name, const QString &description)
+{
+    return QLatin1String("Cannot read Find&Replace arguments from file ") + name + QLatin1String(" :") + kCrLf + description;
+}
+
+QString AddArgumentRowErrorMessage(const QString &description)
+{
+    return QLatin1String("Cannot add item to Find&Replace arguments list:") + kCrLf + description;
+}
+
+QString NoArgumentsDescription()
+{
+    return SystemErrorText(ERANGE);
+}
+
+} // namespace perrox

@@ -1,0 +1,100 @@
+#pragma once
+
+#include "findreplaceargument.h"
+
+#include <QByteArray>
+#include <QString>
+
+#include <array>
+#include <optional>
+
+namespace perrox {
+
+class MessageSink;
+
+// Argument files: one entry per Find&Replace argument, each a line of the
+// expanded find start tag of the find side's notation, the find text, the
+// find end tag, the expanded replace start tag, the replace text, the replace
+// end tag and "\r\n". One byte per character in Windows-1252; texts are
+// written verbatim, nothing is escaped or checked.
+
+// The four tags as the preferences hold them. In a start tag every "..."
+// stands for the notation word. An empty tag counts as its default: an empty
+// tag would stand at every position of a file.
+struct ArgumentTags
+{
+    QString findStartTag; // "<FIND TYPE=...>"
+    QString findEndTag; // "</FIND>"
+    QString replaceStartTag; // "<REPLACE TYPE=...>"
+    QString replaceEndTag; // "</REPLACE>"
+
+    // The defaults, as the preferences define them.
+    static ArgumentTags defaults();
+};
+
+// The tags ready for use: start tags by notation (0 Characters, 1 Decimal,
+// 2 Hexadecimal), empty tags replaced by their defaults.
+struct ExpandedTags
+{
+    std::array<QString, 3> findStart;
+    std::array<QString, 3> replaceStart;
+    QString findEnd;
+    QString replaceEnd;
+};
+
+// "ASC", "DEC", "HEX" for the notations 0, 1, 2; empty for any other value.
+QString NotationWord(qint16 notation);
+
+// Every "..." of a start tag replaced, left to right, by the notation word.
+ExpandedTags ExpandTags(const ArgumentTags &tags);
+
+// The content of a file holding the arguments in order. A notation other than
+// 0-2 is written as Characters; a character the code page lacks becomes "?".
+QByteArray ArgumentFileContent(const FindReplaceArguments &arguments, const ArgumentTags &tags);
+
+// The entries of a file's content, in file order. Every byte is one
+// character, so any content can be scanned. The scan visits every position;
+// at each one the start tags of the three notations are tried in turn (a find
+// start tag before the replace start tag of the same notation; the last one
+// found counts), then the find end tag, else the replace end tag, which ends
+// an entry. The entry is taken when its find text has at least one character
+// and its replace part lies after the find text; the replace text may be
+// empty. Otherwise it is dropped and the positions found so far are kept.
+// A tag matches exactly, case included; a tag with a character the code page
+// lacks never matches. Texts are taken verbatim, line breaks included.
+FindReplaceArguments ParseArgumentFile(const QByteArray &content, const ArgumentTags &tags);
+
+// Files larger than this are refused with the memory message.
+inline constexpr qint64 MaxArgumentFileSize = qint64(256) << 20;
+
+// Saves arguments (as CollectArguments gives them) to path, once the caller
+// has a name from its dialog; true when the whole file was written, and the
+// caller then adds path to the recent files. No arguments: the collection
+// message, nothing written. The file is replaced only by its complete new
+// content: on any failure an existing file keeps its old content, and the
+// open or write message is shown. An empty path does nothing and gives false.
+bool SaveArgumentFile(const QString &path, const FindReplaceArguments &arguments, const ArgumentTags &tags, MessageSink &messages);
+
+// Reads path and gives its entries in file order (possibly none: a file
+// without a complete entry still counts as loaded, and the caller then adds
+// path to the recent files). On failure the open, memory, read or scan
+// message has been shown and nothing is given. An empty path gives nothing
+// without a message. The file is read whole, up to maxSize bytes.
+std::optional<FindReplaceArguments> LoadArgumentFile(
+    const QString &path, const ArgumentTags &tags, MessageSink &messages, qint64 maxSize = MaxArgumentFileSize);
+
+// The messages of argument files; name is the file's path, description the
+// system's text of the error.
+QString SaveDialogErrorMessage(const QString &name, const QString &description);
+QString OpenDialogErrorMessage(const QString &name, const QString &description);
+QString CollectArgumentsErrorMessage(const QString &description);
+QString WriteArgumentsErrorMessage(const QString &name, const QString &description);
+QString AllocateArgumentsErrorMessage(const QString &name, const QString &description);
+QString ReadArgumentsErrorMessage(const QString &name, const QString &description);
+QString ScanArgumentsErrorMessage(const QString &name, const QString &description);
+QString AddArgumentRowErrorMessage(const QString &description);
+// The description that goes with the collection message when there is no
+// argument at all: the system's text for a value out of range.
+QString NoArgumentsDescription();
+
+} // namespace perrox

@@ -1,0 +1,142 @@
+#include "folderscan.h"
+
+#include "filesystem.h"
+
+#include <QDir>
+#include <QStringList>
+
+#include <set>
+#include <sys/stat.h>
+#include <utility>
+#include <vector>
+
+namespace perrox {
+
+namespace {
+
+// Blanks only, as the masks are typed; a tab stays part of the mask.
+QString trimBlanks(const QString &text)
+{
+    qsizetype first = 0;
+    qsizetype last = text.size();
+    while (first < last && text.at(first) == QLatin1Char(' '))
+        ++first;
+    while (last > first && text.at(last - 1) == QLatin1Char(' '))
+        --last;
+    return text.mid(first, last - first);
+}
+
+bool matchesOne(const QString &lowerName, const QString &mask)
+{
+    const QString m = trimBlanks(mask).toLower();
+    if (m.isEmpty())
+        return false;
+    const QChar star = QLatin1Char('*');
+    const bool leading = m.startsWith(star);
+    const bool trailing = m.endsWith(star);
+    if (leading && trailing) // "*" and "**" leave nothing, which every name contains
+        return m.size() <= 2 || lowerName.contains(QStringView(m).sliced(1, m.size() - 2));
+    if (leading)
+        return lowerName.endsWith(QStringView(m).sliced(1));
+    if (trailing)
+        return lowerName.startsWith(QStringView(m).chopped(1));
+    return lowerName == m;
+}
+
+using FolderId = std::pair<dev_t, ino_t>;
+
+// The real folder a path names, following links; false when it has none.
+bool folderId(const QString &path, FolderId &id)
+{
+    struct stat st;
+    if (::stat(NativePath(path).constData(), &st) != 0 || !S_ISDIR(st.st_mode))
+        return false;
+    id = {st.st_dev, st.st_ino};
+    return true;
+}
+
+} // namespace
+
+bool MatchesMask(const QString &name, const QString &maskList)
+{
+    const QString lowerName = name.toLower();
+    bool result = false;
+    for (const QString &mask : maskList.split(QLatin1Char(';')))
+        result = matchesOne(lowerName, mask) || result;
+    return result;
+}
+
+bool PassesMasks(const QString &name, const QString &includeList, const QString &excludeList)
+{
+    if (!includeList.isEmpty() && !MatchesMask(name, includeList))
+        return false;
+    return excludeList.isEmpty() || !MatchesMask(name, excludeList);
+}
+
+FolderScanResult ScanFolder(const QString &path, const FolderMasks &masks, FolderScanObserver &observer)
+{
+    FolderScanResult result;
+    if (path.isEmpty())
+        return result;
+
+    std::set<FolderId> entered;
+    // Folders still to scan, the next one last: popping from the back gives
+    // the order of a recursive scan that takes each folder's subfolders in
+    // the order collected.
+    std::vector<QString> pending {path.endsWith(QLatin1Char('/')) ? path : path + QLatin1Char('/')};
+    const QDir::Filters filter = QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot;
+
+    while (!pending.empty()) {
+        const QString folder = std::move(pending.back());
+        pending.pop_back();
+        FolderId id;
+        if (!folderId(folder, id) || !entered.insert(id).second)
+            continue;
+
+        // The listing is complete before any subfolder is entered, so only one
+        // directory is open at a time.
+        const QStringList names = QDir(folder).entryList(filter, QDir::Name);
+        QStringList subfolders;
+        for (const QString &name : names) {
+            const QString full = folder + name;
+            if (IsFolder(full)) {
+                if (PassesMasks(name, masks.includeDirectories, masks.excludeDirectories))
+                    subfolders.append(full + QLatin1Char('/'));
+            } else if (PassesMasks(name, masks.includeFiles, masks.excludeFiles)) {
+                ++result.filesFound;
+                if (!observer.fileFound(full)) {
+                    result.stopped = true;
+                    return result;
+                }
+            }
+            observer.pumpEvents();
+            if (observer.stopRequested()) {
+                result.stopped = true;
+                return result;
+            }
+        }
+        for (qsizetype i = subfolders.size(); i-- > 0;)
+            pending.push_back(subfolders.at(i));
+    }
+    return result;
+}
+
+FolderScanResult ScanFolder(const QString &path, const FolderMasks &masks, const std::function<bool(const QString &)> &fileFound)
+{
+    class Collector : public FolderScanObserver
+    {
+    public:
+        explicit Collector(const std::function<bool(const QString &)> &f)
+            : m_f(f)
+        {
+        }
+        bool fileFound(const QString &path) override { return m_f(path); }
+
+    private:
+        const std::function<bool(const QString &)> &m_f;
+    };
+    Collector collector(fileFound);
+    return ScanFolder(path, masks, collector);
+}
+
+} // namespace perrox
