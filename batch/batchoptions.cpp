@@ -11,11 +11,15 @@ namespace {
 
 const QLatin1String kFind("--find");
 const QLatin1String kWith("--with");
+const QLatin1String kArguments("--arguments");
+const QLatin1String kSaveArguments("--save-arguments");
 
 // Options that take a value.
 bool takesValue(const QString &name)
 {
-    static const QStringList names {QStringLiteral("--replace-as"), QStringLiteral("--prefix"), QStringLiteral("--suffix"), kFind, kWith};
+    static const QStringList names {QStringLiteral("--replace-as"), QStringLiteral("--prefix"), QStringLiteral("--suffix"), kFind, kWith, kArguments,
+        kSaveArguments, QStringLiteral("--include-folders"), QStringLiteral("--exclude-folders"), QStringLiteral("--include-files"),
+        QStringLiteral("--exclude-files")};
     return names.contains(name);
 }
 
@@ -118,6 +122,34 @@ BatchParse ParseBatchArguments(const QStringList &arguments)
             ParseSide(value, pendingFind->replaceNotation, pendingFind->replaceText);
             o.arguments.append(*pendingFind);
             pendingFind.reset();
+        } else if (name == kArguments) {
+            if (pendingFind) {
+                parse.error = QStringLiteral("--find '%1' is not followed by --with").arg(pendingFind->findText);
+                break;
+            }
+            if (value.isEmpty()) {
+                parse.error = QStringLiteral("--arguments needs a file name");
+                break;
+            }
+            o.argumentFiles.append({o.arguments.size(), value});
+        } else if (name == kSaveArguments) {
+            if (value.isEmpty()) {
+                parse.error = QStringLiteral("--save-arguments needs a file name");
+                break;
+            }
+            if (!o.saveArguments.isEmpty()) {
+                parse.error = QStringLiteral("--save-arguments may be given only once");
+                break;
+            }
+            o.saveArguments = value;
+        } else if (name == QLatin1String("--include-folders")) {
+            o.masks.includeDirectories = value;
+        } else if (name == QLatin1String("--exclude-folders")) {
+            o.masks.excludeDirectories = value;
+        } else if (name == QLatin1String("--include-files")) {
+            o.masks.includeFiles = value;
+        } else if (name == QLatin1String("--exclude-files")) {
+            o.masks.excludeFiles = value;
         } else if (name == QLatin1String("--progress")) {
             o.progress = true;
         } else if (name == QLatin1String("--help")) {
@@ -132,9 +164,9 @@ BatchParse ParseBatchArguments(const QStringList &arguments)
         return parse;
     if (pendingFind) {
         parse.error = QStringLiteral("--find '%1' is not followed by --with").arg(pendingFind->findText);
-    } else if (o.arguments.isEmpty()) {
+    } else if (o.arguments.isEmpty() && o.argumentFiles.isEmpty()) {
         parse.error = QStringLiteral("no --find/--with pair given");
-    } else if (o.paths.isEmpty()) {
+    } else if (o.paths.isEmpty() && o.saveArguments.isEmpty()) {
         parse.error = QStringLiteral("no file given");
     }
     o.mode = mode.value_or(RunMode::Count);
@@ -144,7 +176,9 @@ BatchParse ParseBatchArguments(const QStringList &arguments)
 QString BatchUsage()
 {
     return QStringLiteral("Usage: perrox-batch [--count | --replace | --replace-as FOLDER] [--prefix TEXT] [--suffix TEXT]\n"
-                          "                    [--overwrite] (--find BYTES --with BYTES)... [--progress] [--] PATH...\n"
+                          "                    [--overwrite] (--find BYTES --with BYTES | --arguments FILE)...\n"
+                          "                    [--save-arguments FILE] [--include-folders MASKS] [--exclude-folders MASKS]\n"
+                          "                    [--include-files MASKS] [--exclude-files MASKS] [--progress] [--] PATH...\n"
                           "Replace characters or any bytes in your files.\n"
                           "\n"
                           "Modes:\n"
@@ -156,9 +190,17 @@ QString BatchUsage()
                           "Options:\n"
                           "  --find BYTES         bytes to find; each --find is followed by one --with\n"
                           "  --with BYTES         bytes to put in their place (empty deletes them)\n"
+                          "  --arguments FILE     load the pairs of an argument file at this place of the\n"
+                          "                       pair order\n"
+                          "  --save-arguments FILE  write every pair, in order, to FILE as an argument\n"
+                          "                       file (replacing it); with no PATH nothing else is done\n"
                           "  --prefix TEXT        text in front of each base name (Replace As)\n"
                           "  --suffix TEXT        text after each base name (Replace As)\n"
                           "  --overwrite          overwrite existing Replace As targets without asking\n"
+                          "  --include-folders MASKS  enter only the subfolders whose names match\n"
+                          "  --exclude-folders MASKS  do not enter the subfolders whose names match\n"
+                          "  --include-files MASKS    take only the files whose names match\n"
+                          "  --exclude-files MASKS    leave out the files whose names match\n"
                           "  --progress           draw a progress bar on standard error (a terminal)\n"
                           "  --help               display this help and exit\n"
                           "  --version            output version information and exit\n"
@@ -167,7 +209,19 @@ QString BatchUsage()
                           "or hex:TEXT (hexadecimal values 00-FF); without a prefix TEXT is characters.\n"
                           "Values are separated by spaces, commas or semicolons, e.g. hex:0D,0A.\n"
                           "Pairs are tried in the order given; at each position the first pair whose\n"
-                          "find bytes match wins.\n"
+                          "find bytes match wins. Pairs loaded from a file are checked like the others\n"
+                          "before any file is touched.\n"
+                          "\n"
+                          "An argument file holds one pair per line, in Windows-1252:\n"
+                          "  <FIND TYPE=ASC>hello</FIND><REPLACE TYPE=HEX>48 49</REPLACE>\n"
+                          "where ASC, DEC or HEX names the notation of each side.\n"
+                          "\n"
+                          "A PATH that is a folder stands for the files under it, at any depth, hidden\n"
+                          "ones included: its own files first, sorted by name, then each subfolder in\n"
+                          "turn. The folder given is always scanned; the masks decide which subfolders\n"
+                          "are entered and which files are taken, by name only. MASKS is a list of\n"
+                          "names separated by \";\", case ignored, where \"*\" may stand first and/or last:\n"
+                          "\"*.txt;*.doc\", \"data*\", \"*tmp*\".\n"
                           "\n"
                           "For every processed file a line shows the count, right-aligned in 8\n"
                           "characters, two blanks and the path.\n"

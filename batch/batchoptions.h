@@ -2,6 +2,7 @@
 
 #include "arguments/findreplaceargument.h"
 #include "engine/processfiles.h"
+#include "files/foldermasks.h"
 
 #include <QStringList>
 
@@ -12,7 +13,18 @@ struct BatchOptions
 {
     RunMode mode = RunMode::Count;
     ReplaceAsSettings settings;
-    FindReplaceArguments arguments; // in command-line order
+    FindReplaceArguments arguments; // --find/--with pairs, in command-line order
+    // --arguments FILE: the file's pairs go after the first `position` pairs
+    // of arguments, in the order the files were given.
+    struct ArgumentFile
+    {
+        qsizetype position = 0;
+        QString path;
+        friend bool operator==(const ArgumentFile &, const ArgumentFile &) = default;
+    };
+    QList<ArgumentFile> argumentFiles;
+    QString saveArguments; // --save-arguments FILE; empty when not given
+    FolderMasks masks; // for every PATH that is a folder
     QStringList paths;
     bool progress = false;
     bool help = false;

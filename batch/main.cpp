@@ -1,5 +1,7 @@
 #include "app/filenames.h"
 #include "app/version.h"
+#include "arguments/argumentfile.h"
+#include "batchinput.h"
 #include "batchoptions.h"
 #include "files/filesystem.h"
 #include "terminalhost.h"
@@ -48,10 +50,24 @@ int main(int argc, char *argv[])
         return usageError(QStringLiteral("'%1' is not a folder").arg(options.settings.outpath));
 
     TerminalHost::installInterruptHandler();
-    TerminalHost host(options.paths, options.progress);
+    TerminalSink sink;
+    const std::optional<FindReplaceArguments> arguments = CollectBatchArguments(options, sink);
+    if (!arguments)
+        return UsageError;
+    if (!options.saveArguments.isEmpty()) {
+        if (!SaveArgumentFile(options.saveArguments, *arguments, ArgumentTags::defaults(), sink))
+            return arguments->isEmpty() ? UsageError : FileFailed;
+        if (options.paths.isEmpty())
+            return Success;
+    }
+
+    const QStringList files = ExpandPaths(options.paths, options.masks, [] { return TerminalHost::interrupted != 0; });
+    if (TerminalHost::interrupted)
+        return Interrupted;
+    TerminalHost host(files, options.progress);
     ReplaceAsSettings settings = options.settings;
     EngineState state;
-    const RunResult result = ProcessFiles(options.mode, options.arguments, settings, state, host);
+    const RunResult result = ProcessFiles(options.mode, *arguments, settings, state, host);
 
     if (TerminalHost::interrupted)
         return Interrupted;

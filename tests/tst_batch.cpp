@@ -1,3 +1,5 @@
+#include "arguments/argumentfile.h"
+#include "batch/batchinput.h"
 #include "batch/batchoptions.h"
 #include "files/filesystem.h"
 #include "support/testsupport.h"
@@ -47,6 +49,13 @@ private slots:
     void helpAndVersion();
     void interruptLeavesFileAndNoTemporary();
     void parsesSpecs();
+    void foldersWithMasks();
+    void argumentFilesInPairOrder();
+    void saveArgumentsWithoutPath();
+    void loadedPairIsChecked();
+    void argumentFileFailures_data();
+    void argumentFileFailures();
+    void parsesArgumentFilesAndMasks();
 
 private:
     Batch run(const QStringList &arguments, QProcess *started = nullptr);
@@ -151,6 +160,16 @@ void TestBatch::usageErrors_data()
     QTest::addRow("replace-as without a folder") << QStringList {QStringLiteral("--replace-as"), QStringLiteral("nowhere"), QStringLiteral("--find"),
         QStringLiteral("a"), QStringLiteral("--with"), QStringLiteral("b"), QStringLiteral("a.txt")}
                                                  << QStringLiteral("'nowhere' is not a folder");
+    QTest::addRow("save twice") << QStringList {QStringLiteral("--find"), QStringLiteral("a"), QStringLiteral("--with"), QStringLiteral("b"),
+        QStringLiteral("--save-arguments"), QStringLiteral("x"), QStringLiteral("--save-arguments=y")}
+                                << QStringLiteral("--save-arguments may be given only once");
+    QTest::addRow("arguments inside a pair") << QStringList {QStringLiteral("--find"), QStringLiteral("a"), QStringLiteral("--arguments"),
+        QStringLiteral("f.txt"), QStringLiteral("--with"), QStringLiteral("b"), QStringLiteral("a.txt")}
+                                             << QStringLiteral("--find 'a' is not followed by --with");
+    QTest::addRow("arguments without a name") << QStringList {QStringLiteral("--arguments="), QStringLiteral("a.txt")}
+                                              << QStringLiteral("--arguments needs a file name");
+    QTest::addRow("masks without a pair") << QStringList {QStringLiteral("--include-files"), QStringLiteral("*.txt"), QStringLiteral("a.txt")}
+                                          << QStringLiteral("no --find/--with pair given");
 }
 
 void TestBatch::usageErrors()
@@ -214,6 +233,9 @@ void TestBatch::helpAndVersion()
     Batch b = run({QStringLiteral("--help")});
     QCOMPARE(b.exitCode, 0);
     QVERIFY(b.out.startsWith("Usage: perrox-batch "));
+    for (const char *option : {"--arguments FILE", "--save-arguments FILE", "--include-folders MASKS", "--exclude-folders MASKS", "--include-files MASKS",
+             "--exclude-files MASKS"})
+        QVERIFY2(b.out.contains(QByteArray("\n  ") + option), option);
     b = run({QStringLiteral("--version")});
     QCOMPARE(b.exitCode, 0);
     QVERIFY(b.out.startsWith("perrox-batch (Perrox) 1.2.0\n"));
@@ -274,6 +296,133 @@ void TestBatch::parsesSpecs()
     QCOMPARE(parse.options.mode, RunMode::Count);
     QCOMPARE(parse.options.paths, (QStringList {QStringLiteral("--odd-name"), QStringLiteral("-")}));
     QCOMPARE(parse.options.arguments, (FindReplaceArguments {{0, QStringLiteral("a"), 1, QString()}}));
+}
+
+void TestBatch::foldersWithMasks()
+{
+    for (const char *name : {"top.txt", ".hidden.txt", "skip.bak", "Backup/old.txt", "src/a.txt", "src/Backup/deep.txt", "src/lib/b.TXT"}) {
+        QVERIFY(QDir(m_dir->path()).mkpath(QFileInfo(m_dir->filePath(QString::fromUtf8(name))).path()));
+        file(QString::fromUtf8(name), "cat");
+    }
+    const QString single = file(QStringLiteral("single.bak"), "cat cat");
+    mkdir(QFile::encodeName(m_dir->filePath(QStringLiteral("empty"))).constData(), 0755);
+    const QStringList pair {QStringLiteral("--find"), QStringLiteral("cat"), QStringLiteral("--with"), QStringLiteral("dog")};
+
+    // Every file under the folder, hidden ones included, a folder's own files
+    // before its subfolders; a file given by name is taken whatever the masks.
+    Batch b = run(pair + QStringList {QStringLiteral("--exclude-files"), QStringLiteral("*.bak"), QStringLiteral("."), QStringLiteral("single.bak")});
+    QCOMPARE(b.exitCode, 0);
+    QCOMPARE(b.out,
+        QByteArray("       1  ./.hidden.txt\n       1  ./top.txt\n       1  ./Backup/old.txt\n       1  ./src/a.txt\n"
+                   "       1  ./src/Backup/deep.txt\n       1  ./src/lib/b.TXT\n       2  single.bak\n"));
+
+    b = run(pair
+        + QStringList {QStringLiteral("--replace"), QStringLiteral("--exclude-folders=backup"), QStringLiteral("--include-files"), QStringLiteral("*.txt"),
+            QStringLiteral("--include-folders"), QStringLiteral("src;lib"), m_dir->path() + QLatin1Char('/')});
+    QCOMPARE(b.exitCode, 0);
+    const QString root = m_dir->path() + QLatin1Char('/');
+    QCOMPARE(QString::fromUtf8(b.out),
+        QLatin1String("       1  ") + root + QLatin1String(".hidden.txt\n       1  ") + root + QLatin1String("top.txt\n       1  ") + root
+            + QLatin1String("src/a.txt\n       1  ") + root + QLatin1String("src/lib/b.TXT\n"));
+    QCOMPARE(ReadFile(root + QLatin1String("src/lib/b.TXT")), QByteArray("dog"));
+    QCOMPARE(ReadFile(root + QLatin1String("src/Backup/deep.txt")), QByteArray("cat"));
+    QCOMPARE(ReadFile(root + QLatin1String("skip.bak")), QByteArray("cat"));
+
+    // A folder without matching files is an empty list: nothing to do.
+    b = run(pair + QStringList {QStringLiteral("empty")});
+    QCOMPARE(b.exitCode, 0);
+    QCOMPARE(b.out, QByteArray());
+    QCOMPARE(ExpandPaths({m_dir->filePath(QStringLiteral("empty")), QStringLiteral("missing")}, {}), QStringList {QStringLiteral("missing")});
+}
+
+void TestBatch::argumentFilesInPairOrder()
+{
+    file(QStringLiteral("one.args"), "<FIND TYPE=ASC>b</FIND><REPLACE TYPE=ASC>2</REPLACE>\r\n<FIND TYPE=HEX>63</FIND><REPLACE TYPE=ASC>3</REPLACE>\r\n");
+    file(QStringLiteral("two.args"), "<FIND TYPE=DEC>100</FIND><REPLACE TYPE=ASC>4</REPLACE>\r\n");
+    const QString data = file(QStringLiteral("data.txt"), "abcde");
+    const Batch b = run({QStringLiteral("--replace"), QStringLiteral("--find"), QStringLiteral("a"), QStringLiteral("--with"), QStringLiteral("1"),
+        QStringLiteral("--arguments"), QStringLiteral("one.args"), QStringLiteral("--find=e"), QStringLiteral("--with=hex:35"),
+        QStringLiteral("--arguments=two.args"), QStringLiteral("--save-arguments"), QStringLiteral("all.args"), QStringLiteral("data.txt")});
+    QCOMPARE(b.exitCode, 0);
+    QCOMPARE(b.out, QByteArray("       5  data.txt\n"));
+    QCOMPARE(ReadFile(data), QByteArray("12345"));
+    // Saved before the run, in pair order, with the notations as given.
+    QCOMPARE(ReadFile(m_dir->filePath(QStringLiteral("all.args"))),
+        QByteArray("<FIND TYPE=ASC>a</FIND><REPLACE TYPE=ASC>1</REPLACE>\r\n"
+                   "<FIND TYPE=ASC>b</FIND><REPLACE TYPE=ASC>2</REPLACE>\r\n"
+                   "<FIND TYPE=HEX>63</FIND><REPLACE TYPE=ASC>3</REPLACE>\r\n"
+                   "<FIND TYPE=ASC>e</FIND><REPLACE TYPE=HEX>35</REPLACE>\r\n"
+                   "<FIND TYPE=DEC>100</FIND><REPLACE TYPE=ASC>4</REPLACE>\r\n"));
+}
+
+void TestBatch::saveArgumentsWithoutPath()
+{
+    const QString saved = file(QStringLiteral("saved.args"), QByteArray(500, 'o'));
+    const Batch b = run({QStringLiteral("--find"), QStringLiteral("hello"), QStringLiteral("--with"), QStringLiteral("hex:48 49"), QStringLiteral("--find"),
+        QStringLiteral("dec:13,10"), QStringLiteral("--with"), QString(), QStringLiteral("--save-arguments"), QStringLiteral("saved.args")});
+    QCOMPARE(b.exitCode, 0);
+    QCOMPARE(b.out, QByteArray());
+    QCOMPARE(b.err, QByteArray());
+    QCOMPARE(ReadFile(saved).size(), 119);
+    QCOMPARE(ReadFile(saved), ArgumentFileContent({{0, QStringLiteral("hello"), 2, QStringLiteral("48 49")}, {1, QStringLiteral("13,10"), 0, QString()}},
+        ArgumentTags::defaults()));
+    QCOMPARE(QDir(m_dir->path()).entryList(QDir::Files | QDir::Hidden), QStringList {QStringLiteral("saved.args")});
+}
+
+void TestBatch::loadedPairIsChecked()
+{
+    file(QStringLiteral("bad.args"), "<FIND TYPE=ASC>a</FIND><REPLACE TYPE=ASC>b</REPLACE><FIND TYPE=HEX>GG</FIND><REPLACE TYPE=ASC>x</REPLACE>");
+    const QString path = file(QStringLiteral("a.txt"), "aGG");
+    const Batch b = run({QStringLiteral("--replace"), QStringLiteral("--arguments"), QStringLiteral("bad.args"), path});
+    QCOMPARE(b.exitCode, 2);
+    QCOMPARE(b.out, QByteArray());
+    QCOMPARE(b.err, QByteArray("An invalid value found in the hexadecimal 'GG' argument.\n\nValid hexadecimal values are between '00' and 'FF'.\n"));
+    QCOMPARE(ReadFile(path), QByteArray("aGG"));
+}
+
+void TestBatch::argumentFileFailures_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QString>("error"); // %1 is the folder of the run
+    QTest::addRow("missing file") << QStringList {QStringLiteral("--arguments"), QStringLiteral("nope.args"), QStringLiteral("a.txt")} << 2
+                                  << SystemErrorText(ENOENT) + QLatin1String(" - nope.args\n");
+    QTest::addRow("no pair in the file") << QStringList {QStringLiteral("--arguments"), QStringLiteral("a.txt"), QStringLiteral("a.txt")} << 2
+                                         << QStringLiteral("Cannot find any Find&Replace arguments.\n\nEnter Find&Replace arguments and try again.\n");
+    QTest::addRow("nothing to save") << QStringList {QStringLiteral("--arguments"), QStringLiteral("a.txt"), QStringLiteral("--save-arguments"),
+        QStringLiteral("out.args")} << 2
+                                     << QLatin1String("Cannot read Find&Replace arguments:\n") + SystemErrorText(ERANGE) + QLatin1Char('\n');
+    QTest::addRow("save into a missing folder") << QStringList {QStringLiteral("--find"), QStringLiteral("a"), QStringLiteral("--with"),
+        QStringLiteral("b"), QStringLiteral("--save-arguments"), QStringLiteral("no/out.args"), QStringLiteral("a.txt")} << 1
+                                                << SystemErrorText(ENOENT) + QLatin1String(" - no/out.args\n");
+}
+
+void TestBatch::argumentFileFailures()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(int, exitCode);
+    QFETCH(QString, error);
+    const QString path = file(QStringLiteral("a.txt"), "a");
+    const Batch b = run(arguments);
+    QCOMPARE(b.exitCode, exitCode);
+    QCOMPARE(b.out, QByteArray());
+    QCOMPARE(QString::fromUtf8(b.err), error);
+    QCOMPARE(ReadFile(path), QByteArray("a"));
+    QCOMPARE(QDir(m_dir->path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden), QStringList {QStringLiteral("a.txt")});
+}
+
+void TestBatch::parsesArgumentFilesAndMasks()
+{
+    const BatchParse parse = ParseBatchArguments({QStringLiteral("--arguments"), QStringLiteral("first"), QStringLiteral("--find"), QStringLiteral("a"),
+        QStringLiteral("--with"), QStringLiteral("b"), QStringLiteral("--arguments=second"), QStringLiteral("--include-folders"), QStringLiteral("src"),
+        QStringLiteral("--exclude-folders=.git"), QStringLiteral("--include-files"), QStringLiteral("*.c;*.h"), QStringLiteral("--exclude-files"),
+        QStringLiteral("*~"), QStringLiteral("--save-arguments"), QStringLiteral("out")});
+    QVERIFY2(parse.ok(), qPrintable(parse.error));
+    const BatchOptions &o = parse.options;
+    QCOMPARE(o.argumentFiles, (QList<BatchOptions::ArgumentFile> {{0, QStringLiteral("first")}, {1, QStringLiteral("second")}}));
+    QCOMPARE(o.masks, (FolderMasks {QStringLiteral("src"), QStringLiteral(".git"), QStringLiteral("*.c;*.h"), QStringLiteral("*~")}));
+    QCOMPARE(o.saveArguments, QStringLiteral("out"));
+    QVERIFY(o.paths.isEmpty());
 }
 
 QTEST_GUILESS_MAIN(TestBatch)
