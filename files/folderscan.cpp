@@ -2,6 +2,8 @@
 
 #include "filesystem.h"
 
+#include "app/blanks.h"
+
 #include <QDir>
 #include <QStringList>
 
@@ -14,21 +16,10 @@ namespace perrox {
 
 namespace {
 
-// Blanks only, as the masks are typed; a tab stays part of the mask.
-QString trimBlanks(const QString &text)
-{
-    qsizetype first = 0;
-    qsizetype last = text.size();
-    while (first < last && text.at(first) == QLatin1Char(' '))
-        ++first;
-    while (last > first && text.at(last - 1) == QLatin1Char(' '))
-        --last;
-    return text.mid(first, last - first);
-}
-
 bool matchesOne(const QString &lowerName, const QString &mask)
 {
-    const QString m = trimBlanks(mask).toLower();
+    // Blanks only, as the masks are typed; a tab stays part of the mask.
+    const QString m = TrimBlanks(mask).toLower();
     if (m.isEmpty())
         return false;
     const QChar star = QLatin1Char('*');
