@@ -255,7 +255,9 @@ private Q_SLOTS:
         SaveDialog dlg(nullptr, sink, settings, {});
         const QString folder = tmp->path() + QLatin1Char('/') + expected;
         QCOMPARE(dlg.folder(), folder);
-        QCOMPARE(dlg.Drive1()->currentText(), QStorageInfo(folder).rootPath());
+        // A folder on a mount the system does not list (as in a bare chroot) shows "/".
+        const QString root = QStorageInfo(folder).rootPath();
+        QCOMPARE(dlg.Drive1()->currentText(), root.isEmpty() ? QStringLiteral("/") : root);
         QCOMPARE(dlg.Dir1()->currentIndex(), dlg.folderModel()->index(folder));
         QVERIFY(sink.shown.isEmpty());
         // Saving right away takes the folder that is open.
