@@ -32,8 +32,6 @@ private slots:
     void programsThatCannotStart_data();
     void programsThatCannotStart();
     void startDoesNotWait();
-    void centredPosition_data();
-    void centredPosition();
     void splashWindow();
     void messageBoxes_data();
     void messageBoxes();
@@ -120,25 +118,6 @@ void TestSetupPlatform::startDoesNotWait()
     QCOMPARE(programs.start(script), 0);
     QVERIFY(!QFile::exists(done));
     QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(done), 10000);
-}
-
-void TestSetupPlatform::centredPosition_data()
-{
-    QTest::addColumn<QSize>("screen");
-    QTest::addColumn<QSize>("window");
-    QTest::addColumn<QPoint>("position");
-    QTest::addRow("even") << QSize(1920, 1080) << QSize(400, 300) << QPoint(760, 390);
-    QTest::addRow("odd remainder dropped") << QSize(1921, 1081) << QSize(100, 50) << QPoint(910, 515);
-    QTest::addRow("empty window") << QSize(1024, 768) << QSize(0, 0) << QPoint(512, 384);
-    QTest::addRow("larger than the screen") << QSize(800, 600) << QSize(1000, 700) << QPoint(-100, -50);
-}
-
-void TestSetupPlatform::centredPosition()
-{
-    QFETCH(QSize, screen);
-    QFETCH(QSize, window);
-    QFETCH(QPoint, position);
-    QCOMPARE(CentredPosition(screen, window), position);
 }
 
 void TestSetupPlatform::splashWindow()
