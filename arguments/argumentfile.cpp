@@ -4,6 +4,7 @@
 #include "app/preferences.h"
 #include "codepage.h"
 #include "files/filesystem.h"
+#include "files/filedescriptor.h"
 #include "notation.h"
 
 #include <QSaveFile>
@@ -53,27 +54,6 @@ struct ByteTag
     {
         return usable && content.size() - index >= bytes.size() && std::memcmp(content.constData() + index, bytes.constData(), size_t(bytes.size())) == 0;
     }
-};
-
-// Closes a descriptor on every way out.
-class FileDescriptor
-{
-public:
-    explicit FileDescriptor(int fd)
-        : m_fd(fd)
-    {
-    }
-    ~FileDescriptor()
-    {
-        if (m_fd >= 0)
-            ::close(m_fd);
-    }
-    FileDescriptor(const FileDescriptor &) = delete;
-    FileDescriptor &operator=(const FileDescriptor &) = delete;
-    int get() const { return m_fd; }
-
-private:
-    int m_fd;
 };
 
 // Why a file cannot be replaced, before QSaveFile tries: the system's text

@@ -2,6 +2,7 @@
 
 #include "app/messagesink.h"
 #include "files/filesystem.h"
+#include "files/filedescriptor.h"
 #include "replaceoutput.h"
 
 #include <algorithm>
@@ -18,25 +19,6 @@ namespace {
 // Output is written once this much has gathered; it does not change where
 // the blocks end.
 constexpr qint64 kFlushThreshold = 1 << 20;
-
-class FileDescriptor
-{
-public:
-    explicit FileDescriptor(int fd)
-        : m_fd(fd)
-    { }
-    ~FileDescriptor()
-    {
-        if (m_fd >= 0)
-            ::close(m_fd);
-    }
-    FileDescriptor(const FileDescriptor &) = delete;
-    FileDescriptor &operator=(const FileDescriptor &) = delete;
-    int get() const { return m_fd; }
-
-private:
-    int m_fd;
-};
 
 struct ReadResult
 {

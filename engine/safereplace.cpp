@@ -1,6 +1,7 @@
 #include "safereplace.h"
 
 #include "files/filesystem.h"
+#include "files/filedescriptor.h"
 #include "replaceoutput.h"
 
 #include <QFile>
@@ -15,34 +16,6 @@
 namespace perrox {
 
 namespace {
-
-class Fd
-{
-public:
-    explicit Fd(int fd = -1)
-        : m_fd(fd)
-    { }
-    ~Fd() { reset(); }
-    Fd(const Fd &) = delete;
-    Fd &operator=(const Fd &) = delete;
-    int get() const { return m_fd; }
-    void reset()
-    {
-        if (m_fd >= 0)
-            ::close(m_fd);
-        m_fd = -1;
-    }
-    // Closes and reports a delayed write error.
-    int closeChecked()
-    {
-        const int fd = m_fd;
-        m_fd = -1;
-        return (fd >= 0 && ::close(fd) != 0 && errno != EINTR) ? errno : 0;
-    }
-
-private:
-    int m_fd;
-};
 
 // The file a chain of symbolic links ends at (the path itself when it is no link).
 QString resolveLinks(const QString &path)
@@ -144,10 +117,10 @@ void applyAttributes(int fd, mode_t mode, const Owner &owner)
 // Writes the new content into the existing file itself.
 int rewriteInPlace(const QString &tempPath, const QString &target)
 {
-    Fd in(::open(NativePath(tempPath).constData(), O_RDONLY | O_CLOEXEC));
+    FileDescriptor in(::open(NativePath(tempPath).constData(), O_RDONLY | O_CLOEXEC));
     if (in.get() < 0)
         return errno;
-    Fd out(::open(NativePath(target).constData(), O_WRONLY | O_NONBLOCK | O_CLOEXEC));
+    FileDescriptor out(::open(NativePath(target).constData(), O_WRONLY | O_NONBLOCK | O_CLOEXEC));
     if (out.get() < 0)
         return errno;
     struct stat inStat;
@@ -179,7 +152,7 @@ int rewriteInPlace(const QString &tempPath, const QString &target)
 // cannot leave the name pointing at a file whose data never reached the disk.
 int renameIntoPlace(const QString &path, const QString &target, mode_t mode, const Owner &owner, bool replacing)
 {
-    Fd fd(::open(NativePath(path).constData(), O_RDONLY | O_CLOEXEC));
+    FileDescriptor fd(::open(NativePath(path).constData(), O_RDONLY | O_CLOEXEC));
     if (fd.get() < 0)
         return errno;
     applyAttributes(fd.get(), mode, owner);
@@ -210,7 +183,7 @@ CommitResult CommitTemporaryFile(TemporaryFile &temp, const QString &target, std
     if (exists) {
         // The user must be allowed to write the file itself, exactly as when
         // copying over it; a writable folder alone is not enough.
-        Fd probe(::open(nativeFile.constData(), O_WRONLY | O_NONBLOCK | O_CLOEXEC));
+        FileDescriptor probe(::open(nativeFile.constData(), O_WRONLY | O_NONBLOCK | O_CLOEXEC));
         if (probe.get() < 0)
             return failure(errno);
         probe.reset();
@@ -253,10 +226,10 @@ CommitResult CommitTemporaryFile(TemporaryFile &temp, const QString &target, std
     }
     beside.close();
     {
-        Fd in(::open(NativePath(temp.path()).constData(), O_RDONLY | O_CLOEXEC));
+        FileDescriptor in(::open(NativePath(temp.path()).constData(), O_RDONLY | O_CLOEXEC));
         if (in.get() < 0)
             return failure(errno);
-        Fd out(::open(NativePath(beside.path()).constData(), O_WRONLY | O_CLOEXEC));
+        FileDescriptor out(::open(NativePath(beside.path()).constData(), O_WRONLY | O_CLOEXEC));
         if (out.get() < 0)
             return failure(errno);
         if (const int r = copyContents(in.get(), out.get()))

@@ -1,0 +1,40 @@
+#pragma once
+
+#include <cerrno>
+#include <unistd.h>
+
+namespace perrox {
+
+// Owns an open file descriptor and closes it on every way out.
+class FileDescriptor
+{
+public:
+    explicit FileDescriptor(int fd = -1)
+        : m_fd(fd)
+    { }
+    ~FileDescriptor() { reset(); }
+    FileDescriptor(const FileDescriptor &) = delete;
+    FileDescriptor &operator=(const FileDescriptor &) = delete;
+
+    int get() const { return m_fd; }
+
+    void reset()
+    {
+        if (m_fd >= 0)
+            ::close(m_fd);
+        m_fd = -1;
+    }
+
+    // Closes and returns the errno of a delayed write error, else 0.
+    int closeChecked()
+    {
+        const int fd = m_fd;
+        m_fd = -1;
+        return (fd >= 0 && ::close(fd) != 0 && errno != EINTR) ? errno : 0;
+    }
+
+private:
+    int m_fd;
+};
+
+} // namespace perrox
