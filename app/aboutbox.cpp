@@ -51,15 +51,9 @@ QString AboutWebAddress()
 }
 
 AboutBox::AboutBox(QWidget *owner)
-    : QDialog(owner, Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint)
+    : QDialog(owner, FixedDialogFlags())
 {
-    setObjectName(QStringLiteral("AboutBox"));
-    setWindowTitle(QStringLiteral("About Perrox"));
-    QFont small = font();
-    small.setPointSize(8);
-    setFont(small);
-    const double tpp = ScreenTwipsPerPixel();
-    setFixedSize(TwipsToPixels(4230, tpp), TwipsToPixels(2460, tpp));
+    SetUpFixedDialog(this, QStringLiteral("AboutBox"), QStringLiteral("About Perrox"), 4230, 2460);
 
     m_image1 = new QLabel(this);
     m_image1->setObjectName(QStringLiteral("Image1"));
@@ -105,7 +99,7 @@ AboutBox::AboutBox(QWidget *owner)
     m_lblWWW->move(std::max(m_lblWWW->x(), m_label4->geometry().right() + 1), m_lblWWW->y());
     // The design width was measured for a narrower interface font: grow the
     // box until every label fits, keeping the right margin of the design.
-    const int margin = TwipsToPixels(4230 - (2070 + 1740), tpp);
+    const int margin = TwipsToPixels(4230 - (2070 + 1740), ScreenTwipsPerPixel());
     int needed = width();
     for (const QLabel *label : {m_label1, m_lblVersion, m_lblDescription, m_lblCopyright, m_label4, m_lblWWW})
         needed = std::max(needed, label->geometry().right() + 1 + margin);

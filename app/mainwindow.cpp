@@ -141,10 +141,7 @@ void MainWindow::createControls()
 {
     const auto px = [this](double twips) { return TwipsToPixels(twips, m_twipsPerPixel); };
 
-    // The layout was drawn for an 8 point interface font.
-    QFont small = font();
-    small.setPointSize(8);
-    setFont(small);
+    SetDesignFont(this);
 
     m_client = new QWidget(this);
     setCentralWidget(m_client);

@@ -69,19 +69,12 @@ QLabel *DesignLabel(QWidget *parent, const QString &name, const QString &text, d
 } // namespace
 
 SaveDialog::SaveDialog(QWidget *owner, MessageSink &messages, ReplaceAsSettings &settings, const QStringList &rowPaths)
-    : QDialog(owner, Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint)
+    : QDialog(owner, FixedDialogFlags())
     , m_messages(messages)
     , m_settings(settings)
     , m_rowPaths(rowPaths)
 {
-    setObjectName(QStringLiteral("Save"));
-    setWindowTitle(QStringLiteral("Save As"));
-    // The layout was drawn for an 8 point interface font.
-    QFont small = font();
-    small.setPointSize(8);
-    setFont(small);
-    const double tpp = ScreenTwipsPerPixel();
-    setFixedSize(TwipsToPixels(5955, tpp), TwipsToPixels(3225, tpp));
+    SetUpFixedDialog(this, QStringLiteral("Save"), QStringLiteral("Save As"), 5955, 3225);
     createControls();
     Form_Load();
 }

@@ -3,6 +3,7 @@
 #include "app/twips.h"
 
 #include <QApplication>
+#include <QDialog>
 #include <QMessageBox>
 #include <QScreen>
 #include <QWidget>
@@ -87,6 +88,27 @@ void SetGeometryTwips(QWidget *widget, double left, double top, double width, do
 {
     const double tpp = ScreenTwipsPerPixel();
     widget->setGeometry(TwipsToPixels(left, tpp), TwipsToPixels(top, tpp), TwipsToPixels(width, tpp), TwipsToPixels(height, tpp));
+}
+
+void SetDesignFont(QWidget *widget)
+{
+    QFont small = widget->font();
+    small.setPointSize(8);
+    widget->setFont(small);
+}
+
+Qt::WindowFlags FixedDialogFlags()
+{
+    return Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint;
+}
+
+void SetUpFixedDialog(QDialog *dialog, const QString &name, const QString &caption, double widthTwips, double heightTwips)
+{
+    dialog->setObjectName(name);
+    dialog->setWindowTitle(caption);
+    SetDesignFont(dialog);
+    const double tpp = ScreenTwipsPerPixel();
+    dialog->setFixedSize(TwipsToPixels(widthTwips, tpp), TwipsToPixels(heightTwips, tpp));
 }
 
 } // namespace perrox

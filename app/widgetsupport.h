@@ -2,6 +2,9 @@
 
 #include "app/messagesink.h"
 
+#include <Qt>
+
+class QDialog;
 class QWidget;
 
 namespace perrox {
@@ -34,5 +37,15 @@ double ScreenTwipsPerPixel();
 
 // A rectangle given in twips, in pixels of the primary screen.
 void SetGeometryTwips(QWidget *widget, double left, double top, double width, double height);
+
+// The layouts were drawn for an 8 point interface font.
+void SetDesignFont(QWidget *widget);
+
+// The flags of a dialog of fixed size with a title bar and a close box.
+Qt::WindowFlags FixedDialogFlags();
+
+// Names a fixed-size dialog, gives it its caption and the design font, and
+// sizes it from its design size in twips.
+void SetUpFixedDialog(QDialog *dialog, const QString &name, const QString &caption, double widthTwips, double heightTwips);
 
 } // namespace perrox

@@ -18,16 +18,10 @@
 namespace perrox {
 
 OptionsDialog::OptionsDialog(QWidget *owner, FolderMasks &masks)
-    : QDialog(owner, Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint)
+    : QDialog(owner, FixedDialogFlags())
     , m_masks(masks)
 {
-    setObjectName(QStringLiteral("Options"));
-    setWindowTitle(QStringLiteral("Optionen"));
-    QFont small = font();
-    small.setPointSize(8);
-    setFont(small);
-    const double tpp = ScreenTwipsPerPixel();
-    setFixedSize(TwipsToPixels(5535, tpp), TwipsToPixels(3810, tpp));
+    SetUpFixedDialog(this, QStringLiteral("Options"), QStringLiteral("Optionen"), 5535, 3810);
     createControls();
     Form_Load();
 }
