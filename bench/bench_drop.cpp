@@ -2,8 +2,8 @@
 // the same drop event a file manager sends, against `find` over the tree.
 // Run on demand: cmake --build build --target run-bench-drop
 #include "app/mainwindow.h"
-#include "app/messagesink.h"
 #include "files/filelistview.h"
+#include "silentsink.h"
 
 #include <QApplication>
 #include <QDir>
@@ -16,22 +16,6 @@
 #include <QUrl>
 
 #include <cstdio>
-
-namespace {
-
-class SilentSink : public perrox::MessageSink
-{
-public:
-    Answer show(const QString &text, Icon, Buttons, const QString &) override
-    {
-        std::fprintf(stderr, "message: %s\n", qPrintable(text));
-        return Answer::No;
-    }
-    void beep() override {}
-    void setBusy(bool) override {}
-};
-
-} // namespace
 
 int main(int argc, char **argv)
 {

@@ -3,8 +3,8 @@
 // same file, and prints the window's overhead.
 // Run on demand: cmake --build build --target run-bench-window
 #include "app/mainwindow.h"
-#include "app/messagesink.h"
 #include "files/filelistview.h"
+#include "silentsink.h"
 
 #include <QApplication>
 #include <QDir>
@@ -20,19 +20,6 @@
 namespace {
 
 constexpr qint64 kMiB = 1 << 20;
-
-// Answers nothing and shows nothing: a benchmark must not wait on a box.
-class SilentSink : public perrox::MessageSink
-{
-public:
-    Answer show(const QString &text, Icon, Buttons, const QString &) override
-    {
-        std::fprintf(stderr, "message: %s\n", qPrintable(text));
-        return Answer::No;
-    }
-    void beep() override {}
-    void setBusy(bool) override {}
-};
 
 void generate(const QString &path, qint64 size)
 {
