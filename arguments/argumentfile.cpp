@@ -3,8 +3,8 @@
 #include "app/messagesink.h"
 #include "app/preferences.h"
 #include "codepage.h"
-#include "files/filesystem.h"
 #include "files/filedescriptor.h"
+#include "files/filesystem.h"
 #include "notation.h"
 
 #include <QSaveFile>
@@ -78,15 +78,8 @@ ArgumentTags ArgumentTags::defaults()
 
 QString NotationWord(qint16 notation)
 {
-    switch (notation) {
-    case Characters:
-        return QStringLiteral("ASC");
-    case Decimal:
-        return QStringLiteral("DEC");
-    case Hexadecimal:
-        return QStringLiteral("HEX");
-    }
-    return QString();
+    // The type code in capitals: "ASC", "DEC", "HEX".
+    return TypeCode(notation).toUpper();
 }
 
 ExpandedTags ExpandTags(const ArgumentTags &tags)

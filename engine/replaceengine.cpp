@@ -1,8 +1,8 @@
 #include "replaceengine.h"
 
 #include "app/messagesink.h"
-#include "files/filesystem.h"
 #include "files/filedescriptor.h"
+#include "files/filesystem.h"
 #include "replaceoutput.h"
 
 #include <algorithm>

@@ -1,7 +1,7 @@
 #include "safereplace.h"
 
-#include "files/filesystem.h"
 #include "files/filedescriptor.h"
+#include "files/filesystem.h"
 #include "replaceoutput.h"
 
 #include <QFile>

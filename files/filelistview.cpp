@@ -52,12 +52,7 @@ QStringList FileListView::droppedPaths(const QMimeData *data)
 
 void FileListView::dragEnterEvent(QDragEnterEvent *event)
 {
-    if (droppedPaths(event->mimeData()).isEmpty()) {
-        event->ignore();
-        return;
-    }
-    event->setDropAction(Qt::CopyAction);
-    event->accept();
+    dragMoveEvent(event);
 }
 
 void FileListView::dragMoveEvent(QDragMoveEvent *event)
