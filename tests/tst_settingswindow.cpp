@@ -42,48 +42,35 @@ private:
         QSettings settings(store(), QSettings::NativeFormat);
         return settings.value(QStringLiteral("Preferences/") + key).toString();
     }
-    void changeEverything(MainWindow &w)
-    {
-        w.findField()->selectNotation(Notation::Decimal);
-        w.replaceField()->selectNotation(Notation::Hexadecimal);
-        w.setAddFolder(QStringLiteral("/data/in; \"quoted\", = ü"));
-        w.replaceAsSettings().outpath = QStringLiteral("/data/out");
-        w.folderMasks() = {QStringLiteral("src*;lib"), QStringLiteral(".git"), QStringLiteral("*.txt;*.md"), QStringLiteral("*~")};
-        w.AddRecentFile(QStringLiteral("/args/one.txt"));
-        w.AddRecentFile(QStringLiteral("/args/two.txt"));
-    }
-    void checkEverything(MainWindow &w)
-    {
-        QCOMPARE(int(w.findField()->notation()), int(Notation::Decimal));
-        QVERIFY(w.option(0, Notation::Decimal)->isChecked());
-        QCOMPARE(int(w.replaceField()->notation()), int(Notation::Hexadecimal));
-        QCOMPARE(w.addFolder(), QStringLiteral("/data/in; \"quoted\", = ü"));
-        QCOMPARE(w.replaceAsSettings().outpath, QStringLiteral("/data/out"));
-        QCOMPARE(w.folderMasks(), FolderMasks({"src*;lib", ".git", "*.txt;*.md", "*~"}));
-        QCOMPARE(w.action(QStringLiteral("IDM_FILE_FILE1"))->text(), QStringLiteral("two.txt"));
-        QCOMPARE(w.action(QStringLiteral("IDM_FILE_FILE2"))->text(), QStringLiteral("one.txt"));
-        QVERIFY(w.action(QStringLiteral("IDM_FILE_FILE2"))->isVisible());
-        QVERIFY(!w.action(QStringLiteral("IDM_FILE_FILE3"))->isVisible());
-        QVERIFY(w.action(QStringLiteral("IDM_FILE_SPACE3"))->isVisible());
-    }
 
 private Q_SLOTS:
     void init() { dir = std::make_unique<QTemporaryDir>(); }
 
-    void firstRun()
+    void defaultsWhenNothingUsableIsStored_data()
     {
+        QTest::addColumn<bool>("seeded");
+        QTest::newRow("first run") << false;
+        QTest::newRow("stored values that are no notation, empty end tag") << true;
+    }
+    void defaultsWhenNothingUsableIsStored()
+    {
+        QFETCH(bool, seeded);
+        if (seeded)
+            seed({{QStringLiteral("FindType"), QStringLiteral("7")}, {QStringLiteral("ReplaceType"), QStringLiteral("two")},
+                  {QStringLiteral("FindEndTag"), QString()}});
         MainWindow w(&sink, store());
         QCOMPARE(int(w.findField()->notation()), 0);
         QCOMPARE(int(w.replaceField()->notation()), 0);
+        QCOMPARE(w.preferences().findEndTag, QStringLiteral("</FIND>"));
         QCOMPARE(w.addFolder(), QString());
         QCOMPARE(w.replaceAsSettings().outpath, QString());
         QCOMPARE(w.folderMasks(), FolderMasks());
-        QCOMPARE(w.preferences().findStartTag, QStringLiteral("<FIND TYPE=...>"));
         for (int k = 1; k <= 5; ++k)
             QVERIFY(!w.action(QStringLiteral("IDM_FILE_FILE%1").arg(k))->isVisible());
         QVERIFY(!w.action(QStringLiteral("IDM_FILE_SPACE3"))->isVisible());
         // Nothing is written while the program runs.
-        QVERIFY(!QFile::exists(store()));
+        if (!seeded)
+            QVERIFY(!QFile::exists(store()));
     }
 
     void roundTripThroughExitAndCloseBox_data()
@@ -98,7 +85,13 @@ private Q_SLOTS:
         {
             MainWindow w(&sink, store());
             w.show();
-            changeEverything(w);
+            w.findField()->selectNotation(Notation::Decimal);
+            w.replaceField()->selectNotation(Notation::Hexadecimal);
+            w.setAddFolder(QStringLiteral("/data/in; \"quoted\", = ü"));
+            w.replaceAsSettings().outpath = QStringLiteral("/data/out");
+            w.folderMasks() = {QStringLiteral("src*;lib"), QStringLiteral(".git"), QStringLiteral("*.txt;*.md"), QStringLiteral("*~")};
+            w.AddRecentFile(QStringLiteral("/args/one.txt"));
+            w.AddRecentFile(QStringLiteral("/args/two.txt"));
             if (byMenu)
                 w.action(QStringLiteral("IDM_EXIT"))->trigger();
             else
@@ -109,18 +102,18 @@ private Q_SLOTS:
         QCOMPARE(stored(QStringLiteral("WindowState")), QStringLiteral("0"));
         QCOMPARE(stored(QStringLiteral("FindEndTag")), QStringLiteral("</FIND>"));
         QCOMPARE(stored(QStringLiteral("RecentFile1")), QStringLiteral("/args/two.txt"));
-        MainWindow again(&sink, store());
-        checkEverything(again);
-    }
-
-    void storedNumbersThatAreNoNotation()
-    {
-        seed({{QStringLiteral("FindType"), QStringLiteral("7")}, {QStringLiteral("ReplaceType"), QStringLiteral("two")},
-              {QStringLiteral("FindEndTag"), QString()}});
         MainWindow w(&sink, store());
-        QCOMPARE(int(w.findField()->notation()), 0);
-        QCOMPARE(int(w.replaceField()->notation()), 0);
-        QCOMPARE(w.preferences().findEndTag, QStringLiteral("</FIND>"));
+        QCOMPARE(int(w.findField()->notation()), int(Notation::Decimal));
+        QVERIFY(w.option(0, Notation::Decimal)->isChecked());
+        QCOMPARE(int(w.replaceField()->notation()), int(Notation::Hexadecimal));
+        QCOMPARE(w.addFolder(), QStringLiteral("/data/in; \"quoted\", = ü"));
+        QCOMPARE(w.replaceAsSettings().outpath, QStringLiteral("/data/out"));
+        QCOMPARE(w.folderMasks(), FolderMasks({"src*;lib", ".git", "*.txt;*.md", "*~"}));
+        QCOMPARE(w.action(QStringLiteral("IDM_FILE_FILE1"))->text(), QStringLiteral("two.txt"));
+        QCOMPARE(w.action(QStringLiteral("IDM_FILE_FILE2"))->text(), QStringLiteral("one.txt"));
+        QVERIFY(w.action(QStringLiteral("IDM_FILE_FILE2"))->isVisible());
+        QVERIFY(!w.action(QStringLiteral("IDM_FILE_FILE3"))->isVisible());
+        QVERIFY(w.action(QStringLiteral("IDM_FILE_SPACE3"))->isVisible());
     }
 
     void placementIsRestoredAndKeptWhileMaximized()
