@@ -5,7 +5,6 @@
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
-#include <QXmlStreamReader>
 
 #include <memory>
 
@@ -46,141 +45,120 @@ class TestPackage : public QObject
     Q_OBJECT
 
 private slots:
-    void initTestCase();
-    void controlFields_data();
-    void controlFields();
-    void dependsOnQtRuntime();
-    void fileList();
-    void desktopEntryAndIcon();
-    void installedProgramsRun();
+    void initTestCase()
+    {
+        m_dir = std::make_unique<QTemporaryDir>();
+        QVERIFY(m_dir->isValid());
+        const QString out = m_dir->filePath(u"out"_s);
+        const Run cpack = RunProgram(
+            QStringLiteral(PERROX_CPACK), {u"--config"_s, QStringLiteral(PERROX_PACKAGE_CONFIG), u"-B"_s, out, u"-D"_s, u"CPACK_OUTPUT_FILE_PREFIX="_s + out});
+        QVERIFY2(cpack.exitCode == 0, qPrintable(cpack.out + cpack.err));
+        const Run arch = RunProgram(u"dpkg"_s, {u"--print-architecture"_s});
+        QCOMPARE(arch.exitCode, 0);
+        const QString name = u"perrox_"_s + QStringLiteral(PERROX_PACKAGE_VERSION) + u'_' + arch.out.trimmed() + u".deb"_s;
+        QCOMPARE(QDir(out).entryList({u"*.deb"_s}, QDir::Files), QStringList {name});
+        m_package = out + u'/' + name;
+
+        m_tree = m_dir->filePath(u"tree"_s);
+        const Run extract = RunProgram(u"dpkg-deb"_s, {u"--extract"_s, m_package, m_tree});
+        QVERIFY2(extract.exitCode == 0, qPrintable(extract.err));
+    }
+
+    void controlFields_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("pattern");
+        QTest::addRow("Package") << u"Package"_s << u"^perrox$"_s;
+        QTest::addRow("Version") << u"Version"_s << u"^"_s + QRegularExpression::escape(QStringLiteral(PERROX_PACKAGE_VERSION)) + u'$';
+        QTest::addRow("Architecture") << u"Architecture"_s << u"^[a-z0-9-]+$"_s;
+        QTest::addRow("Maintainer") << u"Maintainer"_s << u"^[^<>]+ <[^<>@]+@[^<>@]+>$"_s;
+        QTest::addRow("Section") << u"Section"_s << u"^utils$"_s;
+        // The summary, then the long description, each of its lines after exactly one blank.
+        QTest::addRow("Description") << u"Description"_s << u"^Replace characters or any bytes in your files\\.(\\n [^ \\n][^\\n]*)+$"_s;
+    }
+
+    void controlFields()
+    {
+        QFETCH(QString, name);
+        QFETCH(QString, pattern);
+        const QString value = field(name);
+        QVERIFY2(QRegularExpression(pattern, QRegularExpression::DotMatchesEverythingOption).match(value).hasMatch(), qPrintable(name + u": "_s + value));
+    }
+
+    void dependsOnQtRuntime()
+    {
+        QStringList packages;
+        for (const QString &entry : field(u"Depends"_s).split(u','))
+            packages.append(entry.trimmed().section(u' ', 0, 0));
+        for (const QString &needed : {u"libqt6core6"_s, u"libqt6gui6"_s, u"libqt6widgets6"_s, u"libc6"_s})
+            QVERIFY2(packages.contains(needed), qPrintable(needed + u" missing from Depends: "_s + packages.join(u", "_s)));
+    }
+
+    void fileList()
+    {
+        const Run list = RunProgram(u"dpkg-deb"_s, {u"--contents"_s, m_package});
+        QCOMPARE(list.exitCode, 0);
+        // "-rwxr-xr-x root/root 12345 2024-01-01 00:00 ./usr/bin/perrox-batch", links with " -> target".
+        QStringList files;
+        for (const QString &line : list.out.split(u'\n', Qt::SkipEmptyParts)) {
+            const QStringList words = line.split(u' ', Qt::SkipEmptyParts);
+            QVERIFY2(words.size() >= 6, qPrintable(line));
+            const QString mode = words.at(0);
+            if (mode.startsWith(u'd'))
+                continue;
+            QCOMPARE(words.at(1), u"root/root"_s);
+            files.append(mode.left(4) + u' ' + words.mid(5).join(u' '));
+        }
+        files.sort();
+        QStringList expected {
+            u"-rw- ./usr/share/applications/perrox.desktop"_s,
+            u"-rw- ./usr/share/icons/hicolor/scalable/apps/perrox.svg"_s,
+            u"-rwx ./usr/bin/perrox-batch"_s,
+            u"-rwx ./usr/lib/perrox/perrox"_s,
+            u"lrwx ./usr/bin/perrox -> ../lib/perrox/perrox"_s,
+            u"-rw- ./usr/lib/perrox/help.txt"_s,
+        };
+        expected.sort();
+        QCOMPARE(files, expected);
+    }
+
+    void desktopEntryFindsItsFiles()
+    {
+        // Exec and Icon name the link in /usr/bin, which leads to the program inside
+        // the package, and the icon the package holds.
+        QFile entry(m_tree + u"/usr/share/applications/perrox.desktop"_s);
+        QVERIFY(entry.open(QIODevice::ReadOnly | QIODevice::Text));
+        const QStringList lines = QString::fromUtf8(entry.readAll()).split(u'\n');
+        QVERIFY(lines.contains(u"Exec=perrox"_s) && lines.contains(u"Icon=perrox"_s));
+        const QFileInfo link(m_tree + u"/usr/bin/perrox"_s);
+        QVERIFY(link.isSymLink());
+        QCOMPARE(link.canonicalFilePath(), QFileInfo(m_tree + u"/usr/lib/perrox/perrox"_s).canonicalFilePath());
+        QVERIFY(link.isExecutable());
+        QVERIFY(QFileInfo(m_tree + u"/usr/share/icons/hicolor/scalable/apps/perrox.svg"_s).size() > 0);
+    }
+
+    void installedProgramsRun()
+    {
+        // The stripped binaries from the package still start and answer.
+        const Run batch = RunProgram(m_tree + u"/usr/bin/perrox-batch"_s, {u"--help"_s});
+        QVERIFY2(batch.exitCode == 0, qPrintable(batch.err));
+        QVERIFY(!batch.out.isEmpty() || !batch.err.isEmpty());
+        const Run file = RunProgram(u"file"_s, {u"--brief"_s, m_tree + u"/usr/lib/perrox/perrox"_s});
+        if (file.exitCode == 0)
+            QVERIFY2(file.out.contains(u"ELF"_s) && file.out.contains(u"stripped"_s) && !file.out.contains(u"not stripped"_s), qPrintable(file.out));
+    }
 
 private:
-    QString field(const QString &name);
+    QString field(const QString &name)
+    {
+        const Run run = RunProgram(u"dpkg-deb"_s, {u"--field"_s, m_package, name});
+        return run.exitCode == 0 ? run.out.trimmed() : u"<dpkg-deb failed: "_s + run.err + u'>';
+    }
 
     std::unique_ptr<QTemporaryDir> m_dir;
     QString m_package;
     QString m_tree; // the package's files, unpacked
 };
-
-void TestPackage::initTestCase()
-{
-    m_dir = std::make_unique<QTemporaryDir>();
-    QVERIFY(m_dir->isValid());
-    const QString out = m_dir->filePath(u"out"_s);
-    const Run cpack = RunProgram(
-        QStringLiteral(PERROX_CPACK), {u"--config"_s, QStringLiteral(PERROX_PACKAGE_CONFIG), u"-B"_s, out, u"-D"_s, u"CPACK_OUTPUT_FILE_PREFIX="_s + out});
-    QVERIFY2(cpack.exitCode == 0, qPrintable(cpack.out + cpack.err));
-    const Run arch = RunProgram(u"dpkg"_s, {u"--print-architecture"_s});
-    QCOMPARE(arch.exitCode, 0);
-    const QString name = u"perrox_"_s + QStringLiteral(PERROX_PACKAGE_VERSION) + u'_' + arch.out.trimmed() + u".deb"_s;
-    QCOMPARE(QDir(out).entryList({u"*.deb"_s}, QDir::Files), QStringList {name});
-    m_package = out + u'/' + name;
-
-    m_tree = m_dir->filePath(u"tree"_s);
-    const Run extract = RunProgram(u"dpkg-deb"_s, {u"--extract"_s, m_package, m_tree});
-    QVERIFY2(extract.exitCode == 0, qPrintable(extract.err));
-}
-
-QString TestPackage::field(const QString &name)
-{
-    const Run run = RunProgram(u"dpkg-deb"_s, {u"--field"_s, m_package, name});
-    return run.exitCode == 0 ? run.out.trimmed() : u"<dpkg-deb failed: "_s + run.err + u'>';
-}
-
-void TestPackage::controlFields_data()
-{
-    QTest::addColumn<QString>("name");
-    QTest::addColumn<QString>("pattern");
-    QTest::addRow("Package") << u"Package"_s << u"^perrox$"_s;
-    QTest::addRow("Version") << u"Version"_s << u"^"_s + QRegularExpression::escape(QStringLiteral(PERROX_PACKAGE_VERSION)) + u'$';
-    QTest::addRow("Architecture") << u"Architecture"_s << u"^[a-z0-9-]+$"_s;
-    QTest::addRow("Maintainer") << u"Maintainer"_s << u"^[^<>]+ <[^<>@]+@[^<>@]+>$"_s;
-    QTest::addRow("Section") << u"Section"_s << u"^utils$"_s;
-    // The summary, then the long description, each of its lines after exactly one blank.
-    QTest::addRow("Description") << u"Description"_s << u"^Replace characters or any bytes in your files\\.(\\n [^ \\n][^\\n]*)+$"_s;
-}
-
-void TestPackage::controlFields()
-{
-    QFETCH(QString, name);
-    QFETCH(QString, pattern);
-    const QString value = field(name);
-    QVERIFY2(QRegularExpression(pattern, QRegularExpression::DotMatchesEverythingOption).match(value).hasMatch(), qPrintable(name + u": "_s + value));
-}
-
-void TestPackage::dependsOnQtRuntime()
-{
-    QStringList packages;
-    for (const QString &entry : field(u"Depends"_s).split(u','))
-        packages.append(entry.trimmed().section(u' ', 0, 0));
-    for (const QString &needed : {u"libqt6core6"_s, u"libqt6gui6"_s, u"libqt6widgets6"_s, u"libc6"_s})
-        QVERIFY2(packages.contains(needed), qPrintable(needed + u" missing from Depends: "_s + packages.join(u", "_s)));
-}
-
-void TestPackage::fileList()
-{
-    const Run list = RunProgram(u"dpkg-deb"_s, {u"--contents"_s, m_package});
-    QCOMPARE(list.exitCode, 0);
-    // "-rwxr-xr-x root/root 12345 2024-01-01 00:00 ./usr/bin/perrox-batch", links with " -> target".
-    QStringList files;
-    for (const QString &line : list.out.split(u'\n', Qt::SkipEmptyParts)) {
-        const QStringList words = line.split(u' ', Qt::SkipEmptyParts);
-        QVERIFY2(words.size() >= 6, qPrintable(line));
-        const QString mode = words.at(0);
-        if (mode.startsWith(u'd'))
-            continue;
-        QCOMPARE(words.at(1), u"root/root"_s);
-        files.append(mode.left(4) + u' ' + words.mid(5).join(u' '));
-    }
-    files.sort();
-    QStringList expected {
-        u"-rw- ./usr/share/applications/perrox.desktop"_s,
-        u"-rw- ./usr/share/icons/hicolor/scalable/apps/perrox.svg"_s,
-        u"-rwx ./usr/bin/perrox-batch"_s,
-        u"-rwx ./usr/lib/perrox/perrox"_s,
-        u"lrwx ./usr/bin/perrox -> ../lib/perrox/perrox"_s,
-        u"-rw- ./usr/lib/perrox/help.txt"_s,
-    };
-    expected.sort();
-    QCOMPARE(files, expected);
-}
-
-void TestPackage::desktopEntryAndIcon()
-{
-    QFile entry(m_tree + u"/usr/share/applications/perrox.desktop"_s);
-    QVERIFY(entry.open(QIODevice::ReadOnly | QIODevice::Text));
-    const QStringList lines = QString::fromUtf8(entry.readAll()).split(u'\n');
-    QCOMPARE(lines.first(), u"[Desktop Entry]"_s);
-    for (const QString &line : {u"Type=Application"_s, u"Name=Perrox"_s, u"Exec=perrox"_s, u"Icon=perrox"_s, u"Terminal=false"_s})
-        QVERIFY2(lines.contains(line), qPrintable(line));
-    QVERIFY(lines.filter(QRegularExpression(u"^Categories=.*Utility;"_s)).size() == 1);
-
-    // Exec names the link in /usr/bin, which leads to the program inside the package.
-    const QFileInfo link(m_tree + u"/usr/bin/perrox"_s);
-    QVERIFY(link.isSymLink());
-    QCOMPARE(link.canonicalFilePath(), QFileInfo(m_tree + u"/usr/lib/perrox/perrox"_s).canonicalFilePath());
-    QVERIFY(link.isExecutable());
-
-    QFile icon(m_tree + u"/usr/share/icons/hicolor/scalable/apps/perrox.svg"_s);
-    QVERIFY(icon.open(QIODevice::ReadOnly));
-    QXmlStreamReader svg(&icon);
-    QVERIFY(svg.readNextStartElement());
-    QCOMPARE(svg.name(), u"svg"_s);
-    while (!svg.atEnd())
-        svg.readNext();
-    QVERIFY2(!svg.hasError(), qPrintable(svg.errorString()));
-}
-
-void TestPackage::installedProgramsRun()
-{
-    // The stripped binaries from the package still start and answer.
-    const Run batch = RunProgram(m_tree + u"/usr/bin/perrox-batch"_s, {u"--help"_s});
-    QVERIFY2(batch.exitCode == 0, qPrintable(batch.err));
-    QVERIFY(!batch.out.isEmpty() || !batch.err.isEmpty());
-    const Run file = RunProgram(u"file"_s, {u"--brief"_s, m_tree + u"/usr/lib/perrox/perrox"_s});
-    if (file.exitCode == 0)
-        QVERIFY2(file.out.contains(u"ELF"_s) && file.out.contains(u"stripped"_s) && !file.out.contains(u"not stripped"_s), qPrintable(file.out));
-}
 
 QTEST_GUILESS_MAIN(TestPackage)
 #include "tst_package.moc"

@@ -19,6 +19,18 @@
 using namespace setup;
 using namespace Qt::StringLiterals;
 
+namespace {
+
+QString WriteFile(const QString &path, const QByteArray &content)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly) || file.write(content) != content.size())
+        qFatal("cannot write %s", qPrintable(path));
+    return path;
+}
+
+} // namespace
+
 // The services behind setup on this system: dpkg's database, starting
 // programs, the splash window and the message boxes.
 class TestSetupPlatform : public QObject
@@ -26,178 +38,139 @@ class TestSetupPlatform : public QObject
     Q_OBJECT
 
 private slots:
-    void installedProducts_data();
-    void installedProducts();
-    void runAndWaitWaits();
-    void programsThatCannotStart_data();
-    void programsThatCannotStart();
-    void startDoesNotWait();
-    void splashWindow();
-    void messageBoxes_data();
-    void messageBoxes();
-};
-
-void TestSetupPlatform::installedProducts_data()
-{
-    QTest::addColumn<QString>("code");
-    QTest::addColumn<bool>("root");
-    QTest::addColumn<QString>("uninstallString"); // empty: no product
-    QTest::addRow("installed, as root") << u"dpkg"_s << true << u"dpkg --remove dpkg"_s;
-    QTest::addRow("installed, as a user") << u"dpkg"_s << false << u"pkexec dpkg --remove dpkg"_s;
-    QTest::addRow("unknown package") << u"perrox-no-such-package"_s << true << QString();
-    QTest::addRow("pattern") << u"dpk*"_s << true << QString();
-    QTest::addRow("option") << u"--list"_s << true << QString();
-    QTest::addRow("windows product code") << u"{5E3C0D11-AB67-4C5A-9E3F-0123456789AB}"_s << true << QString();
-    QTest::addRow("shell text") << u"dpkg; rm -rf /"_s << true << QString();
-}
-
-void TestSetupPlatform::installedProducts()
-{
-    QFETCH(QString, code);
-    QFETCH(bool, root);
-    QFETCH(QString, uninstallString);
-    if (QStandardPaths::findExecutable(u"dpkg-query"_s).isEmpty())
-        QSKIP("dpkg-query is not installed");
-    DpkgProducts products(root);
-    const std::optional<InstalledProduct> product = products.open(code);
-    QCOMPARE(product.has_value(), !uninstallString.isEmpty());
-    if (!product)
-        return;
-    QCOMPARE(product->uninstallString, uninstallString);
-    QVERIFY2(product->displayName.startsWith(u"dpkg 1."_s), qPrintable(product->displayName));
-}
-
-void TestSetupPlatform::runAndWaitWaits()
-{
-    QTemporaryDir dir;
-    const QString done = dir.filePath(u"done"_s);
-    SpawnStarter programs;
-    QCOMPARE(programs.runAndWait(u"sh"_s, {u"-c"_s, u"sleep 0.3; echo > \"$0\""_s, done}), 0);
-    QVERIFY(QFile::exists(done));
-}
-
-void TestSetupPlatform::programsThatCannotStart_data()
-{
-    QTest::addColumn<QString>("program"); // in the temporary folder when it has no "/"
-    QTest::addColumn<int>("error");
-    QTest::addRow("not in PATH") << u"perrox-no-such-program"_s << ENOENT;
-    QTest::addRow("missing path") << u"/nonexistent/setup.deb"_s << ENOENT;
-    QTest::addRow("empty name") << QString() << ENOENT;
-    QTest::addRow("not executable") << u"package.deb"_s << EACCES;
-}
-
-void TestSetupPlatform::programsThatCannotStart()
-{
-    QFETCH(QString, program);
-    QFETCH(int, error);
-    QTemporaryDir dir;
-    if (program == u"package.deb"_s) {
-        QFile file(dir.filePath(program));
-        QVERIFY(file.open(QIODevice::WriteOnly));
-        file.write("!<arch>\n");
-        file.close();
-        program = file.fileName();
+    void installedProducts_data()
+    {
+        QTest::addColumn<QString>("code");
+        QTest::addColumn<bool>("root");
+        QTest::addColumn<QString>("uninstallString"); // empty: no product
+        QTest::addRow("installed, as root") << u"dpkg"_s << true << u"dpkg --remove dpkg"_s;
+        QTest::addRow("installed, as a user") << u"dpkg"_s << false << u"pkexec dpkg --remove dpkg"_s;
+        QTest::addRow("unknown package") << u"perrox-no-such-package"_s << true << QString();
+        QTest::addRow("pattern") << u"dpk*"_s << true << QString();
+        QTest::addRow("option") << u"--list"_s << true << QString();
     }
-    SpawnStarter programs;
-    QCOMPARE(programs.runAndWait(program, {u"--help"_s}), error);
-    QCOMPARE(programs.start(program), error);
-}
 
-void TestSetupPlatform::startDoesNotWait()
-{
-    QTemporaryDir dir;
-    const QString script = dir.filePath(u"install"_s);
-    const QString done = dir.filePath(u"done"_s);
-    QFile file(script);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write("#!/bin/sh\nsleep 1\necho > \"" + QFile::encodeName(done) + "\"\n");
-    file.close();
-    QVERIFY(file.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
-
-    SpawnStarter programs;
-    QCOMPARE(programs.start(script), 0);
-    QVERIFY(!QFile::exists(done));
-    QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(done), 10000);
-}
-
-void TestSetupPlatform::splashWindow()
-{
-    QTemporaryDir dir;
-    const QString bitmap = dir.filePath(u"setup.BMP"_s);
-    QImage image(41, 30, QImage::Format_RGB32);
-    image.fill(Qt::darkBlue);
-    QVERIFY(image.save(bitmap, "BMP"));
-    const QRect screen = QGuiApplication::primaryScreen()->geometry();
-
-    const std::unique_ptr<QLabel> window = CreateSplashWindow(bitmap);
-    QCOMPARE(window->windowTitle(), u"Tarvel Setup"_s);
-    QVERIFY(window->windowFlags() & Qt::FramelessWindowHint);
-    QCOMPARE(window->size(), QSize(41, 30));
-    QCOMPARE(window->pos(), screen.topLeft() + QPoint((screen.width() - 41) / 2, (screen.height() - 30) / 2));
-    QVERIFY(!window->isVisible());
-
-    const QString broken = dir.filePath(u"broken.BMP"_s);
-    QFile file(broken);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write("BM not a bitmap");
-    file.close();
-    const std::unique_ptr<QLabel> empty = CreateSplashWindow(broken);
-    QCOMPARE(empty->size(), QSize(0, 0));
-
-    // The picture that ships (8-bit, RLE compressed) loads at its full size.
-    QCOMPARE(CreateSplashWindow(QStringLiteral(SETUP_SHIPPED_BITMAP))->size(), QSize(420, 160));
-
-    SplashWindow(10).show(bitmap); // shows, waits, hides and is gone
-    QVERIFY(QApplication::topLevelWidgets().isEmpty() || !QApplication::topLevelWidgets().first()->isVisible());
-}
-
-void TestSetupPlatform::messageBoxes_data()
-{
-    QTest::addColumn<SetupMessages::Icon>("icon");
-    QTest::addColumn<SetupMessages::Buttons>("buttons");
-    QTest::addColumn<int>("press"); // a QMessageBox::StandardButton, or 0 for Escape
-    QTest::addColumn<SetupMessages::Answer>("answer");
-    using M = SetupMessages;
-    QTest::addRow("warning") << M::Icon::Warning << M::Buttons::Ok << int(QMessageBox::Ok) << M::Answer::Ok;
-    QTest::addRow("yes") << M::Icon::Question << M::Buttons::YesNoCancel << int(QMessageBox::Yes) << M::Answer::Yes;
-    QTest::addRow("no") << M::Icon::Question << M::Buttons::YesNoCancel << int(QMessageBox::No) << M::Answer::No;
-    QTest::addRow("cancel") << M::Icon::Question << M::Buttons::YesNoCancel << int(QMessageBox::Cancel) << M::Answer::Cancel;
-    QTest::addRow("escape is cancel") << M::Icon::Question << M::Buttons::YesNoCancel << 0 << M::Answer::Cancel;
-}
-
-void TestSetupPlatform::messageBoxes()
-{
-    QFETCH(SetupMessages::Icon, icon);
-    QFETCH(SetupMessages::Buttons, buttons);
-    QFETCH(int, press);
-    QFETCH(SetupMessages::Answer, answer);
-    QMessageBox::Icon shownIcon = QMessageBox::NoIcon;
-    QString shownTitle;
-    QMessageBox::StandardButtons shownButtons;
-    // Answers the box once it is up; the test never waits on a person.
-    QTimer timer;
-    timer.setInterval(10);
-    connect(&timer, &QTimer::timeout, this, [&] {
-        auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
-        if (!box)
+    void installedProducts()
+    {
+        QFETCH(QString, code);
+        QFETCH(bool, root);
+        QFETCH(QString, uninstallString);
+        if (QStandardPaths::findExecutable(u"dpkg-query"_s).isEmpty())
+            QSKIP("dpkg-query is not installed");
+        DpkgProducts products(root);
+        const std::optional<InstalledProduct> product = products.open(code);
+        QCOMPARE(product.has_value(), !uninstallString.isEmpty());
+        if (!product)
             return;
-        timer.stop();
-        shownIcon = box->icon();
-        shownTitle = box->windowTitle();
-        shownButtons = box->standardButtons();
-        if (press == 0)
-            QTest::keyClick(box, Qt::Key_Escape);
-        else
-            box->button(QMessageBox::StandardButton(press))->click();
-    });
-    timer.start();
-    BoxMessages messages;
-    QCOMPARE(messages.show(u"text"_s, icon, buttons, SetupMessages::title()), answer);
-    QCOMPARE(shownTitle, u"Tarvel Setup"_s);
-    QCOMPARE(shownIcon, icon == SetupMessages::Icon::Question ? QMessageBox::Question : QMessageBox::Warning);
-    QCOMPARE(shownButtons,
-        buttons == SetupMessages::Buttons::Ok ? QMessageBox::StandardButtons(QMessageBox::Ok) : QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel);
-}
+        QCOMPARE(product->uninstallString, uninstallString);
+        QVERIFY2(product->displayName.startsWith(u"dpkg 1."_s), qPrintable(product->displayName));
+    }
+
+    void runAndWaitWaitsStartDoesNot()
+    {
+        QTemporaryDir dir;
+        const QString done = dir.filePath(u"done"_s);
+        const QString script = WriteFile(dir.filePath(u"install"_s), "#!/bin/sh\nsleep 1\necho > \"" + QFile::encodeName(done) + "\"\n");
+        QVERIFY(QFile::setPermissions(script, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+
+        SpawnStarter programs;
+        QCOMPARE(programs.runAndWait(script, {}), 0);
+        QVERIFY(QFile::remove(done));
+        QCOMPARE(programs.start(script), 0);
+        QVERIFY(!QFile::exists(done));
+        QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(done), 10000);
+    }
+
+    void programsThatCannotStart_data()
+    {
+        QTest::addColumn<QString>("program"); // in the temporary folder when it has no "/"
+        QTest::addColumn<int>("error");
+        QTest::addRow("not in PATH") << u"perrox-no-such-program"_s << ENOENT;
+        QTest::addRow("empty name") << QString() << ENOENT;
+        QTest::addRow("not executable") << u"package.deb"_s << EACCES;
+    }
+
+    void programsThatCannotStart()
+    {
+        QFETCH(QString, program);
+        QFETCH(int, error);
+        QTemporaryDir dir;
+        if (program == u"package.deb"_s)
+            program = WriteFile(dir.filePath(program), "!<arch>\n");
+        SpawnStarter programs;
+        QCOMPARE(programs.runAndWait(program, {u"--help"_s}), error);
+        QCOMPARE(programs.start(program), error);
+    }
+
+    void splashWindow()
+    {
+        QTemporaryDir dir;
+        const QString bitmap = dir.filePath(u"setup.BMP"_s);
+        QImage image(41, 30, QImage::Format_RGB32);
+        image.fill(Qt::darkBlue);
+        QVERIFY(image.save(bitmap, "BMP"));
+        const QRect screen = QGuiApplication::primaryScreen()->geometry();
+
+        const std::unique_ptr<QLabel> window = CreateSplashWindow(bitmap);
+        QCOMPARE(window->size(), QSize(41, 30));
+        QCOMPARE(window->pos(), screen.topLeft() + QPoint((screen.width() - 41) / 2, (screen.height() - 30) / 2));
+
+        QCOMPARE(CreateSplashWindow(WriteFile(dir.filePath(u"broken.BMP"_s), "BM not a bitmap"))->size(), QSize(0, 0));
+
+        // The picture that ships (8-bit, RLE compressed) loads at its full size.
+        QCOMPARE(CreateSplashWindow(QStringLiteral(SETUP_SHIPPED_BITMAP))->size(), QSize(420, 160));
+
+        SplashWindow(10).show(bitmap); // shows, waits, hides and is gone
+        QVERIFY(QApplication::topLevelWidgets().isEmpty() || !QApplication::topLevelWidgets().first()->isVisible());
+    }
+
+    void messageBoxes_data()
+    {
+        QTest::addColumn<SetupMessages::Icon>("icon");
+        QTest::addColumn<SetupMessages::Buttons>("buttons");
+        QTest::addColumn<int>("press"); // a QMessageBox::StandardButton, or 0 for Escape
+        QTest::addColumn<SetupMessages::Answer>("answer");
+        using M = SetupMessages;
+        QTest::addRow("warning") << M::Icon::Warning << M::Buttons::Ok << int(QMessageBox::Ok) << M::Answer::Ok;
+        QTest::addRow("yes") << M::Icon::Question << M::Buttons::YesNoCancel << int(QMessageBox::Yes) << M::Answer::Yes;
+        QTest::addRow("no") << M::Icon::Question << M::Buttons::YesNoCancel << int(QMessageBox::No) << M::Answer::No;
+        QTest::addRow("escape is cancel") << M::Icon::Question << M::Buttons::YesNoCancel << 0 << M::Answer::Cancel;
+    }
+
+    void messageBoxes()
+    {
+        QFETCH(SetupMessages::Icon, icon);
+        QFETCH(SetupMessages::Buttons, buttons);
+        QFETCH(int, press);
+        QFETCH(SetupMessages::Answer, answer);
+        QMessageBox::Icon shownIcon = QMessageBox::NoIcon;
+        QString shownTitle;
+        QMessageBox::StandardButtons shownButtons;
+        // Answers the box once it is up; the test never waits on a person.
+        QTimer timer;
+        timer.setInterval(10);
+        connect(&timer, &QTimer::timeout, this, [&] {
+            auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+            if (!box)
+                return;
+            timer.stop();
+            shownIcon = box->icon();
+            shownTitle = box->windowTitle();
+            shownButtons = box->standardButtons();
+            if (press == 0)
+                QTest::keyClick(box, Qt::Key_Escape);
+            else
+                box->button(QMessageBox::StandardButton(press))->click();
+        });
+        timer.start();
+        BoxMessages messages;
+        QCOMPARE(messages.show(u"text"_s, icon, buttons, SetupMessages::title()), answer);
+        QCOMPARE(shownTitle, u"Tarvel Setup"_s);
+        QCOMPARE(shownIcon, icon == SetupMessages::Icon::Question ? QMessageBox::Question : QMessageBox::Warning);
+        QCOMPARE(shownButtons,
+            buttons == SetupMessages::Buttons::Ok ? QMessageBox::StandardButtons(QMessageBox::Ok) : QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel);
+    }
+};
 
 QTEST_MAIN(TestSetupPlatform)
 #include "tst_setupplatform.moc"
