@@ -277,7 +277,7 @@ void MainWindow::createMenus()
             &QAction::triggered, this, [this] { LoadArguments(QString()); });
     addMenuAction(file, QStringLiteral("IDM_SAVE"), QStringLiteral("&Save Arguments"), &MainWindow::SaveArguments, QKeySequence(Qt::CTRL | Qt::Key_S));
     addSeparator(file, QStringLiteral("IDM_FILE_SPACE2"));
-    for (int k = 1; k <= 5; ++k)
+    for (int k = 1; k <= RecentFiles::Count; ++k)
     {
         QAction *entry = addMenuAction(file, QStringLiteral("IDM_FILE_FILE%1").arg(k), QStringLiteral("<empty>"));
         entry->setVisible(false);
@@ -337,7 +337,7 @@ QAction *MainWindow::action(const QString &name) const
 void MainWindow::Form_Load()
 {
     m_engine.lngBlockSize = 4096;
-    std::unique_ptr<QSettings> store = m_preferencesFile.isEmpty() ? OpenPreferences() : OpenPreferences(m_preferencesFile);
+    const std::unique_ptr<QSettings> store = openPreferenceStore();
     m_preferences = ReadPreferences(*store);
     const Preferences &p = m_preferences;
 
@@ -389,10 +389,13 @@ StoredPlacement MainWindow::SaveWindowPlacement() const
 
 void MainWindow::SaveSettingsAndUnload()
 {
-    if (m_running)
-        return;
-    savePreferences();
+    // The close event saves, and is refused during a run.
     close();
+}
+
+std::unique_ptr<QSettings> MainWindow::openPreferenceStore() const
+{
+    return m_preferencesFile.isEmpty() ? OpenPreferences() : OpenPreferences(m_preferencesFile);
 }
 
 void MainWindow::savePreferences()
@@ -409,7 +412,7 @@ void MainWindow::savePreferences()
         p.excludeDirectories = m_masks.excludeDirectories;
         p.includeFiles = m_masks.includeFiles;
         p.excludeFiles = m_masks.excludeFiles;
-        std::unique_ptr<QSettings> store = m_preferencesFile.isEmpty() ? OpenPreferences() : OpenPreferences(m_preferencesFile);
+        const std::unique_ptr<QSettings> store = openPreferenceStore();
         WritePreferences(*store, p);
         m_unloaded = true;
     }
@@ -565,7 +568,7 @@ void MainWindow::showEvent(QShowEvent *event)
     // stored size is the outer one.
     if (m_placedOuterSize.isValid() && !isMaximized()) {
         const QSize margins = frameGeometry().size() - size();
-        if (!margins.isEmpty() || margins != QSize(0, 0))
+        if (margins != QSize(0, 0))
             resize(m_placedOuterSize - margins);
     }
     m_placedOuterSize = QSize();
@@ -699,20 +702,13 @@ bool MainWindow::refuseWhileFileListBusy()
     return true;
 }
 
-void MainWindow::pumpThrottled()
-{
-    if (m_pumpInterval > 0 && m_sincePump.isValid() && m_sincePump.elapsed() < m_pumpInterval)
-        return;
-    QCoreApplication::processEvents();
-    m_sincePump.start();
-}
 
 void MainWindow::AddFileToList(const QString &path)
 {
     m_lvwFiles->appendPath(path);
     // The list repaints while many files are added; rounds of events every
     // few milliseconds keep a drop of many thousand files fast.
-    pumpThrottled();
+    pumpEvents();
 }
 
 void MainWindow::AddFilesByDialog()
@@ -770,22 +766,6 @@ void MainWindow::DropFiles(const QStringList &paths)
 {
     if (paths.isEmpty() || refuseWhileFileListBusy())
         return;
-    {
-        BusyPointer busy(*m_messages);
-        m_fileListBusy = true;
-        for (const QString &path : paths) {
-            if (FolderExists(path))
-                ScanDroppedFolder(path);
-            else
-                AddFileToList(path);
-        }
-        m_fileListBusy = false;
-    }
-    finishAdding(m_lvwFiles->topLevelItemCount() > 0);
-}
-
-void MainWindow::ScanDroppedFolder(const QString &folder)
-{
     class Observer : public FolderScanObserver
     {
     public:
@@ -798,12 +778,18 @@ void MainWindow::ScanDroppedFolder(const QString &folder)
             m_window.AddFileToList(path);
             return true;
         }
-        void pumpEvents() override { m_window.pumpThrottled(); }
+        void pumpEvents() override { m_window.pumpEvents(); }
 
     private:
         MainWindow &m_window;
     } observer(*this);
-    ScanFolder(folder, m_masks, observer);
+    {
+        BusyPointer busy(*m_messages);
+        m_fileListBusy = true;
+        ScanPaths(paths, m_masks, observer);
+        m_fileListBusy = false;
+    }
+    finishAdding(m_lvwFiles->topLevelItemCount() > 0);
 }
 
 void MainWindow::RemoveSelectedFiles()
@@ -830,7 +816,7 @@ void MainWindow::RemoveSelectedFiles()
                 --first;
             m_lvwFiles->model()->removeRows(first, row - first + 1);
             row = first - 1;
-            pumpThrottled();
+            pumpEvents();
         }
         m_fileListBusy = false;
     }
@@ -855,18 +841,18 @@ void MainWindow::InvertFileSelection()
     {
         BusyPointer busy(*m_messages);
         const int n = m_lvwFiles->topLevelItemCount();
-        QTreeWidgetItem *lastSelected = nullptr;
+        QTreeWidgetItem *lastNewlySelected = nullptr;
         for (int i = 0; i < n; ++i) {
             QTreeWidgetItem *item = m_lvwFiles->topLevelItem(i);
             if (!item->isSelected())
-                lastSelected = item;
+                lastNewlySelected = item;
         }
         if (n > 0) {
             const QItemSelection all(m_lvwFiles->model()->index(0, 0), m_lvwFiles->model()->index(n - 1, 1));
             m_lvwFiles->selectionModel()->select(all, QItemSelectionModel::Toggle);
         }
-        if (lastSelected)
-            m_lvwFiles->setCurrentItem(lastSelected, 0, QItemSelectionModel::NoUpdate);
+        if (lastNewlySelected)
+            m_lvwFiles->setCurrentItem(lastNewlySelected, 0, QItemSelectionModel::NoUpdate);
     }
     m_lvwFiles->setFocus();
 }
@@ -875,14 +861,13 @@ void MainWindow::SortByColumn(int column)
 {
     if (refuseWhileFileListBusy())
         return;
-    m_sortColumn = column;
-    if (m_sortColumn == m_lastSortedColumn && m_sortOrder == Qt::AscendingOrder)
+    if (column == m_lastSortedColumn && m_sortOrder == Qt::AscendingOrder)
         m_sortOrder = Qt::DescendingOrder;
     else
         m_sortOrder = Qt::AscendingOrder;
     // Sorted once; rows added later go to the end.
-    m_lvwFiles->sortItems(m_sortColumn, m_sortOrder);
-    m_lastSortedColumn = m_sortColumn;
+    m_lvwFiles->sortItems(column, m_sortOrder);
+    m_lastSortedColumn = column;
 }
 
 QString MainWindow::statusText() const
@@ -911,8 +896,7 @@ int MainWindow::rowCount() const
 
 QString MainWindow::rowPath(int row) const
 {
-    const QTreeWidgetItem *item = m_lvwFiles->topLevelItem(row);
-    return item ? item->text(0) : QString();
+    return m_lvwFiles->path(row);
 }
 
 void MainWindow::setRowCount(int row, const QString &cell)
@@ -996,12 +980,11 @@ void MainWindow::pumpEvents()
 {
     // Window events run at most every few milliseconds; the engine still
     // reads the cancel flag after every block.
-    pumpThrottled();
+    if (m_pumpInterval > 0 && m_sincePump.isValid() && m_sincePump.elapsed() < m_pumpInterval)
+        return;
+    QCoreApplication::processEvents();
+    m_sincePump.start();
 }
-
-} // namespace perrox
-
-namespace perrox {
 
 ArgumentTags MainWindow::argumentTags() const
 {
@@ -1015,7 +998,6 @@ QString MainWindow::askArgumentFile(bool save)
     // The dialog starts with no name and no folder of its own.
     QFileDialog dialog(this);
     dialog.setNameFilter(QStringLiteral("All Files (*)"));
-    dialog.setOption(QFileDialog::ReadOnly, false);
     if (save) {
         dialog.setAcceptMode(QFileDialog::AcceptSave);
         dialog.setFileMode(QFileDialog::AnyFile);

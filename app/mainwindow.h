@@ -22,6 +22,7 @@ class QLineEdit;
 class QMenu;
 class QPushButton;
 class QRadioButton;
+class QSettings;
 class QTreeWidget;
 
 namespace perrox {
@@ -160,15 +161,14 @@ private:
     void RestoreWindowPlacement(const StoredPlacement &stored);
     StoredPlacement SaveWindowPlacement() const;
     void showRecentEntries();
-    void ScanDroppedFolder(const QString &folder);
     ArgumentTags argumentTags() const;
     QString askArgumentFile(bool save);
+    std::unique_ptr<QSettings> openPreferenceStore() const;
     void savePreferences();
     void showOptions();
     void showAbout();
     void finishAdding(bool selectLast);
     bool refuseWhileFileListBusy();
-    void pumpThrottled();
     void Form_Resize();
 
     std::unique_ptr<MessageSink> m_ownMessages;
@@ -209,7 +209,6 @@ private:
     Preferences m_preferences; // as read at start; the tags are used from here
     bool m_unloaded = false;
     QSize m_placedOuterSize; // the outer size placed at start, fitted again once the frame is known
-    int m_sortColumn = 0;
     Qt::SortOrder m_sortOrder = Qt::DescendingOrder;
     int m_lastSortedColumn = 0;
     QPointer<ProgressWindow> m_progress;

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "app/preferences.h"
+
 #include <QString>
 
 #include <array>
@@ -14,7 +16,7 @@ namespace perrox {
 class RecentFiles
 {
 public:
-    static constexpr int Count = 5;
+    static constexpr int Count = RecentFileCount;
 
     struct Entry
     {

@@ -1,7 +1,6 @@
 #include "batchinput.h"
 
 #include "arguments/argumentfile.h"
-#include "files/filesystem.h"
 #include "files/folderscan.h"
 
 namespace perrox {
@@ -47,13 +46,7 @@ QStringList ExpandPaths(const QStringList &paths, const FolderMasks &masks, cons
 
     QStringList files;
     Collector collector(files, stopRequested);
-    for (const QString &path : paths) {
-        if (!FolderExists(path)) {
-            files.append(path);
-        } else if (ScanFolder(path, masks, collector).stopped) {
-            break;
-        }
-    }
+    ScanPaths(paths, masks, collector);
     return files;
 }
 

@@ -130,4 +130,24 @@ FolderScanResult ScanFolder(const QString &path, const FolderMasks &masks, const
     return ScanFolder(path, masks, collector);
 }
 
+FolderScanResult ScanPaths(const QStringList &paths, const FolderMasks &masks, FolderScanObserver &observer)
+{
+    FolderScanResult total;
+    for (const QString &path : paths) {
+        FolderScanResult one;
+        if (FolderExists(path)) {
+            one = ScanFolder(path, masks, observer);
+        } else {
+            one.filesFound = 1;
+            one.stopped = !observer.fileFound(path);
+        }
+        total.filesFound += one.filesFound;
+        if (one.stopped) {
+            total.stopped = true;
+            break;
+        }
+    }
+    return total;
+}
+
 } // namespace perrox

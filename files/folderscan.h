@@ -3,6 +3,7 @@
 #include "foldermasks.h"
 
 #include <QString>
+#include <QStringList>
 
 #include <functional>
 
@@ -60,5 +61,10 @@ FolderScanResult ScanFolder(const QString &path, const FolderMasks &masks, Folde
 // The same, for callers that only collect paths: fileFound returning false
 // stops the scan.
 FolderScanResult ScanFolder(const QString &path, const FolderMasks &masks, const std::function<bool(const QString &)> &fileFound);
+
+// A list of dropped or given paths: a folder is scanned as above, anything
+// else is reported as it is, without the masks. Ends early when the observer
+// stops a scan.
+FolderScanResult ScanPaths(const QStringList &paths, const FolderMasks &masks, FolderScanObserver &observer);
 
 } // namespace perrox
