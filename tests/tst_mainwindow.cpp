@@ -3,6 +3,8 @@
 // run through the window.
 
 #include "app/mainwindow.h"
+#include "app/twips.h"
+#include "app/widgetsupport.h"
 #include "arguments/argumentlistview.h"
 #include "arguments/notation.h"
 #include "arguments/notationfield.h"
@@ -87,20 +89,28 @@ private Q_SLOTS:
         QVERIFY(enabled(false));
     }
 
-    void wideningGoesToTheWideColumns()
+    void minimumSizeAndWidening()
     {
+        // The window never gets smaller than its minimum outer size.
+        const double tpp = ScreenTwipsPerPixel();
+        w->resize(TwipsToPixels(6000, tpp), TwipsToPixels(5000, tpp));
+        QCoreApplication::processEvents();
+        QCOMPARE(w->frameGeometry().width(), TwipsToPixels(7215, tpp));
+        QCOMPARE(w->frameGeometry().height(), TwipsToPixels(5500, tpp));
+
+        // Widening goes to the wide columns; the Count column stays 60 pixels.
         w->resize(600, 450);
         QCoreApplication::processEvents();
         const int files = w->lvwFiles()->width();
         const int fileColumn = w->lvwFiles()->columnWidth(0);
         const int find = w->lvwFind()->width();
         const int wide = w->lvwFind()->columnWidth(1);
-        const int sizeColumn = w->lvwFiles()->columnWidth(1);
+        QCOMPARE(w->lvwFiles()->columnWidth(1), 60);
         w->resize(750, 450);
         QCoreApplication::processEvents();
         QCOMPARE(w->lvwFiles()->width(), files + 150);
         QCOMPARE(w->lvwFiles()->columnWidth(0), fileColumn + 150);
-        QCOMPARE(w->lvwFiles()->columnWidth(1), sizeColumn);
+        QCOMPARE(w->lvwFiles()->columnWidth(1), 60);
         QCOMPARE(w->lvwFind()->columnWidth(1) - wide, (w->lvwFind()->width() - find) / 2);
         QCOMPARE(w->lvwFind()->columnWidth(3), w->lvwFind()->columnWidth(1));
     }
