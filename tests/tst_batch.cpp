@@ -18,6 +18,7 @@
 
 using namespace perrox;
 using namespace perrox::test;
+using namespace Qt::StringLiterals;
 
 namespace {
 
@@ -27,6 +28,20 @@ struct Batch
     QByteArray out;
     QByteArray err;
 };
+
+// Command-line arguments separated by blanks.
+QStringList words(const char *text)
+{
+    return QString::fromUtf8(text).split(u' ', Qt::SkipEmptyParts);
+}
+
+// What perrox-batch writes to stderr for a command line it refuses.
+QString usage(const char *error)
+{
+    return u"perrox-batch: "_s + QString::fromUtf8(error) + u"\nTry 'perrox-batch --help' for more information.\n"_s;
+}
+
+const QString InvalidHex = u"An invalid value found in the hexadecimal 'GG' argument.\n\nValid hexadecimal values are between '00' and 'FF'.\n"_s;
 
 } // namespace
 
@@ -38,24 +53,16 @@ class TestBatch : public QObject
 private slots:
     void init();
     void cleanup();
-    void countLines();
-    void replaceWithEveryNotation();
-    void failedFileExitsOne();
-    void usageErrors_data();
-    void usageErrors();
-    void argumentErrorTouchesNothing();
-    void overwriteQuestionWithoutTerminal();
-    void prefixCannotLeaveTheFolder();
+    void runs_data();
+    void runs();
+    void refusedRunTouchesNothing_data();
+    void refusedRunTouchesNothing();
+    void replaceAs();
     void helpAndVersion();
     void interruptLeavesFileAndNoTemporary();
-    void parsesSpecs();
+    void parsesSides();
     void foldersWithMasks();
-    void argumentFilesInPairOrder();
-    void saveArgumentsWithoutPath();
-    void loadedPairIsChecked();
-    void argumentFileFailures_data();
-    void argumentFileFailures();
-    void parsesArgumentFilesAndMasks();
+    void argumentFiles();
 
 private:
     Batch run(const QStringList &arguments, QProcess *started = nullptr);
@@ -88,8 +95,8 @@ Batch TestBatch::run(const QStringList &arguments, QProcess *started)
     QProcess own;
     QProcess &p = started ? *started : own;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("TEMP"), m_temp->path());
-    env.insert(QStringLiteral("LC_ALL"), QStringLiteral("C.UTF-8"));
+    env.insert(u"TEMP"_s, m_temp->path());
+    env.insert(u"LC_ALL"_s, u"C.UTF-8"_s);
     p.setProcessEnvironment(env);
     p.setWorkingDirectory(m_dir->path());
     p.setStandardInputFile(QProcess::nullDevice());
@@ -105,138 +112,118 @@ Batch TestBatch::run(const QStringList &arguments, QProcess *started)
     return b;
 }
 
-void TestBatch::countLines()
+void TestBatch::runs_data()
 {
-    file(QStringLiteral("a.txt"), "hello hello");
-    file(QStringLiteral("b.txt"), "nothing");
-    const Batch b = run(
-        {QStringLiteral("--find"), QStringLiteral("hello"), QStringLiteral("--with"), QStringLiteral("bye"), QStringLiteral("a.txt"), QStringLiteral("b.txt")});
-    QCOMPARE(b.exitCode, 0);
-    QCOMPARE(b.out, QByteArray("       2  a.txt\n       0  b.txt\n"));
-    QCOMPARE(b.err, QByteArray());
-    QCOMPARE(ReadFile(m_dir->filePath(QStringLiteral("a.txt"))), QByteArray("hello hello"));
+    QTest::addColumn<QByteArray>("content"); // of a.txt; b.txt holds "nothing"
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QByteArray>("out");
+    QTest::addColumn<QString>("err");
+    QTest::addColumn<QByteArray>("after"); // a.txt
+    QTest::addRow("count") << QByteArray("hello hello") << words("--find hello --with bye a.txt b.txt") << 0 << QByteArray("       2  a.txt\n       0  b.txt\n")
+                           << QString() << QByteArray("hello hello");
+    QTest::addRow("every notation") << QByteArray("AB\r\nAB\r\nx")
+                                    << QStringList {u"--replace"_s, u"--find=hex:0d,0a"_s, u"--with"_s, QString(), u"--find"_s, u"dec:65 66"_s, u"--with"_s,
+                                           u"asc:Z"_s, u"--find"_s, u"x"_s, u"--with"_s, u"hex:FF 00"_s, u"a.txt"_s}
+                                    << 0 << QByteArray("       5  a.txt\n") << QString() << QByteArray("ZZ\xff\x00", 4);
+    QTest::addRow("a failed file exits 1") << QByteArray("a") << words("--replace --find a --with b missing.txt a.txt") << 1
+                                           << QByteArray("       0  missing.txt\n       1  a.txt\n") << SystemErrorText(ENOENT) + u" - missing.txt\n"_s
+                                           << QByteArray("b");
 }
 
-void TestBatch::replaceWithEveryNotation()
+void TestBatch::runs()
 {
-    const QString path = file(QStringLiteral("data.bin"), "AB\r\nAB\r\nx");
-    const Batch b = run({QStringLiteral("--replace"), QStringLiteral("--find=hex:0d,0a"), QStringLiteral("--with"), QString(), QStringLiteral("--find"),
-        QStringLiteral("dec:65 66"), QStringLiteral("--with"), QStringLiteral("asc:Z"), QStringLiteral("--find"), QStringLiteral("x"), QStringLiteral("--with"),
-        QStringLiteral("hex:FF 00"), path});
-    QCOMPARE(b.exitCode, 0);
-    QCOMPARE(b.out, QByteArray("       5  ") + QFile::encodeName(path) + '\n');
-    QCOMPARE(ReadFile(path), QByteArray("ZZ\xff\x00", 4));
+    QFETCH(QByteArray, content);
+    QFETCH(QStringList, arguments);
+    QFETCH(int, exitCode);
+    QFETCH(QByteArray, out);
+    QFETCH(QString, err);
+    QFETCH(QByteArray, after);
+    const QString path = file(u"a.txt"_s, content);
+    file(u"b.txt"_s, "nothing");
+    const Batch b = run(arguments);
+    QCOMPARE(b.exitCode, exitCode);
+    QCOMPARE(b.out, out);
+    QCOMPARE(QString::fromUtf8(b.err), err);
+    QCOMPARE(ReadFile(path), after);
 }
 
-void TestBatch::failedFileExitsOne()
-{
-    const QString good = file(QStringLiteral("good.txt"), "a");
-    const QString missing = m_dir->filePath(QStringLiteral("missing.txt"));
-    const Batch b
-        = run({QStringLiteral("--replace"), QStringLiteral("--find"), QStringLiteral("a"), QStringLiteral("--with"), QStringLiteral("b"), missing, good});
-    QCOMPARE(b.exitCode, 1);
-    QCOMPARE(b.out, QByteArray("       0  ") + QFile::encodeName(missing) + "\n       1  " + QFile::encodeName(good) + '\n');
-    QCOMPARE(b.err, (SystemErrorText(ENOENT) + QLatin1String(" - ") + missing + QLatin1Char('\n')).toUtf8());
-    QCOMPARE(ReadFile(good), QByteArray("b"));
-}
-
-void TestBatch::usageErrors_data()
+void TestBatch::refusedRunTouchesNothing_data()
 {
     QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<int>("exitCode");
     QTest::addColumn<QString>("error");
-    QTest::addRow("no pair") << QStringList {QStringLiteral("a.txt")} << QStringLiteral("no --find/--with pair given");
-    QTest::addRow("find without with") << QStringList {QStringLiteral("--find"), QStringLiteral("a"), QStringLiteral("a.txt")}
-                                       << QStringLiteral("--find 'a' is not followed by --with");
-    QTest::addRow("with without find") << QStringList {QStringLiteral("--with"), QStringLiteral("a"), QStringLiteral("a.txt")}
-                                       << QStringLiteral("--with must follow a --find");
-    QTest::addRow("two modes") << QStringList {QStringLiteral("--count"), QStringLiteral("--replace"), QStringLiteral("--find"), QStringLiteral("a"),
-        QStringLiteral("--with"), QStringLiteral("b"), QStringLiteral("a.txt")}
-                               << QStringLiteral("only one of --count, --replace and --replace-as may be given");
-    QTest::addRow("no file") << QStringList {QStringLiteral("--find"), QStringLiteral("a"), QStringLiteral("--with"), QStringLiteral("b")}
-                             << QStringLiteral("no file given");
-    QTest::addRow("unknown option") << QStringList {QStringLiteral("--frobnicate"), QStringLiteral("a.txt")}
-                                    << QStringLiteral("unrecognized option '--frobnicate'");
-    QTest::addRow("missing value") << QStringList {QStringLiteral("a.txt"), QStringLiteral("--find")} << QStringLiteral("option '--find' requires an argument");
-    QTest::addRow("replace-as without a folder") << QStringList {QStringLiteral("--replace-as"), QStringLiteral("nowhere"), QStringLiteral("--find"),
-        QStringLiteral("a"), QStringLiteral("--with"), QStringLiteral("b"), QStringLiteral("a.txt")}
-                                                 << QStringLiteral("'nowhere' is not a folder");
-    QTest::addRow("save twice") << QStringList {QStringLiteral("--find"), QStringLiteral("a"), QStringLiteral("--with"), QStringLiteral("b"),
-        QStringLiteral("--save-arguments"), QStringLiteral("x"), QStringLiteral("--save-arguments=y")}
-                                << QStringLiteral("--save-arguments may be given only once");
-    QTest::addRow("arguments inside a pair") << QStringList {QStringLiteral("--find"), QStringLiteral("a"), QStringLiteral("--arguments"),
-        QStringLiteral("f.txt"), QStringLiteral("--with"), QStringLiteral("b"), QStringLiteral("a.txt")}
-                                             << QStringLiteral("--find 'a' is not followed by --with");
-    QTest::addRow("arguments without a name") << QStringList {QStringLiteral("--arguments="), QStringLiteral("a.txt")}
-                                              << QStringLiteral("--arguments needs a file name");
-    QTest::addRow("masks without a pair") << QStringList {QStringLiteral("--include-files"), QStringLiteral("*.txt"), QStringLiteral("a.txt")}
-                                          << QStringLiteral("no --find/--with pair given");
+    QTest::addRow("no pair") << words("a.txt") << 2 << usage("no --find/--with pair given");
+    QTest::addRow("find without with") << words("--find a a.txt") << 2 << usage("--find 'a' is not followed by --with");
+    QTest::addRow("with without find") << words("--with a a.txt") << 2 << usage("--with must follow a --find");
+    QTest::addRow("two modes") << words("--count --replace --find a --with b a.txt") << 2
+                               << usage("only one of --count, --replace and --replace-as may be given");
+    QTest::addRow("no file") << words("--find a --with b") << 2 << usage("no file given");
+    QTest::addRow("unknown option") << words("--frobnicate a.txt") << 2 << usage("unrecognized option '--frobnicate'");
+    QTest::addRow("missing value") << words("a.txt --find") << 2 << usage("option '--find' requires an argument");
+    QTest::addRow("replace-as without a folder") << words("--replace-as nowhere --find a --with b a.txt") << 2 << usage("'nowhere' is not a folder");
+    QTest::addRow("save twice") << words("--find a --with b --save-arguments x --save-arguments=y") << 2 << usage("--save-arguments may be given only once");
+    QTest::addRow("arguments inside a pair") << words("--find a --arguments f.txt --with b a.txt") << 2 << usage("--find 'a' is not followed by --with");
+    QTest::addRow("arguments without a name") << words("--arguments= a.txt") << 2 << usage("--arguments needs a file name");
+    // Every pair is checked before any file is touched, "\r\n" becoming a line break.
+    QTest::addRow("invalid pair given") << words("--replace --find a --with b --find hex:GG --with x a.txt") << 2 << InvalidHex;
+    QTest::addRow("invalid pair loaded") << words("--replace --arguments bad.args a.txt") << 2 << InvalidHex;
+    QTest::addRow("missing argument file") << words("--arguments nope.args a.txt") << 2 << SystemErrorText(ENOENT) + u" - nope.args\n"_s;
+    QTest::addRow("no pair in the file") << words("--arguments a.txt a.txt") << 2
+                                         << u"Cannot find any Find&Replace arguments.\n\nEnter Find&Replace arguments and try again.\n"_s;
+    QTest::addRow("nothing to save") << words("--arguments a.txt --save-arguments out.args") << 2
+                                     << u"Cannot read Find&Replace arguments:\n"_s + SystemErrorText(ERANGE) + u'\n';
+    QTest::addRow("save into a missing folder") << words("--find a --with b --save-arguments no/out.args a.txt") << 1
+                                                << SystemErrorText(ENOENT) + u" - no/out.args\n"_s;
 }
 
-void TestBatch::usageErrors()
+void TestBatch::refusedRunTouchesNothing()
 {
     QFETCH(QStringList, arguments);
+    QFETCH(int, exitCode);
     QFETCH(QString, error);
-    const QString path = file(QStringLiteral("a.txt"), "a");
+    file(u"bad.args"_s, "<FIND TYPE=ASC>a</FIND><REPLACE TYPE=ASC>b</REPLACE><FIND TYPE=HEX>GG</FIND><REPLACE TYPE=ASC>x</REPLACE>");
+    const QString path = file(u"a.txt"_s, "aGG");
     const Batch b = run(arguments);
-    QCOMPARE(b.exitCode, 2);
+    QCOMPARE(b.exitCode, exitCode);
     QCOMPARE(b.out, QByteArray());
-    QCOMPARE(b.err, (QLatin1String("perrox-batch: ") + error + QLatin1String("\nTry 'perrox-batch --help' for more information.\n")).toUtf8());
-    QCOMPARE(ReadFile(path), QByteArray("a"));
-}
-
-void TestBatch::argumentErrorTouchesNothing()
-{
-    const QString path = file(QStringLiteral("a.txt"), "aGG");
-    const Batch b = run({QStringLiteral("--replace"), QStringLiteral("--find"), QStringLiteral("a"), QStringLiteral("--with"), QStringLiteral("b"),
-        QStringLiteral("--find"), QStringLiteral("hex:GG"), QStringLiteral("--with"), QStringLiteral("x"), path});
-    QCOMPARE(b.exitCode, 2);
-    QCOMPARE(b.out, QByteArray());
-    // "\r\n" becomes a line break.
-    QCOMPARE(b.err, QByteArray("An invalid value found in the hexadecimal 'GG' argument.\n\nValid hexadecimal values are between '00' and 'FF'.\n"));
+    QCOMPARE(QString::fromUtf8(b.err), error);
     QCOMPARE(ReadFile(path), QByteArray("aGG"));
+    QCOMPARE(QDir(m_dir->path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden), QStringList({u"a.txt"_s, u"bad.args"_s}));
 }
 
-void TestBatch::overwriteQuestionWithoutTerminal()
+void TestBatch::replaceAs()
 {
-    const QString out = m_dir->filePath(QStringLiteral("out"));
+    const QString out = m_dir->filePath(u"out"_s);
     QVERIFY(QDir().mkpath(out));
-    const QString source = file(QStringLiteral("s.txt"), "a");
-    WriteFile(out + QLatin1String("/s.txt"), "keep");
-    const QStringList common {
-        QStringLiteral("--replace-as"), out, QStringLiteral("--find"), QStringLiteral("a"), QStringLiteral("--with"), QStringLiteral("b"), source};
-    Batch b = run(common);
+    file(u"s.txt"_s, "a");
+    const QStringList replaceAs {u"--replace-as"_s, out};
+    // A prefix or suffix cannot lead out of the folder.
+    Batch b = run(replaceAs + words("--prefix ../ --suffix -v:2 --find a --with b s.txt"));
+    QCOMPARE(b.exitCode, 0);
+    QCOMPARE(ReadFile(out + u"/..s-v2.txt"_s), QByteArray("b"));
+    QCOMPARE(QDir(m_dir->path()).entryList(QDir::Files), QStringList {u"s.txt"_s});
+
+    // Without a terminal the overwrite question is answered No.
+    WriteFile(out + u"/s.txt"_s, "keep");
+    b = run(replaceAs + words("--find a --with b s.txt"));
     QCOMPARE(b.exitCode, 3);
     QCOMPARE(b.out, QByteArray());
-    QCOMPARE(b.err, (QLatin1String("The file ") + out + QLatin1String("/s.txt already exists.\n\nDo you want to overwrite it? [y/N] n\n")).toUtf8());
-    QCOMPARE(ReadFile(out + QLatin1String("/s.txt")), QByteArray("keep"));
+    QCOMPARE(b.err, (u"The file "_s + out + u"/s.txt already exists.\n\nDo you want to overwrite it? [y/N] n\n"_s).toUtf8());
+    QCOMPARE(ReadFile(out + u"/s.txt"_s), QByteArray("keep"));
 
-    b = run(QStringList {QStringLiteral("--overwrite")} + common);
+    b = run(replaceAs + words("--overwrite --find a --with b s.txt"));
     QCOMPARE(b.exitCode, 0);
     QCOMPARE(b.err, QByteArray());
-    QCOMPARE(ReadFile(out + QLatin1String("/s.txt")), QByteArray("b"));
-}
-
-void TestBatch::prefixCannotLeaveTheFolder()
-{
-    const QString out = m_dir->filePath(QStringLiteral("out"));
-    QVERIFY(QDir().mkpath(out));
-    const QString source = file(QStringLiteral("s.txt"), "a");
-    const Batch b = run({QStringLiteral("--replace-as"), out, QStringLiteral("--prefix"), QStringLiteral("../"), QStringLiteral("--suffix"),
-        QStringLiteral("-v:2"), QStringLiteral("--find"), QStringLiteral("a"), QStringLiteral("--with"), QStringLiteral("b"), source});
-    QCOMPARE(b.exitCode, 0);
-    QCOMPARE(ReadFile(out + QLatin1String("/..s-v2.txt")), QByteArray("b"));
-    QCOMPARE(QDir(m_dir->path()).entryList(QDir::Files), QStringList {QStringLiteral("s.txt")});
+    QCOMPARE(ReadFile(out + u"/s.txt"_s), QByteArray("b"));
 }
 
 void TestBatch::helpAndVersion()
 {
-    Batch b = run({QStringLiteral("--help")});
+    Batch b = run({u"--help"_s});
     QCOMPARE(b.exitCode, 0);
     QVERIFY(b.out.startsWith("Usage: perrox-batch "));
-    for (const char *option : {"--arguments FILE", "--save-arguments FILE", "--include-folders MASKS", "--exclude-folders MASKS", "--include-files MASKS",
-             "--exclude-files MASKS"})
-        QVERIFY2(b.out.contains(QByteArray("\n  ") + option), option);
-    b = run({QStringLiteral("--version")});
+    b = run({u"--version"_s});
     QCOMPARE(b.exitCode, 0);
     QVERIFY(b.out.startsWith("perrox-batch (Perrox) 1.2.0\n"));
 }
@@ -244,7 +231,7 @@ void TestBatch::helpAndVersion()
 void TestBatch::interruptLeavesFileAndNoTemporary()
 {
     // A large sparse file keeps the run busy long enough to interrupt it.
-    const QString path = m_dir->filePath(QStringLiteral("big.bin"));
+    const QString path = m_dir->filePath(u"big.bin"_s);
     {
         const int fd = ::open(NativePath(path).constData(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
         QVERIFY(fd >= 0);
@@ -256,7 +243,7 @@ void TestBatch::interruptLeavesFileAndNoTemporary()
     QVERIFY(::stat(NativePath(path).constData(), &before) == 0);
 
     QProcess p;
-    run({QStringLiteral("--replace"), QStringLiteral("--find"), QStringLiteral("PRX"), QStringLiteral("--with"), QStringLiteral("x"), path}, &p);
+    run(words("--replace --find PRX --with x") + QStringList {path}, &p);
     QVERIFY(p.waitForStarted());
     QElapsedTimer timer;
     timer.start();
@@ -277,152 +264,87 @@ void TestBatch::interruptLeavesFileAndNoTemporary()
     QCOMPARE(big.read(3), QByteArray("PRX"));
 }
 
-void TestBatch::parsesSpecs()
+void TestBatch::parsesSides()
 {
-    qint16 notation = -1;
-    QString text;
-    ParseSide(QStringLiteral("HEX:0a"), notation, text);
-    QCOMPARE(notation, qint16(2));
-    QCOMPARE(text, QStringLiteral("0a"));
-    ParseSide(QStringLiteral("asc:dec:1"), notation, text);
-    QCOMPARE(notation, qint16(0));
-    QCOMPARE(text, QStringLiteral("dec:1"));
-    ParseSide(QStringLiteral("plain:text"), notation, text);
-    QCOMPARE(notation, qint16(0));
-    QCOMPARE(text, QStringLiteral("plain:text"));
-    const BatchParse parse = ParseBatchArguments({QStringLiteral("--find"), QStringLiteral("a"), QStringLiteral("--with"), QStringLiteral("dec:"),
-        QStringLiteral("--"), QStringLiteral("--odd-name"), QStringLiteral("-")});
+    const auto side = [](const QString &text) {
+        std::pair<qint16, QString> parsed {-1, QString()};
+        ParseSide(text, parsed.first, parsed.second);
+        return parsed;
+    };
+    // The prefix in any case, only the first one taken; without one, characters.
+    QCOMPARE(side(u"HEX:0a"_s), std::make_pair(qint16(2), u"0a"_s));
+    QCOMPARE(side(u"asc:dec:1"_s), std::make_pair(qint16(0), u"dec:1"_s));
+    QCOMPARE(side(u"plain:text"_s), std::make_pair(qint16(0), u"plain:text"_s));
+    // After "--" every argument is a path; "-" always is.
+    const BatchParse parse = ParseBatchArguments(words("--find a --with dec: -- --odd-name -"));
     QVERIFY(parse.ok());
     QCOMPARE(parse.options.mode, RunMode::Count);
-    QCOMPARE(parse.options.paths, (QStringList {QStringLiteral("--odd-name"), QStringLiteral("-")}));
-    QCOMPARE(parse.options.arguments, (FindReplaceArguments {{0, QStringLiteral("a"), 1, QString()}}));
+    QCOMPARE(parse.options.paths, (QStringList {u"--odd-name"_s, u"-"_s}));
+    QCOMPARE(parse.options.arguments, (FindReplaceArguments {{0, u"a"_s, 1, QString()}}));
 }
 
 void TestBatch::foldersWithMasks()
 {
-    for (const char *name : {"top.txt", ".hidden.txt", "skip.bak", "Backup/old.txt", "src/a.txt", "src/Backup/deep.txt", "src/lib/b.TXT"}) {
-        QVERIFY(QDir(m_dir->path()).mkpath(QFileInfo(m_dir->filePath(QString::fromUtf8(name))).path()));
-        file(QString::fromUtf8(name), "cat");
+    for (const QString &name : words("top.txt .hidden.txt skip.bak Backup/old.txt src/a.txt src/Backup/deep.txt src/lib/b.TXT")) {
+        QVERIFY(QDir(m_dir->path()).mkpath(QFileInfo(m_dir->filePath(name)).path()));
+        file(name, "cat");
     }
-    const QString single = file(QStringLiteral("single.bak"), "cat cat");
-    mkdir(QFile::encodeName(m_dir->filePath(QStringLiteral("empty"))).constData(), 0755);
-    const QStringList pair {QStringLiteral("--find"), QStringLiteral("cat"), QStringLiteral("--with"), QStringLiteral("dog")};
+    const QString single = file(u"single.bak"_s, "cat cat");
+    mkdir(QFile::encodeName(m_dir->filePath(u"empty"_s)).constData(), 0755);
+    const QStringList pair = words("--find cat --with dog");
 
     // Every file under the folder, hidden ones included, a folder's own files
     // before its subfolders; a file given by name is taken whatever the masks.
-    Batch b = run(pair + QStringList {QStringLiteral("--exclude-files"), QStringLiteral("*.bak"), QStringLiteral("."), QStringLiteral("single.bak")});
+    Batch b = run(pair + words("--exclude-files *.bak . single.bak"));
     QCOMPARE(b.exitCode, 0);
     QCOMPARE(b.out,
         QByteArray("       1  ./.hidden.txt\n       1  ./top.txt\n       1  ./Backup/old.txt\n       1  ./src/a.txt\n"
                    "       1  ./src/Backup/deep.txt\n       1  ./src/lib/b.TXT\n       2  single.bak\n"));
 
-    b = run(pair
-        + QStringList {QStringLiteral("--replace"), QStringLiteral("--exclude-folders=backup"), QStringLiteral("--include-files"), QStringLiteral("*.txt"),
-            QStringLiteral("--include-folders"), QStringLiteral("src;lib"), m_dir->path() + QLatin1Char('/')});
+    b = run(pair + words("--replace --exclude-folders=backup --include-files *.txt --include-folders src;lib") + QStringList {m_dir->path() + u'/'});
     QCOMPARE(b.exitCode, 0);
-    const QString root = m_dir->path() + QLatin1Char('/');
+    const QString root = m_dir->path() + u'/';
     QCOMPARE(QString::fromUtf8(b.out),
-        QLatin1String("       1  ") + root + QLatin1String(".hidden.txt\n       1  ") + root + QLatin1String("top.txt\n       1  ") + root
-            + QLatin1String("src/a.txt\n       1  ") + root + QLatin1String("src/lib/b.TXT\n"));
-    QCOMPARE(ReadFile(root + QLatin1String("src/lib/b.TXT")), QByteArray("dog"));
-    QCOMPARE(ReadFile(root + QLatin1String("src/Backup/deep.txt")), QByteArray("cat"));
-    QCOMPARE(ReadFile(root + QLatin1String("skip.bak")), QByteArray("cat"));
+        u"       1  "_s + root + u".hidden.txt\n       1  "_s + root + u"top.txt\n       1  "_s + root + u"src/a.txt\n       1  "_s + root
+            + u"src/lib/b.TXT\n"_s);
+    QCOMPARE(ReadFile(root + u"src/lib/b.TXT"_s), QByteArray("dog"));
+    QCOMPARE(ReadFile(root + u"src/Backup/deep.txt"_s), QByteArray("cat"));
+    QCOMPARE(ReadFile(root + u"skip.bak"_s), QByteArray("cat"));
 
     // A folder without matching files is an empty list: nothing to do.
-    b = run(pair + QStringList {QStringLiteral("empty")});
+    b = run(pair + words("empty"));
     QCOMPARE(b.exitCode, 0);
     QCOMPARE(b.out, QByteArray());
-    QCOMPARE(ExpandPaths({m_dir->filePath(QStringLiteral("empty")), QStringLiteral("missing")}, {}), QStringList {QStringLiteral("missing")});
+    QCOMPARE(ExpandPaths({m_dir->filePath(u"empty"_s), u"missing"_s}, {}), QStringList {u"missing"_s});
 }
 
-void TestBatch::argumentFilesInPairOrder()
+void TestBatch::argumentFiles()
 {
-    file(QStringLiteral("one.args"), "<FIND TYPE=ASC>b</FIND><REPLACE TYPE=ASC>2</REPLACE>\r\n<FIND TYPE=HEX>63</FIND><REPLACE TYPE=ASC>3</REPLACE>\r\n");
-    file(QStringLiteral("two.args"), "<FIND TYPE=DEC>100</FIND><REPLACE TYPE=ASC>4</REPLACE>\r\n");
-    const QString data = file(QStringLiteral("data.txt"), "abcde");
-    const Batch b = run({QStringLiteral("--replace"), QStringLiteral("--find"), QStringLiteral("a"), QStringLiteral("--with"), QStringLiteral("1"),
-        QStringLiteral("--arguments"), QStringLiteral("one.args"), QStringLiteral("--find=e"), QStringLiteral("--with=hex:35"),
-        QStringLiteral("--arguments=two.args"), QStringLiteral("--save-arguments"), QStringLiteral("all.args"), QStringLiteral("data.txt")});
+    // Without a path the arguments are only saved, over a longer file.
+    const QString saved = file(u"saved.args"_s, QByteArray(500, 'o'));
+    Batch b = run(
+        {u"--find"_s, u"hello"_s, u"--with"_s, u"hex:48 49"_s, u"--find"_s, u"dec:13,10"_s, u"--with"_s, QString(), u"--save-arguments"_s, u"saved.args"_s});
+    QCOMPARE(b.exitCode, 0);
+    QCOMPARE(b.out, QByteArray());
+    QCOMPARE(b.err, QByteArray());
+    QCOMPARE(ReadFile(saved).size(), 119);
+    QCOMPARE(ReadFile(saved), ArgumentFileContent({{0, u"hello"_s, 2, u"48 49"_s}, {1, u"13,10"_s, 0, QString()}}, ArgumentTags::defaults()));
+    QCOMPARE(QDir(m_dir->path()).entryList(QDir::Files | QDir::Hidden), QStringList {u"saved.args"_s});
+
+    file(u"one.args"_s, "<FIND TYPE=ASC>b</FIND><REPLACE TYPE=ASC>2</REPLACE>\r\n<FIND TYPE=HEX>63</FIND><REPLACE TYPE=ASC>3</REPLACE>\r\n");
+    file(u"two.args"_s, "<FIND TYPE=DEC>100</FIND><REPLACE TYPE=ASC>4</REPLACE>\r\n");
+    const QString data = file(u"data.txt"_s, "abcde");
+    b = run(words("--replace --find a --with 1 --arguments one.args --find=e --with=hex:35 --arguments=two.args --save-arguments all.args data.txt"));
     QCOMPARE(b.exitCode, 0);
     QCOMPARE(b.out, QByteArray("       5  data.txt\n"));
     QCOMPARE(ReadFile(data), QByteArray("12345"));
     // Saved before the run, in pair order, with the notations as given.
-    QCOMPARE(ReadFile(m_dir->filePath(QStringLiteral("all.args"))),
+    QCOMPARE(ReadFile(m_dir->filePath(u"all.args"_s)),
         QByteArray("<FIND TYPE=ASC>a</FIND><REPLACE TYPE=ASC>1</REPLACE>\r\n"
                    "<FIND TYPE=ASC>b</FIND><REPLACE TYPE=ASC>2</REPLACE>\r\n"
                    "<FIND TYPE=HEX>63</FIND><REPLACE TYPE=ASC>3</REPLACE>\r\n"
                    "<FIND TYPE=ASC>e</FIND><REPLACE TYPE=HEX>35</REPLACE>\r\n"
                    "<FIND TYPE=DEC>100</FIND><REPLACE TYPE=ASC>4</REPLACE>\r\n"));
-}
-
-void TestBatch::saveArgumentsWithoutPath()
-{
-    const QString saved = file(QStringLiteral("saved.args"), QByteArray(500, 'o'));
-    const Batch b = run({QStringLiteral("--find"), QStringLiteral("hello"), QStringLiteral("--with"), QStringLiteral("hex:48 49"), QStringLiteral("--find"),
-        QStringLiteral("dec:13,10"), QStringLiteral("--with"), QString(), QStringLiteral("--save-arguments"), QStringLiteral("saved.args")});
-    QCOMPARE(b.exitCode, 0);
-    QCOMPARE(b.out, QByteArray());
-    QCOMPARE(b.err, QByteArray());
-    QCOMPARE(ReadFile(saved).size(), 119);
-    QCOMPARE(ReadFile(saved), ArgumentFileContent({{0, QStringLiteral("hello"), 2, QStringLiteral("48 49")}, {1, QStringLiteral("13,10"), 0, QString()}},
-        ArgumentTags::defaults()));
-    QCOMPARE(QDir(m_dir->path()).entryList(QDir::Files | QDir::Hidden), QStringList {QStringLiteral("saved.args")});
-}
-
-void TestBatch::loadedPairIsChecked()
-{
-    file(QStringLiteral("bad.args"), "<FIND TYPE=ASC>a</FIND><REPLACE TYPE=ASC>b</REPLACE><FIND TYPE=HEX>GG</FIND><REPLACE TYPE=ASC>x</REPLACE>");
-    const QString path = file(QStringLiteral("a.txt"), "aGG");
-    const Batch b = run({QStringLiteral("--replace"), QStringLiteral("--arguments"), QStringLiteral("bad.args"), path});
-    QCOMPARE(b.exitCode, 2);
-    QCOMPARE(b.out, QByteArray());
-    QCOMPARE(b.err, QByteArray("An invalid value found in the hexadecimal 'GG' argument.\n\nValid hexadecimal values are between '00' and 'FF'.\n"));
-    QCOMPARE(ReadFile(path), QByteArray("aGG"));
-}
-
-void TestBatch::argumentFileFailures_data()
-{
-    QTest::addColumn<QStringList>("arguments");
-    QTest::addColumn<int>("exitCode");
-    QTest::addColumn<QString>("error"); // %1 is the folder of the run
-    QTest::addRow("missing file") << QStringList {QStringLiteral("--arguments"), QStringLiteral("nope.args"), QStringLiteral("a.txt")} << 2
-                                  << SystemErrorText(ENOENT) + QLatin1String(" - nope.args\n");
-    QTest::addRow("no pair in the file") << QStringList {QStringLiteral("--arguments"), QStringLiteral("a.txt"), QStringLiteral("a.txt")} << 2
-                                         << QStringLiteral("Cannot find any Find&Replace arguments.\n\nEnter Find&Replace arguments and try again.\n");
-    QTest::addRow("nothing to save") << QStringList {QStringLiteral("--arguments"), QStringLiteral("a.txt"), QStringLiteral("--save-arguments"),
-        QStringLiteral("out.args")} << 2
-                                     << QLatin1String("Cannot read Find&Replace arguments:\n") + SystemErrorText(ERANGE) + QLatin1Char('\n');
-    QTest::addRow("save into a missing folder") << QStringList {QStringLiteral("--find"), QStringLiteral("a"), QStringLiteral("--with"),
-        QStringLiteral("b"), QStringLiteral("--save-arguments"), QStringLiteral("no/out.args"), QStringLiteral("a.txt")} << 1
-                                                << SystemErrorText(ENOENT) + QLatin1String(" - no/out.args\n");
-}
-
-void TestBatch::argumentFileFailures()
-{
-    QFETCH(QStringList, arguments);
-    QFETCH(int, exitCode);
-    QFETCH(QString, error);
-    const QString path = file(QStringLiteral("a.txt"), "a");
-    const Batch b = run(arguments);
-    QCOMPARE(b.exitCode, exitCode);
-    QCOMPARE(b.out, QByteArray());
-    QCOMPARE(QString::fromUtf8(b.err), error);
-    QCOMPARE(ReadFile(path), QByteArray("a"));
-    QCOMPARE(QDir(m_dir->path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden), QStringList {QStringLiteral("a.txt")});
-}
-
-void TestBatch::parsesArgumentFilesAndMasks()
-{
-    const BatchParse parse = ParseBatchArguments({QStringLiteral("--arguments"), QStringLiteral("first"), QStringLiteral("--find"), QStringLiteral("a"),
-        QStringLiteral("--with"), QStringLiteral("b"), QStringLiteral("--arguments=second"), QStringLiteral("--include-folders"), QStringLiteral("src"),
-        QStringLiteral("--exclude-folders=.git"), QStringLiteral("--include-files"), QStringLiteral("*.c;*.h"), QStringLiteral("--exclude-files"),
-        QStringLiteral("*~"), QStringLiteral("--save-arguments"), QStringLiteral("out")});
-    QVERIFY2(parse.ok(), qPrintable(parse.error));
-    const BatchOptions &o = parse.options;
-    QCOMPARE(o.argumentFiles, (QList<BatchOptions::ArgumentFile> {{0, QStringLiteral("first")}, {1, QStringLiteral("second")}}));
-    QCOMPARE(o.masks, (FolderMasks {QStringLiteral("src"), QStringLiteral(".git"), QStringLiteral("*.c;*.h"), QStringLiteral("*~")}));
-    QCOMPARE(o.saveArguments, QStringLiteral("out"));
-    QVERIFY(o.paths.isEmpty());
 }
 
 QTEST_GUILESS_MAIN(TestBatch)
