@@ -1,5 +1,7 @@
 #include "app/preferences.h"
 
+#include "arguments/notation.h"
+
 #include <QSettings>
 #include <QVariant>
 
@@ -77,11 +79,6 @@ QString ReadTag(PreferenceStore &store, const QString &key, const QString &fallb
     return tag.isEmpty() ? fallback : tag;
 }
 
-qint16 NotationPreference(const std::optional<qint16> &value)
-{
-    return value && (*value == 1 || *value == 2) ? *value : qint16(0);
-}
-
 } // namespace
 
 QString PreferencesApplicationName()
@@ -150,8 +147,8 @@ std::unique_ptr<QSettings> OpenPreferences(const QString &fileName)
 Preferences ReadPreferences(PreferenceStore &store)
 {
     Preferences p;
-    p.findType = NotationPreference(ReadInt16(store, KeyFindType));
-    p.replaceType = NotationPreference(ReadInt16(store, KeyReplaceType));
+    p.findType = KnownNotation(ReadInt16(store, KeyFindType).value_or(Characters));
+    p.replaceType = KnownNotation(ReadInt16(store, KeyReplaceType).value_or(Characters));
     p.addDir = ReadText(store, KeyAddDir);
     p.saveAsDir = ReadText(store, KeySaveAsDir);
 

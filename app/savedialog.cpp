@@ -180,8 +180,6 @@ void SaveDialog::Form_Load()
         OpenFolder(QStringLiteral("/"));
     }
     UpdateExampleList();
-    // Closing by the title bar counts as Cancel.
-    m_rv = 2;
 }
 
 void SaveDialog::UpdateExampleList()
@@ -318,13 +316,11 @@ void SaveDialog::Command1_Click()
     m_settings.outprefix = m_edPrefix->text();
     m_settings.outsuffix = m_edSuffix->text();
     m_settings.outoverwrite = m_chkOverwrite->isChecked() ? 1 : 0;
-    m_rv = 1;
     accept();
 }
 
 void SaveDialog::Command2_Click()
 {
-    m_rv = 2;
     reject();
 }
 

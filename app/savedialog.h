@@ -37,7 +37,7 @@ public:
     ~SaveDialog() override;
 
     // 1 after "&Save", 2 otherwise.
-    int g_rv() const { return m_rv; }
+    int g_rv() const { return result() == QDialog::Accepted ? 1 : 2; }
     // The folder Dir1 has open: the target folder, without a final "/" unless it is "/".
     QString folder() const { return m_folder; }
 
@@ -80,7 +80,6 @@ private:
     MessageSink &m_messages;
     ReplaceAsSettings &m_settings;
     QStringList m_rowPaths;
-    int m_rv = 2;
     QString m_folder;
     bool m_settingDrive = false;
 

@@ -33,11 +33,6 @@ QString expandStartTag(const QString &tag, qint16 notation)
     return expanded.replace(QLatin1String("..."), NotationWord(notation));
 }
 
-qint16 validNotation(qint16 notation)
-{
-    return notation >= 0 && notation <= 2 ? notation : qint16(0);
-}
-
 // A tag as the bytes it must meet in the file.
 struct ByteTag
 {
@@ -101,8 +96,8 @@ QByteArray ArgumentFileContent(const FindReplaceArguments &arguments, const Argu
     const ExpandedTags t = ExpandTags(tags);
     QString text;
     for (const FindReplaceArgument &a : arguments) {
-        text += t.findStart[validNotation(a.findNotation)] + a.findText + t.findEnd;
-        text += t.replaceStart[validNotation(a.replaceNotation)] + a.replaceText + t.replaceEnd;
+        text += t.findStart[KnownNotation(a.findNotation)] + a.findText + t.findEnd;
+        text += t.replaceStart[KnownNotation(a.replaceNotation)] + a.replaceText + t.replaceEnd;
         text += kCrLf;
     }
     return CharactersToBytes(text);
@@ -260,16 +255,6 @@ std::optional<FindReplaceArguments> LoadArgumentFile(const QString &path, const 
     }
 }
 
-QString SaveDialogErrorMessage(const QString &name, const QString &description)
-{
-    return QLatin1String("The following error occured while specifying the file ") + name + QLatin1String(" :") + QLatin1Char('\r') + description;
-}
-
-QString OpenDialogErrorMessage(const QString &name, const QString &description)
-{
-    return QLatin1String("The following error occured while opening the file ") + name + QLatin1String(" :") + QLatin1Char('\r') + description;
-}
-
 QString CollectArgumentsErrorMessage(const QString &description)
 {
     return QLatin1String("Cannot read Find&Replace arguments:") + kCrLf + description;
@@ -293,11 +278,6 @@ QString ReadArgumentsErrorMessage(const QString &name, const QString &descriptio
 QString ScanArgumentsErrorMessage(const QString &name, const QString &description)
 {
     return QLatin1String("Cannot read Find&Replace arguments from file ") + name + QLatin1String(" :") + kCrLf + description;
-}
-
-QString AddArgumentRowErrorMessage(const QString &description)
-{
-    return QLatin1String("Cannot add item to Find&Replace arguments list:") + kCrLf + description;
 }
 
 QString NoArgumentsDescription()

@@ -85,14 +85,11 @@ std::optional<FindReplaceArguments> LoadArgumentFile(
 
 // The messages of argument files; name is the file's path, description the
 // system's text of the error.
-QString SaveDialogErrorMessage(const QString &name, const QString &description);
-QString OpenDialogErrorMessage(const QString &name, const QString &description);
 QString CollectArgumentsErrorMessage(const QString &description);
 QString WriteArgumentsErrorMessage(const QString &name, const QString &description);
 QString AllocateArgumentsErrorMessage(const QString &name, const QString &description);
 QString ReadArgumentsErrorMessage(const QString &name, const QString &description);
 QString ScanArgumentsErrorMessage(const QString &name, const QString &description);
-QString AddArgumentRowErrorMessage(const QString &description);
 // The description that goes with the collection message when there is no
 // argument at all: the system's text for a value out of range.
 QString NoArgumentsDescription();

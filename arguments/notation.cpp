@@ -56,6 +56,11 @@ CharactersResult toCharacters(const QString &text, qint16 notation)
 
 } // namespace
 
+qint16 KnownNotation(qint16 notation)
+{
+    return notation >= Characters && notation <= Hexadecimal ? notation : qint16(Characters);
+}
+
 QString TypeCode(qint16 notation)
 {
     switch (notation) {

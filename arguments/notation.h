@@ -20,6 +20,8 @@ enum Notation : qint16
     Hexadecimal = 2, // tokens 00-FF
 };
 
+// The notation itself when it is one of the three, else Characters.
+qint16 KnownNotation(qint16 notation);
 // sTypeCode: "Asc", "Dec", "Hex"; empty for any other value.
 QString TypeCode(qint16 notation);
 // The notation whose type code equals code exactly; nothing for other texts.

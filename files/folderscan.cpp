@@ -112,24 +112,6 @@ FolderScanResult ScanFolder(const QString &path, const FolderMasks &masks, Folde
     return result;
 }
 
-FolderScanResult ScanFolder(const QString &path, const FolderMasks &masks, const std::function<bool(const QString &)> &fileFound)
-{
-    class Collector : public FolderScanObserver
-    {
-    public:
-        explicit Collector(const std::function<bool(const QString &)> &f)
-            : m_f(f)
-        {
-        }
-        bool fileFound(const QString &path) override { return m_f(path); }
-
-    private:
-        const std::function<bool(const QString &)> &m_f;
-    };
-    Collector collector(fileFound);
-    return ScanFolder(path, masks, collector);
-}
-
 FolderScanResult ScanPaths(const QStringList &paths, const FolderMasks &masks, FolderScanObserver &observer)
 {
     FolderScanResult total;

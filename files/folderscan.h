@@ -5,8 +5,6 @@
 #include <QString>
 #include <QStringList>
 
-#include <functional>
-
 namespace perrox {
 
 // Whether name matches at least one mask of maskList, masks separated by ";".
@@ -57,10 +55,6 @@ struct FolderScanResult
 // folder that cannot be listed adds nothing; nothing here shows a message.
 // An empty path scans nothing.
 FolderScanResult ScanFolder(const QString &path, const FolderMasks &masks, FolderScanObserver &observer);
-
-// The same, for callers that only collect paths: fileFound returning false
-// stops the scan.
-FolderScanResult ScanFolder(const QString &path, const FolderMasks &masks, const std::function<bool(const QString &)> &fileFound);
 
 // A list of dropped or given paths: a folder is scanned as above, anything
 // else is reported as it is, without the masks. Ends early when the observer

@@ -327,11 +327,8 @@ void TestArgumentFile::messageTexts()
 {
     const QString name = u"/a/b.txt"_s;
     const QString d = u"Boom"_s;
-    QCOMPARE(SaveDialogErrorMessage(name, d), u"The following error occured while specifying the file /a/b.txt :\rBoom"_s);
-    QCOMPARE(OpenDialogErrorMessage(name, d), u"The following error occured while opening the file /a/b.txt :\rBoom"_s);
     QCOMPARE(ReadArgumentsErrorMessage(name, d), u"Cannot read the data of file /a/b.txt:\r\nBoom"_s);
     QCOMPARE(ScanArgumentsErrorMessage(name, d), u"Cannot read Find&Replace arguments from file /a/b.txt :\r\nBoom"_s);
-    QCOMPARE(AddArgumentRowErrorMessage(d), u"Cannot add item to Find&Replace arguments list:\r\nBoom"_s);
 }
 
 QTEST_APPLESS_MAIN(TestArgumentFile)
