@@ -1,5 +1,6 @@
 #include "batchoptions.h"
 
+#include "app/blanks.h"
 #include "app/filenames.h"
 #include "arguments/notation.h"
 
@@ -14,13 +15,32 @@ const QLatin1String kWith("--with");
 const QLatin1String kArguments("--arguments");
 const QLatin1String kSaveArguments("--save-arguments");
 
+// The folder-scan mask options and the mask each one sets.
+const struct
+{
+    QLatin1String name;
+    QString FolderMasks::*mask;
+} kMaskOptions[] = {
+    {QLatin1String("--include-folders"), &FolderMasks::includeDirectories},
+    {QLatin1String("--exclude-folders"), &FolderMasks::excludeDirectories},
+    {QLatin1String("--include-files"), &FolderMasks::includeFiles},
+    {QLatin1String("--exclude-files"), &FolderMasks::excludeFiles},
+};
+
+QString FolderMasks::*maskOption(const QString &name)
+{
+    for (const auto &option : kMaskOptions)
+        if (name == option.name)
+            return option.mask;
+    return nullptr;
+}
+
 // Options that take a value.
 bool takesValue(const QString &name)
 {
-    static const QStringList names {QStringLiteral("--replace-as"), QStringLiteral("--prefix"), QStringLiteral("--suffix"), kFind, kWith, kArguments,
-        kSaveArguments, QStringLiteral("--include-folders"), QStringLiteral("--exclude-folders"), QStringLiteral("--include-files"),
-        QStringLiteral("--exclude-files")};
-    return names.contains(name);
+    static const QStringList names {
+        QStringLiteral("--replace-as"), QStringLiteral("--prefix"), QStringLiteral("--suffix"), kFind, kWith, kArguments, kSaveArguments};
+    return names.contains(name) || maskOption(name);
 }
 
 } // namespace
@@ -50,6 +70,7 @@ BatchParse ParseBatchArguments(const QStringList &arguments)
     std::optional<RunMode> mode;
     std::optional<FindReplaceArgument> pendingFind;
 
+    const auto unpairedFind = [&] { return QStringLiteral("--find '%1' is not followed by --with").arg(pendingFind->findText); };
     auto setMode = [&](RunMode m) {
         if (mode && *mode != m) {
             parse.error = QStringLiteral("only one of --count, --replace and --replace-as may be given");
@@ -108,7 +129,7 @@ BatchParse ParseBatchArguments(const QStringList &arguments)
             o.settings.outoverwrite = 1;
         } else if (name == kFind) {
             if (pendingFind) {
-                parse.error = QStringLiteral("--find '%1' is not followed by --with").arg(pendingFind->findText);
+                parse.error = unpairedFind();
                 break;
             }
             FindReplaceArgument a;
@@ -124,7 +145,7 @@ BatchParse ParseBatchArguments(const QStringList &arguments)
             pendingFind.reset();
         } else if (name == kArguments) {
             if (pendingFind) {
-                parse.error = QStringLiteral("--find '%1' is not followed by --with").arg(pendingFind->findText);
+                parse.error = unpairedFind();
                 break;
             }
             if (value.isEmpty()) {
@@ -142,14 +163,9 @@ BatchParse ParseBatchArguments(const QStringList &arguments)
                 break;
             }
             o.saveArguments = value;
-        } else if (name == QLatin1String("--include-folders")) {
-            o.masks.includeDirectories = value;
-        } else if (name == QLatin1String("--exclude-folders")) {
-            o.masks.excludeDirectories = value;
-        } else if (name == QLatin1String("--include-files")) {
-            o.masks.includeFiles = value;
-        } else if (name == QLatin1String("--exclude-files")) {
-            o.masks.excludeFiles = value;
+        } else if (QString FolderMasks::*mask = maskOption(name)) {
+            // Trimmed as the options dialog does: a list of blanks is no list.
+            o.masks.*mask = TrimBlanks(value);
         } else if (name == QLatin1String("--progress")) {
             o.progress = true;
         } else if (name == QLatin1String("--help")) {
@@ -163,7 +179,7 @@ BatchParse ParseBatchArguments(const QStringList &arguments)
     if (!parse.ok() || o.help || o.version)
         return parse;
     if (pendingFind) {
-        parse.error = QStringLiteral("--find '%1' is not followed by --with").arg(pendingFind->findText);
+        parse.error = unpairedFind();
     } else if (o.arguments.isEmpty() && o.argumentFiles.isEmpty()) {
         parse.error = QStringLiteral("no --find/--with pair given");
     } else if (o.paths.isEmpty() && o.saveArguments.isEmpty()) {

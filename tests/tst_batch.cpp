@@ -316,6 +316,11 @@ void TestBatch::foldersWithMasks()
     QCOMPARE(b.exitCode, 0);
     QCOMPARE(b.out, QByteArray());
     QCOMPARE(ExpandPaths({m_dir->filePath(u"empty"_s), u"missing"_s}, {}), QStringList {u"missing"_s});
+
+    // Mask lists lose their blanks as in the options dialog: blanks alone are no list.
+    const FolderMasks masks = ParseBatchArguments(pair + QStringList {u"--include-files"_s, u"  "_s, u"--exclude-folders"_s, u" backup "_s, u"x"_s}).options.masks;
+    QCOMPARE(masks.includeFiles, QString());
+    QCOMPARE(masks.excludeDirectories, u"backup"_s);
 }
 
 void TestBatch::argumentFiles()
