@@ -127,11 +127,7 @@ void AboutBox::Form_Load()
 
 void AboutBox::OpenLink()
 {
-    const QUrl url(m_lblWWW->text());
-    if (openUrlHook)
-        openUrlHook(url);
-    else
-        OpenWithDesktop(url);
+    OpenUrl(openUrlHook, QUrl(m_lblWWW->text()));
 }
 
 bool AboutBox::eventFilter(QObject *watched, QEvent *event)

@@ -29,7 +29,7 @@ public:
     QLabel *lblWWW() const { return m_lblWWW; }
     QPushButton *Command1() const { return m_command1; }
 
-    // Opens the address of lblWWW; OpenWithDesktop unless set (tests record).
+    // Opens the address of lblWWW through this, or the desktop when unset (tests record).
     UrlOpener openUrlHook;
     void OpenLink();
 

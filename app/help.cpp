@@ -9,9 +9,12 @@
 
 namespace perrox {
 
-void OpenWithDesktop(const QUrl &url)
+void OpenUrl(const UrlOpener &open, const QUrl &url)
 {
-    QDesktopServices::openUrl(url);
+    if (open)
+        open(url);
+    else
+        QDesktopServices::openUrl(url);
 }
 
 QString HelpFilePath(const QString &programFolder)
@@ -36,11 +39,7 @@ void ShowHelp(MessageSink &messages, const UrlOpener &open, const QString &progr
         messages.warn(MissingHelpFileMessage(path));
         return;
     }
-    const QUrl url = QUrl::fromLocalFile(path);
-    if (open)
-        open(url);
-    else
-        OpenWithDesktop(url);
+    OpenUrl(open, QUrl::fromLocalFile(path));
 }
 
 } // namespace perrox

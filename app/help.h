@@ -13,8 +13,9 @@ class MessageSink;
 // Hands a file or web address to the desktop (the editor for text files, the
 // browser) and does not wait for it.
 using UrlOpener = std::function<void(const QUrl &url)>;
-// QDesktopServices::openUrl; its outcome is not examined.
-void OpenWithDesktop(const QUrl &url);
+// Opens url through open, or through QDesktopServices::openUrl when open is
+// empty; the outcome is not examined.
+void OpenUrl(const UrlOpener &open, const QUrl &url);
 
 // The help file: "help.txt" in programFolder, by default the folder of the
 // running program (QCoreApplication::applicationDirPath()).
@@ -23,7 +24,7 @@ QString HelpFilePath(const QString &programFolder = QString());
 // The message for a help file missing at path, lines joined by "\r".
 QString MissingHelpFileMessage(const QString &path);
 
-// IDM_HELP: opens the help file through open (OpenWithDesktop when empty), or
+// IDM_HELP: opens the help file through OpenUrl, or
 // tells through messages that it is missing. Nothing else changes.
 void ShowHelp(MessageSink &messages, const UrlOpener &open = {}, const QString &programFolder = QString());
 

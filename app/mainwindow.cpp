@@ -28,13 +28,11 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenuBar>
-#include <QMimeData>
 #include <QPainter>
 #include <QPainterPath>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScreen>
-#include <QUrl>
 #include <QSettings>
 #include <QStatusBar>
 #include <QTreeWidget>
@@ -446,6 +444,7 @@ void MainWindow::showOptions()
 void MainWindow::showAbout()
 {
     AboutBox box(this);
+    box.openUrlHook = openUrlHook;
     box.exec();
 }
 

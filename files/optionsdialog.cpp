@@ -1,7 +1,6 @@
 #include "optionsdialog.h"
 
 #include "app/blanks.h"
-#include "app/twips.h"
 #include "app/widgetsupport.h"
 #include "files/foldermasks.h"
 
