@@ -22,6 +22,10 @@ int main(int argc, char **argv)
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
     const int files = argc > 1 ? QByteArray(argv[1]).toInt() : 100000;
+    if (files < 1) {
+        std::fprintf(stderr, "usage: bench_drop [NUMBER OF FILES, at least 1]\n");
+        return 2;
+    }
     QTemporaryDir dir(QDir::currentPath() + QLatin1String("/perrox-bench-XXXXXX"));
     if (!dir.isValid())
         return 1;
@@ -45,7 +49,8 @@ int main(int argc, char **argv)
     const double tFind = t.elapsed() / 1000.0;
 
     SilentSink sink;
-    perrox::MainWindow window(&sink);
+    // Preferences of its own, so the developer's are never read.
+    perrox::MainWindow window(&sink, dir.filePath(QStringLiteral("prefs.conf")));
     window.show();
     QCoreApplication::processEvents();
     QMimeData data;
@@ -58,9 +63,15 @@ int main(int argc, char **argv)
     QDropEvent drop(at, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
     QCoreApplication::sendEvent(target, &drop);
     // The scan starts once the drop event has returned.
+    QElapsedTimer waited;
+    waited.start();
     do
         QCoreApplication::processEvents();
-    while (window.fileListBusy() || window.lvwFiles()->topLevelItemCount() == 0);
+    while ((window.fileListBusy() || window.lvwFiles()->topLevelItemCount() == 0) && waited.elapsed() < 600000);
+    if (window.lvwFiles()->topLevelItemCount() != files) {
+        std::fprintf(stderr, "the drop gave %d rows instead of %d\n", window.lvwFiles()->topLevelItemCount(), files);
+        return 1;
+    }
     const double tDrop = t.elapsed() / 1000.0;
 
     std::printf("find -type f            %7.3f s\n", tFind);

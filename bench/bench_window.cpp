@@ -70,7 +70,8 @@ int main(int argc, char **argv)
     });
 
     SilentSink sink;
-    perrox::MainWindow window(&sink);
+    // Preferences of its own, so the developer's are never read.
+    perrox::MainWindow window(&sink, dir.filePath(QStringLiteral("prefs.conf")));
     window.show();
     window.AddFileToList(file);
     window.UpdateCommands();
