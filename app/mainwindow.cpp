@@ -41,6 +41,28 @@ namespace perrox {
 
 namespace {
 
+// While the file list is being changed, with the busy pointer if asked for:
+// the other list commands are refused meanwhile, until the change has ended
+// on whatever way out.
+class FileListChange
+{
+public:
+    FileListChange(bool &busyFlag, MessageSink &messages, bool showPointer = true)
+        : m_busyFlag(busyFlag)
+    {
+        if (showPointer)
+            m_pointer.emplace(messages);
+        m_busyFlag = true;
+    }
+    ~FileListChange() { m_busyFlag = false; }
+    FileListChange(const FileListChange &) = delete;
+    FileListChange &operator=(const FileListChange &) = delete;
+
+private:
+    bool &m_busyFlag;
+    std::optional<BusyPointer> m_pointer;
+};
+
 // The design client area and the smallest outer size, in twips.
 const double kDesignClientWidth = 7095;
 const double kDesignClientHeight = 5850;
@@ -734,13 +756,9 @@ void MainWindow::AddFilesByDialog()
     QCoreApplication::processEvents();
     m_addDir = GetFolderName(chosen.first());
     {
-        std::optional<BusyPointer> busy;
-        if (chosen.size() > 1)
-            busy.emplace(*m_messages);
-        m_fileListBusy = true;
+        const FileListChange change(m_fileListBusy, *m_messages, chosen.size() > 1);
         for (const QString &path : chosen)
             AddFileToList(path);
-        m_fileListBusy = false;
     }
     finishAdding(true);
 }
@@ -783,10 +801,8 @@ void MainWindow::DropFiles(const QStringList &paths)
         MainWindow &m_window;
     } observer(*this);
     {
-        BusyPointer busy(*m_messages);
-        m_fileListBusy = true;
+        const FileListChange change(m_fileListBusy, *m_messages);
         ScanPaths(paths, m_masks, observer);
-        m_fileListBusy = false;
     }
     finishAdding(m_lvwFiles->topLevelItemCount() > 0);
 }
@@ -797,8 +813,7 @@ void MainWindow::RemoveSelectedFiles()
     if (focusWidget() != m_lvwFiles || refuseWhileFileListBusy())
         return;
     {
-        BusyPointer busy(*m_messages);
-        m_fileListBusy = true;
+        const FileListChange change(m_fileListBusy, *m_messages);
         // From the last row to the first, one run of selected rows at a time,
         // so removing never moves a row that is still to be visited.
         int row = m_lvwFiles->topLevelItemCount() - 1;
@@ -817,7 +832,6 @@ void MainWindow::RemoveSelectedFiles()
             row = first - 1;
             pumpEvents();
         }
-        m_fileListBusy = false;
     }
     m_sortOrder = Qt::DescendingOrder;
     SetStatusText(fileListStatusText());
