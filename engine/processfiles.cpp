@@ -4,13 +4,17 @@
 #include "app/filenames.h"
 #include "app/messagesink.h"
 #include "arguments/notation.h"
+#include "files/filedescriptor.h"
 #include "files/filesystem.h"
+#include "files/openedfile.h"
 #include "replaceoutput.h"
 #include "safereplace.h"
 
 #include <QDir>
 
+#include <cerrno>
 #include <chrono>
+#include <fcntl.h>
 #include <random>
 #include <sys/stat.h>
 
@@ -19,6 +23,15 @@ namespace perrox {
 namespace {
 
 const QLatin1String kCrLf("\r\n");
+
+// A regular file that reports a length of 0 yet yields bytes is made by the
+// kernel (/proc, /sys): writing to it is no file change, so it is counted but
+// never rewritten.
+QString NoSizeMessage(const QString &path)
+{
+    return QLatin1String("The file ") + path
+        + QLatin1String(" does not report its size, as the files of /proc and /sys do; it was counted but left as it is.");
+}
 
 } // namespace
 
@@ -134,7 +147,23 @@ RunResult ProcessFiles(RunMode mode, const FindReplaceArguments &arguments, Repl
         }
     }
 
-    const QString tempFolder = GetTempFolder();
+    // Every temporary file of the run lives in a folder of the run's own.
+    RunFolder runFolder;
+    if (!runFolder.create(GetTempFolder())) {
+        messages.warn(FileErrorMessage(runFolder.error(), runFolder.path()));
+        result.end = End::SetupFailed;
+        return result;
+    }
+    // Replace As writes into this one folder, whatever happens to its path.
+    FileDescriptor outFolder;
+    if (mode == RunMode::ReplaceAs) {
+        outFolder = FileDescriptor(::open(NativePath(settings.outpath).constData(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+        if (outFolder.get() < 0) {
+            messages.warn(FileErrorMessage(errno, settings.outpath));
+            result.end = End::SetupFailed;
+            return result;
+        }
+    }
     const double total = GetTotalBytes(host);
 
     host.beginRun(mode == RunMode::Count ? QStringLiteral("Counting...") : QStringLiteral("Replacing..."), total);
@@ -142,29 +171,43 @@ RunResult ProcessFiles(RunMode mode, const FindReplaceArguments &arguments, Repl
 
     state.dblActVal = 0;
     std::mt19937 rng(std::mt19937::result_type(std::chrono::system_clock::now().time_since_epoch().count()));
+    CommitContext commitContext {rng, host, state.ioChunk};
 
     result.end = End::Completed;
     const int rows = host.rowCount();
     for (int row = 0; row < rows; ++row) {
         const QString source = host.rowPath(row);
+        const QString targetName = OutputFileName(source, settings.outprefix, settings.outsuffix);
         const QString target = mode == RunMode::Replace ? source : OutputPath(source, settings.outpath, settings.outprefix, settings.outsuffix);
 
-        TemporaryFile temp(tempFolder, rng);
+        TemporaryFile temp(runFolder.fd(), runFolder.path(), rng);
         temp.setDiscard(mode == RunMode::Count);
 
         host.showFile(source, mode == RunMode::ReplaceAs ? QLatin1String("to ") + target : QString());
 
-        if (mode == RunMode::ReplaceAs && settings.outoverwrite != 1 && FileExists(target)) {
-            const QString question
-                = QLatin1String("The file ") + target + QLatin1String(" already exists.") + kCrLf + kCrLf + QLatin1String("Do you want to overwrite it?");
-            if (messages.show(question, MessageSink::Icon::Exclamation, MessageSink::Buttons::YesNo, MessageSink::programTitle()) != MessageSink::Answer::Yes) {
-                host.pumpEvents();
-                result.end = End::StoppedAtNo;
-                break;
+        // What stands at the target now, links not followed: only a regular
+        // file is a file that exists here, and only it can be overwritten.
+        ReplaceAsTarget slot;
+        if (mode == RunMode::ReplaceAs) {
+            slot = InspectTarget(outFolder.get(), NativePath(targetName), target);
+            if (settings.outoverwrite != 1 && slot.kind == ReplaceAsTarget::Kind::Regular) {
+                const QString question
+                    = QLatin1String("The file ") + target + QLatin1String(" already exists.") + kCrLf + kCrLf + QLatin1String("Do you want to overwrite it?");
+                if (messages.show(question, MessageSink::Icon::Exclamation, MessageSink::Buttons::YesNo, MessageSink::programTitle())
+                    != MessageSink::Answer::Yes) {
+                    host.pumpEvents();
+                    result.end = End::StoppedAtNo;
+                    break;
+                }
             }
         }
 
-        const ReplaceOutcome outcome = ReplaceInFile(source, temp, *tables, state, host, messages);
+        OpenedFile file;
+        ReplaceOutcome outcome {0, ReplaceOutcome::Status::Failed};
+        if (const QString reason = file.open(source); !reason.isEmpty())
+            messages.warn(FileErrorMessage(reason, source));
+        else
+            outcome = ReplaceInFile(file, temp, *tables, state, host, messages);
         if (host.cancelRequested()) {
             result.end = End::Cancelled;
             break;
@@ -175,16 +218,27 @@ RunResult ProcessFiles(RunMode mode, const FindReplaceArguments &arguments, Repl
         host.setRowCount(row, AdjustRight(outcome.count, 8));
         host.pumpEvents();
 
-        if (mode != RunMode::Count && outcome.count >= 1) {
-            const CommitResult commit = CommitTemporaryFile(temp, target, rng);
-            if (!commit.ok()) {
-                messages.warn(commit.error);
-                ++result.failedFiles;
+        if (mode == RunMode::Count || outcome.count < 1)
+            continue; // temp deletes its file
+        host.beforeCommit(row);
+        CommitResult commit;
+        if (!file.unchanged()) {
+            // The result would be built from bytes the file no longer holds.
+            commit = {CommitResult::Status::Refused, ChangedByAnotherProgramMessage(source)};
+        } else if (mode == RunMode::Replace && file.status().st_size == 0) {
+            commit = {CommitResult::Status::Refused, NoSizeMessage(source)};
+        } else {
+            commit = mode == RunMode::Replace ? CommitReplace(temp, file, commitContext) : CommitReplaceAs(temp, slot, commitContext);
+        }
+        if (!commit.ok()) {
+            messages.warn(commit.message);
+            ++result.failedFiles;
+            if (commit.status == CommitResult::Status::Failed) {
                 result.end = End::CopyFailed;
                 break;
             }
         }
-        // temp deletes its file here unless it was renamed into place
+        // temp deletes its file here unless it was put in place
     }
 
     host.endRun();

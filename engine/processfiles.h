@@ -56,6 +56,11 @@ public:
     virtual void showFile(const QString &status1, const QString &status2) = 0;
     // Closes the progress window and enables the main window again.
     virtual void endRun() = 0;
+
+    // The row's result is complete and about to take its target's place
+    // (Replace and Replace As, files with occurrences). Whatever happens to
+    // the file from here on is checked before the result is put in place.
+    virtual void beforeCommit(int row) { Q_UNUSED(row); }
 };
 
 struct RunResult
@@ -65,13 +70,16 @@ struct RunResult
         NothingToDo, // no rows
         ArgumentError, // no arguments, or one failed its check; nothing touched
         TargetCancelled, // the Save As dialog was cancelled
+        SetupFailed, // the run's temporary folder or the Replace As folder could not be opened; nothing touched
         Completed, // every row processed
         StoppedAtNo, // No to the overwrite question
         Cancelled, // the user cancelled in the progress window
         CopyFailed, // a result could not be put in place
     };
     End end = End::NothingToDo;
-    // Rows whose file the engine could not open, read or write, plus a failed copy.
+    // Rows whose file could not be opened, read or written, results that
+    // were not put in place (the file changed meanwhile, a target that is no
+    // regular file), plus a failed copy.
     int failedFiles = 0;
 };
 
@@ -96,10 +104,14 @@ double GetTotalBytes(RunHost &host);
 std::optional<ArgumentTables> BuildArgumentTables(const FindReplaceArguments &arguments, MessageSink &messages);
 
 // Runs Count, Replace or Replace As over every row of the host's file list,
-// each file through the engine into a temporary file of its own. A row whose
-// file fails in the engine gets the count 0 and the run goes on. state keeps
-// the block size between runs; settings are the Replace As target, updated by
-// the Save As dialog.
+// each file through the engine into a temporary file of its own, inside a
+// folder of the run's own in the temporary folder. A row whose file fails in
+// the engine gets the count 0 and the run goes on; so does a row whose result
+// is not put in place because the file was changed by another program or the
+// Replace As target is no regular file (its count stays shown, with the
+// message). A result that cannot be put in place for any other reason ends
+// the run. state keeps the block size between runs; settings are the Replace
+// As target, updated by the Save As dialog.
 RunResult ProcessFiles(RunMode mode, const FindReplaceArguments &arguments, ReplaceAsSettings &settings, EngineState &state, RunHost &host);
 
 } // namespace perrox

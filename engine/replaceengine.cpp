@@ -1,15 +1,15 @@
 #include "replaceengine.h"
 
 #include "app/messagesink.h"
-#include "files/filedescriptor.h"
 #include "files/filesystem.h"
+#include "files/openedfile.h"
 #include "replaceoutput.h"
 
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
-#include <sys/stat.h>
+#include <limits>
 #include <unistd.h>
 
 namespace perrox {
@@ -26,12 +26,13 @@ struct ReadResult
     int error = 0;
 };
 
-// Reads up to len bytes, fewer only at the end of the file or on an error.
-ReadResult readFully(int fd, uchar *into, qint64 len)
+// Reads up to len bytes from offset on, fewer only at the end of the file or
+// on an error.
+ReadResult readFully(int fd, uchar *into, qint64 len, qint64 offset)
 {
     ReadResult r;
     while (r.got < len) {
-        const ssize_t n = ::read(fd, into + r.got, size_t(len - r.got));
+        const ssize_t n = ::pread(fd, into + r.got, size_t(len - r.got), off_t(offset + r.got));
         if (n < 0) {
             if (errno == EINTR)
                 continue;
@@ -59,6 +60,7 @@ public:
     bool run(int sourceFd, qint64 sourceLength, EngineState &state, ReplaceObserver &observer, ReplaceOutcome::Status &status);
 
     qint64 count() const { return m_count; }
+    qint64 bytesRead() const { return m_dataEnd; }
     int readError() const { return m_readError; }
 
 private:
@@ -173,11 +175,13 @@ bool Replacer::run(int sourceFd, qint64 sourceLength, EngineState &state, Replac
     while (remaining > 0) {
         compact();
         const qint64 want = std::min(chunk, unread);
-        const ReadResult r = readFully(sourceFd, m_buffer.data() + (m_dataEnd - m_bufferStart), want);
+        const ReadResult r = readFully(sourceFd, m_buffer.data() + (m_dataEnd - m_bufferStart), want, m_dataEnd);
         m_dataEnd += r.got;
         unread -= r.got;
         if (r.got < want && r.error == 0) {
-            // The file became shorter while we read it: what is there is all.
+            // The end came before the length said: the file became shorter
+            // while we read it, or it has no length of its own. What is
+            // there is all.
             unread = 0;
             remaining = m_dataEnd - blockEnd;
         }
@@ -236,21 +240,10 @@ void UpdateBlockSize(EngineState &state, qint64 maxLength)
 }
 
 ReplaceOutcome ReplaceInFile(
-    const QString &sourcePath, ReplaceOutput &output, const ArgumentTables &arguments, EngineState &state, ReplaceObserver &observer, MessageSink &messages)
+    const OpenedFile &source, ReplaceOutput &output, const ArgumentTables &arguments, EngineState &state, ReplaceObserver &observer, MessageSink &messages)
 {
     const ReplaceOutcome failed {0, ReplaceOutcome::Status::Failed};
-
-    FileDescriptor source(::open(NativePath(sourcePath).constData(), O_RDONLY | O_CLOEXEC));
-    if (source.get() < 0) {
-        messages.warn(FileErrorMessage(errno, sourcePath));
-        return failed;
-    }
-    struct stat st;
-    if (::fstat(source.get(), &st) != 0) {
-        messages.warn(FileErrorMessage(errno, sourcePath));
-        return failed;
-    }
-    ::posix_fadvise(source.get(), 0, 0, POSIX_FADV_SEQUENTIAL);
+    ::posix_fadvise(source.fd(), 0, 0, POSIX_FADV_SEQUENTIAL);
 
     if (!output.open()) {
         messages.warn(FileErrorMessage(output.errorString(), output.path()));
@@ -259,13 +252,18 @@ ReplaceOutcome ReplaceInFile(
 
     UpdateBlockSize(state, arguments.finds.maxLength());
 
+    // A regular file that reports no size at all (the files of /proc and
+    // /sys) is read to its end like one of unknown length.
+    const qint64 size = qint64(source.status().st_size);
+    const qint64 length = size > 0 ? size : std::numeric_limits<qint64>::max();
+
     Replacer replacer(arguments, output);
     ReplaceOutcome::Status status = ReplaceOutcome::Status::Done;
-    const bool ok = replacer.run(source.get(), qint64(st.st_size), state, observer, status);
+    const bool ok = replacer.run(source.fd(), length, state, observer, status);
     if (!ok) {
         if (replacer.readError() != 0) {
             output.close();
-            messages.warn(FileErrorMessage(replacer.readError(), sourcePath));
+            messages.warn(FileErrorMessage(replacer.readError(), source.path()));
         } else {
             messages.warn(FileErrorMessage(output.errorString(), output.path()));
             output.close();
@@ -274,13 +272,24 @@ ReplaceOutcome ReplaceInFile(
     }
     if (status == ReplaceOutcome::Status::Cancelled) {
         output.close();
-        return {0, status};
+        return {0, status, replacer.bytesRead()};
     }
     if (!output.close()) {
         messages.warn(FileErrorMessage(output.errorString(), output.path()));
         return failed;
     }
-    return {replacer.count(), ReplaceOutcome::Status::Done};
+    return {replacer.count(), ReplaceOutcome::Status::Done, replacer.bytesRead()};
+}
+
+ReplaceOutcome ReplaceInFile(
+    const QString &sourcePath, ReplaceOutput &output, const ArgumentTables &arguments, EngineState &state, ReplaceObserver &observer, MessageSink &messages)
+{
+    OpenedFile source;
+    if (const QString reason = source.open(sourcePath); !reason.isEmpty()) {
+        messages.warn(FileErrorMessage(reason, sourcePath));
+        return {0, ReplaceOutcome::Status::Failed};
+    }
+    return ReplaceInFile(source, output, arguments, state, observer, messages);
 }
 
 } // namespace perrox

@@ -10,6 +10,7 @@
 namespace perrox {
 
 class MessageSink;
+class OpenedFile;
 class ReplaceOutput;
 
 // State the engine keeps for the whole life of the program.
@@ -63,6 +64,8 @@ struct ReplaceOutcome
     // Replacements made; 0 after a failure or a cancel.
     qint64 count = 0;
     Status status = Status::Done;
+    // Bytes read from the source.
+    qint64 bytesRead = 0;
 };
 
 // Grows state.lngBlockSize for find sequences of maxLength bytes: when half the
@@ -70,15 +73,20 @@ struct ReplaceOutcome
 // multiple of 1024. It never shrinks.
 void UpdateBlockSize(EngineState &state, qint64 maxLength);
 
-// Writes the content of sourcePath to output with every occurrence of a find
+// Writes the content of source to output with every occurrence of a find
 // sequence replaced, scanning left to right; at each position the first
 // sequence in list order that matches wins, and the scan goes on behind it.
-// The source is read in blocks of state.lngBlockSize bytes; after each block
-// the bytes scanned so far are added to state.dblActVal and reported, the
-// cancel request is read and events are pumped. Over one file the amounts
-// added add up to the file's length. A failed open, read or write shows
-// "description - path" through messages and gives Failed with count 0. The
-// source is never changed; the output is closed on every way out.
+// The source is read in blocks of state.lngBlockSize bytes, up to the length
+// it had when it was opened (to its end when it reported none); after each
+// block the bytes scanned so far are added to state.dblActVal and reported,
+// the cancel request is read and events are pumped. Over one file the amounts
+// added add up to the bytes read. A failed read or write shows "description -
+// path" through messages and gives Failed with count 0. The source is never
+// changed; the output is closed on every way out.
+ReplaceOutcome ReplaceInFile(
+    const OpenedFile &source, ReplaceOutput &output, const ArgumentTables &arguments, EngineState &state, ReplaceObserver &observer, MessageSink &messages);
+// The same for the file at sourcePath, opened here; a file that cannot be
+// opened, or is no regular file, shows "reason - path" and gives Failed.
 ReplaceOutcome ReplaceInFile(
     const QString &sourcePath, ReplaceOutput &output, const ArgumentTables &arguments, EngineState &state, ReplaceObserver &observer, MessageSink &messages);
 

@@ -2,9 +2,12 @@
 
 #include "files/filesystem.h"
 
+#include <QRandomGenerator>
+
 #include <cerrno>
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace perrox {
@@ -14,18 +17,26 @@ QString TemporaryFileName(const QString &folder, int number)
     return folder + QLatin1String("/~PX") + QString::number(number) + QLatin1String(".tmp");
 }
 
-TemporaryFile::TemporaryFile(const QString &folder, std::mt19937 &rng)
-    : m_folder(folder)
+TemporaryFile::TemporaryFile(int folderFd, const QString &folderPath, std::mt19937 &rng)
+    : m_folderFd(folderFd)
+    , m_folder(folderPath)
+    , m_rng(&rng)
+{ }
+
+TemporaryFile::TemporaryFile(const QString &folderPath, std::mt19937 &rng)
+    : m_folder(folderPath)
     , m_rng(&rng)
 { }
 
 TemporaryFile::TemporaryFile(const QString &exactPath)
     : m_path(exactPath)
-{ }
+{
+    const qsizetype slash = exactPath.lastIndexOf(QLatin1Char('/'));
+    m_folder = slash < 0 ? QStringLiteral(".") : slash == 0 ? QStringLiteral("/") : exactPath.left(slash);
+}
 
 TemporaryFile::~TemporaryFile()
 {
-    close();
     remove();
 }
 
@@ -36,19 +47,38 @@ QString TemporaryFile::drawName()
     return TemporaryFileName(m_folder, number(*m_rng));
 }
 
+int TemporaryFile::folderFd() const
+{
+    return m_folderFd >= 0 ? m_folderFd : m_ownFolder.get();
+}
+
+QByteArray TemporaryFile::name() const
+{
+    return NativePath(m_path.mid(m_path.lastIndexOf(QLatin1Char('/')) + 1));
+}
+
 bool TemporaryFile::open()
 {
-    close();
     remove();
+    m_fd.reset();
+    if (m_rng)
+        m_path = drawName();
+    if (folderFd() < 0) {
+        m_ownFolder = FileDescriptor(::open(NativePath(m_folder).constData(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+        if (m_ownFolder.get() < 0) {
+            m_error = errno;
+            return false;
+        }
+    }
     for (int attempt = 0; attempt < kMaxDraws; ++attempt) {
-        if (m_rng)
+        if (m_rng && attempt > 0)
             m_path = drawName();
-        m_fd = ::open(NativePath(m_path).constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
-        if (m_fd >= 0) {
+        m_fd = FileDescriptor(::openat(folderFd(), name().constData(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+        if (m_fd.get() >= 0) {
             m_owned = true;
             m_error = 0;
             // Advisory: keeps out other programs that honour locks. Never waits.
-            ::flock(m_fd, LOCK_EX | LOCK_NB);
+            ::flock(m_fd.get(), LOCK_EX | LOCK_NB);
             return true;
         }
         m_error = errno;
@@ -63,7 +93,7 @@ bool TemporaryFile::write(const char *data, qint64 len)
     if (m_discard)
         return true;
     while (len > 0) {
-        const ssize_t n = ::write(m_fd, data, size_t(len));
+        const ssize_t n = ::write(m_fd.get(), data, size_t(len));
         if (n < 0) {
             if (errno == EINTR)
                 continue;
@@ -76,20 +106,6 @@ bool TemporaryFile::write(const char *data, qint64 len)
     return true;
 }
 
-bool TemporaryFile::close()
-{
-    if (m_fd < 0)
-        return true;
-    const int fd = m_fd;
-    m_fd = -1;
-    // A delayed write error (full disk, quota, network file system) shows up here.
-    if (::close(fd) != 0 && errno != EINTR) {
-        m_error = errno;
-        return false;
-    }
-    return true;
-}
-
 QString TemporaryFile::errorString() const
 {
     return SystemErrorText(m_error);
@@ -97,10 +113,68 @@ QString TemporaryFile::errorString() const
 
 void TemporaryFile::remove()
 {
+    m_fd.reset();
     if (!m_owned)
         return;
     m_owned = false;
-    ::unlink(NativePath(m_path).constData());
+    ::unlinkat(folderFd(), name().constData(), 0);
+}
+
+RunFolder::~RunFolder()
+{
+    if (m_fd.get() < 0)
+        return;
+    // Only the folder made here, and only when it is empty: a file that
+    // could not be removed stays where it can be found.
+    struct stat now;
+    struct stat made;
+    if (::fstatat(m_parent.get(), m_name.constData(), &now, AT_SYMLINK_NOFOLLOW) == 0 && ::fstat(m_fd.get(), &made) == 0 && now.st_dev == made.st_dev
+        && now.st_ino == made.st_ino)
+        ::unlinkat(m_parent.get(), m_name.constData(), AT_REMOVEDIR);
+}
+
+bool RunFolder::create(const QString &parent)
+{
+    static const char letters[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+    m_parent = FileDescriptor(::open(NativePath(parent).constData(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+    m_path = parent + QLatin1String("/perrox-XXXXXX");
+    if (m_parent.get() < 0) {
+        m_error = errno;
+        return false;
+    }
+    // 62^6 names: a clash is a rare accident, never something another user
+    // can arrange for every try.
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        m_name = "perrox-";
+        for (int i = 0; i < 6; ++i)
+            m_name += letters[QRandomGenerator::system()->bounded(int(sizeof letters - 1))];
+        m_path = parent + QLatin1Char('/') + QString::fromLatin1(m_name);
+        if (::mkdirat(m_parent.get(), m_name.constData(), 0700) != 0) {
+            m_error = errno;
+            if (m_error == EEXIST)
+                continue;
+            return false;
+        }
+        // The umask must not take our own rights away.
+        ::fchmodat(m_parent.get(), m_name.constData(), 0700, 0);
+        m_fd = FileDescriptor(::openat(m_parent.get(), m_name.constData(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+        struct stat st;
+        if (m_fd.get() < 0 || ::fstat(m_fd.get(), &st) != 0) {
+            m_error = errno;
+            m_fd.reset();
+            return false;
+        }
+        // Made by us a moment ago: ours, private, a folder. Anything else
+        // was swapped in by somebody else and is left alone.
+        if (st.st_uid != ::geteuid() || (st.st_mode & 077) != 0) {
+            m_error = EEXIST;
+            m_fd.reset();
+            return false;
+        }
+        m_error = 0;
+        return true;
+    }
+    return false;
 }
 
 } // namespace perrox

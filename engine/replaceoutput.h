@@ -1,5 +1,8 @@
 #pragma once
 
+#include "files/filedescriptor.h"
+
+#include <QByteArray>
 #include <QString>
 
 #include <random>
@@ -29,12 +32,17 @@ public:
 // A file that this program creates itself, exclusively (O_CREAT | O_EXCL, mode
 // 0600) and locked with flock(LOCK_EX) while it is open. It never opens or
 // deletes a file it did not create: when the name is taken, it draws another.
-// The destructor deletes the file unless it was released.
+// The descriptor stays open after close(), for the step that puts the
+// content in place. The destructor deletes the file unless it was released.
 class TemporaryFile : public ReplaceOutput
 {
 public:
-    // A temporary "~PX" + 10000..99999 + ".tmp" in folder, numbers drawn from rng.
-    TemporaryFile(const QString &folder, std::mt19937 &rng);
+    // A temporary "~PX" + 10000..99999 + ".tmp" in the folder open as
+    // folderFd (not owned, it must outlive this object), whose path is
+    // folderPath; numbers drawn from rng.
+    TemporaryFile(int folderFd, const QString &folderPath, std::mt19937 &rng);
+    // The same in the folder at folderPath.
+    TemporaryFile(const QString &folderPath, std::mt19937 &rng);
     // Exactly this path, which must not exist yet.
     explicit TemporaryFile(const QString &exactPath);
     ~TemporaryFile() override;
@@ -43,7 +51,8 @@ public:
 
     bool open() override;
     bool write(const char *data, qint64 len) override;
-    bool close() override;
+    // The content is complete; the descriptor stays open for fd().
+    bool close() override { return true; }
     bool discards() const override { return m_discard; }
     QString path() const override { return m_path; }
     QString errorString() const override;
@@ -54,9 +63,16 @@ public:
     // of a run do not change), but nothing is written into it.
     void setDiscard(bool discard) { m_discard = discard; }
 
+    // The open file (read and write), -1 before open(); the folder that holds
+    // it and its name there.
+    int fd() const { return m_fd.get(); }
+    int folderFd() const;
+    QByteArray name() const;
+
     // True while the file at path() is ours to delete.
     bool owned() const { return m_owned; }
-    // The file is somebody else's now (renamed into place): never delete it.
+    // The name is somebody else's now (renamed into place, or swapped with
+    // the file it replaced): never delete it.
     void release() { m_owned = false; }
     // Deletes the file if we created it and still own it.
     void remove();
@@ -67,10 +83,12 @@ public:
 private:
     QString drawName();
 
+    int m_folderFd = -1; // not owned
+    FileDescriptor m_ownFolder; // when the folder was given by its path
     QString m_folder;
     std::mt19937 *m_rng = nullptr;
     QString m_path;
-    int m_fd = -1;
+    FileDescriptor m_fd;
     int m_error = 0;
     bool m_owned = false;
     bool m_discard = false;
@@ -78,5 +96,33 @@ private:
 
 // "~PX" + number + ".tmp" in folder: the name of every temporary file here.
 QString TemporaryFileName(const QString &folder, int number);
+
+// A folder of its own for one run's temporary files, created inside the
+// temporary folder under a fresh random name with mode 0700: nobody else can
+// take, plant or read names in it, so files that other users leave in the
+// temporary folder cannot stop a run. The destructor removes it again when
+// it is empty.
+class RunFolder
+{
+public:
+    RunFolder() = default;
+    ~RunFolder();
+    RunFolder(const RunFolder &) = delete;
+    RunFolder &operator=(const RunFolder &) = delete;
+
+    // Creates "perrox-" + six random letters or digits in parent. On false
+    // error() holds the errno value and path() the name that failed.
+    bool create(const QString &parent);
+    int fd() const { return m_fd.get(); }
+    QString path() const { return m_path; }
+    int error() const { return m_error; }
+
+private:
+    FileDescriptor m_parent;
+    FileDescriptor m_fd;
+    QByteArray m_name;
+    QString m_path;
+    int m_error = 0;
+};
 
 } // namespace perrox

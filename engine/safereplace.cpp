@@ -1,55 +1,29 @@
 #include "safereplace.h"
 
+#include "app/filenames.h"
+#include "files/filecopy.h"
 #include "files/filedescriptor.h"
 #include "files/filesystem.h"
+#include "files/openedfile.h"
+#include "replaceengine.h"
 #include "replaceoutput.h"
+#include "rewritejournal.h"
 
-#include <QFile>
+#include <QDir>
 
 #include <cerrno>
-#include <climits>
+#include <cstdio>
 #include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
-#include <vector>
 
 namespace perrox {
 
 namespace {
 
-// The file a chain of symbolic links ends at (the path itself when it is no link).
-QString resolveLinks(const QString &path)
-{
-    QString current = path;
-    for (int depth = 0; depth < 40; ++depth) {
-        const QByteArray native = NativePath(current);
-        struct stat st;
-        if (::lstat(native.constData(), &st) != 0 || !S_ISLNK(st.st_mode))
-            return current;
-        std::vector<char> link(size_t(PATH_MAX) + 1);
-        const ssize_t n = ::readlink(native.constData(), link.data(), link.size() - 1);
-        if (n < 0)
-            return current;
-        const QString target = QFile::decodeName(QByteArray(link.data(), n));
-        if (target.startsWith(QLatin1Char('/'))) {
-            current = target;
-        } else {
-            const qsizetype slash = current.lastIndexOf(QLatin1Char('/'));
-            current = (slash < 0 ? QString() : current.left(slash + 1)) + target;
-        }
-    }
-    return current;
-}
+// The target changed under us; never an errno value.
+constexpr int kChanged = -1;
 
-QString folderOf(const QString &path)
-{
-    const qsizetype slash = path.lastIndexOf(QLatin1Char('/'));
-    if (slash < 0)
-        return QStringLiteral(".");
-    if (slash == 0)
-        return QStringLiteral("/");
-    return path.left(slash);
-}
+const QLatin1String kParagraph("\r\n\r\n");
 
 mode_t newFileMode()
 {
@@ -58,189 +32,305 @@ mode_t newFileMode()
     return 0666 & ~mask;
 }
 
-// Copies all of in (from its start) to out at offset 0.
-int copyContents(int in, int out)
+struct Attributes
 {
-    off_t inOffset = 0;
-    off_t outOffset = 0;
-    for (;;) {
-        const ssize_t n = ::copy_file_range(in, &inOffset, out, &outOffset, size_t(1) << 30, 0);
-        if (n == 0)
-            return 0;
-        if (n > 0)
-            continue;
-        if (errno == EINTR)
-            continue;
-        if (errno != EXDEV && errno != ENOSYS && errno != EINVAL && errno != EOPNOTSUPP)
-            return errno;
-        break; // not supported here: plain reads and writes from where it stopped
-    }
-    std::vector<char> buffer(size_t(1) << 20);
-    for (;;) {
-        const ssize_t got = ::pread(in, buffer.data(), buffer.size(), inOffset);
-        if (got < 0) {
-            if (errno == EINTR)
-                continue;
-            return errno;
-        }
-        if (got == 0)
-            return 0;
-        inOffset += got;
-        for (ssize_t done = 0; done < got;) {
-            const ssize_t n = ::pwrite(out, buffer.data() + done, size_t(got - done), outOffset);
-            if (n < 0) {
-                if (errno == EINTR)
-                    continue;
-                return errno;
-            }
-            done += n;
-            outOffset += n;
-        }
-    }
-}
-
-struct Owner
-{
-    bool known = false;
+    mode_t mode = 0;
+    bool ownerKnown = false;
     uid_t uid = 0;
     gid_t gid = 0;
 };
 
+Attributes attributesOf(const struct stat &st)
+{
+    return {mode_t(st.st_mode & 07777), true, st.st_uid, st.st_gid};
+}
+
 // Permission bits and, where allowed, owner for a file about to replace another.
-void applyAttributes(int fd, mode_t mode, const Owner &owner)
+void applyAttributes(int fd, const Attributes &a)
 {
-    if (owner.known)
-        (void)::fchown(fd, owner.uid, owner.gid); // changing the owner needs rights we may lack
-    ::fchmod(fd, mode); // after fchown, which may clear set-id bits
+    if (a.ownerKnown)
+        (void)::fchown(fd, a.uid, a.gid); // changing the owner needs rights we may lack
+    ::fchmod(fd, a.mode); // after fchown, which may clear set-id bits
 }
 
-// Writes the new content into the existing file itself.
-int rewriteInPlace(const QString &tempPath, const QString &target)
+// Swaps the file named by from with what stands at name in folder. check()
+// tells whether the entry taken out (its status given) is the one that may
+// be replaced; if not, the swap is undone. Returns 0, kChanged or an errno
+// value; where the file system cannot swap, EINVAL.
+template<typename Check>
+int exchange(TemporaryFile &from, int folder, const QByteArray &name, Check check)
 {
-    FileDescriptor in(::open(NativePath(tempPath).constData(), O_RDONLY | O_CLOEXEC));
-    if (in.get() < 0)
+    const QByteArray fromName = from.name();
+    if (::renameat2(from.folderFd(), fromName.constData(), folder, name.constData(), RENAME_EXCHANGE) != 0)
         return errno;
-    FileDescriptor out(::open(NativePath(target).constData(), O_WRONLY | O_NONBLOCK | O_CLOEXEC));
-    if (out.get() < 0)
-        return errno;
-    struct stat inStat;
-    struct stat outStat;
-    if (::fstat(in.get(), &inStat) != 0 || ::fstat(out.get(), &outStat) != 0)
-        return errno;
-    const bool regular = S_ISREG(outStat.st_mode);
-    if (regular && inStat.st_size > outStat.st_size) {
-        // Claim the space first, so a full disk fails before anything is overwritten.
-        const int r = ::posix_fallocate(out.get(), outStat.st_size, inStat.st_size - outStat.st_size);
-        if (r != 0) {
-            (void)::ftruncate(out.get(), outStat.st_size);
-            return r;
-        }
+    struct stat old;
+    if (::fstatat(from.folderFd(), fromName.constData(), &old, AT_SYMLINK_NOFOLLOW) == 0 && check(old)) {
+        from.release();
+        ::unlinkat(from.folderFd(), fromName.constData(), 0); // the file just replaced
+        return 0;
     }
-    if (const int r = copyContents(in.get(), out.get()))
+    // Not what was checked: put the other program's entry back. Should even
+    // that fail, its entry now stands under our temporary name, which is
+    // then never deleted.
+    if (::renameat2(from.folderFd(), fromName.constData(), folder, name.constData(), RENAME_EXCHANGE) != 0)
+        from.release();
+    return kChanged;
+}
+
+bool cannotSwap(int error)
+{
+    return error == EINVAL || error == ENOSYS;
+}
+
+// Puts from in the place of source. The window between the last check and
+// the rename is closed by checking after the swap and undoing it; where the
+// file system cannot swap, it is the time of one rename right after the check.
+int swapIntoPlace(TemporaryFile &from, const OpenedFile &source)
+{
+    if (!source.unchanged() || !source.stillNamed())
+        return kChanged;
+    const int r = exchange(from, source.folderFd(), source.name(),
+        [&](const struct stat &old) { return S_ISREG(old.st_mode) && SameFile(old, source.status()) && source.unchangedButRenamed(); });
+    if (!cannotSwap(r))
         return r;
-    if (regular) {
-        if (inStat.st_size < outStat.st_size && ::ftruncate(out.get(), inStat.st_size) != 0)
-            return errno;
-        if (::fsync(out.get()) != 0)
-            return errno;
-    }
-    return out.closeChecked();
+    if (!source.unchanged() || !source.stillNamed())
+        return kChanged;
+    if (::renameat(from.folderFd(), from.name().constData(), source.folderFd(), source.name().constData()) != 0)
+        return errno;
+    from.release();
+    return 0;
 }
 
-// Gives the file at path its attributes and renames it to target. When that
-// replaces an existing file the new content is synced first, so that a crash
-// cannot leave the name pointing at a file whose data never reached the disk.
-int renameIntoPlace(const QString &path, const QString &target, mode_t mode, const Owner &owner, bool replacing)
+// A new temporary file beside a target, in folder, holding a copy of temp.
+// Returns 0 or the errno value.
+int copyBeside(TemporaryFile &beside, const TemporaryFile &temp)
 {
-    FileDescriptor fd(::open(NativePath(path).constData(), O_RDONLY | O_CLOEXEC));
-    if (fd.get() < 0)
-        return errno;
-    applyAttributes(fd.get(), mode, owner);
-    if (replacing && ::fsync(fd.get()) != 0)
-        return errno;
-    if (::rename(NativePath(path).constData(), NativePath(target).constData()) != 0)
-        return errno;
-    return 0;
+    if (!beside.open())
+        return beside.error();
+    return CopyContents(temp.fd(), beside.fd());
+}
+
+bool refusedByFolder(int error)
+{
+    return error == EACCES || error == EPERM;
+}
+
+class ReplaceCommit
+{
+public:
+    ReplaceCommit(TemporaryFile &temp, const OpenedFile &source, CommitContext &context)
+        : m_temp(temp)
+        , m_source(source)
+        , m_context(context)
+        , m_beside(source.folderFd(), GetFolderName(source.path()).isEmpty() ? QStringLiteral(".") : GetFolderName(source.path()), context.rng)
+    { }
+
+    CommitResult run()
+    {
+        const struct stat &st = m_source.status();
+        m_writer = FileDescriptor(m_source.openForWriting());
+        if (m_writer.get() < 0)
+            return errno == ESTALE ? changed() : failure(errno);
+        if (!m_source.unchanged())
+            return changed();
+        if (st.st_nlink > 1)
+            return inPlace();
+
+        struct stat tempStat;
+        struct stat folderStat;
+        if (::fstat(m_temp.fd(), &tempStat) != 0 || ::fstat(m_source.folderFd(), &folderStat) != 0)
+            return failure(errno);
+        TemporaryFile *from = &m_temp;
+        if (tempStat.st_dev != folderStat.st_dev) {
+            if (const int r = copyBeside(m_beside, m_temp))
+                return refusedByFolder(r) ? inPlace() : failure(r);
+            from = &m_beside;
+        }
+        int r = putInPlace(*from);
+        if (r == EXDEV && from == &m_temp) {
+            // Another mount of the same file system: copy it over after all.
+            r = copyBeside(m_beside, m_temp);
+            if (r != 0)
+                return refusedByFolder(r) ? inPlace() : failure(r);
+            r = putInPlace(m_beside);
+        }
+        if (r == 0)
+            return {};
+        if (r == kChanged)
+            return changed();
+        // A sticky folder, or one that takes no new name: the file itself
+        // may still be written.
+        if (refusedByFolder(r))
+            return inPlace();
+        return failure(r);
+    }
+
+private:
+    int putInPlace(TemporaryFile &from)
+    {
+        applyAttributes(from.fd(), attributesOf(m_source.status()));
+        // On disk before its name can replace the old file, so that a crash
+        // cannot leave the name on a file whose data never got there.
+        if (::fsync(from.fd()) != 0)
+            return errno;
+        return swapIntoPlace(from, m_source);
+    }
+
+    CommitResult inPlace()
+    {
+        struct stat result;
+        if (::fstat(m_temp.fd(), &result) != 0)
+            return failure(errno);
+        // Claim the space first, without changing the file, so that a full
+        // disk fails before anything is overwritten.
+        if (result.st_size > m_source.status().st_size && ::fallocate(m_writer.get(), FALLOC_FL_KEEP_SIZE, 0, result.st_size) != 0 && errno != EOPNOTSUPP
+            && errno != ENOSYS)
+            return failure(errno);
+        struct stat before;
+        if (::fstat(m_writer.get(), &before) != 0)
+            return failure(errno);
+        if (before.st_size != m_source.status().st_size || !m_source.stillNamed())
+            return changed();
+
+        QByteArray where = m_source.currentPath();
+        if (where.isEmpty())
+            where = NativePath(QDir::current().absoluteFilePath(m_source.path()));
+        RewriteRecord record;
+        if (const int r = record.begin(before, where, m_temp.fd(), m_temp.folderFd(), m_temp.name()))
+            return {CommitResult::Status::Failed, FileErrorMessage(r, record.failedPath())};
+        // The last look before the first byte is written.
+        struct stat now;
+        if (::fstat(m_writer.get(), &now) != 0 || !SameContentStatus(now, before)) {
+            record.finish();
+            return changed();
+        }
+        ReplaceObserver &observer = m_context.observer;
+        if (const int r = RewriteFromResult(m_writer.get(), m_temp.fd(), result.st_size, record, m_context.chunk, [&observer] { observer.pumpEvents(); }))
+            return {CommitResult::Status::Failed,
+                FileErrorMessage(r, m_source.path()) + kParagraph + QLatin1String("The complete result is kept in ") + record.keptResultPath()
+                    + QLatin1String("; Perrox finishes the file when it starts next.")};
+        record.finish();
+        return {};
+    }
+
+    CommitResult failure(int error) const { return {CommitResult::Status::Failed, FileErrorMessage(error, m_source.path())}; }
+    CommitResult changed() const { return {CommitResult::Status::Refused, ChangedByAnotherProgramMessage(m_source.path())}; }
+
+    TemporaryFile &m_temp;
+    const OpenedFile &m_source;
+    CommitContext &m_context;
+    TemporaryFile m_beside;
+    FileDescriptor m_writer;
+};
+
+QString notRegularTargetMessage(const QString &path, mode_t mode)
+{
+    QString what = NotRegularReason(mode);
+    if (S_ISLNK(mode))
+        what = QStringLiteral("it is a symbolic link, and Perrox never writes through a link");
+    else if (!what.isEmpty())
+        what[0] = what.at(0).toLower();
+    return QLatin1String("Cannot write the result to ") + path + QLatin1String(": ") + what + QLatin1String(". It was left as it is.");
 }
 
 } // namespace
 
-CommitResult CommitTemporaryFile(TemporaryFile &temp, const QString &target, std::mt19937 &rng)
+QString ChangedByAnotherProgramMessage(const QString &path)
 {
-    auto failure = [&](int errnum) { return CommitResult {FileErrorMessage(errnum, target)}; };
+    return QLatin1String("The file ") + path + QLatin1String(" was changed by another program while Perrox was working on it; it was left as it is.");
+}
 
-    const QString file = resolveLinks(target);
-    const QByteArray nativeFile = NativePath(file);
-    struct stat st;
-    const bool exists = ::stat(nativeFile.constData(), &st) == 0;
-    if (!exists && errno != ENOENT)
-        return failure(errno);
-    if (exists && S_ISDIR(st.st_mode))
-        return failure(EISDIR);
+CommitResult CommitReplace(TemporaryFile &temp, const OpenedFile &source, CommitContext &context)
+{
+    return ReplaceCommit(temp, source, context).run();
+}
 
-    mode_t mode = newFileMode();
-    Owner owner;
-    if (exists) {
-        // The user must be allowed to write the file itself, exactly as when
-        // copying over it; a writable folder alone is not enough.
-        FileDescriptor probe(::open(nativeFile.constData(), O_WRONLY | O_NONBLOCK | O_CLOEXEC));
-        if (probe.get() < 0)
-            return failure(errno);
-        probe.reset();
-        mode = st.st_mode & 07777;
-        owner = {true, st.st_uid, st.st_gid};
-        if (st.st_nlink > 1 || !S_ISREG(st.st_mode)) {
-            const int r = rewriteInPlace(temp.path(), file);
-            return r ? failure(r) : CommitResult {};
-        }
+ReplaceAsTarget InspectTarget(int folderFd, const QByteArray &name, const QString &path)
+{
+    ReplaceAsTarget t;
+    t.folderFd = folderFd;
+    t.name = name;
+    t.path = path;
+    if (::fstatat(folderFd, name.constData(), &t.status, AT_SYMLINK_NOFOLLOW) != 0) {
+        t.error = errno;
+        t.kind = t.error == ENOENT ? ReplaceAsTarget::Kind::Missing : ReplaceAsTarget::Kind::Unknown;
+        if (t.kind == ReplaceAsTarget::Kind::Missing)
+            t.error = 0;
+        return t;
     }
+    t.kind = S_ISREG(t.status.st_mode) ? ReplaceAsTarget::Kind::Regular : ReplaceAsTarget::Kind::Other;
+    return t;
+}
 
-    const QString folder = folderOf(file);
+CommitResult CommitReplaceAs(TemporaryFile &temp, const ReplaceAsTarget &target, CommitContext &context)
+{
+    using Kind = ReplaceAsTarget::Kind;
+    const auto failure = [&](int error) { return CommitResult {CommitResult::Status::Failed, FileErrorMessage(error, target.path)}; };
+    const auto refused = [&](const ReplaceAsTarget &now) {
+        if (now.kind == Kind::Other)
+            return CommitResult {CommitResult::Status::Refused, notRegularTargetMessage(target.path, now.status.st_mode)};
+        return CommitResult {CommitResult::Status::Refused, ChangedByAnotherProgramMessage(target.path)};
+    };
+    // Still what the run saw when it decided to write here?
+    const auto stillAsInspected = [&](const ReplaceAsTarget &now) {
+        return now.kind == target.kind && (now.kind == Kind::Missing || SameContentStatus(now.status, target.status));
+    };
+
+    if (target.kind == Kind::Unknown)
+        return failure(target.error);
+    if (target.kind == Kind::Other)
+        return refused(target);
+
     struct stat tempStat;
     struct stat folderStat;
-    if (::stat(NativePath(temp.path()).constData(), &tempStat) != 0)
+    if (::fstat(temp.fd(), &tempStat) != 0 || ::fstat(target.folderFd, &folderStat) != 0)
         return failure(errno);
-    if (::stat(NativePath(folder).constData(), &folderStat) != 0)
-        return failure(errno);
+    TemporaryFile beside(target.folderFd, GetFolderName(target.path), context.rng);
+    TemporaryFile *from = &temp;
+    if (tempStat.st_dev != folderStat.st_dev) {
+        if (const int r = copyBeside(beside, temp))
+            return failure(r);
+        from = &beside;
+    }
+    applyAttributes(from->fd(), target.kind == Kind::Regular ? attributesOf(target.status) : Attributes {newFileMode()});
 
-    if (tempStat.st_dev == folderStat.st_dev) {
-        const int r = renameIntoPlace(temp.path(), file, mode, owner, exists);
-        if (r == 0) {
-            temp.release();
-            return {};
+    for (;;) {
+        int r;
+        const ReplaceAsTarget now = InspectTarget(target.folderFd, target.name, target.path);
+        if (!stillAsInspected(now))
+            return now.kind == Kind::Unknown ? failure(now.error) : refused(now);
+        if (target.kind == Kind::Regular) {
+            if (::fsync(from->fd()) != 0)
+                return failure(errno);
+            r = exchange(*from, target.folderFd, target.name, [&](const struct stat &old) { return S_ISREG(old.st_mode) && SameFile(old, target.status); });
+            if (cannotSwap(r)) {
+                r = ::renameat(from->folderFd(), from->name().constData(), target.folderFd, target.name.constData()) == 0 ? 0 : errno;
+                if (r == 0)
+                    from->release();
+            }
+        } else {
+            // Only where nothing stands: whatever appeared meanwhile is
+            // neither replaced nor written through.
+            r = ::renameat2(from->folderFd(), from->name().constData(), target.folderFd, target.name.constData(), RENAME_NOREPLACE) == 0 ? 0 : errno;
+            if (cannotSwap(r)) {
+                r = ::renameat(from->folderFd(), from->name().constData(), target.folderFd, target.name.constData()) == 0 ? 0 : errno;
+            }
+            if (r == 0)
+                from->release();
+            else if (r == EEXIST)
+                r = kChanged;
         }
-        if (r != EXDEV && r != EACCES && r != EPERM)
-            return failure(r);
-    }
-
-    // Another file system (or a folder that refused the rename): copy to a new
-    // file beside the target first, then rename that.
-    TemporaryFile beside(folder, rng);
-    if (!beside.open()) {
-        const int r = beside.error();
-        if (exists && (r == EACCES || r == EPERM)) {
-            const int inPlace = rewriteInPlace(temp.path(), file);
-            return inPlace ? failure(inPlace) : CommitResult {};
+        if (r == EXDEV && from == &temp) {
+            if (const int c = copyBeside(beside, temp))
+                return failure(c);
+            from = &beside;
+            applyAttributes(from->fd(), target.kind == Kind::Regular ? attributesOf(target.status) : Attributes {newFileMode()});
+            continue;
         }
-        return failure(r);
+        if (r == kChanged)
+            return refused(InspectTarget(target.folderFd, target.name, target.path));
+        return r == 0 ? CommitResult {} : failure(r);
     }
-    beside.close();
-    {
-        FileDescriptor in(::open(NativePath(temp.path()).constData(), O_RDONLY | O_CLOEXEC));
-        if (in.get() < 0)
-            return failure(errno);
-        FileDescriptor out(::open(NativePath(beside.path()).constData(), O_WRONLY | O_CLOEXEC));
-        if (out.get() < 0)
-            return failure(errno);
-        if (const int r = copyContents(in.get(), out.get()))
-            return failure(r);
-        if (const int r = out.closeChecked())
-            return failure(r);
-    }
-    if (const int r = renameIntoPlace(beside.path(), file, mode, owner, exists))
-        return failure(r);
-    beside.release();
-    return {};
 }
 
 } // namespace perrox

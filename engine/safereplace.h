@@ -1,33 +1,97 @@
 #pragma once
 
+#include <QByteArray>
 #include <QString>
 
 #include <random>
+#include <sys/stat.h>
 
 namespace perrox {
 
+class OpenedFile;
+class ReplaceObserver;
 class TemporaryFile;
 
 struct CommitResult
 {
-    // Empty on success, else "description - target".
-    QString error;
-    bool ok() const { return error.isEmpty(); }
+    enum class Status
+    {
+        Done,
+        // Left alone for a reason that concerns this file only (changed by
+        // another program, a target that is no regular file): the run goes on.
+        Refused,
+        // The result could not be put in place: the run ends here.
+        Failed,
+    };
+    Status status = Status::Done;
+    // Refused or Failed: the message to show.
+    QString message;
+    bool ok() const { return status == Status::Done; }
 };
 
-// Puts the complete content of temp at target, so that target is either left
-// as it was or holds the whole new content, never a part of it:
-//  - a symbolic link stays a link; the file it points to is replaced;
-//  - an existing target the user may not write fails ("Permission denied"),
-//    even where a rename in its folder would be allowed;
-//  - normally temp is given the target's permission bits (and owner, where
-//    allowed), synced to the disk and renamed over it; from another file
-//    system it is first copied to a new temporary file beside the target;
-//  - a file with several hard links, a target that is not a regular file, or
-//    one in a folder we may not write, is rewritten in place, so every name
-//    keeps seeing it; space for a longer content is reserved first;
-//  - a new target gets the permissions of any newly created file.
-// temp must be closed. After a rename temp is released (no longer ours).
-CommitResult CommitTemporaryFile(TemporaryFile &temp, const QString &target, std::mt19937 &rng);
+// What putting a result in place needs besides the result and its target.
+struct CommitContext
+{
+    std::mt19937 &rng; // numbers of temporary files beside a target
+    ReplaceObserver &observer; // pumped after every chunk of a rewrite in place
+    qint64 chunk = qint64(1) << 20; // bytes per write of a rewrite in place
+};
+
+// Replace: puts the complete content of temp (closed, descriptor still open)
+// in the place of source, the file that was read, so that the file is either
+// left as it was or holds the whole new content, never a part of it:
+//  - the user must be allowed to write the file itself, exactly as when
+//    copying over it; a writable folder alone is not enough;
+//  - just before the result takes the file's place, the name must still
+//    refer to the file that was read and the file must be unchanged since
+//    it was opened (size, modification and change times); otherwise it is
+//    left exactly as the other program left it (Refused);
+//  - normally temp is given the file's permission bits (and owner, where
+//    allowed), synced, and swapped with the file in one step
+//    (renameat2 RENAME_EXCHANGE), after which the file taken out is checked
+//    once more and the swap undone if it is not the one that was read; from
+//    another file system temp is first copied to a temporary file beside it;
+//  - a file with several hard links, or one whose folder takes no new name
+//    or refuses the rename (a sticky folder), is rewritten in place, so every
+//    name keeps seeing it: space for a longer content is reserved first, and
+//    the complete result and a record of the rewrite are kept on disk until
+//    it is done (see RewriteRecord), so a rewrite cut short is finished at
+//    the next start.
+CommitResult CommitReplace(TemporaryFile &temp, const OpenedFile &source, CommitContext &context);
+
+// A Replace As target: a name in the target folder and what stands there.
+struct ReplaceAsTarget
+{
+    enum class Kind
+    {
+        Missing,
+        Regular,
+        Other, // a symbolic link, a folder, a pipe, a device...
+        Unknown, // its status could not be read (error)
+    };
+    int folderFd = -1; // not owned
+    QByteArray name; // in the folder, no "/"
+    QString path; // for messages
+    Kind kind = Kind::Unknown;
+    struct stat status = {};
+    int error = 0;
+};
+
+// What stands at name in the folder, links not followed.
+ReplaceAsTarget InspectTarget(int folderFd, const QByteArray &name, const QString &path);
+
+// Replace As: puts the complete content of temp at the target, never
+// following or writing through what stands there. A target that is no
+// regular file is refused; a regular file that was there when it was
+// inspected is replaced only if it is still that file (swapped with the
+// result and checked, as for Replace); where nothing stood, the result is
+// renamed there only if nothing has appeared meanwhile. A new target gets
+// the permissions of any new file; a replaced one keeps its permission bits
+// (and owner, where allowed).
+CommitResult CommitReplaceAs(TemporaryFile &temp, const ReplaceAsTarget &target, CommitContext &context);
+
+// "The file ... was changed by another program while Perrox was working on
+// it; it was left as it is."
+QString ChangedByAnotherProgramMessage(const QString &path);
 
 } // namespace perrox

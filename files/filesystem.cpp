@@ -60,4 +60,9 @@ QByteArray NativePath(const QString &path)
     return QFile::encodeName(path);
 }
 
+QString DecodeNativePath(const QByteArray &path)
+{
+    return QFile::decodeName(path);
+}
+
 } // namespace perrox

@@ -20,5 +20,7 @@ QString FileErrorMessage(int errnum, const QString &path);
 
 // The path as the C library wants it (the file system's own encoding).
 QByteArray NativePath(const QString &path);
+// A path as the C library gives it, as text.
+QString DecodeNativePath(const QByteArray &path);
 
 } // namespace perrox

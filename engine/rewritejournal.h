@@ -1,0 +1,85 @@
+#pragma once
+
+#include "files/filedescriptor.h"
+
+#include <QByteArray>
+#include <QString>
+
+#include <functional>
+#include <sys/stat.h>
+
+namespace perrox {
+
+// A file that cannot simply be replaced (it has several hard links, or its
+// folder takes no new name) is rewritten in place. So that it never ends
+// half written, the complete result is kept on disk first, with a small
+// record of which file (device, inode, path) is being rewritten from it.
+// The record follows the rewrite step by step; if the program dies during
+// it, the next start finishes the rewrite (RecoverInterruptedRewrites).
+
+// Where records and kept results live: $XDG_STATE_HOME/perrox, else
+// ~/.local/state/perrox.
+QString RewriteRecordFolder();
+
+class RewriteRecord
+{
+public:
+    RewriteRecord() = default;
+    // Leaves the record and the kept result unless finish() was called.
+    ~RewriteRecord() = default;
+    RewriteRecord(const RewriteRecord &) = delete;
+    RewriteRecord &operator=(const RewriteRecord &) = delete;
+
+    // Keeps the complete result (the file open as resultFd, named resultName
+    // in the folder open as resultFolderFd) and writes a record naming the
+    // file (its status before the rewrite and its absolute path); both have
+    // reached the disk when this returns 0. Otherwise returns the errno
+    // value and failedPath() names what failed; nothing is left behind.
+    int begin(const struct stat &file, const QByteArray &filePath, int resultFd, int resultFolderFd, const QByteArray &resultName);
+
+    // Before bytes [from, to) of the file are written; from == to: before
+    // the file is cut to the length from.
+    void aboutToWrite(qint64 from, qint64 to);
+    // After a step, with the file's status then.
+    void written(const struct stat &file);
+    // The rewrite is complete and on disk: the record and the kept result
+    // are removed.
+    void finish();
+
+    QString keptResultPath() const;
+    QString failedPath() const { return m_failedPath; }
+
+private:
+    friend class RewriteRecovery;
+    void writeState();
+
+    QString m_folderPath;
+    FileDescriptor m_folder; // read-only, so that it can be synced
+    QByteArray m_recordName;
+    QByteArray m_resultName;
+    FileDescriptor m_record; // locked while the rewrite runs
+    qint64 m_stateOffset = 0;
+    struct timespec m_ctime = {};
+    char m_flight = 'n'; // 'n' nothing, 'w' writing [m_from, m_to), 't' cutting to m_from
+    qint64 m_from = 0;
+    qint64 m_to = 0;
+    QString m_failedPath;
+    bool m_active = false;
+};
+
+// Writes resultSize bytes of result over file from offset 0, in chunks of
+// chunk bytes, cuts the file to resultSize and syncs it; the record follows
+// every step and pump() runs after every chunk. Returns 0 or the errno value
+// of the first failure (the file is then partly rewritten, and the record
+// and the kept result stay for the next start).
+int RewriteFromResult(int file, int result, qint64 resultSize, RewriteRecord &record, qint64 chunk, const std::function<void()> &pump);
+
+// Finishes every rewrite in place that a run left unfinished when it died,
+// after checking that each file is still the same one and that nobody
+// changed it since; records of rewrites that are still running in another
+// process are left alone. Returns one message telling what was done (files
+// finished, files left as they are with the place of their kept result), or
+// an empty text when there was nothing to do.
+QString RecoverInterruptedRewrites();
+
+} // namespace perrox

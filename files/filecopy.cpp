@@ -1,0 +1,58 @@
+#include "filecopy.h"
+
+#include <cerrno>
+#include <unistd.h>
+#include <vector>
+
+namespace perrox {
+
+int CopyContents(int in, int out)
+{
+    off_t inOffset = 0;
+    off_t outOffset = 0;
+    for (;;) {
+        const ssize_t n = ::copy_file_range(in, &inOffset, out, &outOffset, size_t(1) << 30, 0);
+        if (n == 0)
+            return 0;
+        if (n > 0)
+            continue;
+        if (errno == EINTR)
+            continue;
+        if (errno != EXDEV && errno != ENOSYS && errno != EINVAL && errno != EOPNOTSUPP)
+            return errno;
+        break; // not supported here: plain reads and writes from where it stopped
+    }
+    std::vector<char> buffer(size_t(1) << 20);
+    for (;;) {
+        const ssize_t got = ::pread(in, buffer.data(), buffer.size(), inOffset);
+        if (got < 0) {
+            if (errno == EINTR)
+                continue;
+            return errno;
+        }
+        if (got == 0)
+            return 0;
+        if (const int r = WriteAllAt(out, buffer.data(), got, outOffset))
+            return r;
+        inOffset += got;
+        outOffset += got;
+    }
+}
+
+int WriteAllAt(int fd, const char *data, qint64 len, qint64 offset)
+{
+    while (len > 0) {
+        const ssize_t n = ::pwrite(fd, data, size_t(len), off_t(offset));
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            return errno;
+        }
+        data += n;
+        len -= n;
+        offset += n;
+    }
+    return 0;
+}
+
+} // namespace perrox

@@ -1,0 +1,203 @@
+#include "openedfile.h"
+
+#include "filesystem.h"
+
+#include <cerrno>
+#include <climits>
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace perrox {
+
+namespace {
+
+// As many links as the system itself follows in one path.
+constexpr int kMaxLinks = 40;
+
+struct Split
+{
+    QByteArray folder; // empty: the name stands alone
+    QByteArray name; // empty: the path ends with "/"
+};
+
+Split splitPath(const QByteArray &path)
+{
+    const qsizetype slash = path.lastIndexOf('/');
+    if (slash < 0)
+        return {QByteArray(), path};
+    return {slash == 0 ? QByteArray("/") : path.left(slash), path.mid(slash + 1)};
+}
+
+// Opens a folder for use as the base of later *at() calls; base is the folder
+// a relative path starts from.
+int openFolder(int base, const QByteArray &folder)
+{
+    return ::openat(base, folder.constData(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+}
+
+bool sameTime(const timespec &a, const timespec &b)
+{
+    return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec;
+}
+
+} // namespace
+
+bool SameFile(const struct stat &a, const struct stat &b)
+{
+    return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
+
+bool SameContent(const struct stat &a, const struct stat &b)
+{
+    return SameFile(a, b) && a.st_size == b.st_size && sameTime(a.st_mtim, b.st_mtim);
+}
+
+bool SameContentStatus(const struct stat &a, const struct stat &b)
+{
+    return SameContent(a, b) && sameTime(a.st_ctim, b.st_ctim);
+}
+
+QString NotRegularReason(mode_t mode)
+{
+    switch (mode & S_IFMT) {
+    case S_IFREG:
+        return QString();
+    case S_IFDIR:
+        return SystemErrorText(EISDIR);
+    case S_IFIFO:
+        return QStringLiteral("Is a named pipe, not a regular file");
+    case S_IFSOCK:
+        return QStringLiteral("Is a socket, not a regular file");
+    case S_IFCHR:
+        return QStringLiteral("Is a character device, not a regular file");
+    case S_IFBLK:
+        return QStringLiteral("Is a block device, not a regular file");
+    }
+    return QStringLiteral("Not a regular file");
+}
+
+QString OpenedFile::open(const QString &path)
+{
+    m_path = path;
+    m_fd.reset();
+    m_folder.reset();
+    const QByteArray native = NativePath(path);
+    if (native.isEmpty() || native.contains('\0'))
+        return SystemErrorText(ENOENT);
+
+    Split part = splitPath(native);
+    for (int links = 0;; ++links) {
+        if (part.name.isEmpty()) {
+            // A path ending in "/" names a folder, if anything.
+            const FileDescriptor folder(openFolder(m_folder.get() >= 0 ? m_folder.get() : AT_FDCWD, part.folder));
+            return SystemErrorText(folder.get() >= 0 ? EISDIR : errno);
+        }
+        if (!part.folder.isEmpty()) {
+            FileDescriptor folder(openFolder(m_folder.get() >= 0 ? m_folder.get() : AT_FDCWD, part.folder));
+            if (folder.get() < 0)
+                return SystemErrorText(errno);
+            m_folder = std::move(folder);
+        } else if (m_folder.get() < 0) {
+            m_folder = FileDescriptor(openFolder(AT_FDCWD, QByteArrayLiteral(".")));
+            if (m_folder.get() < 0)
+                return SystemErrorText(errno);
+        }
+        m_name = part.name;
+
+        struct stat st;
+        if (::fstatat(m_folder.get(), m_name.constData(), &st, AT_SYMLINK_NOFOLLOW) != 0)
+            return SystemErrorText(errno);
+        if (S_ISLNK(st.st_mode)) {
+            if (links == kMaxLinks)
+                return SystemErrorText(ELOOP);
+            QByteArray target(PATH_MAX, Qt::Uninitialized);
+            const ssize_t n = ::readlinkat(m_folder.get(), m_name.constData(), target.data(), size_t(target.size()));
+            if (n < 0)
+                return SystemErrorText(errno);
+            target.truncate(n);
+            if (target.isEmpty())
+                return SystemErrorText(ENOENT);
+            // A relative link continues from the folder that holds it; an
+            // absolute one from the root, whatever the base.
+            part = splitPath(target);
+            continue;
+        }
+        if (const QString reason = NotRegularReason(st.st_mode); !reason.isEmpty())
+            return reason;
+
+        // O_NOFOLLOW: a link put in its place meanwhile is not followed here
+        // but resolved by the next round. O_NONBLOCK: a pipe put in its place
+        // cannot make the open wait.
+        m_fd = FileDescriptor(::openat(m_folder.get(), m_name.constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+        if (m_fd.get() < 0) {
+            if (errno == ELOOP && links < kMaxLinks)
+                continue;
+            return SystemErrorText(errno);
+        }
+        if (::fstat(m_fd.get(), &m_status) != 0) {
+            const int error = errno;
+            m_fd.reset();
+            return SystemErrorText(error);
+        }
+        if (const QString reason = NotRegularReason(m_status.st_mode); !reason.isEmpty()) {
+            m_fd.reset();
+            return reason;
+        }
+        return QString();
+    }
+}
+
+bool OpenedFile::unchanged() const
+{
+    struct stat now;
+    return isOpen() && ::fstat(m_fd.get(), &now) == 0 && SameContentStatus(now, m_status);
+}
+
+bool OpenedFile::unchangedButRenamed() const
+{
+    struct stat now;
+    return isOpen() && ::fstat(m_fd.get(), &now) == 0 && SameContent(now, m_status);
+}
+
+bool OpenedFile::stillNamed() const
+{
+    struct stat now;
+    return isOpen() && ::fstatat(m_folder.get(), m_name.constData(), &now, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(now.st_mode) && SameFile(now, m_status);
+}
+
+int OpenedFile::openForWriting() const
+{
+    // Through the descriptor's own entry the open reaches this very file,
+    // with the permission check of any open for writing; where /proc is not
+    // mounted, through the name, checked afterwards.
+    const QByteArray self = "/proc/self/fd/" + QByteArray::number(m_fd.get());
+    FileDescriptor fd(::open(self.constData(), O_WRONLY | O_NONBLOCK | O_CLOEXEC));
+    if (fd.get() < 0 && errno == ENOENT)
+        fd = FileDescriptor(::openat(m_folder.get(), m_name.constData(), O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+    if (fd.get() < 0)
+        return -1;
+    struct stat st;
+    if (::fstat(fd.get(), &st) != 0)
+        return -1;
+    if (!SameFile(st, m_status)) {
+        errno = ESTALE;
+        return -1;
+    }
+    return fd.release();
+}
+
+QByteArray OpenedFile::currentPath() const
+{
+    const QByteArray self = "/proc/self/fd/" + QByteArray::number(m_fd.get());
+    QByteArray target(PATH_MAX, Qt::Uninitialized);
+    const ssize_t n = ::readlink(self.constData(), target.data(), size_t(target.size()));
+    if (n <= 0 || target.at(0) != '/')
+        return QByteArray();
+    target.truncate(n);
+    // An unlinked file is shown with " (deleted)" after its last name.
+    if (target.endsWith(" (deleted)"))
+        return QByteArray();
+    return target;
+}
+
+} // namespace perrox
