@@ -1,5 +1,8 @@
+#include "app/filenames.h"
 #include "arguments/notation.h"
 #include "engine/processfiles.h"
+#include "engine/rewritejournal.h"
+#include "engine/safereplace.h"
 #include "files/filesystem.h"
 #include "support/testsupport.h"
 
@@ -10,8 +13,13 @@
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/resource.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 using namespace perrox;
@@ -59,7 +67,30 @@ private:
     QByteArray m_old;
 };
 
+// Gives a file a modification time long past, so that any later write shows
+// in it however close it follows.
+void age(const QString &path)
+{
+    const struct timespec past[2] = {{1000000000, 0}, {1000000000, 0}};
+    ::utimensat(AT_FDCWD, NativePath(path).constData(), past, AT_SYMLINK_NOFOLLOW);
+}
+
+// What another program does to a file while a run works on it.
+enum class Meddling
+{
+    Append,
+    Truncate,
+    Delete,
+    RewriteSameSize,
+    ReplaceByNewFile,
+    SwapForLink,
+    AnotherPerroxRun,
+};
+
 } // namespace
+
+Q_DECLARE_METATYPE(Meddling)
+Q_DECLARE_METATYPE(perrox::RunMode)
 
 class TestProcessFiles : public QObject
 {
@@ -86,6 +117,16 @@ private slots:
     void permissionsOfReplacedAndNewFiles();
     void resultFromAnotherFileSystem();
     void writeFailureMidFileLeavesSourceAlone();
+    void changedBetweenReadAndCommit_data();
+    void changedBetweenReadAndCommit();
+    void replaceAsNeverWritesThroughTheTarget_data();
+    void replaceAsNeverWritesThroughTheTarget();
+    void interruptedRewriteInPlace_data();
+    void interruptedRewriteInPlace();
+    void specialFilesNeverBlock_data();
+    void specialFilesNeverBlock();
+    void tempFolderFilledByAnotherUser();
+    void stickyFolderAsUnprivilegedUser();
     void tempFolder_data();
     void tempFolder();
     void adjustRight();
@@ -96,6 +137,7 @@ private:
     std::unique_ptr<QTemporaryDir> m_dir;
     std::unique_ptr<QTemporaryDir> m_temp;
     std::unique_ptr<EnvironmentGuard> m_tempVariable;
+    std::unique_ptr<StateFolderGuard> m_state;
 };
 
 void TestProcessFiles::init()
@@ -105,6 +147,7 @@ void TestProcessFiles::init()
     QVERIFY(m_dir->isValid() && m_temp->isValid());
     const QByteArray temp = QFile::encodeName(m_temp->path());
     m_tempVariable = std::make_unique<EnvironmentGuard>("TEMP", &temp);
+    m_state = std::make_unique<StateFolderGuard>();
 }
 
 void TestProcessFiles::cleanup()
@@ -112,6 +155,9 @@ void TestProcessFiles::cleanup()
     // No run may leave a temporary file behind, whatever way it ended.
     QCOMPARE(TemporaryFilesIn(m_temp->path()), QStringList());
     QCOMPARE(TemporaryFilesIn(m_dir->path()), QStringList());
+    // Nor a record of a rewrite in place, once the rewrite is done.
+    QCOMPARE(m_state->records(), QStringList());
+    m_state.reset();
     m_tempVariable.reset();
     m_temp.reset();
     m_dir.reset();
@@ -484,7 +530,8 @@ void TestProcessFiles::writeFailureMidFileLeavesSourceAlone()
         CHILD_CHECK(r.end == RunResult::End::Completed);
         CHILD_CHECK(r.failedFiles == 1);
         CHILD_CHECK(host.sink.shown.size() == 1);
-        CHILD_CHECK(host.sink.shown.at(0).text.startsWith(SystemErrorText(EFBIG) + QLatin1String(" - ") + tempFolder + QLatin1String("/~PX")));
+        CHILD_CHECK(host.sink.shown.at(0).text.startsWith(SystemErrorText(EFBIG) + QLatin1String(" - ") + tempFolder + QLatin1String("/perrox-")));
+        CHILD_CHECK(host.sink.shown.at(0).text.contains(QLatin1String("/~PX")));
         CHILD_CHECK(host.cells == (QStringList {QStringLiteral("       0"), QStringLiteral("       1")}));
         CHILD_CHECK(TemporaryFilesIn(tempFolder).isEmpty());
         return 0;
@@ -492,6 +539,386 @@ void TestProcessFiles::writeFailureMidFileLeavesSourceAlone()
     QCOMPARE(rc, 0);
     QCOMPARE(ReadFile(path), QByteArray(60000, 'a'));
     QCOMPARE(ReadFile(other), QByteArray("aaaa"));
+}
+
+void TestProcessFiles::changedBetweenReadAndCommit_data()
+{
+    QTest::addColumn<Meddling>("meddling");
+    QTest::addColumn<bool>("hardLinked"); // rewritten in place instead of renamed
+    QTest::addColumn<QByteArray>("left"); // what the other program left; empty: no file
+    const QByteArray content = "one two one two";
+    for (const bool linked : {false, true}) {
+        const char *how = linked ? ", hard-linked" : "";
+        QTest::addRow("append%s", how) << Meddling::Append << linked << content + " tail";
+        QTest::addRow("truncate%s", how) << Meddling::Truncate << linked << content.left(5);
+        QTest::addRow("delete%s", how) << Meddling::Delete << linked << QByteArray();
+        QTest::addRow("rewrite of the same size%s", how) << Meddling::RewriteSameSize << linked << QByteArray(content.size(), 'z');
+        QTest::addRow("replaced by a new file%s", how) << Meddling::ReplaceByNewFile << linked << QByteArray("theirs");
+        QTest::addRow("swapped for a link to a private file%s", how) << Meddling::SwapForLink << linked << QByteArray("top secret");
+        QTest::addRow("another Perrox run%s", how) << Meddling::AnotherPerroxRun << linked << QByteArray("1 two 1 two");
+    }
+}
+
+void TestProcessFiles::changedBetweenReadAndCommit()
+{
+    QFETCH(Meddling, meddling);
+    QFETCH(bool, hardLinked);
+    QFETCH(QByteArray, left);
+    const QByteArray content = "one two one two";
+    const QString shared = m_dir->filePath(QStringLiteral("shared"));
+    const QString privateFolder = m_dir->filePath(QStringLiteral("private"));
+    QVERIFY(QDir().mkpath(shared) && QDir().mkpath(privateFolder));
+    QVERIFY(::chmod(NativePath(privateFolder).constData(), 0700) == 0);
+    const QString secret = WriteFileIn(privateFolder, QStringLiteral("secret.txt"), "top secret");
+    QVERIFY(::chmod(NativePath(secret).constData(), 0600) == 0);
+    const QString path = WriteFileIn(shared, QStringLiteral("data.txt"), content);
+    const QString moved = shared + QLatin1String("/data.moved");
+    if (hardLinked)
+        QVERIFY(::link(NativePath(path).constData(), NativePath(shared + QLatin1String("/data.link")).constData()) == 0);
+    age(path);
+    const QString next = file(QStringLiteral("next.txt"), "one");
+
+    ScriptedHost host({path, next});
+    host.onBeforeCommit = [&](int row) {
+        if (row != 0)
+            return;
+        switch (meddling) {
+        case Meddling::Append: {
+            QFile f(path);
+            QVERIFY(f.open(QIODevice::Append) && f.write(" tail") == 5);
+            break;
+        }
+        case Meddling::Truncate:
+            QVERIFY(::truncate(NativePath(path).constData(), 5) == 0);
+            break;
+        case Meddling::Delete:
+            QVERIFY(QFile::remove(path));
+            break;
+        case Meddling::RewriteSameSize: {
+            QFile f(path);
+            QVERIFY(f.open(QIODevice::ReadWrite) && f.write(QByteArray(content.size(), 'z')) == content.size());
+            break;
+        }
+        case Meddling::ReplaceByNewFile:
+            QVERIFY(WriteFile(moved, "theirs") && ::rename(NativePath(moved).constData(), NativePath(path).constData()) == 0);
+            break;
+        case Meddling::SwapForLink:
+            QVERIFY(::rename(NativePath(path).constData(), NativePath(moved).constData()) == 0);
+            QVERIFY(QFile::link(secret, path));
+            break;
+        case Meddling::AnotherPerroxRun: {
+            ScriptedHost other({path});
+            ReplaceAsSettings otherSettings;
+            EngineState otherState;
+            QCOMPARE(ProcessFiles(RunMode::Replace, {arg(QStringLiteral("one"), QStringLiteral("1"))}, otherSettings, otherState, other).end,
+                RunResult::End::Completed);
+            QVERIFY(other.sink.shown.isEmpty());
+            break;
+        }
+        }
+    };
+    ReplaceAsSettings settings;
+    EngineState state;
+    const RunResult r = ProcessFiles(RunMode::Replace, {arg(QStringLiteral("one"), QStringLiteral("ONE"))}, settings, state, host);
+
+    // Reported, counted as a failed file, and the run went on.
+    QCOMPARE(r.end, RunResult::End::Completed);
+    QCOMPARE(r.failedFiles, 1);
+    QCOMPARE(host.sink.texts(), QStringList {ChangedByAnotherProgramMessage(path)});
+    QCOMPARE(host.cells, (QStringList {QStringLiteral("       2"), QStringLiteral("       1")}));
+    QCOMPARE(ReadFile(next), QByteArray("ONE"));
+    // Left exactly as the other program left it; nothing written elsewhere.
+    if (left.isEmpty())
+        QVERIFY(!QFileInfo::exists(path));
+    else
+        QCOMPARE(ReadFile(path), left);
+    QCOMPARE(ReadFile(secret), QByteArray("top secret"));
+    QCOMPARE(statOf(secret).st_mode & 07777, 0600u);
+    if (meddling == Meddling::SwapForLink) {
+        QVERIFY(QFileInfo(path).isSymLink());
+        QCOMPARE(ReadFile(moved), content);
+    }
+    if (hardLinked && meddling != Meddling::ReplaceByNewFile && meddling != Meddling::SwapForLink && meddling != Meddling::Delete)
+        QCOMPARE(ReadFile(shared + QLatin1String("/data.link")), left);
+}
+
+void TestProcessFiles::replaceAsNeverWritesThroughTheTarget_data()
+{
+    QTest::addColumn<QString>("plant"); // what stands at out/a.txt: "dangling link", "link", "hard link", "pipe", "folder"
+    QTest::addColumn<bool>("atCommit"); // planted between the question and the commit
+    QTest::addColumn<qint16>("overwrite");
+    QTest::addColumn<QString>("message"); // %1: the target; empty: no message
+    const QString link = QStringLiteral("Cannot write the result to %1: it is a symbolic link, and Perrox never writes through a link. It was left as it is.");
+    QTest::addRow("dangling link") << QStringLiteral("dangling link") << false << qint16(0) << link;
+    QTest::addRow("link to a file outside, overwrite on") << QStringLiteral("link") << false << qint16(1) << link;
+    QTest::addRow("link to a file outside, asking") << QStringLiteral("link") << false << qint16(0) << link;
+    QTest::addRow("pipe") << QStringLiteral("pipe") << false << qint16(1)
+                          << QStringLiteral("Cannot write the result to %1: is a named pipe, not a regular file. It was left as it is.");
+    QTest::addRow("folder") << QStringLiteral("folder") << false << qint16(1)
+                            << QStringLiteral("Cannot write the result to %1: ") + SystemErrorText(EISDIR).toLower() + QStringLiteral(". It was left as it is.");
+    QTest::addRow("link planted after the look") << QStringLiteral("dangling link") << true << qint16(0) << link;
+    QTest::addRow("file planted after the look") << QStringLiteral("file") << true << qint16(1)
+                                                 << QStringLiteral("The file %1 was changed by another program while Perrox was working on it; it was left as it is.");
+    // The name in the folder is replaced; the other name keeps its content.
+    QTest::addRow("hard link to a file outside") << QStringLiteral("hard link") << false << qint16(1) << QString();
+}
+
+void TestProcessFiles::replaceAsNeverWritesThroughTheTarget()
+{
+    QFETCH(QString, plant);
+    QFETCH(bool, atCommit);
+    QFETCH(qint16, overwrite);
+    QFETCH(QString, message);
+    const QString out = m_dir->filePath(QStringLiteral("out"));
+    const QString elsewhere = m_dir->filePath(QStringLiteral("elsewhere"));
+    QVERIFY(QDir().mkpath(out) && QDir().mkpath(elsewhere));
+    const QString outside = elsewhere + QLatin1String("/x");
+    const QString target = out + QLatin1String("/a.txt");
+    if (plant != QLatin1String("dangling link"))
+        QVERIFY(WriteFile(outside, "outside"));
+    const auto doPlant = [&] {
+        if (plant.endsWith(QLatin1String("link")) && !plant.startsWith(QLatin1String("hard")))
+            QVERIFY(QFile::link(outside, target));
+        else if (plant == QLatin1String("hard link"))
+            QVERIFY(::link(NativePath(outside).constData(), NativePath(target).constData()) == 0);
+        else if (plant == QLatin1String("pipe"))
+            QVERIFY(::mkfifo(NativePath(target).constData(), 0600) == 0);
+        else if (plant == QLatin1String("folder"))
+            QVERIFY(QDir().mkdir(target));
+        else
+            QVERIFY(WriteFile(target, "planted"));
+    };
+    if (!atCommit)
+        doPlant();
+    const QStringList sources {file(QStringLiteral("a.txt"), "a"), file(QStringLiteral("b.txt"), "a")};
+
+    ScriptedHost host(sources);
+    host.chosenSettings = ReplaceAsSettings {out, QString(), QString(), overwrite};
+    host.onBeforeCommit = [&](int row) {
+        if (row == 0 && atCommit)
+            doPlant();
+    };
+    ReplaceAsSettings settings;
+    EngineState state;
+    const RunResult r = ProcessFiles(RunMode::ReplaceAs, {arg(QStringLiteral("a"), QStringLiteral("A"))}, settings, state, host);
+
+    QCOMPARE(r.end, RunResult::End::Completed);
+    QCOMPARE(r.failedFiles, message.isEmpty() ? 0 : 1);
+    // No question for what is no regular file; the message instead.
+    QCOMPARE(host.sink.texts(), message.isEmpty() ? QStringList() : QStringList {message.arg(target)});
+    QCOMPARE(ReadFile(out + QLatin1String("/b.txt")), QByteArray("A"));
+    if (plant == QLatin1String("dangling link"))
+        QVERIFY(!QFileInfo::exists(outside));
+    else
+        QCOMPARE(ReadFile(outside), QByteArray("outside"));
+    if (plant == QLatin1String("hard link"))
+        QCOMPARE(ReadFile(target), QByteArray("A"));
+    else if (plant == QLatin1String("file"))
+        QCOMPARE(ReadFile(target), QByteArray("planted"));
+    if (plant.contains(QLatin1String("link")) && !plant.startsWith(QLatin1String("hard")))
+        QVERIFY(QFileInfo(target).isSymLink());
+}
+
+void TestProcessFiles::interruptedRewriteInPlace_data()
+{
+    QTest::addColumn<QString>("meanwhile"); // what happens between the kill and the next start
+    QTest::addColumn<bool>("finished");
+    QTest::addColumn<QString>("message"); // %1 the file, %2 the kept result
+    const QString stopped = QStringLiteral("Perrox was stopped while it rewrote the file %1");
+    QTest::addRow("nothing") << QString() << true << stopped + QStringLiteral(" and has now finished it.");
+    QTest::addRow("another program appended")
+        << QStringLiteral("append") << false
+        << stopped + QStringLiteral(", but another program has changed the file since; it was left as it is. The complete result of that run is kept in %2.");
+    QTest::addRow("the file was deleted")
+        << QStringLiteral("delete") << false
+        << stopped + QStringLiteral(", but the file is no longer there or is another file now; it was left as it is. The complete result of that run is kept in %2.");
+    QTest::addRow("the record is in use by a running Perrox") << QStringLiteral("lock") << true << stopped + QStringLiteral(" and has now finished it.");
+}
+
+void TestProcessFiles::interruptedRewriteInPlace()
+{
+    QFETCH(QString, meanwhile);
+    QFETCH(bool, finished);
+    QFETCH(QString, message);
+    // Four chunks of 4096 bytes and a few more; the result is longer.
+    const QByteArray original = RandomBytes(7, 4 * 4096 + 100, "abc");
+    QByteArray expected = original;
+    expected.replace("a", "AA");
+    const QString path = file(QStringLiteral("linked.txt"), original);
+    const QString other = m_dir->filePath(QStringLiteral("other-name.txt"));
+    QVERIFY(::link(NativePath(path).constData(), NativePath(other).constData()) == 0);
+
+    // The run is killed after the first chunk of the rewrite in place.
+    const int rc = RunInChild([&]() -> int {
+        ScriptedHost host({path});
+        bool committing = false;
+        host.onBeforeCommit = [&](int) { committing = true; };
+        host.onPump = [&] {
+            if (committing)
+                ::raise(SIGKILL);
+        };
+        ReplaceAsSettings settings;
+        EngineState state;
+        state.ioChunk = 4096;
+        ProcessFiles(RunMode::Replace, {arg(QStringLiteral("a"), QStringLiteral("AA"))}, settings, state, host);
+        return 1; // never reached
+    });
+    QCOMPARE(rc, -1);
+    const QByteArray half = ReadFile(path);
+    QCOMPARE(half.left(4096), expected.left(4096));
+    QCOMPARE(half.mid(4096), original.mid(4096));
+    QCOMPARE(m_state->records().size(), 2); // the record and the kept result
+    const QString kept = m_state->recordFolder() + QLatin1Char('/') + m_state->records().filter(QStringLiteral(".result")).value(0);
+    QCOMPARE(ReadFile(kept), expected);
+    // The run's own folder stays behind after a kill; it is nobody else's.
+    for (const QString &name : TemporaryFilesIn(m_temp->path()))
+        QDir(m_temp->filePath(name)).removeRecursively() || QFile::remove(m_temp->filePath(name));
+
+    if (meanwhile == QLatin1String("append")) {
+        QFile f(path);
+        QVERIFY(f.open(QIODevice::Append) && f.write("!") == 1);
+    } else if (meanwhile == QLatin1String("delete")) {
+        QVERIFY(QFile::remove(path));
+    } else if (meanwhile == QLatin1String("lock")) {
+        const QString record = m_state->recordFolder() + QLatin1Char('/') + m_state->records().filter(QStringLiteral(".record")).value(0);
+        const int fd = ::open(NativePath(record).constData(), O_RDONLY);
+        QVERIFY(fd >= 0 && ::flock(fd, LOCK_EX | LOCK_NB) == 0);
+        QCOMPARE(RecoverInterruptedRewrites(), QString()); // somebody else's: left alone
+        QCOMPARE(ReadFile(path), half);
+        ::close(fd);
+    }
+    const QByteArray before = QFileInfo::exists(path) ? ReadFile(path) : QByteArray();
+
+    QCOMPARE(RecoverInterruptedRewrites(), message.arg(path, kept));
+    if (finished) {
+        QCOMPARE(ReadFile(path), expected);
+        QCOMPARE(ReadFile(other), expected);
+        QCOMPARE(m_state->records(), QStringList());
+    } else {
+        if (QFileInfo::exists(path))
+            QCOMPARE(ReadFile(path), before);
+        // The record is gone, the result stays where the message says.
+        QCOMPARE(m_state->records(), QStringList {GetFileName(kept)});
+        QCOMPARE(ReadFile(kept), expected);
+        QVERIFY(QFile::remove(kept));
+    }
+    QCOMPARE(RecoverInterruptedRewrites(), QString()); // once only
+}
+
+void TestProcessFiles::specialFilesNeverBlock_data()
+{
+    QTest::addColumn<RunMode>("mode");
+    QTest::addRow("count") << RunMode::Count;
+    QTest::addRow("replace") << RunMode::Replace;
+    QTest::addRow("replace as") << RunMode::ReplaceAs;
+}
+
+void TestProcessFiles::specialFilesNeverBlock()
+{
+    QFETCH(RunMode, mode);
+    const QString pipe = m_dir->filePath(QStringLiteral("pipe"));
+    QVERIFY(::mkfifo(NativePath(pipe).constData(), 0600) == 0);
+    // A socket lives as long as its name; nobody listens on it.
+    const QString socketPath = m_dir->filePath(QStringLiteral("socket"));
+    const int sock = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    struct sockaddr_un address = {};
+    address.sun_family = AF_UNIX;
+    const QByteArray native = NativePath(socketPath);
+    QVERIFY(sock >= 0 && size_t(native.size()) < sizeof address.sun_path);
+    std::memcpy(address.sun_path, native.constData(), size_t(native.size()));
+    QVERIFY(::bind(sock, reinterpret_cast<const sockaddr *>(&address), sizeof address) == 0);
+    ::close(sock);
+    // A file of the kernel: no size, yet bytes ("Name:" once).
+    const QString kernel = QStringLiteral("/proc/self/status");
+    const QString plain = file(QStringLiteral("plain.txt"), "Name: Name:");
+    const QString out = m_dir->filePath(QStringLiteral("out"));
+    QVERIFY(QDir().mkpath(out));
+
+    const int rc = RunInChild([&]() -> int {
+        ::alarm(20); // a run that blocks ends the child, and the test fails
+        ScriptedHost host({pipe, socketPath, kernel, plain});
+        host.chosenSettings = ReplaceAsSettings {out, QString(), QString(), 1};
+        ReplaceAsSettings settings;
+        EngineState state;
+        const RunResult r = ProcessFiles(mode, {arg(QStringLiteral("Name:"), QStringLiteral("N:"))}, settings, state, host);
+        CHILD_CHECK(r.end == RunResult::End::Completed);
+        QStringList expected {
+            QStringLiteral("Is a named pipe, not a regular file - ") + pipe, QStringLiteral("Is a socket, not a regular file - ") + socketPath};
+        if (mode == RunMode::Replace)
+            expected.append(QStringLiteral("The file /proc/self/status does not report its size, as the files of /proc and /sys do; it was counted but left as it "
+                                           "is."));
+        CHILD_CHECK(host.sink.texts() == expected);
+        CHILD_CHECK(r.failedFiles == int(expected.size()));
+        CHILD_CHECK(host.cells.at(0) == QStringLiteral("       0") && host.cells.at(1) == QStringLiteral("       0"));
+        CHILD_CHECK(host.cells.at(2) == QStringLiteral("       1"));
+        CHILD_CHECK(host.cells.at(3) == QStringLiteral("       2"));
+        return 0;
+    });
+    QCOMPARE(rc, 0);
+    QCOMPARE(ReadFile(plain), mode == RunMode::Replace ? QByteArray("N: N:") : QByteArray("Name: Name:"));
+    if (mode == RunMode::ReplaceAs)
+        QVERIFY(ReadFile(out + QLatin1String("/status")).startsWith("N:"));
+}
+
+void TestProcessFiles::tempFolderFilledByAnotherUser()
+{
+    // Another user takes every temporary name there is in a shared TEMP.
+    QVERIFY(::chmod(NativePath(m_temp->path()).constData(), 01777) == 0);
+    const QString tempFolder = m_temp->path();
+    const int filled = RunUnprivileged([&]() -> int {
+        for (int n = 10000; n <= 99999; ++n) {
+            const int fd = ::open(NativePath(TemporaryFileName(tempFolder, n)).constData(), O_WRONLY | O_CREAT | O_EXCL, 0644);
+            CHILD_CHECK(fd >= 0);
+            ::close(fd);
+        }
+        return 0;
+    });
+    QCOMPARE(filled, 0);
+
+    const QString path = file(QStringLiteral("x.txt"), "x x");
+    for (RunMode mode : {RunMode::Count, RunMode::Replace}) {
+        ScriptedHost host({path});
+        ReplaceAsSettings settings;
+        EngineState state;
+        const RunResult r = ProcessFiles(mode, {arg(QStringLiteral("x"), QStringLiteral("y"))}, settings, state, host);
+        QCOMPARE(r.end, RunResult::End::Completed);
+        QVERIFY(host.sink.shown.isEmpty());
+        QCOMPARE(host.cells, QStringList {QStringLiteral("       2")});
+    }
+    QCOMPARE(ReadFile(path), QByteArray("y y"));
+    // Nothing of theirs was touched, and nothing of ours is left.
+    const QStringList left = TemporaryFilesIn(tempFolder);
+    QCOMPARE(left.size(), 90000);
+    QVERIFY(!left.join(QLatin1Char(' ')).contains(QLatin1String("perrox-")));
+    for (const QString &name : left)
+        QFile::remove(m_temp->filePath(name));
+}
+
+void TestProcessFiles::stickyFolderAsUnprivilegedUser()
+{
+    QVERIFY(::chmod(NativePath(m_temp->path()).constData(), 0777) == 0);
+    QVERIFY(::chmod(NativePath(m_dir->path()).constData(), 0755) == 0);
+    // A shared folder like /tmp, and a file of root's that everybody may write.
+    const QString sticky = m_dir->filePath(QStringLiteral("sticky"));
+    QVERIFY(QDir().mkpath(sticky) && ::chmod(NativePath(sticky).constData(), 01777) == 0);
+    const QString path = WriteFileIn(sticky, QStringLiteral("shared.txt"), "a a a");
+    QVERIFY(::chmod(NativePath(path).constData(), 0666) == 0);
+    const ino_t inode = statOf(path).st_ino;
+    const int rc = RunUnprivileged([&]() -> int {
+        ScriptedHost host({path});
+        ReplaceAsSettings settings;
+        EngineState state;
+        const RunResult r = ProcessFiles(RunMode::Replace, {arg(QStringLiteral("a"), QStringLiteral("bb"))}, settings, state, host);
+        CHILD_CHECK(host.sink.texts() == QStringList());
+        CHILD_CHECK(r.end == RunResult::End::Completed);
+        return 0;
+    });
+    QCOMPARE(rc, 0);
+    // Rewritten where it is: still root's file, same inode, same mode.
+    QCOMPARE(ReadFile(path), QByteArray("bb bb bb"));
+    QCOMPARE(statOf(path).st_ino, inode);
+    QCOMPARE(statOf(path).st_uid, 0u);
+    QCOMPARE(statOf(path).st_mode & 07777, 0666u);
 }
 
 void TestProcessFiles::tempFolder_data()

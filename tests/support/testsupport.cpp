@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <cstring>
 #include <grp.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -245,7 +246,40 @@ QString WriteFileIn(const QString &folder, const QString &name, const QByteArray
 
 QStringList TemporaryFilesIn(const QString &folder)
 {
-    return QDir(folder).entryList({QStringLiteral("~PX*.tmp")}, QDir::Files | QDir::Hidden | QDir::System);
+    const QDir dir(folder);
+    QStringList found = dir.entryList({QStringLiteral("~PX*.tmp")}, QDir::Files | QDir::Hidden | QDir::System);
+    for (const QString &run : dir.entryList({QStringLiteral("perrox-*")}, QDir::Dirs | QDir::Hidden | QDir::System)) {
+        found.append(run);
+        for (const QString &name : QDir(dir.filePath(run)).entryList({QStringLiteral("~PX*.tmp")}, QDir::Files | QDir::Hidden | QDir::System))
+            found.append(run + QLatin1Char('/') + name);
+    }
+    return found;
+}
+
+StateFolderGuard::StateFolderGuard()
+    : m_wasSet(qEnvironmentVariableIsSet("XDG_STATE_HOME"))
+    , m_old(qgetenv("XDG_STATE_HOME"))
+{
+    ::chmod(QFile::encodeName(m_dir.path()).constData(), 0777);
+    qputenv("XDG_STATE_HOME", QFile::encodeName(m_dir.path()));
+}
+
+StateFolderGuard::~StateFolderGuard()
+{
+    if (m_wasSet)
+        qputenv("XDG_STATE_HOME", m_old);
+    else
+        qunsetenv("XDG_STATE_HOME");
+}
+
+QString StateFolderGuard::recordFolder() const
+{
+    return m_dir.path() + QLatin1String("/perrox");
+}
+
+QStringList StateFolderGuard::records() const
+{
+    return QDir(recordFolder()).entryList(QDir::Files | QDir::Hidden | QDir::System, QDir::Name);
 }
 
 } // namespace perrox::test

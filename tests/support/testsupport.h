@@ -8,6 +8,7 @@
 #include <QByteArray>
 #include <QList>
 #include <QStringList>
+#include <QTemporaryDir>
 
 #include <cstdio>
 #include <functional>
@@ -118,7 +119,18 @@ public:
     void endRun() override { log.append(QStringLiteral("end")); }
     void progress(double position) override { positions.append(position); }
     bool cancelRequested() override { return cancelled || (cancelWhen && (cancelled = cancelWhen())); }
-    void pumpEvents() override { ++pumps; }
+    void pumpEvents() override
+    {
+        ++pumps;
+        if (onPump)
+            onPump();
+    }
+    // Where a test plays another process: between the read and the commit.
+    void beforeCommit(int row) override
+    {
+        if (onBeforeCommit)
+            onBeforeCommit(row);
+    }
 
     RecordingSink sink;
     QStringList paths;
@@ -129,6 +141,8 @@ public:
     int pumps = 0;
     bool cancelled = false;
     std::function<bool()> cancelWhen;
+    std::function<void(int)> onBeforeCommit;
+    std::function<void()> onPump;
     // Replace As: what the Save As dialog answers.
     bool targetChosen = true;
     std::optional<ReplaceAsSettings> chosenSettings;
@@ -155,7 +169,29 @@ QByteArray ReadFile(const QString &path);
 bool WriteFile(const QString &path, const QByteArray &bytes);
 // Writes folder/name and returns its path.
 QString WriteFileIn(const QString &folder, const QString &name, const QByteArray &bytes);
-// Names in folder that look like the program's temporary files ("~PX*.tmp").
+// Names in folder that look like the program's temporary files ("~PX*.tmp")
+// or the folder of a run ("perrox-*"), with the temporary files inside such
+// a folder as "perrox-.../~PX*.tmp".
 QStringList TemporaryFilesIn(const QString &folder);
+
+// Points XDG_STATE_HOME, where records of rewrites in place are kept, at a
+// folder of its own for one scope, open to every user so that unprivileged
+// children can keep their records there too.
+class StateFolderGuard
+{
+public:
+    StateFolderGuard();
+    ~StateFolderGuard();
+    StateFolderGuard(const StateFolderGuard &) = delete;
+    StateFolderGuard &operator=(const StateFolderGuard &) = delete;
+    // The folder of the records (XDG_STATE_HOME/perrox) and what is in it.
+    QString recordFolder() const;
+    QStringList records() const;
+
+private:
+    QTemporaryDir m_dir;
+    bool m_wasSet;
+    QByteArray m_old;
+};
 
 } // namespace perrox::test
