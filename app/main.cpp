@@ -11,5 +11,6 @@ int main(int argc, char *argv[])
     QApplication::setApplicationVersion(QStringLiteral(PERROX_VERSION));
     perrox::MainWindow window;
     window.show();
+    window.FinishInterruptedRewrites();
     return app.exec();
 }

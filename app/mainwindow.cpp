@@ -6,6 +6,7 @@
 #include "arguments/notation.h"
 #include "arguments/notationfield.h"
 #include "engine/progresswindow.h"
+#include "engine/rewritejournal.h"
 #include "app/aboutbox.h"
 #include "app/filenames.h"
 #include "app/help.h"
@@ -156,6 +157,12 @@ MainWindow::MainWindow(MessageSink *messages, const QString &preferencesFile, QW
 }
 
 MainWindow::~MainWindow() = default;
+
+void MainWindow::FinishInterruptedRewrites()
+{
+    if (const QString report = RecoverInterruptedRewrites(); !report.isEmpty())
+        m_messages->warn(report);
+}
 
 void MainWindow::createControls()
 {

@@ -48,6 +48,10 @@ public:
     explicit MainWindow(MessageSink *messages = nullptr, const QString &preferencesFile = QString(), QWidget *parent = nullptr);
     ~MainWindow() override;
 
+    // Finishes the rewrites in place that a run left unfinished when the
+    // program died, and says so in one message; called once the window shows.
+    void FinishInterruptedRewrites();
+
     // The menu entry or separator of that name (IDM_ADD, IDM_FILE_SPACE3 ...).
     QAction *action(const QString &name) const;
     QMenu *findReplaceMenu() const { return m_findReplaceMenu; }

@@ -2,6 +2,7 @@
 #include "app/version.h"
 #include "arguments/argumentfile.h"
 #include "batchinput.h"
+#include "engine/rewritejournal.h"
 #include "batchoptions.h"
 #include "files/filesystem.h"
 #include "terminalhost.h"
@@ -51,6 +52,10 @@ int main(int argc, char *argv[])
 
     TerminalHost::installInterruptHandler();
     TerminalSink sink;
+    // A rewrite in place that an earlier run left unfinished is finished
+    // first, whatever this run is about.
+    if (const QString report = RecoverInterruptedRewrites(); !report.isEmpty())
+        sink.warn(report);
     const std::optional<FindReplaceArguments> arguments = CollectBatchArguments(options, sink);
     if (!arguments)
         return UsageError;

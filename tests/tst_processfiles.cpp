@@ -749,21 +749,7 @@ void TestProcessFiles::interruptedRewriteInPlace()
     QVERIFY(::link(NativePath(path).constData(), NativePath(other).constData()) == 0);
 
     // The run is killed after the first chunk of the rewrite in place.
-    const int rc = RunInChild([&]() -> int {
-        ScriptedHost host({path});
-        bool committing = false;
-        host.onBeforeCommit = [&](int) { committing = true; };
-        host.onPump = [&] {
-            if (committing)
-                ::raise(SIGKILL);
-        };
-        ReplaceAsSettings settings;
-        EngineState state;
-        state.ioChunk = 4096;
-        ProcessFiles(RunMode::Replace, {arg(QStringLiteral("a"), QStringLiteral("AA"))}, settings, state, host);
-        return 1; // never reached
-    });
-    QCOMPARE(rc, -1);
+    QVERIFY(InterruptRewriteInPlace(path, "a", "AA", 4096));
     const QByteArray half = ReadFile(path);
     QCOMPARE(half.left(4096), expected.left(4096));
     QCOMPARE(half.mid(4096), original.mid(4096));

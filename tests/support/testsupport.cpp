@@ -8,6 +8,7 @@
 #include <QRandomGenerator>
 
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <grp.h>
@@ -212,6 +213,26 @@ QStringList ChildArguments()
 int RunInChild(const std::function<int()> &body)
 {
     return runChild(body, false);
+}
+
+bool InterruptRewriteInPlace(const QString &path, const QByteArray &find, const QByteArray &replace, qint64 chunk)
+{
+    const int rc = RunInChild([&]() -> int {
+        ScriptedHost host({path});
+        bool committing = false;
+        host.onBeforeCommit = [&](int) { committing = true; };
+        host.onPump = [&] {
+            if (committing)
+                ::raise(SIGKILL);
+        };
+        ReplaceAsSettings settings;
+        EngineState state;
+        state.ioChunk = chunk;
+        const FindReplaceArgument pair {0, QString::fromLatin1(find), 0, QString::fromLatin1(replace)};
+        ProcessFiles(RunMode::Replace, {pair}, settings, state, host);
+        return 0; // the rewrite ended before the kill: not what was asked for
+    });
+    return rc == -1;
 }
 
 QByteArray RandomBytes(quint32 seed, qsizetype size, const QByteArray &alphabet)

@@ -162,6 +162,12 @@ QStringList ChildArguments();
 // Runs body in a child process as the current user.
 int RunInChild(const std::function<int()> &body);
 
+// Runs Replace of find by replace on path in a child process that is killed
+// after the first chunk (chunk bytes) of a rewrite in place, as if the
+// program had died there; path must have several hard links. True when the
+// child died as planned.
+bool InterruptRewriteInPlace(const QString &path, const QByteArray &find, const QByteArray &replace, qint64 chunk);
+
 // Deterministic test data.
 QByteArray RandomBytes(quint32 seed, qsizetype size, const QByteArray &alphabet = {});
 
