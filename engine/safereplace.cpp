@@ -4,8 +4,6 @@
 #include "files/filesystem.h"
 #include "replaceoutput.h"
 
-#include <QFile>
-
 #include <cerrno>
 #include <climits>
 #include <fcntl.h>
@@ -30,7 +28,7 @@ QString resolveLinks(const QString &path)
         const ssize_t n = ::readlink(native.constData(), link.data(), link.size() - 1);
         if (n < 0)
             return current;
-        const QString target = QFile::decodeName(QByteArray(link.data(), n));
+        const QString target = DecodeNativePath(QByteArray(link.data(), n));
         if (target.startsWith(QLatin1Char('/'))) {
             current = target;
         } else {
