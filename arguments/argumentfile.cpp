@@ -1,18 +1,20 @@
 #include "argumentfile.h"
 
+#include "app/filenames.h"
 #include "app/messagesink.h"
 #include "app/preferences.h"
 #include "codepage.h"
+#include "engine/replaceoutput.h"
+#include "engine/safereplace.h"
 #include "files/filedescriptor.h"
 #include "files/filesystem.h"
 #include "notation.h"
-
-#include <QSaveFile>
 
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
 #include <new>
+#include <random>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -51,8 +53,7 @@ struct ByteTag
     }
 };
 
-// Why a file cannot be replaced, before QSaveFile tries: the system's text
-// rather than QSaveFile's own sentences for a folder or a read-only file.
+// Why a file cannot be replaced, found before anything is created for it.
 QString saveRefusal(const QString &path)
 {
     if (IsFolder(path))
@@ -170,26 +171,22 @@ bool SaveArgumentFile(const QString &path, const FindReplaceArguments &arguments
     // its place only once complete, so a failed save leaves the old file as
     // it was. Without the folder's permission to create that file the save
     // fails rather than writing over the old file in place.
-    QSaveFile file(path);
-    file.setDirectWriteFallback(false);
-    // Unbuffered, so every write's result is seen here: through the buffer a
-    // short write (a full disk, a file size limit) can go unreported and
-    // commit() would then put a cut-off file in place.
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered)) {
-        messages.warn(FileErrorMessage(file.errorString(), path));
+    QString folder = GetFolderName(path);
+    if (folder.isEmpty())
+        folder = path.startsWith(QLatin1Char('/')) ? QStringLiteral("/") : QStringLiteral(".");
+    std::mt19937 rng(std::random_device {}());
+    TemporaryFile temp(folder, rng);
+    if (!temp.open()) {
+        messages.warn(FileErrorMessage(temp.errorString(), path));
         return false;
     }
-    bool written = true;
-    for (qsizetype done = 0; written && done < content.size();) {
-        // After a short write the next one fails and names the reason.
-        const qint64 n = file.write(content.constData() + done, content.size() - done);
-        written = n > 0;
-        done += written ? qsizetype(n) : 0;
+    if (!temp.write(content.constData(), content.size()) || !temp.close()) {
+        messages.warn(WriteArgumentsErrorMessage(path, temp.errorString()));
+        return false;
     }
-    if (!written || !file.commit()) {
-        const QString description = file.errorString();
-        file.cancelWriting();
-        messages.warn(WriteArgumentsErrorMessage(path, description));
+    const CommitResult commit = CommitTemporaryFile(temp, path, rng);
+    if (!commit.ok()) {
+        messages.warn(commit.error);
         return false;
     }
     return true;

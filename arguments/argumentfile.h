@@ -70,9 +70,12 @@ inline constexpr qint64 MaxArgumentFileSize = qint64(256) << 20;
 // Saves arguments (as CollectArguments gives them) to path, once the caller
 // has a name from its dialog; true when the whole file was written, and the
 // caller then adds path to the recent files. No arguments: the collection
-// message, nothing written. The file is replaced only by its complete new
-// content: on any failure an existing file keeps its old content, and the
-// open or write message is shown. An empty path does nothing and gives false.
+// message, nothing written. The content is written to a temporary file in
+// path's folder (a folder that takes no new file fails the save) and put in
+// place as Replace puts its results (CommitTemporaryFile): a link stays a
+// link, the permissions are kept. On a failure the open, write or commit
+// message is shown and an existing file keeps its old content. An empty path
+// does nothing and gives false.
 bool SaveArgumentFile(const QString &path, const FindReplaceArguments &arguments, const ArgumentTags &tags, MessageSink &messages);
 
 // Reads path and gives its entries in file order (possibly none: a file

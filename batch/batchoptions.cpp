@@ -3,6 +3,7 @@
 #include "app/blanks.h"
 #include "app/filenames.h"
 #include "arguments/notation.h"
+#include "files/filesystem.h"
 
 #include <optional>
 
@@ -61,6 +62,14 @@ void ParseSide(const QString &side, qint16 &notation, QString &text)
     }
     notation = Characters;
     text = side;
+}
+
+QStringList DecodeArguments(int argc, const char *const argv[])
+{
+    QStringList arguments;
+    for (int i = 1; i < argc; ++i)
+        arguments.append(DecodeNativePath(QByteArray(argv[i])));
+    return arguments;
 }
 
 BatchParse ParseBatchArguments(const QStringList &arguments)

@@ -42,6 +42,10 @@ struct BatchParse
 // anything else is a Characters text as it stands.
 void ParseSide(const QString &side, qint16 &notation, QString &text);
 
+// The arguments after the program name, each decoded like a path
+// (DecodeNativePath), so a file name that is no valid UTF-8 keeps its bytes.
+QStringList DecodeArguments(int argc, const char *const argv[]);
+
 // Parses the arguments after the program name. Options may be written
 // "--name VALUE" or "--name=VALUE"; "--" ends the options.
 BatchParse ParseBatchArguments(const QStringList &arguments);

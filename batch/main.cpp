@@ -26,7 +26,7 @@ enum ExitCode
 
 int usageError(const QString &text)
 {
-    std::fprintf(stderr, "perrox-batch: %s\nTry 'perrox-batch --help' for more information.\n", text.toLocal8Bit().constData());
+    std::fprintf(stderr, "perrox-batch: %s\nTry 'perrox-batch --help' for more information.\n", NativePath(text).constData());
     return UsageError;
 }
 
@@ -35,7 +35,7 @@ int usageError(const QString &text)
 int main(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
-    const BatchParse parse = ParseBatchArguments(QCoreApplication::arguments().mid(1));
+    const BatchParse parse = ParseBatchArguments(DecodeArguments(argc, argv));
     if (!parse.ok())
         return usageError(parse.error);
     const BatchOptions &options = parse.options;

@@ -1,5 +1,7 @@
 #include "terminalhost.h"
 
+#include "files/filesystem.h"
+
 #include <QTextStream>
 
 #include <cstdio>
@@ -11,13 +13,14 @@ namespace perrox {
 
 namespace {
 
-// Every "\r\n" or lone "\r" becomes a line break.
+// Every "\r\n" or lone "\r" becomes a line break. The text is encoded as a
+// path is, so the paths in it come out as their own bytes.
 QByteArray terminalText(const QString &text)
 {
     QString t = text;
     t.replace(QLatin1String("\r\n"), QLatin1String("\n"));
     t.replace(QLatin1Char('\r'), QLatin1Char('\n'));
-    return t.toLocal8Bit();
+    return NativePath(t);
 }
 
 int terminalWidth()
@@ -29,6 +32,21 @@ int terminalWidth()
 }
 
 } // namespace
+
+QString ProgressBarLine(int percent, const QString &file, int width)
+{
+    constexpr int barWidth = 30;
+    const int filled = percent * barWidth / 100;
+    QString line = QLatin1Char('[') + QString(filled, QLatin1Char('#')) + QString(barWidth - filled, QLatin1Char('.')) + QLatin1String("] ")
+        + QString::number(percent).rightJustified(3) + QLatin1String("%  ");
+    const int room = width - 1 - int(line.size());
+    if (file.size() <= room)
+        return line + file;
+    qsizetype cut = file.size() - std::max(0, room - 3);
+    if (cut < file.size() && file.at(cut).isLowSurrogate() && file.at(cut - 1).isHighSurrogate())
+        ++cut;
+    return line + QLatin1String("...") + file.mid(cut);
+}
 
 MessageSink::Answer TerminalSink::show(const QString &text, Icon, Buttons buttons, const QString &)
 {
@@ -87,7 +105,7 @@ TerminalHost::TerminalHost(const QStringList &paths, bool progressBar)
 void TerminalHost::setRowCount(int row, const QString &cell)
 {
     clearBar();
-    const QByteArray line = (cell + QLatin1String("  ") + m_paths.at(row) + QLatin1Char('\n')).toLocal8Bit();
+    const QByteArray line = NativePath(cell + QLatin1String("  ") + m_paths.at(row) + QLatin1Char('\n'));
     std::fwrite(line.constData(), 1, size_t(line.size()), stdout);
     std::fflush(stdout);
 }
@@ -120,17 +138,7 @@ void TerminalHost::progress(double position)
 
 void TerminalHost::drawBar()
 {
-    const int width = terminalWidth();
-    constexpr int barWidth = 30;
-    const int filled = m_percent * barWidth / 100;
-    QString line = QLatin1Char('[') + QString(filled, QLatin1Char('#')) + QString(barWidth - filled, QLatin1Char('.')) + QLatin1String("] ")
-        + QString::number(m_percent).rightJustified(3) + QLatin1String("%  ");
-    const int room = width - 1 - int(line.size());
-    QString file = m_file;
-    if (file.size() > room)
-        file = QLatin1String("...") + file.right(std::max(0, room - 3));
-    line += file;
-    std::fputs(("\r\033[K" + line.toLocal8Bit()).constData(), stderr);
+    std::fputs(("\r\033[K" + NativePath(ProgressBarLine(m_percent, m_file, terminalWidth()))).constData(), stderr);
     std::fflush(stderr);
     m_barShown = true;
 }

@@ -9,6 +9,11 @@
 
 namespace perrox {
 
+// The progress bar's line for a terminal width columns wide: the bar, the
+// percentage and as much of file as fits, cut at the front to "..." + its
+// end. A character outside the BMP is never cut in half.
+QString ProgressBarLine(int percent, const QString &file, int width);
+
 // Messages on standard error with the program's own texts; the overwrite
 // question is asked on the terminal when standard input is one, and answered
 // No otherwise.

@@ -1,6 +1,8 @@
 // Times perrox-batch against the limits of the hardware on one generated
 // 256 MiB file: a plain memmem count (reading the file the same way) and cp.
 // Run on demand: cmake --build build --target run-bench
+#include "files/filesystem.h"
+
 #include <QByteArray>
 #include <QDir>
 #include <QFile>
@@ -43,7 +45,7 @@ Measure spawn(const QStringList &command, bool quiet = true)
 {
     std::vector<QByteArray> args;
     for (const QString &a : command)
-        args.push_back(QFile::encodeName(a));
+        args.push_back(perrox::NativePath(a));
     std::vector<char *> argv;
     for (QByteArray &a : args)
         argv.push_back(a.data());
@@ -192,7 +194,7 @@ int main(int argc, char **argv)
         std::fprintf(stderr, "cannot create a folder here\n");
         return 1;
     }
-    qputenv("TEMP", QFile::encodeName(dir.path())); // temporary files on the same file system as the results
+    qputenv("TEMP", perrox::NativePath(dir.path())); // temporary files on the same file system as the results
     const QString file = dir.filePath(QStringLiteral("data.txt"));
     const QString out = dir.filePath(QStringLiteral("out"));
     const QString target = out + QLatin1String("/data.txt");

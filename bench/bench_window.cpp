@@ -4,6 +4,7 @@
 // Run on demand: cmake --build build --target run-bench-window
 #include "app/mainwindow.h"
 #include "files/filelistview.h"
+#include "files/filesystem.h"
 #include "silentsink.h"
 
 #include <QApplication>
@@ -53,7 +54,7 @@ int main(int argc, char **argv)
     QTemporaryDir dir(QDir::currentPath() + QLatin1String("/perrox-bench-XXXXXX"));
     if (!dir.isValid())
         return 1;
-    qputenv("TEMP", QFile::encodeName(dir.path()));
+    qputenv("TEMP", perrox::NativePath(dir.path()));
     const QString file = dir.filePath(QStringLiteral("data.txt"));
     std::printf("generating %lld MiB in %s\n", size / kMiB, qPrintable(dir.path()));
     generate(file, size);

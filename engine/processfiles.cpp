@@ -51,7 +51,7 @@ QString GetDefaultTempFolder()
 QString GetTempFolder()
 {
     const char *name = qEnvironmentVariableIsSet("TEMP") ? "TEMP" : "TMPDIR";
-    const QString value = qEnvironmentVariable(name);
+    const QString value = DecodeNativePath(qgetenv(name));
     if (value.size() > 2) {
         QString folder = TrimBlanks(value.section(QLatin1Char(';'), 0, 0));
         if (folder.endsWith(QLatin1Char('/')))

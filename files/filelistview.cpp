@@ -1,5 +1,7 @@
 #include "filelistview.h"
 
+#include "filesystem.h"
+
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QHeaderView>
@@ -8,6 +10,23 @@
 #include <QUrl>
 
 namespace perrox {
+
+namespace {
+
+// The path of a local file URL with its bytes as they came: the URL's
+// percent-encoded path decoded as a path is (QUrl::toLocalFile would turn
+// bytes that are no valid UTF-8 into U+FFFD). A host gives "//host" in front,
+// as toLocalFile does.
+QString localPath(const QUrl &url)
+{
+    const QString path = DecodeNativePath(QByteArray::fromPercentEncoding(url.path(QUrl::FullyEncoded).toLatin1()));
+    const QString host = url.host();
+    if (host.isEmpty())
+        return path;
+    return QLatin1String("//") + host + (path.isEmpty() || path.startsWith(QLatin1Char('/')) ? QString() : QStringLiteral("/")) + path;
+}
+
+} // namespace
 
 FileListView::FileListView(QWidget *parent)
     : QTreeWidget(parent)
@@ -46,7 +65,7 @@ QStringList FileListView::droppedPaths(const QMimeData *data)
         return paths;
     for (const QUrl &url : data->urls())
         if (url.isLocalFile())
-            paths.append(url.toLocalFile());
+            paths.append(localPath(url));
     return paths;
 }
 

@@ -18,9 +18,26 @@ QString SystemErrorText(int errnum);
 QString FileErrorMessage(const QString &description, const QString &path);
 QString FileErrorMessage(int errnum, const QString &path);
 
-// The path as the C library wants it (the file system's own encoding).
+// A path crosses between the file system's bytes and QString only through
+// this lossless pair. A name may be any bytes but "/" and NUL, and Qt's own
+// decoding (UTF-8) turns what is no valid UTF-8 into U+FFFD, which cannot be
+// encoded back; here each such byte b (0x80-0xFF) becomes the lone surrogate
+// U+DC00 + b instead, which no valid UTF-8 can give ("surrogateescape").
+//
+// DecodeNativePath: valid UTF-8 decodes as QString::fromUtf8 decodes it,
+// except that a leading byte-order mark is kept as U+FEFF. Validity is strict:
+// an overlong form, an encoded surrogate (ED A0-BF ..), a code point above
+// U+10FFFF, a sequence cut short or a stray continuation byte is not valid,
+// and each of its bytes decodes on its own, to its escape.
+//
+// NativePath: an escape U+DC80-U+DCFF becomes its byte again; everything else
+// is encoded as UTF-8, a surrogate pair as its code point and any other lone
+// surrogate as U+FFFD (EF BF BD).
+//
+// So NativePath(DecodeNativePath(b)) == b for every byte string b, and text
+// without lone surrogates survives the way back. A QChar(0) becomes a NUL
+// byte, which ends the path for the C library.
 QByteArray NativePath(const QString &path);
-// A path as the C library gives it, as text.
-QString DecodeNativePath(const QByteArray &path);
+QString DecodeNativePath(const QByteArray &native);
 
 } // namespace perrox

@@ -4,9 +4,11 @@
 
 #include "app/blanks.h"
 
-#include <QDir>
 #include <QStringList>
 
+#include <algorithm>
+#include <dirent.h>
+#include <memory>
 #include <set>
 #include <sys/stat.h>
 #include <utility>
@@ -46,6 +48,43 @@ bool folderId(const QString &path, FolderId &id)
     return true;
 }
 
+struct Entry
+{
+    QString name;
+    unsigned char type = DT_UNKNOWN; // as readdir gives it
+};
+
+// Every entry of folder (a path ending in "/") but "." and "..", sorted by
+// name (case-sensitive, by UTF-16 code unit); empty when it cannot be listed.
+// The listing is closed before this returns.
+std::vector<Entry> listFolder(const QString &folder)
+{
+    std::vector<Entry> entries;
+    const std::unique_ptr<DIR, int (*)(DIR *)> dir(::opendir(NativePath(folder).constData()), &::closedir);
+    if (!dir)
+        return entries;
+    // A read error ends the listing with the entries read so far.
+    while (const dirent *d = ::readdir(dir.get())) {
+        const char *name = d->d_name;
+        if (name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0')))
+            continue;
+        entries.push_back({DecodeNativePath(QByteArray(name)), d->d_type});
+    }
+    std::sort(entries.begin(), entries.end(), [](const Entry &a, const Entry &b) { return a.name < b.name; });
+    return entries;
+}
+
+// Whether an entry is a folder, links followed. A type from readdir that is
+// neither a folder, a link nor unknown settles it without the entry's
+// attributes; the others need them, and an entry without them (a folder we
+// may list but not search, say) is no folder.
+bool isFolder(const Entry &entry, const QString &path)
+{
+    if (entry.type != DT_DIR && entry.type != DT_LNK && entry.type != DT_UNKNOWN)
+        return false;
+    return IsFolder(path);
+}
+
 } // namespace
 
 bool MatchesMask(const QString &name, const QString &maskList)
@@ -75,7 +114,6 @@ FolderScanResult ScanFolder(const QString &path, const FolderMasks &masks, Folde
     // the order of a recursive scan that takes each folder's subfolders in
     // the order collected.
     std::vector<QString> pending {path.endsWith(QLatin1Char('/')) ? path : path + QLatin1Char('/')};
-    const QDir::Filters filter = QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot;
 
     while (!pending.empty()) {
         const QString folder = std::move(pending.back());
@@ -86,11 +124,12 @@ FolderScanResult ScanFolder(const QString &path, const FolderMasks &masks, Folde
 
         // The listing is complete before any subfolder is entered, so only one
         // directory is open at a time.
-        const QStringList names = QDir(folder).entryList(filter, QDir::Name);
+        const std::vector<Entry> entries = listFolder(folder);
         QStringList subfolders;
-        for (const QString &name : names) {
+        for (const Entry &entry : entries) {
+            const QString &name = entry.name;
             const QString full = folder + name;
-            if (IsFolder(full)) {
+            if (isFolder(entry, full)) {
                 if (PassesMasks(name, masks.includeDirectories, masks.excludeDirectories))
                     subfolders.append(full + QLatin1Char('/'));
             } else if (PassesMasks(name, masks.includeFiles, masks.excludeFiles)) {

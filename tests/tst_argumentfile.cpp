@@ -250,6 +250,13 @@ void TestArgumentFile::saveReplacesTheFile()
     QCOMPARE(ReadFile(target), kExampleFile);
     QCOMPARE(entriesOf(dir.path()), QStringList({u"args.txt"_s, u"link.txt"_s, u"real.txt"_s})); // no leftover temporary file
 
+    // A second name of the file sees the new content too.
+    const QString second = dir.filePath(u"second.txt"_s);
+    QVERIFY(::link(NativePath(target).constData(), NativePath(second).constData()) == 0);
+    QVERIFY(SaveArgumentFile(target, {kExample.first()}, ArgumentTags::defaults(), sink));
+    QCOMPARE(ReadFile(second), ArgumentFileContent({kExample.first()}, ArgumentTags::defaults()));
+    QVERIFY(::unlink(NativePath(second).constData()) == 0);
+
     // A missing folder and a folder as the name fail with the system's text.
     const QString missing = dir.filePath(u"nowhere/args.txt"_s);
     QVERIFY(!SaveArgumentFile(missing, kExample, ArgumentTags::defaults(), sink));

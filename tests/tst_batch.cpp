@@ -1,6 +1,7 @@
 #include "arguments/argumentfile.h"
 #include "batch/batchinput.h"
 #include "batch/batchoptions.h"
+#include "batch/terminalhost.h"
 #include "files/filesystem.h"
 #include "support/testsupport.h"
 
@@ -14,6 +15,7 @@
 #include <csignal>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 using namespace perrox;
@@ -63,9 +65,14 @@ private slots:
     void parsesSides();
     void foldersWithMasks();
     void argumentFiles();
+    void namesThatAreNoUtf8_data();
+    void namesThatAreNoUtf8();
+    void progressBarLine_data();
+    void progressBarLine();
 
 private:
     Batch run(const QStringList &arguments, QProcess *started = nullptr);
+    Batch runBytes(const QList<QByteArray> &arguments);
     QString file(const QString &name, const QByteArray &content);
 
     std::unique_ptr<QTemporaryDir> m_dir;
@@ -109,6 +116,53 @@ Batch TestBatch::run(const QStringList &arguments, QProcess *started)
     b.exitCode = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
     b.out = p.readAllStandardOutput();
     b.err = p.readAllStandardError();
+    return b;
+}
+
+// Runs perrox-batch as run() does, each argument exactly these bytes (QProcess
+// would pass its arguments through a text encoding).
+Batch TestBatch::runBytes(const QList<QByteArray> &arguments)
+{
+    QTemporaryDir io;
+    const QString outPath = io.filePath(u"out"_s);
+    const QString errPath = io.filePath(u"err"_s);
+    const QByteArray nativeOut = NativePath(outPath);
+    const QByteArray nativeErr = NativePath(errPath);
+    const QByteArray folder = NativePath(m_dir->path());
+    const QByteArray program(PERROX_BATCH_BINARY);
+    QList<QByteArray> environment {"TEMP=" + NativePath(m_temp->path()), "LC_ALL=C.UTF-8"};
+    for (char **e = environ; *e; ++e)
+        if (!QByteArray(*e).startsWith("TEMP=") && !QByteArray(*e).startsWith("LC_ALL="))
+            environment.append(*e);
+    std::vector<char *> argv {const_cast<char *>(program.constData())};
+    for (const QByteArray &a : arguments)
+        argv.push_back(const_cast<char *>(a.constData()));
+    argv.push_back(nullptr);
+    std::vector<char *> envp;
+    for (const QByteArray &e : environment)
+        envp.push_back(const_cast<char *>(e.constData()));
+    envp.push_back(nullptr);
+
+    Batch b;
+    std::fflush(stdout);
+    std::fflush(stderr);
+    const pid_t pid = ::fork();
+    if (pid < 0)
+        return b;
+    if (pid == 0) { // only async-signal-safe calls until exec
+        const int in = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
+        const int out = ::open(nativeOut.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+        const int err = ::open(nativeErr.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+        if (in < 0 || out < 0 || err < 0 || ::dup2(in, 0) < 0 || ::dup2(out, 1) < 0 || ::dup2(err, 2) < 0 || ::chdir(folder.constData()) != 0)
+            ::_exit(126);
+        ::execve(program.constData(), argv.data(), envp.data());
+        ::_exit(127);
+    }
+    int status = 0;
+    while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) { }
+    b.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    b.out = ReadFile(outPath);
+    b.err = ReadFile(errPath);
     return b;
 }
 
@@ -290,7 +344,7 @@ void TestBatch::foldersWithMasks()
         file(name, "cat");
     }
     const QString single = file(u"single.bak"_s, "cat cat");
-    mkdir(QFile::encodeName(m_dir->filePath(u"empty"_s)).constData(), 0755);
+    mkdir(NativePath(m_dir->filePath(u"empty"_s)).constData(), 0755);
     const QStringList pair = words("--find cat --with dog");
 
     // Every file under the folder, hidden ones included, a folder's own files
@@ -350,6 +404,86 @@ void TestBatch::argumentFiles()
                    "<FIND TYPE=HEX>63</FIND><REPLACE TYPE=ASC>3</REPLACE>\r\n"
                    "<FIND TYPE=ASC>e</FIND><REPLACE TYPE=HEX>35</REPLACE>\r\n"
                    "<FIND TYPE=DEC>100</FIND><REPLACE TYPE=ASC>4</REPLACE>\r\n"));
+}
+
+// Every row starts from dir/cafe.txt and dir/caf\xe9.txt holding "cat", the
+// argument file a\xff.args (cat -> cow), and out\xe9/caf\xe9.txt holding "keep";
+// a command is split at blanks, and "file" must then hold "content".
+void TestBatch::namesThatAreNoUtf8_data()
+{
+    QTest::addColumn<QByteArray>("command");
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QByteArray>("out");
+    QTest::addColumn<QByteArray>("err");
+    QTest::addColumn<QByteArray>("file");
+    QTest::addColumn<QByteArray>("content");
+    const QByteArray latin = "dir/caf\xe9.txt";
+    const QByteArray line = "       1  dir/caf\xe9.txt\n";
+    QTest::addRow("found in a folder") << QByteArray("--replace --find cat --with dog dir") << 0 << "       1  dir/cafe.txt\n" + line << QByteArray() << latin
+                                       << QByteArray("dog");
+    QTest::addRow("named") << "--replace --find cat --with dog " + latin << 0 << line << QByteArray() << latin << QByteArray("dog");
+    QTest::addRow("missing") << QByteArray("--find cat --with dog miss\xe9") << 1 << QByteArray("       0  miss\xe9\n")
+                             << NativePath(SystemErrorText(ENOENT)) + " - miss\xe9\n"
+                             << latin << QByteArray("cat");
+    QTest::addRow("file mask") << QByteArray("--include-files *\xe9.txt --find cat --with dog dir") << 0 << line << QByteArray() << latin << QByteArray("cat");
+    QTest::addRow("argument file") << "--replace --arguments a\xff.args " + latin << 0 << line << QByteArray() << latin << QByteArray("cow");
+    QTest::addRow("saved argument file") << QByteArray("--find cat --with dog --save-arguments s\xe9.args") << 0 << QByteArray() << QByteArray()
+                                         << QByteArray("s\xe9.args") << ArgumentFileContent({{0, u"cat"_s, 0, u"dog"_s}}, ArgumentTags::defaults());
+    QTest::addRow("replace as") << "--replace-as out\xe9 --suffix _\xe9 --find cat --with dog " + latin << 0 << line << QByteArray()
+                                << QByteArray("out\xe9/caf\xe9_\xe9.txt") << QByteArray("dog");
+    QTest::addRow("overwrite question") << "--replace-as out\xe9 --find cat --with dog " + latin << 3 << QByteArray()
+                                        << QByteArray("The file out\xe9/caf\xe9.txt already exists.\n\nDo you want to overwrite it? [y/N] n\n")
+                                        << QByteArray("out\xe9/caf\xe9.txt") << QByteArray("keep");
+    QTest::addRow("not a folder") << QByteArray("--replace-as no\xe9 --find cat --with dog dir") << 2 << QByteArray()
+                                  << QByteArray("perrox-batch: 'no\xe9' is not a folder\nTry 'perrox-batch --help' for more information.\n") << latin
+                                  << QByteArray("cat");
+}
+
+void TestBatch::namesThatAreNoUtf8()
+{
+    QFETCH(QByteArray, command);
+    QFETCH(int, exitCode);
+    QFETCH(QByteArray, out);
+    QFETCH(QByteArray, err);
+    QFETCH(QByteArray, file);
+    QFETCH(QByteArray, content);
+    const QString root = m_dir->path() + u'/';
+    QVERIFY(QDir(root).mkpath(u"dir"_s));
+    QVERIFY(::mkdir(NativePath(root + DecodeNativePath("out\xe9")).constData(), 0755) == 0);
+    for (const char *name : {"dir/cafe.txt", "dir/caf\xe9.txt"})
+        QVERIFY(WriteFile(root + DecodeNativePath(name), "cat"));
+    QVERIFY(WriteFile(root + DecodeNativePath("out\xe9/caf\xe9.txt"), "keep"));
+    QVERIFY(WriteFile(root + DecodeNativePath("a\xff.args"), "<FIND TYPE=ASC>cat</FIND><REPLACE TYPE=ASC>cow</REPLACE>\r\n"));
+
+    const Batch b = runBytes(command.split(' '));
+    QCOMPARE(b.exitCode, exitCode);
+    QCOMPARE(b.out, out);
+    QCOMPARE(b.err, err);
+    QCOMPARE(ReadFile(root + DecodeNativePath(file)), content);
+}
+
+void TestBatch::progressBarLine_data()
+{
+    QTest::addColumn<int>("percent");
+    QTest::addColumn<QString>("file");
+    QTest::addColumn<int>("width");
+    QTest::addColumn<QString>("line");
+    const QString half = u"[###############...............]  50%  "_s; // 39 characters: 10 left of 50 columns
+    QTest::addRow("fits") << 50 << u"a.txt"_s << 80 << half + u"a.txt"_s;
+    QTest::addRow("fits exactly") << 50 << u"0123456789"_s << 50 << half + u"0123456789"_s;
+    QTest::addRow("cut at the front") << 50 << u"0123456789a"_s << 50 << half + u"...456789a"_s;
+    QTest::addRow("a pair is not cut") << 50 << u"012345678\U0001F600abcdef"_s << 50 << half + u"...abcdef"_s;
+    QTest::addRow("no room") << 0 << u"a"_s << 21 << u"[..............................]   0%  ..."_s;
+    QTest::addRow("full") << 100 << u"x"_s << 80 << u"[##############################] 100%  x"_s;
+}
+
+void TestBatch::progressBarLine()
+{
+    QFETCH(int, percent);
+    QFETCH(QString, file);
+    QFETCH(int, width);
+    QFETCH(QString, line);
+    QCOMPARE(ProgressBarLine(percent, file, width), line);
 }
 
 QTEST_GUILESS_MAIN(TestBatch)

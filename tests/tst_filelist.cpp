@@ -3,6 +3,7 @@
 
 #include "app/mainwindow.h"
 #include "files/filelistview.h"
+#include "files/filesystem.h"
 #include "support/testsupport.h"
 
 #include <QAction>
@@ -114,6 +115,28 @@ private Q_SLOTS:
         QMimeData files;
         files.setUrls({QUrl::fromLocalFile(loose), QUrl(QStringLiteral("https://example.org/x"))});
         QCOMPARE(FileListView::droppedPaths(&files), QStringList{loose});
+    }
+
+    void droppedUrlsKeepTheirBytes_data()
+    {
+        QTest::addColumn<QUrl>("url");
+        QTest::addColumn<QString>("path");
+        QTest::addRow("plain") << QUrl::fromLocalFile(QStringLiteral("/tmp/a b.txt")) << QStringLiteral("/tmp/a b.txt");
+        QTest::addRow("UTF-8") << QUrl(QStringLiteral("file:///tmp/caf%C3%A9")) << QStringLiteral("/tmp/caf\u00e9");
+        QTest::addRow("byte that is no UTF-8") << QUrl(QStringLiteral("file:///tmp/caf%E9.txt")) << DecodeNativePath("/tmp/caf\xe9.txt");
+        QTest::addRow("escaped delimiters") << QUrl(QStringLiteral("file:///tmp/a%23b%3Fc%25d%20e")) << QStringLiteral("/tmp/a#b?c%d e");
+        QTest::addRow("host") << QUrl(QStringLiteral("file://server/share/x")) << QStringLiteral("//server/share/x");
+    }
+    void droppedUrlsKeepTheirBytes()
+    {
+        QFETCH(QUrl, url);
+        QFETCH(QString, path);
+        QMimeData data;
+        data.setUrls({url});
+        QCOMPARE(FileListView::droppedPaths(&data), QStringList {path});
+        // Where Qt's decoding keeps the bytes, the path is the one it gives.
+        if (NativePath(path) == path.toUtf8())
+            QCOMPARE(path, url.toLocalFile());
     }
 
     void aSecondDropDuringAScanIsRefused()

@@ -1,3 +1,4 @@
+#include "files/filesystem.h"
 #include "files/folderscan.h"
 #include "support/testsupport.h"
 
@@ -6,7 +7,9 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 using namespace perrox;
 using namespace perrox::test;
@@ -82,6 +85,7 @@ private slots:
     void masks_data();
     void masks();
     void linksAreFollowedOnce();
+    void namesThatAreNoUtf8();
     void unreadableFolderAddsNothing();
     void callerCanStop();
 };
@@ -136,15 +140,16 @@ void TestFolderScan::everyFileInListingOrder()
     QTemporaryDir dir;
     const QString root = dir.path();
     makeTree(root, names("b.txt B.txt .hidden sub/ sub/deep/ sub/deep/z sub/y Alpha/ Alpha/.cfg empty/"));
+    QVERIFY(::mkfifo(NativePath(root + u"/pipe"_s).constData(), 0600) == 0); // anything but a folder is a file
     // Names sort by code unit: "." < upper case < lower case. A folder's own
     // files come first, then its subfolders in that order, each one whole.
     // A trailing "/" on the folder given adds no second one to the paths.
     Recorder r;
     const FolderScanResult all = ScanFolder(root + u'/', {}, r);
     QVERIFY(!all.stopped);
-    QCOMPARE(all.filesFound, 6);
-    QCOMPARE(relative(root, r.files), names(".hidden B.txt b.txt Alpha/.cfg sub/y sub/deep/z"));
-    QCOMPARE(r.pumps, 10); // once per entry of every listing, folders included
+    QCOMPARE(all.filesFound, 7);
+    QCOMPARE(relative(root, r.files), names(".hidden B.txt b.txt pipe Alpha/.cfg sub/y sub/deep/z"));
+    QCOMPARE(r.pumps, 11); // once per entry of every listing, folders included
 
     // No name, a missing folder and a file list nothing.
     Recorder none;
@@ -203,22 +208,57 @@ void TestFolderScan::linksAreFollowedOnce()
     QCOMPARE(scan(root + u"/c"_s), QStringList {u"g.txt"_s});
 }
 
+void TestFolderScan::namesThatAreNoUtf8()
+{
+    QTemporaryDir dir;
+    const QString root = dir.path();
+    const QByteArray nativeRoot = NativePath(root);
+    QVERIFY(::mkdir((nativeRoot + "/d\xff").constData(), 0755) == 0);
+    // Each file holds its own path below root, as bytes.
+    const QList<QByteArray> created {"caf\xe9.txt", "cafe.txt", "caf\xc3\xa9.txt", "caf\xf0\x9f\x98\x80", "caf\xee\x80\x80", "d\xff/x\x80"};
+    for (const QByteArray &name : created) {
+        const int fd = ::open((nativeRoot + '/' + name).constData(), O_WRONLY | O_CREAT | O_EXCL, 0644);
+        QVERIFY(fd >= 0);
+        QCOMPARE(::write(fd, name.constData(), size_t(name.size())), ssize_t(name.size()));
+        ::close(fd);
+    }
+
+    Recorder r;
+    ScanFolder(root, {}, r);
+    // By UTF-16 code unit, as the names decode: "e" < U+00E9 < the pair of
+    // U+1F600 < the escape of byte E9 < U+E000 (byte order would differ).
+    const QList<QByteArray> expected {"cafe.txt", "caf\xc3\xa9.txt", "caf\xf0\x9f\x98\x80", "caf\xe9.txt", "caf\xee\x80\x80", "d\xff/x\x80"};
+    QList<QByteArray> found;
+    for (const QString &path : relative(root, r.files))
+        found.append(NativePath(path));
+    QCOMPARE(found, expected);
+    for (const QString &path : r.files)
+        QCOMPARE(ReadFile(path), NativePath(path).mid(nativeRoot.size() + 1));
+
+    // Masks see the decoded name.
+    QCOMPARE(scan(root, FolderMasks {QString(), QString(), u"*"_s + DecodeNativePath("\xe9.txt"), QString()}), QStringList {DecodeNativePath("caf\xe9.txt")});
+}
+
 void TestFolderScan::unreadableFolderAddsNothing()
 {
     QTemporaryDir dir;
     const QString root = dir.path();
-    makeTree(root, names("a.txt locked/ locked/secret open/ open/o"));
-    QVERIFY(::chmod(QFile::encodeName(root).constData(), 0755) == 0);
-    QVERIFY(::chmod(QFile::encodeName(root + u"/locked"_s).constData(), 0) == 0);
+    makeTree(root, names("a.txt locked/ locked/secret listed/ listed/f listed/sub/ open/ open/o"));
+    QVERIFY(::chmod(NativePath(root).constData(), 0755) == 0);
+    QVERIFY(::chmod(NativePath(root + u"/locked"_s).constData(), 0) == 0);
+    // Listed but not searchable: no entry's attributes can be read, so even
+    // the subfolder counts as a file.
+    QVERIFY(::chmod(NativePath(root + u"/listed"_s).constData(), 0644) == 0);
 
     const int rc = RunUnprivileged([&] {
         Recorder r;
         const FolderScanResult result = ScanFolder(root, {}, r);
         CHILD_CHECK(!result.stopped);
-        CHILD_CHECK(relative(root, r.files) == names("a.txt open/o"));
+        CHILD_CHECK(relative(root, r.files) == names("a.txt listed/f listed/sub open/o"));
         return 0;
     });
-    QVERIFY(::chmod(QFile::encodeName(root + u"/locked"_s).constData(), 0755) == 0);
+    QVERIFY(::chmod(NativePath(root + u"/locked"_s).constData(), 0755) == 0);
+    QVERIFY(::chmod(NativePath(root + u"/listed"_s).constData(), 0755) == 0);
     QCOMPARE(rc, 0);
 }
 

@@ -145,7 +145,7 @@ void TestProcessFiles::init()
     m_dir = std::make_unique<QTemporaryDir>();
     m_temp = std::make_unique<QTemporaryDir>();
     QVERIFY(m_dir->isValid() && m_temp->isValid());
-    const QByteArray temp = QFile::encodeName(m_temp->path());
+    const QByteArray temp = NativePath(m_temp->path());
     m_tempVariable = std::make_unique<EnvironmentGuard>("TEMP", &temp);
     m_state = std::make_unique<StateFolderGuard>();
 }
@@ -499,7 +499,7 @@ void TestProcessFiles::resultFromAnotherFileSystem()
         QSKIP("no second file system for temporary files here");
     QTemporaryDir temp(shm + QLatin1String("/perrox-test-XXXXXX"));
     QVERIFY(temp.isValid());
-    const QByteArray tempPath = QFile::encodeName(temp.path());
+    const QByteArray tempPath = NativePath(temp.path());
     EnvironmentGuard guard("TEMP", &tempPath);
     const QString path = file(QStringLiteral("far.txt"), "far far");
     QVERIFY(::chmod(NativePath(path).constData(), 0604) == 0);
@@ -930,8 +930,8 @@ void TestProcessFiles::tempFolder()
     QFETCH(QString, expected);
     QDir().mkpath(QDir::tempPath() + QLatin1String("/perrox-a"));
     QDir().mkpath(QDir::tempPath() + QLatin1String("/perrox-b"));
-    const QByteArray tempValue = QFile::encodeName(temp);
-    const QByteArray tmpdirValue = QFile::encodeName(tmpdir);
+    const QByteArray tempValue = NativePath(temp);
+    const QByteArray tmpdirValue = NativePath(tmpdir);
     {
         EnvironmentGuard t("TEMP", temp == QLatin1String("<unset>") ? nullptr : &tempValue);
         EnvironmentGuard d("TMPDIR", tmpdir.isEmpty() ? nullptr : &tmpdirValue);

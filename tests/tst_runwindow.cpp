@@ -68,7 +68,7 @@ private Q_SLOTS:
     {
         dir = std::make_unique<QTemporaryDir>();
         temp = std::make_unique<QTemporaryDir>();
-        qputenv("TEMP", QFile::encodeName(temp->path()));
+        qputenv("TEMP", NativePath(temp->path()));
         sink = std::make_unique<RecordingSink>();
         w = std::make_unique<CancellingWindow>(sink.get());
         w->setEventPumpInterval(0);

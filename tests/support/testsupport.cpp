@@ -1,5 +1,7 @@
 #include "testsupport.h"
 
+#include "files/filesystem.h"
+
 #include <QCoreApplication>
 #include <QProcess>
 
@@ -11,6 +13,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <fcntl.h>
 #include <grp.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -246,16 +249,26 @@ QByteArray RandomBytes(quint32 seed, qsizetype size, const QByteArray &alphabet)
 
 QByteArray ReadFile(const QString &path)
 {
-    QFile f(path);
-    if (!f.open(QIODevice::ReadOnly))
+    QFile f;
+    const int fd = ::open(NativePath(path).constData(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0 || !f.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
+        if (fd >= 0)
+            ::close(fd);
         return QByteArray();
+    }
     return f.readAll();
 }
 
 bool WriteFile(const QString &path, const QByteArray &bytes)
 {
-    QFile f(path);
-    return f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(bytes) == bytes.size();
+    QFile f;
+    const int fd = ::open(NativePath(path).constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    if (fd < 0 || !f.open(fd, QIODevice::WriteOnly, QFileDevice::AutoCloseHandle)) {
+        if (fd >= 0)
+            ::close(fd);
+        return false;
+    }
+    return f.write(bytes) == bytes.size() && f.flush();
 }
 
 QString WriteFileIn(const QString &folder, const QString &name, const QByteArray &bytes)

@@ -171,6 +171,7 @@ bool InterruptRewriteInPlace(const QString &path, const QByteArray &find, const 
 // Deterministic test data.
 QByteArray RandomBytes(quint32 seed, qsizetype size, const QByteArray &alphabet = {});
 
+// Paths are encoded with NativePath, so a name that is no valid UTF-8 works.
 QByteArray ReadFile(const QString &path);
 bool WriteFile(const QString &path, const QByteArray &bytes);
 // Writes folder/name and returns its path.
