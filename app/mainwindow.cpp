@@ -6,7 +6,7 @@
 #include "arguments/notation.h"
 #include "arguments/notationfield.h"
 #include "engine/progresswindow.h"
-#include "engine/rewritejournal.h"
+#include "files/rewritejournal.h"
 #include "app/aboutbox.h"
 #include "app/filenames.h"
 #include "app/help.h"

@@ -4,10 +4,10 @@
 #include "app/messagesink.h"
 #include "app/preferences.h"
 #include "codepage.h"
-#include "engine/replaceoutput.h"
-#include "engine/safereplace.h"
 #include "files/filedescriptor.h"
 #include "files/filesystem.h"
+#include "files/safereplace.h"
+#include "files/temporaryfile.h"
 #include "notation.h"
 
 #include <cerrno>
@@ -184,9 +184,10 @@ bool SaveArgumentFile(const QString &path, const FindReplaceArguments &arguments
         messages.warn(WriteArgumentsErrorMessage(path, temp.errorString()));
         return false;
     }
-    const CommitResult commit = CommitTemporaryFile(temp, path, rng);
+    CommitContext context {rng};
+    const CommitResult commit = CommitToPath(temp, path, context);
     if (!commit.ok()) {
-        messages.warn(commit.error);
+        messages.warn(commit.message);
         return false;
     }
     return true;

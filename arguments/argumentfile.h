@@ -72,7 +72,7 @@ inline constexpr qint64 MaxArgumentFileSize = qint64(256) << 20;
 // caller then adds path to the recent files. No arguments: the collection
 // message, nothing written. The content is written to a temporary file in
 // path's folder (a folder that takes no new file fails the save) and put in
-// place as Replace puts its results (CommitTemporaryFile): a link stays a
+// place as Replace puts its results (CommitToPath): a link stays a
 // link, the permissions are kept. On a failure the open, write or commit
 // message is shown and an existing file keeps its old content. An empty path
 // does nothing and gives false.

@@ -2,7 +2,7 @@
 #include "app/version.h"
 #include "arguments/argumentfile.h"
 #include "batchinput.h"
-#include "engine/rewritejournal.h"
+#include "files/rewritejournal.h"
 #include "batchoptions.h"
 #include "files/filesystem.h"
 #include "terminalhost.h"

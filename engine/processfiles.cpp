@@ -7,8 +7,8 @@
 #include "files/filedescriptor.h"
 #include "files/filesystem.h"
 #include "files/openedfile.h"
-#include "replaceoutput.h"
-#include "safereplace.h"
+#include "files/temporaryfile.h"
+#include "files/safereplace.h"
 
 #include <QDir>
 
@@ -171,7 +171,7 @@ RunResult ProcessFiles(RunMode mode, const FindReplaceArguments &arguments, Repl
 
     state.dblActVal = 0;
     std::mt19937 rng(std::mt19937::result_type(std::chrono::system_clock::now().time_since_epoch().count()));
-    CommitContext commitContext {rng, host, state.ioChunk};
+    CommitContext commitContext {rng, [&host] { host.pumpEvents(); }, state.ioChunk};
 
     result.end = End::Completed;
     const int rows = host.rowCount();

@@ -3,7 +3,7 @@
 #include "app/messagesink.h"
 #include "files/filesystem.h"
 #include "files/openedfile.h"
-#include "replaceoutput.h"
+#include "files/temporaryfile.h"
 
 #include <algorithm>
 #include <cerrno>

@@ -142,9 +142,4 @@ QString DecodeNativePath(const QByteArray &native)
     return text;
 }
 
-QString DecodeNativePath(const QByteArray &path)
-{
-    return QFile::decodeName(path);
-}
-
 } // namespace perrox

@@ -81,42 +81,47 @@ QString OpenedFile::open(const QString &path)
     m_path = path;
     m_fd.reset();
     m_folder.reset();
+    m_error = 0;
+    const auto fail = [this](int error) {
+        m_error = error;
+        return SystemErrorText(error);
+    };
     const QByteArray native = NativePath(path);
     if (native.isEmpty() || native.contains('\0'))
-        return SystemErrorText(ENOENT);
+        return fail(ENOENT);
 
     Split part = splitPath(native);
     for (int links = 0;; ++links) {
         if (part.name.isEmpty()) {
             // A path ending in "/" names a folder, if anything.
             const FileDescriptor folder(openFolder(m_folder.get() >= 0 ? m_folder.get() : AT_FDCWD, part.folder));
-            return SystemErrorText(folder.get() >= 0 ? EISDIR : errno);
+            return fail(folder.get() >= 0 ? EISDIR : errno);
         }
         if (!part.folder.isEmpty()) {
             FileDescriptor folder(openFolder(m_folder.get() >= 0 ? m_folder.get() : AT_FDCWD, part.folder));
             if (folder.get() < 0)
-                return SystemErrorText(errno);
+                return fail(errno);
             m_folder = std::move(folder);
         } else if (m_folder.get() < 0) {
             m_folder = FileDescriptor(openFolder(AT_FDCWD, QByteArrayLiteral(".")));
             if (m_folder.get() < 0)
-                return SystemErrorText(errno);
+                return fail(errno);
         }
         m_name = part.name;
 
         struct stat st;
         if (::fstatat(m_folder.get(), m_name.constData(), &st, AT_SYMLINK_NOFOLLOW) != 0)
-            return SystemErrorText(errno);
+            return fail(errno);
         if (S_ISLNK(st.st_mode)) {
             if (links == kMaxLinks)
-                return SystemErrorText(ELOOP);
+                return fail(ELOOP);
             QByteArray target(PATH_MAX, Qt::Uninitialized);
             const ssize_t n = ::readlinkat(m_folder.get(), m_name.constData(), target.data(), size_t(target.size()));
             if (n < 0)
-                return SystemErrorText(errno);
+                return fail(errno);
             target.truncate(n);
             if (target.isEmpty())
-                return SystemErrorText(ENOENT);
+                return fail(ENOENT);
             // A relative link continues from the folder that holds it; an
             // absolute one from the root, whatever the base.
             part = splitPath(target);
@@ -132,12 +137,12 @@ QString OpenedFile::open(const QString &path)
         if (m_fd.get() < 0) {
             if (errno == ELOOP && links < kMaxLinks)
                 continue;
-            return SystemErrorText(errno);
+            return fail(errno);
         }
         if (::fstat(m_fd.get(), &m_status) != 0) {
             const int error = errno;
             m_fd.reset();
-            return SystemErrorText(error);
+            return fail(error);
         }
         if (const QString reason = NotRegularReason(m_status.st_mode); !reason.isEmpty()) {
             m_fd.reset();

@@ -30,6 +30,9 @@ public:
     QString open(const QString &path);
 
     bool isOpen() const { return m_fd.get() >= 0; }
+    // The errno value of a failed open(); 0 after success and for a file
+    // that was refused for its kind.
+    int error() const { return m_error; }
     // The path as given to open(), for messages.
     const QString &path() const { return m_path; }
     int fd() const { return m_fd.get(); }
@@ -62,6 +65,7 @@ private:
     QByteArray m_name;
     FileDescriptor m_fd;
     struct stat m_status = {};
+    int m_error = 0;
 };
 
 // Whether two status records describe the same file (device and inode).

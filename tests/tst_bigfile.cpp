@@ -1,5 +1,5 @@
 #include "engine/replaceengine.h"
-#include "engine/replaceoutput.h"
+#include "files/temporaryfile.h"
 #include "files/filesystem.h"
 #include "support/testsupport.h"
 

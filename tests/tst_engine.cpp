@@ -1,7 +1,7 @@
 #include "app/filenames.h"
 #include "engine/matcher.h"
 #include "engine/replaceengine.h"
-#include "engine/replaceoutput.h"
+#include "files/temporaryfile.h"
 #include "files/filesystem.h"
 #include "support/testsupport.h"
 

@@ -1,8 +1,8 @@
 #include "app/filenames.h"
 #include "arguments/notation.h"
 #include "engine/processfiles.h"
-#include "engine/rewritejournal.h"
-#include "engine/safereplace.h"
+#include "files/rewritejournal.h"
+#include "files/safereplace.h"
 #include "files/filesystem.h"
 #include "support/testsupport.h"
 

@@ -3,7 +3,7 @@
 #include "app/messagesink.h"
 #include "engine/processfiles.h"
 #include "engine/replaceengine.h"
-#include "engine/replaceoutput.h"
+#include "files/temporaryfile.h"
 
 #include <QByteArray>
 #include <QList>

@@ -5,9 +5,8 @@
 #include "files/filedescriptor.h"
 #include "files/filesystem.h"
 #include "files/openedfile.h"
-#include "replaceengine.h"
-#include "replaceoutput.h"
 #include "rewritejournal.h"
+#include "temporaryfile.h"
 
 #include <QDir>
 
@@ -204,8 +203,7 @@ private:
             record.finish();
             return changed();
         }
-        ReplaceObserver &observer = m_context.observer;
-        if (const int r = RewriteFromResult(m_writer.get(), m_temp.fd(), result.st_size, record, m_context.chunk, [&observer] { observer.pumpEvents(); }))
+        if (const int r = RewriteFromResult(m_writer.get(), m_temp.fd(), result.st_size, record, m_context.chunk, m_context.pump))
             return {CommitResult::Status::Failed,
                 FileErrorMessage(r, m_source.path()) + kParagraph + QLatin1String("The complete result is kept in ") + record.keptResultPath()
                     + QLatin1String("; Perrox finishes the file when it starts next.")};
@@ -243,6 +241,23 @@ QString ChangedByAnotherProgramMessage(const QString &path)
 CommitResult CommitReplace(TemporaryFile &temp, const OpenedFile &source, CommitContext &context)
 {
     return ReplaceCommit(temp, source, context).run();
+}
+
+CommitResult CommitToPath(TemporaryFile &temp, const QString &path, CommitContext &context)
+{
+    OpenedFile existing;
+    const QString reason = existing.open(path);
+    if (reason.isEmpty())
+        return CommitReplace(temp, existing, context);
+    if (existing.error() != ENOENT)
+        return {CommitResult::Status::Failed, FileErrorMessage(reason, path)};
+    QString folder = GetFolderName(path);
+    if (folder.isEmpty())
+        folder = path.startsWith(QLatin1Char('/')) ? QStringLiteral("/") : QStringLiteral(".");
+    const FileDescriptor folderFd(::open(NativePath(folder).constData(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+    if (folderFd.get() < 0)
+        return {CommitResult::Status::Failed, FileErrorMessage(errno, path)};
+    return CommitReplaceAs(temp, InspectTarget(folderFd.get(), NativePath(GetFileName(path)), path), context);
 }
 
 ReplaceAsTarget InspectTarget(int folderFd, const QByteArray &name, const QString &path)

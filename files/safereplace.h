@@ -3,13 +3,13 @@
 #include <QByteArray>
 #include <QString>
 
+#include <functional>
 #include <random>
 #include <sys/stat.h>
 
 namespace perrox {
 
 class OpenedFile;
-class ReplaceObserver;
 class TemporaryFile;
 
 struct CommitResult
@@ -33,7 +33,7 @@ struct CommitResult
 struct CommitContext
 {
     std::mt19937 &rng; // numbers of temporary files beside a target
-    ReplaceObserver &observer; // pumped after every chunk of a rewrite in place
+    std::function<void()> pump = {}; // called after every chunk of a rewrite in place
     qint64 chunk = qint64(1) << 20; // bytes per write of a rewrite in place
 };
 
@@ -89,6 +89,11 @@ ReplaceAsTarget InspectTarget(int folderFd, const QByteArray &name, const QStrin
 // the permissions of any new file; a replaced one keeps its permission bits
 // (and owner, where allowed).
 CommitResult CommitReplaceAs(TemporaryFile &temp, const ReplaceAsTarget &target, CommitContext &context);
+
+// Puts temp at path as a save does: a file that is there (links followed) is
+// replaced as by CommitReplace; where nothing stands, the file is created
+// as by CommitReplaceAs.
+CommitResult CommitToPath(TemporaryFile &temp, const QString &path, CommitContext &context);
 
 // "The file ... was changed by another program while Perrox was working on
 // it; it was left as it is."

@@ -1,4 +1,4 @@
-#include "replaceoutput.h"
+#include "temporaryfile.h"
 
 #include "files/filesystem.h"
 
