@@ -3,6 +3,7 @@
 #include "arguments/argumentfile.h"
 #include "batchinput.h"
 #include "batchoptions.h"
+#include "engine/processfiles.h"
 #include "files/filesystem.h"
 #include "terminalhost.h"
 
@@ -53,6 +54,12 @@ int main(int argc, char *argv[])
     TerminalSink sink;
     const std::optional<FindReplaceArguments> arguments = CollectBatchArguments(options, sink);
     if (!arguments)
+        return UsageError;
+    // The pairs pass the run's own check before anything else, so a bad pair
+    // is reported even when no file is selected, and no argument file is ever
+    // written with pairs that cannot be used. No pair at all is left to the
+    // save, which has its own message for it.
+    if ((options.saveArguments.isEmpty() || !arguments->isEmpty()) && !BuildArgumentTables(*arguments, sink))
         return UsageError;
     if (!options.saveArguments.isEmpty()) {
         if (!SaveArgumentFile(options.saveArguments, *arguments, ArgumentTags::defaults(), sink))
