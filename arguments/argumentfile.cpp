@@ -10,6 +10,7 @@
 #include "files/temporaryfile.h"
 #include "notation.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -49,7 +50,9 @@ struct ByteTag
 
     bool standsAt(const QByteArray &content, qsizetype index) const
     {
-        return usable && content.size() - index >= bytes.size() && std::memcmp(content.constData() + index, bytes.constData(), size_t(bytes.size())) == 0;
+        // The first byte alone settles most positions, without a call.
+        return usable && content.size() - index >= bytes.size() && content.at(index) == bytes.at(0)
+            && std::memcmp(content.constData() + index, bytes.constData(), size_t(bytes.size())) == 0;
     }
 };
 
@@ -142,9 +145,9 @@ FindReplaceArguments ParseArgumentFile(const QByteArray &content, const Argument
             if (accepted) {
                 FindReplaceArgument entry;
                 entry.findNotation = findNotation;
-                entry.findText = BytesToCharacters(content.mid(findTextStart - 1, findTextEnd - findTextStart + 1));
+                entry.findText = BytesToCharacters(QByteArrayView(content).sliced(findTextStart - 1, findTextEnd - findTextStart + 1));
                 entry.replaceNotation = replaceNotation;
-                entry.replaceText = BytesToCharacters(content.mid(replaceTextStart - 1, replaceTextEnd - replaceTextStart + 1));
+                entry.replaceText = BytesToCharacters(QByteArrayView(content).sliced(replaceTextStart - 1, replaceTextEnd - replaceTextStart + 1));
                 entries.append(entry);
                 findTextStart = findTextEnd = replaceTextStart = replaceTextEnd = 0;
             }
@@ -223,12 +226,16 @@ std::optional<FindReplaceArguments> LoadArgumentFile(const QString &path, const 
 
     // Read to the end rather than trusting the size, so a file that grows,
     // or one that has no size (a pipe, a device), cannot overrun the limit.
+    // The buffer grows here, never by QByteArray's own doubling, and its
+    // capacity stays within maxSize: an endless source is refused once it has
+    // given one byte more than the limit.
     QByteArray content;
     try {
         content.reserve(S_ISREG(st.st_mode) ? qsizetype(st.st_size) : 0);
         char chunk[65536];
         for (;;) {
-            const ssize_t got = ::read(fd.get(), chunk, sizeof chunk);
+            const qint64 want = std::min<qint64>(sizeof chunk, maxSize - content.size() + 1);
+            const ssize_t got = ::read(fd.get(), chunk, size_t(want));
             if (got < 0 && errno == EINTR)
                 continue;
             if (got < 0) {
@@ -239,6 +246,8 @@ std::optional<FindReplaceArguments> LoadArgumentFile(const QString &path, const 
                 break;
             if (content.size() + got > maxSize)
                 return tooLarge();
+            if (content.size() + got > content.capacity())
+                content.reserve(qsizetype(std::min(maxSize, std::max<qint64>(content.size() + got, 2 * qint64(content.capacity())))));
             content.append(chunk, got);
         }
     } catch (const std::bad_alloc &) {

@@ -64,8 +64,11 @@ QByteArray ArgumentFileContent(const FindReplaceArguments &arguments, const Argu
 // lacks never matches. Texts are taken verbatim, line breaks included.
 FindReplaceArguments ParseArgumentFile(const QByteArray &content, const ArgumentTags &tags);
 
-// Files larger than this are refused with the memory message.
-inline constexpr qint64 MaxArgumentFileSize = qint64(256) << 20;
+// Argument files larger than this (64 MiB) are refused with the memory
+// message. Loading one and turning its pairs into bytes takes a few times its
+// size: the bytes read, their text at two bytes per character, the converted
+// bytes.
+inline constexpr qint64 MaxArgumentFileSize = qint64(64) << 20;
 
 // Saves arguments (as CollectArguments gives them) to path, once the caller
 // has a name from its dialog; true when the whole file was written, and the
@@ -82,7 +85,10 @@ bool SaveArgumentFile(const QString &path, const FindReplaceArguments &arguments
 // without a complete entry still counts as loaded, and the caller then adds
 // path to the recent files). On failure the open, memory, read or scan
 // message has been shown and nothing is given. An empty path gives nothing
-// without a message. The file is read whole, up to maxSize bytes.
+// without a message. The file is read whole, up to maxSize bytes: a regular
+// file larger than that is refused by its size before anything is read, any
+// other source (a pipe, a device) once it gives more, and the buffer never
+// takes more than maxSize bytes.
 std::optional<FindReplaceArguments> LoadArgumentFile(
     const QString &path, const ArgumentTags &tags, MessageSink &messages, qint64 maxSize = MaxArgumentFileSize);
 

@@ -41,7 +41,7 @@ const Table &table()
 
 } // namespace
 
-QString BytesToCharacters(const QByteArray &bytes)
+QString BytesToCharacters(QByteArrayView bytes)
 {
     const Table &t = table();
     QString text(bytes.size(), Qt::Uninitialized);
@@ -51,7 +51,7 @@ QString BytesToCharacters(const QByteArray &bytes)
     return text;
 }
 
-QByteArray CharactersToBytes(const QString &text)
+QByteArray CharactersToBytes(QStringView text)
 {
     const Table &t = table();
     QByteArray bytes;
@@ -61,6 +61,10 @@ QByteArray CharactersToBytes(const QString &text)
         if (c.isHighSurrogate() && i + 1 < text.size() && text.at(i + 1).isLowSurrogate()) {
             ++i; // one code point outside the code page
             bytes.append('?');
+            continue;
+        }
+        if (c.unicode() < 256 && t.toUnicode[c.unicode()] == c.unicode()) {
+            bytes.append(char(c.unicode())); // most characters stand for the byte of their own code
             continue;
         }
         const auto found = t.fromUnicode.constFind(c.unicode());

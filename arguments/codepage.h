@@ -1,7 +1,9 @@
 #pragma once
 
 #include <QByteArray>
+#include <QByteArrayView>
 #include <QString>
+#include <QStringView>
 
 namespace perrox {
 
@@ -10,10 +12,10 @@ namespace perrox {
 // characters with the same code, so every byte 0-255 round-trips.
 
 // One character per byte.
-QString BytesToCharacters(const QByteArray &bytes);
+QString BytesToCharacters(QByteArrayView bytes);
 
 // One byte per character (per code point); a character the code page lacks,
 // a lone surrogate included, becomes "?" (3F hex).
-QByteArray CharactersToBytes(const QString &text);
+QByteArray CharactersToBytes(QStringView text);
 
 } // namespace perrox

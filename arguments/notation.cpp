@@ -9,41 +9,65 @@ namespace {
 
 const QLatin1String kCrLf("\r\n");
 
-bool isAsciiDigit(QChar c)
+// The value of a digit in base 10 or 16 (either case), or -1.
+int digitValue(QChar c, int base)
 {
-    return c >= QLatin1Char('0') && c <= QLatin1Char('9');
+    const char16_t u = c.unicode();
+    if (u >= u'0' && u <= u'9')
+        return u - u'0';
+    if (base == 16 && u >= u'a' && u <= u'f')
+        return u - u'a' + 10;
+    if (base == 16 && u >= u'A' && u <= u'F')
+        return u - u'A' + 10;
+    return -1;
 }
 
-bool isHexDigit(QChar c)
+// The byte a Decimal (at most 3 digits, 0-255) or Hexadecimal (1 or 2
+// digits) token stands for, or -1 when the notation refuses it.
+int tokenValue(QStringView token, bool decimal)
 {
-    return isAsciiDigit(c) || (c >= QLatin1Char('a') && c <= QLatin1Char('f')) || (c >= QLatin1Char('A') && c <= QLatin1Char('F'));
+    if (token.isEmpty() || token.size() > (decimal ? 3 : 2))
+        return -1;
+    const int base = decimal ? 10 : 16;
+    int value = 0;
+    for (QChar c : token) {
+        const int digit = digitValue(c, base);
+        if (digit < 0)
+            return -1;
+        value = value * base + digit;
+    }
+    return value <= 255 ? value : -1;
 }
 
-QString decimalValueError(const QString &token)
+QString decimalValueError(QStringView token)
 {
-    return QLatin1String("The decimal value '") + token + QLatin1String("' is not beetwen '0' and '255'.");
+    return QLatin1String("The decimal value '") + token.toString() + QLatin1String("' is not beetwen '0' and '255'.");
 }
 
-QString hexValueError(const QString &token)
+QString hexValueError(QStringView token)
 {
-    return QLatin1String("The hexadecimal value '") + token + QLatin1String("' is not beetwen '00' and 'FF'.");
+    return QLatin1String("The hexadecimal value '") + token.toString() + QLatin1String("' is not beetwen '00' and 'FF'.");
 }
 
 // Token values of a Decimal or Hexadecimal text, or the error at the first
-// invalid token.
-BytesResult tokenValues(const QString &text, qint16 notation)
+// invalid token. The tokens are counted first, so the bytes are allocated
+// once at their final size.
+BytesResult tokenValues(QStringView text, qint16 notation)
 {
-    BytesResult result;
     const bool decimal = notation == Decimal;
-    for (const QString &token : Tokenize(text)) {
-        if (decimal ? !IsDecimalValue(token) : !IsHexValue(token)) {
-            result.bytes.clear();
-            result.error = decimal ? decimalValueError(token) : hexValueError(token);
-            return result;
-        }
-        result.bytes.append(char(token.toUInt(nullptr, decimal ? 10 : 16)));
+    qsizetype count = 0;
+    for (TokenWalker tokens(text); tokens.next();)
+        ++count;
+    QByteArray bytes(count, Qt::Uninitialized);
+    char *out = bytes.data();
+    TokenWalker tokens(text);
+    while (const std::optional<QStringView> token = tokens.next()) {
+        const int value = tokenValue(*token, decimal);
+        if (value < 0)
+            return {QByteArray(), decimal ? decimalValueError(*token) : hexValueError(*token)};
+        *out++ = char(value);
     }
-    return result;
+    return {bytes, QString()};
 }
 
 CharactersResult toCharacters(const QString &text, qint16 notation)
@@ -96,34 +120,27 @@ QString NotationDescription(qint16 notation)
     return QString();
 }
 
-QStringList Tokenize(const QString &text)
+std::optional<QStringView> TokenWalker::next()
 {
-    QString spaced = text;
-    spaced.replace(QLatin1Char(','), QLatin1Char(' '));
-    spaced.replace(QLatin1Char(';'), QLatin1Char(' '));
-    return spaced.split(QLatin1Char(' '), Qt::SkipEmptyParts);
+    const auto separates = [](QChar c) { return c == u' ' || c == u',' || c == u';'; };
+    while (m_pos < m_text.size() && separates(m_text[m_pos]))
+        ++m_pos;
+    if (m_pos == m_text.size())
+        return std::nullopt;
+    const qsizetype start = m_pos;
+    while (m_pos < m_text.size() && !separates(m_text[m_pos]))
+        ++m_pos;
+    return m_text.sliced(start, m_pos - start);
 }
 
-bool IsDecimalValue(const QString &token)
+bool IsDecimalValue(QStringView token)
 {
-    if (token.isEmpty() || token.size() > 3)
-        return false;
-    for (QChar c : token) {
-        if (!isAsciiDigit(c))
-            return false;
-    }
-    return token.toUInt() <= 255;
+    return tokenValue(token, true) >= 0;
 }
 
-bool IsHexValue(const QString &token)
+bool IsHexValue(QStringView token)
 {
-    if (token.isEmpty() || token.size() > 2)
-        return false;
-    for (QChar c : token) {
-        if (!isHexDigit(c))
-            return false;
-    }
-    return true;
+    return tokenValue(token, false) >= 0;
 }
 
 CharactersResult DecimalToCharacters(const QString &text)
@@ -148,20 +165,27 @@ BytesResult ToByteSequence(const QString &text, qint16 notation)
     return {};
 }
 
-QString CanonicalText(const QByteArray &bytes, qint16 notation)
+QString CanonicalText(QByteArrayView bytes, qint16 notation)
 {
     if (notation == Characters)
         return BytesToCharacters(bytes);
     if (notation != Decimal && notation != Hexadecimal)
         return QString();
-    QString text;
-    text.reserve(bytes.size() * 4);
+    // The digits go straight into a text of its final length: the bytes may
+    // be those of an argument file, millions of them.
+    const int base = notation == Hexadecimal ? 16 : 10;
+    const auto width = [base](uchar b) -> qsizetype { return base == 16 ? 2 : b >= 100 ? 3 : b >= 10 ? 2 : 1; };
+    qsizetype length = 0;
+    for (char b : bytes)
+        length += width(uchar(b)) + 1;
+    QString text(length, Qt::Uninitialized);
+    QChar *out = text.data();
     for (char b : bytes) {
-        if (notation == Decimal)
-            text += QString::number(uchar(b));
-        else
-            text += QString::number(uchar(b), 16).toUpper().rightJustified(2, QLatin1Char('0'));
-        text += QLatin1Char(' ');
+        const qsizetype w = width(uchar(b));
+        for (qsizetype i = w - 1, v = uchar(b); i >= 0; --i, v /= base)
+            out[i] = QLatin1Char("0123456789ABCDEF"[v % base]);
+        out += w;
+        *out++ = u' ';
     }
     return text;
 }
@@ -188,9 +212,10 @@ std::optional<QString> FirstInvalidToken(const QString &text, qint16 notation)
 {
     if (notation != Decimal && notation != Hexadecimal)
         return std::nullopt;
-    for (const QString &token : Tokenize(text)) {
-        if (notation == Decimal ? !IsDecimalValue(token) : !IsHexValue(token))
-            return token;
+    TokenWalker tokens(text);
+    while (const std::optional<QStringView> token = tokens.next()) {
+        if (tokenValue(*token, notation == Decimal) < 0)
+            return token->toString();
     }
     return std::nullopt;
 }

@@ -1,8 +1,9 @@
 #pragma once
 
 #include <QByteArray>
+#include <QByteArrayView>
 #include <QString>
-#include <QStringList>
+#include <QStringView>
 
 #include <optional>
 
@@ -29,14 +30,29 @@ std::optional<qint16> NotationFromTypeCode(const QString &code);
 // The long name shown as the option's tooltip ("Decimal values (0-255)").
 QString NotationDescription(qint16 notation);
 
-// Splits a Decimal or Hexadecimal text into its tokens: "," ";" and " " separate,
-// empty pieces are skipped. A tab or line break is part of a token.
-QStringList Tokenize(const QString &text);
+// The tokens of a Decimal or Hexadecimal text, in order: "," ";" and " "
+// separate, empty pieces are skipped. A tab or line break is part of a token.
+// Each token is a view into the text, which must outlive the walk; nothing is
+// copied, so a text of any length is walked in constant memory.
+class TokenWalker
+{
+public:
+    explicit TokenWalker(QStringView text)
+        : m_text(text)
+    { }
+
+    // The next token (never empty), or nothing once the text is used up.
+    std::optional<QStringView> next();
+
+private:
+    QStringView m_text;
+    qsizetype m_pos = 0;
+};
 
 // At most 3 characters, all decimal digits, value 0-255 ("007" is 7).
-bool IsDecimalValue(const QString &token);
+bool IsDecimalValue(QStringView token);
 // 1 or 2 hexadecimal digits of either case, nothing else.
-bool IsHexValue(const QString &token);
+bool IsHexValue(QStringView token);
 
 // A conversion out of Decimal or Hexadecimal: the result, or the error text
 // quoting the first invalid token.
@@ -64,7 +80,7 @@ BytesResult ToByteSequence(const QString &text, qint16 notation);
 
 // The bytes written in a notation's canonical form: Decimal "65 66 7 ",
 // Hexadecimal "41 0A ", Characters one character per byte.
-QString CanonicalText(const QByteArray &bytes, qint16 notation);
+QString CanonicalText(QByteArrayView bytes, qint16 notation);
 
 // The text rewritten from one notation into another, in canonical form. Never
 // fails: a text that is invalid in its notation gives the empty text.

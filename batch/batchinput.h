@@ -15,7 +15,7 @@ class MessageSink;
 // Every pair of the command line in order, each argument file's pairs (read
 // with the default tags) in its place. When a file cannot be loaded its
 // message has been shown and nothing is given. The pairs are not checked
-// here; the run checks them before it touches a file.
+// here; BuildArgumentTables does that before anything is saved or run.
 std::optional<FindReplaceArguments> CollectBatchArguments(const BatchOptions &options, MessageSink &messages);
 
 // The file list of a run: each path as given, except that a folder gives the

@@ -2,6 +2,7 @@
 
 #include "app/blanks.h"
 #include "app/filenames.h"
+#include "arguments/argumentfile.h"
 #include "arguments/notation.h"
 #include "files/filesystem.h"
 
@@ -215,8 +216,8 @@ QString BatchUsage()
                           "Options:\n"
                           "  --find BYTES         bytes to find; each --find is followed by one --with\n"
                           "  --with BYTES         bytes to put in their place (empty deletes them)\n"
-                          "  --arguments FILE     load the pairs of an argument file at this place of the\n"
-                          "                       pair order\n"
+                          "  --arguments FILE     load the pairs of an argument file (at most %1 MiB) at\n"
+                          "                       this place of the pair order\n"
                           "  --save-arguments FILE  write every pair, in order, to FILE as an argument\n"
                           "                       file (replacing it); with no PATH nothing else is done\n"
                           "  --prefix TEXT        text in front of each base name (Replace As)\n"
@@ -253,7 +254,8 @@ QString BatchUsage()
                           "\n"
                           "Exit status: 0 every file processed, 1 a file failed, 2 usage or argument\n"
                           "error (no file touched), 3 stopped at a No to the overwrite question,\n"
-                          "130 interrupted.\n");
+                          "130 interrupted.\n")
+        .arg(MaxArgumentFileSize >> 20);
 }
 
 } // namespace perrox

@@ -2,9 +2,10 @@
 #include "app/version.h"
 #include "arguments/argumentfile.h"
 #include "batchinput.h"
-#include "files/rewritejournal.h"
 #include "batchoptions.h"
+#include "engine/processfiles.h"
 #include "files/filesystem.h"
+#include "files/rewritejournal.h"
 #include "terminalhost.h"
 
 #include <QCoreApplication>
@@ -58,6 +59,12 @@ int main(int argc, char *argv[])
         sink.warn(report);
     const std::optional<FindReplaceArguments> arguments = CollectBatchArguments(options, sink);
     if (!arguments)
+        return UsageError;
+    // The pairs pass the run's own check before anything else, so a bad pair
+    // is reported even when no file is selected, and no argument file is ever
+    // written with pairs that cannot be used. No pair at all is left to the
+    // save, which has its own message for it.
+    if ((options.saveArguments.isEmpty() || !arguments->isEmpty()) && !BuildArgumentTables(*arguments, sink))
         return UsageError;
     if (!options.saveArguments.isEmpty()) {
         if (!SaveArgumentFile(options.saveArguments, *arguments, ArgumentTags::defaults(), sink))

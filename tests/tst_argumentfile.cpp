@@ -1,5 +1,6 @@
 #include "arguments/argumentfile.h"
 #include "arguments/codepage.h"
+#include "engine/processfiles.h"
 #include "files/filesystem.h"
 #include "support/testsupport.h"
 
@@ -10,9 +11,21 @@
 
 #include <cerrno>
 #include <csignal>
+#include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <thread>
 #include <unistd.h>
+
+// AddressSanitizer reserves terabytes of address space and keeps freed blocks
+// mapped, so address-space limits and figures mean nothing in that build.
+#if defined(__SANITIZE_ADDRESS__)
+#define PERROX_ASAN 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define PERROX_ASAN 1
+#endif
+#endif
 
 using namespace perrox;
 using namespace perrox::test;
@@ -43,6 +56,66 @@ QStringList entriesOf(const QString &folder)
     return QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Name);
 }
 
+// Bytes this process reads between construction and count(), from the
+// kernel's rchar less the read that fetched the first figure: exact, so a
+// test can tell how far the loader read a source.
+class ReadCounter
+{
+public:
+    ReadCounter() { m_start = sample(&m_own); }
+    qint64 count() const { return sample(nullptr) - m_start - m_own; }
+
+private:
+    static qint64 sample(qint64 *own)
+    {
+        char text[4096];
+        const int fd = ::open("/proc/self/io", O_RDONLY | O_CLOEXEC);
+        const ssize_t n = fd < 0 ? -1 : ::read(fd, text, sizeof text - 1);
+        if (fd >= 0)
+            ::close(fd);
+        if (own)
+            *own = qMax<ssize_t>(n, 0);
+        const QByteArray io(text, qMax<ssize_t>(n, 0));
+        return io.startsWith("rchar: ") ? io.mid(7, io.indexOf('\n') - 7).toLongLong() : -1;
+    }
+
+    qint64 m_start = 0;
+    qint64 m_own = 0;
+};
+
+// A field of /proc/self/status in bytes ("VmSize:", "VmPeak:"). A forked
+// child starts with VmPeak at its current size.
+qint64 statusBytes(const char *field)
+{
+    QFile status(u"/proc/self/status"_s);
+    if (!status.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray &line : status.readAll().split('\n')) {
+        if (line.startsWith(field))
+            return line.mid(qstrlen(field)).trimmed().split(' ').value(0).toLongLong() * 1024;
+    }
+    return -1;
+}
+
+// One hexadecimal find of the values 00 to FF, cycles times over, written
+// value by value as Save Arguments would: "<FIND TYPE=HEX>00 01 ... FF 00 ...".
+qint64 writeLongHexFind(const QString &path, qint64 cycles)
+{
+    QByteArray cycle;
+    for (int b = 0; b < 256; ++b)
+        cycle += QByteArray::number(b, 16).toUpper().rightJustified(2, '0') + ' ';
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly) || file.write("<FIND TYPE=HEX>") < 0)
+        return -1;
+    for (qint64 i = 0; i < cycles; ++i) {
+        if (file.write(cycle) != cycle.size())
+            return -1;
+    }
+    if (file.write("</FIND><REPLACE TYPE=DEC>1 2</REPLACE>\r\n") < 0 || !file.flush())
+        return -1;
+    return file.size();
+}
+
 } // namespace
 
 class TestArgumentFile : public QObject
@@ -63,6 +136,9 @@ private slots:
     void loadFailures_data();
     void loadFailures();
     void loadBinaryFilesAndPipes();
+    void sourcesWithoutSize_data();
+    void sourcesWithoutSize();
+    void longFindWithinMemory();
     void messageTexts();
 };
 
@@ -268,17 +344,19 @@ void TestArgumentFile::loadFailures_data()
 {
     QTest::addColumn<QString>("how");
     QTest::addColumn<QString>("expected"); // %1 is the path
-    QTest::addRow("missing") << u"missing"_s << SystemErrorText(ENOENT) + u" - %1"_s;
-    QTest::addRow("folder") << u"folder"_s << SystemErrorText(EISDIR) + u" - %1"_s;
-    QTest::addRow("unreadable") << u"unreadable"_s << SystemErrorText(EACCES) + u" - %1"_s;
-    QTest::addRow("too large") << u"large"_s << u"Cannot allocate memory for the data of file %1:\r\n"_s + SystemErrorText(ENOMEM);
-    QTest::addRow("endless device") << u"device"_s << u"Cannot allocate memory for the data of file %1:\r\n"_s + SystemErrorText(ENOMEM);
+    QTest::addColumn<qint64>("readable"); // bytes the loader may read first; the limit is 100
+    QTest::addRow("missing") << u"missing"_s << SystemErrorText(ENOENT) + u" - %1"_s << qint64(0);
+    QTest::addRow("folder") << u"folder"_s << SystemErrorText(EISDIR) + u" - %1"_s << qint64(0);
+    QTest::addRow("unreadable") << u"unreadable"_s << SystemErrorText(EACCES) + u" - %1"_s << qint64(0);
+    QTest::addRow("too large, by its size") << u"large"_s << u"Cannot allocate memory for the data of file %1:\r\n"_s + SystemErrorText(ENOMEM) << qint64(0);
+    QTest::addRow("endless device") << u"device"_s << u"Cannot allocate memory for the data of file %1:\r\n"_s + SystemErrorText(ENOMEM) << qint64(101);
 }
 
 void TestArgumentFile::loadFailures()
 {
     QFETCH(QString, how);
     QFETCH(QString, expected);
+    QFETCH(qint64, readable);
     QTemporaryDir dir;
     QString path = dir.filePath(u"args.txt"_s);
     if (how == u"folder"_s)
@@ -293,7 +371,9 @@ void TestArgumentFile::loadFailures()
 
     const auto body = [&] {
         RecordingSink sink;
+        const ReadCounter reads;
         CHILD_CHECK(!LoadArgumentFile(path, ArgumentTags::defaults(), sink, 100));
+        CHILD_CHECK(reads.count() <= readable);
         CHILD_CHECK(sink.texts() == QStringList {expected.arg(path)});
         return 0;
     };
@@ -328,6 +408,127 @@ void TestArgumentFile::loadBinaryFilesAndPipes()
 
     QVERIFY(!LoadArgumentFile(QString(), ArgumentTags::defaults(), sink));
     QCOMPARE(sink.texts(), QStringList());
+}
+
+// Sources without a size, read through /dev/fd/N as a shell's <(...) gives
+// them: a pipe fed by a thread (once, or over and over until the loader lets
+// go), or a device. The buffer grows as the bytes come but never past the
+// limit, and a source that gives more is refused after one byte too many.
+void TestArgumentFile::sourcesWithoutSize_data()
+{
+    QTest::addColumn<QString>("source"); // "pipe", or a device
+    QTest::addColumn<QByteArray>("content");
+    QTest::addColumn<bool>("endless");
+    QTest::addColumn<qint64>("maxSize");
+    QTest::addColumn<int>("entries"); // -1: refused with the memory message
+    const QByteArray many = kExampleFile.repeated(3000); // over 350 KB, read in many pieces
+    QTest::addRow("pipe, buffer grown many times") << u"pipe"_s << many << false << MaxArgumentFileSize << 6000;
+    QTest::addRow("pipe exactly at the limit") << u"pipe"_s << many << false << qint64(many.size()) << 6000;
+    QTest::addRow("pipe one byte over the limit") << u"pipe"_s << many << false << qint64(many.size() - 1) << -1;
+    QTest::addRow("endless pipe") << u"pipe"_s << kExampleFile << true << qint64(1 << 20) << -1;
+    QTest::addRow("endless device at the default limit") << u"/dev/zero"_s << QByteArray() << true << MaxArgumentFileSize << -1;
+}
+
+void TestArgumentFile::sourcesWithoutSize()
+{
+    QFETCH(QString, source);
+    QFETCH(QByteArray, content);
+    QFETCH(bool, endless);
+    QFETCH(qint64, maxSize);
+    QFETCH(int, entries);
+    const QString tooLarge = u"Cannot allocate memory for the data of file %1:\r\n"_s + SystemErrorText(ENOMEM);
+
+    const auto body = [&] {
+        int fds[2] = {-1, -1};
+        std::thread writer;
+        QString path = source;
+        if (source == u"pipe"_s) {
+            CHILD_CHECK(::pipe2(fds, O_CLOEXEC) == 0);
+            std::signal(SIGPIPE, SIG_IGN);
+            writer = std::thread([&] {
+                do {
+                    for (qsizetype done = 0; done < content.size();) {
+                        const ssize_t n = ::write(fds[1], content.constData() + done, size_t(content.size() - done));
+                        if (n <= 0) {
+                            ::close(fds[1]);
+                            return; // the loader has let go
+                        }
+                        done += n;
+                    }
+                } while (endless);
+                ::close(fds[1]);
+            });
+            path = u"/dev/fd/"_s + QString::number(fds[0]);
+        }
+        RecordingSink sink;
+        const qint64 sizeBefore = statusBytes("VmSize:");
+        const ReadCounter reads;
+        const std::optional<FindReplaceArguments> loaded = LoadArgumentFile(path, ArgumentTags::defaults(), sink, maxSize);
+        const qint64 read = reads.count();
+        [[maybe_unused]] const qint64 peakGrowth = statusBytes("VmPeak:") - sizeBefore;
+        if (fds[0] >= 0)
+            ::close(fds[0]); // an endless writer now fails and ends
+        if (writer.joinable())
+            writer.join();
+#ifndef PERROX_ASAN
+        // The buffer, and a little room for everything else.
+        CHILD_CHECK(peakGrowth <= maxSize + (8 << 20));
+#endif
+        if (entries < 0) {
+            CHILD_CHECK(!loaded);
+            CHILD_CHECK(sink.texts() == QStringList {tooLarge.arg(path)});
+            CHILD_CHECK(read == maxSize + 1);
+        } else {
+            CHILD_CHECK(loaded && loaded->size() == entries);
+            CHILD_CHECK(sink.texts().isEmpty());
+            CHILD_CHECK(read == content.size());
+        }
+        return 0;
+    };
+    QCOMPARE(RunInChild(body), 0);
+}
+
+// A 50 MB file of one hexadecimal find loads and becomes bytes within a few
+// times its size: the bytes read, their text at two bytes per character and
+// the converted bytes, never a piece of memory per value.
+void TestArgumentFile::longFindWithinMemory()
+{
+#ifdef PERROX_ASAN
+    QSKIP("AddressSanitizer cannot run under an address-space limit");
+#endif
+    QTemporaryDir dir;
+    const QString path = dir.filePath(u"long.args"_s);
+    const qint64 cycles = 50'000'000 / 768 + 1;
+    const qint64 size = writeLongHexFind(path, cycles);
+    QVERIFY(size > 50'000'000 && size < MaxArgumentFileSize);
+
+    const auto body = [&] {
+        // Loading and converting take about 3 times the file (measured) above
+        // what the process holds already; 5 times leaves room, while a string
+        // per value would need over 20 times.
+        const qint64 sizeBefore = statusBytes("VmSize:");
+        const auto limit = rlim_t(sizeBefore + 5 * size);
+        const struct rlimit addressSpace = {limit, limit};
+        CHILD_CHECK(sizeBefore > 0 && ::setrlimit(RLIMIT_AS, &addressSpace) == 0);
+        try {
+            RecordingSink sink;
+            const std::optional<FindReplaceArguments> loaded = LoadArgumentFile(path, ArgumentTags::defaults(), sink);
+            CHILD_CHECK(loaded && loaded->size() == 1);
+            const std::optional<ArgumentTables> tables = BuildArgumentTables(*loaded, sink);
+            CHILD_CHECK(sink.texts().isEmpty());
+            CHILD_CHECK(tables && tables->finds.size() == 1);
+            const QByteArray &find = tables->finds.find(0);
+            CHILD_CHECK(find.size() == cycles * 256);
+            for (qsizetype i = 0; i < find.size(); ++i)
+                CHILD_CHECK(uchar(find.at(i)) == i % 256);
+            CHILD_CHECK(tables->replaces.at(0) == QByteArray("\x01\x02"));
+        } catch (const std::bad_alloc &) {
+            std::fprintf(stderr, "out of memory under the limit\n");
+            return 2;
+        }
+        return 0;
+    };
+    QCOMPARE(RunInChild(body), 0);
 }
 
 void TestArgumentFile::messageTexts()

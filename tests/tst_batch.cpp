@@ -44,6 +44,7 @@ QString usage(const char *error)
 }
 
 const QString InvalidHex = u"An invalid value found in the hexadecimal 'GG' argument.\n\nValid hexadecimal values are between '00' and 'FF'.\n"_s;
+const QString NoPair = u"Cannot find any Find&Replace arguments.\n\nEnter Find&Replace arguments and try again.\n"_s;
 
 } // namespace
 
@@ -223,8 +224,16 @@ void TestBatch::refusedRunTouchesNothing_data()
     QTest::addRow("invalid pair given") << words("--replace --find a --with b --find hex:GG --with x a.txt") << 2 << InvalidHex;
     QTest::addRow("invalid pair loaded") << words("--replace --arguments bad.args a.txt") << 2 << InvalidHex;
     QTest::addRow("missing argument file") << words("--arguments nope.args a.txt") << 2 << SystemErrorText(ENOENT) + u" - nope.args\n"_s;
-    QTest::addRow("no pair in the file") << words("--arguments a.txt a.txt") << 2
-                                         << u"Cannot find any Find&Replace arguments.\n\nEnter Find&Replace arguments and try again.\n"_s;
+    QTest::addRow("no pair in the file") << words("--arguments a.txt a.txt") << 2 << NoPair;
+    // The pairs are checked even when the paths hold no file.
+    QTest::addRow("invalid pair, empty folder")
+        << words("--find dec:256 --with x empty") << 2
+        << u"An invalid value found in the decimal '256' argument.\n\nValid decimal values are between '0' and '255'.\n"_s;
+    QTest::addRow("invalid pair, masks take no file") << words("--replace --include-files *.none --find hex:GG --with x .") << 2 << InvalidHex;
+    QTest::addRow("no pair in the file, empty folder") << words("--arguments a.txt empty") << 2 << NoPair;
+    // No argument file is written with a pair that cannot be used.
+    QTest::addRow("invalid pair not saved") << words("--find a --with b --find hex:GG --with x --save-arguments out.args") << 2 << InvalidHex;
+    QTest::addRow("invalid pair not saved over a file") << words("--arguments bad.args --save-arguments bad.args a.txt") << 2 << InvalidHex;
     QTest::addRow("nothing to save") << words("--arguments a.txt --save-arguments out.args") << 2
                                      << u"Cannot read Find&Replace arguments:\n"_s + SystemErrorText(ERANGE) + u'\n';
     QTest::addRow("save into a missing folder") << words("--find a --with b --save-arguments no/out.args a.txt") << 1
@@ -236,14 +245,17 @@ void TestBatch::refusedRunTouchesNothing()
     QFETCH(QStringList, arguments);
     QFETCH(int, exitCode);
     QFETCH(QString, error);
-    file(u"bad.args"_s, "<FIND TYPE=ASC>a</FIND><REPLACE TYPE=ASC>b</REPLACE><FIND TYPE=HEX>GG</FIND><REPLACE TYPE=ASC>x</REPLACE>");
+    const QByteArray badArgs("<FIND TYPE=ASC>a</FIND><REPLACE TYPE=ASC>b</REPLACE><FIND TYPE=HEX>GG</FIND><REPLACE TYPE=ASC>x</REPLACE>");
+    const QString bad = file(u"bad.args"_s, badArgs);
     const QString path = file(u"a.txt"_s, "aGG");
+    QVERIFY(QDir(m_dir->path()).mkdir(u"empty"_s));
     const Batch b = run(arguments);
     QCOMPARE(b.exitCode, exitCode);
     QCOMPARE(b.out, QByteArray());
     QCOMPARE(QString::fromUtf8(b.err), error);
     QCOMPARE(ReadFile(path), QByteArray("aGG"));
-    QCOMPARE(QDir(m_dir->path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden), QStringList({u"a.txt"_s, u"bad.args"_s}));
+    QCOMPARE(ReadFile(bad), badArgs);
+    QCOMPARE(QDir(m_dir->path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden), QStringList({u"a.txt"_s, u"bad.args"_s, u"empty"_s}));
 }
 
 void TestBatch::replaceAs()

@@ -28,22 +28,70 @@ private slots:
     void typeCodes();
 };
 
+// Each row is walked as a token list and converted in both notations; the
+// tokens must be those of the plain split (separators turned into blanks,
+// empty pieces dropped), and the first token a notation refuses is the one
+// every check and message quotes.
 void TestNotation::tokens_data()
 {
     QTest::addColumn<QString>("text");
     QTest::addColumn<QStringList>("tokens");
-    QTest::addRow("repeated and trailing separators") << QStringLiteral("65,66;;67 ") << QStringList {"65", "66", "67"};
-    QTest::addRow("separators only") << QStringLiteral(", ;") << QStringList {};
-    QTest::addRow("empty") << QString() << QStringList {};
-    QTest::addRow("tab stays in the token") << QStringLiteral("12\t3 4") << QStringList {"12\t3", "4"};
-    QTest::addRow("line break stays in the token") << QStringLiteral("1\n2") << QStringList {"1\n2"};
+    QTest::addColumn<QString>("invalidDecimal"); // empty: valid
+    QTest::addColumn<QString>("invalidHex");
+    QTest::addRow("empty text") << QString() << QStringList {} << QString() << QString();
+    QTest::addRow("separators only") << QStringLiteral(", ;") << QStringList {} << QString() << QString();
+    QTest::addRow("repeated and trailing separators") << QStringLiteral(";65,66;;67 ") << QStringList {"65", "66", "67"} << QString() << QString();
+    QTest::addRow("one token, no separator") << QStringLiteral("7") << QStringList {"7"} << QString() << QString();
+    QTest::addRow("tab stays in the token") << QStringLiteral("1 12\t3 4") << QStringList {"1", "12\t3", "4"} << QStringLiteral("12\t3")
+                                            << QStringLiteral("12\t3");
+    QTest::addRow("line breaks stay in the token") << QStringLiteral("0D\r\n0A,1") << QStringList {"0D\r\n0A", "1"} << QStringLiteral("0D\r\n0A")
+                                                   << QStringLiteral("0D\r\n0A");
+    QTest::addRow("no-break space is no separator") << QStringLiteral("1\u00a02") << QStringList {"1\u00a02"} << QStringLiteral("1\u00a02")
+                                                    << QStringLiteral("1\u00a02");
+    QTest::addRow("leading zeros") << QStringLiteral("007 000 0255") << QStringList {"007", "000", "0255"} << QStringLiteral("0255") << QStringLiteral("007");
+    QTest::addRow("first of several invalid tokens") << QStringLiteral("1 300 G 400") << QStringList {"1", "300", "G", "400"} << QStringLiteral("300")
+                                                     << QStringLiteral("300");
+    QTest::addRow("hex digits of either case") << QStringLiteral("ff,0A;b") << QStringList {"ff", "0A", "b"} << QStringLiteral("ff") << QString();
+    QTest::addRow("each notation refuses another token")
+        << QStringLiteral("255 FF 1,") << QStringList {"255", "FF", "1"} << QStringLiteral("FF") << QStringLiteral("255");
 }
 
 void TestNotation::tokens()
 {
     QFETCH(QString, text);
     QFETCH(QStringList, tokens);
-    QCOMPARE(Tokenize(text), tokens);
+    QFETCH(QString, invalidDecimal);
+    QFETCH(QString, invalidHex);
+
+    QStringList walked;
+    TokenWalker walker(text);
+    while (const std::optional<QStringView> token = walker.next())
+        walked.append(token->toString());
+    QCOMPARE(walked, tokens);
+    QCOMPARE(walked, QString(text).replace(u',', u' ').replace(u';', u' ').split(u' ', Qt::SkipEmptyParts));
+    QVERIFY(!walker.next()); // stays at the end
+
+    const struct
+    {
+        Notation notation;
+        QString invalid;
+        QString error;
+    } sides[] = {{Decimal, invalidDecimal, QStringLiteral("The decimal value '%1' is not beetwen '0' and '255'.")},
+        {Hexadecimal, invalidHex, QStringLiteral("The hexadecimal value '%1' is not beetwen '00' and 'FF'.")}};
+    for (const auto &side : sides) {
+        const BytesResult bytes = ToByteSequence(text, side.notation);
+        if (side.invalid.isEmpty()) {
+            QCOMPARE(FirstInvalidToken(text, side.notation), std::nullopt);
+            QCOMPARE(bytes.error, QString());
+            QCOMPARE(bytes.bytes.size(), tokens.size());
+            for (qsizetype i = 0; i < tokens.size(); ++i)
+                QCOMPARE(uint(uchar(bytes.bytes.at(i))), tokens.at(i).toUInt(nullptr, side.notation == Decimal ? 10 : 16));
+        } else {
+            QCOMPARE(FirstInvalidToken(text, side.notation), std::optional<QString>(side.invalid));
+            QCOMPARE(bytes.error, side.error.arg(side.invalid));
+            QCOMPARE(bytes.bytes, QByteArray());
+        }
+    }
 }
 
 void TestNotation::decimalTokens_data()
@@ -155,6 +203,8 @@ void TestNotation::convertNotation_data()
     QTest::addRow("characters stay as they are") << QStringLiteral("a\U0001F600") << int(Characters) << int(Characters) << QStringLiteral("a\U0001F600");
     QTest::addRow("character outside the code page") << QStringLiteral("\u4e2d") << int(Characters) << int(Hexadecimal) << QStringLiteral("3F ");
     QTest::addRow("euro sign to hex") << QStringLiteral("\u20ac") << int(Characters) << int(Hexadecimal) << QStringLiteral("80 ");
+    QTest::addRow("every decimal width") << QStringLiteral("00 09 0A 63 64 FF") << int(Hexadecimal) << int(Decimal) << QStringLiteral("0 9 10 99 100 255 ");
+    QTest::addRow("hex padded to two digits") << QStringLiteral("0 10 255") << int(Decimal) << int(Hexadecimal) << QStringLiteral("00 0A FF ");
 }
 
 void TestNotation::convertNotation()
@@ -194,6 +244,8 @@ void TestNotation::charactersOutsideTheCodePage()
     QCOMPARE(CharactersToBytes(QString(QChar(0xD800))), QByteArray("?"));
     // A real U+001A is a byte of the code page, not a substitute.
     QCOMPARE(CharactersToBytes(QString(QChar(0x1A))), QByteArray("\x1a"));
+    // U+0080 and U+0099 have no byte (80 and 99 hex are the euro and trade mark signs).
+    QCOMPARE(CharactersToBytes(QStringLiteral("\u0080\u0099\u2122")), QByteArray("??\x99"));
 }
 
 void TestNotation::messages()
@@ -206,7 +258,6 @@ void TestNotation::messages()
         QStringLiteral("An invalid value found in the decimal '1,2,999' argument.\r\n\r\nValid decimal values are between '0' and '255'."));
     QCOMPARE(ArgumentMessage(QStringLiteral("4G"), Hexadecimal),
         QStringLiteral("An invalid value found in the hexadecimal '4G' argument.\r\n\r\nValid hexadecimal values are between '00' and 'FF'."));
-    QCOMPARE(FirstInvalidToken(QStringLiteral("12 300 4"), Decimal), std::optional<QString>(QStringLiteral("300")));
     QCOMPARE(FirstInvalidToken(QStringLiteral("anything at all"), Characters), std::nullopt);
 }
 
