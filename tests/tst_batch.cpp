@@ -13,8 +13,11 @@
 
 #include <cerrno>
 #include <csignal>
+#include <cstring>
 #include <fcntl.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -70,6 +73,9 @@ private slots:
     void namesThatAreNoUtf8();
     void progressBarLine_data();
     void progressBarLine();
+    void specialFilesNeverBlock_data();
+    void specialFilesNeverBlock();
+    void finishesAnInterruptedRewriteFirst();
 
 private:
     Batch run(const QStringList &arguments, QProcess *started = nullptr);
@@ -496,6 +502,86 @@ void TestBatch::progressBarLine()
     QFETCH(int, width);
     QFETCH(QString, line);
     QCOMPARE(ProgressBarLine(percent, file, width), line);
+}
+
+void TestBatch::specialFilesNeverBlock_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QByteArray>("out");
+    QTest::addColumn<QString>("err");
+    const QString pipe = u"Is a named pipe, not a regular file - "_s;
+    const QString socket = u"Is a socket, not a regular file - "_s;
+    QTest::addRow("a scanned folder, count") << words("--count --find a --with b shared") << 1
+                                             << QByteArray("       1  shared/a.txt\n       0  shared/pipe\n       0  shared/socket\n")
+                                             << pipe + u"shared/pipe\n"_s + socket + u"shared/socket\n"_s;
+    QTest::addRow("a scanned folder, replace") << words("--replace --find a --with b shared") << 1
+                                               << QByteArray("       1  shared/a.txt\n       0  shared/pipe\n       0  shared/socket\n")
+                                               << pipe + u"shared/pipe\n"_s + socket + u"shared/socket\n"_s;
+    QTest::addRow("a pipe named alone") << words("--replace --find a --with b shared/pipe shared/a.txt") << 1
+                                        << QByteArray("       0  shared/pipe\n       1  shared/a.txt\n") << pipe + u"shared/pipe\n"_s;
+    // The files of /proc report no size but have bytes: counted, never rewritten.
+    QTest::addRow("a file of /proc, count") << words("--count --find Name: --with x /proc/self/status") << 0
+                                            << QByteArray("       1  /proc/self/status\n") << QString();
+    QTest::addRow("a file of /proc, replace")
+        << words("--replace --find Name: --with x /proc/self/status") << 1 << QByteArray("       1  /proc/self/status\n")
+        << u"The file /proc/self/status does not report its size, as the files of /proc and /sys do; it was counted but left as it is.\n"_s;
+}
+
+void TestBatch::specialFilesNeverBlock()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(int, exitCode);
+    QFETCH(QByteArray, out);
+    QFETCH(QString, err);
+    const QString shared = m_dir->filePath(u"shared"_s);
+    QVERIFY(QDir().mkpath(shared));
+    const QString a = WriteFileIn(shared, u"a.txt"_s, "a");
+    QVERIFY(::mkfifo(NativePath(shared + u"/pipe"_s).constData(), 0666) == 0);
+    const int sock = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    struct sockaddr_un address = {};
+    address.sun_family = AF_UNIX;
+    const QByteArray native = NativePath(shared + u"/socket"_s);
+    QVERIFY(sock >= 0 && size_t(native.size()) < sizeof address.sun_path);
+    std::memcpy(address.sun_path, native.constData(), size_t(native.size()));
+    QVERIFY(::bind(sock, reinterpret_cast<const sockaddr *>(&address), sizeof address) == 0);
+    ::close(sock);
+
+    const Batch b = run(arguments); // a run that blocks fails here after a minute
+    QCOMPARE(b.exitCode, exitCode);
+    QCOMPARE(b.out, out);
+    QCOMPARE(QString::fromUtf8(b.err), err);
+    const bool replaced = arguments.contains(u"--replace"_s) && arguments.contains(u"shared"_s);
+    QCOMPARE(ReadFile(a), replaced || arguments.contains(u"shared/a.txt"_s) ? QByteArray("b") : QByteArray("a"));
+}
+
+void TestBatch::finishesAnInterruptedRewriteFirst()
+{
+    StateFolderGuard state;
+    const QByteArray tempPath = NativePath(m_temp->path());
+    qputenv("TEMP", tempPath);
+    const QByteArray original = RandomBytes(3, 3 * 4096 + 10, "ab");
+    QByteArray expected = original;
+    expected.replace('a', 'A');
+    const QString path = file(u"linked.txt"_s, original);
+    const QString other = m_dir->filePath(u"other.txt"_s);
+    QVERIFY(::link(NativePath(path).constData(), NativePath(other).constData()) == 0);
+    QVERIFY(InterruptRewriteInPlace(path, "a", "A", 4096));
+    qunsetenv("TEMP");
+    QVERIFY(ReadFile(path) != expected);
+    for (const QString &name : TemporaryFilesIn(m_temp->path())) // what the killed run left
+        QDir(m_temp->filePath(name)).removeRecursively();
+
+    // Any run finishes it first and says so, then does its own work.
+    const QString c = file(u"c.txt"_s, "x");
+    const Batch b = run({u"--count"_s, u"--find"_s, u"x"_s, u"--with"_s, u"y"_s, u"c.txt"_s});
+    QCOMPARE(b.exitCode, 0);
+    QCOMPARE(b.out, QByteArray("       1  c.txt\n"));
+    QCOMPARE(QString::fromUtf8(b.err), u"Perrox was stopped while it rewrote the file "_s + QFileInfo(path).canonicalFilePath() + u" and has now finished it.\n"_s);
+    QCOMPARE(ReadFile(path), expected);
+    QCOMPARE(ReadFile(other), expected);
+    QCOMPARE(state.records(), QStringList());
+    QCOMPARE(run({u"--count"_s, u"--find"_s, u"x"_s, u"--with"_s, u"y"_s, u"c.txt"_s}).err, QByteArray());
 }
 
 QTEST_GUILESS_MAIN(TestBatch)

@@ -6,7 +6,9 @@
 #include "arguments/notationfield.h"
 #include "engine/progresswindow.h"
 #include "files/filelistview.h"
+#include "files/filedescriptor.h"
 #include "files/filesystem.h"
+#include "files/rewritejournal.h"
 #include "support/testsupport.h"
 
 #include <QAction>
@@ -16,6 +18,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <fcntl.h>
 #include <sys/stat.h>
 
 using namespace perrox;
@@ -79,6 +82,31 @@ private Q_SLOTS:
         w.reset();
         QVERIFY(TemporaryFilesIn(temp->path()).isEmpty());
         qunsetenv("TEMP");
+    }
+
+    // A rewrite in place whose program died right after it kept the result
+    // and wrote its record: the window's start finishes it and says so once.
+    void finishesAnInterruptedRewriteAtStart()
+    {
+        StateFolderGuard state;
+        const QString path = file(QStringLiteral("linked.txt"), "old content");
+        const QString result = file(QStringLiteral("result.bin"), "new");
+        {
+            const FileDescriptor folder(::open(NativePath(dir->path()).constData(), O_PATH | O_DIRECTORY));
+            const FileDescriptor in(::open(NativePath(result).constData(), O_RDONLY));
+            struct stat st;
+            QVERIFY(::stat(NativePath(path).constData(), &st) == 0);
+            RewriteRecord record;
+            QCOMPARE(record.begin(st, NativePath(QFileInfo(path).canonicalFilePath()), in.get(), folder.get(), "result.bin"), 0);
+        } // dies here: the record stays
+        QCOMPARE(state.records().size(), 2);
+        w->FinishInterruptedRewrites();
+        QCOMPARE(sink->texts(),
+            QStringList {QStringLiteral("Perrox was stopped while it rewrote the file %1 and has now finished it.").arg(QFileInfo(path).canonicalFilePath())});
+        QCOMPARE(ReadFile(path), QByteArray("new"));
+        QCOMPARE(state.records(), QStringList());
+        w->FinishInterruptedRewrites();
+        QCOMPARE(sink->shown.size(), 1);
     }
 
     void countThenReplace()
