@@ -252,6 +252,10 @@ QString BatchUsage()
                           "For every processed file a line shows the count, right-aligned in 8\n"
                           "characters, two blanks and the path.\n"
                           "\n"
+                          "A file that cannot be read, or that another program changes while it is\n"
+                          "worked on, is reported and the run goes on; a result that cannot be put in\n"
+                          "place for another reason ends the run.\n"
+                          "\n"
                           "Exit status: 0 every file processed, 1 a file failed, 2 usage or argument\n"
                           "error (no file touched), 3 stopped at a No to the overwrite question,\n"
                           "130 interrupted.\n")
