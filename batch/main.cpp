@@ -90,6 +90,8 @@ int main(int argc, char *argv[])
         return StoppedAtNo;
     case RunResult::End::Cancelled:
         return Interrupted;
+    case RunResult::End::SetupFailed:
+        return FileFailed;
     default:
         break;
     }

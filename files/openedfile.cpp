@@ -102,6 +102,7 @@ QString OpenedFile::open(const QString &path)
             if (folder.get() < 0)
                 return fail(errno);
             m_folder = std::move(folder);
+            part.folder.clear(); // taken: another round starts from m_folder
         } else if (m_folder.get() < 0) {
             m_folder = FileDescriptor(openFolder(AT_FDCWD, QByteArrayLiteral(".")));
             if (m_folder.get() < 0)

@@ -1,4 +1,5 @@
 #include "files/filesystem.h"
+#include "files/openedfile.h"
 #include "support/testsupport.h"
 
 #include <QDir>
@@ -9,6 +10,9 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 using namespace perrox;
 using namespace perrox::test;
@@ -42,6 +46,9 @@ private slots:
     void nativePathOfOtherText_data();
     void nativePathOfOtherText();
     void randomBytesSurviveTheRoundTrip();
+    void openedFile_data();
+    void openedFile();
+    void openedFileFollowsWhatItOpened();
 
 private:
     QTemporaryDir m_dir;
@@ -162,6 +169,92 @@ void TestFileSystem::randomBytesSurviveTheRoundTrip()
         if (!kept || !decoded)
             QFAIL(qPrintable(u"bytes "_s + QString::fromLatin1(native.toHex(' '))));
     }
+}
+
+void TestFileSystem::openedFile_data()
+{
+    // In a folder holding real.txt, sub/inner.txt and the links below.
+    QTest::addColumn<QString>("path"); // relative to the folder
+    QTest::addColumn<QString>("reason"); // empty: opened
+    QTest::addColumn<QString>("real"); // the file that was opened, relative to the folder
+    QTest::addRow("a file") << u"real.txt"_s << QString() << u"real.txt"_s;
+    QTest::addRow("a relative link") << u"rel"_s << QString() << u"real.txt"_s;
+    QTest::addRow("an absolute link") << u"abs"_s << QString() << u"real.txt"_s;
+    QTest::addRow("a chain of links") << u"chain"_s << QString() << u"real.txt"_s;
+    QTest::addRow("a link out of a subfolder") << u"sub/up"_s << QString() << u"real.txt"_s;
+    QTest::addRow("a linked folder on the way") << u"subdir/inner.txt"_s << QString() << u"sub/inner.txt"_s;
+    QTest::addRow("a link into a subfolder") << u"down"_s << QString() << u"sub/inner.txt"_s;
+    QTest::addRow("a folder") << u"sub"_s << SystemErrorText(EISDIR) << QString();
+    QTest::addRow("a link to a folder") << u"subdir"_s << SystemErrorText(EISDIR) << QString();
+    QTest::addRow("a path ending in /") << u"sub/"_s << SystemErrorText(EISDIR) << QString();
+    QTest::addRow("missing") << u"nothing.txt"_s << SystemErrorText(ENOENT) << QString();
+    QTest::addRow("a dangling link") << u"dangling"_s << SystemErrorText(ENOENT) << QString();
+    QTest::addRow("a loop of links") << u"loop1"_s << SystemErrorText(ELOOP) << QString();
+    QTest::addRow("a file on the way") << u"real.txt/x"_s << SystemErrorText(ENOTDIR) << QString();
+    QTest::addRow("a named pipe") << u"pipe"_s << u"Is a named pipe, not a regular file"_s << QString();
+    QTest::addRow("a link to a named pipe") << u"topipe"_s << u"Is a named pipe, not a regular file"_s << QString();
+    QTest::addRow("a character device") << u"/dev/null"_s << u"Is a character device, not a regular file"_s << QString();
+}
+
+void TestFileSystem::openedFile()
+{
+    QFETCH(QString, path);
+    QFETCH(QString, reason);
+    QFETCH(QString, real);
+    QTemporaryDir dir;
+    const auto at = [&](const QString &name) { return NativePath(dir.filePath(name)); };
+    QVERIFY(WriteFile(dir.filePath(u"real.txt"_s), "real") && QDir(dir.path()).mkdir(u"sub"_s));
+    QVERIFY(WriteFile(dir.filePath(u"sub/inner.txt"_s), "inner"));
+    const struct
+    {
+        const char *target;
+        const char *name;
+    } links[] = {{"real.txt", "rel"}, {"", "abs"}, {"rel", "chain"}, {"../real.txt", "sub/up"}, {"sub", "subdir"}, {"sub/inner.txt", "down"},
+        {"nowhere.txt", "dangling"}, {"loop2", "loop1"}, {"loop1", "loop2"}, {"pipe", "topipe"}};
+    for (const auto &l : links) {
+        const QByteArray target = *l.target ? QByteArray(l.target) : at(u"real.txt"_s);
+        QVERIFY(::symlink(target.constData(), at(QString::fromLatin1(l.name)).constData()) == 0);
+    }
+    QVERIFY(::mkfifo(at(u"pipe"_s).constData(), 0600) == 0);
+
+    OpenedFile file;
+    QCOMPARE(file.open(path.startsWith(u'/') ? path : dir.filePath(path)), reason);
+    QCOMPARE(file.isOpen(), reason.isEmpty());
+    if (!reason.isEmpty())
+        return;
+    // The folder and name held are those of the real file, not of a link.
+    struct stat held;
+    struct stat expected;
+    QVERIFY(::fstatat(file.folderFd(), file.name().constData(), &held, AT_SYMLINK_NOFOLLOW) == 0);
+    QVERIFY(::stat(at(real).constData(), &expected) == 0);
+    QVERIFY(S_ISREG(held.st_mode) && SameFile(held, expected) && SameFile(file.status(), expected));
+    QVERIFY(file.unchanged() && file.stillNamed());
+    QCOMPARE(file.currentPath(), NativePath(QFileInfo(dir.filePath(real)).canonicalFilePath()));
+}
+
+void TestFileSystem::openedFileFollowsWhatItOpened()
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(u"a.txt"_s);
+    QVERIFY(WriteFile(path, "mine"));
+    const struct timespec past[2] = {{1000000000, 0}, {1000000000, 0}}; // so that any write shows
+    QVERIFY(::utimensat(AT_FDCWD, NativePath(path).constData(), past, 0) == 0);
+    OpenedFile file;
+    QCOMPARE(file.open(path), QString());
+    // Renamed away and replaced by a link: the name no longer leads to it,
+    // but writing reaches the file that was opened, never the link's end.
+    QVERIFY(QFile::rename(path, dir.filePath(u"moved.txt"_s)));
+    QVERIFY(WriteFile(dir.filePath(u"other.txt"_s), "other") && QFile::link(dir.filePath(u"other.txt"_s), path));
+    QVERIFY(!file.stillNamed());
+    QVERIFY(file.unchangedButRenamed());
+    const int fd = file.openForWriting();
+    QVERIFY(fd >= 0);
+    QCOMPARE(::write(fd, "MINE", 4), ssize_t(4));
+    ::close(fd);
+    QCOMPARE(ReadFile(dir.filePath(u"moved.txt"_s)), QByteArray("MINE"));
+    QCOMPARE(ReadFile(dir.filePath(u"other.txt"_s)), QByteArray("other"));
+    // The write shows as a change of the file that was opened.
+    QVERIFY(!file.unchangedButRenamed());
 }
 
 QTEST_APPLESS_MAIN(TestFileSystem)

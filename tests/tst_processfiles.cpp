@@ -126,6 +126,7 @@ private slots:
     void specialFilesNeverBlock_data();
     void specialFilesNeverBlock();
     void tempFolderFilledByAnotherUser();
+    void unwritableTempFolderTouchesNothing();
     void stickyFolderAsUnprivilegedUser();
     void tempFolder_data();
     void tempFolder();
@@ -878,6 +879,29 @@ void TestProcessFiles::tempFolderFilledByAnotherUser()
     QVERIFY(!left.join(QLatin1Char(' ')).contains(QLatin1String("perrox-")));
     for (const QString &name : left)
         QFile::remove(m_temp->filePath(name));
+}
+
+void TestProcessFiles::unwritableTempFolderTouchesNothing()
+{
+    QVERIFY(::chmod(NativePath(m_temp->path()).constData(), 0755) == 0);
+    QVERIFY(::chmod(NativePath(m_dir->path()).constData(), 0777) == 0);
+    const QString path = file(QStringLiteral("x.txt"), "x");
+    QVERIFY(::chmod(NativePath(path).constData(), 0666) == 0);
+    const QString tempFolder = m_temp->path();
+    const int rc = RunUnprivileged([&]() -> int {
+        ScriptedHost host({path});
+        ReplaceAsSettings settings;
+        EngineState state;
+        const RunResult r = ProcessFiles(RunMode::Replace, {arg(QStringLiteral("x"), QStringLiteral("y"))}, settings, state, host);
+        CHILD_CHECK(r.end == RunResult::End::SetupFailed);
+        CHILD_CHECK(host.sink.shown.size() == 1);
+        CHILD_CHECK(host.sink.shown.at(0).text.startsWith(SystemErrorText(EACCES) + QLatin1String(" - ") + tempFolder + QLatin1String("/perrox-")));
+        CHILD_CHECK(host.log.isEmpty()); // no progress window
+        CHILD_CHECK(host.cells == QStringList {QString()});
+        return 0;
+    });
+    QCOMPARE(rc, 0);
+    QCOMPARE(ReadFile(path), QByteArray("x"));
 }
 
 void TestProcessFiles::stickyFolderAsUnprivilegedUser()
