@@ -147,21 +147,27 @@ bool sameBytes(int a, int b, qint64 from, qint64 to)
     return true;
 }
 
+// Every message of a recovery starts the same way.
+QString stoppedWhileRewriting(const QString &path)
+{
+    return QLatin1String("Perrox was stopped while it rewrote the file ") + path;
+}
+
 QString finishedMessage(const QString &path)
 {
-    return QLatin1String("Perrox was stopped while it rewrote the file ") + path + QLatin1String(" and has now finished it.");
+    return stoppedWhileRewriting(path) + QLatin1String(" and has now finished it.");
 }
 
 QString leftMessage(const QString &path, const QString &reason, const QString &kept)
 {
-    return QLatin1String("Perrox was stopped while it rewrote the file ") + path + QLatin1String(", but ") + reason + QLatin1String("; it was left as it is. ")
+    return stoppedWhileRewriting(path) + QLatin1String(", but ") + reason + QLatin1String("; it was left as it is. ")
         + QLatin1String("The complete result of that run is kept in ") + kept + QLatin1Char('.');
 }
 
 QString failedMessage(const QString &path, int error, const QString &kept)
 {
-    return QLatin1String("Perrox was stopped while it rewrote the file ") + path + QLatin1String(" and could not finish it now: ") + SystemErrorText(error)
-        + QLatin1String(". The complete result is kept in ") + kept + QLatin1String("; Perrox tries again when it starts next.");
+    return stoppedWhileRewriting(path) + QLatin1String(" and could not finish it now: ") + SystemErrorText(error) + QLatin1String(". The complete result is kept in ")
+        + kept + QLatin1String("; Perrox tries again when it starts next.");
 }
 
 } // namespace
@@ -364,8 +370,7 @@ public:
         if (result.get() < 0 || ::fstat(result.get(), &resultStat) != 0 || resultStat.st_size != r.size) {
             // Without its result the record can do nothing more.
             ::unlinkat(rec.m_folder.get(), rec.m_recordName.constData(), 0);
-            return QLatin1String("Perrox was stopped while it rewrote the file ") + path
-                + QLatin1String(", and the complete result it kept for it is gone. Check the file before you use it.");
+            return stoppedWhileRewriting(path) + QLatin1String(", and the complete result it kept for it is gone. Check the file before you use it.");
         }
 
         const FileDescriptor file(::open(r.path.constData(), O_RDWR | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));

@@ -15,9 +15,7 @@
 #include <csignal>
 #include <cstring>
 #include <fcntl.h>
-#include <sys/socket.h>
 #include <sys/stat.h>
-#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -538,14 +536,7 @@ void TestBatch::specialFilesNeverBlock()
     QVERIFY(QDir().mkpath(shared));
     const QString a = WriteFileIn(shared, u"a.txt"_s, "a");
     QVERIFY(::mkfifo(NativePath(shared + u"/pipe"_s).constData(), 0666) == 0);
-    const int sock = ::socket(AF_UNIX, SOCK_STREAM, 0);
-    struct sockaddr_un address = {};
-    address.sun_family = AF_UNIX;
-    const QByteArray native = NativePath(shared + u"/socket"_s);
-    QVERIFY(sock >= 0 && size_t(native.size()) < sizeof address.sun_path);
-    std::memcpy(address.sun_path, native.constData(), size_t(native.size()));
-    QVERIFY(::bind(sock, reinterpret_cast<const sockaddr *>(&address), sizeof address) == 0);
-    ::close(sock);
+    QVERIFY(MakeSocket(shared + u"/socket"_s));
 
     const Batch b = run(arguments); // a run that blocks fails here after a minute
     QCOMPARE(b.exitCode, exitCode);

@@ -17,9 +17,7 @@
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/resource.h>
-#include <sys/socket.h>
 #include <sys/stat.h>
-#include <sys/un.h>
 #include <unistd.h>
 
 using namespace perrox;
@@ -66,14 +64,6 @@ private:
     bool m_wasSet;
     QByteArray m_old;
 };
-
-// Gives a file a modification time long past, so that any later write shows
-// in it however close it follows.
-void age(const QString &path)
-{
-    const struct timespec past[2] = {{1000000000, 0}, {1000000000, 0}};
-    ::utimensat(AT_FDCWD, NativePath(path).constData(), past, AT_SYMLINK_NOFOLLOW);
-}
 
 // What another program does to a file while a run works on it.
 enum class Meddling
@@ -576,7 +566,7 @@ void TestProcessFiles::changedBetweenReadAndCommit()
     const QString moved = shared + QLatin1String("/data.moved");
     if (hardLinked)
         QVERIFY(::link(NativePath(path).constData(), NativePath(shared + QLatin1String("/data.link")).constData()) == 0);
-    age(path);
+    QVERIFY(AgeFile(path));
     const QString next = file(QStringLiteral("next.txt"), "one");
 
     ScriptedHost host({path, next});
@@ -805,16 +795,8 @@ void TestProcessFiles::specialFilesNeverBlock()
     QFETCH(RunMode, mode);
     const QString pipe = m_dir->filePath(QStringLiteral("pipe"));
     QVERIFY(::mkfifo(NativePath(pipe).constData(), 0600) == 0);
-    // A socket lives as long as its name; nobody listens on it.
     const QString socketPath = m_dir->filePath(QStringLiteral("socket"));
-    const int sock = ::socket(AF_UNIX, SOCK_STREAM, 0);
-    struct sockaddr_un address = {};
-    address.sun_family = AF_UNIX;
-    const QByteArray native = NativePath(socketPath);
-    QVERIFY(sock >= 0 && size_t(native.size()) < sizeof address.sun_path);
-    std::memcpy(address.sun_path, native.constData(), size_t(native.size()));
-    QVERIFY(::bind(sock, reinterpret_cast<const sockaddr *>(&address), sizeof address) == 0);
-    ::close(sock);
+    QVERIFY(MakeSocket(socketPath));
     // A file of the kernel: no size, yet bytes ("Name:" once).
     const QString kernel = QStringLiteral("/proc/self/status");
     const QString plain = file(QStringLiteral("plain.txt"), "Name: Name:");

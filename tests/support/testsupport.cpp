@@ -15,7 +15,9 @@
 #include <cstring>
 #include <fcntl.h>
 #include <grp.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -236,6 +238,27 @@ bool InterruptRewriteInPlace(const QString &path, const QByteArray &find, const 
         return 0; // the rewrite ended before the kill: not what was asked for
     });
     return rc == -1;
+}
+
+bool MakeSocket(const QString &path)
+{
+    struct sockaddr_un address = {};
+    address.sun_family = AF_UNIX;
+    const QByteArray native = NativePath(path);
+    if (size_t(native.size()) >= sizeof address.sun_path)
+        return false;
+    std::memcpy(address.sun_path, native.constData(), size_t(native.size()));
+    const int sock = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    const bool bound = sock >= 0 && ::bind(sock, reinterpret_cast<const sockaddr *>(&address), sizeof address) == 0;
+    if (sock >= 0)
+        ::close(sock);
+    return bound;
+}
+
+bool AgeFile(const QString &path)
+{
+    const struct timespec past[2] = {{1000000000, 0}, {1000000000, 0}};
+    return ::utimensat(AT_FDCWD, NativePath(path).constData(), past, AT_SYMLINK_NOFOLLOW) == 0;
 }
 
 QByteArray RandomBytes(quint32 seed, qsizetype size, const QByteArray &alphabet)

@@ -168,6 +168,12 @@ int RunInChild(const std::function<int()> &body);
 // child died as planned.
 bool InterruptRewriteInPlace(const QString &path, const QByteArray &find, const QByteArray &replace, qint64 chunk);
 
+// A Unix socket at path that nobody listens on: it lives as long as its name.
+bool MakeSocket(const QString &path);
+// Gives a file (not a link's end) a modification time long past, so that
+// any later write shows in it, however close it follows.
+bool AgeFile(const QString &path);
+
 // Deterministic test data.
 QByteArray RandomBytes(quint32 seed, qsizetype size, const QByteArray &alphabet = {});
 
