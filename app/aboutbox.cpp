@@ -1,6 +1,6 @@
 #include "aboutbox.h"
 
-#include "app/twips.h"
+#include "base/twips.h"
 #include "app/version.h"
 #include "app/widgetsupport.h"
 

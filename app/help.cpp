@@ -1,6 +1,6 @@
 #include "help.h"
 
-#include "app/messagesink.h"
+#include "base/messagesink.h"
 #include "files/filesystem.h"
 
 #include <QCoreApplication>

@@ -1,6 +1,6 @@
 #include "mainwindow.h"
 
-#include "app/twips.h"
+#include "base/twips.h"
 #include "app/widgetsupport.h"
 #include "arguments/argumentlistview.h"
 #include "arguments/notation.h"

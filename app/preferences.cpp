@@ -91,26 +91,6 @@ QString PreferencesSectionName()
     return u"Preferences"_s;
 }
 
-QString DefaultFindStartTag()
-{
-    return u"<FIND TYPE=...>"_s;
-}
-
-QString DefaultFindEndTag()
-{
-    return u"</FIND>"_s;
-}
-
-QString DefaultReplaceStartTag()
-{
-    return u"<REPLACE TYPE=...>"_s;
-}
-
-QString DefaultReplaceEndTag()
-{
-    return u"</REPLACE>"_s;
-}
-
 std::optional<QString> SettingsPreferenceStore::read(const QString &key)
 {
     const QVariant value = m_settings.value(key);

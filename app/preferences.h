@@ -1,6 +1,7 @@
 #pragma once
 
 #include "app/placement.h"
+#include "arguments/argumentfile.h"
 
 #include <QString>
 
@@ -18,12 +19,6 @@ namespace perrox {
 // Application name and section of the store.
 QString PreferencesApplicationName(); // "Perrox Revavod ozav azovi 1.2"
 QString PreferencesSectionName(); // "Preferences"
-
-// Defaults of the argument-file tags; "..." stands for the notation word.
-QString DefaultFindStartTag(); // "<FIND TYPE=...>"
-QString DefaultFindEndTag(); // "</FIND>"
-QString DefaultReplaceStartTag(); // "<REPLACE TYPE=...>"
-QString DefaultReplaceEndTag(); // "</REPLACE>"
 
 inline constexpr int RecentFileCount = 5;
 

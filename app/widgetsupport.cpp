@@ -1,6 +1,6 @@
 #include "widgetsupport.h"
 
-#include "app/twips.h"
+#include "base/twips.h"
 
 #include <QApplication>
 #include <QDialog>

@@ -1,8 +1,7 @@
 #include "argumentfile.h"
 
 #include "app/filenames.h"
-#include "app/messagesink.h"
-#include "app/preferences.h"
+#include "base/messagesink.h"
 #include "codepage.h"
 #include "files/filedescriptor.h"
 #include "files/filesystem.h"
@@ -69,6 +68,26 @@ QString saveRefusal(const QString &path)
 }
 
 } // namespace
+
+QString DefaultFindStartTag()
+{
+    return QStringLiteral("<FIND TYPE=...>");
+}
+
+QString DefaultFindEndTag()
+{
+    return QStringLiteral("</FIND>");
+}
+
+QString DefaultReplaceStartTag()
+{
+    return QStringLiteral("<REPLACE TYPE=...>");
+}
+
+QString DefaultReplaceEndTag()
+{
+    return QStringLiteral("</REPLACE>");
+}
 
 ArgumentTags ArgumentTags::defaults()
 {

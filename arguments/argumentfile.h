@@ -18,6 +18,13 @@ class MessageSink;
 // end tag and "\r\n". One byte per character in Windows-1252; texts are
 // written verbatim, nothing is escaped or checked.
 
+// The tags a file is written and read with unless the preferences say
+// otherwise; "..." stands for the notation word.
+QString DefaultFindStartTag(); // "<FIND TYPE=...>"
+QString DefaultFindEndTag(); // "</FIND>"
+QString DefaultReplaceStartTag(); // "<REPLACE TYPE=...>"
+QString DefaultReplaceEndTag(); // "</REPLACE>"
+
 // The four tags as the preferences hold them. In a start tag every "..."
 // stands for the notation word. An empty tag counts as its default: an empty
 // tag would stand at every position of a file.

@@ -1,6 +1,6 @@
 #include "notation.h"
 
-#include "app/messagesink.h"
+#include "base/messagesink.h"
 #include "codepage.h"
 
 namespace perrox {

@@ -1,6 +1,6 @@
 #include "notationfield.h"
 
-#include "app/messagesink.h"
+#include "base/messagesink.h"
 #include "arguments/notation.h"
 
 #include <QApplication>

@@ -1,6 +1,6 @@
 #include "batchoptions.h"
 
-#include "app/blanks.h"
+#include "base/blanks.h"
 #include "app/filenames.h"
 #include "arguments/argumentfile.h"
 #include "arguments/notation.h"

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/messagesink.h"
+#include "base/messagesink.h"
 
 #include <cstdio>
 

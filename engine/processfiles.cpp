@@ -1,8 +1,8 @@
 #include "processfiles.h"
 
-#include "app/blanks.h"
+#include "base/blanks.h"
 #include "app/filenames.h"
-#include "app/messagesink.h"
+#include "base/messagesink.h"
 #include "arguments/notation.h"
 #include "files/filedescriptor.h"
 #include "files/filesystem.h"

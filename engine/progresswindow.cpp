@@ -1,8 +1,8 @@
 #include "progresswindow.h"
 
 #include "app/filenames.h"
-#include "app/messagesink.h"
-#include "app/twips.h"
+#include "base/messagesink.h"
+#include "base/twips.h"
 #include "app/widgetsupport.h"
 
 #include <QCloseEvent>

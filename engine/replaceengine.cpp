@@ -1,6 +1,6 @@
 #include "replaceengine.h"
 
-#include "app/messagesink.h"
+#include "base/messagesink.h"
 #include "files/filesystem.h"
 #include "files/openedfile.h"
 #include "files/temporaryfile.h"

@@ -2,7 +2,7 @@
 
 #include "filesystem.h"
 
-#include "app/blanks.h"
+#include "base/blanks.h"
 
 #include <QStringList>
 

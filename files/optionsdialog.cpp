@@ -1,6 +1,6 @@
 #include "optionsdialog.h"
 
-#include "app/blanks.h"
+#include "base/blanks.h"
 #include "app/widgetsupport.h"
 #include "files/foldermasks.h"
 

@@ -3,7 +3,7 @@
 // run through the window.
 
 #include "app/mainwindow.h"
-#include "app/twips.h"
+#include "base/twips.h"
 #include "app/widgetsupport.h"
 #include "arguments/argumentlistview.h"
 #include "arguments/notation.h"

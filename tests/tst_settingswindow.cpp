@@ -3,7 +3,7 @@
 // and the recent-file entries of the menu.
 
 #include "app/mainwindow.h"
-#include "app/twips.h"
+#include "base/twips.h"
 #include "app/widgetsupport.h"
 #include "arguments/argumentfile.h"
 #include "arguments/argumentlistview.h"

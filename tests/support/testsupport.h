@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/messagesink.h"
+#include "base/messagesink.h"
 #include "engine/processfiles.h"
 #include "engine/replaceengine.h"
 #include "files/temporaryfile.h"
