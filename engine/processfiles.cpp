@@ -24,8 +24,8 @@ namespace {
 
 const QLatin1String kCrLf("\r\n");
 
-// A regular file that reports a length of 0 yet yields bytes is made by the
-// kernel (/proc, /sys): writing to it is no file change, so it is counted but
+// A regular file that reports a length of 0 yet gave bytes is made by the
+// kernel (/proc, /sys): writing to it changes no file, so it is counted but
 // never rewritten.
 QString NoSizeMessage(const QString &path)
 {
@@ -204,9 +204,7 @@ RunResult ProcessFiles(RunMode mode, const FindReplaceArguments &arguments, Repl
 
         OpenedFile file;
         ReplaceOutcome outcome {0, ReplaceOutcome::Status::Failed};
-        if (const QString reason = file.open(source); !reason.isEmpty())
-            messages.warn(FileErrorMessage(reason, source));
-        else
+        if (OpenSource(file, source, messages))
             outcome = ReplaceInFile(file, temp, *tables, state, host, messages);
         if (host.cancelRequested()) {
             result.end = End::Cancelled;
@@ -222,14 +220,14 @@ RunResult ProcessFiles(RunMode mode, const FindReplaceArguments &arguments, Repl
             continue; // temp deletes its file
         host.beforeCommit(row);
         CommitResult commit;
-        if (!file.unchanged()) {
-            // The result would be built from bytes the file no longer holds.
-            commit = {CommitResult::Status::Refused, ChangedByAnotherProgramMessage(source)};
-        } else if (mode == RunMode::Replace && file.status().st_size == 0) {
+        if (mode == RunMode::Replace && file.status().st_size == 0)
             commit = {CommitResult::Status::Refused, NoSizeMessage(source)};
-        } else {
-            commit = mode == RunMode::Replace ? CommitReplace(temp, file, commitContext) : CommitReplaceAs(temp, slot, commitContext);
-        }
+        else if (mode == RunMode::Replace)
+            commit = CommitReplace(temp, file, commitContext);
+        else if (file.unchanged())
+            commit = CommitReplaceAs(temp, slot, commitContext);
+        else // the result was built from bytes the source no longer holds
+            commit = {CommitResult::Status::Refused, ChangedByAnotherProgramMessage(source)};
         if (!commit.ok()) {
             messages.warn(commit.message);
             ++result.failedFiles;

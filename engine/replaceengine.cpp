@@ -60,7 +60,6 @@ public:
     bool run(int sourceFd, qint64 sourceLength, EngineState &state, ReplaceObserver &observer, ReplaceOutcome::Status &status);
 
     qint64 count() const { return m_count; }
-    qint64 bytesRead() const { return m_dataEnd; }
     int readError() const { return m_readError; }
 
 private:
@@ -272,23 +271,29 @@ ReplaceOutcome ReplaceInFile(
     }
     if (status == ReplaceOutcome::Status::Cancelled) {
         output.close();
-        return {0, status, replacer.bytesRead()};
+        return {0, status};
     }
     if (!output.close()) {
         messages.warn(FileErrorMessage(output.errorString(), output.path()));
         return failed;
     }
-    return {replacer.count(), ReplaceOutcome::Status::Done, replacer.bytesRead()};
+    return {replacer.count(), ReplaceOutcome::Status::Done};
+}
+
+bool OpenSource(OpenedFile &source, const QString &path, MessageSink &messages)
+{
+    const QString reason = source.open(path);
+    if (!reason.isEmpty())
+        messages.warn(FileErrorMessage(reason, path));
+    return reason.isEmpty();
 }
 
 ReplaceOutcome ReplaceInFile(
     const QString &sourcePath, ReplaceOutput &output, const ArgumentTables &arguments, EngineState &state, ReplaceObserver &observer, MessageSink &messages)
 {
     OpenedFile source;
-    if (const QString reason = source.open(sourcePath); !reason.isEmpty()) {
-        messages.warn(FileErrorMessage(reason, sourcePath));
+    if (!OpenSource(source, sourcePath, messages))
         return {0, ReplaceOutcome::Status::Failed};
-    }
     return ReplaceInFile(source, output, arguments, state, observer, messages);
 }
 

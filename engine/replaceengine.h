@@ -64,8 +64,6 @@ struct ReplaceOutcome
     // Replacements made; 0 after a failure or a cancel.
     qint64 count = 0;
     Status status = Status::Done;
-    // Bytes read from the source.
-    qint64 bytesRead = 0;
 };
 
 // Grows state.lngBlockSize for find sequences of maxLength bytes: when half the
@@ -85,8 +83,11 @@ void UpdateBlockSize(EngineState &state, qint64 maxLength);
 // changed; the output is closed on every way out.
 ReplaceOutcome ReplaceInFile(
     const OpenedFile &source, ReplaceOutput &output, const ArgumentTables &arguments, EngineState &state, ReplaceObserver &observer, MessageSink &messages);
-// The same for the file at sourcePath, opened here; a file that cannot be
-// opened, or is no regular file, shows "reason - path" and gives Failed.
+// Opens the file at path as a source; a file that cannot be opened, or is no
+// regular file, shows "reason - path" and gives false.
+bool OpenSource(OpenedFile &source, const QString &path, MessageSink &messages);
+// The same for the file at sourcePath, opened by OpenSource; Failed when it
+// cannot be opened.
 ReplaceOutcome ReplaceInFile(
     const QString &sourcePath, ReplaceOutput &output, const ArgumentTables &arguments, EngineState &state, ReplaceObserver &observer, MessageSink &messages);
 
