@@ -209,7 +209,8 @@ bool SaveArgumentFile(const QString &path, const FindReplaceArguments &arguments
     CommitContext context {rng};
     const CommitResult commit = CommitToPath(temp, path, context);
     if (!commit.ok()) {
-        messages.warn(commit.message);
+        // Putting the complete file in place is the last step of writing it.
+        messages.warn(commit.error ? WriteArgumentsErrorMessage(path, SystemErrorText(commit.error)) : commit.message);
         return false;
     }
     return true;

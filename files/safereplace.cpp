@@ -211,7 +211,7 @@ private:
         return {};
     }
 
-    CommitResult failure(int error) const { return {CommitResult::Status::Failed, FileErrorMessage(error, m_source.path())}; }
+    CommitResult failure(int error) const { return {CommitResult::Status::Failed, FileErrorMessage(error, m_source.path()), error}; }
     CommitResult changed() const { return {CommitResult::Status::Refused, ChangedByAnotherProgramMessage(m_source.path())}; }
 
     TemporaryFile &m_temp;
@@ -255,8 +255,10 @@ CommitResult CommitToPath(TemporaryFile &temp, const QString &path, CommitContex
     if (folder.isEmpty())
         folder = path.startsWith(QLatin1Char('/')) ? QStringLiteral("/") : QStringLiteral(".");
     const FileDescriptor folderFd(::open(NativePath(folder).constData(), O_PATH | O_DIRECTORY | O_CLOEXEC));
-    if (folderFd.get() < 0)
-        return {CommitResult::Status::Failed, FileErrorMessage(errno, path)};
+    if (folderFd.get() < 0) {
+        const int error = errno;
+        return {CommitResult::Status::Failed, FileErrorMessage(error, path), error};
+    }
     return CommitReplaceAs(temp, InspectTarget(folderFd.get(), NativePath(GetFileName(path)), path), context);
 }
 
@@ -280,7 +282,7 @@ ReplaceAsTarget InspectTarget(int folderFd, const QByteArray &name, const QStrin
 CommitResult CommitReplaceAs(TemporaryFile &temp, const ReplaceAsTarget &target, CommitContext &context)
 {
     using Kind = ReplaceAsTarget::Kind;
-    const auto failure = [&](int error) { return CommitResult {CommitResult::Status::Failed, FileErrorMessage(error, target.path)}; };
+    const auto failure = [&](int error) { return CommitResult {CommitResult::Status::Failed, FileErrorMessage(error, target.path), error}; };
     const auto refused = [&](const ReplaceAsTarget &now) {
         if (now.kind == Kind::Other)
             return CommitResult {CommitResult::Status::Refused, notRegularTargetMessage(target.path, now.status.st_mode)};

@@ -26,6 +26,8 @@ struct CommitResult
     Status status = Status::Done;
     // Refused or Failed: the message to show.
     QString message;
+    // Failed with "reason - target": the errno value of the reason; else 0.
+    int error = 0;
     bool ok() const { return status == Status::Done; }
 };
 
