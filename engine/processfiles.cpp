@@ -12,10 +12,13 @@
 
 #include <QDir>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <fcntl.h>
+#include <memory>
 #include <random>
+#include <sys/resource.h>
 #include <sys/stat.h>
 
 namespace perrox {
@@ -32,6 +35,263 @@ QString NoSizeMessage(const QString &path)
     return QLatin1String("The file ") + path
         + QLatin1String(" does not report its size, as the files of /proc and /sys do; it was counted but left as it is.");
 }
+
+// The output of one row: a temporary file in the run's own folder. The
+// folder is made with the first temporary file of the run, so a run that
+// finds nothing to replace writes nothing at all.
+class RowOutput : public ReplaceOutput
+{
+public:
+    RowOutput(RunFolder &folder, std::mt19937 &rng)
+        : m_folder(folder)
+        , m_rng(rng)
+    { }
+
+    bool open() override
+    {
+        if (m_folder.fd() < 0 && !m_folder.create(GetTempFolder())) {
+            m_folderFailed = true;
+            return false;
+        }
+        m_temp = std::make_unique<TemporaryFile>(m_folder.fd(), m_folder.path(), m_rng);
+        return m_temp->open();
+    }
+    bool write(const char *data, qint64 len) override { return m_temp->write(data, len); }
+    bool close() override { return !m_temp || m_temp->close(); }
+    QString path() const override { return m_folderFailed ? m_folder.path() : m_temp ? m_temp->path() : QString(); }
+    QString errorString() const override { return m_folderFailed ? SystemErrorText(m_folder.error()) : m_temp ? m_temp->errorString() : QString(); }
+
+    // The run's temporary folder could not be made.
+    bool folderFailed() const { return m_folderFailed; }
+    std::unique_ptr<TemporaryFile> take() { return std::move(m_temp); }
+
+private:
+    RunFolder &m_folder;
+    std::mt19937 &m_rng;
+    std::unique_ptr<TemporaryFile> m_temp;
+    bool m_folderFailed = false;
+};
+
+// The results of a Replace or Replace As run that wait, complete, until the
+// results of many files reach the disk in one flush; then they are put in
+// place in row order. What the run shows meanwhile (the Count cells) waits
+// with them, and every message or question flushes them first (see
+// FlushingSink), so cells, messages and the row where a run ends come out
+// exactly as if each result had been put in place as soon as it was made.
+class CommitBatch
+{
+public:
+    CommitBatch(RunHost &host, CommitContext &context)
+        : m_host(host)
+        , m_context(context)
+    {
+        // Every waiting result holds a few descriptors; stay well inside the
+        // limit of open files.
+        struct rlimit limit = {};
+        if (::getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY)
+            m_maxResults = int(std::clamp<rlim_t>((limit.rlim_cur - 64) / 6, 1, kMaxResults));
+    }
+
+    bool empty() const { return m_results == 0; }
+    // A result could not be put in place: the run ends.
+    bool failed() const { return m_failed; }
+
+    // The row's Count cell, now or after the results before it.
+    void showCount(int row, const QString &cell)
+    {
+        if (empty()) {
+            m_host.setRowCount(row, cell);
+            m_host.pumpEvents();
+            return;
+        }
+        m_steps.push_back({row, cell, {}});
+    }
+
+    // A result to put in place after the row's cell. A result with a message
+    // is refused when its turn comes.
+    void add(int row, const QString &cell, std::unique_ptr<OpenedFile> file, std::unique_ptr<TemporaryFile> temp, const ReplaceAsTarget *target,
+        const QString &refusal = QString())
+    {
+        auto p = std::make_unique<Pending>();
+        p->file = std::move(file);
+        p->temp = std::move(temp);
+        p->refusal = refusal;
+        if (target) {
+            p->target = *target;
+            p->messagePath = target->path;
+            if (target->kind == ReplaceAsTarget::Kind::Regular)
+                m_files.push_back(target->status);
+            m_targetNames.push_back(target->name);
+        } else {
+            p->messagePath = p->file->path();
+            m_files.push_back(p->file->status());
+        }
+        struct stat st;
+        if (p->temp && ::fstat(p->temp->fd(), &st) == 0)
+            m_bytes += st.st_size;
+        if (empty())
+            m_since = std::chrono::steady_clock::now();
+        ++m_results;
+        m_steps.push_back({row, cell, std::move(p)});
+    }
+
+    bool full() const
+    {
+        return m_results >= m_maxResults || m_bytes >= kMaxBytes || (!empty() && std::chrono::steady_clock::now() - m_since >= kMaxWait);
+    }
+
+    // Whether a waiting result replaces this file.
+    bool replaces(const struct stat &st) const
+    {
+        return std::any_of(m_files.begin(), m_files.end(), [&](const struct stat &f) { return SameFile(f, st); });
+    }
+    // Whether a waiting Replace As result goes to this name.
+    bool writesTo(const QByteArray &name) const { return std::find(m_targetNames.begin(), m_targetNames.end(), name) != m_targetNames.end(); }
+
+    // Brings every waiting result to the disk and puts it in place, in row
+    // order with the cells. False when one could not be put in place: the
+    // later ones are dropped and the run ends.
+    bool flush(RunResult &result)
+    {
+        if (m_failed)
+            return false;
+        std::vector<Pending *> pending;
+        for (Step &step : m_steps) {
+            if (step.pending)
+                pending.push_back(step.pending.get());
+        }
+        // Every check and copy before the flush ...
+        std::vector<int> fds;
+        std::vector<Pending *> flushed;
+        for (Pending *p : pending) {
+            if (!p->refusal.isEmpty())
+                continue;
+            if (!p->target.name.isEmpty() && !p->file->unchanged()) {
+                // the result was built from bytes the source no longer holds
+                p->refusal = ChangedByAnotherProgramMessage(p->file->path());
+                continue;
+            }
+            p->commit = p->target.name.isEmpty() ? MakeReplaceCommit(*p->temp, *p->file, m_context) : MakeReplaceAsCommit(*p->temp, p->target, m_context);
+            const int fd = p->commit->prepare();
+            if (fd >= 0) {
+                fds.push_back(fd);
+                flushed.push_back(p);
+            }
+        }
+        // ... one flush for all ...
+        if (!fds.empty()) {
+            const std::vector<int> errors = FlushTogether(fds);
+            for (size_t i = 0; i < flushed.size(); ++i)
+                flushed[i]->flushError = errors[i];
+        }
+        std::vector<int> rows;
+        for (const Step &step : m_steps) {
+            if (step.pending)
+                rows.push_back(step.row);
+        }
+        m_host.resultsFlushed(rows);
+        // ... and each put in place after its cell, in row order.
+        MessageSink &messages = m_host.messages();
+        std::vector<Step> steps = std::move(m_steps);
+        clear();
+        for (Step &step : steps) {
+            m_host.setRowCount(step.row, step.cell);
+            m_host.pumpEvents();
+            Pending *p = step.pending.get();
+            if (!p)
+                continue;
+            m_host.beforeCommit(step.row);
+            CommitResult commit;
+            if (!p->refusal.isEmpty())
+                commit = {CommitResult::Status::Refused, p->refusal};
+            else if (p->flushError != 0)
+                commit = {CommitResult::Status::Failed, FileErrorMessage(p->flushError, p->messagePath), p->flushError};
+            else
+                commit = p->commit->finish(true);
+            if (!commit.ok()) {
+                messages.warn(commit.message);
+                ++result.failedFiles;
+                if (commit.status == CommitResult::Status::Failed) {
+                    m_failed = true;
+                    result.end = RunResult::End::CopyFailed;
+                    return false; // the later results are deleted with steps
+                }
+            }
+        }
+        return true;
+    }
+
+private:
+    struct Pending
+    {
+        std::unique_ptr<OpenedFile> file;
+        std::unique_ptr<TemporaryFile> temp;
+        ReplaceAsTarget target; // Replace As only
+        QString messagePath;
+        QString refusal;
+        std::unique_ptr<ResultCommit> commit;
+        int flushError = 0;
+    };
+    struct Step
+    {
+        int row;
+        QString cell;
+        std::unique_ptr<Pending> pending;
+    };
+
+    void clear()
+    {
+        m_steps.clear();
+        m_files.clear();
+        m_targetNames.clear();
+        m_results = 0;
+        m_bytes = 0;
+    }
+
+    // A flush costs about one fsync; these keep it to a small part of the
+    // run while bounding what waits.
+    static constexpr int kMaxResults = 512;
+    static constexpr qint64 kMaxBytes = qint64(64) << 20;
+    static constexpr std::chrono::milliseconds kMaxWait {500};
+
+    RunHost &m_host;
+    CommitContext &m_context;
+    std::vector<Step> m_steps;
+    std::vector<struct stat> m_files;
+    std::vector<QByteArray> m_targetNames;
+    int m_results = 0;
+    int m_maxResults = kMaxResults;
+    qint64 m_bytes = 0;
+    std::chrono::steady_clock::time_point m_since;
+    bool m_failed = false;
+};
+
+// The run's messages: each one first puts the waiting results in place, so
+// that it comes after theirs. Should that fail, the run ends there and the
+// message is not shown.
+class FlushingSink : public MessageSink
+{
+public:
+    FlushingSink(MessageSink &sink, CommitBatch &batch, RunResult &result)
+        : m_sink(sink)
+        , m_batch(batch)
+        , m_result(result)
+    { }
+
+    Answer show(const QString &text, Icon icon, Buttons buttons, const QString &title) override
+    {
+        if (!m_batch.flush(m_result))
+            return buttons == Buttons::Ok ? Answer::Ok : Answer::No;
+        return m_sink.show(text, icon, buttons, title);
+    }
+    void beep() override { m_sink.beep(); }
+    void setBusy(bool busy) override { m_sink.setBusy(busy); }
+
+private:
+    MessageSink &m_sink;
+    CommitBatch &m_batch;
+    RunResult &m_result;
+};
 
 } // namespace
 
@@ -147,13 +407,6 @@ RunResult ProcessFiles(RunMode mode, const FindReplaceArguments &arguments, Repl
         }
     }
 
-    // Every temporary file of the run lives in a folder of the run's own.
-    RunFolder runFolder;
-    if (!runFolder.create(GetTempFolder())) {
-        messages.warn(FileErrorMessage(runFolder.error(), runFolder.path()));
-        result.end = End::SetupFailed;
-        return result;
-    }
     // Replace As writes into this one folder, whatever happens to its path.
     FileDescriptor outFolder;
     if (mode == RunMode::ReplaceAs) {
@@ -172,40 +425,69 @@ RunResult ProcessFiles(RunMode mode, const FindReplaceArguments &arguments, Repl
     state.dblActVal = 0;
     std::mt19937 rng(std::mt19937::result_type(std::chrono::system_clock::now().time_since_epoch().count()));
     CommitContext commitContext {rng, [&host] { host.pumpEvents(); }, state.ioChunk};
+    // Every temporary file of the run lives in a folder of the run's own.
+    RunFolder runFolder;
+    CommitBatch batch(host, commitContext);
+    FlushingSink sink(messages, batch, result);
 
     result.end = End::Completed;
     const int rows = host.rowCount();
     for (int row = 0; row < rows; ++row) {
         const QString source = host.rowPath(row);
-        const QString targetName = OutputFileName(source, settings.outprefix, settings.outsuffix);
-        const QString target = mode == RunMode::Replace ? source : OutputPath(source, settings.outpath, settings.outprefix, settings.outsuffix);
-
-        TemporaryFile temp(runFolder.fd(), runFolder.path(), rng);
-        temp.setDiscard(mode == RunMode::Count);
-
-        host.showFile(source, mode == RunMode::ReplaceAs ? QLatin1String("to ") + target : QString());
-
-        // What stands at the target now, links not followed: only a regular
-        // file is a file that exists here, and only it can be overwritten.
+        QString target;
         ReplaceAsTarget slot;
         if (mode == RunMode::ReplaceAs) {
+            const QString targetName = OutputFileName(source, settings.outprefix, settings.outsuffix);
+            target = OutputPath(source, settings.outpath, settings.outprefix, settings.outsuffix);
+            host.showFile(source, QLatin1String("to ") + target);
+            // An earlier result going to the same name decides what stands there.
+            if (batch.writesTo(NativePath(targetName)) && !batch.flush(result))
+                break;
+            // What stands at the target now, links not followed: only a
+            // regular file is a file that exists here, and only it can be
+            // overwritten.
             slot = InspectTarget(outFolder.get(), NativePath(targetName), target);
             if (settings.outoverwrite != 1 && slot.kind == ReplaceAsTarget::Kind::Regular) {
                 const QString question
                     = QLatin1String("The file ") + target + QLatin1String(" already exists.") + kCrLf + kCrLf + QLatin1String("Do you want to overwrite it?");
-                if (messages.show(question, MessageSink::Icon::Exclamation, MessageSink::Buttons::YesNo, MessageSink::programTitle())
-                    != MessageSink::Answer::Yes) {
+                const MessageSink::Answer answer = sink.show(question, MessageSink::Icon::Exclamation, MessageSink::Buttons::YesNo, MessageSink::programTitle());
+                if (batch.failed())
+                    break;
+                if (answer != MessageSink::Answer::Yes) {
                     host.pumpEvents();
                     result.end = End::StoppedAtNo;
                     break;
                 }
             }
+        } else {
+            host.showFile(source, QString());
         }
 
-        OpenedFile file;
+        auto file = std::make_unique<OpenedFile>();
+        QString reason = file->open(source);
+        // A file that a waiting result replaces, or creates, is read once
+        // that result is in place.
+        if (!batch.empty() && (reason.isEmpty() ? batch.replaces(file->status()) : file->error() == ENOENT)) {
+            if (!batch.flush(result))
+                break;
+            file = std::make_unique<OpenedFile>();
+            reason = file->open(source);
+        }
         ReplaceOutcome outcome {0, ReplaceOutcome::Status::Failed};
-        if (OpenSource(file, source, messages))
-            outcome = ReplaceInFile(file, temp, *tables, state, host, messages);
+        RowOutput output(runFolder, rng);
+        DiscardedOutput discarded;
+        if (!reason.isEmpty())
+            sink.warn(FileErrorMessage(reason, source));
+        else if (mode == RunMode::Count)
+            outcome = ReplaceInFile(*file, discarded, *tables, state, host, sink);
+        else
+            outcome = ReplaceInFile(*file, output, *tables, state, host, sink);
+        if (batch.failed())
+            break;
+        if (output.folderFailed()) {
+            result.end = End::SetupFailed;
+            break;
+        }
         if (host.cancelRequested()) {
             result.end = End::Cancelled;
             break;
@@ -213,31 +495,17 @@ RunResult ProcessFiles(RunMode mode, const FindReplaceArguments &arguments, Repl
         if (outcome.status == ReplaceOutcome::Status::Failed)
             ++result.failedFiles;
 
-        host.setRowCount(row, AdjustRight(outcome.count, 8));
-        host.pumpEvents();
-
-        if (mode == RunMode::Count || outcome.count < 1)
-            continue; // temp deletes its file
-        host.beforeCommit(row);
-        CommitResult commit;
-        if (mode == RunMode::Replace && file.status().st_size == 0)
-            commit = {CommitResult::Status::Refused, NoSizeMessage(source)};
-        else if (mode == RunMode::Replace)
-            commit = CommitReplace(temp, file, commitContext);
-        else if (file.unchanged())
-            commit = CommitReplaceAs(temp, slot, commitContext);
-        else // the result was built from bytes the source no longer holds
-            commit = {CommitResult::Status::Refused, ChangedByAnotherProgramMessage(source)};
-        if (!commit.ok()) {
-            messages.warn(commit.message);
-            ++result.failedFiles;
-            if (commit.status == CommitResult::Status::Failed) {
-                result.end = End::CopyFailed;
-                break;
-            }
+        const QString cell = AdjustRight(outcome.count, 8);
+        if (mode == RunMode::Count || outcome.count < 1) {
+            batch.showCount(row, cell);
+        } else {
+            const bool noSize = mode == RunMode::Replace && file->status().st_size == 0;
+            batch.add(row, cell, std::move(file), output.take(), mode == RunMode::ReplaceAs ? &slot : nullptr, noSize ? NoSizeMessage(source) : QString());
         }
-        // temp deletes its file here unless it was put in place
+        if (batch.full() && !batch.flush(result))
+            break;
     }
+    batch.flush(result);
 
     host.endRun();
     return result;

@@ -6,6 +6,7 @@
 #include <QString>
 
 #include <optional>
+#include <vector>
 
 namespace perrox {
 
@@ -61,6 +62,9 @@ public:
     // (Replace and Replace As, files with occurrences). Whatever happens to
     // the file from here on is checked before the result is put in place.
     virtual void beforeCommit(int row) { Q_UNUSED(row); }
+    // The results of these rows are on the disk, and none of them is in its
+    // place yet; they are put in place next, in this order.
+    virtual void resultsFlushed(const std::vector<int> &rows) { Q_UNUSED(rows); }
 };
 
 struct RunResult
@@ -70,7 +74,7 @@ struct RunResult
         NothingToDo, // no rows
         ArgumentError, // no arguments, or one failed its check; nothing touched
         TargetCancelled, // the Save As dialog was cancelled
-        SetupFailed, // the run's temporary folder or the Replace As folder could not be opened; nothing touched
+        SetupFailed, // the run's temporary folder or the Replace As folder could not be made or opened; nothing touched
         Completed, // every row processed
         StoppedAtNo, // No to the overwrite question
         Cancelled, // the user cancelled in the progress window
@@ -103,9 +107,13 @@ double GetTotalBytes(RunHost &host);
 // that fails shows its message and gives nothing; no file is touched.
 std::optional<ArgumentTables> BuildArgumentTables(const FindReplaceArguments &arguments, MessageSink &messages);
 
-// Runs Count, Replace or Replace As over every row of the host's file list,
-// each file through the engine into a temporary file of its own, inside a
-// folder of the run's own in the temporary folder. A row whose file fails in
+// Runs Count, Replace or Replace As over every row of the host's file list.
+// Count only reads. Replace and Replace As send each file with occurrences
+// through the engine into a temporary file of its own, inside a folder of
+// the run's own in the temporary folder (made at the run's first
+// occurrence); the results of many files are flushed to the disk together
+// and then put in place in row order, with the cells and messages in the
+// order of the rows as if each had been put in place at once. A row whose file fails in
 // the engine gets the count 0 and the run goes on; so does a row whose result
 // is not put in place because the file was changed by another program or the
 // Replace As target is no regular file (its count stays shown, with the

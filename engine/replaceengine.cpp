@@ -51,32 +51,45 @@ ReadResult readFully(int fd, uchar *into, qint64 len, qint64 offset)
 class Replacer
 {
 public:
-    Replacer(const ArgumentTables &arguments, ReplaceOutput &output)
+    Replacer(const ArgumentTables &arguments, ReplaceOutput &output, EngineState::Buffers &buffers)
         : m_arguments(arguments)
         , m_output(output)
         , m_discard(output.discards())
-    { }
+        , m_buffer(buffers.read)
+        , m_out(buffers.out)
+    {
+        m_out.clear();
+    }
 
+    // Opens the output before the first read instead of at the first
+    // occurrence.
+    bool openNow();
     bool run(int sourceFd, qint64 sourceLength, EngineState &state, ReplaceObserver &observer, ReplaceOutcome::Status &status);
 
     qint64 count() const { return m_count; }
     int readError() const { return m_readError; }
+    bool outputOpened() const { return m_opened; }
 
 private:
     // Scans every position before threshold that no earlier match has
     // consumed. finalScan: the end of the source has been read, so a find
     // sequence counts only where it fits before it.
     bool scanUntil(qint64 threshold, bool finalScan);
-    bool emitSource(qint64 from, qint64 to) { return append(m_buffer.data() + (from - m_bufferStart), to - from); }
+    bool emitSource(qint64 from, qint64 to) { return !m_opened || append(m_buffer.data() + (from - m_bufferStart), to - from); }
     bool append(const void *data, qint64 len);
+    // Opens the output at the first occurrence and writes the source bytes
+    // before m_cursor into it.
+    bool openLate();
     bool flush();
     void compact();
 
     const ArgumentTables &m_arguments;
     ReplaceOutput &m_output;
     const bool m_discard;
+    bool m_opened = false;
+    int m_sourceFd = -1;
 
-    std::vector<uchar> m_buffer;
+    std::vector<uchar> &m_buffer;
     qint64 m_bufferStart = 0;
     qint64 m_dataEnd = 0;
     // First source position not scanned yet: the start of the carry.
@@ -85,7 +98,7 @@ private:
     qint64 m_cleanUntil = 0;
     Matcher::Match m_pending; // source position, or -1
     qint64 m_count = 0;
-    std::vector<char> m_out;
+    std::vector<char> &m_out;
     int m_readError = 0;
     bool m_writeFailed = false;
 };
@@ -100,6 +113,38 @@ bool Replacer::append(const void *data, qint64 len)
     if (qint64(m_out.size()) >= 4 * kFlushThreshold)
         return flush();
     return true;
+}
+
+bool Replacer::openNow()
+{
+    if (m_discard)
+        return true;
+    m_opened = m_output.open();
+    return m_opened;
+}
+
+bool Replacer::openLate()
+{
+    if (!openNow())
+        return false;
+    // What went by before the buffer's start is read again from the file;
+    // should the file have changed meanwhile, the check before the result is
+    // put in place sees it.
+    for (qint64 at = 0; at < m_bufferStart;) {
+        m_out.resize(size_t(std::min<qint64>(kFlushThreshold, m_bufferStart - at)));
+        const ReadResult r = readFully(m_sourceFd, reinterpret_cast<uchar *>(m_out.data()), qint64(m_out.size()), at);
+        m_out.resize(size_t(r.got));
+        if (r.error != 0) {
+            m_readError = r.error;
+            return false;
+        }
+        if (r.got == 0)
+            break;
+        at += r.got;
+        if (!flush())
+            return false;
+    }
+    return append(m_buffer.data(), m_cursor - m_bufferStart);
 }
 
 bool Replacer::flush()
@@ -143,6 +188,8 @@ bool Replacer::scanUntil(qint64 threshold, bool finalScan)
         }
         if (m_pending.position >= m_cursor && m_pending.position < threshold) {
             const QByteArray &replacement = m_arguments.replaces[size_t(m_pending.index)];
+            if (!m_opened && !m_discard && !openLate())
+                return false;
             if (!emitSource(m_cursor, m_pending.position) || !append(replacement.constData(), replacement.size()))
                 return false;
             ++m_count;
@@ -162,9 +209,9 @@ bool Replacer::run(int sourceFd, qint64 sourceLength, EngineState &state, Replac
     const qint64 blockSize = state.lngBlockSize;
     const qint64 maxLength = m_arguments.finds.maxLength();
     const qint64 chunk = std::max<qint64>(1, state.ioChunk / blockSize) * blockSize;
-    m_buffer.resize(size_t(chunk + maxLength));
-    if (!m_discard)
-        m_out.reserve(size_t(kFlushThreshold + blockSize));
+    if (m_buffer.size() < size_t(chunk + maxLength))
+        m_buffer.resize(size_t(chunk + maxLength));
+    m_sourceFd = sourceFd;
 
     qint64 unread = sourceLength; // not yet read from the source
     qint64 remaining = sourceLength; // not yet taken into a block
@@ -242,38 +289,41 @@ ReplaceOutcome ReplaceInFile(
     const OpenedFile &source, ReplaceOutput &output, const ArgumentTables &arguments, EngineState &state, ReplaceObserver &observer, MessageSink &messages)
 {
     const ReplaceOutcome failed {0, ReplaceOutcome::Status::Failed};
-    ::posix_fadvise(source.fd(), 0, 0, POSIX_FADV_SEQUENTIAL);
-
-    if (!output.open()) {
-        messages.warn(FileErrorMessage(output.errorString(), output.path()));
-        return failed;
-    }
-
     UpdateBlockSize(state, arguments.finds.maxLength());
 
     // A regular file that reports no size at all (the files of /proc and
     // /sys) is read to its end like one of unknown length.
     const qint64 size = qint64(source.status().st_size);
     const qint64 length = size > 0 ? size : std::numeric_limits<qint64>::max();
+    if (size > state.ioChunk)
+        ::posix_fadvise(source.fd(), 0, 0, POSIX_FADV_SEQUENTIAL);
 
-    Replacer replacer(arguments, output);
+    Replacer replacer(arguments, output, state.buffers);
+    if (size == 0 && !replacer.openNow()) {
+        messages.warn(FileErrorMessage(output.errorString(), output.path()));
+        return failed;
+    }
     ReplaceOutcome::Status status = ReplaceOutcome::Status::Done;
     const bool ok = replacer.run(source.fd(), length, state, observer, status);
+    const bool opened = replacer.outputOpened();
     if (!ok) {
         if (replacer.readError() != 0) {
-            output.close();
+            if (opened)
+                output.close();
             messages.warn(FileErrorMessage(replacer.readError(), source.path()));
         } else {
             messages.warn(FileErrorMessage(output.errorString(), output.path()));
-            output.close();
+            if (opened)
+                output.close();
         }
         return failed;
     }
     if (status == ReplaceOutcome::Status::Cancelled) {
-        output.close();
+        if (opened)
+            output.close();
         return {0, status};
     }
-    if (!output.close()) {
+    if (opened && !output.close()) {
         messages.warn(FileErrorMessage(output.errorString(), output.path()));
         return failed;
     }

@@ -25,6 +25,13 @@ struct EngineState
     // Bytes read and written at once, rounded to whole blocks. It changes only
     // speed and memory, never the blocks, the output or the progress.
     qint64 ioChunk = 1 << 20;
+    // The engine's buffers, kept from file to file: they grow to the largest
+    // size needed and are reused, so a file costs no allocation.
+    struct Buffers
+    {
+        std::vector<uchar> read;
+        std::vector<char> out;
+    } buffers;
 };
 
 // The engine reports to its observer after every block, like a sink that may
@@ -80,7 +87,12 @@ void UpdateBlockSize(EngineState &state, qint64 maxLength);
 // the cancel request is read and events are pumped. Over one file the amounts
 // added add up to the bytes read. A failed read or write shows "description -
 // path" through messages and gives Failed with count 0. The source is never
-// changed; the output is closed on every way out.
+// changed. The output is opened only when the first occurrence is found (the
+// bytes before it are copied then), so a file without occurrences, or any
+// file when the output discards, creates no output at all; an opened output
+// is closed on every way out. A file that reports no length is the exception:
+// its bytes can differ from one read to the next, so its output is opened
+// before the first read.
 ReplaceOutcome ReplaceInFile(
     const OpenedFile &source, ReplaceOutput &output, const ArgumentTables &arguments, EngineState &state, ReplaceObserver &observer, MessageSink &messages);
 // Opens the file at path as a source; a file that cannot be opened, or is no

@@ -10,6 +10,7 @@
 
 #include <QDir>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <fcntl.h>
@@ -114,7 +115,7 @@ bool refusedByFolder(int error)
     return error == EACCES || error == EPERM;
 }
 
-class ReplaceCommit
+class ReplaceCommit : public ResultCommit
 {
 public:
     ReplaceCommit(TemporaryFile &temp, const OpenedFile &source, CommitContext &context)
@@ -124,34 +125,44 @@ public:
         , m_beside(source.folderFd(), GetFolderName(source.path()).isEmpty() ? QStringLiteral(".") : GetFolderName(source.path()), context.rng)
     { }
 
-    CommitResult run()
+    int prepare() override
     {
         const struct stat &st = m_source.status();
         m_writer = FileDescriptor(m_source.openForWriting());
         if (m_writer.get() < 0)
-            return errno == ESTALE ? changed() : failure(errno);
+            return decide(errno == ESTALE ? changed() : failure(errno));
         if (!m_source.unchanged())
-            return changed();
+            return decide(changed());
         if (st.st_nlink > 1)
-            return inPlace();
+            return decideInPlace();
 
         struct stat tempStat;
         struct stat folderStat;
         if (::fstat(m_temp.fd(), &tempStat) != 0 || ::fstat(m_source.folderFd(), &folderStat) != 0)
-            return failure(errno);
-        TemporaryFile *from = &m_temp;
+            return decide(failure(errno));
+        m_from = &m_temp;
         if (tempStat.st_dev != folderStat.st_dev) {
             if (const int r = copyBeside(m_beside, m_temp))
-                return refusedByFolder(r) ? inPlace() : failure(r);
-            from = &m_beside;
+                return refusedByFolder(r) ? decideInPlace() : decide(failure(r));
+            m_from = &m_beside;
         }
-        int r = putInPlace(*from);
-        if (r == EXDEV && from == &m_temp) {
+        applyAttributes(m_from->fd(), attributesOf(m_source.status()));
+        return m_from->fd();
+    }
+
+    CommitResult finish(bool flushed) override
+    {
+        if (m_decided)
+            return m_inPlace ? inPlace() : m_result;
+        int r = putInPlace(*m_from, flushed);
+        if (r == EXDEV && m_from == &m_temp) {
             // Another mount of the same file system: copy it over after all.
             r = copyBeside(m_beside, m_temp);
             if (r != 0)
                 return refusedByFolder(r) ? inPlace() : failure(r);
-            r = putInPlace(m_beside);
+            m_from = &m_beside;
+            applyAttributes(m_from->fd(), attributesOf(m_source.status()));
+            r = putInPlace(*m_from, false);
         }
         if (r == 0)
             return {};
@@ -165,18 +176,32 @@ public:
     }
 
 private:
-    int putInPlace(TemporaryFile &from)
+    int decide(const CommitResult &result)
     {
-        applyAttributes(from.fd(), attributesOf(m_source.status()));
+        m_decided = true;
+        m_result = result;
+        return -1;
+    }
+    int decideInPlace()
+    {
+        m_decided = true;
+        m_inPlace = true;
+        return -1;
+    }
+
+    int putInPlace(TemporaryFile &from, bool flushed)
+    {
         // On disk before its name can replace the old file, so that a crash
         // cannot leave the name on a file whose data never got there.
-        if (::fsync(from.fd()) != 0)
+        if (!flushed && ::fsync(from.fd()) != 0)
             return errno;
         return swapIntoPlace(from, m_source);
     }
 
     CommitResult inPlace()
     {
+        if (!m_source.unchanged())
+            return changed();
         struct stat result;
         if (::fstat(m_temp.fd(), &result) != 0)
             return failure(errno);
@@ -219,6 +244,10 @@ private:
     CommitContext &m_context;
     TemporaryFile m_beside;
     FileDescriptor m_writer;
+    TemporaryFile *m_from = nullptr;
+    bool m_decided = false;
+    bool m_inPlace = false;
+    CommitResult m_result;
 };
 
 QString notRegularTargetMessage(const QString &path, mode_t mode)
@@ -240,7 +269,9 @@ QString ChangedByAnotherProgramMessage(const QString &path)
 
 CommitResult CommitReplace(TemporaryFile &temp, const OpenedFile &source, CommitContext &context)
 {
-    return ReplaceCommit(temp, source, context).run();
+    ReplaceCommit commit(temp, source, context);
+    commit.prepare();
+    return commit.finish(false);
 }
 
 CommitResult CommitToPath(TemporaryFile &temp, const QString &path, CommitContext &context)
@@ -279,75 +310,170 @@ ReplaceAsTarget InspectTarget(int folderFd, const QByteArray &name, const QStrin
     return t;
 }
 
+namespace {
+
+class ReplaceAsCommit : public ResultCommit
+{
+public:
+    using Kind = ReplaceAsTarget::Kind;
+
+    ReplaceAsCommit(TemporaryFile &temp, const ReplaceAsTarget &target, CommitContext &context)
+        : m_temp(temp)
+        , m_target(target)
+        , m_beside(target.folderFd, GetFolderName(target.path), context.rng)
+    { }
+
+    int prepare() override
+    {
+        if (m_target.kind == Kind::Unknown)
+            return decide(failure(m_target.error));
+        if (m_target.kind == Kind::Other)
+            return decide(refused(m_target));
+        struct stat tempStat;
+        struct stat folderStat;
+        if (::fstat(m_temp.fd(), &tempStat) != 0 || ::fstat(m_target.folderFd, &folderStat) != 0)
+            return decide(failure(errno));
+        m_from = &m_temp;
+        if (tempStat.st_dev != folderStat.st_dev) {
+            if (const int r = copyBeside(m_beside, m_temp))
+                return decide(failure(r));
+            m_from = &m_beside;
+        }
+        applyAttributes(m_from->fd(), attributes());
+        return m_from->fd();
+    }
+
+    CommitResult finish(bool flushed) override
+    {
+        if (m_decided)
+            return m_result;
+        for (;;) {
+            int r;
+            const ReplaceAsTarget now = InspectTarget(m_target.folderFd, m_target.name, m_target.path);
+            if (!stillAsInspected(now))
+                return now.kind == Kind::Unknown ? failure(now.error) : refused(now);
+            if (!flushed && ::fsync(m_from->fd()) != 0)
+                return failure(errno);
+            flushed = true;
+            if (m_target.kind == Kind::Regular) {
+                r = exchange(*m_from, m_target.folderFd, m_target.name,
+                    [&](const struct stat &old) { return S_ISREG(old.st_mode) && SameFile(old, m_target.status); });
+                if (cannotSwap(r)) {
+                    r = ::renameat(m_from->folderFd(), m_from->name().constData(), m_target.folderFd, m_target.name.constData()) == 0 ? 0 : errno;
+                    if (r == 0)
+                        m_from->release();
+                }
+            } else {
+                // Only where nothing stands: whatever appeared meanwhile is
+                // neither replaced nor written through.
+                r = ::renameat2(m_from->folderFd(), m_from->name().constData(), m_target.folderFd, m_target.name.constData(), RENAME_NOREPLACE) == 0
+                    ? 0
+                    : errno;
+                if (cannotSwap(r))
+                    r = ::renameat(m_from->folderFd(), m_from->name().constData(), m_target.folderFd, m_target.name.constData()) == 0 ? 0 : errno;
+                if (r == 0)
+                    m_from->release();
+                else if (r == EEXIST)
+                    r = kChanged;
+            }
+            if (r == EXDEV && m_from == &m_temp) {
+                if (const int c = copyBeside(m_beside, m_temp))
+                    return failure(c);
+                m_from = &m_beside;
+                applyAttributes(m_from->fd(), attributes());
+                flushed = false;
+                continue;
+            }
+            if (r == kChanged)
+                return refused(InspectTarget(m_target.folderFd, m_target.name, m_target.path));
+            return r == 0 ? CommitResult {} : failure(r);
+        }
+    }
+
+private:
+    int decide(const CommitResult &result)
+    {
+        m_decided = true;
+        m_result = result;
+        return -1;
+    }
+    Attributes attributes() const { return m_target.kind == Kind::Regular ? attributesOf(m_target.status) : Attributes {newFileMode()}; }
+    CommitResult failure(int error) const { return {CommitResult::Status::Failed, FileErrorMessage(error, m_target.path), error}; }
+    CommitResult refused(const ReplaceAsTarget &now) const
+    {
+        if (now.kind == Kind::Other)
+            return {CommitResult::Status::Refused, notRegularTargetMessage(m_target.path, now.status.st_mode)};
+        return {CommitResult::Status::Refused, ChangedByAnotherProgramMessage(m_target.path)};
+    }
+    // Still what the run saw when it decided to write here?
+    bool stillAsInspected(const ReplaceAsTarget &now) const
+    {
+        return now.kind == m_target.kind && (now.kind == Kind::Missing || SameContentStatus(now.status, m_target.status));
+    }
+
+    TemporaryFile &m_temp;
+    const ReplaceAsTarget &m_target;
+    TemporaryFile m_beside;
+    TemporaryFile *m_from = nullptr;
+    bool m_decided = false;
+    CommitResult m_result;
+};
+
+} // namespace
+
+std::unique_ptr<ResultCommit> MakeReplaceCommit(TemporaryFile &temp, const OpenedFile &source, CommitContext &context)
+{
+    return std::make_unique<ReplaceCommit>(temp, source, context);
+}
+
+std::unique_ptr<ResultCommit> MakeReplaceAsCommit(TemporaryFile &temp, const ReplaceAsTarget &target, CommitContext &context)
+{
+    return std::make_unique<ReplaceAsCommit>(temp, target, context);
+}
+
 CommitResult CommitReplaceAs(TemporaryFile &temp, const ReplaceAsTarget &target, CommitContext &context)
 {
-    using Kind = ReplaceAsTarget::Kind;
-    const auto failure = [&](int error) { return CommitResult {CommitResult::Status::Failed, FileErrorMessage(error, target.path), error}; };
-    const auto refused = [&](const ReplaceAsTarget &now) {
-        if (now.kind == Kind::Other)
-            return CommitResult {CommitResult::Status::Refused, notRegularTargetMessage(target.path, now.status.st_mode)};
-        return CommitResult {CommitResult::Status::Refused, ChangedByAnotherProgramMessage(target.path)};
-    };
-    // Still what the run saw when it decided to write here?
-    const auto stillAsInspected = [&](const ReplaceAsTarget &now) {
-        return now.kind == target.kind && (now.kind == Kind::Missing || SameContentStatus(now.status, target.status));
-    };
+    ReplaceAsCommit commit(temp, target, context);
+    commit.prepare();
+    return commit.finish(false);
+}
 
-    if (target.kind == Kind::Unknown)
-        return failure(target.error);
-    if (target.kind == Kind::Other)
-        return refused(target);
-
-    struct stat tempStat;
-    struct stat folderStat;
-    if (::fstat(temp.fd(), &tempStat) != 0 || ::fstat(target.folderFd, &folderStat) != 0)
-        return failure(errno);
-    TemporaryFile beside(target.folderFd, GetFolderName(target.path), context.rng);
-    TemporaryFile *from = &temp;
-    if (tempStat.st_dev != folderStat.st_dev) {
-        if (const int r = copyBeside(beside, temp))
-            return failure(r);
-        from = &beside;
+std::vector<int> FlushTogether(const std::vector<int> &fds)
+{
+    std::vector<int> errors(fds.size(), 0);
+    if (fds.size() == 1) {
+        if (::fsync(fds.front()) != 0)
+            errors.front() = errno;
+        return errors;
     }
-    applyAttributes(from->fd(), target.kind == Kind::Regular ? attributesOf(target.status) : Attributes {newFileMode()});
-
-    for (;;) {
-        int r;
-        const ReplaceAsTarget now = InspectTarget(target.folderFd, target.name, target.path);
-        if (!stillAsInspected(now))
-            return now.kind == Kind::Unknown ? failure(now.error) : refused(now);
-        if (target.kind == Kind::Regular) {
-            if (::fsync(from->fd()) != 0)
-                return failure(errno);
-            r = exchange(*from, target.folderFd, target.name, [&](const struct stat &old) { return S_ISREG(old.st_mode) && SameFile(old, target.status); });
-            if (cannotSwap(r)) {
-                r = ::renameat(from->folderFd(), from->name().constData(), target.folderFd, target.name.constData()) == 0 ? 0 : errno;
-                if (r == 0)
-                    from->release();
-            }
-        } else {
-            // Only where nothing stands: whatever appeared meanwhile is
-            // neither replaced nor written through.
-            r = ::renameat2(from->folderFd(), from->name().constData(), target.folderFd, target.name.constData(), RENAME_NOREPLACE) == 0 ? 0 : errno;
-            if (cannotSwap(r)) {
-                r = ::renameat(from->folderFd(), from->name().constData(), target.folderFd, target.name.constData()) == 0 ? 0 : errno;
-            }
-            if (r == 0)
-                from->release();
-            else if (r == EEXIST)
-                r = kChanged;
+    // One syncfs per file system writes back every dirty page and inode of
+    // it and commits its journal once, where one fsync per file would wait
+    // for the disk once per file. The write-back was started when each file
+    // was finished, so little is left to wait for.
+    std::vector<dev_t> devices;
+    bool failed = false;
+    for (int fd : fds) {
+        struct stat st;
+        if (::fstat(fd, &st) != 0) {
+            failed = true;
+            break;
         }
-        if (r == EXDEV && from == &temp) {
-            if (const int c = copyBeside(beside, temp))
-                return failure(c);
-            from = &beside;
-            applyAttributes(from->fd(), target.kind == Kind::Regular ? attributesOf(target.status) : Attributes {newFileMode()});
+        if (std::find(devices.begin(), devices.end(), st.st_dev) != devices.end())
             continue;
+        devices.push_back(st.st_dev);
+        if (::syncfs(fd) != 0) {
+            failed = true;
+            break;
         }
-        if (r == kChanged)
-            return refused(InspectTarget(target.folderFd, target.name, target.path));
-        return r == 0 ? CommitResult {} : failure(r);
     }
+    if (!failed)
+        return errors;
+    // A failure tells only that some write of the file system failed: find
+    // out which of ours did.
+    for (size_t i = 0; i < fds.size(); ++i)
+        if (::fsync(fds[i]) != 0)
+            errors[i] = errno;
+    return errors;
 }
 
 } // namespace perrox

@@ -4,7 +4,9 @@
 #include <QString>
 
 #include <functional>
+#include <memory>
 #include <random>
+#include <vector>
 #include <sys/stat.h>
 
 namespace perrox {
@@ -96,6 +98,31 @@ CommitResult CommitReplaceAs(TemporaryFile &temp, const ReplaceAsTarget &target,
 // replaced as by CommitReplace; where nothing stands, the file is created
 // as by CommitReplaceAs.
 CommitResult CommitToPath(TemporaryFile &temp, const QString &path, CommitContext &context);
+
+// Putting a result in place in two steps, so that the results of many files
+// can reach the disk in one flush before any of them is renamed: prepare()
+// makes every check and copy that comes before the flush and returns the
+// descriptor of the file that must be on the disk before its rename (-1 when
+// nothing is to be renamed: the outcome is decided, or the file is rewritten
+// in place with its own record); finish() makes the last checks and puts the
+// result in place, exactly as CommitReplace or CommitReplaceAs. flushed: the
+// file prepare() named is on the disk already; otherwise finish() syncs it.
+// The objects given must outlive the commit.
+class ResultCommit
+{
+public:
+    virtual ~ResultCommit() = default;
+    virtual int prepare() = 0;
+    virtual CommitResult finish(bool flushed) = 0;
+};
+
+std::unique_ptr<ResultCommit> MakeReplaceCommit(TemporaryFile &temp, const OpenedFile &source, CommitContext &context);
+std::unique_ptr<ResultCommit> MakeReplaceAsCommit(TemporaryFile &temp, const ReplaceAsTarget &target, CommitContext &context);
+
+// Brings the data and status of every file in fds to the disk, at a lower
+// cost than one fsync each; returns for each file 0 or the errno value of its
+// failure.
+std::vector<int> FlushTogether(const std::vector<int> &fds);
 
 // "The file ... was changed by another program while Perrox was working on
 // it; it was left as it is."

@@ -15,7 +15,8 @@ class ReplaceOutput
 public:
     virtual ~ReplaceOutput() = default;
 
-    // Creates the output, empty. On false errorString() says why.
+    // Creates the output, empty; the engine calls it at most once, when the
+    // first byte is due. On false errorString() says why.
     virtual bool open() = 0;
     // Appends len bytes; on false errorString() says why.
     virtual bool write(const char *data, qint64 len) = 0;
@@ -23,10 +24,22 @@ public:
     // errorString() says why. Closing twice is harmless.
     virtual bool close() = 0;
     // True when the bytes are not wanted (Count): the engine then skips
-    // building the output and never calls write().
+    // building the output and never calls open() or write().
     virtual bool discards() const { return false; }
     virtual QString path() const = 0;
     virtual QString errorString() const = 0;
+};
+
+// The output of a Count: only the number of occurrences is wanted.
+class DiscardedOutput : public ReplaceOutput
+{
+public:
+    bool open() override { return true; }
+    bool write(const char *, qint64) override { return true; }
+    bool close() override { return true; }
+    bool discards() const override { return true; }
+    QString path() const override { return {}; }
+    QString errorString() const override { return {}; }
 };
 
 // A file that this program creates itself, exclusively (O_CREAT | O_EXCL, mode
@@ -51,17 +64,13 @@ public:
 
     bool open() override;
     bool write(const char *data, qint64 len) override;
-    // The content is complete; the descriptor stays open for fd().
-    bool close() override { return true; }
-    bool discards() const override { return m_discard; }
+    // The content is complete: its write-back to the disk is started (not
+    // waited for), and the descriptor stays open for fd().
+    bool close() override;
     QString path() const override { return m_path; }
     QString errorString() const override;
     // The errno value of the last failure.
     int error() const { return m_error; }
-
-    // Count needs only the counts: the file is still created (so the messages
-    // of a run do not change), but nothing is written into it.
-    void setDiscard(bool discard) { m_discard = discard; }
 
     // The open file (read and write), -1 before open(); the folder that holds
     // it and its name there.
@@ -91,7 +100,6 @@ private:
     FileDescriptor m_fd;
     int m_error = 0;
     bool m_owned = false;
-    bool m_discard = false;
 };
 
 // "~PX" + number + ".tmp" in folder: the name of every temporary file here.

@@ -49,9 +49,7 @@ void TestBigFile::countsPastFourGiB()
     RecordingSink sink;
     RecordingObserver observer;
     EngineState state;
-    std::mt19937 rng(1);
-    TemporaryFile output(dir.path(), rng);
-    output.setDiscard(true);
+    DiscardedOutput output;
     const ReplaceOutcome r = ReplaceInFile(path, output, ArgumentTables({"PRX!", QByteArray("\x01")}, {"", ""}), state, observer, sink);
     QCOMPARE(r.status, ReplaceOutcome::Status::Done);
     QCOMPARE(r.count, qint64(std::size(offsets)));

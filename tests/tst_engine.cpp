@@ -22,6 +22,7 @@ struct EngineRun
     ReplaceOutcome outcome;
     QByteArray output;
     QList<qint64> amounts;
+    int opens = 0; // times the output was opened
     RecordingSink sink;
     qint64 blockSize = 0;
 };
@@ -39,6 +40,7 @@ void runEngine(EngineRun &run, const QTemporaryDir &dir, const QByteArray &sourc
     const double start = state.dblActVal;
     run.outcome = ReplaceInFile(path, output, ArgumentTables(finds, replaces), state, observer, run.sink);
     run.output = output.bytes;
+    run.opens = output.opens;
     run.amounts = observer.amounts(start);
     run.blockSize = state.lngBlockSize;
 }
@@ -152,7 +154,10 @@ void TestEngine::againstNaiveScan()
                     QVERIFY2(run.outcome.count == expected.count, where);
                     QVERIFY2(run.amounts == expected.amounts, where);
                     QVERIFY2(run.blockSize == expected.blockSize, where);
-                    QVERIFY2(discard ? run.output.isEmpty() : run.output == expected.output, where);
+                    // The output exists only where something was replaced.
+                    const bool written = !discard && expected.count > 0;
+                    QVERIFY2(run.opens == (written ? 1 : 0), where);
+                    QVERIFY2(written ? run.output == expected.output : run.output.isEmpty(), where);
                     QVERIFY2(run.sink.shown.isEmpty(), where);
                 }
             }
@@ -233,7 +238,7 @@ void TestEngine::blocksOfTenThousandBytes()
     const QByteArray source = RandomBytes(7, 10000, "abcdef");
     runEngine(run, dir, source, {"z"}, {"y"}, state);
     QCOMPARE(run.amounts, (QList<qint64> {4096, 4096, 1808, 0}));
-    QCOMPARE(run.output, source);
+    QCOMPARE(run.opens, 0); // nothing to replace, nothing written
     QCOMPARE(state.dblActVal, 10000.0);
 }
 

@@ -97,6 +97,7 @@ NaiveResult NaiveReplace(const QByteArray &source, const std::vector<QByteArray>
 
 bool MemoryOutput::open()
 {
+    ++opens;
     bytes.clear();
     m_error = openError;
     return openError == 0;

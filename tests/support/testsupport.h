@@ -81,6 +81,7 @@ public:
     qint64 failAfter = -1; // fail the write that would pass this many bytes
     int writeError = 28; // ENOSPC
     int writes = 0;
+    int opens = 0;
 
 private:
     int m_error = 0;
