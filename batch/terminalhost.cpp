@@ -106,8 +106,9 @@ void TerminalHost::setRowCount(int row, const QString &cell)
 {
     clearBar();
     const QByteArray line = NativePath(cell + QLatin1String("  ") + m_paths.at(row) + QLatin1Char('\n'));
+    // Buffered: a terminal sees each line at its end, a pipe or file in
+    // large writes; every message flushes it first.
     std::fwrite(line.constData(), 1, size_t(line.size()), stdout);
-    std::fflush(stdout);
 }
 
 void TerminalHost::beginRun(const QString &, double total)

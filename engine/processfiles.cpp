@@ -322,17 +322,27 @@ QString GetTempFolder()
     return GetDefaultTempFolder();
 }
 
-double GetTotalBytes(RunHost &host)
+double GetTotalBytes(RunHost &host, std::vector<struct stat> *seen)
 {
     host.setStatusText(QStringLiteral("Calculating the number of bytes to process."));
     double total = 0;
     {
         BusyPointer busy(host.messages());
+        FolderCache folders;
         const int rows = host.rowCount();
+        if (seen)
+            seen->assign(size_t(rows), {});
         for (int row = 0; row < rows; ++row) {
             struct stat st;
-            if (::stat(NativePath(host.rowPath(row)).constData(), &st) == 0 && !S_ISDIR(st.st_mode))
-                total += double(st.st_size);
+            const QByteArray path = NativePath(host.rowPath(row));
+            if (folders.stat(path, &st, false) == 0) {
+                if (seen)
+                    (*seen)[size_t(row)] = st;
+                if (S_ISLNK(st.st_mode) && folders.stat(path, &st, true) != 0)
+                    st.st_mode = S_IFDIR; // adds nothing
+                if (!S_ISDIR(st.st_mode))
+                    total += double(st.st_size);
+            }
             host.pumpEvents();
         }
     }
@@ -417,7 +427,9 @@ RunResult ProcessFiles(RunMode mode, const FindReplaceArguments &arguments, Repl
             return result;
         }
     }
-    const double total = GetTotalBytes(host);
+    // What stands at each row's path, to open it with fewer steps.
+    std::vector<struct stat> seen;
+    const double total = GetTotalBytes(host, &seen);
 
     host.beginRun(mode == RunMode::Count ? QStringLiteral("Counting...") : QStringLiteral("Replacing..."), total);
     host.pumpEvents();
@@ -427,6 +439,7 @@ RunResult ProcessFiles(RunMode mode, const FindReplaceArguments &arguments, Repl
     CommitContext commitContext {rng, [&host] { host.pumpEvents(); }, state.ioChunk};
     // Every temporary file of the run lives in a folder of the run's own.
     RunFolder runFolder;
+    FolderCache folders;
     CommitBatch batch(host, commitContext);
     FlushingSink sink(messages, batch, result);
 
@@ -464,14 +477,14 @@ RunResult ProcessFiles(RunMode mode, const FindReplaceArguments &arguments, Repl
         }
 
         auto file = std::make_unique<OpenedFile>();
-        QString reason = file->open(source);
+        QString reason = file->open(source, folders, &seen[size_t(row)]);
         // A file that a waiting result replaces, or creates, is read once
         // that result is in place.
         if (!batch.empty() && (reason.isEmpty() ? batch.replaces(file->status()) : file->error() == ENOENT)) {
             if (!batch.flush(result))
                 break;
             file = std::make_unique<OpenedFile>();
-            reason = file->open(source);
+            reason = file->open(source, folders, &seen[size_t(row)]);
         }
         ReplaceOutcome outcome {0, ReplaceOutcome::Status::Failed};
         RowOutput output(runFolder, rng);

@@ -6,6 +6,7 @@
 #include <QString>
 
 #include <optional>
+#include <sys/stat.h>
 #include <vector>
 
 namespace perrox {
@@ -100,8 +101,10 @@ QString GetDefaultTempFolder();
 
 // The sum of the lengths of the rows' files (unreadable ones add nothing),
 // with the status text "Calculating the number of bytes to process." and the
-// busy pointer meanwhile.
-double GetTotalBytes(RunHost &host);
+// busy pointer meanwhile. seen, when given, receives for every row the
+// status of what stood at its path, links not followed (all zero where
+// nothing could be read).
+double GetTotalBytes(RunHost &host, std::vector<struct stat> *seen = nullptr);
 
 // Checks every argument side and turns it into bytes, in order. The first side
 // that fails shows its message and gives nothing; no file is touched.

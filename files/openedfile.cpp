@@ -76,7 +76,40 @@ QString NotRegularReason(mode_t mode)
     return QStringLiteral("Not a regular file");
 }
 
+std::shared_ptr<const FileDescriptor> FolderCache::open(const QByteArray &path)
+{
+    if (m_folder && path == m_path)
+        return m_folder;
+    m_folder.reset();
+    auto folder = std::make_shared<const FileDescriptor>(openFolder(AT_FDCWD, path));
+    if (folder->get() < 0)
+        return nullptr;
+    m_path = path;
+    m_folder = std::move(folder);
+    return m_folder;
+}
+
+int FolderCache::stat(const QByteArray &path, struct stat *st, bool follow)
+{
+    const Split part = splitPath(path);
+    const int flags = follow ? 0 : AT_SYMLINK_NOFOLLOW;
+    if (part.folder.isEmpty() || part.name.isEmpty())
+        return ::fstatat(AT_FDCWD, path.constData(), st, flags);
+    const std::shared_ptr<const FileDescriptor> folder = open(part.folder);
+    return folder ? ::fstatat(folder->get(), part.name.constData(), st, flags) : -1;
+}
+
 QString OpenedFile::open(const QString &path)
+{
+    return openWith(path, nullptr, nullptr);
+}
+
+QString OpenedFile::open(const QString &path, FolderCache &cache, const struct stat *seen)
+{
+    return openWith(path, &cache, seen);
+}
+
+QString OpenedFile::openWith(const QString &path, FolderCache *cache, const struct stat *seen)
 {
     m_path = path;
     m_fd.reset();
@@ -94,30 +127,45 @@ QString OpenedFile::open(const QString &path)
     for (int links = 0;; ++links) {
         if (part.name.isEmpty()) {
             // A path ending in "/" names a folder, if anything.
-            const FileDescriptor folder(openFolder(m_folder.get() >= 0 ? m_folder.get() : AT_FDCWD, part.folder));
+            const FileDescriptor folder(openFolder(m_folder ? m_folder->get() : AT_FDCWD, part.folder));
             return fail(folder.get() >= 0 ? EISDIR : errno);
         }
         if (!part.folder.isEmpty()) {
-            FileDescriptor folder(openFolder(m_folder.get() >= 0 ? m_folder.get() : AT_FDCWD, part.folder));
-            if (folder.get() < 0)
+            if (cache && links == 0) {
+                m_folder = cache->open(part.folder);
+            } else {
+                auto folder = std::make_shared<const FileDescriptor>(openFolder(m_folder ? m_folder->get() : AT_FDCWD, part.folder));
+                m_folder = folder->get() >= 0 ? std::move(folder) : nullptr;
+            }
+            if (!m_folder)
+                return fail(errno);
+            part.folder.clear(); // taken: another round starts from m_folder
+        } else if (!m_folder) {
+            auto folder = std::make_shared<const FileDescriptor>(openFolder(AT_FDCWD, QByteArrayLiteral(".")));
+            if (folder->get() < 0)
                 return fail(errno);
             m_folder = std::move(folder);
-            part.folder.clear(); // taken: another round starts from m_folder
-        } else if (m_folder.get() < 0) {
-            m_folder = FileDescriptor(openFolder(AT_FDCWD, QByteArrayLiteral(".")));
-            if (m_folder.get() < 0)
-                return fail(errno);
         }
         m_name = part.name;
 
+        if (links == 0 && seen && S_ISREG(seen->st_mode)) {
+            // A regular file stood here a moment ago: open it straight away,
+            // and keep it only if it still is that file. O_NONBLOCK keeps
+            // whatever else may have taken its place from blocking the open.
+            m_fd = FileDescriptor(::openat(folderFd(), m_name.constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+            if (m_fd.get() >= 0 && ::fstat(m_fd.get(), &m_status) == 0 && S_ISREG(m_status.st_mode) && SameFile(m_status, *seen))
+                return QString();
+            m_fd.reset(); // something else: step by step
+        }
+
         struct stat st;
-        if (::fstatat(m_folder.get(), m_name.constData(), &st, AT_SYMLINK_NOFOLLOW) != 0)
+        if (::fstatat(folderFd(), m_name.constData(), &st, AT_SYMLINK_NOFOLLOW) != 0)
             return fail(errno);
         if (S_ISLNK(st.st_mode)) {
             if (links == kMaxLinks)
                 return fail(ELOOP);
             QByteArray target(PATH_MAX, Qt::Uninitialized);
-            const ssize_t n = ::readlinkat(m_folder.get(), m_name.constData(), target.data(), size_t(target.size()));
+            const ssize_t n = ::readlinkat(folderFd(), m_name.constData(), target.data(), size_t(target.size()));
             if (n < 0)
                 return fail(errno);
             target.truncate(n);
@@ -134,7 +182,7 @@ QString OpenedFile::open(const QString &path)
         // O_NOFOLLOW: a link put in its place meanwhile is not followed here
         // but resolved by the next round. O_NONBLOCK: a pipe put in its place
         // cannot make the open wait.
-        m_fd = FileDescriptor(::openat(m_folder.get(), m_name.constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+        m_fd = FileDescriptor(::openat(folderFd(), m_name.constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
         if (m_fd.get() < 0) {
             if (errno == ELOOP && links < kMaxLinks)
                 continue;
@@ -168,7 +216,7 @@ bool OpenedFile::unchangedButRenamed() const
 bool OpenedFile::stillNamed() const
 {
     struct stat now;
-    return isOpen() && ::fstatat(m_folder.get(), m_name.constData(), &now, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(now.st_mode) && SameFile(now, m_status);
+    return isOpen() && ::fstatat(folderFd(), m_name.constData(), &now, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(now.st_mode) && SameFile(now, m_status);
 }
 
 int OpenedFile::openForWriting() const
@@ -179,7 +227,7 @@ int OpenedFile::openForWriting() const
     const QByteArray self = "/proc/self/fd/" + QByteArray::number(m_fd.get());
     FileDescriptor fd(::open(self.constData(), O_WRONLY | O_NONBLOCK | O_CLOEXEC));
     if (fd.get() < 0 && errno == ENOENT)
-        fd = FileDescriptor(::openat(m_folder.get(), m_name.constData(), O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+        fd = FileDescriptor(::openat(folderFd(), m_name.constData(), O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
     if (fd.get() < 0)
         return -1;
     struct stat st;

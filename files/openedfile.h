@@ -5,6 +5,7 @@
 #include <QByteArray>
 #include <QString>
 
+#include <memory>
 #include <sys/stat.h>
 
 namespace perrox {
@@ -15,6 +16,8 @@ namespace perrox {
 // and never resolves the path again, so the file whose bytes were read is
 // the file that a later step checks, rewrites or replaces, whatever another
 // process does to the path meanwhile.
+class FolderCache;
+
 class OpenedFile
 {
 public:
@@ -28,6 +31,13 @@ public:
     // opened. Returns the reason of a failure ("Permission denied"), empty on
     // success.
     QString open(const QString &path);
+    // The same, taking the folder from cache when the last file opened
+    // through it was in the same folder (as the files of a list mostly are),
+    // which saves walking the folder's path again. seen, when given, is what
+    // was found at the path shortly before (links not followed): where that
+    // was a regular file, it is opened at once and kept only if it is that
+    // same regular file; otherwise the path is followed step by step.
+    QString open(const QString &path, FolderCache &cache, const struct stat *seen = nullptr);
 
     bool isOpen() const { return m_fd.get() >= 0; }
     // The errno value of a failed open(); 0 after success and for a file
@@ -37,7 +47,7 @@ public:
     const QString &path() const { return m_path; }
     int fd() const { return m_fd.get(); }
     // The folder that holds the file (after every link) and the file's name in it.
-    int folderFd() const { return m_folder.get(); }
+    int folderFd() const { return m_folder ? m_folder->get() : -1; }
     const QByteArray &name() const { return m_name; }
     // The file's status when it was opened.
     const struct stat &status() const { return m_status; }
@@ -60,12 +70,32 @@ public:
     QByteArray currentPath() const;
 
 private:
+    QString openWith(const QString &path, FolderCache *cache, const struct stat *seen);
+
     QString m_path;
-    FileDescriptor m_folder;
+    std::shared_ptr<const FileDescriptor> m_folder;
     QByteArray m_name;
     FileDescriptor m_fd;
     struct stat m_status = {};
     int m_error = 0;
+};
+
+// The folder of the last file opened through it, kept open for the next file
+// of the same folder. A folder renamed meanwhile is still the one whose path
+// was walked a moment before, as when the rename comes just after the walk.
+class FolderCache
+{
+public:
+    // The folder at path, opened for use as the base of *at() calls; null
+    // with errno set when it cannot be opened.
+    std::shared_ptr<const FileDescriptor> open(const QByteArray &path);
+    // stat() of the file at path through the cached folder; a link at the
+    // path itself is followed only if follow is true.
+    int stat(const QByteArray &path, struct stat *st, bool follow = true);
+
+private:
+    QByteArray m_path;
+    std::shared_ptr<const FileDescriptor> m_folder;
 };
 
 // Whether two status records describe the same file (device and inode).

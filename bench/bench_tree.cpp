@@ -1,0 +1,157 @@
+// Times perrox-batch on a source tree against the pipelines people use
+// instead: Replace against "rg -l | xargs sed -i" and "rg -l | xargs sd",
+// Count against "rg -j1 --count-matches", on fresh copies of /usr/include (or
+// of a generated tree of the same shape where it is missing), and checks that
+// Perrox's result is byte for byte sed's.
+// Run on demand: cmake --build build --target run-bench-tree
+#include "benchsupport.h"
+
+#include <QDir>
+#include <QDirIterator>
+#include <QFile>
+#include <QTemporaryDir>
+
+#include <algorithm>
+#include <cstdio>
+
+using namespace bench;
+
+namespace {
+
+const QString kFind = QStringLiteral("namespace");
+const QString kWith = QStringLiteral("NAMESPACE");
+
+int countFiles(const QString &root)
+{
+    int n = 0;
+    for (QDirIterator it(root, QDir::Files | QDir::Hidden | QDir::System, QDirIterator::Subdirectories); it.hasNext(); it.next())
+        ++n;
+    return n;
+}
+
+// About 9,600 header-like files in 1,700 folders, a quarter of them holding
+// the find word a few times: the shape of /usr/include.
+void generateTree(const QString &root)
+{
+    quint64 state = 0x2545F4914F6CDD1DULL;
+    auto next = [&] {
+        state ^= state << 13;
+        state ^= state >> 7;
+        state ^= state << 17;
+        return state;
+    };
+    static const char *words[] = {"int", "struct", "const", "return", "static", "inline", "typedef", "unsigned", "char", "void", "define", "include"};
+    int files = 0;
+    for (int folder = 0; folder < 1700; ++folder) {
+        const QString dir = root + QStringLiteral("/d%1/s%2").arg(folder % 40).arg(folder);
+        QDir().mkpath(dir);
+        const int inFolder = folder < 1600 ? 5 + int(next() % 2) : 6;
+        for (int f = 0; f < inFolder && files < 9600; ++f, ++files) {
+            QByteArray text;
+            const int size = 600 + int(next() % 24000);
+            const bool holds = next() % 4 == 0;
+            while (text.size() < size) {
+                if (holds && next() % 200 == 0)
+                    text += "namespace ";
+                text += words[next() % 12];
+                text += next() % 8 == 0 ? ";\n" : " ";
+            }
+            QFile out(dir + QStringLiteral("/h%1.h").arg(f));
+            out.open(QIODevice::WriteOnly);
+            out.write(text);
+        }
+    }
+}
+
+void copyTree(const QString &from, const QString &to)
+{
+    QDir(to).removeRecursively();
+    shell(QStringLiteral("cp -a %1 %2 && sync").arg(quoted(from), quoted(to)));
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    const QString batch = QStringLiteral(PERROX_BATCH_BINARY);
+    for (const char *peer : {"rg", "sd", "sed", "xargs"}) {
+        if (!have(peer)) {
+            std::fprintf(stderr, "%s is missing: tools/dev bench installs it\n", peer);
+            return 1;
+        }
+    }
+    QTemporaryDir dir(QDir::currentPath() + QLatin1String("/perrox-bench-XXXXXX"));
+    if (!dir.isValid()) {
+        std::fprintf(stderr, "cannot create a folder here\n");
+        return 1;
+    }
+    qputenv("TEMP", perrox::NativePath(dir.path())); // temporary files on the same file system as the tree
+
+    QString source = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral("/usr/include");
+    int files = QDir(source).exists() ? countFiles(source) : 0;
+    if (files < 5000) {
+        std::printf("%s holds %d files; generating a tree of the same shape\n", qPrintable(source), files);
+        source = dir.filePath(QStringLiteral("generated"));
+        generateTree(source);
+        files = countFiles(source);
+    }
+    const QString pristine = dir.filePath(QStringLiteral("pristine"));
+    copyTree(source, pristine);
+    const QString tree = dir.filePath(QStringLiteral("tree"));
+    const QString bySed = dir.filePath(QStringLiteral("sed"));
+    const QString bySd = dir.filePath(QStringLiteral("sd"));
+    std::printf("tree: %s, %d files\n", qPrintable(source), files);
+
+    const QStringList countCommand {batch, QStringLiteral("--count"), QStringLiteral("--find"), kFind, QStringLiteral("--with"), kWith, pristine};
+    const QStringList replaceCommand {batch, QStringLiteral("--replace"), QStringLiteral("--find"), kFind, QStringLiteral("--with"), kWith, tree};
+    const QString rgCount = QStringLiteral("rg -j1 -c -F -a --count-matches %1 %2").arg(kFind, quoted(pristine));
+    const QString sedLine = QStringLiteral("rg -l -0 -F %1 %2 | xargs -0 sed -i s/%1/%3/g").arg(kFind, quoted(bySed), kWith);
+    const QString sdLine = QStringLiteral("rg -l -0 -F %1 %2 | xargs -0 sd -s %1 %3").arg(kFind, quoted(bySd), kWith);
+
+    // Count: the tree in the page cache, runs taken in turns, the best of each.
+    spawn(countCommand);
+    double tCount = 1e9, tRg = 1e9;
+    long countRss = 0;
+    for (int i = 0; i < 7; ++i) {
+        const Measure m = spawn(countCommand);
+        tCount = std::min(tCount, m.seconds);
+        countRss = std::max(countRss, m.maxRssKiB);
+        tRg = std::min(tRg, shell(rgCount).seconds);
+    }
+
+    // Replace: fresh copies, synced so that no earlier write is left for a
+    // flush to wait on; the three tools in turns, the best of each.
+    double tReplace = 1e9, tSed = 1e9, tSd = 1e9;
+    long replaceRss = 0;
+    bool identical = true;
+    for (int round = 0; round < 3; ++round) {
+        copyTree(pristine, tree);
+        copyTree(pristine, bySed);
+        copyTree(pristine, bySd);
+        const Measure m = spawn(replaceCommand);
+        tReplace = std::min(tReplace, m.seconds);
+        replaceRss = std::max(replaceRss, m.maxRssKiB);
+        tSed = std::min(tSed, shell(sedLine).seconds);
+        tSd = std::min(tSd, shell(sdLine).seconds);
+        if (round == 0) {
+            identical = std::system(perrox::NativePath(QStringLiteral("diff -r --no-dereference -q %1 %2 >/dev/null").arg(quoted(tree), quoted(bySed)))
+                                        .constData())
+                == 0;
+        }
+    }
+
+    std::printf("\ntimes are the best of several runs, taken in turns\n");
+    std::printf("  %-58s %8.3f s\n", "perrox-batch --count", tCount);
+    std::printf("  %-58s %8.3f s\n", "rg -j1 -c -F -a --count-matches", tRg);
+    std::printf("  %-58s %8.3f s\n", "perrox-batch --replace", tReplace);
+    std::printf("  %-58s %8.3f s\n", "rg -l | xargs sed -i", tSed);
+    std::printf("  %-58s %8.3f s\n", "rg -l | xargs sd -s", tSd);
+    std::printf("  peak memory: --count %ld KiB, --replace %ld KiB\n", countRss, replaceRss);
+    std::printf("  results of perrox-batch --replace and sed -i: %s\n", identical ? "byte-identical" : "DIFFERENT");
+
+    std::printf("\nratios\n");
+    report("Tree Count / rg -j1 --count-matches", tCount / tRg, 1.2);
+    report("Tree Replace / rg -l | xargs sed -i", tReplace / tSed, 1.0);
+    report("Tree Replace / rg -l | xargs sd -s", tReplace / tSd, 1.0);
+    return identical ? 0 : 1;
+}
