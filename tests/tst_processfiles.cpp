@@ -7,6 +7,7 @@
 #include "support/testsupport.h"
 
 #include <QDir>
+#include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -96,6 +97,14 @@ private slots:
     void countThreeFiles();
     void replaceRewritesOnlyFilesWithOccurrences();
     void samePathTwice();
+    void sameFileUnderTwoRows_data();
+    void sameFileUnderTwoRows();
+    void batchEndsWhereEachFileAtOnceWould_data();
+    void batchEndsWhereEachFileAtOnceWould();
+    void resultsReachTheDiskBeforeTheirPlace();
+    void messagesInRowOrder();
+    void killedDuringABatch_data();
+    void killedDuringABatch();
     void replaceAsAskingBeforeOverwriting();
     void replaceAsTargets();
     void cancelDuringSecondOfThreeFiles();
@@ -269,6 +278,243 @@ void TestProcessFiles::samePathTwice()
     ProcessFiles(RunMode::Replace, {arg(QStringLiteral("xx"), QStringLiteral("x"))}, settings, state, host);
     QCOMPARE(host.cells, (QStringList {QStringLiteral("       1"), QStringLiteral("       1")}));
     QCOMPARE(ReadFile(path), QByteArray("x"));
+}
+
+void TestProcessFiles::sameFileUnderTwoRows_data()
+{
+    QTest::addColumn<QString>("alias"); // how the second row names the file
+    QTest::addColumn<int>("mode");
+    QTest::addRow("the same path") << QString() << int(RunMode::Replace);
+    QTest::addRow("a symbolic link") << QStringLiteral("link") << int(RunMode::Replace);
+    QTest::addRow("a hard link") << QStringLiteral("hard") << int(RunMode::Replace);
+    QTest::addRow("replace as, one target name") << QStringLiteral("other") << int(RunMode::ReplaceAs);
+}
+
+// A result still waiting to be put in place must not be missed by a later row
+// that reads or writes the same file: each row sees what the rows before it
+// did, as if each result had been put in place at once.
+void TestProcessFiles::sameFileUnderTwoRows()
+{
+    QFETCH(QString, alias);
+    QFETCH(int, mode);
+    const QString path = file(QStringLiteral("a.txt"), "a");
+    QString second = path;
+    if (alias == QLatin1String("link"))
+        QVERIFY(QFile::link(path, second = m_dir->filePath(QStringLiteral("link.txt"))));
+    else if (alias == QLatin1String("hard"))
+        QVERIFY(::link(NativePath(path).constData(), NativePath(second = m_dir->filePath(QStringLiteral("hard.txt"))).constData()) == 0);
+    else if (alias == QLatin1String("other"))
+        QVERIFY(QDir().mkpath(m_dir->filePath(QStringLiteral("sub"))) && !(second = WriteFileIn(m_dir->filePath(QStringLiteral("sub")), QStringLiteral("a.txt"), "aaa")).isEmpty());
+    const QString out = m_dir->filePath(QStringLiteral("out"));
+    QVERIFY(QDir().mkpath(out));
+
+    ScriptedHost host({path, second});
+    host.chosenSettings = ReplaceAsSettings {out, QString(), QString(), 0};
+    host.sink.answers = {MessageSink::Answer::Yes};
+    ReplaceAsSettings settings;
+    EngineState state;
+    const RunResult r = ProcessFiles(RunMode(mode), {arg(QStringLiteral("a"), QStringLiteral("aa"))}, settings, state, host);
+    QCOMPARE(r.end, RunResult::End::Completed);
+    QCOMPARE(r.failedFiles, 0);
+    if (RunMode(mode) == RunMode::Replace) {
+        QCOMPARE(host.sink.texts(), QStringList());
+        QCOMPARE(host.cells, (QStringList {QStringLiteral("       1"), QStringLiteral("       2")}));
+        QCOMPARE(ReadFile(path), QByteArray("aaaa"));
+    } else {
+        // The second source goes to the name the first one has just taken.
+        QCOMPARE(host.sink.texts().size(), 1);
+        QVERIFY(host.sink.texts().at(0).contains(QLatin1String("already exists")));
+        QCOMPARE(ReadFile(out + QLatin1String("/a.txt")), QByteArray("aaaaaa"));
+    }
+}
+
+void TestProcessFiles::batchEndsWhereEachFileAtOnceWould_data()
+{
+    QTest::addColumn<QString>("stop");
+    QTest::addRow("cancel") << QStringLiteral("cancel");
+    QTest::addRow("no to the overwrite question") << QStringLiteral("no");
+    QTest::addRow("a result that cannot be put in place") << QStringLiteral("failed");
+}
+
+// Results wait to be flushed together, but a run that ends at a row leaves
+// exactly the files before it replaced, with the cells and messages of a run
+// that put every result in place at once.
+void TestProcessFiles::batchEndsWhereEachFileAtOnceWould()
+{
+    QFETCH(QString, stop);
+    QStringList paths;
+    for (const char *content : {"x x", "none", "x"})
+        paths << file(QStringLiteral("f%1.txt").arg(paths.size()), content);
+    // Row 3: where the run ends. A running program cannot be written (ETXTBSY),
+    // even by root.
+    QProcess busy;
+    if (stop == QLatin1String("failed")) {
+        const QString program = m_dir->filePath(QStringLiteral("f3.txt"));
+        QVERIFY(QFile::copy(QStringLiteral("/bin/sleep"), program));
+        QVERIFY(QFile::setPermissions(program, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+        busy.start(program, {QStringLiteral("30")});
+        QVERIFY(busy.waitForStarted());
+        paths << program;
+    } else {
+        paths << file(QStringLiteral("f3.txt"), "x");
+    }
+    paths << file(QStringLiteral("f4.txt"), "x") << file(QStringLiteral("f5.txt"), "x");
+    const QByteArray stopContent = ReadFile(paths.at(3));
+    const QString out = m_dir->filePath(QStringLiteral("out"));
+    QVERIFY(QDir().mkpath(out));
+    QVERIFY(WriteFile(out + QLatin1String("/f3.txt"), "theirs"));
+
+    ScriptedHost host(paths);
+    host.chosenSettings = ReplaceAsSettings {out, QString(), QString(), 0};
+    host.sink.answers = {MessageSink::Answer::No};
+    if (stop == QLatin1String("cancel"))
+        host.cancelWhen = [&] { return !host.log.isEmpty() && host.log.last().contains(QLatin1String("f3.txt")); };
+    const RunMode mode = stop == QLatin1String("no") ? RunMode::ReplaceAs : RunMode::Replace;
+    ReplaceAsSettings settings;
+    EngineState state;
+    const RunResult r = ProcessFiles(mode, {arg(QStringLiteral("x"), QStringLiteral("y"))}, settings, state, host);
+    busy.kill();
+    busy.waitForFinished();
+
+    const QString shown = stop == QLatin1String("failed") ? host.cells.at(3) : QString();
+    QCOMPARE(host.cells, (QStringList {QStringLiteral("       2"), QStringLiteral("       0"), QStringLiteral("       1"), shown, QString(), QString()}));
+    const auto result = [&](int row) { return ReadFile(mode == RunMode::Replace ? paths.at(row) : out + QStringLiteral("/f%1.txt").arg(row)); };
+    QCOMPARE(result(0), QByteArray("y y"));
+    QCOMPARE(result(2), QByteArray("y"));
+    QCOMPARE(ReadFile(paths.at(3)), stopContent);
+    QCOMPARE(ReadFile(paths.at(4)), QByteArray("x"));
+    QCOMPARE(ReadFile(paths.at(5)), QByteArray("x"));
+    if (stop == QLatin1String("cancel")) {
+        QCOMPARE(r.end, RunResult::End::Cancelled);
+        QCOMPARE(host.sink.texts(), QStringList());
+    } else if (stop == QLatin1String("no")) {
+        QCOMPARE(r.end, RunResult::End::StoppedAtNo);
+        QCOMPARE(ReadFile(out + QLatin1String("/f3.txt")), QByteArray("theirs"));
+        QVERIFY(!QFile::exists(out + QLatin1String("/f4.txt")));
+    } else {
+        QCOMPARE(r.end, RunResult::End::CopyFailed);
+        QCOMPARE(host.sink.texts(), QStringList {FileErrorMessage(ETXTBSY, paths.at(3))});
+    }
+}
+
+// The order that makes a result safe at a crash or power loss: its data is
+// on the disk before its name takes the old file's place.
+void TestProcessFiles::resultsReachTheDiskBeforeTheirPlace()
+{
+    QStringList paths;
+    for (int i = 0; i < 40; ++i)
+        paths << file(QStringLiteral("%1.txt").arg(i), i % 3 ? "x" : "none");
+    ScriptedHost host(paths);
+    std::vector<int> flushed;
+    QStringList replacedTooEarly;
+    host.onResultsFlushed = [&](const std::vector<int> &rows) {
+        for (int row : rows) {
+            if (ReadFile(paths.at(row)) != "x")
+                replacedTooEarly << paths.at(row);
+        }
+        flushed.insert(flushed.end(), rows.begin(), rows.end());
+    };
+    QList<int> committed;
+    host.onBeforeCommit = [&](int row) {
+        QVERIFY(std::find(flushed.begin(), flushed.end(), row) != flushed.end());
+        committed << row;
+    };
+    ReplaceAsSettings settings;
+    EngineState state;
+    const RunResult r = ProcessFiles(RunMode::Replace, {arg(QStringLiteral("x"), QStringLiteral("y"))}, settings, state, host);
+    QCOMPARE(r.end, RunResult::End::Completed);
+    QCOMPARE(replacedTooEarly, QStringList());
+    QList<int> withOccurrences;
+    for (int i = 0; i < 40; ++i) {
+        if (i % 3) {
+            withOccurrences << i;
+            QCOMPARE(ReadFile(paths.at(i)), QByteArray("y"));
+        }
+    }
+    QCOMPARE(committed, withOccurrences); // in row order
+    QCOMPARE(QList<int>(flushed.begin(), flushed.end()), withOccurrences);
+}
+
+// A message of a later row waits for the results before it, and theirs.
+void TestProcessFiles::messagesInRowOrder()
+{
+    const QString changed = file(QStringLiteral("changed.txt"), "x");
+    QVERIFY(AgeFile(changed));
+    const QString folder = m_dir->filePath(QStringLiteral("folder"));
+    QVERIFY(QDir().mkpath(folder));
+    const QString last = file(QStringLiteral("last.txt"), "x");
+    ScriptedHost host({changed, folder, last});
+    host.onBeforeCommit = [&](int row) {
+        if (row == 0)
+            QVERIFY(WriteFile(changed, "x, and more"));
+    };
+    ReplaceAsSettings settings;
+    EngineState state;
+    const RunResult r = ProcessFiles(RunMode::Replace, {arg(QStringLiteral("x"), QStringLiteral("y"))}, settings, state, host);
+    QCOMPARE(r.end, RunResult::End::Completed);
+    QCOMPARE(r.failedFiles, 2);
+    QCOMPARE(host.sink.texts(), (QStringList {ChangedByAnotherProgramMessage(changed), FileErrorMessage(EISDIR, folder)}));
+    QCOMPARE(ReadFile(changed), QByteArray("x, and more"));
+    QCOMPARE(ReadFile(last), QByteArray("y"));
+}
+
+void TestProcessFiles::killedDuringABatch_data()
+{
+    QTest::addColumn<QString>("when");
+    QTest::addRow("reading a later file") << QStringLiteral("reading");
+    QTest::addRow("right after the flush") << QStringLiteral("flushed");
+    QTest::addRow("halfway through putting results in place") << QStringLiteral("placing");
+}
+
+// A kill -9 at any point leaves each file wholly old or wholly new, and
+// nothing that stops the next run from finishing the work.
+void TestProcessFiles::killedDuringABatch()
+{
+    QFETCH(QString, when);
+    const QByteArray before(5000, 'x');
+    const QByteArray after(10000, 'y');
+    QStringList paths;
+    for (int i = 0; i < 30; ++i)
+        paths << file(QStringLiteral("%1.txt").arg(i), before);
+    const int rc = RunInChild([&]() -> int {
+        ScriptedHost host(paths);
+        int placed = 0;
+        host.onPump = [&] {
+            if (when == QLatin1String("reading") && !host.log.isEmpty() && host.log.last().contains(QLatin1String("/20.txt")))
+                ::raise(SIGKILL);
+        };
+        host.onResultsFlushed = [&](const std::vector<int> &) {
+            if (when == QLatin1String("flushed"))
+                ::raise(SIGKILL);
+        };
+        host.onBeforeCommit = [&](int) {
+            if (when == QLatin1String("placing") && ++placed == 10)
+                ::raise(SIGKILL);
+        };
+        ReplaceAsSettings settings;
+        EngineState state;
+        ProcessFiles(RunMode::Replace, {arg(QStringLiteral("x"), QStringLiteral("yy"))}, settings, state, host);
+        return 0;
+    });
+    QCOMPARE(rc, -1);
+    for (const QString &path : paths) {
+        const QByteArray now = ReadFile(path);
+        QVERIFY2(now == before || now == after, qPrintable(path));
+    }
+    // What the killed run left is in its own folder only ...
+    const QStringList left = TemporaryFilesIn(m_temp->path());
+    QCOMPARE(TemporaryFilesIn(m_dir->path()), QStringList());
+    QVERIFY(!left.isEmpty() && left.at(0).startsWith(QLatin1String("perrox-")));
+    // ... and the next run finishes the work.
+    ScriptedHost host(paths);
+    ReplaceAsSettings settings;
+    EngineState state;
+    const RunResult r = ProcessFiles(RunMode::Replace, {arg(QStringLiteral("x"), QStringLiteral("yy"))}, settings, state, host);
+    QCOMPARE(r.end, RunResult::End::Completed);
+    QCOMPARE(host.sink.texts(), QStringList());
+    for (const QString &path : paths)
+        QCOMPARE(ReadFile(path), after);
+    QVERIFY(QDir(m_temp->filePath(left.at(0))).removeRecursively());
 }
 
 void TestProcessFiles::replaceAsAskingBeforeOverwriting()

@@ -132,6 +132,11 @@ public:
         if (onBeforeCommit)
             onBeforeCommit(row);
     }
+    void resultsFlushed(const std::vector<int> &rows) override
+    {
+        if (onResultsFlushed)
+            onResultsFlushed(rows);
+    }
 
     RecordingSink sink;
     QStringList paths;
@@ -143,6 +148,7 @@ public:
     bool cancelled = false;
     std::function<bool()> cancelWhen;
     std::function<void(int)> onBeforeCommit;
+    std::function<void(const std::vector<int> &)> onResultsFlushed;
     std::function<void()> onPump;
     // Replace As: what the Save As dialog answers.
     bool targetChosen = true;
