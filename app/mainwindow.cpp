@@ -34,6 +34,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScreen>
+#include <QSignalBlocker>
 #include <QSettings>
 #include <QStatusBar>
 #include <QTreeWidget>
@@ -921,8 +922,66 @@ QString MainWindow::rowPath(int row) const
 
 void MainWindow::setRowCount(int row, const QString &cell)
 {
+    if (m_running) {
+        m_pendingCells.emplace_back(row, cell);
+        return;
+    }
     if (QTreeWidgetItem *item = m_lvwFiles->topLevelItem(row))
         item->setText(1, cell);
+}
+
+// A message during a run comes after everything the run has shown so far.
+class MainWindow::PendingFirstSink : public MessageSink
+{
+public:
+    explicit PendingFirstSink(MainWindow &window)
+        : m_window(window)
+    { }
+    Answer show(const QString &text, Icon icon, Buttons buttons, const QString &title) override
+    {
+        m_window.showPending();
+        return m_window.m_messages->show(text, icon, buttons, title);
+    }
+    void beep() override { m_window.m_messages->beep(); }
+    void setBusy(bool busy) override { m_window.m_messages->setBusy(busy); }
+
+private:
+    MainWindow &m_window;
+};
+
+MessageSink &MainWindow::messages()
+{
+    if (!m_runMessages)
+        m_runMessages = std::make_unique<PendingFirstSink>(*this);
+    return *m_runMessages;
+}
+
+void MainWindow::showPending()
+{
+    if (m_statusPending && m_progress) {
+        m_progress->setStatus1(m_pendingStatus1);
+        m_progress->setStatus2(m_pendingStatus2);
+    }
+    m_statusPending = false;
+    if (m_pendingCells.empty())
+        return;
+    // One change for the whole range instead of one per cell, which would
+    // have the list measure and lay out its rows again each time.
+    QAbstractItemModel *model = m_lvwFiles->model();
+    int first = m_pendingCells.front().first;
+    int last = first;
+    {
+        const QSignalBlocker quiet(model);
+        for (const auto &[row, cell] : m_pendingCells) {
+            if (QTreeWidgetItem *item = m_lvwFiles->topLevelItem(row)) {
+                item->setText(1, cell);
+                first = std::min(first, row);
+                last = std::max(last, row);
+            }
+        }
+    }
+    m_pendingCells.clear();
+    emit model->dataChanged(model->index(first, 1), model->index(last, 1));
 }
 
 // Runs
@@ -970,14 +1029,14 @@ void MainWindow::beginRun(const QString &caption, double total)
 
 void MainWindow::showFile(const QString &status1, const QString &status2)
 {
-    if (!m_progress)
-        return;
-    m_progress->setStatus1(status1);
-    m_progress->setStatus2(status2);
+    m_pendingStatus1 = status1;
+    m_pendingStatus2 = status2;
+    m_statusPending = true;
 }
 
 void MainWindow::endRun()
 {
+    showPending();
     if (m_progress)
         m_progress->unload();
     QCoreApplication::processEvents();
@@ -1002,6 +1061,7 @@ void MainWindow::pumpEvents()
     // reads the cancel flag after every block.
     if (m_pumpInterval > 0 && m_sincePump.isValid() && m_sincePump.elapsed() < m_pumpInterval)
         return;
+    showPending();
     QCoreApplication::processEvents();
     m_sincePump.start();
 }

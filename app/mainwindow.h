@@ -133,7 +133,7 @@ public:
     std::function<bool(ReplaceAsSettings &)> chooseTargetHook;
 
     // RunHost
-    MessageSink &messages() override { return *m_messages; }
+    MessageSink &messages() override;
     int rowCount() const override;
     QString rowPath(int row) const override;
     void setRowCount(int row, const QString &cell) override;
@@ -218,6 +218,17 @@ private:
     QPointer<ProgressWindow> m_progress;
     QElapsedTimer m_sincePump;
     int m_pumpInterval = 10;
+
+    // What a run shows is gathered between event rounds and put on screen
+    // at once just before the next round, a message or the end of the run:
+    // a file's name and its Count cell cost nothing until they can be seen.
+    void showPending();
+    class PendingFirstSink;
+    std::unique_ptr<PendingFirstSink> m_runMessages;
+    QString m_pendingStatus1;
+    QString m_pendingStatus2;
+    bool m_statusPending = false;
+    std::vector<std::pair<int, QString>> m_pendingCells;
 };
 
 } // namespace perrox

@@ -1,14 +1,17 @@
-// Times a Count of a generated 256 MiB file through the main window (progress
-// window, event rounds during the run) against perrox-batch --count on the
-// same file, and prints the window's overhead.
+// Times a Count through the main window (progress window, event rounds during
+// the run) against perrox-batch --count on the same files, one generated
+// 256 MiB file and a generated tree of 9,600 small files, and prints the
+// window's overhead.
 // Run on demand: cmake --build build --target run-bench-window
 #include "app/mainwindow.h"
 #include "files/filelistview.h"
 #include "files/filesystem.h"
+#include "benchsupport.h"
 #include "silentsink.h"
 
 #include <QApplication>
 #include <QDir>
+#include <QDirIterator>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QLineEdit>
@@ -89,9 +92,37 @@ int main(int argc, char **argv)
     const double throttled = runWindow(10);
     const double everyBlock = runWindow(0);
 
-    std::printf("perrox-batch --count                 %7.3f s\n", batch);
+    // The same for a tree of small files, where the window's work per file
+    // counts rather than its work per block.
+    const QString tree = dir.filePath(QStringLiteral("tree"));
+    bench::generateTree(tree);
+    QStringList files;
+    for (QDirIterator it(tree, QDir::Files, QDirIterator::Subdirectories); it.hasNext();)
+        files << it.next();
+    files.sort();
+    const double batchTree = best([&] {
+        QElapsedTimer t;
+        t.start();
+        QProcess p;
+        p.setStandardOutputFile(QProcess::nullDevice());
+        p.start(QStringLiteral(PERROX_BATCH_BINARY), QStringList {QStringLiteral("--count"), QStringLiteral("--find"), QStringLiteral("namespace"),
+                                                                  QStringLiteral("--with"), QStringLiteral("NAMESPACE")} + files);
+        p.waitForFinished(-1);
+        return t.elapsed() / 1000.0;
+    });
+    window.lvwFiles()->clear();
+    for (const QString &f : files)
+        window.AddFileToList(f);
+    window.UpdateCommands();
+    window.edSearch()->setText(QStringLiteral("namespace"));
+    const double windowTree = runWindow(10);
+
+    std::printf("perrox-batch --count, 256 MiB        %7.3f s\n", batch);
     std::printf("window Count (events every 10 ms)    %7.3f s   overhead %+.1f %%\n", throttled, 100.0 * (throttled / batch - 1));
     std::printf("window Count (events every block)    %7.3f s   overhead %+.1f %%\n", everyBlock, 100.0 * (everyBlock / batch - 1));
-    std::printf("count cell: %s\n", qPrintable(window.lvwFiles()->topLevelItem(0)->text(1)));
+    std::printf("perrox-batch --count, %5lld files    %7.3f s\n", qint64(files.size()), batchTree);
+    std::printf("window Count (events every 10 ms)    %7.3f s   overhead %+.1f %%\n", windowTree, 100.0 * (windowTree / batchTree - 1));
+    bench::report("window overhead, 256 MiB file, %", 100.0 * (throttled / batch - 1), 20.0);
+    bench::report("window overhead, tree, %", 100.0 * (windowTree / batchTree - 1), 20.0);
     return 0;
 }

@@ -5,6 +5,8 @@
 #include "files/filesystem.h"
 
 #include <QByteArray>
+#include <QDir>
+#include <QFile>
 #include <QString>
 #include <QStringList>
 
@@ -86,6 +88,40 @@ inline bool have(const char *program)
 inline void report(const char *what, double value, double goal)
 {
     std::printf("  %-58s %6.2f  (goal <= %.2f) %s\n", what, value, goal, value <= goal ? "met" : "MISSED");
+}
+
+// About 9,600 header-like files in 1,700 folders, a quarter of them holding
+// the find word a few times: the shape of /usr/include.
+inline void generateTree(const QString &root)
+{
+    quint64 state = 0x2545F4914F6CDD1DULL;
+    auto next = [&] {
+        state ^= state << 13;
+        state ^= state >> 7;
+        state ^= state << 17;
+        return state;
+    };
+    static const char *words[] = {"int", "struct", "const", "return", "static", "inline", "typedef", "unsigned", "char", "void", "define", "include"};
+    int files = 0;
+    for (int folder = 0; folder < 1700; ++folder) {
+        const QString dir = root + QStringLiteral("/d%1/s%2").arg(folder % 40).arg(folder);
+        QDir().mkpath(dir);
+        const int inFolder = folder < 1600 ? 5 + int(next() % 2) : 6;
+        for (int f = 0; f < inFolder && files < 9600; ++f, ++files) {
+            QByteArray text;
+            const int size = 600 + int(next() % 24000);
+            const bool holds = next() % 4 == 0;
+            while (text.size() < size) {
+                if (holds && next() % 200 == 0)
+                    text += "namespace ";
+                text += words[next() % 12];
+                text += next() % 8 == 0 ? ";\n" : " ";
+            }
+            QFile out(dir + QStringLiteral("/h%1.h").arg(f));
+            out.open(QIODevice::WriteOnly);
+            out.write(text);
+        }
+    }
 }
 
 } // namespace bench
