@@ -13,6 +13,8 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QDir>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTemporaryDir>
@@ -107,6 +109,28 @@ private Q_SLOTS:
         QCOMPARE(state.records(), QStringList());
         w->FinishInterruptedRewrites();
         QCOMPARE(sink->shown.size(), 1);
+    }
+
+    // The window puts what a run shows on screen once per event round; a
+    // message still comes after the cells of the rows before it, with its
+    // own file in the progress window.
+    void aMessageComesAfterWhatTheRunShowed()
+    {
+        w->setEventPumpInterval(60000);
+        const QString a = file(QStringLiteral("a"), "aaa");
+        const QString folder = dir->filePath(QStringLiteral("folder"));
+        QVERIFY(QDir().mkpath(folder));
+        addFiles({a, folder, a});
+        pending(QStringLiteral("a"), QStringLiteral("b"));
+        QStringList seen;
+        sink->onShow = [&] { seen << cell(0) << cell(1) << w->progressWindow()->status1()->text(); };
+        w->action(QStringLiteral("IDM_COUNT"))->trigger();
+        QCOMPARE(sink->texts(), QStringList {FileErrorMessage(EISDIR, folder)});
+        QCOMPARE(seen.size(), 3);
+        QCOMPARE(seen.mid(0, 2), (QStringList {QStringLiteral("       3"), QString()}));
+        QVERIFY(seen.at(2).endsWith(QLatin1String("folder")));
+        QCOMPARE(cell(1), QStringLiteral("       0"));
+        QCOMPARE(cell(2), QStringLiteral("       3"));
     }
 
     void countThenReplace()

@@ -25,6 +25,8 @@ namespace perrox::test {
 
 MessageSink::Answer RecordingSink::show(const QString &text, Icon icon, Buttons buttons, const QString &title)
 {
+    if (onShow)
+        onShow();
     shown.append({text, icon, buttons, title});
     if (buttons == Buttons::Ok)
         return Answer::Ok;

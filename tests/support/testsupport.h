@@ -47,6 +47,7 @@ public:
 
     QList<Shown> shown;
     QList<Answer> answers;
+    std::function<void()> onShow; // called as each message is shown
     int beeps = 0;
     int busyDepth = 0;
     int busyOnCount = 0;
