@@ -14,8 +14,9 @@ namespace perrox {
 // tries the sequences in order at every position, made faster:
 //  - one sequence: memchr, or on x86-64 with AVX2 a vector search for two of
 //    its rarest bytes at once, else memmem;
-//  - several, on x86-64 with AVX2 and not too many: Teddy, a vector filter on
-//    the first one to three bytes in eight buckets;
+//  - several, on x86-64 with AVX2, unless so many or so alike that too many
+//    positions would need verifying: Teddy, a vector filter on the first one
+//    to three bytes in eight buckets;
 //  - several, all at least 2 bytes: Wu-Manber skipping on byte pairs;
 //  - otherwise: a table of the possible first bytes.
 // Sequences that can never win (a later duplicate, or one that starts with an
@@ -55,7 +56,7 @@ private:
     Match findByFirstByte(const uchar *data, qint64 from, qint64 to, qint64 end) const;
     Match findByPairs(const uchar *data, qint64 from, qint64 to, qint64 end) const;
     void buildPackedPair();
-    void buildTeddy();
+    bool buildTeddy();
 
     enum class Strategy
     {
