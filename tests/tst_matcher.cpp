@@ -151,7 +151,11 @@ void TestMatcher::againstOracle_data()
         const char *name;
         QByteArray bytes;
     };
-    const Alphabet alphabets[] = {{"ab", "ab"}, {"abcd", "abcd"}, {"all bytes", allBytes()}};
+    // Letters are common bytes, so many finds over them are left to the
+    // portable strategies; finds over rare bytes stay with the vector ones
+    // even when they are candidates everywhere.
+    const Alphabet alphabets[] = {
+        {"ab", "ab"}, {"abcd", "abcd"}, {"2 rare bytes", "\x01\x81"}, {"4 rare bytes", "\x01\x02\x81\x92"}, {"all bytes", allBytes()}};
     struct Lengths
     {
         int min, max;
@@ -164,7 +168,7 @@ void TestMatcher::againstOracle_data()
                 for (const Lengths &l : lengths) {
                     // Long finds over two letters are nearly all shadowed by
                     // shorter ones; the other alphabets cover them.
-                    if (a.bytes.size() == 2 && count >= 100 && l.min == 1)
+                    if (a.bytes.size() == 2 && count >= 100 && l.min < 5)
                         continue;
                     QTest::addRow("%s, %d finds of %d-%d bytes%s", a.name, count, l.min, l.max, portable ? ", portable" : "")
                         << a.bytes << count << l.min << l.max << portable << seed++;
