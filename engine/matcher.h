@@ -3,6 +3,7 @@
 #include <QByteArray>
 
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 namespace perrox {
@@ -11,7 +12,11 @@ namespace perrox {
 // matches; at a position where several match, the first in list order wins
 // (not the longest). This is exactly the decision of a left-to-right scan that
 // tries the sequences in order at every position, made faster:
-//  - one sequence: memchr or memmem;
+//  - one sequence: memchr, or on x86-64 with AVX2 a vector search for two of
+//    its rarest bytes at once, else memmem;
+//  - several, on x86-64 with AVX2, unless so many or so alike that too many
+//    positions would need verifying: Teddy, a vector filter on the first one
+//    to three bytes in eight buckets;
 //  - several, all at least 2 bytes: Wu-Manber skipping on byte pairs;
 //  - otherwise: a table of the possible first bytes.
 // Sequences that can never win (a later duplicate, or one that starts with an
@@ -39,18 +44,28 @@ public:
     // data; from <= to <= end.
     Match findFirst(const uchar *data, qint64 from, qint64 to, qint64 end) const;
 
+    // For tests: whether matchers made from now on may use vector instructions
+    // (they do where the processor has them, unless this turned them off).
+    static void allowVectorSearch(bool allowed);
+
+    struct Vector; // tables of the vector searches
+
 private:
     Match matchAt(const uchar *data, qint64 pos, qint64 end, const int *candidates, const int *candidatesEnd) const;
     Match findSingle(const uchar *data, qint64 from, qint64 to, qint64 end) const;
     Match findByFirstByte(const uchar *data, qint64 from, qint64 to, qint64 end) const;
     Match findByPairs(const uchar *data, qint64 from, qint64 to, qint64 end) const;
+    void buildPackedPair();
+    bool buildTeddy();
 
     enum class Strategy
     {
         None,
         Single,
         FirstByte,
-        Pairs
+        Pairs,
+        PackedPair,
+        Teddy
     };
 
     std::vector<QByteArray> m_finds;
@@ -65,6 +80,8 @@ private:
     std::vector<uint32_t> m_bucketStart;
     std::vector<int> m_buckets;
     std::vector<uint16_t> m_shift; // Pairs: safe skip by the pair at the window's end
+
+    std::shared_ptr<const Vector> m_vector; // PackedPair and Teddy
 };
 
 } // namespace perrox

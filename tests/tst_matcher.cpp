@@ -1,0 +1,303 @@
+#include "engine/matcher.h"
+
+#include <QRandomGenerator>
+#include <QTest>
+
+#include <memory>
+
+using namespace perrox;
+
+namespace {
+
+// For every position, the sequences matching there (ignoring end), in list
+// order. The oracle then takes the first that fits before end.
+struct Oracle
+{
+    Oracle(const std::vector<QByteArray> &finds, const QByteArray &data)
+        : finds(finds)
+        , matches(size_t(data.size()))
+    {
+        for (qsizetype p = 0; p < data.size(); ++p) {
+            for (size_t i = 0; i < finds.size(); ++i) {
+                if (QByteArrayView(data).sliced(p).startsWith(finds[i]))
+                    matches[size_t(p)].push_back(int(i));
+            }
+        }
+    }
+
+    Matcher::Match findFirst(qint64 from, qint64 to, qint64 end) const
+    {
+        for (qint64 p = from; p < to; ++p) {
+            for (int i : matches[size_t(p)]) {
+                if (p + finds[size_t(i)].size() <= end)
+                    return {p, i};
+            }
+        }
+        return {};
+    }
+
+    std::vector<QByteArray> finds;
+    std::vector<std::vector<int>> matches;
+};
+
+// The first end bytes of data in a block of exactly that size, so that a read
+// at or past end is a heap overflow for AddressSanitizer.
+std::unique_ptr<uchar[]> exactCopy(const QByteArray &data, qint64 end)
+{
+    std::unique_ptr<uchar[]> copy(new uchar[size_t(std::max<qint64>(end, 1))]);
+    if (end > 0)
+        std::memcpy(copy.get(), data.constData(), size_t(end));
+    return copy;
+}
+
+struct VectorSearchOff
+{
+    explicit VectorSearchOff(bool off)
+    {
+        if (off)
+            Matcher::allowVectorSearch(false);
+    }
+    ~VectorSearchOff() { Matcher::allowVectorSearch(true); }
+};
+
+// Finds of lengths [minLength, maxLength] over alphabet, with duplicates,
+// sequences that extend an earlier one, prefixes of earlier ones and groups
+// sharing their first bytes mixed in.
+std::vector<QByteArray> randomFinds(QRandomGenerator &rng, const QByteArray &alphabet, int count, int minLength, int maxLength)
+{
+    auto text = [&](int length) {
+        QByteArray t;
+        for (int i = 0; i < length; ++i)
+            t.append(alphabet.at(rng.bounded(int(alphabet.size()))));
+        return t;
+    };
+    std::vector<QByteArray> finds;
+    while (int(finds.size()) < count) {
+        const int length = minLength + rng.bounded(maxLength - minLength + 1);
+        QByteArray f = text(length);
+        if (!finds.empty()) {
+            const QByteArray &earlier = finds[size_t(rng.bounded(int(finds.size())))];
+            switch (rng.bounded(12)) {
+            case 0:
+                f = earlier;
+                break;
+            case 1:
+                f = earlier + text(1 + rng.bounded(3));
+                break;
+            case 2:
+                if (earlier.size() > minLength)
+                    f = earlier.left(minLength + rng.bounded(int(earlier.size()) - minLength));
+                break;
+            case 3:
+            case 4:
+                f = earlier.left(std::min<int>(3, length)) + f.mid(std::min<int>(3, length));
+                break;
+            }
+        }
+        finds.push_back(f);
+    }
+    return finds;
+}
+
+QByteArray randomData(QRandomGenerator &rng, const QByteArray &alphabet, const std::vector<QByteArray> &finds, int size)
+{
+    QByteArray data;
+    while (data.size() < size) {
+        if (rng.bounded(4) == 0) {
+            const QByteArray &f = finds[size_t(rng.bounded(int(finds.size())))];
+            data += rng.bounded(4) ? f : f.left(rng.bounded(int(f.size()))); // whole, or cut short
+        } else {
+            for (int n = 1 + rng.bounded(40); n > 0; --n)
+                data.append(alphabet.at(rng.bounded(int(alphabet.size()))));
+        }
+    }
+    data.truncate(size);
+    return data;
+}
+
+QByteArray allBytes()
+{
+    QByteArray all(256, '\0');
+    for (int b = 0; b < 256; ++b)
+        all[b] = char(b);
+    return all;
+}
+
+} // namespace
+
+class TestMatcher : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void cleanup() { Matcher::allowVectorSearch(true); }
+    void againstOracle_data();
+    void againstOracle();
+    void cases_data();
+    void cases();
+};
+
+void TestMatcher::againstOracle_data()
+{
+    QTest::addColumn<QByteArray>("alphabet");
+    QTest::addColumn<int>("count");
+    QTest::addColumn<int>("minLength");
+    QTest::addColumn<int>("maxLength");
+    QTest::addColumn<bool>("portable");
+    QTest::addColumn<quint32>("seed");
+
+    struct Alphabet
+    {
+        const char *name;
+        QByteArray bytes;
+    };
+    // Letters are common bytes, so many finds over them are left to the
+    // portable strategies; finds over rare bytes stay with the vector ones
+    // even when they are candidates everywhere.
+    const Alphabet alphabets[] = {
+        {"ab", "ab"}, {"abcd", "abcd"}, {"2 rare bytes", "\x01\x81"}, {"4 rare bytes", "\x01\x02\x81\x92"}, {"all bytes", allBytes()}};
+    struct Lengths
+    {
+        int min, max;
+    };
+    const Lengths lengths[] = {{1, 1}, {1, 40}, {2, 2}, {3, 3}, {2, 12}, {5, 40}};
+    quint32 seed = 1;
+    for (const bool portable : {false, true}) {
+        for (const Alphabet &a : alphabets) {
+            for (const int count : {1, 2, 8, 9, 33, 100, 300}) {
+                for (const Lengths &l : lengths) {
+                    // Long finds over two letters are nearly all shadowed by
+                    // shorter ones; the other alphabets cover them.
+                    if (a.bytes.size() == 2 && count >= 100 && l.min < 5)
+                        continue;
+                    QTest::addRow("%s, %d finds of %d-%d bytes%s", a.name, count, l.min, l.max, portable ? ", portable" : "")
+                        << a.bytes << count << l.min << l.max << portable << seed++;
+                }
+            }
+        }
+    }
+}
+
+// Every window and end near the vector boundaries of small data, and windows
+// near both ends of larger data, searched the way the engine does: from each
+// match to the next.
+void TestMatcher::againstOracle()
+{
+    QFETCH(QByteArray, alphabet);
+    QFETCH(int, count);
+    QFETCH(int, minLength);
+    QFETCH(int, maxLength);
+    QFETCH(bool, portable);
+    QFETCH(quint32, seed);
+    const VectorSearchOff off(portable);
+
+    QRandomGenerator rng(seed);
+    const std::vector<QByteArray> finds = randomFinds(rng, alphabet, count, minLength, maxLength);
+    const Matcher matcher(finds);
+    QCOMPARE(matcher.size(), count);
+
+    auto check = [&](const Oracle &oracle, const uchar *data, qint64 from, qint64 to, qint64 end) {
+        const Matcher::Match got = matcher.findFirst(data, from, to, end);
+        const Matcher::Match want = oracle.findFirst(from, to, end);
+        if (got.position != want.position || got.index != want.index) {
+            qWarning("from %lld to %lld end %lld: got (%lld, %d), want (%lld, %d)", from, to, end, got.position, got.index,
+                want.position, want.index);
+            return false;
+        }
+        return true;
+    };
+    auto searchFrom = [&](const Oracle &oracle, const uchar *data, qint64 from, qint64 end) {
+        for (qint64 pos = from; pos <= end;) {
+            const Matcher::Match m = matcher.findFirst(data, pos, end, end);
+            if (!check(oracle, data, pos, end, end))
+                return false;
+            if (m.position < 0)
+                break;
+            pos = m.position + finds[size_t(m.index)].size();
+        }
+        return true;
+    };
+
+    const int sizes[] = {100, 161, 2000 + rng.bounded(3000), 6000 + rng.bounded(4000)};
+    for (const int size : sizes) {
+        const QByteArray data = randomData(rng, alphabet, finds, size);
+        const Oracle oracle(finds, data);
+        const bool small = size <= 161;
+        // Every end for small data, the last 71 for larger.
+        for (qint64 end = size; end >= (small ? 0 : size - 70); --end) {
+            const auto copy = exactCopy(data, end);
+            const uchar *d = copy.get();
+            if (small) {
+                for (qint64 from = 0; from <= end; ++from)
+                    QVERIFY(searchFrom(oracle, d, from, end));
+            } else if (end == size || end == size - 33) {
+                QVERIFY(searchFrom(oracle, d, rng.bounded(64), end));
+            }
+            for (qint64 t = 0; t <= std::min<qint64>(end, 70); ++t) {
+                QVERIFY(check(oracle, d, end - t, end, end));
+                QVERIFY(check(oracle, d, end - 70 - t < 0 ? 0 : end - 70 - t, end - t, end));
+                QVERIFY(check(oracle, d, std::min(t, end - t), end - t, end));
+            }
+            if (!small) {
+                for (int k = 0; k < 20; ++k) {
+                    const qint64 to = rng.bounded(end + 1);
+                    QVERIFY(check(oracle, d, rng.bounded(to + 1), to, end));
+                }
+            }
+        }
+    }
+}
+
+void TestMatcher::cases_data()
+{
+    QTest::addColumn<QList<QByteArray>>("finds");
+    QTest::addColumn<QByteArray>("data");
+    QTest::addColumn<qint64>("from");
+    QTest::addColumn<qint64>("to");
+    QTest::addColumn<qint64>("end");
+    QTest::addColumn<qint64>("position");
+    QTest::addColumn<int>("index");
+
+    QList<QByteArray> qs;
+    for (int i = 0; i < 100; ++i)
+        qs.append(QByteArray("q0") + QByteArray::number(i).rightJustified(2, '0') + 'z');
+    const QByteArray x40(40, 'x');
+    const QByteArray x70(70, 'x');
+
+    QTest::addRow("first in list wins over the longer") << QList<QByteArray> {"abc", "ab"} << QByteArray("xxabc") << 0LL << 5LL << 5LL << 2LL << 0;
+    QTest::addRow("first in list wins over the shorter") << QList<QByteArray> {"ab", "abc"} << QByteArray("xxabc") << 0LL << 5LL << 5LL << 2LL << 0;
+    QTest::addRow("first does not fit before end") << QList<QByteArray> {"abc", "ab"} << QByteArray("xxabc") << 0LL << 5LL << 4LL << 2LL << 1;
+    QTest::addRow("duplicate never wins") << QList<QByteArray> {"y", "ab", "ab"} << QByteArray("xxab") << 0LL << 4LL << 4LL << 2LL << 1;
+    QTest::addRow("leftmost beats list order") << QList<QByteArray> {"bc", "ab"} << QByteArray("xabc") << 0LL << 4LL << 4LL << 1LL << 1;
+    QTest::addRow("one find across position 32") << QList<QByteArray> {"needle"} << x40 + "needle" + x40 << 0LL << 86LL << 86LL << 40LL << 0;
+    QTest::addRow("one find at the last start before to") << QList<QByteArray> {"yz"} << x70 + "yz" << 0LL << 71LL << 72LL << 70LL << 0;
+    QTest::addRow("one find starting at to") << QList<QByteArray> {"yz"} << x70 + "yz" << 0LL << 70LL << 72LL << -1LL << -1;
+    QTest::addRow("one find one byte past end") << QList<QByteArray> {"yz"} << x70 + "yz" << 0LL << 71LL << 71LL << -1LL << -1;
+    QTest::addRow("one find before from") << QList<QByteArray> {"yz"} << "yz" + x70 << 1LL << 72LL << 72LL << -1LL << -1;
+    QTest::addRow("hundred finds, one across position 64") << qs << x70 + "q042z" + x70 << 0LL << 145LL << 145LL << 70LL << 42;
+    QTest::addRow("hundred finds, the last cut by end") << qs << x70 + "q099z" << 0LL << 75LL << 74LL << -1LL << -1;
+    QTest::addRow("hundred finds, the last ends at end") << qs << x70 + "q099z" << 3LL << 75LL << 75LL << 70LL << 99;
+    QTest::addRow("hundred finds, all but the fingerprint") << qs << x70 + "q04xq04" << 0LL << 77LL << 77LL << -1LL << -1;
+}
+
+void TestMatcher::cases()
+{
+    QFETCH(QList<QByteArray>, finds);
+    QFETCH(QByteArray, data);
+    QFETCH(qint64, from);
+    QFETCH(qint64, to);
+    QFETCH(qint64, end);
+    QFETCH(qint64, position);
+    QFETCH(int, index);
+    for (const bool portable : {false, true}) {
+        const VectorSearchOff off(portable);
+        const Matcher matcher(std::vector<QByteArray>(finds.begin(), finds.end()));
+        const auto copy = exactCopy(data, end);
+        const Matcher::Match m = matcher.findFirst(copy.get(), from, to, end);
+        QCOMPARE(m.position, position);
+        QCOMPARE(m.index, index);
+    }
+}
+
+QTEST_GUILESS_MAIN(TestMatcher)
+#include "tst_matcher.moc"
