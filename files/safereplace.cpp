@@ -45,12 +45,15 @@ Attributes attributesOf(const struct stat &st)
     return {mode_t(st.st_mode & 07777), true, st.st_uid, st.st_gid};
 }
 
-// Permission bits and, where allowed, owner for a file about to replace another.
-void applyAttributes(int fd, const Attributes &a)
+// Permission bits and, where allowed, owner for a file about to replace
+// another; now is the file's own status where it is known, to skip what
+// needs no change.
+void applyAttributes(int fd, const Attributes &a, const struct stat *now = nullptr)
 {
-    if (a.ownerKnown)
+    if (a.ownerKnown && !(now && now->st_uid == a.uid && now->st_gid == a.gid))
         (void)::fchown(fd, a.uid, a.gid); // changing the owner needs rights we may lack
-    ::fchmod(fd, a.mode); // after fchown, which may clear set-id bits
+    if (!(now && (now->st_mode & 07777) == a.mode && !a.ownerKnown))
+        ::fchmod(fd, a.mode); // after fchown, which may clear set-id bits
 }
 
 // Swaps the file named by from with what stands at name in folder. check()
@@ -146,7 +149,7 @@ public:
                 return refusedByFolder(r) ? decideInPlace() : decide(failure(r));
             m_from = &m_beside;
         }
-        applyAttributes(m_from->fd(), attributesOf(m_source.status()));
+        applyAttributes(m_from->fd(), attributesOf(m_source.status()), m_from == &m_temp ? &tempStat : nullptr);
         return m_from->fd();
     }
 
