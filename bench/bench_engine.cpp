@@ -68,13 +68,7 @@ void generate(const QString &path, qint64 size, const QList<QByteArray> &words)
 {
     QFile f(path);
     f.open(QIODevice::WriteOnly | QIODevice::Truncate);
-    quint64 state = 0x9E3779B97F4A7C15ULL;
-    auto next = [&] {
-        state ^= state << 13;
-        state ^= state >> 7;
-        state ^= state << 17;
-        return state;
-    };
+    XorShift next(0x9E3779B97F4A7C15ULL);
     QByteArray chunk;
     chunk.reserve(kMiB + 64);
     qint64 written = 0;

@@ -90,17 +90,31 @@ inline void report(const char *what, double value, double goal)
     std::printf("  %-58s %6.2f  (goal <= %.2f) %s\n", what, value, goal, value <= goal ? "met" : "MISSED");
 }
 
+// A fast, fixed sequence of pseudo-random numbers (xorshift64), so that every
+// run generates the same data.
+class XorShift
+{
+public:
+    explicit XorShift(quint64 seed)
+        : m_state(seed)
+    { }
+    quint64 operator()()
+    {
+        m_state ^= m_state << 13;
+        m_state ^= m_state >> 7;
+        m_state ^= m_state << 17;
+        return m_state;
+    }
+
+private:
+    quint64 m_state;
+};
+
 // About 9,600 header-like files in 1,700 folders, a quarter of them holding
 // the find word a few times: the shape of /usr/include.
 inline void generateTree(const QString &root)
 {
-    quint64 state = 0x2545F4914F6CDD1DULL;
-    auto next = [&] {
-        state ^= state << 13;
-        state ^= state >> 7;
-        state ^= state << 17;
-        return state;
-    };
+    XorShift next(0x2545F4914F6CDD1DULL);
     static const char *words[] = {"int", "struct", "const", "return", "static", "inline", "typedef", "unsigned", "char", "void", "define", "include"};
     int files = 0;
     for (int folder = 0; folder < 1700; ++folder) {
