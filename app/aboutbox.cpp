@@ -2,7 +2,7 @@
 
 #include "base/twips.h"
 #include "app/version.h"
-#include "app/widgetsupport.h"
+#include "base/widgetsupport.h"
 
 #include <QApplication>
 #include <QFrame>

@@ -1,7 +1,7 @@
 #include "mainwindow.h"
 
 #include "base/twips.h"
-#include "app/widgetsupport.h"
+#include "base/widgetsupport.h"
 #include "arguments/argumentlistview.h"
 #include "arguments/notation.h"
 #include "arguments/notationfield.h"

@@ -3,7 +3,7 @@
 #include "app/filenames.h"
 #include "base/messagesink.h"
 #include "base/twips.h"
-#include "app/widgetsupport.h"
+#include "base/widgetsupport.h"
 #include "engine/processfiles.h"
 #include "files/filesystem.h"
 

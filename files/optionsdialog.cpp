@@ -1,7 +1,7 @@
 #include "optionsdialog.h"
 
 #include "base/blanks.h"
-#include "app/widgetsupport.h"
+#include "base/widgetsupport.h"
 #include "files/foldermasks.h"
 
 #include <QGroupBox>

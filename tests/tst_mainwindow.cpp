@@ -4,7 +4,7 @@
 
 #include "app/mainwindow.h"
 #include "base/twips.h"
-#include "app/widgetsupport.h"
+#include "base/widgetsupport.h"
 #include "arguments/argumentlistview.h"
 #include "arguments/notation.h"
 #include "arguments/notationfield.h"
