@@ -155,15 +155,15 @@ public:
     {
         if (m_failed)
             return false;
-        std::vector<Pending *> pending;
-        for (Step &step : m_steps) {
-            if (step.pending)
-                pending.push_back(step.pending.get());
-        }
         // Every check and copy before the flush ...
+        std::vector<int> rows;
         std::vector<int> fds;
         std::vector<Pending *> flushed;
-        for (Pending *p : pending) {
+        for (Step &step : m_steps) {
+            Pending *p = step.pending.get();
+            if (!p)
+                continue;
+            rows.push_back(step.row);
             if (!p->refusal.isEmpty())
                 continue;
             if (!p->target.name.isEmpty() && !p->file->unchanged()) {
@@ -183,11 +183,6 @@ public:
             const std::vector<int> errors = FlushTogether(fds);
             for (size_t i = 0; i < flushed.size(); ++i)
                 flushed[i]->flushError = errors[i];
-        }
-        std::vector<int> rows;
-        for (const Step &step : m_steps) {
-            if (step.pending)
-                rows.push_back(step.row);
         }
         m_host.resultsFlushed(rows);
         // ... and each put in place after its cell, in row order.
@@ -333,16 +328,14 @@ double GetTotalBytes(RunHost &host, std::vector<struct stat> *seen)
         if (seen)
             seen->assign(size_t(rows), {});
         for (int row = 0; row < rows; ++row) {
-            struct stat st;
             const QByteArray path = NativePath(host.rowPath(row));
-            if (folders.stat(path, &st, false) == 0) {
-                if (seen)
-                    (*seen)[size_t(row)] = st;
-                if (S_ISLNK(st.st_mode) && folders.stat(path, &st, true) != 0)
-                    st.st_mode = S_IFDIR; // adds nothing
-                if (!S_ISDIR(st.st_mode))
-                    total += double(st.st_size);
-            }
+            struct stat st;
+            const bool found = folders.stat(path, &st, false) == 0;
+            if (found && seen)
+                (*seen)[size_t(row)] = st;
+            // The size is that of the file a link leads to.
+            if (found && (!S_ISLNK(st.st_mode) || folders.stat(path, &st, true) == 0) && !S_ISDIR(st.st_mode))
+                total += double(st.st_size);
             host.pumpEvents();
         }
     }
@@ -491,10 +484,8 @@ RunResult ProcessFiles(RunMode mode, const FindReplaceArguments &arguments, Repl
         DiscardedOutput discarded;
         if (!reason.isEmpty())
             sink.warn(FileErrorMessage(reason, source));
-        else if (mode == RunMode::Count)
-            outcome = ReplaceInFile(*file, discarded, *tables, state, host, sink);
         else
-            outcome = ReplaceInFile(*file, output, *tables, state, host, sink);
+            outcome = ReplaceInFile(*file, mode == RunMode::Count ? static_cast<ReplaceOutput &>(discarded) : output, *tables, state, host, sink);
         if (batch.failed())
             break;
         if (output.folderFailed()) {

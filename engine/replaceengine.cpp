@@ -305,25 +305,23 @@ ReplaceOutcome ReplaceInFile(
     }
     ReplaceOutcome::Status status = ReplaceOutcome::Status::Done;
     const bool ok = replacer.run(source.fd(), length, state, observer, status);
-    const bool opened = replacer.outputOpened();
+    // An output that was never opened has nothing to close.
+    const auto closeOutput = [&] { return !replacer.outputOpened() || output.close(); };
     if (!ok) {
         if (replacer.readError() != 0) {
-            if (opened)
-                output.close();
+            closeOutput();
             messages.warn(FileErrorMessage(replacer.readError(), source.path()));
         } else {
             messages.warn(FileErrorMessage(output.errorString(), output.path()));
-            if (opened)
-                output.close();
+            closeOutput();
         }
         return failed;
     }
     if (status == ReplaceOutcome::Status::Cancelled) {
-        if (opened)
-            output.close();
+        closeOutput();
         return {0, status};
     }
-    if (opened && !output.close()) {
+    if (!closeOutput()) {
         messages.warn(FileErrorMessage(output.errorString(), output.path()));
         return failed;
     }

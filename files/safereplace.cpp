@@ -46,14 +46,14 @@ Attributes attributesOf(const struct stat &st)
 }
 
 // Permission bits and, where allowed, owner for a file about to replace
-// another; now is the file's own status where it is known, to skip what
-// needs no change.
+// another; now, where known, is the file's own status, so that an owner
+// that is right already is not set again.
 void applyAttributes(int fd, const Attributes &a, const struct stat *now = nullptr)
 {
-    if (a.ownerKnown && !(now && now->st_uid == a.uid && now->st_gid == a.gid))
+    const bool ownerRight = now && now->st_uid == a.uid && now->st_gid == a.gid;
+    if (a.ownerKnown && !ownerRight)
         (void)::fchown(fd, a.uid, a.gid); // changing the owner needs rights we may lack
-    if (!(now && (now->st_mode & 07777) == a.mode && !a.ownerKnown))
-        ::fchmod(fd, a.mode); // after fchown, which may clear set-id bits
+    ::fchmod(fd, a.mode); // after fchown, which may clear set-id bits
 }
 
 // Swaps the file named by from with what stands at name in folder. check()
@@ -118,7 +118,23 @@ bool refusedByFolder(int error)
     return error == EACCES || error == EPERM;
 }
 
-class ReplaceCommit : public ResultCommit
+// A commit whose outcome prepare() may decide already, before the flush.
+class DecidingCommit : public ResultCommit
+{
+protected:
+    // Records the outcome for finish(); nothing is to be flushed.
+    int decide(const CommitResult &result)
+    {
+        m_decided = true;
+        m_result = result;
+        return -1;
+    }
+
+    bool m_decided = false;
+    CommitResult m_result;
+};
+
+class ReplaceCommit : public DecidingCommit
 {
 public:
     ReplaceCommit(TemporaryFile &temp, const OpenedFile &source, CommitContext &context)
@@ -179,17 +195,10 @@ public:
     }
 
 private:
-    int decide(const CommitResult &result)
-    {
-        m_decided = true;
-        m_result = result;
-        return -1;
-    }
     int decideInPlace()
     {
-        m_decided = true;
         m_inPlace = true;
-        return -1;
+        return decide({});
     }
 
     int putInPlace(TemporaryFile &from, bool flushed)
@@ -248,9 +257,7 @@ private:
     TemporaryFile m_beside;
     FileDescriptor m_writer;
     TemporaryFile *m_from = nullptr;
-    bool m_decided = false;
     bool m_inPlace = false;
-    CommitResult m_result;
 };
 
 QString notRegularTargetMessage(const QString &path, mode_t mode)
@@ -315,7 +322,7 @@ ReplaceAsTarget InspectTarget(int folderFd, const QByteArray &name, const QStrin
 
 namespace {
 
-class ReplaceAsCommit : public ResultCommit
+class ReplaceAsCommit : public DecidingCommit
 {
 public:
     using Kind = ReplaceAsTarget::Kind;
@@ -394,12 +401,6 @@ public:
     }
 
 private:
-    int decide(const CommitResult &result)
-    {
-        m_decided = true;
-        m_result = result;
-        return -1;
-    }
     Attributes attributes() const { return m_target.kind == Kind::Regular ? attributesOf(m_target.status) : Attributes {newFileMode()}; }
     CommitResult failure(int error) const { return {CommitResult::Status::Failed, FileErrorMessage(error, m_target.path), error}; }
     CommitResult refused(const ReplaceAsTarget &now) const
@@ -418,8 +419,6 @@ private:
     const ReplaceAsTarget &m_target;
     TemporaryFile m_beside;
     TemporaryFile *m_from = nullptr;
-    bool m_decided = false;
-    CommitResult m_result;
 };
 
 } // namespace
