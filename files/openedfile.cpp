@@ -35,6 +35,13 @@ int openFolder(int base, const QByteArray &folder)
     return ::openat(base, folder.constData(), O_PATH | O_DIRECTORY | O_CLOEXEC);
 }
 
+// The same, shared; null with errno set when the folder cannot be opened.
+std::shared_ptr<const FileDescriptor> openSharedFolder(int base, const QByteArray &folder)
+{
+    auto fd = std::make_shared<const FileDescriptor>(openFolder(base, folder));
+    return fd->get() >= 0 ? fd : nullptr;
+}
+
 bool sameTime(const timespec &a, const timespec &b)
 {
     return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec;
@@ -80,12 +87,8 @@ std::shared_ptr<const FileDescriptor> FolderCache::open(const QByteArray &path)
 {
     if (m_folder && path == m_path)
         return m_folder;
-    m_folder.reset();
-    auto folder = std::make_shared<const FileDescriptor>(openFolder(AT_FDCWD, path));
-    if (folder->get() < 0)
-        return nullptr;
+    m_folder = openSharedFolder(AT_FDCWD, path);
     m_path = path;
-    m_folder = std::move(folder);
     return m_folder;
 }
 
@@ -131,20 +134,14 @@ QString OpenedFile::openWith(const QString &path, FolderCache *cache, const stru
             return fail(folder.get() >= 0 ? EISDIR : errno);
         }
         if (!part.folder.isEmpty()) {
-            if (cache && links == 0) {
-                m_folder = cache->open(part.folder);
-            } else {
-                auto folder = std::make_shared<const FileDescriptor>(openFolder(m_folder ? m_folder->get() : AT_FDCWD, part.folder));
-                m_folder = folder->get() >= 0 ? std::move(folder) : nullptr;
-            }
+            m_folder = cache && links == 0 ? cache->open(part.folder) : openSharedFolder(m_folder ? m_folder->get() : AT_FDCWD, part.folder);
             if (!m_folder)
                 return fail(errno);
             part.folder.clear(); // taken: another round starts from m_folder
         } else if (!m_folder) {
-            auto folder = std::make_shared<const FileDescriptor>(openFolder(AT_FDCWD, QByteArrayLiteral(".")));
-            if (folder->get() < 0)
+            m_folder = openSharedFolder(AT_FDCWD, QByteArrayLiteral("."));
+            if (!m_folder)
                 return fail(errno);
-            m_folder = std::move(folder);
         }
         m_name = part.name;
 

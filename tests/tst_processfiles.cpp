@@ -97,6 +97,8 @@ private slots:
     void countThreeFiles();
     void replaceRewritesOnlyFilesWithOccurrences();
     void samePathTwice();
+    void swappedAfterTheTotal_data();
+    void swappedAfterTheTotal();
     void sameFileUnderTwoRows_data();
     void sameFileUnderTwoRows();
     void batchEndsWhereEachFileAtOnceWould_data();
@@ -278,6 +280,47 @@ void TestProcessFiles::samePathTwice()
     ProcessFiles(RunMode::Replace, {arg(QStringLiteral("xx"), QStringLiteral("x"))}, settings, state, host);
     QCOMPARE(host.cells, (QStringList {QStringLiteral("       1"), QStringLiteral("       1")}));
     QCOMPARE(ReadFile(path), QByteArray("x"));
+}
+
+void TestProcessFiles::swappedAfterTheTotal_data()
+{
+    QTest::addColumn<QString>("swap");
+    QTest::addColumn<QString>("cell");
+    QTest::addColumn<QStringList>("messages");
+    QTest::addRow("another regular file") << QStringLiteral("file") << QStringLiteral("       3") << QStringList();
+    QTest::addRow("a named pipe") << QStringLiteral("pipe") << QStringLiteral("       0") << QStringList {QStringLiteral("Is a named pipe, not a regular file - %1")};
+    QTest::addRow("a link to another file") << QStringLiteral("link") << QStringLiteral("       3") << QStringList();
+}
+
+// The look taken for the total only speeds up the open: whatever stands at
+// the path when the run reaches it is what is opened, or refused.
+void TestProcessFiles::swappedAfterTheTotal()
+{
+    QFETCH(QString, swap);
+    QFETCH(QString, cell);
+    QFETCH(QStringList, messages);
+    const QString path = file(QStringLiteral("data.txt"), "x");
+    const QString other = file(QStringLiteral("other.txt"), "xxx");
+    const QString swapIn = m_dir->filePath(QStringLiteral("swap-in"));
+    if (swap == QLatin1String("file"))
+        QVERIFY(QFile::copy(other, swapIn));
+    else if (swap == QLatin1String("pipe"))
+        QVERIFY(::mkfifo(NativePath(swapIn).constData(), 0600) == 0);
+    else
+        QVERIFY(QFile::link(other, swapIn));
+    ScriptedHost host({path});
+    host.onPump = [&] {
+        if (!host.log.isEmpty() && host.log.last().startsWith(QLatin1String("begin")) && QFile::exists(swapIn))
+            QVERIFY(::rename(NativePath(swapIn).constData(), NativePath(path).constData()) == 0);
+    };
+    ReplaceAsSettings settings;
+    EngineState state;
+    ProcessFiles(RunMode::Count, {arg(QStringLiteral("x"), QStringLiteral("y"))}, settings, state, host);
+    QVERIFY(!QFile::exists(swapIn));
+    QCOMPARE(host.cells, QStringList {cell});
+    for (QString &m : messages)
+        m = m.arg(path);
+    QCOMPARE(host.sink.texts(), messages);
 }
 
 void TestProcessFiles::sameFileUnderTwoRows_data()
