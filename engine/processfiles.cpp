@@ -56,19 +56,25 @@ public:
         m_temp = std::make_unique<TemporaryFile>(m_folder.fd(), m_folder.path(), m_rng);
         return m_temp->open();
     }
-    bool write(const char *data, qint64 len) override { return m_temp->write(data, len); }
+    bool write(const char *data, qint64 len) override
+    {
+        m_written += len;
+        return m_temp->write(data, len);
+    }
     bool close() override { return !m_temp || m_temp->close(); }
     QString path() const override { return m_folderFailed ? m_folder.path() : m_temp ? m_temp->path() : QString(); }
     QString errorString() const override { return m_folderFailed ? SystemErrorText(m_folder.error()) : m_temp ? m_temp->errorString() : QString(); }
 
     // The run's temporary folder could not be made.
     bool folderFailed() const { return m_folderFailed; }
+    qint64 written() const { return m_written; }
     std::unique_ptr<TemporaryFile> take() { return std::move(m_temp); }
 
 private:
     RunFolder &m_folder;
     std::mt19937 &m_rng;
     std::unique_ptr<TemporaryFile> m_temp;
+    qint64 m_written = 0;
     bool m_folderFailed = false;
 };
 
@@ -109,12 +115,13 @@ public:
 
     // A result to put in place after the row's cell. A result with a message
     // is refused when its turn comes.
-    void add(int row, const QString &cell, std::unique_ptr<OpenedFile> file, std::unique_ptr<TemporaryFile> temp, const ReplaceAsTarget *target,
+    void add(int row, const QString &cell, std::unique_ptr<OpenedFile> file, RowOutput &output, const ReplaceAsTarget *target,
         const QString &refusal = QString())
     {
+        m_bytes += output.written();
         auto p = std::make_unique<Pending>();
         p->file = std::move(file);
-        p->temp = std::move(temp);
+        p->temp = output.take();
         p->refusal = refusal;
         if (target) {
             p->target = *target;
@@ -126,9 +133,6 @@ public:
             p->messagePath = p->file->path();
             m_files.push_back(p->file->status());
         }
-        struct stat st;
-        if (p->temp && ::fstat(p->temp->fd(), &st) == 0)
-            m_bytes += st.st_size;
         if (empty())
             m_since = std::chrono::steady_clock::now();
         ++m_results;
@@ -504,7 +508,7 @@ RunResult ProcessFiles(RunMode mode, const FindReplaceArguments &arguments, Repl
             batch.showCount(row, cell);
         } else {
             const bool noSize = mode == RunMode::Replace && file->status().st_size == 0;
-            batch.add(row, cell, std::move(file), output.take(), mode == RunMode::ReplaceAs ? &slot : nullptr, noSize ? NoSizeMessage(source) : QString());
+            batch.add(row, cell, std::move(file), output, mode == RunMode::ReplaceAs ? &slot : nullptr, noSize ? NoSizeMessage(source) : QString());
         }
         if (batch.full() && !batch.flush(result))
             break;
