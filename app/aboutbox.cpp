@@ -1,7 +1,7 @@
 #include "aboutbox.h"
 
 #include "base/twips.h"
-#include "app/version.h"
+#include "base/version.h"
 #include "base/widgetsupport.h"
 
 #include <QApplication>

@@ -1,6 +1,6 @@
 #include "app/mainwindow.h"
 
-#include "app/version.h"
+#include "base/version.h"
 
 #include <QApplication>
 

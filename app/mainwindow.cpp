@@ -8,7 +8,7 @@
 #include "engine/progresswindow.h"
 #include "files/rewritejournal.h"
 #include "app/aboutbox.h"
-#include "app/filenames.h"
+#include "files/filenames.h"
 #include "app/help.h"
 #include "app/placement.h"
 #include "app/savedialog.h"

@@ -1,6 +1,6 @@
 #include "app/recentfiles.h"
 
-#include "app/filenames.h"
+#include "files/filenames.h"
 
 namespace perrox {
 

@@ -1,6 +1,6 @@
 #include "argumentfile.h"
 
-#include "app/filenames.h"
+#include "files/filenames.h"
 #include "base/messagesink.h"
 #include "codepage.h"
 #include "files/filedescriptor.h"

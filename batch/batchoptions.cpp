@@ -1,7 +1,7 @@
 #include "batchoptions.h"
 
 #include "base/blanks.h"
-#include "app/filenames.h"
+#include "files/filenames.h"
 #include "arguments/argumentfile.h"
 #include "arguments/notation.h"
 #include "files/filesystem.h"

@@ -1,5 +1,4 @@
-#include "app/filenames.h"
-#include "app/version.h"
+#include "base/version.h"
 #include "arguments/argumentfile.h"
 #include "batchinput.h"
 #include "batchoptions.h"

@@ -1,7 +1,7 @@
 #include "processfiles.h"
 
 #include "base/blanks.h"
-#include "app/filenames.h"
+#include "files/filenames.h"
 #include "base/messagesink.h"
 #include "arguments/notation.h"
 #include "files/filedescriptor.h"

@@ -1,6 +1,6 @@
 #include "progresswindow.h"
 
-#include "app/filenames.h"
+#include "files/filenames.h"
 #include "base/messagesink.h"
 #include "base/twips.h"
 #include "base/widgetsupport.h"

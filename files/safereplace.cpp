@@ -1,6 +1,6 @@
 #include "safereplace.h"
 
-#include "app/filenames.h"
+#include "files/filenames.h"
 #include "files/filecopy.h"
 #include "files/filedescriptor.h"
 #include "files/filesystem.h"

@@ -28,6 +28,7 @@
 #include <QUrl>
 
 using namespace perrox;
+using namespace Qt::StringLiterals;
 using perrox::test::RecordingSink;
 
 namespace {
@@ -132,13 +133,13 @@ private Q_SLOTS:
     {
         RecordingSink sink;
         ReplaceAsSettings settings;
-        SaveDialog dlg(nullptr, sink, settings, {"/b/z.bin", "/my.folder/file", "/b/z.bin"});
+        SaveDialog dlg(nullptr, sink, settings, {u"/b/z.bin"_s, u"/my.folder/file"_s, u"/b/z.bin"_s});
         // In row order, duplicates kept, and renamed as the fields change.
-        QCOMPARE(ListTexts(dlg.List1()), (QStringList{"z.bin", "file", "z.bin"}));
+        QCOMPARE(ListTexts(dlg.List1()), (QStringList{u"z.bin"_s, u"file"_s, u"z.bin"_s}));
         dlg.edPrefix()->setText(QStringLiteral("new_"));
-        QCOMPARE(ListTexts(dlg.List1()), (QStringList{"new_z.bin", "new_file", "new_z.bin"}));
+        QCOMPARE(ListTexts(dlg.List1()), (QStringList{u"new_z.bin"_s, u"new_file"_s, u"new_z.bin"_s}));
         dlg.edSuffix()->setText(QStringLiteral("_v2"));
-        QCOMPARE(ListTexts(dlg.List1()), (QStringList{"new_z_v2.bin", "new_file_v2", "new_z_v2.bin"}));
+        QCOMPARE(ListTexts(dlg.List1()), (QStringList{u"new_z_v2.bin"_s, u"new_file_v2"_s, u"new_z_v2.bin"_s}));
     }
 
     void saveOrCancel_data()
@@ -286,11 +287,11 @@ private Q_SLOTS:
         QTest::addColumn<bool>("vanish"); // the open folder is removed before the click
         QTest::addColumn<QStringList>("entries");
         QTest::addColumn<QString>("message"); // after the open folder's path
-        QTest::addRow("default name") << "NewFolder" << false << QStringList{"NewFolder", "Old"} << "";
-        QTest::addRow("invalid characters removed") << "a:b*c/d" << false << QStringList{"Old", "abcd"} << "";
-        QTest::addRow("only question marks") << "???" << false << QStringList{"Old"} << "";
-        QTest::addRow("cancelled") << "" << false << QStringList{"Old"} << "";
-        QTest::addRow("folder already there") << "Old" << false << QStringList{"Old"} << "";
+        QTest::addRow("default name") << u"NewFolder"_s << false << QStringList{u"NewFolder"_s, u"Old"_s} << u""_s;
+        QTest::addRow("invalid characters removed") << u"a:b*c/d"_s << false << QStringList{u"Old"_s, u"abcd"_s} << u""_s;
+        QTest::addRow("only question marks") << u"???"_s << false << QStringList{u"Old"_s} << u""_s;
+        QTest::addRow("cancelled") << u""_s << false << QStringList{u"Old"_s} << u""_s;
+        QTest::addRow("folder already there") << u"Old"_s << false << QStringList{u"Old"_s} << u""_s;
         QTest::addRow("open folder gone") << "NewFolder" << true << QStringList() << "/NewFolder - No such file or directory";
     }
     void newFolder()
@@ -314,7 +315,7 @@ private Q_SLOTS:
             QVERIFY(QDir(open).removeRecursively());
         dlg.Command3()->click();
 
-        QCOMPARE(asked, (QStringList{"Type the name of the folder and click OK.", "Perrox - Create Folder", "NewFolder"}));
+        QCOMPARE(asked, (QStringList{u"Type the name of the folder and click OK."_s, u"Perrox - Create Folder"_s, u"NewFolder"_s}));
         QCOMPARE(FolderEntries(open), entries);
         QCOMPARE(QFileInfo::exists(open), !vanish);
         QCOMPARE(dlg.folder(), open);

@@ -18,6 +18,7 @@
 #include <QUrl>
 
 using namespace perrox;
+using namespace Qt::StringLiterals;
 using perrox::test::RecordingSink;
 using perrox::test::WriteFileIn;
 
@@ -79,7 +80,7 @@ private Q_SLOTS:
         QCOMPARE(w->statusText(), QString());
 
         addByDialog({QStringLiteral("/data/a.txt"), QStringLiteral("/data/b.txt"), QStringLiteral("/data/a.txt")});
-        QCOMPARE(paths(), QStringList({"/data/a.txt", "/data/b.txt", "/data/a.txt"}));
+        QCOMPARE(paths(), QStringList({u"/data/a.txt"_s, u"/data/b.txt"_s, u"/data/a.txt"_s}));
         QCOMPARE(w->addFolder(), QStringLiteral("/data"));
         QCOMPARE(w->statusText(), QStringLiteral("3 files"));
         QVERIFY(w->action(QStringLiteral("IDM_COUNT"))->isEnabled());
@@ -164,7 +165,7 @@ private Q_SLOTS:
 
     void selectAndRemove()
     {
-        addByDialog({"/1", "/2", "/3", "/4", "/5"});
+        addByDialog({u"/1"_s, u"/2"_s, u"/3"_s, u"/4"_s, u"/5"_s});
         w->lvwFiles()->topLevelItem(1)->setSelected(true);
         w->InvertFileSelection();
         QCOMPARE(selectedRows(), QList<int>({0, 2, 3, 4}));
@@ -184,7 +185,7 @@ private Q_SLOTS:
         QCOMPARE(paths().size(), 5);
         w->lvwFiles()->setFocus();
         w->RemoveSelectedFiles();
-        QCOMPARE(paths(), QStringList({"/1", "/3", "/5"}));
+        QCOMPARE(paths(), QStringList({u"/1"_s, u"/3"_s, u"/5"_s}));
         QCOMPARE(w->statusText(), QStringLiteral("3 files"));
 
         w->SelectAllFiles();
@@ -197,16 +198,16 @@ private Q_SLOTS:
 
     void oneTimeSortToggles()
     {
-        addByDialog({"/b", "/c", "/a"});
+        addByDialog({u"/b"_s, u"/c"_s, u"/a"_s});
         w->SortByColumn(0);
-        QCOMPARE(paths(), QStringList({"/a", "/b", "/c"}));
+        QCOMPARE(paths(), QStringList({u"/a"_s, u"/b"_s, u"/c"_s}));
         w->SortByColumn(0);
-        QCOMPARE(paths(), QStringList({"/c", "/b", "/a"}));
+        QCOMPARE(paths(), QStringList({u"/c"_s, u"/b"_s, u"/a"_s}));
         w->SortByColumn(1);
         w->SortByColumn(0);
-        QCOMPARE(paths(), QStringList({"/a", "/b", "/c"}));
+        QCOMPARE(paths(), QStringList({u"/a"_s, u"/b"_s, u"/c"_s}));
         // Rows added after a sort go to the end, and the next click sorts ascending.
-        addByDialog({"/0"});
+        addByDialog({u"/0"_s});
         QCOMPARE(paths().last(), QStringLiteral("/0"));
         w->SortByColumn(0);
         QCOMPARE(paths().first(), QStringLiteral("/0"));

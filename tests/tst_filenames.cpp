@@ -1,4 +1,4 @@
-#include "app/filenames.h"
+#include "files/filenames.h"
 
 #include <QTest>
 

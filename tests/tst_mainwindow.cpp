@@ -26,6 +26,7 @@
 #include <QTreeWidget>
 
 using namespace perrox;
+using namespace Qt::StringLiterals;
 using perrox::test::RecordingSink;
 
 class TestMainWindow : public QObject
@@ -71,7 +72,7 @@ private Q_SLOTS:
 
     void enablingRuleFollowsTheFileCount()
     {
-        const QStringList names = {"IDM_REMOVE", "IDM_SELECT_ALL", "IDM_INVERT_SELECTION", "IDM_COUNT", "IDM_REPLACE", "IDM_COPYREPLACE"};
+        const QStringList names = {u"IDM_REMOVE"_s, u"IDM_SELECT_ALL"_s, u"IDM_INVERT_SELECTION"_s, u"IDM_COUNT"_s, u"IDM_REPLACE"_s, u"IDM_COPYREPLACE"_s};
         const auto enabled = [&](bool on) {
             for (const QString &name : names)
                 if (w->action(name)->isEnabled() != on)
@@ -195,7 +196,7 @@ private Q_SLOTS:
         w->findField()->selectNotation(Notation::Decimal);
         w->edSearch()->setText(QStringLiteral("65,66"));
         w->AddArgument();
-        QCOMPARE(w->lvwFind()->rows(), QList<ArgumentRow>({{"Dec", "65,66", "Asc", ""}}));
+        QCOMPARE(w->lvwFind()->rows(), QList<ArgumentRow>({{u"Dec"_s, u"65,66"_s, u"Asc"_s, u""_s}}));
         QCOMPARE(w->edSearch()->text(), QString());
         QCOMPARE(int(w->findField()->notation()), int(Notation::Decimal)); // notations stay
 
@@ -234,8 +235,8 @@ private Q_SLOTS:
     {
         w->EditArgument();
         QCOMPARE(sink->beeps, 1);
-        addRow("Dec", "10 13", "Hex", "0A");
-        addRow("Asc", "x", "Asc", "y");
+        addRow(u"Dec"_s, u"10 13"_s, u"Hex"_s, u"0A"_s);
+        addRow(u"Asc"_s, u"x"_s, u"Asc"_s, u"y"_s);
         w->edSearch()->setText(QStringLiteral("old"));
         w->edReplace()->setText(QStringLiteral("older"));
         setCurrent(0);
@@ -244,10 +245,10 @@ private Q_SLOTS:
         QCOMPARE(w->edReplace()->text(), QStringLiteral("0A"));
         QVERIFY(w->option(0, Notation::Decimal)->isChecked());
         QVERIFY(w->option(1, Notation::Hexadecimal)->isChecked());
-        QCOMPARE(findTexts(), QStringList {"x"});
+        QCOMPARE(findTexts(), QStringList {u"x"_s});
 
         // An unknown type code changes no option.
-        addRow("Zzz", "q", "Zzz", "r");
+        addRow(u"Zzz"_s, u"q"_s, u"Zzz"_s, u"r"_s);
         setCurrent(1);
         w->EditArgument();
         QVERIFY(w->option(0, Notation::Decimal)->isChecked());
@@ -257,22 +258,22 @@ private Q_SLOTS:
     void removeClearAndMove()
     {
         for (const char *t : {"1", "2", "3", "4", "5"})
-            addRow("Asc", QString::fromLatin1(t), "Asc", "");
+            addRow(u"Asc"_s, QString::fromLatin1(t), u"Asc"_s, u""_s);
         w->lvwFind()->topLevelItem(1)->setSelected(true);
         w->lvwFind()->topLevelItem(3)->setSelected(true);
         w->RemoveArguments();
-        QCOMPARE(findTexts(), QStringList({"1", "3", "5"}));
+        QCOMPARE(findTexts(), QStringList({u"1"_s, u"3"_s, u"5"_s}));
         QCOMPARE(sink->busyDepth, 0);
 
         setCurrent(1);
         w->MoveArgumentUp();
-        QCOMPARE(findTexts(), QStringList({"3", "1", "5"}));
+        QCOMPARE(findTexts(), QStringList({u"3"_s, u"1"_s, u"5"_s}));
         QVERIFY(w->lvwFind()->topLevelItem(0)->isSelected());
         w->MoveArgumentUp(); // already first
         QCOMPARE(sink->beeps, 1);
         setCurrent(1);
         w->MoveArgumentDown();
-        QCOMPARE(findTexts(), QStringList({"3", "5", "1"}));
+        QCOMPARE(findTexts(), QStringList({u"3"_s, u"5"_s, u"1"_s}));
         w->MoveArgumentDown(); // already last
         QCOMPARE(sink->beeps, 2);
 
@@ -288,9 +289,9 @@ private Q_SLOTS:
         QTest::addColumn<int>("dragIndex");
         QTest::addColumn<int>("under");
         QTest::addColumn<QStringList>("expected");
-        QTest::newRow("first onto last") << 1 << 2 << QStringList({"B", "C", "A"});
-        QTest::newRow("last onto first") << 3 << 0 << QStringList({"C", "A", "B"});
-        QTest::newRow("onto itself") << 2 << 1 << QStringList({"A", "B", "C"});
+        QTest::newRow("first onto last") << 1 << 2 << QStringList({u"B"_s, u"C"_s, u"A"_s});
+        QTest::newRow("last onto first") << 3 << 0 << QStringList({u"C"_s, u"A"_s, u"B"_s});
+        QTest::newRow("onto itself") << 2 << 1 << QStringList({u"A"_s, u"B"_s, u"C"_s});
     }
     void dragInsideTheListMoves()
     {
@@ -298,7 +299,7 @@ private Q_SLOTS:
         QFETCH(int, under);
         QFETCH(QStringList, expected);
         for (const char *t : {"A", "B", "C"})
-            addRow("Asc", QString::fromLatin1(t), "Asc", "");
+            addRow(u"Asc"_s, QString::fromLatin1(t), u"Asc"_s, u""_s);
         const QString dragged = findTexts().at(dragIndex - 1);
         w->lvwFind()->DropDraggedRow(dragIndex, under);
         QCOMPARE(findTexts(), expected);
@@ -310,14 +311,14 @@ private Q_SLOTS:
         QVERIFY(w->CollectArguments().isEmpty());
         w->findField()->selectNotation(Notation::Hexadecimal);
         w->edSearch()->setText(QStringLiteral("41"));
-        QCOMPARE(w->CollectArguments(), FindReplaceArguments({{2, "41", 0, ""}}));
-        addRow("Dec", "1", "Hex", "02");
-        addRow("bad", "x", "Hex", "");
-        QCOMPARE(w->CollectArguments(), FindReplaceArguments({{2, "41", 0, ""}, {1, "1", 2, "02"}, {0, "x", 2, ""}}));
+        QCOMPARE(w->CollectArguments(), FindReplaceArguments({{2, u"41"_s, 0, u""_s}}));
+        addRow(u"Dec"_s, u"1"_s, u"Hex"_s, u"02"_s);
+        addRow(u"bad"_s, u"x"_s, u"Hex"_s, u""_s);
+        QCOMPARE(w->CollectArguments(), FindReplaceArguments({{2, u"41"_s, 0, u""_s}, {1, u"1"_s, 2, u"02"_s}, {0, u"x"_s, 2, u""_s}}));
         // Separators only are not empty: the record comes first.
         w->findField()->selectNotation(Notation::Decimal);
         w->edSearch()->setText(QStringLiteral(" ,"));
-        QCOMPARE(w->CollectArguments().first(), FindReplaceArgument({1, " ,", 0, ""}));
+        QCOMPARE(w->CollectArguments().first(), FindReplaceArgument({1, u" ,"_s, 0, u""_s}));
     }
 
     void progressScale()

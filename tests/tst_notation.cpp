@@ -5,6 +5,7 @@
 #include <QTest>
 
 using namespace perrox;
+using namespace Qt::StringLiterals;
 
 class TestNotation : public QObject
 {
@@ -40,20 +41,20 @@ void TestNotation::tokens_data()
     QTest::addColumn<QString>("invalidHex");
     QTest::addRow("empty text") << QString() << QStringList {} << QString() << QString();
     QTest::addRow("separators only") << QStringLiteral(", ;") << QStringList {} << QString() << QString();
-    QTest::addRow("repeated and trailing separators") << QStringLiteral(";65,66;;67 ") << QStringList {"65", "66", "67"} << QString() << QString();
-    QTest::addRow("one token, no separator") << QStringLiteral("7") << QStringList {"7"} << QString() << QString();
-    QTest::addRow("tab stays in the token") << QStringLiteral("1 12\t3 4") << QStringList {"1", "12\t3", "4"} << QStringLiteral("12\t3")
+    QTest::addRow("repeated and trailing separators") << QStringLiteral(";65,66;;67 ") << QStringList {u"65"_s, u"66"_s, u"67"_s} << QString() << QString();
+    QTest::addRow("one token, no separator") << QStringLiteral("7") << QStringList {u"7"_s} << QString() << QString();
+    QTest::addRow("tab stays in the token") << QStringLiteral("1 12\t3 4") << QStringList {u"1"_s, u"12\t3"_s, u"4"_s} << QStringLiteral("12\t3")
                                             << QStringLiteral("12\t3");
-    QTest::addRow("line breaks stay in the token") << QStringLiteral("0D\r\n0A,1") << QStringList {"0D\r\n0A", "1"} << QStringLiteral("0D\r\n0A")
+    QTest::addRow("line breaks stay in the token") << QStringLiteral("0D\r\n0A,1") << QStringList {u"0D\r\n0A"_s, u"1"_s} << QStringLiteral("0D\r\n0A")
                                                    << QStringLiteral("0D\r\n0A");
-    QTest::addRow("no-break space is no separator") << QStringLiteral("1\u00a02") << QStringList {"1\u00a02"} << QStringLiteral("1\u00a02")
+    QTest::addRow("no-break space is no separator") << QStringLiteral("1\u00a02") << QStringList {u"1\u00a02"_s} << QStringLiteral("1\u00a02")
                                                     << QStringLiteral("1\u00a02");
-    QTest::addRow("leading zeros") << QStringLiteral("007 000 0255") << QStringList {"007", "000", "0255"} << QStringLiteral("0255") << QStringLiteral("007");
-    QTest::addRow("first of several invalid tokens") << QStringLiteral("1 300 G 400") << QStringList {"1", "300", "G", "400"} << QStringLiteral("300")
+    QTest::addRow("leading zeros") << QStringLiteral("007 000 0255") << QStringList {u"007"_s, u"000"_s, u"0255"_s} << QStringLiteral("0255") << QStringLiteral("007");
+    QTest::addRow("first of several invalid tokens") << QStringLiteral("1 300 G 400") << QStringList {u"1"_s, u"300"_s, u"G"_s, u"400"_s} << QStringLiteral("300")
                                                      << QStringLiteral("300");
-    QTest::addRow("hex digits of either case") << QStringLiteral("ff,0A;b") << QStringList {"ff", "0A", "b"} << QStringLiteral("ff") << QString();
+    QTest::addRow("hex digits of either case") << QStringLiteral("ff,0A;b") << QStringList {u"ff"_s, u"0A"_s, u"b"_s} << QStringLiteral("ff") << QString();
     QTest::addRow("each notation refuses another token")
-        << QStringLiteral("255 FF 1,") << QStringList {"255", "FF", "1"} << QStringLiteral("FF") << QStringLiteral("255");
+        << QStringLiteral("255 FF 1,") << QStringList {u"255"_s, u"FF"_s, u"1"_s} << QStringLiteral("FF") << QStringLiteral("255");
 }
 
 void TestNotation::tokens()

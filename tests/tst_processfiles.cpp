@@ -1,4 +1,4 @@
-#include "app/filenames.h"
+#include "files/filenames.h"
 #include "arguments/notation.h"
 #include "engine/processfiles.h"
 #include "files/rewritejournal.h"

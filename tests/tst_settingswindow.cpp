@@ -19,6 +19,7 @@
 #include <QTest>
 
 using namespace perrox;
+using namespace Qt::StringLiterals;
 using perrox::test::RecordingSink;
 
 class TestSettingsWindow : public QObject
@@ -108,7 +109,7 @@ private Q_SLOTS:
         QCOMPARE(int(w.replaceField()->notation()), int(Notation::Hexadecimal));
         QCOMPARE(w.addFolder(), QStringLiteral("/data/in; \"quoted\", = ü"));
         QCOMPARE(w.replaceAsSettings().outpath, QStringLiteral("/data/out"));
-        QCOMPARE(w.folderMasks(), FolderMasks({"src*;lib", ".git", "*.txt;*.md", "*~"}));
+        QCOMPARE(w.folderMasks(), FolderMasks({u"src*;lib"_s, u".git"_s, u"*.txt;*.md"_s, u"*~"_s}));
         QCOMPARE(w.action(QStringLiteral("IDM_FILE_FILE1"))->text(), QStringLiteral("two.txt"));
         QCOMPARE(w.action(QStringLiteral("IDM_FILE_FILE2"))->text(), QStringLiteral("one.txt"));
         QVERIFY(w.action(QStringLiteral("IDM_FILE_FILE2"))->isVisible());
@@ -190,8 +191,8 @@ private Q_SLOTS:
         w.action(QStringLiteral("IDM_LOAD"))->trigger();
         w.action(QStringLiteral("IDM_ARG_LOAD"))->trigger(); // loaded twice
         QCOMPARE(w.lvwFind()->topLevelItemCount(), 4);
-        QCOMPARE(w.lvwFind()->row(0), ArgumentRow({"Asc", "hello", "Hex", "48 49"}));
-        QCOMPARE(w.lvwFind()->row(3), ArgumentRow({"Dec", "13,10", "Asc", ""}));
+        QCOMPARE(w.lvwFind()->row(0), ArgumentRow({u"Asc"_s, u"hello"_s, u"Hex"_s, u"48 49"_s}));
+        QCOMPARE(w.lvwFind()->row(3), ArgumentRow({u"Dec"_s, u"13,10"_s, u"Asc"_s, u""_s}));
         QCOMPARE(asked, QList<bool>({true, true, false, false, false}));
 
         // A recent entry whose file has gone fails with the open message and stays.
