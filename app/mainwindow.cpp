@@ -1,22 +1,22 @@
 #include "mainwindow.h"
 
-#include "base/twips.h"
-#include "base/widgetsupport.h"
-#include "arguments/argumentlistview.h"
-#include "arguments/notation.h"
-#include "arguments/notationfield.h"
-#include "engine/progresswindow.h"
-#include "files/rewritejournal.h"
 #include "app/aboutbox.h"
-#include "files/filenames.h"
 #include "app/help.h"
 #include "app/placement.h"
 #include "app/savedialog.h"
-#include "files/optionsdialog.h"
+#include "arguments/argumentfile.h"
+#include "arguments/argumentlistview.h"
+#include "arguments/notation.h"
+#include "arguments/notationfield.h"
+#include "base/twips.h"
+#include "base/widgetsupport.h"
+#include "engine/progresswindow.h"
 #include "files/filelistview.h"
+#include "files/filenames.h"
 #include "files/filesystem.h"
 #include "files/folderscan.h"
-#include "arguments/argumentfile.h"
+#include "files/optionsdialog.h"
+#include "files/rewritejournal.h"
 
 #include <QAction>
 #include <QApplication>
@@ -34,8 +34,8 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScreen>
-#include <QSignalBlocker>
 #include <QSettings>
+#include <QSignalBlocker>
 #include <QStatusBar>
 #include <QTreeWidget>
 
@@ -187,8 +187,8 @@ void MainWindow::createControls()
 
     const std::array<QString, 2> frameCaptions = {QStringLiteral("F&ind what"), QStringLiteral("Re&place with")};
     const std::array<double, 2> frameLefts = {60, 2880};
-    std::array<QGroupBox *, 2> frames{};
-    std::array<QLineEdit *, 2> edits{};
+    std::array<QGroupBox *, 2> frames {};
+    std::array<QLineEdit *, 2> edits {};
     for (int side = 0; side < 2; ++side) {
         auto *frame = new QGroupBox(frameCaptions[side], m_client);
         frame->setGeometry(px(frameLefts[side]), px(120), px(2775), px(1005));
@@ -231,11 +231,11 @@ void MainWindow::createControls()
         b->setGeometry(px(l), px(t), px(w), px(h));
         return b;
     };
-    m_cmdReplace = button(QStringLiteral("cmdReplace"), QStringLiteral("&Replace"), QStringLiteral("Replace the bytes in the original file"), 5880, 240,
-                          1110, 345);
+    m_cmdReplace
+        = button(QStringLiteral("cmdReplace"), QStringLiteral("&Replace"), QStringLiteral("Replace the bytes in the original file"), 5880, 240, 1110, 345);
     m_cmdReplace->setDefault(true);
     m_cmdReplaceAs = button(QStringLiteral("cmdReplaceAs"), QStringLiteral("Rep&lace As..."),
-                            QStringLiteral("Replace the bytes and save the result in a new file"), 5880, 690, 1110, 345);
+        QStringLiteral("Replace the bytes and save the result in a new file"), 5880, 690, 1110, 345);
     m_cmdAddParam = button(QStringLiteral("cmdAddParam"), QString(), QStringLiteral("Add Find&Replace arguments"), 5880, 1320, 300, 300);
     m_cmdRemoveParam = button(QStringLiteral("cmdRemoveParam"), QString(), QStringLiteral("Remove Find&Replace arguments"), 6240, 1320, 300, 300);
     m_cmdParamUp = button(QStringLiteral("cmdParamUp"), QString(), QStringLiteral("Move arguments up"), 5880, 1800, 300, 300);
@@ -302,11 +302,10 @@ void MainWindow::createMenus()
     addMenuAction(file, QStringLiteral("IDM_REMOVE"), QStringLiteral("&Remove Files"), &MainWindow::RemoveSelectedFiles);
     addSeparator(file, QStringLiteral("IDM_FILE_SPACE1"));
     connect(addMenuAction(file, QStringLiteral("IDM_LOAD"), QStringLiteral("&Load Arguments"), nullptr, QKeySequence(Qt::CTRL | Qt::Key_L)),
-            &QAction::triggered, this, [this] { LoadArguments(QString()); });
+        &QAction::triggered, this, [this] { LoadArguments(QString()); });
     addMenuAction(file, QStringLiteral("IDM_SAVE"), QStringLiteral("&Save Arguments"), &MainWindow::SaveArguments, QKeySequence(Qt::CTRL | Qt::Key_S));
     addSeparator(file, QStringLiteral("IDM_FILE_SPACE2"));
-    for (int k = 1; k <= RecentFiles::Count; ++k)
-    {
+    for (int k = 1; k <= RecentFiles::Count; ++k) {
         QAction *entry = addMenuAction(file, QStringLiteral("IDM_FILE_FILE%1").arg(k), QStringLiteral("<empty>"));
         entry->setVisible(false);
         connect(entry, &QAction::triggered, this, [this, k] { LoadArguments(m_recent.entry(k - 1).path); });
@@ -317,18 +316,16 @@ void MainWindow::createMenus()
 
     QMenu *edit = menuBar()->addMenu(QStringLiteral("&Edit"));
     edit->setObjectName(QStringLiteral("IDM_EDIT"));
-    addMenuAction(edit, QStringLiteral("IDM_SELECT_ALL"), QStringLiteral("&Select All Files"), &MainWindow::SelectAllFiles,
-                  QKeySequence(Qt::CTRL | Qt::Key_A));
+    addMenuAction(edit, QStringLiteral("IDM_SELECT_ALL"), QStringLiteral("&Select All Files"), &MainWindow::SelectAllFiles, QKeySequence(Qt::CTRL | Qt::Key_A));
     addMenuAction(edit, QStringLiteral("IDM_INVERT_SELECTION"), QStringLiteral("&Invert Selection"), &MainWindow::InvertFileSelection);
 
     QMenu *actions = menuBar()->addMenu(QStringLiteral("&Actions"));
     actions->setObjectName(QStringLiteral("IDM_ACTIONS"));
-    connect(addMenuAction(actions, QStringLiteral("IDM_COUNT"), QStringLiteral("&Count")), &QAction::triggered, this,
-            [this] { ProcessFiles(RunMode::Count); });
+    connect(addMenuAction(actions, QStringLiteral("IDM_COUNT"), QStringLiteral("&Count")), &QAction::triggered, this, [this] { ProcessFiles(RunMode::Count); });
     connect(addMenuAction(actions, QStringLiteral("IDM_REPLACE"), QStringLiteral("&Replace")), &QAction::triggered, this,
-            [this] { ProcessFiles(RunMode::Replace); });
+        [this] { ProcessFiles(RunMode::Replace); });
     connect(addMenuAction(actions, QStringLiteral("IDM_COPYREPLACE"), QStringLiteral("Replace &As...")), &QAction::triggered, this,
-            [this] { ProcessFiles(RunMode::ReplaceAs); });
+        [this] { ProcessFiles(RunMode::ReplaceAs); });
 
     QMenu *tools = menuBar()->addMenu(QStringLiteral("&Tools"));
     tools->setObjectName(QStringLiteral("IDM_TOOLS"));
@@ -346,13 +343,13 @@ void MainWindow::createMenus()
     addMenuAction(m_findReplaceMenu, QStringLiteral("IDM_ARG_DOWN"), QStringLiteral("Move &Down"), &MainWindow::MoveArgumentDown);
     addSeparator(m_findReplaceMenu, QStringLiteral("IDM_ARG_SPACE2"));
     connect(addMenuAction(m_findReplaceMenu, QStringLiteral("IDM_ARG_LOAD"), QStringLiteral("&Load Arguments")), &QAction::triggered, this,
-            [this] { LoadArguments(QString()); });
+        [this] { LoadArguments(QString()); });
     addMenuAction(m_findReplaceMenu, QStringLiteral("IDM_ARG_SAVE"), QStringLiteral("&Save Arguments"), &MainWindow::SaveArguments);
 
     QMenu *help = menuBar()->addMenu(QStringLiteral("&Help"));
     help->setObjectName(QStringLiteral("IDM_HELP_MENU"));
     connect(addMenuAction(help, QStringLiteral("IDM_HELP"), QStringLiteral("&Help"), nullptr, QKeySequence(Qt::Key_F1)), &QAction::triggered, this,
-            [this] { ShowHelp(*m_messages, openUrlHook); });
+        [this] { ShowHelp(*m_messages, openUrlHook); });
     addSeparator(help, QStringLiteral("IDM_HELP_SPACE1"));
     addMenuAction(help, QStringLiteral("IDM_ABOUT"), QStringLiteral("&About Perrox..."), &MainWindow::showAbout);
 }
@@ -395,11 +392,11 @@ void MainWindow::RestoreWindowPlacement(const StoredPlacement &stored)
     const QSize screenSize = screen ? screen->geometry().size() : QSize();
     const QRect frame = frameGeometry();
     const QSize margins = frame.size() - size();
-    const TwipsRect current{PixelsToTwips(frame.x(), m_twipsPerPixel), PixelsToTwips(frame.y(), m_twipsPerPixel),
-                            PixelsToTwips(frame.width(), m_twipsPerPixel), PixelsToTwips(frame.height(), m_twipsPerPixel)};
+    const TwipsRect current {PixelsToTwips(frame.x(), m_twipsPerPixel), PixelsToTwips(frame.y(), m_twipsPerPixel),
+        PixelsToTwips(frame.width(), m_twipsPerPixel), PixelsToTwips(frame.height(), m_twipsPerPixel)};
     const qint16 currentState = isMaximized() ? PlacementMaximized : isMinimized() ? PlacementMinimized : PlacementNormal;
-    const Placement placed = perrox::RestoreWindowPlacement(stored, current, currentState, PixelsToTwips(screenSize.width(), m_twipsPerPixel),
-                                                            PixelsToTwips(screenSize.height(), m_twipsPerPixel));
+    const Placement placed = perrox::RestoreWindowPlacement(
+        stored, current, currentState, PixelsToTwips(screenSize.width(), m_twipsPerPixel), PixelsToTwips(screenSize.height(), m_twipsPerPixel));
     move(TwipsToPixels(placed.left, m_twipsPerPixel), TwipsToPixels(placed.top, m_twipsPerPixel));
     m_placedOuterSize = QSize(TwipsToPixels(placed.width, m_twipsPerPixel), TwipsToPixels(placed.height, m_twipsPerPixel));
     resize(m_placedOuterSize - margins);
@@ -411,8 +408,9 @@ StoredPlacement MainWindow::SaveWindowPlacement() const
 {
     const qint16 state = isMinimized() ? PlacementMinimized : isMaximized() ? PlacementMaximized : PlacementNormal;
     const QRect frame = frameGeometry();
-    return perrox::SaveWindowPlacement(state, {PixelsToTwips(frame.x(), m_twipsPerPixel), PixelsToTwips(frame.y(), m_twipsPerPixel),
-                                               PixelsToTwips(frame.width(), m_twipsPerPixel), PixelsToTwips(frame.height(), m_twipsPerPixel)});
+    return perrox::SaveWindowPlacement(state,
+        {PixelsToTwips(frame.x(), m_twipsPerPixel), PixelsToTwips(frame.y(), m_twipsPerPixel), PixelsToTwips(frame.width(), m_twipsPerPixel),
+            PixelsToTwips(frame.height(), m_twipsPerPixel)});
 }
 
 void MainWindow::SaveSettingsAndUnload()
@@ -715,7 +713,7 @@ void MainWindow::MoveArgumentDown()
 
 FindReplaceArguments MainWindow::CollectArguments() const
 {
-    const FindReplaceArgument pending{m_findField->notation(), m_edSearch->text(), m_replaceField->notation(), m_edReplace->text()};
+    const FindReplaceArgument pending {m_findField->notation(), m_edSearch->text(), m_replaceField->notation(), m_edReplace->text()};
     return perrox::CollectArguments(pending, m_lvwFind->rows());
 }
 
@@ -730,7 +728,6 @@ bool MainWindow::refuseWhileFileListBusy()
     m_messages->beep();
     return true;
 }
-
 
 void MainWindow::AddFileToList(const QString &path)
 {
@@ -796,8 +793,7 @@ void MainWindow::DropFiles(const QStringList &paths)
     public:
         explicit Observer(MainWindow &window)
             : m_window(window)
-        {
-        }
+        { }
         bool fileFound(const QString &path) override
         {
             m_window.AddFileToList(path);

@@ -3,8 +3,8 @@
 #include "app/preferences.h"
 #include "app/recentfiles.h"
 #include "engine/processfiles.h"
-#include "files/foldermasks.h"
 #include "engine/replaceengine.h"
+#include "files/foldermasks.h"
 
 #include <QElapsedTimer>
 #include <QMainWindow>
@@ -158,8 +158,8 @@ protected:
 private:
     void createControls();
     void createMenus();
-    QAction *addMenuAction(QMenu *menu, const QString &name, const QString &caption, void (MainWindow::*slot)() = nullptr,
-                           const QKeySequence &shortcut = QKeySequence());
+    QAction *addMenuAction(
+        QMenu *menu, const QString &name, const QString &caption, void (MainWindow::*slot)() = nullptr, const QKeySequence &shortcut = QKeySequence());
     QAction *addSeparator(QMenu *menu, const QString &name);
     void Form_Load();
     void RestoreWindowPlacement(const StoredPlacement &stored);
@@ -179,10 +179,10 @@ private:
     MessageSink *m_messages;
 
     QWidget *m_client = nullptr;
-    std::array<QFrame *, 2> m_lineMenu{};
+    std::array<QFrame *, 2> m_lineMenu {};
     QGroupBox *m_frmFind = nullptr;
     QGroupBox *m_frmReplace = nullptr;
-    std::array<std::array<QRadioButton *, 3>, 2> m_options{};
+    std::array<std::array<QRadioButton *, 3>, 2> m_options {};
     QLineEdit *m_edSearch = nullptr;
     QLineEdit *m_edReplace = nullptr;
     QPushButton *m_cmdReplace = nullptr;

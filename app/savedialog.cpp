@@ -1,10 +1,10 @@
 #include "savedialog.h"
 
-#include "files/filenames.h"
 #include "base/messagesink.h"
 #include "base/twips.h"
 #include "base/widgetsupport.h"
 #include "engine/processfiles.h"
+#include "files/filenames.h"
 #include "files/filesystem.h"
 
 #include <QCheckBox>

@@ -1,9 +1,9 @@
 #include "argumentfile.h"
 
-#include "files/filenames.h"
 #include "base/messagesink.h"
 #include "codepage.h"
 #include "files/filedescriptor.h"
+#include "files/filenames.h"
 #include "files/filesystem.h"
 #include "files/safereplace.h"
 #include "files/temporaryfile.h"
@@ -44,8 +44,7 @@ struct ByteTag
     explicit ByteTag(const QString &tag)
         : bytes(CharactersToBytes(tag))
         , usable(!bytes.isEmpty() && BytesToCharacters(bytes) == tag)
-    {
-    }
+    { }
 
     bool standsAt(const QByteArray &content, qsizetype index) const
     {
@@ -160,7 +159,8 @@ FindReplaceArguments ParseArgumentFile(const QByteArray &content, const Argument
             findTextEnd = p - 1;
         } else if (replaceEnd.standsAt(content, index)) {
             replaceTextEnd = p - 1;
-            const bool accepted = findTextStart >= 1 && findTextEnd >= findTextStart && replaceTextStart > findTextEnd && replaceTextEnd >= replaceTextStart - 1;
+            const bool accepted
+                = findTextStart >= 1 && findTextEnd >= findTextStart && replaceTextStart > findTextEnd && replaceTextEnd >= replaceTextStart - 1;
             if (accepted) {
                 FindReplaceArgument entry;
                 entry.findNotation = findNotation;

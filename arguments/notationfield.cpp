@@ -1,7 +1,7 @@
 #include "notationfield.h"
 
-#include "base/messagesink.h"
 #include "arguments/notation.h"
+#include "base/messagesink.h"
 
 #include <QApplication>
 #include <QFocusEvent>
@@ -52,8 +52,8 @@ protected:
 
 } // namespace
 
-NotationField::NotationField(QLineEdit *edit, const std::array<QRadioButton *, 3> &options, const QString &label, bool *editKey,
-                             MessageSink &messages, QObject *parent)
+NotationField::NotationField(
+    QLineEdit *edit, const std::array<QRadioButton *, 3> &options, const QString &label, bool *editKey, MessageSink &messages, QObject *parent)
     : QObject(parent)
     , m_edit(edit)
     , m_options(options)

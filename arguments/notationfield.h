@@ -22,8 +22,8 @@ class NotationField : public QObject
 
 public:
     // editKey is bEditKey, shared by both fields of the window.
-    NotationField(QLineEdit *edit, const std::array<QRadioButton *, 3> &options, const QString &label, bool *editKey, MessageSink &messages,
-                  QObject *parent = nullptr);
+    NotationField(
+        QLineEdit *edit, const std::array<QRadioButton *, 3> &options, const QString &label, bool *editKey, MessageSink &messages, QObject *parent = nullptr);
 
     qint16 notation() const { return m_notation; }
     // Selects the option of a notation, running the switch on the present text.

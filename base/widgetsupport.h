@@ -17,8 +17,7 @@ class WidgetMessageSink : public MessageSink
 public:
     explicit WidgetMessageSink(QWidget *owner = nullptr)
         : m_owner(owner)
-    {
-    }
+    { }
     void setOwner(QWidget *owner) { m_owner = owner; }
 
     Answer show(const QString &text, Icon icon, Buttons buttons, const QString &title) override;

@@ -30,8 +30,7 @@ QStringList ExpandPaths(const QStringList &paths, const FolderMasks &masks, cons
         Collector(QStringList &files, const std::function<bool()> &stop)
             : m_files(files)
             , m_stop(stop)
-        {
-        }
+        { }
         bool fileFound(const QString &path) override
         {
             m_files.append(path);

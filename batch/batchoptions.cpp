@@ -1,9 +1,9 @@
 #include "batchoptions.h"
 
-#include "base/blanks.h"
-#include "files/filenames.h"
 #include "arguments/argumentfile.h"
 #include "arguments/notation.h"
+#include "base/blanks.h"
+#include "files/filenames.h"
 #include "files/filesystem.h"
 
 #include <optional>

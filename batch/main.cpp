@@ -1,5 +1,5 @@
-#include "base/version.h"
 #include "arguments/argumentfile.h"
+#include "base/version.h"
 #include "batchinput.h"
 #include "batchoptions.h"
 #include "engine/processfiles.h"

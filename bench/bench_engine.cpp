@@ -191,7 +191,8 @@ int main(int argc, char **argv)
         shell(QStringLiteral("cp %1 %2 && sync").arg(quoted(file), quoted(copy)));
         tReplace = std::min(tReplace, spawn(command(QStringLiteral("--replace"), one, copy)).seconds);
         shell(QStringLiteral("cp %1 %2 && sync").arg(quoted(file), quoted(copy)));
-        tSed = std::min(tSed, shell(QStringLiteral("sed -i s/%1/%2/g %3").arg(QString::fromLatin1(one.at(0)), QString::fromLatin1(one.at(0).toUpper()), quoted(copy))).seconds);
+        tSed = std::min(tSed,
+            shell(QStringLiteral("sed -i s/%1/%2/g %3").arg(QString::fromLatin1(one.at(0)), QString::fromLatin1(one.at(0).toUpper()), quoted(copy))).seconds);
     }
     QFile::remove(copy);
     // A new target, as on a first Replace As ...

@@ -100,8 +100,8 @@ int main(int argc, char **argv)
         tSed = std::min(tSed, shell(sedLine).seconds);
         tSd = std::min(tSd, shell(sdLine).seconds);
         if (round == 0) {
-            identical = std::system(perrox::NativePath(QStringLiteral("diff -r --no-dereference -q %1 %2 >/dev/null").arg(quoted(tree), quoted(bySed)))
-                                        .constData())
+            identical
+                = std::system(perrox::NativePath(QStringLiteral("diff -r --no-dereference -q %1 %2 >/dev/null").arg(quoted(tree), quoted(bySed))).constData())
                 == 0;
         }
     }

@@ -4,9 +4,9 @@
 // window's overhead.
 // Run on demand: cmake --build build --target run-bench-window
 #include "app/mainwindow.h"
+#include "benchsupport.h"
 #include "files/filelistview.h"
 #include "files/filesystem.h"
-#include "benchsupport.h"
 #include "silentsink.h"
 
 #include <QApplication>
@@ -38,8 +38,7 @@ void generate(const QString &path, qint64 size)
         f.write(chunk);
 }
 
-template <typename F>
-double best(F run)
+template<typename F> double best(F run)
 {
     double t = 1e9;
     for (int i = 0; i < 3; ++i)
@@ -67,8 +66,8 @@ int main(int argc, char **argv)
         t.start();
         QProcess p;
         p.setStandardOutputFile(QProcess::nullDevice());
-        p.start(QStringLiteral(PERROX_BATCH_BINARY), {QStringLiteral("--count"), QStringLiteral("--find"), QStringLiteral("needle"),
-                                                      QStringLiteral("--with"), QStringLiteral("pin"), file});
+        p.start(QStringLiteral(PERROX_BATCH_BINARY),
+            {QStringLiteral("--count"), QStringLiteral("--find"), QStringLiteral("needle"), QStringLiteral("--with"), QStringLiteral("pin"), file});
         p.waitForFinished(-1);
         return t.elapsed() / 1000.0;
     });
@@ -105,8 +104,10 @@ int main(int argc, char **argv)
         t.start();
         QProcess p;
         p.setStandardOutputFile(QProcess::nullDevice());
-        p.start(QStringLiteral(PERROX_BATCH_BINARY), QStringList {QStringLiteral("--count"), QStringLiteral("--find"), QStringLiteral("namespace"),
-                                                                  QStringLiteral("--with"), QStringLiteral("NAMESPACE")} + files);
+        p.start(QStringLiteral(PERROX_BATCH_BINARY),
+            QStringList {
+                QStringLiteral("--count"), QStringLiteral("--find"), QStringLiteral("namespace"), QStringLiteral("--with"), QStringLiteral("NAMESPACE")}
+                + files);
         p.waitForFinished(-1);
         return t.elapsed() / 1000.0;
     });

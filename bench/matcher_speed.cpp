@@ -41,8 +41,8 @@ std::vector<uchar> makeText(size_t size)
     std::vector<QByteArray> words;
     for (int i = 0; i < 4000; ++i)
         words.push_back(randomWord(rng, 1, 10));
-    for (const char *k : {"int", "return", "if", "else", "for", "while", "const", "auto", "void", "struct", "class", "namespace",
-             "std", "size_t", "the", "and", "of", "to"}) {
+    for (const char *k :
+        {"int", "return", "if", "else", "for", "while", "const", "auto", "void", "struct", "class", "namespace", "std", "size_t", "the", "and", "of", "to"}) {
         for (int r = 0; r < 40; ++r)
             words.push_back(k);
     }

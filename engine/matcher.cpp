@@ -247,8 +247,7 @@ __attribute__((target("avx2"))) qint64 findPackedPair(const Matcher::Vector &v, 
     return -1;
 }
 
-template <int Width>
-__attribute__((target("avx2"))) inline __m256i teddyBuckets(const uchar *p, const __m256i *lo, const __m256i *hi)
+template<int Width> __attribute__((target("avx2"))) inline __m256i teddyBuckets(const uchar *p, const __m256i *lo, const __m256i *hi)
 {
     const __m256i nibble = _mm256_set1_epi8(0x0f);
     __m256i r = _mm256_set1_epi8(-1);
@@ -264,8 +263,7 @@ __attribute__((target("avx2"))) inline __m256i teddyBuckets(const uchar *p, cons
 // The loads for the positions [pos, pos + 32) reach pos + 32 + Width - 2,
 // below end as long as pos + 32 <= to, since Width is at most the shortest
 // live length.
-template <int Width>
-__attribute__((target("avx2"))) Matcher::Match findTeddy(const Matcher::Vector &v, const uchar *data, qint64 from, qint64 to, qint64 end)
+template<int Width> __attribute__((target("avx2"))) Matcher::Match findTeddy(const Matcher::Vector &v, const uchar *data, qint64 from, qint64 to, qint64 end)
 {
     qint64 pos = from;
     if (to - from < 32) {

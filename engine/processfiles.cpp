@@ -1,14 +1,14 @@
 #include "processfiles.h"
 
-#include "base/blanks.h"
-#include "files/filenames.h"
-#include "base/messagesink.h"
 #include "arguments/notation.h"
+#include "base/blanks.h"
+#include "base/messagesink.h"
 #include "files/filedescriptor.h"
+#include "files/filenames.h"
 #include "files/filesystem.h"
 #include "files/openedfile.h"
-#include "files/temporaryfile.h"
 #include "files/safereplace.h"
+#include "files/temporaryfile.h"
 
 #include <QDir>
 
@@ -32,8 +32,7 @@ const QLatin1String kCrLf("\r\n");
 // never rewritten.
 QString NoSizeMessage(const QString &path)
 {
-    return QLatin1String("The file ") + path
-        + QLatin1String(" does not report its size, as the files of /proc and /sys do; it was counted but left as it is.");
+    return QLatin1String("The file ") + path + QLatin1String(" does not report its size, as the files of /proc and /sys do; it was counted but left as it is.");
 }
 
 // The output of one row: a temporary file in the run's own folder. The
@@ -115,8 +114,8 @@ public:
 
     // A result to put in place after the row's cell. A result with a message
     // is refused when its turn comes.
-    void add(int row, const QString &cell, std::unique_ptr<OpenedFile> file, RowOutput &output, const ReplaceAsTarget *target,
-        const QString &refusal = QString())
+    void add(
+        int row, const QString &cell, std::unique_ptr<OpenedFile> file, RowOutput &output, const ReplaceAsTarget *target, const QString &refusal = QString())
     {
         m_bytes += output.written();
         auto p = std::make_unique<Pending>();
@@ -139,10 +138,7 @@ public:
         m_steps.push_back({row, cell, std::move(p)});
     }
 
-    bool full() const
-    {
-        return m_results >= m_maxResults || m_bytes >= kMaxBytes || (!empty() && std::chrono::steady_clock::now() - m_since >= kMaxWait);
-    }
+    bool full() const { return m_results >= m_maxResults || m_bytes >= kMaxBytes || (!empty() && std::chrono::steady_clock::now() - m_since >= kMaxWait); }
 
     // Whether a waiting result replaces this file.
     bool replaces(const struct stat &st) const
@@ -460,7 +456,8 @@ RunResult ProcessFiles(RunMode mode, const FindReplaceArguments &arguments, Repl
             if (settings.outoverwrite != 1 && slot.kind == ReplaceAsTarget::Kind::Regular) {
                 const QString question
                     = QLatin1String("The file ") + target + QLatin1String(" already exists.") + kCrLf + kCrLf + QLatin1String("Do you want to overwrite it?");
-                const MessageSink::Answer answer = sink.show(question, MessageSink::Icon::Exclamation, MessageSink::Buttons::YesNo, MessageSink::programTitle());
+                const MessageSink::Answer answer
+                    = sink.show(question, MessageSink::Icon::Exclamation, MessageSink::Buttons::YesNo, MessageSink::programTitle());
                 if (batch.failed())
                     break;
                 if (answer != MessageSink::Answer::Yes) {

@@ -1,9 +1,9 @@
 #include "progresswindow.h"
 
-#include "files/filenames.h"
 #include "base/messagesink.h"
 #include "base/twips.h"
 #include "base/widgetsupport.h"
+#include "files/filenames.h"
 
 #include <QCloseEvent>
 #include <QLabel>

@@ -47,7 +47,7 @@ FileListView::FileListView(QWidget *parent)
 
 void FileListView::appendPath(const QString &path)
 {
-    auto *item = new QTreeWidgetItem(QStringList{path, QString()});
+    auto *item = new QTreeWidgetItem(QStringList {path, QString()});
     item->setFlags(Qt::ItemIsSelectable | Qt::ItemIsEnabled);
     addTopLevelItem(item);
 }

@@ -33,8 +33,8 @@ const QLatin1String kParagraph("\r\n\r\n");
 QByteArray stateLine(const timespec &ctime, char flight, qint64 from, qint64 to)
 {
     char line[128];
-    const int n = std::snprintf(line, sizeof line, "state %020lld %09ld %c %020lld %020lld\n", static_cast<long long>(ctime.tv_sec), static_cast<long>(ctime.tv_nsec),
-        flight, static_cast<long long>(from), static_cast<long long>(to));
+    const int n = std::snprintf(line, sizeof line, "state %020lld %09ld %c %020lld %020lld\n", static_cast<long long>(ctime.tv_sec),
+        static_cast<long>(ctime.tv_nsec), flight, static_cast<long long>(from), static_cast<long long>(to));
     return QByteArray(line, n);
 }
 
@@ -166,8 +166,8 @@ QString leftMessage(const QString &path, const QString &reason, const QString &k
 
 QString failedMessage(const QString &path, int error, const QString &kept)
 {
-    return stoppedWhileRewriting(path) + QLatin1String(" and could not finish it now: ") + SystemErrorText(error) + QLatin1String(". The complete result is kept in ")
-        + kept + QLatin1String("; Perrox tries again when it starts next.");
+    return stoppedWhileRewriting(path) + QLatin1String(" and could not finish it now: ") + SystemErrorText(error)
+        + QLatin1String(". The complete result is kept in ") + kept + QLatin1String("; Perrox tries again when it starts next.");
 }
 
 } // namespace

@@ -1,8 +1,8 @@
 #include "safereplace.h"
 
-#include "files/filenames.h"
 #include "files/filecopy.h"
 #include "files/filedescriptor.h"
+#include "files/filenames.h"
 #include "files/filesystem.h"
 #include "files/openedfile.h"
 #include "rewritejournal.h"
@@ -60,8 +60,7 @@ void applyAttributes(int fd, const Attributes &a, const struct stat *now = nullp
 // tells whether the entry taken out (its status given) is the one that may
 // be replaced; if not, the swap is undone. Returns 0, kChanged or an errno
 // value; where the file system cannot swap, EINVAL.
-template<typename Check>
-int exchange(TemporaryFile &from, int folder, const QByteArray &name, Check check)
+template<typename Check> int exchange(TemporaryFile &from, int folder, const QByteArray &name, Check check)
 {
     const QByteArray fromName = from.name();
     if (::renameat2(from.folderFd(), fromName.constData(), folder, name.constData(), RENAME_EXCHANGE) != 0)
@@ -366,8 +365,8 @@ public:
                 return failure(errno);
             flushed = true;
             if (m_target.kind == Kind::Regular) {
-                r = exchange(*m_from, m_target.folderFd, m_target.name,
-                    [&](const struct stat &old) { return S_ISREG(old.st_mode) && SameFile(old, m_target.status); });
+                r = exchange(
+                    *m_from, m_target.folderFd, m_target.name, [&](const struct stat &old) { return S_ISREG(old.st_mode) && SameFile(old, m_target.status); });
                 if (cannotSwap(r)) {
                     r = ::renameat(m_from->folderFd(), m_from->name().constData(), m_target.folderFd, m_target.name.constData()) == 0 ? 0 : errno;
                     if (r == 0)
@@ -376,9 +375,8 @@ public:
             } else {
                 // Only where nothing stands: whatever appeared meanwhile is
                 // neither replaced nor written through.
-                r = ::renameat2(m_from->folderFd(), m_from->name().constData(), m_target.folderFd, m_target.name.constData(), RENAME_NOREPLACE) == 0
-                    ? 0
-                    : errno;
+                r = ::renameat2(m_from->folderFd(), m_from->name().constData(), m_target.folderFd, m_target.name.constData(), RENAME_NOREPLACE) == 0 ? 0
+                                                                                                                                                     : errno;
                 if (cannotSwap(r))
                     r = ::renameat(m_from->folderFd(), m_from->name().constData(), m_target.folderFd, m_target.name.constData()) == 0 ? 0 : errno;
                 if (r == 0)

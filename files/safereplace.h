@@ -6,8 +6,8 @@
 #include <functional>
 #include <memory>
 #include <random>
-#include <vector>
 #include <sys/stat.h>
+#include <vector>
 
 namespace perrox {
 

@@ -388,7 +388,8 @@ void TestBatch::foldersWithMasks()
     QCOMPARE(ExpandPaths({m_dir->filePath(u"empty"_s), u"missing"_s}, {}), QStringList {u"missing"_s});
 
     // Mask lists lose their blanks as in the options dialog: blanks alone are no list.
-    const FolderMasks masks = ParseBatchArguments(pair + QStringList {u"--include-files"_s, u"  "_s, u"--exclude-folders"_s, u" backup "_s, u"x"_s}).options.masks;
+    const FolderMasks masks
+        = ParseBatchArguments(pair + QStringList {u"--include-files"_s, u"  "_s, u"--exclude-folders"_s, u" backup "_s, u"x"_s}).options.masks;
     QCOMPARE(masks.includeFiles, QString());
     QCOMPARE(masks.excludeDirectories, u"backup"_s);
 }
@@ -562,7 +563,8 @@ void TestBatch::finishesAnInterruptedRewriteFirst()
     const Batch b = run({u"--count"_s, u"--find"_s, u"x"_s, u"--with"_s, u"y"_s, u"c.txt"_s});
     QCOMPARE(b.exitCode, 0);
     QCOMPARE(b.out, QByteArray("       1  c.txt\n"));
-    QCOMPARE(QString::fromUtf8(b.err), u"Perrox was stopped while it rewrote the file "_s + QFileInfo(path).canonicalFilePath() + u" and has now finished it.\n"_s);
+    QCOMPARE(
+        QString::fromUtf8(b.err), u"Perrox was stopped while it rewrote the file "_s + QFileInfo(path).canonicalFilePath() + u" and has now finished it.\n"_s);
     QCOMPARE(ReadFile(path), expected);
     QCOMPARE(ReadFile(other), expected);
     QCOMPARE(state.records(), QStringList());

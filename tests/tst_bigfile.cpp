@@ -1,6 +1,6 @@
 #include "engine/replaceengine.h"
-#include "files/temporaryfile.h"
 #include "files/filesystem.h"
+#include "files/temporaryfile.h"
 #include "support/testsupport.h"
 
 #include <QTemporaryDir>

@@ -126,7 +126,7 @@ private Q_SLOTS:
         QCOMPARE(sink.beeps, beeps);
         QVERIFY(sink.shown.isEmpty());
         const QString name = suffix ? QLatin1String("report") + expected + QLatin1String(".txt") : expected + QLatin1String("report.txt");
-        QCOMPARE(ListTexts(dlg.List1()), QStringList{name});
+        QCOMPARE(ListTexts(dlg.List1()), QStringList {name});
     }
 
     void saveExampleList()
@@ -135,11 +135,11 @@ private Q_SLOTS:
         ReplaceAsSettings settings;
         SaveDialog dlg(nullptr, sink, settings, {u"/b/z.bin"_s, u"/my.folder/file"_s, u"/b/z.bin"_s});
         // In row order, duplicates kept, and renamed as the fields change.
-        QCOMPARE(ListTexts(dlg.List1()), (QStringList{u"z.bin"_s, u"file"_s, u"z.bin"_s}));
+        QCOMPARE(ListTexts(dlg.List1()), (QStringList {u"z.bin"_s, u"file"_s, u"z.bin"_s}));
         dlg.edPrefix()->setText(QStringLiteral("new_"));
-        QCOMPARE(ListTexts(dlg.List1()), (QStringList{u"new_z.bin"_s, u"new_file"_s, u"new_z.bin"_s}));
+        QCOMPARE(ListTexts(dlg.List1()), (QStringList {u"new_z.bin"_s, u"new_file"_s, u"new_z.bin"_s}));
         dlg.edSuffix()->setText(QStringLiteral("_v2"));
-        QCOMPARE(ListTexts(dlg.List1()), (QStringList{u"new_z_v2.bin"_s, u"new_file_v2"_s, u"new_z_v2.bin"_s}));
+        QCOMPARE(ListTexts(dlg.List1()), (QStringList {u"new_z_v2.bin"_s, u"new_file_v2"_s, u"new_z_v2.bin"_s}));
     }
 
     void saveOrCancel_data()
@@ -159,7 +159,7 @@ private Q_SLOTS:
         const QString target = makeFolder(QStringLiteral("out"));
         const QString other = makeFolder(QStringLiteral("out/other"));
         RecordingSink sink;
-        const ReplaceAsSettings before{target, QStringLiteral("old_"), QStringLiteral("_old"), 1};
+        const ReplaceAsSettings before {target, QStringLiteral("old_"), QStringLiteral("_old"), 1};
         ReplaceAsSettings settings = before;
         SaveDialog dlg(nullptr, sink, settings, {});
         dlg.open();
@@ -187,7 +187,7 @@ private Q_SLOTS:
         if (how == QLatin1String("save")) {
             QCOMPARE(dlg.g_rv(), 1);
             QCOMPARE(dlg.result(), int(QDialog::Accepted));
-            QVERIFY(SameSettings(settings, ReplaceAsSettings{other, QStringLiteral("new_"), QStringLiteral("_v2"), qint16(tick ? 1 : 0)}));
+            QVERIFY(SameSettings(settings, ReplaceAsSettings {other, QStringLiteral("new_"), QStringLiteral("_v2"), qint16(tick ? 1 : 0)}));
         } else {
             QCOMPARE(dlg.g_rv(), 2);
             QCOMPARE(dlg.result(), int(QDialog::Rejected));
@@ -199,10 +199,14 @@ private Q_SLOTS:
     {
         QTest::addColumn<QString>("outpath"); // relative to the temporary folder, "-" for none
         QTest::addColumn<QString>("expected");
-        QTest::addRow("outpath with a final slash") << "out/" << "out";
-        QTest::addRow("missing outpath") << "gone" << "current";
-        QTest::addRow("outpath is a file") << "file.txt" << "current";
-        QTest::addRow("empty outpath") << "-" << "current";
+        QTest::addRow("outpath with a final slash") << "out/"
+                                                    << "out";
+        QTest::addRow("missing outpath") << "gone"
+                                         << "current";
+        QTest::addRow("outpath is a file") << "file.txt"
+                                           << "current";
+        QTest::addRow("empty outpath") << "-"
+                                       << "current";
     }
     void saveOpensAt()
     {
@@ -235,7 +239,7 @@ private Q_SLOTS:
         const QString deep = makeFolder(QStringLiteral("a rather long folder name/another long folder name/yet another one/last"));
         const QString sub = makeFolder(QStringLiteral("a rather long folder name/another long folder name/yet another one/last/sub"));
         RecordingSink sink;
-        ReplaceAsSettings settings{deep, {}, {}, 0};
+        ReplaceAsSettings settings {deep, {}, {}, 0};
         SaveDialog dlg(nullptr, sink, settings, {});
         dlg.open();
         const QString caption = dlg.lblActFolder()->text();
@@ -260,7 +264,7 @@ private Q_SLOTS:
         const QString subCaption = dlg.lblActFolder()->text();
         dlg.Drive1()->addItem(tmp->path() + QLatin1String("/no such volume"));
         dlg.Drive1()->setCurrentIndex(dlg.Drive1()->count() - 1);
-        QCOMPARE(sink.texts(), QStringList{QLatin1String("Drive ") + tmp->path() + QLatin1String("/no such volume not available.")});
+        QCOMPARE(sink.texts(), QStringList {QLatin1String("Drive ") + tmp->path() + QLatin1String("/no such volume not available.")});
         QCOMPARE(sink.shown.first().icon, MessageSink::Icon::Exclamation);
         QCOMPARE(sink.shown.first().title, QStringLiteral("Perrox"));
         QCOMPARE(dlg.folder(), sub);
@@ -287,11 +291,11 @@ private Q_SLOTS:
         QTest::addColumn<bool>("vanish"); // the open folder is removed before the click
         QTest::addColumn<QStringList>("entries");
         QTest::addColumn<QString>("message"); // after the open folder's path
-        QTest::addRow("default name") << u"NewFolder"_s << false << QStringList{u"NewFolder"_s, u"Old"_s} << u""_s;
-        QTest::addRow("invalid characters removed") << u"a:b*c/d"_s << false << QStringList{u"Old"_s, u"abcd"_s} << u""_s;
-        QTest::addRow("only question marks") << u"???"_s << false << QStringList{u"Old"_s} << u""_s;
-        QTest::addRow("cancelled") << u""_s << false << QStringList{u"Old"_s} << u""_s;
-        QTest::addRow("folder already there") << u"Old"_s << false << QStringList{u"Old"_s} << u""_s;
+        QTest::addRow("default name") << u"NewFolder"_s << false << QStringList {u"NewFolder"_s, u"Old"_s} << u""_s;
+        QTest::addRow("invalid characters removed") << u"a:b*c/d"_s << false << QStringList {u"Old"_s, u"abcd"_s} << u""_s;
+        QTest::addRow("only question marks") << u"???"_s << false << QStringList {u"Old"_s} << u""_s;
+        QTest::addRow("cancelled") << u""_s << false << QStringList {u"Old"_s} << u""_s;
+        QTest::addRow("folder already there") << u"Old"_s << false << QStringList {u"Old"_s} << u""_s;
         QTest::addRow("open folder gone") << "NewFolder" << true << QStringList() << "/NewFolder - No such file or directory";
     }
     void newFolder()
@@ -303,7 +307,7 @@ private Q_SLOTS:
         const QString open = makeFolder(QStringLiteral("open"));
         makeFolder(QStringLiteral("open/Old"));
         RecordingSink sink;
-        ReplaceAsSettings settings{open, {}, {}, 0};
+        ReplaceAsSettings settings {open, {}, {}, 0};
         SaveDialog dlg(nullptr, sink, settings, {});
         QStringList asked;
         dlg.inputBoxHook = [&](const QString &prompt, const QString &title, const QString &defaultText, const QPoint &) {
@@ -315,12 +319,12 @@ private Q_SLOTS:
             QVERIFY(QDir(open).removeRecursively());
         dlg.Command3()->click();
 
-        QCOMPARE(asked, (QStringList{u"Type the name of the folder and click OK."_s, u"Perrox - Create Folder"_s, u"NewFolder"_s}));
+        QCOMPARE(asked, (QStringList {u"Type the name of the folder and click OK."_s, u"Perrox - Create Folder"_s, u"NewFolder"_s}));
         QCOMPARE(FolderEntries(open), entries);
         QCOMPARE(QFileInfo::exists(open), !vanish);
         QCOMPARE(dlg.folder(), open);
         QVERIFY(dlg.isVisible());
-        QCOMPARE(sink.texts(), message.isEmpty() ? QStringList() : QStringList{open + message});
+        QCOMPARE(sink.texts(), message.isEmpty() ? QStringList() : QStringList {open + message});
         if (!message.isEmpty())
             QCOMPARE(sink.shown.first().icon, MessageSink::Icon::Exclamation);
         QCOMPARE(sink.beeps, 0);
@@ -335,13 +339,13 @@ private Q_SLOTS:
 
         const int rc = test::RunUnprivileged([&] {
             RecordingSink sink;
-            ReplaceAsSettings settings{locked, {}, {}, 0};
+            ReplaceAsSettings settings {locked, {}, {}, 0};
             SaveDialog dlg(nullptr, sink, settings, {});
             if (dlg.folder() != locked)
                 return 2;
             dlg.inputBoxHook = [](const QString &, const QString &, const QString &, const QPoint &) { return QStringLiteral("NewFolder"); };
             dlg.Command3_Click();
-            if (sink.texts() != QStringList{locked + QLatin1String("/NewFolder - Permission denied")})
+            if (sink.texts() != QStringList {locked + QLatin1String("/NewFolder - Permission denied")})
                 return 3;
             return QFileInfo::exists(locked + QLatin1String("/NewFolder")) ? 4 : 0;
         });
@@ -362,7 +366,7 @@ private Q_SLOTS:
     void optionsApplyThenClose()
     {
         QFETCH(QString, how);
-        FolderMasks masks{QStringLiteral("src"), QStringLiteral("backup"), QStringLiteral("*.txt"), QStringLiteral("*.bak")};
+        FolderMasks masks {QStringLiteral("src"), QStringLiteral("backup"), QStringLiteral("*.txt"), QStringLiteral("*.bak")};
         OptionsDialog dlg(nullptr, masks);
         dlg.open();
         QCOMPARE(dlg.edIncludeDirectories()->text(), masks.includeDirectories);
@@ -386,7 +390,7 @@ private Q_SLOTS:
         dlg.edExcludeFiles()->setText(QString());
         dlg.cmdApply()->click();
         QVERIFY(dlg.isVisible());
-        const FolderMasks applied{QStringLiteral("lib"), QStringLiteral(".git ; tmp"), QStringLiteral("\t*.c"), QString()};
+        const FolderMasks applied {QStringLiteral("lib"), QStringLiteral(".git ; tmp"), QStringLiteral("\t*.c"), QString()};
         QVERIFY(masks == applied);
         QCOMPARE(dlg.edIncludeFiles()->text(), QStringLiteral("\t*.c "));
 
@@ -401,7 +405,7 @@ private Q_SLOTS:
         QVERIFY(!dlg.isVisible());
         if (how == QLatin1String("ok")) {
             QCOMPARE(dlg.result(), int(QDialog::Accepted));
-            QVERIFY(masks == (FolderMasks{QStringLiteral("lib"), QStringLiteral("backup"), QStringLiteral("*.doc"), QString()}));
+            QVERIFY(masks == (FolderMasks {QStringLiteral("lib"), QStringLiteral("backup"), QStringLiteral("*.doc"), QString()}));
         } else {
             QCOMPARE(dlg.result(), int(QDialog::Rejected));
             QVERIFY(masks == applied);
@@ -447,7 +451,7 @@ private Q_SLOTS:
         QTest::mouseClick(box.lblWWW(), Qt::LeftButton);
         QTest::mouseClick(box.Image1(), Qt::LeftButton);
         QTest::mouseClick(box.lblVersion(), Qt::LeftButton);
-        QCOMPARE(opened, (QList<QUrl>{QUrl(QStringLiteral("https://perrox.example.org")), QUrl(QStringLiteral("https://perrox.example.org"))}));
+        QCOMPARE(opened, (QList<QUrl> {QUrl(QStringLiteral("https://perrox.example.org")), QUrl(QStringLiteral("https://perrox.example.org"))}));
         QVERIFY(box.isVisible());
         box.Command1()->click();
         QVERIFY(!box.isVisible());
@@ -481,15 +485,17 @@ private Q_SLOTS:
 
         RecordingSink sink;
         QList<QUrl> opened;
-        ShowHelp(sink, [&](const QUrl &url) { opened << url; }, programFolder);
+        ShowHelp(
+            sink, [&](const QUrl &url) { opened << url; }, programFolder);
         if (present) {
-            QCOMPARE(opened, QList<QUrl>{QUrl::fromLocalFile(path)});
+            QCOMPARE(opened, QList<QUrl> {QUrl::fromLocalFile(path)});
             QVERIFY(sink.shown.isEmpty());
         } else {
             QVERIFY(opened.isEmpty());
-            QCOMPARE(sink.texts(), QStringList{QLatin1String("Cannot find the help file\r") + path
-                                               + QLatin1String("\r\rThe file shipped with the application and should be \r"
-                                                               "located in the same directory as the program file.")});
+            QCOMPARE(sink.texts(),
+                QStringList {QLatin1String("Cannot find the help file\r") + path
+                    + QLatin1String("\r\rThe file shipped with the application and should be \r"
+                                    "located in the same directory as the program file.")});
             QCOMPARE(sink.shown.first().icon, MessageSink::Icon::Exclamation);
             QCOMPARE(sink.shown.first().buttons, MessageSink::Buttons::Ok);
             QCOMPARE(sink.shown.first().title, QStringLiteral("Perrox"));

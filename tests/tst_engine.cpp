@@ -1,8 +1,8 @@
-#include "files/filenames.h"
 #include "engine/matcher.h"
 #include "engine/replaceengine.h"
-#include "files/temporaryfile.h"
+#include "files/filenames.h"
 #include "files/filesystem.h"
+#include "files/temporaryfile.h"
 #include "support/testsupport.h"
 
 #include <QRandomGenerator>

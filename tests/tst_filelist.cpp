@@ -102,8 +102,8 @@ private Q_SLOTS:
         WriteFileIn(dir.path() + QStringLiteral("/tree/sub"), QStringLiteral("two.bin"), "2");
         const QString loose = WriteFileIn(dir.path(), QStringLiteral("loose.txt"), "3");
         w->DropFiles({dir.path() + QStringLiteral("/tree"), loose, QStringLiteral("/not/there")});
-        QStringList expected = {dir.path() + QStringLiteral("/tree/one.txt"), dir.path() + QStringLiteral("/tree/sub/two.bin"), loose,
-                                QStringLiteral("/not/there")};
+        QStringList expected
+            = {dir.path() + QStringLiteral("/tree/one.txt"), dir.path() + QStringLiteral("/tree/sub/two.bin"), loose, QStringLiteral("/not/there")};
         QCOMPARE(paths(), expected);
         QCOMPARE(w->statusText(), QStringLiteral("4 files"));
         QVERIFY(!w->fileListBusy());
@@ -115,7 +115,7 @@ private Q_SLOTS:
         QVERIFY(FileListView::droppedPaths(&text).isEmpty());
         QMimeData files;
         files.setUrls({QUrl::fromLocalFile(loose), QUrl(QStringLiteral("https://example.org/x"))});
-        QCOMPARE(FileListView::droppedPaths(&files), QStringList{loose});
+        QCOMPARE(FileListView::droppedPaths(&files), QStringList {loose});
     }
 
     void droppedUrlsKeepTheirBytes_data()

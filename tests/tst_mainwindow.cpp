@@ -3,11 +3,11 @@
 // run through the window.
 
 #include "app/mainwindow.h"
-#include "base/twips.h"
-#include "base/widgetsupport.h"
 #include "arguments/argumentlistview.h"
 #include "arguments/notation.h"
 #include "arguments/notationfield.h"
+#include "base/twips.h"
+#include "base/widgetsupport.h"
 #include "engine/progressscale.h"
 #include "engine/progresswindow.h"
 #include "files/filelistview.h"

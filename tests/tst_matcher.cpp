@@ -154,8 +154,8 @@ void TestMatcher::againstOracle_data()
     // Letters are common bytes, so many finds over them are left to the
     // portable strategies; finds over rare bytes stay with the vector ones
     // even when they are candidates everywhere.
-    const Alphabet alphabets[] = {
-        {"ab", "ab"}, {"abcd", "abcd"}, {"2 rare bytes", "\x01\x81"}, {"4 rare bytes", "\x01\x02\x81\x92"}, {"all bytes", allBytes()}};
+    const Alphabet alphabets[]
+        = {{"ab", "ab"}, {"abcd", "abcd"}, {"2 rare bytes", "\x01\x81"}, {"4 rare bytes", "\x01\x02\x81\x92"}, {"all bytes", allBytes()}};
     struct Lengths
     {
         int min, max;
@@ -200,8 +200,7 @@ void TestMatcher::againstOracle()
         const Matcher::Match got = matcher.findFirst(data, from, to, end);
         const Matcher::Match want = oracle.findFirst(from, to, end);
         if (got.position != want.position || got.index != want.index) {
-            qWarning("from %lld to %lld end %lld: got (%lld, %d), want (%lld, %d)", from, to, end, got.position, got.index,
-                want.position, want.index);
+            qWarning("from %lld to %lld end %lld: got (%lld, %d), want (%lld, %d)", from, to, end, got.position, got.index, want.position, want.index);
             return false;
         }
         return true;

@@ -49,9 +49,10 @@ void TestNotation::tokens_data()
                                                    << QStringLiteral("0D\r\n0A");
     QTest::addRow("no-break space is no separator") << QStringLiteral("1\u00a02") << QStringList {u"1\u00a02"_s} << QStringLiteral("1\u00a02")
                                                     << QStringLiteral("1\u00a02");
-    QTest::addRow("leading zeros") << QStringLiteral("007 000 0255") << QStringList {u"007"_s, u"000"_s, u"0255"_s} << QStringLiteral("0255") << QStringLiteral("007");
-    QTest::addRow("first of several invalid tokens") << QStringLiteral("1 300 G 400") << QStringList {u"1"_s, u"300"_s, u"G"_s, u"400"_s} << QStringLiteral("300")
-                                                     << QStringLiteral("300");
+    QTest::addRow("leading zeros") << QStringLiteral("007 000 0255") << QStringList {u"007"_s, u"000"_s, u"0255"_s} << QStringLiteral("0255")
+                                   << QStringLiteral("007");
+    QTest::addRow("first of several invalid tokens") << QStringLiteral("1 300 G 400") << QStringList {u"1"_s, u"300"_s, u"G"_s, u"400"_s}
+                                                     << QStringLiteral("300") << QStringLiteral("300");
     QTest::addRow("hex digits of either case") << QStringLiteral("ff,0A;b") << QStringList {u"ff"_s, u"0A"_s, u"b"_s} << QStringLiteral("ff") << QString();
     QTest::addRow("each notation refuses another token")
         << QStringLiteral("255 FF 1,") << QStringList {u"255"_s, u"FF"_s, u"1"_s} << QStringLiteral("FF") << QStringLiteral("255");

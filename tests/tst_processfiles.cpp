@@ -1,9 +1,9 @@
-#include "files/filenames.h"
 #include "arguments/notation.h"
 #include "engine/processfiles.h"
+#include "files/filenames.h"
+#include "files/filesystem.h"
 #include "files/rewritejournal.h"
 #include "files/safereplace.h"
-#include "files/filesystem.h"
 #include "support/testsupport.h"
 
 #include <QDir>
@@ -288,7 +288,8 @@ void TestProcessFiles::swappedAfterTheTotal_data()
     QTest::addColumn<QString>("cell");
     QTest::addColumn<QStringList>("messages");
     QTest::addRow("another regular file") << QStringLiteral("file") << QStringLiteral("       3") << QStringList();
-    QTest::addRow("a named pipe") << QStringLiteral("pipe") << QStringLiteral("       0") << QStringList {QStringLiteral("Is a named pipe, not a regular file - %1")};
+    QTest::addRow("a named pipe") << QStringLiteral("pipe") << QStringLiteral("       0")
+                                  << QStringList {QStringLiteral("Is a named pipe, not a regular file - %1")};
     QTest::addRow("a link to another file") << QStringLiteral("link") << QStringLiteral("       3") << QStringList();
 }
 
@@ -347,7 +348,8 @@ void TestProcessFiles::sameFileUnderTwoRows()
     else if (alias == QLatin1String("hard"))
         QVERIFY(::link(NativePath(path).constData(), NativePath(second = m_dir->filePath(QStringLiteral("hard.txt"))).constData()) == 0);
     else if (alias == QLatin1String("other"))
-        QVERIFY(QDir().mkpath(m_dir->filePath(QStringLiteral("sub"))) && !(second = WriteFileIn(m_dir->filePath(QStringLiteral("sub")), QStringLiteral("a.txt"), "aaa")).isEmpty());
+        QVERIFY(QDir().mkpath(m_dir->filePath(QStringLiteral("sub")))
+            && !(second = WriteFileIn(m_dir->filePath(QStringLiteral("sub")), QStringLiteral("a.txt"), "aaa")).isEmpty());
     const QString out = m_dir->filePath(QStringLiteral("out"));
     QVERIFY(QDir().mkpath(out));
 
@@ -935,10 +937,11 @@ void TestProcessFiles::replaceAsNeverWritesThroughTheTarget_data()
     QTest::addRow("pipe") << QStringLiteral("pipe") << false << qint16(1)
                           << QStringLiteral("Cannot write the result to %1: is a named pipe, not a regular file. It was left as it is.");
     QTest::addRow("folder") << QStringLiteral("folder") << false << qint16(1)
-                            << QStringLiteral("Cannot write the result to %1: ") + SystemErrorText(EISDIR).toLower() + QStringLiteral(". It was left as it is.");
+                            << QStringLiteral("Cannot write the result to %1: ") + SystemErrorText(EISDIR).toLower()
+            + QStringLiteral(". It was left as it is.");
     QTest::addRow("link planted after the look") << QStringLiteral("dangling link") << true << qint16(0) << link;
-    QTest::addRow("file planted after the look") << QStringLiteral("file") << true << qint16(1)
-                                                 << QStringLiteral("The file %1 was changed by another program while Perrox was working on it; it was left as it is.");
+    QTest::addRow("file planted after the look") << QStringLiteral(
+        "file") << true << qint16(1) << QStringLiteral("The file %1 was changed by another program while Perrox was working on it; it was left as it is.");
     // The name in the folder is replaced; the other name keeps its content.
     QTest::addRow("hard link to a file outside") << QStringLiteral("hard link") << false << qint16(1) << QString();
 }
@@ -1006,12 +1009,12 @@ void TestProcessFiles::interruptedRewriteInPlace_data()
     QTest::addColumn<QString>("message"); // %1 the file, %2 the kept result
     const QString stopped = QStringLiteral("Perrox was stopped while it rewrote the file %1");
     QTest::addRow("nothing") << QString() << true << stopped + QStringLiteral(" and has now finished it.");
-    QTest::addRow("another program appended")
-        << QStringLiteral("append") << false
-        << stopped + QStringLiteral(", but another program has changed the file since; it was left as it is. The complete result of that run is kept in %2.");
-    QTest::addRow("the file was deleted")
-        << QStringLiteral("delete") << false
-        << stopped + QStringLiteral(", but the file is no longer there or is another file now; it was left as it is. The complete result of that run is kept in %2.");
+    QTest::addRow("another program appended") << QStringLiteral("append") << false
+                                              << stopped
+            + QStringLiteral(", but another program has changed the file since; it was left as it is. The complete result of that run is kept in %2.");
+    QTest::addRow("the file was deleted") << QStringLiteral("delete") << false
+                                          << stopped
+            + QStringLiteral(", but the file is no longer there or is another file now; it was left as it is. The complete result of that run is kept in %2.");
     QTest::addRow("the record is in use by a running Perrox") << QStringLiteral("lock") << true << stopped + QStringLiteral(" and has now finished it.");
 }
 
@@ -1103,8 +1106,9 @@ void TestProcessFiles::specialFilesNeverBlock()
         QStringList expected {
             QStringLiteral("Is a named pipe, not a regular file - ") + pipe, QStringLiteral("Is a socket, not a regular file - ") + socketPath};
         if (mode == RunMode::Replace)
-            expected.append(QStringLiteral("The file /proc/self/status does not report its size, as the files of /proc and /sys do; it was counted but left as it "
-                                           "is."));
+            expected.append(
+                QStringLiteral("The file /proc/self/status does not report its size, as the files of /proc and /sys do; it was counted but left as it "
+                               "is."));
         CHILD_CHECK(host.sink.texts() == expected);
         CHILD_CHECK(r.failedFiles == int(expected.size()));
         CHILD_CHECK(host.cells.at(0) == QStringLiteral("       0") && host.cells.at(1) == QStringLiteral("       0"));

@@ -5,8 +5,8 @@
 #include "arguments/notation.h"
 #include "arguments/notationfield.h"
 #include "engine/progresswindow.h"
-#include "files/filelistview.h"
 #include "files/filedescriptor.h"
+#include "files/filelistview.h"
 #include "files/filesystem.h"
 #include "files/rewritejournal.h"
 #include "support/testsupport.h"
@@ -188,7 +188,7 @@ private Q_SLOTS:
         sink->answers = {MessageSink::Answer::No};
         QCOMPARE(w->ProcessFiles(RunMode::ReplaceAs).end, RunResult::End::StoppedAtNo);
         const QString existing = out.path() + QStringLiteral("/new_b.txt");
-        QCOMPARE(sink->texts(), QStringList{QStringLiteral("The file ") + existing + QStringLiteral(" already exists.\r\n\r\nDo you want to overwrite it?")});
+        QCOMPARE(sink->texts(), QStringList {QStringLiteral("The file ") + existing + QStringLiteral(" already exists.\r\n\r\nDo you want to overwrite it?")});
         QCOMPARE(sink->shown.first().buttons, MessageSink::Buttons::YesNo);
         QCOMPARE(ReadFile(out.path() + QStringLiteral("/new_a.txt")), QByteArray("yy"));
         QCOMPARE(ReadFile(existing), QByteArray("keep"));
@@ -214,7 +214,7 @@ private Q_SLOTS:
         w->cancelAt = b;
         sink->answers = {MessageSink::Answer::Yes};
         QCOMPARE(w->ProcessFiles(RunMode::Replace).end, RunResult::End::Cancelled);
-        QCOMPARE(sink->texts(), QStringList{CancelQuestion()});
+        QCOMPARE(sink->texts(), QStringList {CancelQuestion()});
         QCOMPARE(ReadFile(a), QByteArray(9000, 'r'));
         QCOMPARE(ReadFile(b), QByteArray(20000, 'q'));
         QCOMPARE(ReadFile(c), QByteArray(9000, 'q'));
@@ -230,9 +230,11 @@ private Q_SLOTS:
         QTest::addColumn<int>("findNotation");
         QTest::addColumn<QString>("find");
         QTest::addColumn<QString>("message");
-        QTest::newRow("no arguments") << 0 << "" << "Cannot find any Find&Replace arguments.\r\n\r\nEnter Find&Replace arguments and try again.";
-        QTest::newRow("separators only") << 1 << " ,"
-                                         << "Cannot find a valid value in the following 'Find what' field: \r\n ,\r\n\r\nCorrect the find argument and try again.";
+        QTest::newRow("no arguments") << 0 << ""
+                                      << "Cannot find any Find&Replace arguments.\r\n\r\nEnter Find&Replace arguments and try again.";
+        QTest::newRow("separators only")
+            << 1 << " ,"
+            << "Cannot find a valid value in the following 'Find what' field: \r\n ,\r\n\r\nCorrect the find argument and try again.";
         QTest::newRow("invalid decimal") << 1 << "1,2,999" << ArgumentMessage(QStringLiteral("1,2,999"), Notation::Decimal);
     }
     void argumentMessagesBeforeAnyFile()
@@ -247,7 +249,7 @@ private Q_SLOTS:
         bool started = false;
         w->onRunStarted = [&](ProgressWindow *) { started = true; };
         w->ProcessFiles(RunMode::Replace);
-        QCOMPARE(sink->texts(), QStringList{message});
+        QCOMPARE(sink->texts(), QStringList {message});
         QVERIFY(!started);
         QCOMPARE(cell(0), QString());
         QVERIFY(w->isEnabled());
@@ -284,7 +286,7 @@ int ReadOnlyChild()
     window.edReplace()->setText(QStringLiteral("b"));
     const RunResult r = window.ProcessFiles(RunMode::Replace);
     CHILD_CHECK(r.end == RunResult::End::CopyFailed);
-    CHILD_CHECK(sink.texts() == QStringList{SystemErrorText(EACCES) + QStringLiteral(" - ") + paths[0]});
+    CHILD_CHECK(sink.texts() == QStringList {SystemErrorText(EACCES) + QStringLiteral(" - ") + paths[0]});
     CHILD_CHECK(window.isEnabled());
     CHILD_CHECK(window.lvwFiles()->topLevelItem(0)->text(1) == QStringLiteral("       1"));
     CHILD_CHECK(window.lvwFiles()->topLevelItem(1)->text(1).isEmpty());

@@ -3,12 +3,12 @@
 // and the recent-file entries of the menu.
 
 #include "app/mainwindow.h"
-#include "base/twips.h"
-#include "base/widgetsupport.h"
 #include "arguments/argumentfile.h"
 #include "arguments/argumentlistview.h"
 #include "arguments/notation.h"
 #include "arguments/notationfield.h"
+#include "base/twips.h"
+#include "base/widgetsupport.h"
 #include "support/testsupport.h"
 
 #include <QAction>
@@ -58,7 +58,7 @@ private Q_SLOTS:
         QFETCH(bool, seeded);
         if (seeded)
             seed({{QStringLiteral("FindType"), QStringLiteral("7")}, {QStringLiteral("ReplaceType"), QStringLiteral("two")},
-                  {QStringLiteral("FindEndTag"), QString()}});
+                {QStringLiteral("FindEndTag"), QString()}});
         MainWindow w(&sink, store());
         QCOMPARE(int(w.findField()->notation()), 0);
         QCOMPARE(int(w.replaceField()->notation()), 0);
@@ -120,13 +120,10 @@ private Q_SLOTS:
     void placementIsRestoredAndKeptWhileMaximized()
     {
         const double tpp = ScreenTwipsPerPixel();
-        seed({{QStringLiteral("WindowLeft"), QStringLiteral("-300")},
-              {QStringLiteral("WindowTop"), QStringLiteral("1500")},
-              {QStringLiteral("WindowWidth"), QStringLiteral("9000")},
-              {QStringLiteral("WindowHeight"), QStringLiteral("7500")},
-              {QStringLiteral("WindowState"), QStringLiteral("1")},
-              {QStringLiteral("RecentFile1"), QStringLiteral("/a/first.txt")},
-              {QStringLiteral("RecentFile2"), QStringLiteral("/b/second.txt")}});
+        seed({{QStringLiteral("WindowLeft"), QStringLiteral("-300")}, {QStringLiteral("WindowTop"), QStringLiteral("1500")},
+            {QStringLiteral("WindowWidth"), QStringLiteral("9000")}, {QStringLiteral("WindowHeight"), QStringLiteral("7500")},
+            {QStringLiteral("WindowState"), QStringLiteral("1")}, {QStringLiteral("RecentFile1"), QStringLiteral("/a/first.txt")},
+            {QStringLiteral("RecentFile2"), QStringLiteral("/b/second.txt")}});
         {
             MainWindow w(&sink, store());
             w.show();
@@ -166,7 +163,7 @@ private Q_SLOTS:
         // Nothing to save: the collection message, no file, no recent entry.
         answer = path;
         w.action(QStringLiteral("IDM_SAVE"))->trigger();
-        QCOMPARE(sink.texts(), QStringList{CollectArgumentsErrorMessage(NoArgumentsDescription())});
+        QCOMPARE(sink.texts(), QStringList {CollectArgumentsErrorMessage(NoArgumentsDescription())});
         QVERIFY(!QFile::exists(path));
         QVERIFY(!w.action(QStringLiteral("IDM_FILE_FILE1"))->isVisible());
 
@@ -198,7 +195,7 @@ private Q_SLOTS:
         // A recent entry whose file has gone fails with the open message and stays.
         QVERIFY(QFile::remove(path));
         w.action(QStringLiteral("IDM_FILE_FILE1"))->trigger();
-        QCOMPARE(sink.texts(), QStringList{QStringLiteral("No such file or directory - ") + path});
+        QCOMPARE(sink.texts(), QStringList {QStringLiteral("No such file or directory - ") + path});
         QCOMPARE(w.recentFiles().entry(0).path, path);
         QCOMPARE(w.lvwFind()->topLevelItemCount(), 4);
     }
