@@ -2,6 +2,7 @@
 
 #include "app/aboutbox.h"
 #include "app/help.h"
+#include "app/outersizefit.h"
 #include "app/placement.h"
 #include "app/savedialog.h"
 #include "arguments/argumentfile.h"
@@ -390,16 +391,21 @@ void MainWindow::RestoreWindowPlacement(const StoredPlacement &stored)
 {
     const QScreen *screen = QGuiApplication::primaryScreen();
     const QSize screenSize = screen ? screen->geometry().size() : QSize();
-    const QRect frame = frameGeometry();
-    const QSize margins = frame.size() - size();
+    QRect frame = frameGeometry();
+    // A window that was never placed would have its client area, not its
+    // frame, put at the top left corner, with the title bar off the screen:
+    // it starts in the middle of the work area instead.
+    if (screen && (!stored.left || !stored.top)) {
+        const QRect work = screen->availableGeometry();
+        frame.moveTo(std::max(work.left(), work.center().x() - frame.width() / 2), std::max(work.top(), work.center().y() - frame.height() / 2));
+    }
     const TwipsRect current {PixelsToTwips(frame.x(), m_twipsPerPixel), PixelsToTwips(frame.y(), m_twipsPerPixel),
         PixelsToTwips(frame.width(), m_twipsPerPixel), PixelsToTwips(frame.height(), m_twipsPerPixel)};
     const qint16 currentState = isMaximized() ? PlacementMaximized : isMinimized() ? PlacementMinimized : PlacementNormal;
     const Placement placed = perrox::RestoreWindowPlacement(
         stored, current, currentState, PixelsToTwips(screenSize.width(), m_twipsPerPixel), PixelsToTwips(screenSize.height(), m_twipsPerPixel));
     move(TwipsToPixels(placed.left, m_twipsPerPixel), TwipsToPixels(placed.top, m_twipsPerPixel));
-    m_placedOuterSize = QSize(TwipsToPixels(placed.width, m_twipsPerPixel), TwipsToPixels(placed.height, m_twipsPerPixel));
-    resize(m_placedOuterSize - margins);
+    OuterSizeFit::start(this, QSize(TwipsToPixels(placed.width, m_twipsPerPixel), TwipsToPixels(placed.height, m_twipsPerPixel)));
     if (placed.state == PlacementMaximized)
         setWindowState(windowState() | Qt::WindowMaximized);
 }
@@ -586,19 +592,6 @@ bool MainWindow::eventFilter(QObject *watched, QEvent *event)
         break;
     }
     return QMainWindow::eventFilter(watched, event);
-}
-
-void MainWindow::showEvent(QShowEvent *event)
-{
-    QMainWindow::showEvent(event);
-    // The window system's frame is known once the window is shown: the
-    // stored size is the outer one.
-    if (m_placedOuterSize.isValid() && !isMaximized()) {
-        const QSize margins = frameGeometry().size() - size();
-        if (margins != QSize(0, 0))
-            resize(m_placedOuterSize - margins);
-    }
-    m_placedOuterSize = QSize();
 }
 
 void MainWindow::changeEvent(QEvent *event)

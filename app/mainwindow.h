@@ -153,7 +153,6 @@ protected:
     void closeEvent(QCloseEvent *event) override;
     bool eventFilter(QObject *watched, QEvent *event) override;
     void changeEvent(QEvent *event) override;
-    void showEvent(QShowEvent *event) override;
 
 private:
     void createControls();
@@ -212,7 +211,6 @@ private:
     QString m_preferencesFile;
     Preferences m_preferences; // as read at start; the tags are used from here
     bool m_unloaded = false;
-    QSize m_placedOuterSize; // the outer size placed at start, fitted again once the frame is known
     Qt::SortOrder m_sortOrder = Qt::DescendingOrder;
     int m_lastSortedColumn = 0;
     QPointer<ProgressWindow> m_progress;

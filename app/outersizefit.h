@@ -1,0 +1,39 @@
+#pragma once
+
+#include <QObject>
+#include <QSize>
+
+class QWidget;
+
+namespace perrox {
+
+// Gives a top-level window an outer size, its frame included. The window
+// system tells the frame's size at the show on some platforms, and on others
+// (X11) only once the window manager has framed the window, a moment later
+// and without an event; so the size is fitted at the show if the frame is
+// known, else as soon as it is. A window that is still unframed a few
+// seconds after its show keeps its size (it has no frame), as does a
+// maximized one.
+class OuterSizeFit : public QObject
+{
+    Q_OBJECT
+
+public:
+    // The fit owns itself: it is a child of window and ends once it has run.
+    static void start(QWidget *window, QSize outer);
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
+private:
+    OuterSizeFit(QWidget *window, QSize outer);
+    // True once the fit has run or can no longer run.
+    bool fit();
+
+    QWidget *m_window;
+    QSize m_outer;
+    bool m_looking = false;
+    bool m_done = false;
+};
+
+} // namespace perrox

@@ -1,0 +1,189 @@
+// The window's placement through real start/close cycles. Each platform runs
+// in a child process of its own (a process has one platform): offscreen with
+// and without a frame, and X11 on a virtual display with and without a window
+// manager, where the frame becomes known only after the show.
+
+#include "app/mainwindow.h"
+#include "app/outersizefit.h"
+#include "base/messagesink.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QProcess>
+#include <QScreen>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <cstdio>
+
+using namespace perrox;
+using namespace Qt::StringLiterals;
+
+namespace {
+
+constexpr int kStarts = 3;
+const QRect kScreen(0, 0, 1280, 1024);
+
+class SilentSink : public MessageSink
+{
+public:
+    Answer show(const QString &, Icon, Buttons, const QString &) override { return Answer::Ok; }
+    void beep() override { }
+    void setBusy(bool) override { }
+};
+
+// The child: starts the window kStarts times on the preferences file given,
+// and prints each start's outer bounds once its size is fitted.
+int RunStarts(int argc, char **argv)
+{
+    QApplication app(argc, argv);
+    SilentSink sink;
+    const bool framed = qEnvironmentVariableIntValue("PERROX_PLACEMENT_FRAMED") != 0;
+    for (int i = 0; i < kStarts; ++i) {
+        MainWindow window(&sink, qEnvironmentVariable("PERROX_PLACEMENT_PREFERENCES"));
+        window.show();
+        if (!QTest::qWaitForWindowExposed(&window))
+            return 3;
+        // A frame comes a moment after the show on X11; without one the
+        // size stands as set.
+        if (framed && !QTest::qWaitFor([&] { return window.findChildren<OuterSizeFit *>().isEmpty(); }, 10000))
+            return 4;
+        QTest::qWait(100);
+        const QRect frame = window.frameGeometry();
+        std::printf("%d %d %d %d\n", frame.x(), frame.y(), frame.width(), frame.height());
+        std::fflush(stdout);
+        window.close();
+    }
+    return 0;
+}
+
+// An X server on a free display number, with a window manager if asked;
+// both end with the object.
+class VirtualDisplay
+{
+public:
+    bool start(bool windowManager)
+    {
+        m_server.setProgram(u"Xvfb"_s);
+        m_server.setArguments({u"-displayfd"_s, u"1"_s, u"-nolisten"_s, u"tcp"_s, u"-screen"_s, u"0"_s, u"1280x1024x24"_s});
+        m_server.start();
+        if (!m_server.waitForStarted() || !m_server.waitForReadyRead(10000))
+            return false;
+        m_display = u":"_s + QString::fromLatin1(m_server.readLine().trimmed());
+        if (!windowManager)
+            return true;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(u"DISPLAY"_s, m_display);
+        m_manager.setProcessEnvironment(environment);
+        m_manager.start(u"openbox"_s, {u"--sm-disable"_s});
+        if (!m_manager.waitForStarted())
+            return false;
+        QTest::qWait(1000); // until it manages new windows
+        return m_manager.state() == QProcess::Running;
+    }
+    QString display() const { return m_display; }
+    ~VirtualDisplay()
+    {
+        for (QProcess *p : {&m_manager, &m_server}) {
+            p->terminate();
+            if (!p->waitForFinished(5000))
+                p->kill();
+        }
+    }
+
+private:
+    QProcess m_server;
+    QProcess m_manager;
+    QString m_display;
+};
+
+} // namespace
+
+class TestPlacement : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void startsAsClosed_data();
+    void startsAsClosed();
+};
+
+void TestPlacement::startsAsClosed_data()
+{
+    QTest::addColumn<QString>("platform"); // offscreen-frame, offscreen-bare, x11-framed, x11-bare
+    QTest::addColumn<bool>("stored"); // 850 x 650 at 100, 100 stored, or a first start
+    for (const QString &platform : {u"offscreen-frame"_s, u"offscreen-bare"_s, u"x11-framed"_s, u"x11-bare"_s}) {
+        QTest::newRow(qPrintable(platform + u", stored"_s)) << platform << true;
+        QTest::newRow(qPrintable(platform + u", first start"_s)) << platform << false;
+    }
+}
+
+void TestPlacement::startsAsClosed()
+{
+    QFETCH(QString, platform);
+    QFETCH(bool, stored);
+    QTemporaryDir dir;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(u"PERROX_PLACEMENT_PREFERENCES"_s, dir.filePath(u"placement.conf"_s));
+    std::optional<VirtualDisplay> display;
+    if (platform.startsWith(u"x11"_s)) {
+        const bool framed = platform == u"x11-framed"_s;
+        if (QStandardPaths::findExecutable(u"Xvfb"_s).isEmpty() || (framed && QStandardPaths::findExecutable(u"openbox"_s).isEmpty()))
+            QSKIP("needs Xvfb and openbox (tools/dev test installs them)");
+        display.emplace();
+        QVERIFY(display->start(framed));
+        environment.insert(u"QT_QPA_PLATFORM"_s, u"xcb"_s);
+        environment.insert(u"DISPLAY"_s, display->display());
+    } else {
+        const QString config = dir.filePath(u"offscreen.json"_s);
+        QFile json(config);
+        QVERIFY(json.open(QIODevice::WriteOnly));
+        json.write(QStringLiteral(R"({"windowFrameMargins": %1, "screens": [{"name": "s", "x": 0, "y": 0, "width": %2, "height": %3,
+            "logicalDpi": 96, "logicalBaseDpi": 96, "dpr": 1}]})")
+                       .arg(platform == u"offscreen-frame"_s ? u"true"_s : u"false"_s)
+                       .arg(kScreen.width())
+                       .arg(kScreen.height())
+                       .toUtf8());
+        json.close();
+        environment.insert(u"QT_QPA_PLATFORM"_s, u"offscreen:configfile="_s + config);
+    }
+    if (stored) {
+        QFile preferences(dir.filePath(u"placement.conf"_s));
+        QVERIFY(preferences.open(QIODevice::WriteOnly));
+        preferences.write("[Preferences]\nWindowState=0\nWindowLeft=1500\nWindowTop=1500\nWindowWidth=12750\nWindowHeight=9750\n");
+    }
+
+    QProcess child;
+    environment.insert(u"PERROX_PLACEMENT_CHILD"_s, u"1"_s);
+    environment.insert(u"PERROX_PLACEMENT_FRAMED"_s, platform.endsWith(u"frame"_s) || platform.endsWith(u"framed"_s) ? u"1"_s : u"0"_s);
+    child.setProcessEnvironment(environment);
+    child.start(QCoreApplication::applicationFilePath(), {});
+    QVERIFY(child.waitForFinished(60000));
+    QVERIFY2(child.exitCode() == 0, child.readAllStandardError().constData());
+    QList<QRect> starts;
+    for (const QByteArray &line : child.readAllStandardOutput().split('\n')) {
+        const QList<QByteArray> v = line.split(' ');
+        if (v.size() == 4)
+            starts.append(QRect(v[0].toInt(), v[1].toInt(), v[2].toInt(), v[3].toInt()));
+    }
+    QCOMPARE(starts.size(), kStarts);
+    // The outer bounds are what is stored, at every start: the frame is
+    // never added again.
+    for (const QRect &start : starts)
+        QCOMPARE(start, stored ? QRect(100, 100, 850, 650) : starts.first());
+    // A first start shows the whole frame on the screen.
+    QVERIFY2(
+        kScreen.contains(starts.first()), qPrintable(u"%1,%2 %3x%4"_s.arg(starts[0].x()).arg(starts[0].y()).arg(starts[0].width()).arg(starts[0].height())));
+}
+
+int main(int argc, char **argv)
+{
+    if (qEnvironmentVariableIsSet("PERROX_PLACEMENT_CHILD"))
+        return RunStarts(argc, argv);
+    QCoreApplication app(argc, argv);
+    TestPlacement test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_placement.moc"
