@@ -132,8 +132,12 @@ bool NotationField::eventFilter(QObject *watched, QEvent *event)
         const Qt::KeyboardModifiers mods = key->modifiers() & (Qt::ShiftModifier | Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier);
         const bool clipboardKey = (key->key() == Qt::Key_X || key->key() == Qt::Key_C || key->key() == Qt::Key_V) && mods == Qt::ControlModifier;
         *m_editKey = key->key() == Qt::Key_Backspace || clipboardKey;
+        // Delete, Insert, the arrows, Home, End and the page keys move or
+        // edit without typing a character, whatever text the platform gives
+        // them (X11 gives Delete the character 127).
+        const bool typesNothing = key->key() >= Qt::Key_Insert && key->key() <= Qt::Key_PageDown;
         const QString text = key->text();
-        if (text.isEmpty() || *m_editKey || AcceptsTypedCharacter(text, m_notation))
+        if (text.isEmpty() || typesNothing || *m_editKey || AcceptsTypedCharacter(text, m_notation))
             return false;
         m_messages.beep();
         return true;
