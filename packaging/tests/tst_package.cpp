@@ -68,13 +68,13 @@ private slots:
     {
         QTest::addColumn<QString>("name");
         QTest::addColumn<QString>("pattern");
-        QTest::addRow("Package") << u"Package"_s << u"^perrox$"_s;
-        QTest::addRow("Version") << u"Version"_s << u"^"_s + QRegularExpression::escape(QStringLiteral(PERROX_PACKAGE_VERSION)) + u'$';
-        QTest::addRow("Architecture") << u"Architecture"_s << u"^[a-z0-9-]+$"_s;
-        QTest::addRow("Maintainer") << u"Maintainer"_s << u"^[^<>]+ <[^<>@]+@[^<>@]+>$"_s;
-        QTest::addRow("Section") << u"Section"_s << u"^utils$"_s;
+        QTest::newRow("Package") << u"Package"_s << u"^perrox$"_s;
+        QTest::newRow("Version") << u"Version"_s << u"^"_s + QRegularExpression::escape(QStringLiteral(PERROX_PACKAGE_VERSION)) + u'$';
+        QTest::newRow("Architecture") << u"Architecture"_s << u"^[a-z0-9-]+$"_s;
+        QTest::newRow("Maintainer") << u"Maintainer"_s << u"^[^<>]+ <[^<>@]+@[^<>@]+>$"_s;
+        QTest::newRow("Section") << u"Section"_s << u"^utils$"_s;
         // The summary, then the long description, each of its lines after exactly one blank.
-        QTest::addRow("Description") << u"Description"_s << u"^Replace characters or any bytes in your files\\.(\\n [^ \\n][^\\n]*)+$"_s;
+        QTest::newRow("Description") << u"Description"_s << u"^Replace characters or any bytes in your files\\.(\\n [^ \\n][^\\n]*)+$"_s;
     }
 
     void controlFields()
@@ -87,11 +87,9 @@ private slots:
 
     void dependsOnQtRuntime()
     {
-        QStringList packages;
-        for (const QString &entry : field(u"Depends"_s).split(u','))
-            packages.append(entry.trimmed().section(u' ', 0, 0));
-        for (const QString &needed : {u"libqt6core6"_s, u"libqt6gui6"_s, u"libqt6widgets6"_s, u"libc6"_s})
-            QVERIFY2(packages.contains(needed), qPrintable(needed + u" missing from Depends: "_s + packages.join(u", "_s)));
+        const QString depends = u", "_s + field(u"Depends"_s) + u','; // "libc6 (>= 2.34), libqt6core6 (>= 6.4.2), ..."
+        for (const char *needed : {"libqt6core6", "libqt6gui6", "libqt6widgets6", "libc6"})
+            QVERIFY2(QRegularExpression(u", "_s + QString::fromLatin1(needed) + u"[ ,]"_s).match(depends).hasMatch(), qPrintable(depends));
     }
 
     void fileList()
@@ -110,15 +108,9 @@ private slots:
             files.append(mode.left(4) + u' ' + words.mid(5).join(u' '));
         }
         files.sort();
-        QStringList expected {
-            u"-rw- ./usr/share/applications/perrox.desktop"_s,
-            u"-rw- ./usr/share/icons/hicolor/scalable/apps/perrox.svg"_s,
-            u"-rwx ./usr/bin/perrox-batch"_s,
-            u"-rwx ./usr/lib/perrox/perrox"_s,
-            u"lrwx ./usr/bin/perrox -> ../lib/perrox/perrox"_s,
-            u"-rw- ./usr/lib/perrox/help.txt"_s,
-        };
-        expected.sort();
+        const QStringList expected {u"-rw- ./usr/lib/perrox/help.txt"_s, u"-rw- ./usr/share/applications/perrox.desktop"_s,
+            u"-rw- ./usr/share/icons/hicolor/scalable/apps/perrox.svg"_s, u"-rwx ./usr/bin/perrox-batch"_s, u"-rwx ./usr/lib/perrox/perrox"_s,
+            u"lrwx ./usr/bin/perrox -> ../lib/perrox/perrox"_s};
         QCOMPARE(files, expected);
     }
 
