@@ -45,50 +45,25 @@ const QByteArray kExampleFile("<FIND TYPE=ASC>hello</FIND><REPLACE TYPE=HEX>48 4
                               "<FIND TYPE=DEC>13,10</FIND><REPLACE TYPE=ASC></REPLACE>\r\n");
 const ArgumentTags kTags = ArgumentTags::defaults();
 
-QStringList entriesOf(const QString &folder)
+// The bytes this process has read (the kernel's rchar) up to this read of
+// them, and the bytes that read took: a test tells how far the loader read.
+std::pair<qint64, qint64> bytesRead()
 {
-    return QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Name);
+    char text[4096];
+    const int fd = ::open("/proc/self/io", O_RDONLY | O_CLOEXEC);
+    const QByteArray io(text, fd < 0 ? 0 : std::max<ssize_t>(::read(fd, text, sizeof text), 0));
+    ::close(fd);
+    return {io.startsWith("rchar: ") ? io.mid(7, io.indexOf('\n') - 7).toLongLong() : -1, io.size()};
 }
-
-// Bytes this process reads between construction and count(), from the
-// kernel's rchar less the read that fetched the first figure: exact, so a
-// test can tell how far the loader read a source.
-class ReadCounter
-{
-public:
-    ReadCounter() { m_start = sample(&m_own); }
-    qint64 count() const { return sample(nullptr) - m_start - m_own; }
-
-private:
-    static qint64 sample(qint64 *own)
-    {
-        char text[4096];
-        const int fd = ::open("/proc/self/io", O_RDONLY | O_CLOEXEC);
-        const ssize_t n = fd < 0 ? -1 : ::read(fd, text, sizeof text - 1);
-        if (fd >= 0)
-            ::close(fd);
-        if (own)
-            *own = qMax<ssize_t>(n, 0);
-        const QByteArray io(text, qMax<ssize_t>(n, 0));
-        return io.startsWith("rchar: ") ? io.mid(7, io.indexOf('\n') - 7).toLongLong() : -1;
-    }
-
-    qint64 m_start = 0;
-    qint64 m_own = 0;
-};
 
 // A field of /proc/self/status in bytes ("VmSize:", "VmPeak:"). A forked
 // child starts with VmPeak at its current size.
 qint64 statusBytes(const char *field)
 {
     QFile status(u"/proc/self/status"_s);
-    if (!status.open(QIODevice::ReadOnly))
-        return -1;
-    for (const QByteArray &line : status.readAll().split('\n')) {
-        if (line.startsWith(field))
-            return line.mid(qstrlen(field)).trimmed().split(' ').value(0).toLongLong() * 1024;
-    }
-    return -1;
+    const QByteArray text = status.open(QIODevice::ReadOnly) ? status.readAll() : QByteArray();
+    const qsizetype at = text.indexOf(field);
+    return at < 0 ? -1 : text.mid(at + qstrlen(field)).trimmed().split(' ').value(0).toLongLong() * 1024;
 }
 
 } // namespace
@@ -159,32 +134,29 @@ private slots:
     {
         QTest::addColumn<QByteArray>("content");
         QTest::addColumn<FindReplaceArguments>("expected");
-        const FindReplaceArguments none;
+        using A = FindReplaceArguments;
+        const A none;
         static const char highAndNul[] = "<FIND TYPE=ASC>\x80\x81\xff</FIND><REPLACE TYPE=ASC>\0</REPLACE>";
         QTest::newRow("empty file") << QByteArray() << none;
         QTest::newRow("empty find text skipped") << QByteArray("<FIND TYPE=ASC></FIND><REPLACE TYPE=ASC>x</REPLACE>") << none;
-        QTest::newRow("empty replace text loaded") << QByteArray("<FIND TYPE=ASC>a</FIND><REPLACE TYPE=HEX></REPLACE>")
-                                                   << FindReplaceArguments {arg(0, u"a"_s, 2, {})};
+        QTest::newRow("empty replace text loaded") << QByteArray("<FIND TYPE=ASC>a</FIND><REPLACE TYPE=HEX></REPLACE>") << A {arg(0, u"a"_s, 2, {})};
         QTest::newRow("replace side first skipped") << QByteArray("<REPLACE TYPE=ASC>x</REPLACE><FIND TYPE=ASC>a</FIND>") << none;
         QTest::newRow("no replace start tag skipped") << QByteArray("<FIND TYPE=ASC>a</FIND>x</REPLACE>") << none;
         QTest::newRow("a skipped entry keeps its find side")
-            << QByteArray("<FIND TYPE=ASC>a</FIND>x</REPLACE><REPLACE TYPE=DEC>1</REPLACE>") << FindReplaceArguments {arg(0, u"a"_s, 1, u"1"_s)};
+            << QByteArray("<FIND TYPE=ASC>a</FIND>x</REPLACE><REPLACE TYPE=DEC>1</REPLACE>") << A {arg(0, u"a"_s, 1, u"1"_s)};
         QTest::newRow("unfinished entry at the end") << QByteArray("<FIND TYPE=ASC>a</FIND><REPLACE TYPE=ASC>b") << none;
         QTest::newRow("last start tag wins") << QByteArray("<FIND TYPE=ASC>x<FIND TYPE=HEX>41</FIND><REPLACE TYPE=DEC>y<REPLACE TYPE=ASC>z</REPLACE>")
-                                             << FindReplaceArguments {arg(2, u"41"_s, 0, u"z"_s)};
+                                             << A {arg(2, u"41"_s, 0, u"z"_s)};
         QTest::newRow("later find end tag wins") << QByteArray("<FIND TYPE=ASC>a</FIND>b</FIND><REPLACE TYPE=ASC>c</REPLACE>")
-                                                 << FindReplaceArguments {arg(0, u"a</FIND>b"_s, 0, u"c"_s)};
+                                                 << A {arg(0, u"a</FIND>b"_s, 0, u"c"_s)};
         QTest::newRow("lower-case word") << QByteArray("<FIND TYPE=asc>a</FIND><REPLACE TYPE=ASC>b</REPLACE>") << none;
         QTest::newRow("text outside tags, texts over lines")
-            << QByteArray("junk\r\n<FIND TYPE=DEC>13\r\n10</FIND>\r\n\r\n<REPLACE TYPE=HEX>0A\n</REPLACE>tail\r\n")
-            << FindReplaceArguments {arg(1, u"13\r\n10"_s, 2, u"0A\n"_s)};
-        QTest::newRow("bytes one per character") << QByteArray(highAndNul, sizeof highAndNul - 1)
-                                                 << FindReplaceArguments {arg(0, u"\u20ac\u0081\u00ff"_s, 0, QString(QChar(0)))};
+            << QByteArray("junk\r\n<FIND TYPE=DEC>13\r\n10</FIND>\r\n\r\n<REPLACE TYPE=HEX>0A\n</REPLACE>tail\r\n") << A {arg(1, u"13\r\n10"_s, 2, u"0A\n"_s)};
+        QTest::newRow("bytes one per character") << QByteArray(highAndNul, sizeof highAndNul - 1) << A {arg(0, u"\u20ac\u0081\u00ff"_s, 0, QString(QChar(0)))};
         QTest::newRow("two entries on one line") << QByteArray(
             "<FIND TYPE=ASC>a</FIND><REPLACE TYPE=ASC>b</REPLACE><FIND TYPE=HEX>1</FIND><REPLACE TYPE=DEC>2</REPLACE>")
-                                                 << FindReplaceArguments {arg(0, u"a"_s, 0, u"b"_s), arg(2, u"1"_s, 1, u"2"_s)};
+                                                 << A {arg(0, u"a"_s, 0, u"b"_s), arg(2, u"1"_s, 1, u"2"_s)};
     }
-
     void loaderRules()
     {
         QFETCH(QByteArray, content);
@@ -215,7 +187,6 @@ private slots:
         QTest::newRow("no arguments, new file") << u"f/new.txt"_s << QString() << false << nothing;
         QTest::newRow("no name (a cancelled dialog)") << QString() << QString() << true << QString();
     }
-
     void save()
     {
         QFETCH(QString, name);
@@ -254,7 +225,8 @@ private slots:
         QVERIFY(QFileInfo(folder + u"/link.txt"_s).isSymLink());
         struct stat st = {};
         QVERIFY(::stat(NativePath(file).constData(), &st) == 0 && (!saved || (st.st_mode & 07777) == 0640));
-        QCOMPARE(entriesOf(folder), QStringList({u"args.txt"_s, u"link.txt"_s, u"second.txt"_s}));
+        QCOMPARE(QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot),
+            QStringList({u"args.txt"_s, u"link.txt"_s, u"second.txt"_s}));
     }
 
     // Loading from files and from sources without a size, as a shell's <(...)
@@ -275,17 +247,17 @@ private slots:
         QByteArray binary = RandomBytes(7, 1 << 20); // random bytes around one entry
         binary.insert(1 << 19, "<FIND TYPE=HEX>00 FF</FIND><REPLACE TYPE=ASC>\x90</REPLACE>");
         const QByteArray many = kExampleFile.repeated(3000); // over 350 KB, read in many pieces
-        FindReplaceArguments manyArguments;
+        using A = FindReplaceArguments;
+        A manyArguments;
         for (int i = 0; i < 3000; ++i)
             manyArguments += kExample;
-        const FindReplaceArguments none;
+        const A none;
         QTest::newRow("missing") << u"missing"_s << QByteArray() << qint64(100) << qint64(0) << none << FileErrorMessage(ENOENT, u"%1"_s);
         QTest::newRow("folder") << u"folder"_s << QByteArray() << qint64(100) << qint64(0) << none << FileErrorMessage(EISDIR, u"%1"_s);
         QTest::newRow("unreadable") << u"unreadable"_s << kExampleFile << qint64(100) << qint64(0) << none << FileErrorMessage(EACCES, u"%1"_s);
         QTest::newRow("too large, by its size") << u"file"_s << kExampleFile << size - 1 << qint64(0) << none << tooLarge;
         QTest::newRow("exactly at the limit") << u"file"_s << kExampleFile << size << size << kExample << QString();
-        QTest::newRow("binary") << u"file"_s << binary << MaxArgumentFileSize << qint64(binary.size())
-                                << FindReplaceArguments {arg(2, u"00 FF"_s, 0, u"\u0090"_s)} << QString();
+        QTest::newRow("binary") << u"file"_s << binary << MaxArgumentFileSize << qint64(binary.size()) << A {arg(2, u"00 FF"_s, 0, u"\u0090"_s)} << QString();
         QTest::newRow("pipe that nobody writes to") << u"fifo"_s << QByteArray() << qint64(100) << qint64(0) << none << QString();
         QTest::newRow("pipe exactly at the limit, buffer grown many times")
             << u"pipe"_s << many << qint64(many.size()) << qint64(many.size()) << manyArguments << QString();
@@ -296,7 +268,6 @@ private slots:
             << u"/dev/zero"_s << QByteArray() << MaxArgumentFileSize << MaxArgumentFileSize + 1 << none << tooLarge;
         QTest::newRow("no name") << QString() << QByteArray() << qint64(100) << qint64(0) << none << QString();
     }
-
     void load()
     {
         QFETCH(QString, source);
@@ -322,25 +293,20 @@ private slots:
                 CHILD_CHECK(::pipe2(fds, O_CLOEXEC) == 0);
                 std::signal(SIGPIPE, SIG_IGN);
                 writer = std::thread([&] {
+                    bool open = true; // until the loader lets go
                     do {
-                        for (qsizetype done = 0; done < content.size();) {
-                            const ssize_t n = ::write(fds[1], content.constData() + done, size_t(content.size() - done));
-                            if (n <= 0) {
-                                ::close(fds[1]);
-                                return; // the loader has let go
-                            }
-                            done += n;
-                        }
-                    } while (source.startsWith(u"endless"_s));
+                        for (qsizetype done = 0, n = 0; open && done < content.size(); done += n)
+                            open = (n = ::write(fds[1], content.constData() + done, size_t(content.size() - done))) > 0;
+                    } while (open && source.startsWith(u"endless"_s));
                     ::close(fds[1]);
                 });
                 path = u"/dev/fd/"_s + QString::number(fds[0]);
             }
             RecordingSink sink;
             const qint64 sizeBefore = statusBytes("VmSize:");
-            const ReadCounter counter;
+            const auto [before, own] = bytesRead();
             const std::optional<FindReplaceArguments> loaded = LoadArgumentFile(path, kTags, sink, maxSize);
-            const qint64 read = counter.count();
+            const qint64 read = bytesRead().first - before - own;
             [[maybe_unused]] const qint64 peakGrowth = statusBytes("VmPeak:") - sizeBefore;
             if (fds[0] >= 0)
                 ::close(fds[0]); // an endless writer now fails and ends

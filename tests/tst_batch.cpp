@@ -91,7 +91,11 @@ private slots:
         qputenv("TEMP", NativePath(m_temp->path())); // for perrox-batch and for a rewrite in place here
     }
 
-    void cleanup() { QCOMPARE(TemporaryFilesIn(m_temp->path()), QStringList()); }
+    void cleanup()
+    {
+        QCOMPARE(TemporaryFilesIn(m_temp->path()), QStringList());
+        std::filesystem::remove_all(NativePath(m_dir->path()).toStdString()); // with the names that are no UTF-8
+    }
 
     // Each run starts from Fixture; "changes" are the entries (name, then content) that differ afterwards, every
     // other entry stays as it was and no other entry appears.
@@ -187,7 +191,6 @@ private slots:
         row("a file of /proc", "--replace --find Name: --with x /proc/self/status", 1, "       1  /proc/self/status\n",
             "The file /proc/self/status does not report its size, as the files of /proc and /sys do; it was counted but left as it is.\n", {});
     }
-
     void runs()
     {
         QFETCH(QByteArrayList, command);
@@ -265,7 +268,6 @@ private slots:
         QTest::newRow("no room") << 0 << u"a"_s << 21 << u"[..............................]   0%  ..."_s;
         QTest::newRow("full") << 100 << u"x"_s << 80 << u"[##############################] 100%  x"_s;
     }
-
     void progressBarLine()
     {
         QFETCH(int, percent);

@@ -24,7 +24,6 @@ private slots:
         QTest::newRow("ends with a slash") << u"/data/"_s << u"/data/|/data/||/data/"_s;
         QTest::newRow("root") << u"/"_s << u"/|/||"_s;
     }
-
     void parts()
     {
         QFETCH(QString, path);
@@ -46,7 +45,6 @@ private slots:
         QTest::newRow("two dots") << u"/data/archive.tar.gz"_s << u"/out/"_s << QString() << u"-1"_s << u"/out/archive.tar-1.gz"_s;
         QTest::newRow("same name") << u"/data/a.bin"_s << u"/data"_s << QString() << QString() << u"/data/a.bin"_s;
     }
-
     void outputPath()
     {
         QFETCH(QString, source);
@@ -70,7 +68,6 @@ private slots:
         QTest::newRow("question marks only") << u"???"_s << QString() << 3;
         QTest::newRow("others kept in order") << u"new_ file-1.é"_s << u"new_ file-1.é"_s << 0;
     }
-
     void removeInvalidChars()
     {
         QFETCH(QString, text);

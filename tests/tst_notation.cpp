@@ -34,7 +34,6 @@ private slots:
         QTest::newRow("hex digits of either case") << u"ff,0A;b"_s << QStringList {u"ff"_s, u"0A"_s, u"b"_s} << u"ff"_s << QString();
         QTest::newRow("each notation refuses another token") << u"255 FF 1,"_s << QStringList {u"255"_s, u"FF"_s, u"1"_s} << u"FF"_s << u"255"_s;
     }
-
     void tokens()
     {
         QFETCH(QString, text);
@@ -80,7 +79,6 @@ private slots:
         for (const QString &token : all)
             QTest::newRow(qPrintable(u'"' + token + u'"')) << token << decimal.contains(token) << hex.contains(token);
     }
-
     void values()
     {
         QFETCH(QString, token);
@@ -110,7 +108,6 @@ private slots:
         QTest::newRow("every decimal width") << u"00 09 0a 63 64 FF"_s << int(Hexadecimal) << int(Decimal) << u"0 9 10 99 100 255 "_s;
         QTest::newRow("hex padded to two digits") << u"0,10 255"_s << int(Decimal) << int(Hexadecimal) << u"00 0A FF "_s;
     }
-
     void convertNotation()
     {
         QFETCH(QString, text);

@@ -42,7 +42,6 @@ private slots:
         QTest::newRow("key name too long for the line buffer") << "[Uninstall]\n" + long300 + "=x\nProductCode0=perrox\n"
                                                                << u"Uninstall/ProductCode0"_s << u"perrox"_s;
     }
-
     void value()
     {
         QFETCH(QByteArray, content);

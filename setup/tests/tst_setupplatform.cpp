@@ -49,7 +49,6 @@ private slots:
         QTest::newRow("pattern") << u"dpk*"_s << true << QString();
         QTest::newRow("option") << u"--list"_s << true << QString();
     }
-
     void installedProducts()
     {
         QFETCH(QString, code);
@@ -89,7 +88,6 @@ private slots:
         QTest::newRow("empty name") << QString() << ENOENT;
         QTest::newRow("not executable") << u"package.deb"_s << EACCES;
     }
-
     void programsThatCannotStart()
     {
         QFETCH(QString, program);
@@ -136,7 +134,6 @@ private slots:
         QTest::newRow("no") << M::Icon::Question << M::Buttons::YesNoCancel << int(QMessageBox::No) << M::Answer::No;
         QTest::newRow("escape is cancel") << M::Icon::Question << M::Buttons::YesNoCancel << 0 << M::Answer::Cancel;
     }
-
     void messageBoxes()
     {
         QFETCH(SetupMessages::Icon, icon);

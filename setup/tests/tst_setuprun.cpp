@@ -133,7 +133,6 @@ private slots:
         QTest::newRow("download address of 200 characters")
             << QByteArray("[Install]\nDownloadURL=" + url200 + "\n") << missingPackage(u"setup.deb"_s, QString::fromLatin1(url200.left(127)));
     }
-
     void missingFiles()
     {
         QFETCH(QByteArray, ini);
@@ -174,7 +173,6 @@ private slots:
         QTest::newRow("answer no: installs only") << L {0, 97, 98} << L {0} << L {0, 97, 98} << L {0} << SetupMessages::Answer::No;
         QTest::newRow("cancel: neither") << L {0, 97, 98} << L {0} << L {0, 97, 98} << L {0} << SetupMessages::Answer::Cancel;
     }
-
     void previousVersions()
     {
         QFETCH(QList<int>, codes);
@@ -225,7 +223,6 @@ private slots:
         QTest::newRow("no shell: separators are words")
             << u"dpkg --remove \"old perrox\"; rm -rf /"_s << QByteArray() << u"dpkg|--remove|old perrox;|rm|-rf|/"_s;
     }
-
     void uninstallCommands()
     {
         QFETCH(QString, uninstallString);
@@ -274,7 +271,6 @@ private slots:
         QTest::newRow("program that cannot start") << QByteArray("Mode=2") << true << EACCES;
         QTest::newRow("desktop that cannot open") << QByteArray("Mode=1") << false << EOPNOTSUPP;
     }
-
     void startingThePackage()
     {
         QFETCH(QByteArray, modeLine);
