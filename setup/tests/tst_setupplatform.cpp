@@ -43,13 +43,12 @@ private slots:
         QTest::addColumn<QString>("code");
         QTest::addColumn<bool>("root");
         QTest::addColumn<QString>("uninstallString"); // empty: no product
-        QTest::addRow("installed, as root") << u"dpkg"_s << true << u"dpkg --remove dpkg"_s;
-        QTest::addRow("installed, as a user") << u"dpkg"_s << false << u"pkexec dpkg --remove dpkg"_s;
-        QTest::addRow("unknown package") << u"perrox-no-such-package"_s << true << QString();
-        QTest::addRow("pattern") << u"dpk*"_s << true << QString();
-        QTest::addRow("option") << u"--list"_s << true << QString();
+        QTest::newRow("installed, as root") << u"dpkg"_s << true << u"dpkg --remove dpkg"_s;
+        QTest::newRow("installed, as a user") << u"dpkg"_s << false << u"pkexec dpkg --remove dpkg"_s;
+        QTest::newRow("unknown package") << u"perrox-no-such-package"_s << true << QString();
+        QTest::newRow("pattern") << u"dpk*"_s << true << QString();
+        QTest::newRow("option") << u"--list"_s << true << QString();
     }
-
     void installedProducts()
     {
         QFETCH(QString, code);
@@ -85,11 +84,10 @@ private slots:
     {
         QTest::addColumn<QString>("program"); // in the temporary folder when it has no "/"
         QTest::addColumn<int>("error");
-        QTest::addRow("not in PATH") << u"perrox-no-such-program"_s << ENOENT;
-        QTest::addRow("empty name") << QString() << ENOENT;
-        QTest::addRow("not executable") << u"package.deb"_s << EACCES;
+        QTest::newRow("not in PATH") << u"perrox-no-such-program"_s << ENOENT;
+        QTest::newRow("empty name") << QString() << ENOENT;
+        QTest::newRow("not executable") << u"package.deb"_s << EACCES;
     }
-
     void programsThatCannotStart()
     {
         QFETCH(QString, program);
@@ -131,44 +129,33 @@ private slots:
         QTest::addColumn<int>("press"); // a QMessageBox::StandardButton, or 0 for Escape
         QTest::addColumn<SetupMessages::Answer>("answer");
         using M = SetupMessages;
-        QTest::addRow("warning") << M::Icon::Warning << M::Buttons::Ok << int(QMessageBox::Ok) << M::Answer::Ok;
-        QTest::addRow("yes") << M::Icon::Question << M::Buttons::YesNoCancel << int(QMessageBox::Yes) << M::Answer::Yes;
-        QTest::addRow("no") << M::Icon::Question << M::Buttons::YesNoCancel << int(QMessageBox::No) << M::Answer::No;
-        QTest::addRow("escape is cancel") << M::Icon::Question << M::Buttons::YesNoCancel << 0 << M::Answer::Cancel;
+        QTest::newRow("warning") << M::Icon::Warning << M::Buttons::Ok << int(QMessageBox::Ok) << M::Answer::Ok;
+        QTest::newRow("yes") << M::Icon::Question << M::Buttons::YesNoCancel << int(QMessageBox::Yes) << M::Answer::Yes;
+        QTest::newRow("no") << M::Icon::Question << M::Buttons::YesNoCancel << int(QMessageBox::No) << M::Answer::No;
+        QTest::newRow("escape is cancel") << M::Icon::Question << M::Buttons::YesNoCancel << 0 << M::Answer::Cancel;
     }
-
     void messageBoxes()
     {
         QFETCH(SetupMessages::Icon, icon);
         QFETCH(SetupMessages::Buttons, buttons);
         QFETCH(int, press);
         QFETCH(SetupMessages::Answer, answer);
-        QMessageBox::Icon shownIcon = QMessageBox::NoIcon;
-        QString shownTitle;
-        QMessageBox::StandardButtons shownButtons;
+        QString shown; // icon, title and buttons of the box
         // Answers the box once it is up; the test never waits on a person.
         QTimer timer;
-        timer.setInterval(10);
         connect(&timer, &QTimer::timeout, this, [&] {
-            auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
-            if (!box)
-                return;
-            timer.stop();
-            shownIcon = box->icon();
-            shownTitle = box->windowTitle();
-            shownButtons = box->standardButtons();
-            if (press == 0)
-                QTest::keyClick(box, Qt::Key_Escape);
-            else
-                box->button(QMessageBox::StandardButton(press))->click();
+            if (auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget())) {
+                timer.stop();
+                shown = u"%1 %2 %3"_s.arg(box->icon()).arg(box->windowTitle()).arg(box->standardButtons().toInt(), 0, 16);
+                press == 0 ? QTest::keyClick(box, Qt::Key_Escape) : box->button(QMessageBox::StandardButton(press))->click();
+            }
         });
-        timer.start();
-        BoxMessages messages;
-        QCOMPARE(messages.show(u"text"_s, icon, buttons, SetupMessages::title()), answer);
-        QCOMPARE(shownTitle, u"Tarvel Setup"_s);
-        QCOMPARE(shownIcon, icon == SetupMessages::Icon::Question ? QMessageBox::Question : QMessageBox::Warning);
-        QCOMPARE(shownButtons,
-            buttons == SetupMessages::Buttons::Ok ? QMessageBox::StandardButtons(QMessageBox::Ok) : QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel);
+        timer.start(10);
+        QCOMPARE(BoxMessages().show(u"text"_s, icon, buttons, SetupMessages::title()), answer);
+        const bool question = icon == SetupMessages::Icon::Question;
+        QCOMPARE(shown,
+            u"%1 Tarvel Setup %2"_s.arg(question ? QMessageBox::Question : QMessageBox::Warning)
+                .arg(int(question ? QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel : QMessageBox::Ok), 0, 16));
     }
 };
 

@@ -21,45 +21,37 @@ struct Fixture : SetupMessages, InstalledProducts, ProgramStarter, SplashScreen
 {
     struct Opener : FileOpener
     {
-        explicit Opener(QStringList &log)
-            : events(log)
+        explicit Opener(Fixture &fixture)
+            : f(fixture)
         { }
-        int open(const QString &path) override
-        {
-            events.append(u"open "_s + path);
-            return error;
-        }
-        QStringList &events;
+        int open(const QString &path) override { return f.log(u"open "_s + path, error); }
+        Fixture &f;
         int error = 0;
     };
 
     // An installer that exists, so messages carry no note unless a test says so.
     Fixture() { services.installerPath = write(u"dpkg"_s, {}); }
 
+    template<typename T> T log(const QString &event, T result)
+    {
+        events.append(event);
+        return result;
+    }
     Answer show(const QString &text, Icon icon, Buttons buttons, const QString &title) override
     {
-        const bool question = icon == Icon::Question && buttons == Buttons::YesNoCancel;
-        const bool warning = icon == Icon::Warning && buttons == Buttons::Ok;
-        events.append(u"box "_s + (question ? u"question"_s : warning ? u"warning"_s : u"odd"_s) + u' ' + title);
+        const bool question = icon == Icon::Question && buttons == Buttons::YesNoCancel, warning = icon == Icon::Warning && buttons == Buttons::Ok;
         boxes.append(text);
-        return question ? answer : Answer::Ok;
+        return log(u"box "_s + (question ? u"question"_s : warning ? u"warning"_s : u"odd"_s) + u' ' + title, question ? answer : Answer::Ok);
     }
-    std::optional<InstalledProduct> open(const QString &productCode) override
+    std::optional<InstalledProduct> open(const QString &code) override
     {
-        events.append(u"query "_s + productCode);
-        const auto it = installed.constFind(productCode);
-        return it == installed.constEnd() ? std::nullopt : std::optional<InstalledProduct>(*it);
+        return log(u"query "_s + code, installed.contains(code) ? std::optional(installed.value(code)) : std::nullopt);
     }
     int runAndWait(const QString &program, const QStringList &arguments) override
     {
-        events.append(u"run "_s + QStringList(QStringList {program} + arguments).join(u'|'));
-        return runErrors.value(program);
+        return log(u"run "_s + QStringList(QStringList {program} + arguments).join(u'|'), runErrors.value(program));
     }
-    int start(const QString &program) override
-    {
-        events.append(u"start "_s + program);
-        return startError;
-    }
+    int start(const QString &program) override { return log(u"start "_s + program, startError); }
     void show(const QString &bitmapPath) override { events.append(u"splash "_s + bitmapPath); }
 
     QString write(const QString &name, const QByteArray &content)
@@ -90,7 +82,7 @@ struct Fixture : SetupMessages, InstalledProducts, ProgramStarter, SplashScreen
     QHash<QString, InstalledProduct> installed;
     QHash<QString, int> runErrors;
     int startError = 0;
-    Opener opener {events};
+    Opener opener {*this};
     SetupServices services {*this, *this, *this, opener, *this};
 };
 
@@ -115,23 +107,11 @@ class TestSetupRun : public QObject
     Q_OBJECT
 
 private slots:
-    void ownNames_data()
-    {
-        QTest::addColumn<QString>("path");
-        QTest::addColumn<QString>("folder");
-        QTest::addColumn<QString>("baseName");
-        QTest::addRow("last extension only") << u"/dist/setup.v2.bin"_s << u"/dist/"_s << u"setup.v2"_s;
-        QTest::addRow("dot in a folder") << u"/my.dist/setup"_s << u"/my.dist/"_s << u"setup"_s;
-    }
-
     void ownNames()
     {
-        QFETCH(QString, path);
-        QFETCH(QString, folder);
-        QFETCH(QString, baseName);
-        const OwnNames names = OwnNamesOf(path);
-        QCOMPARE(names.folder, folder);
-        QCOMPARE(names.baseName, baseName);
+        const auto names = [](const QString &path) { return OwnNamesOf(path).folder + u'|' + OwnNamesOf(path).baseName; };
+        QCOMPARE(names(u"/dist/setup.v2.bin"_s), u"/dist/|setup.v2"_s); // the last extension only
+        QCOMPARE(names(u"/my.dist/setup"_s), u"/my.dist/|setup"_s);
     }
 
     void missingFiles_data()
@@ -143,17 +123,16 @@ private slots:
                 + u" and run Setup again."_s;
         };
         const QByteArray url200 = "https://example.org/" + QByteArray(180, 'x');
-        QTest::addRow("no INI") << QByteArray()
+        QTest::newRow("no INI") << QByteArray()
                                 << u"Setup cannot find the file <folder>setup.INI.\n\nDownload a complete installation package from "_s + Url
                 + u" and run Setup again."_s;
-        QTest::addRow("default name") << QByteArray("[Install]\n") << missingPackage(u"setup.deb"_s, Url);
-        QTest::addRow("name of a folder") << QByteArray("[Install]\nFileName=sub\n") << missingPackage(u"sub"_s, Url);
-        QTest::addRow("empty name is the folder") << QByteArray("[Install]\nFileName=\n") << missingPackage(QString(), Url);
-        QTest::addRow("percent sign in the name") << QByteArray("[Install]\nFileName=100%s.deb\n") << missingPackage(u"100%s.deb"_s, Url);
-        QTest::addRow("download address of 200 characters")
+        QTest::newRow("default name") << QByteArray("[Install]\n") << missingPackage(u"setup.deb"_s, Url);
+        QTest::newRow("name of a folder") << QByteArray("[Install]\nFileName=sub\n") << missingPackage(u"sub"_s, Url);
+        QTest::newRow("empty name is the folder") << QByteArray("[Install]\nFileName=\n") << missingPackage(QString(), Url);
+        QTest::newRow("percent sign in the name") << QByteArray("[Install]\nFileName=100%s.deb\n") << missingPackage(u"100%s.deb"_s, Url);
+        QTest::newRow("download address of 200 characters")
             << QByteArray("[Install]\nDownloadURL=" + url200 + "\n") << missingPackage(u"setup.deb"_s, QString::fromLatin1(url200.left(127)));
     }
-
     void missingFiles()
     {
         QFETCH(QByteArray, ini);
@@ -174,28 +153,33 @@ private slots:
         QCOMPARE(f.boxes, QStringList {message.replace(u"<folder>"_s, f.folder)});
     }
 
+    // product97 and product98 are installed but lack the uninstall command or the name: no previous versions.
     void previousVersions_data()
     {
         QTest::addColumn<QList<int>>("codes"); // ProductCode0, 1, ... name product<n>; -1 writes an empty value
         QTest::addColumn<QList<int>>("installed");
         QTest::addColumn<QList<int>>("queried");
         QTest::addColumn<QList<int>>("found");
-
-        QList<int> twenty;
+        QTest::addColumn<SetupMessages::Answer>("answer");
+        using L = QList<int>;
+        L twenty;
         for (int n = 0; n < 20; ++n)
             twenty.append(n);
-        QTest::addRow("no product") << QList<int> {} << QList<int> {0} << QList<int> {} << QList<int> {};
-        QTest::addRow("missing ones skipped") << QList<int> {0, 1, 2, 3} << QList<int> {1, 3} << QList<int> {0, 1, 2, 3} << QList<int> {1, 3};
-        QTest::addRow("empty code ends the list") << QList<int> {0, -1, 2} << QList<int> {0, 2} << QList<int> {0} << QList<int> {0};
-        QTest::addRow("twenty installed") << twenty << twenty << twenty.mid(0, 16) << twenty.mid(0, 16);
+        const auto yes = SetupMessages::Answer::Yes;
+        QTest::newRow("no product") << L {} << L {0} << L {} << L {} << yes;
+        QTest::newRow("missing ones skipped") << L {0, 1, 97, 2, 98, 3} << L {1, 3} << L {0, 1, 97, 2, 98, 3} << L {1, 3} << yes;
+        QTest::newRow("empty code ends the list") << L {0, -1, 2} << L {0, 2} << L {0} << L {0} << yes;
+        QTest::newRow("twenty installed") << twenty << twenty << twenty.mid(0, 16) << twenty.mid(0, 16) << yes;
+        QTest::newRow("answer no: installs only") << L {0, 97, 98} << L {0} << L {0, 97, 98} << L {0} << SetupMessages::Answer::No;
+        QTest::newRow("cancel: neither") << L {0, 97, 98} << L {0} << L {0, 97, 98} << L {0} << SetupMessages::Answer::Cancel;
     }
-
     void previousVersions()
     {
         QFETCH(QList<int>, codes);
         QFETCH(QList<int>, installed);
         QFETCH(QList<int>, queried);
         QFETCH(QList<int>, found);
+        QFETCH(SetupMessages::Answer, answer);
         QByteArray ini = "[Uninstall]\n";
         for (int i = 0; i < codes.size(); ++i)
             ini += "ProductCode" + QByteArray::number(i) + "=" + (codes.at(i) < 0 ? QByteArray() : Fixture::product(codes.at(i)).toUtf8()) + "\n";
@@ -203,8 +187,11 @@ private slots:
         ini += "ProductCode" + QByteArray::number(codes.size() + 1) + "=product99\n";
         Fixture f;
         const QString package = f.prepare(ini, installed + QList<int> {99});
+        f.installed.insert(u"product97"_s, {u"Product 97 1.0"_s, QString()});
+        f.installed.insert(u"product98"_s, {QString(), u"remove 98"_s});
+        f.answer = answer;
 
-        QCOMPARE(f.run(), 0);
+        QCOMPARE(f.run(), answer == SetupMessages::Answer::Cancel ? 1 : 0);
         QStringList expected;
         QString list;
         for (int n : queried)
@@ -212,43 +199,14 @@ private slots:
         if (!found.isEmpty())
             expected.append(Question);
         for (int n : found) {
-            expected.append(u"run remove|"_s + QString::number(n));
+            if (answer == SetupMessages::Answer::Yes)
+                expected.append(u"run remove|"_s + QString::number(n));
             list += u"Product %1 1.0\n"_s.arg(n);
         }
-        expected.append(u"open "_s + package);
+        if (answer != SetupMessages::Answer::Cancel)
+            expected.append(u"open "_s + package);
         QCOMPARE(f.events, expected);
         QCOMPARE(f.boxes, found.isEmpty() ? QStringList() : QStringList {QuestionText(list)});
-    }
-
-    void answers_data()
-    {
-        QTest::addColumn<SetupMessages::Answer>("answer");
-        QTest::addColumn<bool>("uninstalled");
-        QTest::addColumn<bool>("installed");
-        QTest::addColumn<int>("exitCode");
-        QTest::addRow("yes") << SetupMessages::Answer::Yes << true << true << 0;
-        QTest::addRow("no") << SetupMessages::Answer::No << false << true << 0;
-        QTest::addRow("cancel") << SetupMessages::Answer::Cancel << false << false << 1;
-    }
-
-    void answers()
-    {
-        QFETCH(SetupMessages::Answer, answer);
-        QFETCH(bool, uninstalled);
-        QFETCH(bool, installed);
-        QFETCH(int, exitCode);
-        Fixture f;
-        const QString package = f.prepare("[Uninstall]\nProductCode0=product0\nProductCode1=product1\nProductCode2=product2\n", {0});
-        // Entries lacking one of the values are not previous versions.
-        f.installed.insert(u"product1"_s, {u"Product 1 1.0"_s, QString()});
-        f.installed.insert(u"product2"_s, {QString(), u"remove 2"_s});
-        f.answer = answer;
-
-        QCOMPARE(f.run(), exitCode);
-        QCOMPARE(f.boxes, QStringList {QuestionText(u"Product 0 1.0\n"_s)});
-        QCOMPARE(f.events.contains(u"run remove|0"_s), uninstalled);
-        QCOMPARE(f.events.filter(u"run "_s).size(), uninstalled ? 1 : 0);
-        QCOMPARE(f.events.last() == u"open "_s + package, installed);
     }
 
     void uninstallCommands_data()
@@ -256,16 +214,15 @@ private slots:
         QTest::addColumn<QString>("uninstallString");
         QTest::addColumn<QByteArray>("uiLevel"); // the UILevel line, if any
         QTest::addColumn<QString>("started"); // program|argument|...
-        QTest::addRow("/I rewritten") << u"MsiExec.exe /I{5E3C}"_s << QByteArray() << u"MsiExec.exe|/qr|/x{5E3C}"_s;
-        QTest::addRow("level from the file, cut at 15")
+        QTest::newRow("/I rewritten") << u"MsiExec.exe /I{5E3C}"_s << QByteArray() << u"MsiExec.exe|/qr|/x{5E3C}"_s;
+        QTest::newRow("level from the file, cut at 15")
             << u"MsiExec.exe /I{5E3C}"_s << QByteArray("UILevel=abcdefghijklmnopqrst") << u"MsiExec.exe|/abcdefghijklmno|/x{5E3C}"_s;
-        QTest::addRow("first /I only") << u"x /Ia /Ib"_s << QByteArray() << u"x|/qr|/xa|/Ib"_s;
-        QTest::addRow("lower-case /i left alone") << u"MsiExec.exe /i{5E3C}"_s << QByteArray() << u"MsiExec.exe|/i{5E3C}"_s;
-        QTest::addRow("/I without a blank left alone") << u"MsiExec.exe/I{5E3C}"_s << QByteArray() << u"MsiExec.exe/I{5E3C}"_s;
-        QTest::addRow("no shell: separators are words")
+        QTest::newRow("first /I only") << u"x /Ia /Ib"_s << QByteArray() << u"x|/qr|/xa|/Ib"_s;
+        QTest::newRow("lower-case /i left alone") << u"MsiExec.exe /i{5E3C}"_s << QByteArray() << u"MsiExec.exe|/i{5E3C}"_s;
+        QTest::newRow("/I without a blank left alone") << u"MsiExec.exe/I{5E3C}"_s << QByteArray() << u"MsiExec.exe/I{5E3C}"_s;
+        QTest::newRow("no shell: separators are words")
             << u"dpkg --remove \"old perrox\"; rm -rf /"_s << QByteArray() << u"dpkg|--remove|old perrox;|rm|-rf|/"_s;
     }
-
     void uninstallCommands()
     {
         QFETCH(QString, uninstallString);
@@ -278,31 +235,25 @@ private slots:
         QCOMPARE(f.events.filter(u"run "_s), QStringList {u"run "_s + started});
     }
 
-    void uninstallThatCannotStart_data()
-    {
-        QTest::addColumn<bool>("installerPresent");
-        QTest::addRow("installer present: no note") << true;
-        QTest::addRow("installer missing: note") << false;
-    }
-
     void uninstallThatCannotStart()
     {
-        QFETCH(bool, installerPresent);
-        Fixture f;
-        const QString package = f.prepare("[Uninstall]\nProductCode0=product0\nProductCode1=product1\nProductCode2=product2\n", {0, 2});
-        f.installed.insert(u"product1"_s, {u"Product 1 1.0"_s, u"   "_s}); // splits into no words
-        f.runErrors.insert(u"remove"_s, ENOENT);
-        if (!installerPresent)
-            f.services.installerPath = f.folder + u"bin/dpkg"_s;
+        for (const bool installerPresent : {true, false}) {
+            Fixture f;
+            const QString package = f.prepare("[Uninstall]\nProductCode0=product0\nProductCode1=product1\nProductCode2=product2\n", {0, 2});
+            f.installed.insert(u"product1"_s, {u"Product 1 1.0"_s, u"   "_s}); // splits into no words
+            f.runErrors.insert(u"remove"_s, ENOENT);
+            if (!installerPresent)
+                f.services.installerPath = f.folder + u"bin/dpkg"_s;
 
-        QCOMPARE(f.run(), 0);
-        QCOMPARE(f.events,
-            QStringList({u"query product0"_s, u"query product1"_s, u"query product2"_s, Question, u"run remove|0"_s, Warning, Warning, u"run remove|2"_s,
-                Warning, u"open "_s + package}));
-        const QString note = installerPresent ? QString()
-                                              : u"\nNote: Setup cannot find the Windows Installer executable file \""_s + f.services.installerPath
-                + u"\".\nDownload Windows Installer from "_s + Url + u", install it, and run Setup again."_s;
-        QCOMPARE(f.boxes.mid(1), QStringList({ErrorText(ENOENT) + note, ErrorText(ENOENT) + note, ErrorText(ENOENT) + note}));
+            QCOMPARE(f.run(), 0);
+            QCOMPARE(f.events,
+                QStringList({u"query product0"_s, u"query product1"_s, u"query product2"_s, Question, u"run remove|0"_s, Warning, Warning, u"run remove|2"_s,
+                    Warning, u"open "_s + package}));
+            const QString note = installerPresent ? QString()
+                                                  : u"\nNote: Setup cannot find the Windows Installer executable file \""_s + f.services.installerPath
+                    + u"\".\nDownload Windows Installer from "_s + Url + u", install it, and run Setup again."_s;
+            QCOMPARE(f.boxes.mid(1), QStringList({ErrorText(ENOENT) + note, ErrorText(ENOENT) + note, ErrorText(ENOENT) + note}));
+        }
     }
 
     void startingThePackage_data()
@@ -310,17 +261,16 @@ private slots:
         QTest::addColumn<QByteArray>("modeLine");
         QTest::addColumn<bool>("asProgram"); // else through the desktop
         QTest::addColumn<int>("error"); // what starting or opening gives
-        QTest::addRow("absent") << QByteArray() << false << 0;
-        QTest::addRow("leading blank") << QByteArray("Mode=\" 2\"") << true << 0;
-        QTest::addRow("digit then text") << QByteArray("Mode=2x") << true << 0;
-        QTest::addRow("minus two") << QByteArray("Mode=-2") << false << 0;
-        QTest::addRow("22") << QByteArray("Mode=22") << false << 0;
-        QTest::addRow("overflow") << QByteArray("Mode=99999999999999999992") << false << 0;
-        QTest::addRow("no digits") << QByteArray("Mode=abc") << false << 0;
-        QTest::addRow("program that cannot start") << QByteArray("Mode=2") << true << EACCES;
-        QTest::addRow("desktop that cannot open") << QByteArray("Mode=1") << false << EOPNOTSUPP;
+        QTest::newRow("absent") << QByteArray() << false << 0;
+        QTest::newRow("leading blank") << QByteArray("Mode=\" 2\"") << true << 0;
+        QTest::newRow("digit then text") << QByteArray("Mode=2x") << true << 0;
+        QTest::newRow("minus two") << QByteArray("Mode=-2") << false << 0;
+        QTest::newRow("22") << QByteArray("Mode=22") << false << 0;
+        QTest::newRow("overflow") << QByteArray("Mode=99999999999999999992") << false << 0;
+        QTest::newRow("no digits") << QByteArray("Mode=abc") << false << 0;
+        QTest::newRow("program that cannot start") << QByteArray("Mode=2") << true << EACCES;
+        QTest::newRow("desktop that cannot open") << QByteArray("Mode=1") << false << EOPNOTSUPP;
     }
-
     void startingThePackage()
     {
         QFETCH(QByteArray, modeLine);
