@@ -2,26 +2,32 @@
 
 #include <QDeadlineTimer>
 #include <QEvent>
+#include <QScreen>
 #include <QTimer>
 #include <QWidget>
+
+#include <algorithm>
 
 namespace perrox {
 
 namespace {
 
-// How long after its show a window may wait for its frame, and how often it
-// looks: X11 sends no event when the frame becomes known.
-constexpr int kFrameWaitMilliseconds = 3000;
+// How long after its show a window may wait for its frame (a busy window
+// manager can take seconds), how often it looks (X11 sends no event when the
+// frame becomes known), and for how many looks in a row the frame must stay
+// where it is before the window is fitted: until the window manager has put
+// the frame where it was asked to, the window's own idea of its position is
+// out of date, and a resize would move the window to it.
+constexpr int kFrameWaitMilliseconds = 10000;
 constexpr int kFrameLookMilliseconds = 25;
+constexpr int kSettledLooks = 4;
 
 } // namespace
 
 void OuterSizeFit::start(QWidget *window, QSize outer)
 {
     window->resize(outer); // until the frame is known, the outer size is all there is
-    auto *fit = new OuterSizeFit(window, outer);
-    if (fit->fit())
-        fit->deleteLater();
+    new OuterSizeFit(window, outer);
 }
 
 OuterSizeFit::OuterSizeFit(QWidget *window, QSize outer)
@@ -34,25 +40,35 @@ OuterSizeFit::OuterSizeFit(QWidget *window, QSize outer)
 
 bool OuterSizeFit::fit()
 {
-    if (m_done)
+    if (m_window->isMaximized() || m_window->isFullScreen())
         return true;
-    if (m_window->isMaximized() || m_window->isFullScreen() || m_window->isMinimized()) {
-        m_done = true;
-        return true;
-    }
-    const QSize margins = m_window->frameGeometry().size() - m_window->size();
-    if (!m_window->isVisible() || margins == QSize(0, 0))
+    const QRect frame = m_window->frameGeometry();
+    const QSize margins = frame.size() - m_window->size();
+    // While the window manager frames the window, the frame can for a moment
+    // be smaller than the window it holds.
+    if (!m_window->isVisible() || margins.width() < 0 || margins.height() < 0 || margins == QSize(0, 0)) {
+        m_settledLooks = 0;
         return false;
-    m_done = true;
-    m_window->removeEventFilter(this);
+    }
+    m_settledLooks = frame == m_lastFrame ? m_settledLooks + 1 : 0;
+    m_lastFrame = frame;
+    if (m_settledLooks < kSettledLooks)
+        return false;
     m_window->resize(m_outer - margins);
+    // A window the window manager put with its title bar above or left of
+    // the screen's work area comes back onto it, so it can be dragged.
+    if (const QScreen *screen = m_window->screen()) {
+        const QRect work = screen->availableGeometry();
+        if (work.isValid() && (frame.x() < work.left() || frame.y() < work.top()))
+            m_window->move(std::max(frame.x(), work.left()), std::max(frame.y(), work.top()));
+    }
     return true;
 }
 
 bool OuterSizeFit::eventFilter(QObject *watched, QEvent *event)
 {
-    if (watched == m_window && event->type() == QEvent::Show && !m_looking) {
-        m_looking = true;
+    if (watched == m_window && event->type() == QEvent::Show) {
+        m_window->removeEventFilter(this);
         const QDeadlineTimer deadline(kFrameWaitMilliseconds);
         auto *look = new QTimer(this);
         connect(look, &QTimer::timeout, this, [this, deadline] {
@@ -60,8 +76,6 @@ bool OuterSizeFit::eventFilter(QObject *watched, QEvent *event)
                 deleteLater();
         });
         look->start(kFrameLookMilliseconds);
-        if (fit())
-            deleteLater();
     }
     return false;
 }

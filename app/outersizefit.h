@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QObject>
+#include <QRect>
 #include <QSize>
 
 class QWidget;
@@ -10,10 +11,9 @@ namespace perrox {
 // Gives a top-level window an outer size, its frame included. The window
 // system tells the frame's size at the show on some platforms, and on others
 // (X11) only once the window manager has framed the window, a moment later
-// and without an event; so the size is fitted at the show if the frame is
-// known, else as soon as it is. A window that is still unframed a few
-// seconds after its show keeps its size (it has no frame), as does a
-// maximized one.
+// and without an event; so the size is fitted once the frame is known and has
+// settled; a frame left or above the work area then moves onto it. A window that is still unframed some seconds after its show
+// keeps its size (it has no frame), as does a maximized one.
 class OuterSizeFit : public QObject
 {
     Q_OBJECT
@@ -32,8 +32,8 @@ private:
 
     QWidget *m_window;
     QSize m_outer;
-    bool m_looking = false;
-    bool m_done = false;
+    QRect m_lastFrame;
+    int m_settledLooks = 0;
 };
 
 } // namespace perrox

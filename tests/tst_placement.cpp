@@ -43,11 +43,11 @@ int RunStarts(int argc, char **argv)
     for (int i = 0; i < kStarts; ++i) {
         MainWindow window(&sink, qEnvironmentVariable("PERROX_PLACEMENT_PREFERENCES"));
         window.show();
-        if (!QTest::qWaitForWindowExposed(&window))
+        if (!QTest::qWaitForWindowExposed(&window, 30000))
             return 3;
         // A frame comes a moment after the show on X11; without one the
         // size stands as set.
-        if (framed && !QTest::qWaitFor([&] { return window.findChildren<OuterSizeFit *>().isEmpty(); }, 10000))
+        if (framed && !QTest::qWaitFor([&] { return window.findChildren<OuterSizeFit *>().isEmpty(); }, 30000))
             return 4;
         QTest::qWait(100);
         const QRect frame = window.frameGeometry();
@@ -76,11 +76,10 @@ public:
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         environment.insert(u"DISPLAY"_s, m_display);
         m_manager.setProcessEnvironment(environment);
-        m_manager.start(u"openbox"_s, {u"--sm-disable"_s});
-        if (!m_manager.waitForStarted())
-            return false;
-        QTest::qWait(1000); // until it manages new windows
-        return m_manager.state() == QProcess::Running;
+        // openbox runs the start-up command once it manages windows.
+        const QString ready = m_folder.filePath(u"ready"_s);
+        m_manager.start(u"openbox"_s, {u"--sm-disable"_s, u"--startup"_s, u"touch "_s + ready});
+        return m_manager.waitForStarted() && QTest::qWaitFor([&] { return QFile::exists(ready); }, 20000);
     }
     QString display() const { return m_display; }
     ~VirtualDisplay()
@@ -96,6 +95,7 @@ private:
     QProcess m_server;
     QProcess m_manager;
     QString m_display;
+    QTemporaryDir m_folder;
 };
 
 } // namespace
@@ -159,7 +159,7 @@ void TestPlacement::startsAsClosed()
     environment.insert(u"PERROX_PLACEMENT_FRAMED"_s, platform.endsWith(u"frame"_s) || platform.endsWith(u"framed"_s) ? u"1"_s : u"0"_s);
     child.setProcessEnvironment(environment);
     child.start(QCoreApplication::applicationFilePath(), {});
-    QVERIFY(child.waitForFinished(60000));
+    QVERIFY(child.waitForFinished(180000));
     QVERIFY2(child.exitCode() == 0, child.readAllStandardError().constData());
     QList<QRect> starts;
     for (const QByteArray &line : child.readAllStandardOutput().split('\n')) {
