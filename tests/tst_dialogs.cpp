@@ -437,7 +437,7 @@ private Q_SLOTS:
     {
         AboutBox box(nullptr);
         QList<QUrl> opened;
-        box.openUrlHook = [&](const QUrl &url) { opened << url; };
+        box.openUrlHook = [&](const QUrl &url) { return opened << url, true; };
         box.open();
         // Nothing is cut off or overlaps, whatever the interface font.
         for (const QLabel *label : {box.Label1(), box.lblVersion(), box.lblDescription(), box.lblCopyright(), box.Label4(), box.lblWWW()}) {
@@ -486,7 +486,7 @@ private Q_SLOTS:
         RecordingSink sink;
         QList<QUrl> opened;
         ShowHelp(
-            sink, [&](const QUrl &url) { opened << url; }, programFolder);
+            sink, [&](const QUrl &url) { return opened << url, true; }, programFolder);
         if (present) {
             QCOMPARE(opened, QList<QUrl> {QUrl::fromLocalFile(path)});
             QVERIFY(sink.shown.isEmpty());

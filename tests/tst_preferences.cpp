@@ -37,8 +37,9 @@ const char *const TextKeys[] = {"AddDir", "SaveAsDir", "FindStartTag", "FindEndT
 Preferences AllTexts(const QString &value)
 {
     Preferences p;
-    QString *fields[] = {&p.addDir, &p.saveAsDir, &p.findStartTag, &p.findEndTag, &p.replaceStartTag, &p.replaceEndTag, &p.recentFiles[0], &p.recentFiles[1],
-        &p.recentFiles[2], &p.recentFiles[3], &p.recentFiles[4], &p.includeDirectories, &p.excludeDirectories, &p.includeFiles, &p.excludeFiles};
+    QString *fields[] = {&p.addDir, &p.saveAsDir, &p.tags.findStartTag, &p.tags.findEndTag, &p.tags.replaceStartTag, &p.tags.replaceEndTag, &p.recentFiles[0],
+        &p.recentFiles[1], &p.recentFiles[2], &p.recentFiles[3], &p.recentFiles[4], &p.masks.includeDirectories, &p.masks.excludeDirectories,
+        &p.masks.includeFiles, &p.masks.excludeFiles};
     int n = 0;
     for (QString *field : fields)
         *field = value + QString::number(++n);
@@ -196,12 +197,12 @@ void TestPreferences::handEditedValues()
     expected.findType = 1;
     expected.replaceType = 2;
     expected.placement = {PlacementNormal, -1, 2, 9000, 4};
-    expected.findStartTag = u"[F,...]"_s;
-    expected.findEndTag = DefaultFindEndTag();
-    expected.replaceStartTag = u" "_s;
-    expected.replaceEndTag = DefaultReplaceEndTag();
-    expected.includeFiles = u"*.txt;*.c"_s;
-    expected.excludeFiles = u"*.o"_s;
+    expected.tags.findStartTag = u"[F,...]"_s;
+    expected.tags.findEndTag = DefaultFindEndTag();
+    expected.tags.replaceStartTag = u" "_s;
+    expected.tags.replaceEndTag = DefaultReplaceEndTag();
+    expected.masks.includeFiles = u"*.txt;*.c"_s;
+    expected.masks.excludeFiles = u"*.o"_s;
     QCOMPARE(ReadPreferences(*OpenPreferences(file)), expected);
 }
 
