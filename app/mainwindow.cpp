@@ -97,33 +97,24 @@ void MainWindow::createControls()
     std::array<std::array<QRadioButton *, 3>, 2> options {};
     const std::array<QString, 2> frameCaptions = {QStringLiteral("F&ind what"), QStringLiteral("Re&place with")};
     const std::array<double, 2> frameLefts = {60, 2880};
-    std::array<QGroupBox *, 2> frames {};
-    std::array<QLineEdit *, 2> edits {};
+    const std::array<QGroupBox **, 2> frames = {&m_frmFind, &m_frmReplace};
+    const std::array<QLineEdit **, 2> edits = {&m_edSearch, &m_edReplace};
     for (int side = 0; side < 2; ++side) {
-        auto *frame = new QGroupBox(frameCaptions[side], client);
+        auto *frame = *frames[side] = new QGroupBox(frameCaptions[side], client);
+        frame->setObjectName(side == 0 ? u"frmFind"_s : u"frmReplace"_s);
         frame->setGeometry(px(frameLefts[side]), px(120), px(2775), px(1005));
         const std::array<double, 3> optionLefts = {120, 1050, 1995};
         for (qint16 n = 0; n < 3; ++n) {
-            auto *option = new QRadioButton(TypeCode(n), frame);
+            auto *option = options[side][n] = new QRadioButton(TypeCode(n), frame);
             option->setObjectName(u"opt"_s + TypeCode(n) + QString::number(side + 1)); // optAsc1 ... optHex2
             option->setToolTip(NotationDescription(n));
             // Wide enough for its caption in the font at hand.
             option->setGeometry(px(optionLefts[n]), px(315), std::max(px(615), option->sizeHint().width()), px(255));
-            options[side][n] = option;
         }
-        auto *edit = new QLineEdit(frame);
+        auto *edit = *edits[side] = new QLineEdit(frame);
+        edit->setObjectName(side == 0 ? u"edSearch"_s : u"edReplace"_s);
         edit->setGeometry(px(90), px(600), px(2610), px(285));
-        frames[side] = frame;
-        edits[side] = edit;
     }
-    m_frmFind = frames[0];
-    m_frmReplace = frames[1];
-    m_frmFind->setObjectName(QStringLiteral("frmFind"));
-    m_frmReplace->setObjectName(QStringLiteral("frmReplace"));
-    m_edSearch = edits[0];
-    m_edReplace = edits[1];
-    m_edSearch->setObjectName(QStringLiteral("edSearch"));
-    m_edReplace->setObjectName(QStringLiteral("edReplace"));
     // A drop onto the find field loads the current row into the fields.
     m_edSearch->setAcceptDrops(true);
     m_edSearch->installEventFilter(this);
@@ -137,31 +128,28 @@ void MainWindow::createControls()
     connect(m_edSearch, &QLineEdit::textChanged, this, &MainWindow::UpdateCommands);
     connect(m_edReplace, &QLineEdit::textChanged, this, &MainWindow::UpdateCommands);
 
-    const auto button = [&](const QString &name, const QString &caption, const QString &tip, double l, double t, double w, double h) {
+    const QColor ink = palette().color(QPalette::ButtonText);
+    const auto button = [&](const QString &name, const QString &caption, const QString &tip, double l, double t, double w, double h, auto slot) {
         auto *b = new QPushButton(caption, client);
         b->setObjectName(name);
         b->setToolTip(tip);
         b->setGeometry(px(l), px(t), px(w), px(h));
+        connect(b, &QPushButton::clicked, this, slot); // cmdAddParam_Click ...
         return b;
     };
-    m_cmdReplace
-        = button(QStringLiteral("cmdReplace"), QStringLiteral("&Replace"), QStringLiteral("Replace the bytes in the original file"), 5880, 240, 1110, 345);
+    const auto picture = [&](const QString &name, Picture picture, const QString &tip, double l, double t, auto slot) {
+        QPushButton *b = button(name, QString(), tip, l, t, 300, 300, slot);
+        b->setIcon(ButtonPicture(picture, ink));
+        return b;
+    };
+    // The two Replace buttons are connected with the Actions menu.
+    m_cmdReplace = button(u"cmdReplace"_s, u"&Replace"_s, u"Replace the bytes in the original file"_s, 5880, 240, 1110, 345, [] {});
     m_cmdReplace->setDefault(true);
-    m_cmdReplaceAs = button(QStringLiteral("cmdReplaceAs"), QStringLiteral("Rep&lace As..."),
-        QStringLiteral("Replace the bytes and save the result in a new file"), 5880, 690, 1110, 345);
-    m_cmdAddParam = button(QStringLiteral("cmdAddParam"), QString(), QStringLiteral("Add Find&Replace arguments"), 5880, 1320, 300, 300);
-    m_cmdRemoveParam = button(QStringLiteral("cmdRemoveParam"), QString(), QStringLiteral("Remove Find&Replace arguments"), 6240, 1320, 300, 300);
-    m_cmdParamUp = button(QStringLiteral("cmdParamUp"), QString(), QStringLiteral("Move arguments up"), 5880, 1800, 300, 300);
-    m_cmdParamDown = button(QStringLiteral("cmdParamDown"), QString(), QStringLiteral("Move arguments down"), 5880, 2160, 300, 300);
-    const QColor ink = palette().color(QPalette::ButtonText);
-    m_cmdAddParam->setIcon(ButtonPicture(Picture::Add, ink));
-    m_cmdRemoveParam->setIcon(ButtonPicture(Picture::Remove, ink));
-    m_cmdParamUp->setIcon(ButtonPicture(Picture::Up, ink));
-    m_cmdParamDown->setIcon(ButtonPicture(Picture::Down, ink));
-    connect(m_cmdAddParam, &QPushButton::clicked, this, &MainWindow::AddArgument);
-    connect(m_cmdRemoveParam, &QPushButton::clicked, this, &MainWindow::RemoveArguments);
-    connect(m_cmdParamUp, &QPushButton::clicked, this, &MainWindow::MoveArgumentUp);
-    connect(m_cmdParamDown, &QPushButton::clicked, this, &MainWindow::MoveArgumentDown);
+    m_cmdReplaceAs = button(u"cmdReplaceAs"_s, u"Rep&lace As..."_s, u"Replace the bytes and save the result in a new file"_s, 5880, 690, 1110, 345, [] {});
+    m_cmdAddParam = picture(u"cmdAddParam"_s, Picture::Add, u"Add Find&Replace arguments"_s, 5880, 1320, &MainWindow::AddArgument);
+    m_cmdRemoveParam = picture(u"cmdRemoveParam"_s, Picture::Remove, u"Remove Find&Replace arguments"_s, 6240, 1320, &MainWindow::RemoveArguments);
+    m_cmdParamUp = picture(u"cmdParamUp"_s, Picture::Up, u"Move arguments up"_s, 5880, 1800, &MainWindow::MoveArgumentUp);
+    m_cmdParamDown = picture(u"cmdParamDown"_s, Picture::Down, u"Move arguments down"_s, 5880, 2160, &MainWindow::MoveArgumentDown);
 
     m_lvwFind = new ArgumentListView(*m_messages, client);
     m_lvwFind->setObjectName(QStringLiteral("lvwFind"));
@@ -583,7 +571,6 @@ void MainWindow::MoveArgumentUp()
 {
     m_lvwFind->MoveCurrentUp();
 }
-
 void MainWindow::MoveArgumentDown()
 {
     m_lvwFind->MoveCurrentDown();
