@@ -18,6 +18,7 @@
 #include <QHeaderView>
 #include <QMimeData>
 #include <QProgressBar>
+#include <QScopeGuard>
 #include <QSettings>
 #include <QTemporaryDir>
 #include <QTest>
@@ -633,8 +634,9 @@ private slots:
     {
         // The program folder of the test holds no help.txt unless the build copied one.
         const QString help = QCoreApplication::applicationDirPath() + u"/help.txt"_s;
-        const bool present = QFile::exists(help) || WriteFile(help, "help");
-        QVERIFY(present);
+        const bool made = !QFile::exists(help);
+        QVERIFY(!made || WriteFile(help, "help"));
+        const auto removeMade = qScopeGuard([&] { made &&QFile::remove(help); });
         f->trigger(u"IDM_HELP"_s);
         QCOMPARE(f->dialogs.asked, QStringList {u"url "_s + QUrl::fromLocalFile(help).toString()});
         QVERIFY(sink().shown.isEmpty());
