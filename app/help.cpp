@@ -9,12 +9,9 @@
 
 namespace perrox {
 
-void OpenUrl(const UrlOpener &open, const QUrl &url)
+bool OpenUrl(const UrlOpener &open, const QUrl &url)
 {
-    if (open)
-        open(url);
-    else
-        QDesktopServices::openUrl(url);
+    return open ? open(url) : QDesktopServices::openUrl(url);
 }
 
 QString HelpFilePath(const QString &programFolder)
@@ -32,6 +29,12 @@ QString MissingHelpFileMessage(const QString &path)
         + QLatin1String("located in the same directory as the program file.");
 }
 
+QString UnopenedHelpFileMessage(const QString &path)
+{
+    return QLatin1String("Cannot open the help file\r") + path + QLatin1String("\r\rThe desktop has no program to open text files. Open the file \r")
+        + QLatin1String("with a text editor.");
+}
+
 void ShowHelp(MessageSink &messages, const UrlOpener &open, const QString &programFolder)
 {
     const QString path = HelpFilePath(programFolder);
@@ -39,7 +42,8 @@ void ShowHelp(MessageSink &messages, const UrlOpener &open, const QString &progr
         messages.warn(MissingHelpFileMessage(path));
         return;
     }
-    OpenUrl(open, QUrl::fromLocalFile(path));
+    if (!OpenUrl(open, QUrl::fromLocalFile(path)))
+        messages.warn(UnopenedHelpFileMessage(path));
 }
 
 } // namespace perrox

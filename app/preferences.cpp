@@ -138,18 +138,18 @@ Preferences ReadPreferences(PreferenceStore &store)
     p.placement.height = ReadBound(store, KeyWindowHeight);
     p.placement.state = ReadInt16(store, KeyWindowState);
 
-    p.findStartTag = ReadTag(store, KeyFindStartTag, DefaultFindStartTag());
-    p.findEndTag = ReadTag(store, KeyFindEndTag, DefaultFindEndTag());
-    p.replaceStartTag = ReadTag(store, KeyReplaceStartTag, DefaultReplaceStartTag());
-    p.replaceEndTag = ReadTag(store, KeyReplaceEndTag, DefaultReplaceEndTag());
+    p.tags.findStartTag = ReadTag(store, KeyFindStartTag, DefaultFindStartTag());
+    p.tags.findEndTag = ReadTag(store, KeyFindEndTag, DefaultFindEndTag());
+    p.tags.replaceStartTag = ReadTag(store, KeyReplaceStartTag, DefaultReplaceStartTag());
+    p.tags.replaceEndTag = ReadTag(store, KeyReplaceEndTag, DefaultReplaceEndTag());
 
     for (int i = 0; i < RecentFileCount; ++i)
         p.recentFiles[i] = ReadText(store, RecentFileKey(i));
 
-    p.includeDirectories = ReadText(store, KeyIncludeDirectories);
-    p.excludeDirectories = ReadText(store, KeyExcludeDirectories);
-    p.includeFiles = ReadText(store, KeyIncludeFiles);
-    p.excludeFiles = ReadText(store, KeyExcludeFiles);
+    p.masks.includeDirectories = ReadText(store, KeyIncludeDirectories);
+    p.masks.excludeDirectories = ReadText(store, KeyExcludeDirectories);
+    p.masks.includeFiles = ReadText(store, KeyIncludeFiles);
+    p.masks.excludeFiles = ReadText(store, KeyExcludeFiles);
     return p;
 }
 
@@ -182,18 +182,18 @@ void WritePreferences(PreferenceStore &store, const Preferences &p)
         }
     }
 
-    store.write(KeyFindStartTag, p.findStartTag);
-    store.write(KeyFindEndTag, p.findEndTag);
-    store.write(KeyReplaceStartTag, p.replaceStartTag);
-    store.write(KeyReplaceEndTag, p.replaceEndTag);
+    store.write(KeyFindStartTag, p.tags.findStartTag);
+    store.write(KeyFindEndTag, p.tags.findEndTag);
+    store.write(KeyReplaceStartTag, p.tags.replaceStartTag);
+    store.write(KeyReplaceEndTag, p.tags.replaceEndTag);
 
     for (int i = 0; i < RecentFileCount; ++i)
         store.write(RecentFileKey(i), p.recentFiles[i]);
 
-    store.write(KeyIncludeDirectories, p.includeDirectories);
-    store.write(KeyExcludeDirectories, p.excludeDirectories);
-    store.write(KeyIncludeFiles, p.includeFiles);
-    store.write(KeyExcludeFiles, p.excludeFiles);
+    store.write(KeyIncludeDirectories, p.masks.includeDirectories);
+    store.write(KeyExcludeDirectories, p.masks.excludeDirectories);
+    store.write(KeyIncludeFiles, p.masks.includeFiles);
+    store.write(KeyExcludeFiles, p.masks.excludeFiles);
 }
 
 bool WritePreferences(QSettings &settings, const Preferences &preferences)

@@ -2,6 +2,7 @@
 
 #include "app/placement.h"
 #include "arguments/argumentfile.h"
+#include "files/foldermasks.h"
 
 #include <QString>
 
@@ -42,19 +43,13 @@ struct Preferences
     StoredPlacement placement;
     // "FindStartTag", "FindEndTag", "ReplaceStartTag", "ReplaceEndTag": never
     // empty; an empty stored tag reads as its default.
-    QString findStartTag = DefaultFindStartTag();
-    QString findEndTag = DefaultFindEndTag();
-    QString replaceStartTag = DefaultReplaceStartTag();
-    QString replaceEndTag = DefaultReplaceEndTag();
+    ArgumentTags tags = ArgumentTags::defaults();
     // "RecentFile1" to "RecentFile5": the paths of the recent-file entries,
     // newest first, "" for an entry not in use.
     std::array<QString, RecentFileCount> recentFiles;
     // "IncludeDirectories", "ExcludeDirectories", "IncludeFiles",
     // "ExcludeFiles": the folder-scan mask lists, masks separated by ";".
-    QString includeDirectories;
-    QString excludeDirectories;
-    QString includeFiles;
-    QString excludeFiles;
+    FolderMasks masks;
 
     friend bool operator==(const Preferences &, const Preferences &) = default;
 };

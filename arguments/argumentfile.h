@@ -37,6 +37,8 @@ struct ArgumentTags
 
     // The defaults, as the preferences define them.
     static ArgumentTags defaults();
+
+    friend bool operator==(const ArgumentTags &, const ArgumentTags &) = default;
 };
 
 // The tags ready for use: start tags by notation (0 Characters, 1 Decimal,

@@ -1,5 +1,8 @@
 #include "argumentlistview.h"
 
+#include "base/messagesink.h"
+
+#include <QCoreApplication>
 #include <QDrag>
 #include <QDragMoveEvent>
 #include <QDropEvent>
@@ -8,10 +11,13 @@
 #include <QMimeData>
 #include <QMouseEvent>
 
+#include <memory>
+
 namespace perrox {
 
-ArgumentListView::ArgumentListView(QWidget *parent)
+ArgumentListView::ArgumentListView(MessageSink &messages, QWidget *parent)
     : QTreeWidget(parent)
+    , m_messages(messages)
 {
     setColumnCount(4);
     setHeaderLabels({QStringLiteral("Type"), QStringLiteral("Find what"), QStringLiteral("Type"), QStringLiteral("Replace with")});
@@ -73,10 +79,56 @@ int ArgumentListView::currentPosition() const
     return item ? indexOfTopLevelItem(item) : -1;
 }
 
+ArgumentRow ArgumentListView::takeRow(int position)
+{
+    const ArgumentRow taken = row(position);
+    const std::unique_ptr<QTreeWidgetItem> item(takeTopLevelItem(position));
+    return taken;
+}
+
+void ArgumentListView::RemoveSelectedRows()
+{
+    const BusyPointer busy(m_messages);
+    for (int i = topLevelItemCount() - 1; i >= 0; --i) {
+        // Events run between removals and may have changed the list.
+        if (i >= topLevelItemCount() || !topLevelItem(i)->isSelected())
+            continue;
+        takeRow(i);
+        QCoreApplication::processEvents();
+    }
+    if (QTreeWidgetItem *current = currentItem())
+        current->setSelected(true);
+}
+
+void ArgumentListView::ClearRows()
+{
+    const BusyPointer busy(m_messages);
+    clear();
+}
+
+void ArgumentListView::MoveCurrentUp()
+{
+    const int p = currentPosition();
+    if (p <= 0) {
+        m_messages.beep();
+        return;
+    }
+    MoveArgument(p, p - 1);
+}
+
+void ArgumentListView::MoveCurrentDown()
+{
+    const int p = currentPosition();
+    if (p < 0 || p == topLevelItemCount() - 1) {
+        m_messages.beep();
+        return;
+    }
+    MoveArgument(p, p + 2);
+}
+
 void ArgumentListView::MoveArgument(int source, int target)
 {
-    const ArgumentRow moved = row(source);
-    delete takeTopLevelItem(source);
+    const ArgumentRow moved = takeRow(source);
     if (source < target)
         --target;
     QTreeWidgetItem *item = makeItem(moved);
@@ -166,7 +218,7 @@ void ArgumentListView::DropDraggedRow(int dragIndex, int under)
     insertTopLevelItem(target - 1, item);
     // The row moves: its old place goes, one further down when the copy went
     // in before it.
-    delete takeTopLevelItem(dragIndex < target ? dragIndex - 1 : dragIndex);
+    takeRow(dragIndex < target ? dragIndex - 1 : dragIndex);
     clearSelection();
     setCurrentItem(item);
     item->setSelected(true);

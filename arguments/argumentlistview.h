@@ -6,15 +6,18 @@
 
 namespace perrox {
 
+class MessageSink;
+
 // lvwFind: the list of Find&Replace arguments, four columns "Type",
 // "Find what", "Type", "Replace with". Rows can be dragged to another place
-// inside the list; nothing else can be dropped on it.
+// inside the list; nothing else can be dropped on it. The list commands
+// (remove, clear, move) beep through messages where they cannot act.
 class ArgumentListView : public QTreeWidget
 {
     Q_OBJECT
 
 public:
-    explicit ArgumentListView(QWidget *parent = nullptr);
+    explicit ArgumentListView(MessageSink &messages, QWidget *parent = nullptr);
 
     QList<ArgumentRow> rows() const;
     ArgumentRow row(int position) const;
@@ -22,6 +25,18 @@ public:
     void insertRow(int position, const ArgumentRow &row);
     // The position of the current row, or -1.
     int currentPosition() const;
+    // The row at position, taken out of the list.
+    ArgumentRow takeRow(int position);
+
+    // RemoveArguments: every selected row, from the last, with window events
+    // between removals; the current row ends selected.
+    void RemoveSelectedRows();
+    // ClearArguments: every row, with the busy pointer.
+    void ClearRows();
+    // MoveArgumentUp, MoveArgumentDown: the current row one place; a beep
+    // with no current row or at the end it would move past.
+    void MoveCurrentUp();
+    void MoveCurrentDown();
 
     // MoveArgument: the row at source goes to target (positions from 0, the
     // target counted before the row is taken out), ends selected and visible.
@@ -55,6 +70,7 @@ private:
     static QTreeWidgetItem *makeItem(const ArgumentRow &row);
     bool isOwnDrag(const QMimeData *data) const;
 
+    MessageSink &m_messages;
     int m_dragIndex = 0;
 };
 

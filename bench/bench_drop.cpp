@@ -10,6 +10,7 @@
 #include <QDropEvent>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QLabel>
 #include <QMimeData>
 #include <QProcess>
 #include <QTemporaryDir>
@@ -55,7 +56,8 @@ int main(int argc, char **argv)
     QCoreApplication::processEvents();
     QMimeData data;
     data.setUrls({QUrl::fromLocalFile(root)});
-    QWidget *target = window.lvwFiles()->viewport();
+    const auto *list = window.findChild<perrox::FileListView *>(QStringLiteral("lvwFiles"));
+    QWidget *target = list->viewport();
     const QPointF at(20, 20);
     t.restart();
     QDragEnterEvent enter(at.toPoint(), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
@@ -67,15 +69,15 @@ int main(int argc, char **argv)
     waited.start();
     do
         QCoreApplication::processEvents();
-    while ((window.fileListBusy() || window.lvwFiles()->topLevelItemCount() == 0) && waited.elapsed() < 600000);
-    if (window.lvwFiles()->topLevelItemCount() != files) {
-        std::fprintf(stderr, "the drop gave %d rows instead of %d\n", window.lvwFiles()->topLevelItemCount(), files);
+    while ((list->busy() || list->topLevelItemCount() == 0) && waited.elapsed() < 600000);
+    if (list->topLevelItemCount() != files) {
+        std::fprintf(stderr, "the drop gave %d rows instead of %d\n", list->topLevelItemCount(), files);
         return 1;
     }
     const double tDrop = t.elapsed() / 1000.0;
 
     std::printf("find -type f            %7.3f s\n", tFind);
-    std::printf("drop on the file list   %7.3f s   (%d rows, %.1f x find)\n", tDrop, window.lvwFiles()->topLevelItemCount(), tDrop / tFind);
-    std::printf("status text: %s\n", qPrintable(window.statusText()));
+    std::printf("drop on the file list   %7.3f s   (%d rows, %.1f x find)\n", tDrop, list->topLevelItemCount(), tDrop / tFind);
+    std::printf("status text: %s\n", qPrintable(window.findChild<QLabel *>(QStringLiteral("staBarText"))->text()));
     return 0;
 }

@@ -76,9 +76,11 @@ int main(int argc, char **argv)
     // Preferences of its own, so the developer's are never read.
     perrox::MainWindow window(&sink, dir.filePath(QStringLiteral("prefs.conf")));
     window.show();
+    auto *files = window.findChild<perrox::FileListView *>(QStringLiteral("lvwFiles"));
+    auto *edSearch = window.findChild<QLineEdit *>(QStringLiteral("edSearch"));
     window.AddFileToList(file);
     window.UpdateCommands();
-    window.edSearch()->setText(QStringLiteral("needle"));
+    edSearch->setText(QStringLiteral("needle"));
     const auto runWindow = [&](int interval) {
         window.setEventPumpInterval(interval);
         return best([&] {
@@ -95,10 +97,10 @@ int main(int argc, char **argv)
     // counts rather than its work per block.
     const QString tree = dir.filePath(QStringLiteral("tree"));
     bench::generateTree(tree);
-    QStringList files;
+    QStringList treeFiles;
     for (QDirIterator it(tree, QDir::Files, QDirIterator::Subdirectories); it.hasNext();)
-        files << it.next();
-    files.sort();
+        treeFiles << it.next();
+    treeFiles.sort();
     const double batchTree = best([&] {
         QElapsedTimer t;
         t.start();
@@ -107,21 +109,21 @@ int main(int argc, char **argv)
         p.start(QStringLiteral(PERROX_BATCH_BINARY),
             QStringList {
                 QStringLiteral("--count"), QStringLiteral("--find"), QStringLiteral("namespace"), QStringLiteral("--with"), QStringLiteral("NAMESPACE")}
-                + files);
+                + treeFiles);
         p.waitForFinished(-1);
         return t.elapsed() / 1000.0;
     });
-    window.lvwFiles()->clear();
-    for (const QString &f : files)
+    files->clear();
+    for (const QString &f : treeFiles)
         window.AddFileToList(f);
     window.UpdateCommands();
-    window.edSearch()->setText(QStringLiteral("namespace"));
+    edSearch->setText(QStringLiteral("namespace"));
     const double windowTree = runWindow(10);
 
     std::printf("perrox-batch --count, 256 MiB        %7.3f s\n", batch);
     std::printf("window Count (events every 10 ms)    %7.3f s   overhead %+.1f %%\n", throttled, 100.0 * (throttled / batch - 1));
     std::printf("window Count (events every block)    %7.3f s   overhead %+.1f %%\n", everyBlock, 100.0 * (everyBlock / batch - 1));
-    std::printf("perrox-batch --count, %5lld files    %7.3f s\n", qint64(files.size()), batchTree);
+    std::printf("perrox-batch --count, %5lld files    %7.3f s\n", qint64(treeFiles.size()), batchTree);
     std::printf("window Count (events every 10 ms)    %7.3f s   overhead %+.1f %%\n", windowTree, 100.0 * (windowTree / batchTree - 1));
     bench::report("window overhead, 256 MiB file, %", 100.0 * (throttled / batch - 1), 20.0);
     bench::report("window overhead, tree, %", 100.0 * (windowTree / batchTree - 1), 20.0);

@@ -1,6 +1,9 @@
 #include "filelistview.h"
 
+#include "base/messagesink.h"
 #include "filesystem.h"
+#include "foldermasks.h"
+#include "folderscan.h"
 
 #include <QDragEnterEvent>
 #include <QDropEvent>
@@ -8,6 +11,8 @@
 #include <QKeyEvent>
 #include <QMimeData>
 #include <QUrl>
+
+#include <optional>
 
 namespace perrox {
 
@@ -28,8 +33,30 @@ QString localPath(const QUrl &url)
 
 } // namespace
 
-FileListView::FileListView(QWidget *parent)
+// While the list is being changed, with the busy pointer if asked for: other
+// changes are refused meanwhile, until this one has ended on whatever way out.
+class FileListView::Change
+{
+public:
+    explicit Change(FileListView &list, bool showPointer = true)
+        : m_list(list)
+    {
+        if (showPointer)
+            m_pointer.emplace(list.m_messages);
+        m_list.m_busy = true;
+    }
+    ~Change() { m_list.m_busy = false; }
+    Change(const Change &) = delete;
+    Change &operator=(const Change &) = delete;
+
+private:
+    FileListView &m_list;
+    std::optional<BusyPointer> m_pointer;
+};
+
+FileListView::FileListView(MessageSink &messages, QWidget *parent)
     : QTreeWidget(parent)
+    , m_messages(messages)
 {
     setColumnCount(2);
     setHeaderLabels({QStringLiteral("File"), QStringLiteral("Count")});
@@ -43,6 +70,7 @@ FileListView::FileListView(QWidget *parent)
     header()->setStretchLastSection(false);
     header()->setSectionsClickable(true);
     setSortingEnabled(false);
+    connect(header(), &QHeaderView::sectionClicked, this, &FileListView::SortByColumn);
 }
 
 void FileListView::appendPath(const QString &path)
@@ -56,6 +84,158 @@ QString FileListView::path(int row) const
 {
     const QTreeWidgetItem *item = topLevelItem(row);
     return item ? item->text(0) : QString();
+}
+
+QString FileListView::statusText() const
+{
+    const int n = topLevelItemCount();
+    return n > 0 ? QStringLiteral("%1 files").arg(n) : QString();
+}
+
+void FileListView::pumpEvents()
+{
+    if (m_pump)
+        m_pump();
+}
+
+bool FileListView::refuseWhileBusy()
+{
+    if (!m_busy)
+        return false;
+    m_messages.beep();
+    return true;
+}
+
+void FileListView::AddFileToList(const QString &path)
+{
+    appendPath(path);
+    // The list repaints while many files are added; rounds of events every
+    // few milliseconds keep a drop of many thousand files fast.
+    pumpEvents();
+}
+
+void FileListView::AddFiles(const QStringList &paths)
+{
+    {
+        const Change change(*this, paths.size() > 1);
+        for (const QString &path : paths)
+            AddFileToList(path);
+    }
+    finishAdding(true);
+}
+
+void FileListView::finishAdding(bool selectLast)
+{
+    if (selectLast && topLevelItemCount() > 0) {
+        if (QTreeWidgetItem *current = currentItem())
+            current->setSelected(false);
+        QTreeWidgetItem *last = topLevelItem(topLevelItemCount() - 1);
+        setCurrentItem(last, 0, QItemSelectionModel::NoUpdate);
+        last->setSelected(false);
+        scrollToItem(last);
+    }
+    // The next column click sorts ascending.
+    m_sortOrder = Qt::DescendingOrder;
+    Q_EMIT countChanged(QStringLiteral("%1 files").arg(topLevelItemCount()));
+}
+
+void FileListView::DropFiles(const QStringList &paths, const FolderMasks &masks)
+{
+    if (paths.isEmpty() || refuseWhileBusy())
+        return;
+    class Observer : public FolderScanObserver
+    {
+    public:
+        explicit Observer(FileListView &list)
+            : m_list(list)
+        { }
+        bool fileFound(const QString &path) override
+        {
+            m_list.AddFileToList(path);
+            return true;
+        }
+        void pumpEvents() override { m_list.pumpEvents(); }
+
+    private:
+        FileListView &m_list;
+    } observer(*this);
+    {
+        const Change change(*this);
+        ScanPaths(paths, masks, observer);
+    }
+    finishAdding(topLevelItemCount() > 0);
+}
+
+void FileListView::RemoveSelectedFiles()
+{
+    // The menu command and the key act only while the file list has the focus.
+    if (window()->focusWidget() != this || refuseWhileBusy())
+        return;
+    {
+        const Change change(*this);
+        // From the last row to the first, one run of selected rows at a time,
+        // so removing never moves a row that is still to be visited.
+        int row = topLevelItemCount() - 1;
+        while (row >= 0) {
+            row = std::min(row, topLevelItemCount() - 1);
+            if (row < 0)
+                break;
+            if (!topLevelItem(row)->isSelected()) {
+                --row;
+                continue;
+            }
+            int first = row;
+            while (first > 0 && topLevelItem(first - 1)->isSelected())
+                --first;
+            model()->removeRows(first, row - first + 1);
+            row = first - 1;
+            pumpEvents();
+        }
+    }
+    m_sortOrder = Qt::DescendingOrder;
+    Q_EMIT countChanged(statusText());
+}
+
+void FileListView::SelectAllFiles()
+{
+    {
+        const BusyPointer busy(m_messages);
+        selectAll();
+        if (const int n = topLevelItemCount())
+            setCurrentItem(topLevelItem(n - 1), 0, QItemSelectionModel::NoUpdate);
+    }
+    setFocus();
+}
+
+void FileListView::InvertFileSelection()
+{
+    {
+        const BusyPointer busy(m_messages);
+        const int n = topLevelItemCount();
+        QTreeWidgetItem *lastNewlySelected = nullptr;
+        for (int i = 0; i < n; ++i) {
+            if (!topLevelItem(i)->isSelected())
+                lastNewlySelected = topLevelItem(i);
+        }
+        if (n > 0)
+            selectionModel()->select(QItemSelection(model()->index(0, 0), model()->index(n - 1, 1)), QItemSelectionModel::Toggle);
+        if (lastNewlySelected)
+            setCurrentItem(lastNewlySelected, 0, QItemSelectionModel::NoUpdate);
+    }
+    setFocus();
+}
+
+void FileListView::SortByColumn(int column)
+{
+    if (refuseWhileBusy())
+        return;
+    if (column == m_lastSortedColumn && m_sortOrder == Qt::AscendingOrder)
+        m_sortOrder = Qt::DescendingOrder;
+    else
+        m_sortOrder = Qt::AscendingOrder;
+    // Sorted once; rows added later go to the end.
+    sortItems(column, m_sortOrder);
+    m_lastSortedColumn = column;
 }
 
 QStringList FileListView::droppedPaths(const QMimeData *data)

@@ -437,7 +437,7 @@ private Q_SLOTS:
     {
         AboutBox box(nullptr);
         QList<QUrl> opened;
-        box.openUrlHook = [&](const QUrl &url) { opened << url; };
+        box.openUrlHook = [&](const QUrl &url) { return opened << url, true; };
         box.open();
         // Nothing is cut off or overlaps, whatever the interface font.
         for (const QLabel *label : {box.Label1(), box.lblVersion(), box.lblDescription(), box.lblCopyright(), box.Label4(), box.lblWWW()}) {
@@ -458,48 +458,44 @@ private Q_SLOTS:
         QCOMPARE(box.result(), int(QDialog::Accepted));
     }
 
-    void helpFileBesideTheProgram()
-    {
-        QCOMPARE(HelpFilePath(), QCoreApplication::applicationDirPath() + QLatin1String("/help.txt"));
-        QCOMPARE(HelpFilePath(QStringLiteral("/")), QStringLiteral("/help.txt"));
-    }
-
-    void helpOpensOrReportsMissing_data()
+    void helpOpensOrReports_data()
     {
         QTest::addColumn<bool>("present");
         QTest::addColumn<bool>("asFolder"); // help.txt is a folder there
-        QTest::addRow("present") << true << false;
-        QTest::addRow("missing") << false << false;
-        QTest::addRow("a folder named help.txt") << false << true;
+        QTest::addColumn<bool>("opens"); // the desktop has a program for it
+        QTest::addColumn<QString>("message"); // after the path
+        const QString missing = u"\r\rThe file shipped with the application and should be \rlocated in the same directory as the program file."_s;
+        QTest::addRow("present") << true << false << true << QString();
+        QTest::addRow("present, no program opens it") << true << false << false
+                                                      << u"\r\rThe desktop has no program to open text files. Open the file \rwith a text editor."_s;
+        QTest::addRow("missing") << false << false << true << missing;
+        QTest::addRow("a folder named help.txt") << false << true << true << missing;
     }
-    void helpOpensOrReportsMissing()
+    void helpOpensOrReports()
     {
         QFETCH(bool, present);
         QFETCH(bool, asFolder);
+        QFETCH(bool, opens);
+        QFETCH(QString, message);
         const QString programFolder = makeFolder(QStringLiteral("my programs/perrox"));
         const QString path = programFolder + QLatin1String("/help.txt");
         if (present)
             test::WriteFile(path, "help");
         if (asFolder)
             QDir().mkdir(path);
-
         RecordingSink sink;
         QList<QUrl> opened;
         ShowHelp(
-            sink, [&](const QUrl &url) { opened << url; }, programFolder);
-        if (present) {
-            QCOMPARE(opened, QList<QUrl> {QUrl::fromLocalFile(path)});
+            sink, [&](const QUrl &url) { return opened << url, opens; }, programFolder);
+        QCOMPARE(opened, present ? QList<QUrl> {QUrl::fromLocalFile(path)} : QList<QUrl>());
+        if (message.isEmpty()) {
             QVERIFY(sink.shown.isEmpty());
-        } else {
-            QVERIFY(opened.isEmpty());
-            QCOMPARE(sink.texts(),
-                QStringList {QLatin1String("Cannot find the help file\r") + path
-                    + QLatin1String("\r\rThe file shipped with the application and should be \r"
-                                    "located in the same directory as the program file.")});
-            QCOMPARE(sink.shown.first().icon, MessageSink::Icon::Exclamation);
-            QCOMPARE(sink.shown.first().buttons, MessageSink::Buttons::Ok);
-            QCOMPARE(sink.shown.first().title, QStringLiteral("Perrox"));
+            return;
         }
+        QCOMPARE(sink.texts(), QStringList {(present ? u"Cannot open the help file\r"_s : u"Cannot find the help file\r"_s) + path + message});
+        QCOMPARE(sink.shown.first().icon, MessageSink::Icon::Exclamation);
+        QCOMPARE(sink.shown.first().buttons, MessageSink::Buttons::Ok);
+        QCOMPARE(sink.shown.first().title, QStringLiteral("Perrox"));
     }
 };
 

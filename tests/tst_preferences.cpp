@@ -1,5 +1,6 @@
 #include "app/placement.h"
 #include "app/preferences.h"
+#include "app/recentfiles.h"
 #include "tests/support/testsupport.h"
 
 #include <QFile>
@@ -37,12 +38,24 @@ const char *const TextKeys[] = {"AddDir", "SaveAsDir", "FindStartTag", "FindEndT
 Preferences AllTexts(const QString &value)
 {
     Preferences p;
-    QString *fields[] = {&p.addDir, &p.saveAsDir, &p.findStartTag, &p.findEndTag, &p.replaceStartTag, &p.replaceEndTag, &p.recentFiles[0], &p.recentFiles[1],
-        &p.recentFiles[2], &p.recentFiles[3], &p.recentFiles[4], &p.includeDirectories, &p.excludeDirectories, &p.includeFiles, &p.excludeFiles};
+    QString *fields[] = {&p.addDir, &p.saveAsDir, &p.tags.findStartTag, &p.tags.findEndTag, &p.tags.replaceStartTag, &p.tags.replaceEndTag, &p.recentFiles[0],
+        &p.recentFiles[1], &p.recentFiles[2], &p.recentFiles[3], &p.recentFiles[4], &p.masks.includeDirectories, &p.masks.excludeDirectories,
+        &p.masks.includeFiles, &p.masks.excludeFiles};
     int n = 0;
     for (QString *field : fields)
         *field = value + QString::number(++n);
     return p;
+}
+
+using Paths = std::array<QString, RecentFiles::Count>;
+const Paths Five = {u"/a/one.arg"_s, u"/a/two.arg"_s, u"/a/three.arg"_s, u"/a/four.arg"_s, u"/a/five.arg"_s};
+
+RecentFiles Started(const Paths &paths)
+{
+    RecentFiles recent;
+    recent.setPaths(paths);
+    recent.ShowRecentFiles();
+    return recent;
 }
 
 const TwipsRect Current {1000, 800, 7215, 6690};
@@ -69,6 +82,10 @@ private slots:
     void closedMinimizedOrMaximized();
     void fitting_data();
     void fitting();
+    void recentFilesAtStart_data();
+    void recentFilesAtStart();
+    void recentFileAdded_data();
+    void recentFileAdded();
 
 private:
     QTemporaryDir m_dir;
@@ -196,12 +213,12 @@ void TestPreferences::handEditedValues()
     expected.findType = 1;
     expected.replaceType = 2;
     expected.placement = {PlacementNormal, -1, 2, 9000, 4};
-    expected.findStartTag = u"[F,...]"_s;
-    expected.findEndTag = DefaultFindEndTag();
-    expected.replaceStartTag = u" "_s;
-    expected.replaceEndTag = DefaultReplaceEndTag();
-    expected.includeFiles = u"*.txt;*.c"_s;
-    expected.excludeFiles = u"*.o"_s;
+    expected.tags.findStartTag = u"[F,...]"_s;
+    expected.tags.findEndTag = DefaultFindEndTag();
+    expected.tags.replaceStartTag = u" "_s;
+    expected.tags.replaceEndTag = DefaultReplaceEndTag();
+    expected.masks.includeFiles = u"*.txt;*.c"_s;
+    expected.masks.excludeFiles = u"*.o"_s;
     QCOMPARE(ReadPreferences(*OpenPreferences(file)), expected);
 }
 
@@ -271,6 +288,60 @@ void TestPreferences::fitting()
     QFETCH(double, screenWidth);
     QFETCH(Placement, expected);
     QCOMPARE(RestoreWindowPlacement(stored, Current, PlacementNormal, screenWidth, ScreenHeight), expected);
+}
+
+void TestPreferences::recentFilesAtStart_data()
+{
+    QTest::addColumn<Paths>("paths");
+    QTest::addColumn<QStringList>("captions"); // of the visible entries, "" for a hidden one
+    QTest::addColumn<bool>("separator");
+    QTest::addRow("none") << Paths() << QStringList(5) << false;
+    QTest::addRow("two") << Paths {u"/home/ann/args/fix.arg"_s, u"/tmp/crlf"_s} << QStringList {u"fix.arg"_s, u"crlf"_s, {}, {}, {}} << true;
+    QTest::addRow("gap left by a hand edit") << Paths {QString(), u"/b/two.arg"_s} << QStringList {{}, u"two.arg"_s, {}, {}, {}} << true;
+}
+
+void TestPreferences::recentFilesAtStart()
+{
+    QFETCH(Paths, paths);
+    QFETCH(QStringList, captions);
+    QFETCH(bool, separator);
+    const RecentFiles recent = Started(paths);
+    for (int i = 0; i < RecentFiles::Count; ++i) {
+        QCOMPARE(recent.entry(i).visible, !captions[i].isEmpty());
+        QCOMPARE(recent.entry(i).caption, captions[i].isEmpty() ? u"<empty>"_s : captions[i]);
+    }
+    QCOMPARE(recent.separatorVisible(), separator);
+    QCOMPARE(recent.paths(), paths);
+}
+
+void TestPreferences::recentFileAdded_data()
+{
+    QTest::addColumn<Paths>("before");
+    QTest::addColumn<QString>("added");
+    QTest::addColumn<Paths>("after");
+    QTest::addRow("first file") << Paths() << u"/a/one.arg"_s << Paths {u"/a/one.arg"_s};
+    QTest::addRow("new file drops the oldest") << Five << u"/a/six.arg"_s
+                                               << Paths {u"/a/six.arg"_s, u"/a/one.arg"_s, u"/a/two.arg"_s, u"/a/three.arg"_s, u"/a/four.arg"_s};
+    QTest::addRow("entry 3 moves to the top") << Five << u"/a/three.arg"_s
+                                              << Paths {u"/a/three.arg"_s, u"/a/one.arg"_s, u"/a/two.arg"_s, u"/a/four.arg"_s, u"/a/five.arg"_s};
+    QTest::addRow("entry 1 again") << Five << u"/a/one.arg"_s << Five;
+    QTest::addRow("differs in case only") << Paths {u"/a/One.arg"_s} << u"/a/one.arg"_s << Paths {u"/a/one.arg"_s, u"/a/One.arg"_s};
+    QTest::addRow("same name in another folder") << Paths {u"/a/x.arg"_s} << u"/b/x.arg"_s << Paths {u"/b/x.arg"_s, u"/a/x.arg"_s};
+}
+
+void TestPreferences::recentFileAdded()
+{
+    QFETCH(Paths, before);
+    QFETCH(QString, added);
+    QFETCH(Paths, after);
+    RecentFiles recent = Started(before);
+    recent.AddRecentFile(added);
+    QCOMPARE(recent.paths(), after);
+    // Captions and visibility are what a fresh start from these paths shows.
+    const RecentFiles restarted = Started(after);
+    for (int i = 0; i < RecentFiles::Count; ++i)
+        QCOMPARE(recent.entry(i), restarted.entry(i));
+    QVERIFY(recent.separatorVisible());
 }
 
 QTEST_APPLESS_MAIN(TestPreferences)
