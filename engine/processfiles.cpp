@@ -343,6 +343,32 @@ double GetTotalBytes(RunHost &host, std::vector<struct stat> *seen)
     return total;
 }
 
+namespace {
+
+// One side of an argument as bytes, after its checks; nothing once a check
+// has shown its message. An empty replace side deletes what is found.
+std::optional<QByteArray> SideBytes(const QString &text, qint16 notation, bool findSide, MessageSink &messages)
+{
+    if (!ValidateArgument(text, notation, messages))
+        return std::nullopt;
+    if (!findSide && text.isEmpty())
+        return QByteArray();
+    const BytesResult converted = ToByteSequence(text, notation);
+    if (!converted.ok()) {
+        messages.warn(converted.error);
+        return std::nullopt;
+    }
+    if (converted.bytes.isEmpty()) {
+        messages.warn(QLatin1String("Cannot find a valid value in the following ")
+            + (findSide ? QLatin1String("'Find what' field: ") : QLatin1String("'Replace with' field.")) + kCrLf + text + kCrLf + kCrLf
+            + QLatin1String("Correct the ") + (findSide ? QLatin1String("find") : QLatin1String("replace")) + QLatin1String(" argument and try again."));
+        return std::nullopt;
+    }
+    return converted.bytes;
+}
+
+} // namespace
+
 std::optional<ArgumentTables> BuildArgumentTables(const FindReplaceArguments &arguments, MessageSink &messages)
 {
     if (arguments.isEmpty()) {
@@ -352,36 +378,14 @@ std::optional<ArgumentTables> BuildArgumentTables(const FindReplaceArguments &ar
     std::vector<QByteArray> finds;
     std::vector<QByteArray> replaces;
     for (const FindReplaceArgument &a : arguments) {
-        if (!ValidateArgument(a.findText, a.findNotation, messages))
+        std::optional<QByteArray> find = SideBytes(a.findText, a.findNotation, true, messages);
+        if (!find)
             return std::nullopt;
-        const BytesResult find = ToByteSequence(a.findText, a.findNotation);
-        if (!find.ok()) {
-            messages.warn(find.error);
+        std::optional<QByteArray> replace = SideBytes(a.replaceText, a.replaceNotation, false, messages);
+        if (!replace)
             return std::nullopt;
-        }
-        if (find.bytes.isEmpty()) {
-            messages.warn(QLatin1String("Cannot find a valid value in the following 'Find what' field: ") + kCrLf + a.findText + kCrLf + kCrLf
-                + QLatin1String("Correct the find argument and try again."));
-            return std::nullopt;
-        }
-        if (!ValidateArgument(a.replaceText, a.replaceNotation, messages))
-            return std::nullopt;
-        QByteArray replace;
-        if (!a.replaceText.isEmpty()) {
-            const BytesResult converted = ToByteSequence(a.replaceText, a.replaceNotation);
-            if (!converted.ok()) {
-                messages.warn(converted.error);
-                return std::nullopt;
-            }
-            if (converted.bytes.isEmpty()) {
-                messages.warn(QLatin1String("Cannot find a valid value in the following 'Replace with' field.") + kCrLf + a.replaceText + kCrLf + kCrLf
-                    + QLatin1String("Correct the replace argument and try again."));
-                return std::nullopt;
-            }
-            replace = converted.bytes;
-        }
-        finds.push_back(find.bytes);
-        replaces.push_back(replace);
+        finds.push_back(std::move(*find));
+        replaces.push_back(std::move(*replace));
     }
     return ArgumentTables(std::move(finds), std::move(replaces));
 }
@@ -480,13 +484,14 @@ RunResult ProcessFiles(RunMode mode, const FindReplaceArguments &arguments, Repl
             file = std::make_unique<OpenedFile>();
             reason = file->open(source, folders, &seen[size_t(row)]);
         }
-        ReplaceOutcome outcome {0, ReplaceOutcome::Status::Failed};
         RowOutput output(runFolder, rng);
         DiscardedOutput discarded;
-        if (!reason.isEmpty())
-            sink.warn(FileErrorMessage(reason, source));
-        else
-            outcome = ReplaceInFile(*file, mode == RunMode::Count ? static_cast<ReplaceOutput &>(discarded) : output, *tables, state, host, sink);
+        const ReplaceOutcome outcome = reason.isEmpty()
+            ? ReplaceInFile(*file, mode == RunMode::Count ? static_cast<ReplaceOutput &>(discarded) : output, *tables, state, host)
+            : ReplaceOutcome {0, ReplaceOutcome::Status::Failed, FileErrorMessage(reason, source)};
+        // Shown through the run's sink, so it comes after the waiting results.
+        if (!outcome.error.isEmpty())
+            sink.warn(outcome.error);
         if (batch.failed())
             break;
         if (output.folderFailed()) {

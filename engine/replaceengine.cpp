@@ -1,6 +1,5 @@
 #include "replaceengine.h"
 
-#include "base/messagesink.h"
 #include "files/filesystem.h"
 #include "files/openedfile.h"
 #include "files/temporaryfile.h"
@@ -285,10 +284,9 @@ void UpdateBlockSize(EngineState &state, qint64 maxLength)
         state.lngBlockSize = std::max(state.lngBlockSize, 1024 * ((2 * maxLength) / 1024));
 }
 
-ReplaceOutcome ReplaceInFile(
-    const OpenedFile &source, ReplaceOutput &output, const ArgumentTables &arguments, EngineState &state, ReplaceObserver &observer, MessageSink &messages)
+ReplaceOutcome ReplaceInFile(const OpenedFile &source, ReplaceOutput &output, const ArgumentTables &arguments, EngineState &state, ReplaceObserver &observer)
 {
-    const ReplaceOutcome failed {0, ReplaceOutcome::Status::Failed};
+    const auto failed = [](const QString &error) { return ReplaceOutcome {0, ReplaceOutcome::Status::Failed, error}; };
     UpdateBlockSize(state, arguments.finds.maxLength());
 
     // A regular file that reports no size at all (the files of /proc and
@@ -299,50 +297,35 @@ ReplaceOutcome ReplaceInFile(
         ::posix_fadvise(source.fd(), 0, 0, POSIX_FADV_SEQUENTIAL);
 
     Replacer replacer(arguments, output, state.buffers);
-    if (size == 0 && !replacer.openNow()) {
-        messages.warn(FileErrorMessage(output.errorString(), output.path()));
-        return failed;
-    }
+    if (size == 0 && !replacer.openNow())
+        return failed(FileErrorMessage(output.errorString(), output.path()));
     ReplaceOutcome::Status status = ReplaceOutcome::Status::Done;
     const bool ok = replacer.run(source.fd(), length, state, observer, status);
     // An output that was never opened has nothing to close.
     const auto closeOutput = [&] { return !replacer.outputOpened() || output.close(); };
     if (!ok) {
-        if (replacer.readError() != 0) {
-            closeOutput();
-            messages.warn(FileErrorMessage(replacer.readError(), source.path()));
-        } else {
-            messages.warn(FileErrorMessage(output.errorString(), output.path()));
-            closeOutput();
-        }
-        return failed;
+        // The output's reason is taken before closing it can change it.
+        const QString error
+            = replacer.readError() != 0 ? FileErrorMessage(replacer.readError(), source.path()) : FileErrorMessage(output.errorString(), output.path());
+        closeOutput();
+        return failed(error);
     }
     if (status == ReplaceOutcome::Status::Cancelled) {
         closeOutput();
-        return {0, status};
+        return {0, status, {}};
     }
-    if (!closeOutput()) {
-        messages.warn(FileErrorMessage(output.errorString(), output.path()));
-        return failed;
-    }
-    return {replacer.count(), ReplaceOutcome::Status::Done};
+    if (!closeOutput())
+        return failed(FileErrorMessage(output.errorString(), output.path()));
+    return {replacer.count(), ReplaceOutcome::Status::Done, {}};
 }
 
-bool OpenSource(OpenedFile &source, const QString &path, MessageSink &messages)
-{
-    const QString reason = source.open(path);
-    if (!reason.isEmpty())
-        messages.warn(FileErrorMessage(reason, path));
-    return reason.isEmpty();
-}
-
-ReplaceOutcome ReplaceInFile(
-    const QString &sourcePath, ReplaceOutput &output, const ArgumentTables &arguments, EngineState &state, ReplaceObserver &observer, MessageSink &messages)
+ReplaceOutcome ReplaceInFile(const QString &sourcePath, ReplaceOutput &output, const ArgumentTables &arguments, EngineState &state, ReplaceObserver &observer)
 {
     OpenedFile source;
-    if (!OpenSource(source, sourcePath, messages))
-        return {0, ReplaceOutcome::Status::Failed};
-    return ReplaceInFile(source, output, arguments, state, observer, messages);
+    const QString reason = source.open(sourcePath);
+    if (!reason.isEmpty())
+        return {0, ReplaceOutcome::Status::Failed, FileErrorMessage(reason, sourcePath)};
+    return ReplaceInFile(source, output, arguments, state, observer);
 }
 
 } // namespace perrox

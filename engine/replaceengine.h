@@ -9,7 +9,6 @@
 
 namespace perrox {
 
-class MessageSink;
 class OpenedFile;
 class ReplaceOutput;
 
@@ -71,6 +70,8 @@ struct ReplaceOutcome
     // Replacements made; 0 after a failure or a cancel.
     qint64 count = 0;
     Status status = Status::Done;
+    // Failed: what went wrong, as "description - path"; empty otherwise.
+    QString error;
 };
 
 // Grows state.lngBlockSize for find sequences of maxLength bytes: when half the
@@ -85,22 +86,17 @@ void UpdateBlockSize(EngineState &state, qint64 maxLength);
 // it had when it was opened (to its end when it reported none); after each
 // block the bytes scanned so far are added to state.dblActVal and reported,
 // the cancel request is read and events are pumped. Over one file the amounts
-// added add up to the bytes read. A failed read or write shows "description -
-// path" through messages and gives Failed with count 0. The source is never
-// changed. The output is opened only when the first occurrence is found (the
-// bytes before it are copied then), so a file without occurrences, or any
-// file when the output discards, creates no output at all; an opened output
-// is closed on every way out. A file that reports no length is the exception:
-// its bytes can differ from one read to the next, so its output is opened
-// before the first read.
-ReplaceOutcome ReplaceInFile(
-    const OpenedFile &source, ReplaceOutput &output, const ArgumentTables &arguments, EngineState &state, ReplaceObserver &observer, MessageSink &messages);
-// Opens the file at path as a source; a file that cannot be opened, or is no
-// regular file, shows "reason - path" and gives false.
-bool OpenSource(OpenedFile &source, const QString &path, MessageSink &messages);
-// The same for the file at sourcePath, opened by OpenSource; Failed when it
-// cannot be opened.
-ReplaceOutcome ReplaceInFile(
-    const QString &sourcePath, ReplaceOutput &output, const ArgumentTables &arguments, EngineState &state, ReplaceObserver &observer, MessageSink &messages);
+// added add up to the bytes read. A failed read or write gives Failed with
+// count 0 and the error "description - path"; the engine shows nothing
+// itself. The source is never changed. The output is opened only when the
+// first occurrence is found (the bytes before it are copied then), so a file
+// without occurrences, or any file when the output discards, creates no
+// output at all; an opened output is closed on every way out. A file that
+// reports no length is the exception: its bytes can differ from one read to
+// the next, so its output is opened before the first read.
+ReplaceOutcome ReplaceInFile(const OpenedFile &source, ReplaceOutput &output, const ArgumentTables &arguments, EngineState &state, ReplaceObserver &observer);
+// The same for the file at sourcePath; a file that cannot be opened, or is
+// no regular file, gives Failed with the error "reason - path".
+ReplaceOutcome ReplaceInFile(const QString &sourcePath, ReplaceOutput &output, const ArgumentTables &arguments, EngineState &state, ReplaceObserver &observer);
 
 } // namespace perrox

@@ -1,6 +1,5 @@
 #include "engine/replaceengine.h"
 #include "files/filesystem.h"
-#include "files/temporaryfile.h"
 #include "support/testsupport.h"
 
 #include <QTemporaryDir>
@@ -12,6 +11,7 @@
 
 using namespace perrox;
 using namespace perrox::test;
+using namespace Qt::StringLiterals;
 
 // A sparse file of more than 4 GiB: sizes, positions and counts are 64-bit.
 class TestBigFile : public QObject
@@ -25,37 +25,30 @@ private slots:
 void TestBigFile::countsPastFourGiB()
 {
     QTemporaryDir dir;
-    QVERIFY(dir.isValid());
     struct statvfs vfs;
-    QVERIFY(::statvfs(NativePath(dir.path()).constData(), &vfs) == 0);
+    QVERIFY(dir.isValid() && ::statvfs(NativePath(dir.path()).constData(), &vfs) == 0);
     if (double(vfs.f_bavail) * double(vfs.f_frsize) < 64.0 * 1024 * 1024)
         QSKIP("less than 64 MiB free for a sparse file");
-
-    const QString path = dir.filePath(QStringLiteral("big.bin"));
+    const QString path = dir.filePath(u"big.bin"_s);
     const qint64 size = (qint64(1) << 32) + 5000;
-    const qint64 offsets[] = {0, (qint64(1) << 31) - 2, (qint64(1) << 32) - 2, (qint64(1) << 32) + 4000, size - 4};
-    {
-        const int fd = ::open(NativePath(path).constData(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        QVERIFY(fd >= 0);
-        if (::ftruncate(fd, size) != 0) {
-            ::close(fd);
-            QSKIP("the file system takes no file of this size");
-        }
-        for (qint64 offset : offsets)
-            QCOMPARE(::pwrite(fd, "PRX!", 4, offset), 4); // across the 2 GiB and 4 GiB marks too
-        ::close(fd);
-    }
+    const qint64 offsets[] = {0, (qint64(1) << 31) - 2, (qint64(1) << 32) - 2, (qint64(1) << 32) + 4000, size - 4}; // across the 2 and 4 GiB marks too
+    const int fd = ::open(NativePath(path).constData(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    QVERIFY(fd >= 0);
+    const bool sized = ::ftruncate(fd, size) == 0;
+    for (qint64 offset : offsets)
+        QVERIFY(!sized || ::pwrite(fd, "PRX!", 4, offset) == 4);
+    ::close(fd);
+    if (!sized)
+        QSKIP("the file system takes no file of this size");
 
-    RecordingSink sink;
     RecordingObserver observer;
     EngineState state;
     DiscardedOutput output;
-    const ReplaceOutcome r = ReplaceInFile(path, output, ArgumentTables({"PRX!", QByteArray("\x01")}, {"", ""}), state, observer, sink);
-    QCOMPARE(r.status, ReplaceOutcome::Status::Done);
+    const ReplaceOutcome r = ReplaceInFile(path, output, ArgumentTables({"PRX!", QByteArray("\x01")}, {"", ""}), state, observer);
+    QVERIFY(r.status == ReplaceOutcome::Status::Done && r.error.isEmpty());
     QCOMPARE(r.count, qint64(std::size(offsets)));
     QCOMPARE(state.dblActVal, double(size));
     QCOMPARE(qint64(observer.positions.size()), (size + 4095) / 4096 + 1);
-    QVERIFY(sink.shown.isEmpty());
 }
 
 QTEST_APPLESS_MAIN(TestBigFile)

@@ -36,20 +36,26 @@ public:
 };
 
 // The names of a list separated by blanks.
-QStringList names(const char *text)
+QStringList names(const QString &text)
 {
-    return QString::fromUtf8(text).split(u' ', Qt::SkipEmptyParts);
+    return text.split(u' ', Qt::SkipEmptyParts);
 }
 
-// Creates every path of the list under root: a trailing "/" makes a folder,
-// anything else a file holding its own name.
-void makeTree(const QString &root, const QStringList &paths)
+// Creates the paths of tree (separated by blanks) under root: "name/" a
+// folder, "name|" a named pipe, "name@target" a symbolic link (ROOT in
+// target stands for root), anything else a file holding its own name.
+void makeTree(const QString &root, const QString &tree)
 {
-    for (const QString &p : paths) {
-        if (p.endsWith(u'/'))
-            QVERIFY(QDir(root).mkpath(p));
+    for (const QString &p : names(tree)) {
+        const QString path = root + u'/' + p.section(u'@', 0, 0);
+        if (p.contains(u'@'))
+            QVERIFY(QFile::link(p.section(u'@', 1).replace(u"ROOT"_s, root), path));
+        else if (p.endsWith(u'/'))
+            QVERIFY(QDir().mkpath(path));
+        else if (p.endsWith(u'|'))
+            QVERIFY(::mkfifo(NativePath(path.chopped(1)).constData(), 0600) == 0);
         else
-            QVERIFY(WriteFile(root + u'/' + p, p.toUtf8()));
+            QVERIFY(WriteFile(path, p.toUtf8()));
     }
 }
 
@@ -57,19 +63,9 @@ void makeTree(const QString &root, const QStringList &paths)
 QStringList relative(const QString &root, const QStringList &files)
 {
     QStringList out;
-    for (const QString &f : files) {
-        if (!f.startsWith(root + u'/'))
-            return {u"outside: "_s + f};
-        out.append(f.mid(root.size() + 1));
-    }
+    for (const QString &f : files)
+        out.append(f.startsWith(root + u'/') ? f.mid(root.size() + 1) : u"outside: "_s + f);
     return out;
-}
-
-QStringList scan(const QString &root, const FolderMasks &masks = {})
-{
-    Recorder r;
-    ScanFolder(root, masks, r);
-    return relative(root, r.files);
 }
 
 } // namespace
@@ -81,15 +77,12 @@ class TestFolderScan : public QObject
 private slots:
     void passesMasks_data();
     void passesMasks();
-    void everyFileInListingOrder();
-    void masks_data();
-    void masks();
-    void linksAreFollowedOnce();
+    void scans_data();
+    void scans();
     void namesThatAreNoUtf8();
     void unreadableFolderAddsNothing();
     void callerCanStop();
 };
-
 // The mask rows (no exclude list) hold for MatchesMask as well.
 void TestFolderScan::passesMasks_data()
 {
@@ -135,77 +128,60 @@ void TestFolderScan::passesMasks()
         QCOMPARE(MatchesMask(name, include), passes);
 }
 
-void TestFolderScan::everyFileInListingOrder()
+void TestFolderScan::scans_data()
 {
-    QTemporaryDir dir;
-    const QString root = dir.path();
-    makeTree(root, names("b.txt B.txt .hidden sub/ sub/deep/ sub/deep/z sub/y Alpha/ Alpha/.cfg empty/"));
-    QVERIFY(::mkfifo(NativePath(root + u"/pipe"_s).constData(), 0600) == 0); // anything but a folder is a file
-    // Names sort by code unit: "." < upper case < lower case. A folder's own
-    // files come first, then its subfolders in that order, each one whole.
-    // A trailing "/" on the folder given adds no second one to the paths.
-    Recorder r;
-    const FolderScanResult all = ScanFolder(root + u'/', {}, r);
-    QVERIFY(!all.stopped);
-    QCOMPARE(all.filesFound, 7);
-    QCOMPARE(relative(root, r.files), names(".hidden B.txt b.txt pipe Alpha/.cfg sub/y sub/deep/z"));
-    QCOMPARE(r.pumps, 11); // once per entry of every listing, folders included
-
-    // No name, a missing folder and a file list nothing.
-    Recorder none;
-    QCOMPARE(ScanFolder(QString(), {}, none).filesFound, 0);
-    QCOMPARE(none.pumps, 0);
-    QCOMPARE(ScanFolder(root + u"/missing"_s, {}, none).filesFound, 0);
-    QCOMPARE(ScanFolder(root + u"/b.txt"_s, {}, none).filesFound, 0);
-}
-
-void TestFolderScan::masks_data()
-{
+    QTest::addColumn<QString>("tree"); // see makeTree
+    QTest::addColumn<QString>("start"); // the folder scanned below the tree; "/" the tree with a final slash, "-" no name at all
     QTest::addColumn<FolderMasks>("masks");
-    QTest::addColumn<QStringList>("expected");
-    QTest::addRow("files include") << FolderMasks {QString(), QString(), u"*.txt; *.DOC"_s, QString()}
-                                   << names("B.doc a.txt src/s.txt src/Backup/k.txt src/lib/l.txt src/src/t.txt x.dir/d.txt");
-    QTest::addRow("files exclude") << FolderMasks {QString(), QString(), QString(), u"*.bak"_s}
-                                   << names("B.doc a.txt src/s.txt src/Backup/k.txt src/lib/l.txt src/src/t.txt x.dir/d.txt");
-    QTest::addRow("folder exclude at any depth") << FolderMasks {QString(), u"backup"_s, QString(), QString()}
-                                                 << names("B.doc a.txt notes.txt.bak src/s.txt src/lib/l.txt src/src/t.txt x.dir/d.txt");
+    QTest::addColumn<QString>("expected");
+    QTest::addColumn<int>("pumps"); // -1: not checked
+    // Names sort by code unit: "." < upper case < lower case. A folder's own
+    // files come first, then its subfolders in that order, each one whole;
+    // anything but a folder is a file. A final "/" adds no second one to the
+    // paths. Events run once per entry of every listing, folders included.
+    QTest::newRow("every file in listing order") << u"b.txt B.txt .hidden sub/ sub/deep/ sub/deep/z sub/y Alpha/ Alpha/.cfg empty/ pipe|"_s << u"/"_s
+                                                 << FolderMasks {} << u".hidden B.txt b.txt pipe Alpha/.cfg sub/y sub/deep/z"_s << 11;
+    QTest::newRow("no name") << u"a"_s << u"-"_s << FolderMasks {} << QString() << 0;
+    QTest::newRow("a missing folder") << u"a"_s << u"missing"_s << FolderMasks {} << QString() << -1;
+    QTest::newRow("a file") << u"a"_s << u"a"_s << FolderMasks {} << QString() << -1;
+    const QString tree
+        = u"a.txt B.doc notes.txt.bak src/ src/s.txt src/Backup/ src/Backup/k.txt src/lib/ src/lib/l.txt src/src/ src/src/t.txt x.dir/ x.dir/d.txt"_s;
+    const QString allText = u"B.doc a.txt src/s.txt src/Backup/k.txt src/lib/l.txt src/src/t.txt x.dir/d.txt"_s;
+    QTest::newRow("files include") << tree << QString() << FolderMasks {QString(), QString(), u"*.txt; *.DOC"_s, QString()} << allText << -1;
+    QTest::newRow("files exclude") << tree << QString() << FolderMasks {QString(), QString(), QString(), u"*.bak"_s} << allText << -1;
+    QTest::newRow("folder exclude at any depth") << tree << QString() << FolderMasks {QString(), u"backup"_s, QString(), QString()}
+                                                 << u"B.doc a.txt notes.txt.bak src/s.txt src/lib/l.txt src/src/t.txt x.dir/d.txt"_s << -1;
+    QTest::newRow("the folder given is scanned whatever its name")
+        << tree << u"src/Backup"_s << FolderMasks {QString(), u"backup"_s, QString(), QString()} << u"k.txt"_s << -1;
     // src/lib is not entered, src/src is: the include list applies at every level.
-    QTest::addRow("folder include") << FolderMasks {u"SRC"_s, QString(), QString(), QString()} << names("B.doc a.txt notes.txt.bak src/s.txt src/src/t.txt");
-    QTest::addRow("file masks leave folders alone") << FolderMasks {QString(), QString(), u"*.dir"_s, QString()} << names("");
+    QTest::newRow("folder include") << tree << QString() << FolderMasks {u"SRC"_s, QString(), QString(), QString()}
+                                    << u"B.doc a.txt notes.txt.bak src/s.txt src/src/t.txt"_s << -1;
+    QTest::newRow("file masks leave folders alone") << tree << QString() << FolderMasks {QString(), QString(), u"*.dir"_s, QString()} << QString() << -1;
+    // b is reached first as b, so c (the same folder) is not entered again; a
+    // link to a file and a broken link are files. A link given as the folder
+    // is scanned like the folder itself.
+    const QString links = u"a/ a/f.txt b/ b/g.txt a/up@ROOT a/self@. c@ROOT/b file-link@a/f.txt broken@nowhere"_s;
+    QTest::newRow("links are followed once") << links << QString() << FolderMasks {} << u"broken file-link a/f.txt b/g.txt"_s << -1;
+    QTest::newRow("a link as the folder") << links << u"c"_s << FolderMasks {} << u"g.txt"_s << -1;
 }
 
-void TestFolderScan::masks()
+void TestFolderScan::scans()
 {
+    QFETCH(QString, tree);
+    QFETCH(QString, start);
     QFETCH(FolderMasks, masks);
-    QFETCH(QStringList, expected);
+    QFETCH(QString, expected);
+    QFETCH(int, pumps);
     QTemporaryDir dir;
     const QString root = dir.path();
-    makeTree(
-        root, names("a.txt B.doc notes.txt.bak src/ src/s.txt src/Backup/ src/Backup/k.txt src/lib/ src/lib/l.txt src/src/ src/src/t.txt x.dir/ x.dir/d.txt"));
-    QCOMPARE(scan(root, masks), expected);
-
-    // The folder given is scanned whatever its own name.
-    if (!masks.excludeDirectories.isEmpty())
-        QCOMPARE(scan(root + u"/src/Backup"_s, masks), QStringList {u"k.txt"_s});
-}
-
-void TestFolderScan::linksAreFollowedOnce()
-{
-    QTemporaryDir dir;
-    const QString root = dir.path();
-    makeTree(root, names("a/ a/f.txt b/ b/g.txt"));
-    QVERIFY(QFile::link(root, root + u"/a/up"_s)); // back to the top: a loop
-    QVERIFY(QFile::link(u"."_s, root + u"/a/self"_s));
-    QVERIFY(QFile::link(root + u"/b"_s, root + u"/c"_s)); // a second way into b
-    QVERIFY(QFile::link(u"a/f.txt"_s, root + u"/file-link"_s));
-    QVERIFY(QFile::link(u"nowhere"_s, root + u"/broken"_s));
-
-    // b is reached first as b, so c (the same folder) is not entered again;
-    // a link to a file and a broken link are files.
-    QCOMPARE(scan(root), names("broken file-link a/f.txt b/g.txt"));
-
-    // A link given as the folder is scanned like the folder itself.
-    QCOMPARE(scan(root + u"/c"_s), QStringList {u"g.txt"_s});
+    makeTree(root, tree);
+    const QString folder = start == u"-"_s ? QString() : start.isEmpty() ? root : start == u"/"_s ? root + u'/' : root + u'/' + start;
+    Recorder r;
+    const FolderScanResult result = ScanFolder(folder, masks, r);
+    QCOMPARE(relative(start == u"/"_s ? root : folder, r.files), names(expected));
+    QVERIFY(!result.stopped);
+    QCOMPARE(result.filesFound, r.files.size());
+    QVERIFY(pumps < 0 || r.pumps == pumps);
 }
 
 void TestFolderScan::namesThatAreNoUtf8()
@@ -236,16 +212,21 @@ void TestFolderScan::namesThatAreNoUtf8()
         QCOMPARE(ReadFile(path), NativePath(path).mid(nativeRoot.size() + 1));
 
     // Masks see the decoded name.
-    QCOMPARE(scan(root, FolderMasks {QString(), QString(), u"*"_s + DecodeNativePath("\xe9.txt"), QString()}), QStringList {DecodeNativePath("caf\xe9.txt")});
+    Recorder masked;
+    ScanFolder(root, FolderMasks {QString(), QString(), u"*"_s + DecodeNativePath("\xe9.txt"), QString()}, masked);
+    QCOMPARE(relative(root, masked.files), QStringList {DecodeNativePath("caf\xe9.txt")});
+    // QTemporaryDir cannot remove names that are no UTF-8.
+    for (const QByteArray &name : created)
+        QVERIFY(::unlink((nativeRoot + '/' + name).constData()) == 0);
+    QVERIFY(::rmdir((nativeRoot + "/d\xff").constData()) == 0);
 }
 
 void TestFolderScan::unreadableFolderAddsNothing()
 {
     QTemporaryDir dir;
     const QString root = dir.path();
-    makeTree(root, names("a.txt locked/ locked/secret listed/ listed/f listed/sub/ open/ open/o"));
-    QVERIFY(::chmod(NativePath(root).constData(), 0755) == 0);
-    QVERIFY(::chmod(NativePath(root + u"/locked"_s).constData(), 0) == 0);
+    makeTree(root, u"a.txt locked/ locked/secret listed/ listed/f listed/sub/ open/ open/o"_s);
+    QVERIFY(::chmod(NativePath(root).constData(), 0755) == 0 && ::chmod(NativePath(root + u"/locked"_s).constData(), 0) == 0);
     // Listed but not searchable: no entry's attributes can be read, so even
     // the subfolder counts as a file.
     QVERIFY(::chmod(NativePath(root + u"/listed"_s).constData(), 0644) == 0);
@@ -254,7 +235,7 @@ void TestFolderScan::unreadableFolderAddsNothing()
         Recorder r;
         const FolderScanResult result = ScanFolder(root, {}, r);
         CHILD_CHECK(!result.stopped);
-        CHILD_CHECK(relative(root, r.files) == names("a.txt listed/f listed/sub open/o"));
+        CHILD_CHECK(relative(root, r.files) == names(u"a.txt listed/f listed/sub open/o"_s));
         return 0;
     });
     QVERIFY(::chmod(NativePath(root + u"/locked"_s).constData(), 0755) == 0);
@@ -265,7 +246,7 @@ void TestFolderScan::unreadableFolderAddsNothing()
 void TestFolderScan::callerCanStop()
 {
     QTemporaryDir dir;
-    makeTree(dir.path(), names("1 2 3 s/ s/4"));
+    makeTree(dir.path(), u"1 2 3 s/ s/4"_s);
 
     Recorder byFile;
     byFile.stopAfter = 2;

@@ -1,11 +1,14 @@
 #include "engine/matcher.h"
+#include "support/testsupport.h"
 
 #include <QRandomGenerator>
 #include <QTest>
 
 #include <memory>
+#include <numeric>
 
 using namespace perrox;
+using namespace perrox::test;
 
 namespace {
 
@@ -17,22 +20,17 @@ struct Oracle
         : finds(finds)
         , matches(size_t(data.size()))
     {
-        for (qsizetype p = 0; p < data.size(); ++p) {
-            for (size_t i = 0; i < finds.size(); ++i) {
+        for (qsizetype p = 0; p < data.size(); ++p)
+            for (size_t i = 0; i < finds.size(); ++i)
                 if (QByteArrayView(data).sliced(p).startsWith(finds[i]))
                     matches[size_t(p)].push_back(int(i));
-            }
-        }
     }
-
     Matcher::Match findFirst(qint64 from, qint64 to, qint64 end) const
     {
-        for (qint64 p = from; p < to; ++p) {
-            for (int i : matches[size_t(p)]) {
+        for (qint64 p = from; p < to; ++p)
+            for (int i : matches[size_t(p)])
                 if (p + finds[size_t(i)].size() <= end)
                     return {p, i};
-            }
-        }
         return {};
     }
 
@@ -50,27 +48,12 @@ std::unique_ptr<uchar[]> exactCopy(const QByteArray &data, qint64 end)
     return copy;
 }
 
-struct VectorSearchOff
-{
-    explicit VectorSearchOff(bool off)
-    {
-        if (off)
-            Matcher::allowVectorSearch(false);
-    }
-    ~VectorSearchOff() { Matcher::allowVectorSearch(true); }
-};
-
 // Finds of lengths [minLength, maxLength] over alphabet, with duplicates,
 // sequences that extend an earlier one, prefixes of earlier ones and groups
 // sharing their first bytes mixed in.
 std::vector<QByteArray> randomFinds(QRandomGenerator &rng, const QByteArray &alphabet, int count, int minLength, int maxLength)
 {
-    auto text = [&](int length) {
-        QByteArray t;
-        for (int i = 0; i < length; ++i)
-            t.append(alphabet.at(rng.bounded(int(alphabet.size()))));
-        return t;
-    };
+    const auto text = [&](int length) { return RandomBytes(rng.generate(), length, alphabet); };
     std::vector<QByteArray> finds;
     while (int(finds.size()) < count) {
         const int length = minLength + rng.bounded(maxLength - minLength + 1);
@@ -103,24 +86,13 @@ QByteArray randomData(QRandomGenerator &rng, const QByteArray &alphabet, const s
 {
     QByteArray data;
     while (data.size() < size) {
-        if (rng.bounded(4) == 0) {
-            const QByteArray &f = finds[size_t(rng.bounded(int(finds.size())))];
-            data += rng.bounded(4) ? f : f.left(rng.bounded(int(f.size()))); // whole, or cut short
-        } else {
-            for (int n = 1 + rng.bounded(40); n > 0; --n)
-                data.append(alphabet.at(rng.bounded(int(alphabet.size()))));
-        }
+        const QByteArray &f = finds[size_t(rng.bounded(int(finds.size())))];
+        data += rng.bounded(4) ? RandomBytes(rng.generate(), 1 + rng.bounded(40), alphabet)
+            : rng.bounded(4)   ? f
+                               : f.left(rng.bounded(int(f.size()))); // a find whole, or cut short
     }
     data.truncate(size);
     return data;
-}
-
-QByteArray allBytes()
-{
-    QByteArray all(256, '\0');
-    for (int b = 0; b < 256; ++b)
-        all[b] = char(b);
-    return all;
 }
 
 } // namespace
@@ -146,32 +118,25 @@ void TestMatcher::againstOracle_data()
     QTest::addColumn<bool>("portable");
     QTest::addColumn<quint32>("seed");
 
-    struct Alphabet
-    {
-        const char *name;
-        QByteArray bytes;
-    };
     // Letters are common bytes, so many finds over them are left to the
     // portable strategies; finds over rare bytes stay with the vector ones
     // even when they are candidates everywhere.
-    const Alphabet alphabets[]
-        = {{"ab", "ab"}, {"abcd", "abcd"}, {"2 rare bytes", "\x01\x81"}, {"4 rare bytes", "\x01\x02\x81\x92"}, {"all bytes", allBytes()}};
-    struct Lengths
-    {
-        int min, max;
-    };
-    const Lengths lengths[] = {{1, 1}, {1, 40}, {2, 2}, {3, 3}, {2, 12}, {5, 40}};
+    QByteArray allBytes(256, '\0');
+    std::iota(allBytes.begin(), allBytes.end(), char(0));
+    const std::pair<const char *, QByteArray> alphabets[]
+        = {{"ab", "ab"}, {"abcd", "abcd"}, {"2 rare bytes", "\x01\x81"}, {"4 rare bytes", "\x01\x02\x81\x92"}, {"all bytes", allBytes}};
+    const std::pair<int, int> lengths[] = {{1, 1}, {1, 40}, {2, 2}, {3, 3}, {2, 12}, {5, 40}};
     quint32 seed = 1;
     for (const bool portable : {false, true}) {
-        for (const Alphabet &a : alphabets) {
+        for (const auto &[name, bytes] : alphabets) {
             for (const int count : {1, 2, 8, 9, 33, 100, 300}) {
-                for (const Lengths &l : lengths) {
+                for (const auto &[min, max] : lengths) {
                     // Long finds over two letters are nearly all shadowed by
                     // shorter ones; the other alphabets cover them.
-                    if (a.bytes.size() == 2 && count >= 100 && l.min < 5)
+                    if (bytes.size() == 2 && count >= 100 && min < 5)
                         continue;
-                    QTest::addRow("%s, %d finds of %d-%d bytes%s", a.name, count, l.min, l.max, portable ? ", portable" : "")
-                        << a.bytes << count << l.min << l.max << portable << seed++;
+                    QTest::addRow("%s, %d finds of %d-%d bytes%s", name, count, min, max, portable ? ", portable" : "")
+                        << bytes << count << min << max << portable << seed++;
                 }
             }
         }
@@ -189,7 +154,7 @@ void TestMatcher::againstOracle()
     QFETCH(int, maxLength);
     QFETCH(bool, portable);
     QFETCH(quint32, seed);
-    const VectorSearchOff off(portable);
+    Matcher::allowVectorSearch(!portable); // cleanup() allows it again
 
     QRandomGenerator rng(seed);
     const std::vector<QByteArray> finds = randomFinds(rng, alphabet, count, minLength, maxLength);
@@ -289,7 +254,7 @@ void TestMatcher::cases()
     QFETCH(qint64, position);
     QFETCH(int, index);
     for (const bool portable : {false, true}) {
-        const VectorSearchOff off(portable);
+        Matcher::allowVectorSearch(!portable); // cleanup() allows it again
         const Matcher matcher(std::vector<QByteArray>(finds.begin(), finds.end()));
         const auto copy = exactCopy(data, end);
         const Matcher::Match m = matcher.findFirst(copy.get(), from, to, end);

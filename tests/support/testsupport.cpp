@@ -1,12 +1,12 @@
 #include "testsupport.h"
 
+#include "files/filedescriptor.h"
 #include "files/filesystem.h"
 
 #include <QCoreApplication>
-#include <QProcess>
-
 #include <QDir>
 #include <QFile>
+#include <QProcess>
 #include <QRandomGenerator>
 
 #include <cerrno>
@@ -48,95 +48,22 @@ QStringList RecordingSink::texts() const
     return list;
 }
 
-NaiveResult NaiveReplace(const QByteArray &source, const std::vector<QByteArray> &finds, const std::vector<QByteArray> &replaces, qint64 blockSize)
-{
-    NaiveResult r;
-    qint64 maxLen = 0;
-    for (const QByteArray &f : finds)
-        maxLen = std::max<qint64>(maxLen, f.size());
-    if (double(blockSize) / 2.0 < double(maxLen))
-        blockSize = std::max(blockSize, 1024 * ((2 * maxLen) / 1024)); // max() only matters for test block sizes below 1024
-    r.blockSize = blockSize;
-
-    auto scan = [&](const QByteArray &buffer, qint64 limit, bool fitRule) {
-        qint64 pos = 0;
-        while (pos < limit) {
-            bool matched = false;
-            for (size_t i = 0; i < finds.size(); ++i) {
-                const QByteArray &f = finds[i];
-                if (fitRule && pos + f.size() > buffer.size())
-                    continue;
-                if (pos + f.size() <= buffer.size() && std::memcmp(buffer.constData() + pos, f.constData(), size_t(f.size())) == 0) {
-                    r.output += replaces[i];
-                    ++r.count;
-                    pos += f.size();
-                    matched = true;
-                    break;
-                }
-            }
-            if (!matched)
-                r.output += buffer.at(pos++);
-        }
-        return pos;
-    };
-
-    QByteArray carry;
-    qint64 remaining = source.size();
-    qint64 readPos = 0;
-    while (remaining >= 1) {
-        const qint64 n = remaining <= blockSize ? remaining : blockSize;
-        remaining -= n;
-        const QByteArray buffer = carry + source.mid(readPos, n);
-        readPos += n;
-        const qint64 pos = scan(buffer, buffer.size() - maxLen + 1, false);
-        carry = buffer.mid(pos);
-        r.amounts.append(buffer.size() - carry.size());
-    }
-    scan(carry, carry.size(), true);
-    r.amounts.append(carry.size());
-    return r;
-}
-
-bool MemoryOutput::open()
-{
-    ++opens;
-    bytes.clear();
-    m_error = openError;
-    return openError == 0;
-}
-
-bool MemoryOutput::write(const char *data, qint64 len)
-{
-    ++writes;
-    if (failAfter >= 0 && bytes.size() + len > failAfter) {
-        m_error = writeError;
-        return false;
-    }
-    bytes.append(data, len);
-    return true;
-}
-
-QString MemoryOutput::errorString() const
-{
-    return QString::fromLocal8Bit(std::strerror(m_error));
-}
-
-QList<qint64> RecordingObserver::amounts(double start) const
-{
-    QList<qint64> list;
-    double previous = start;
-    for (double p : positions) {
-        list.append(qint64(p - previous));
-        previous = p;
-    }
-    return list;
-}
-
 ScriptedHost::ScriptedHost(const QStringList &paths)
     : paths(paths)
+    , cells(paths.size())
+{ }
+
+RunResult ScriptedHost::run(RunMode mode, const FindReplaceArguments &arguments)
 {
-    for (qsizetype i = 0; i < paths.size(); ++i)
-        cells.append(QString());
+    return ProcessFiles(mode, arguments, settings, state, *this);
+}
+
+QString ScriptedHost::counts() const
+{
+    QStringList list;
+    for (const QString &cell : cells)
+        list.append(cell.isEmpty() ? QStringLiteral("-") : cell.trimmed());
+    return list.join(QLatin1Char(' '));
 }
 
 bool ScriptedHost::chooseReplaceAsTarget(ReplaceAsSettings &settings)
@@ -147,17 +74,14 @@ bool ScriptedHost::chooseReplaceAsTarget(ReplaceAsSettings &settings)
     return targetChosen;
 }
 
-void ScriptedHost::beginRun(const QString &caption, double total)
-{
-    log.append(QStringLiteral("begin %1 %2").arg(caption).arg(qint64(total)));
-}
-
-void ScriptedHost::showFile(const QString &status1, const QString &status2)
-{
-    log.append(QStringLiteral("file %1|%2").arg(status1, status2));
-}
-
 namespace {
+
+// In a child as root: becomes nobody, or ends the child.
+void dropToNobody()
+{
+    if (::geteuid() == 0 && (::setgroups(0, nullptr) != 0 || ::setgid(65534) != 0 || ::setuid(65534) != 0))
+        ::_exit(97);
+}
 
 int runChild(const std::function<int()> &body, bool dropPrivileges)
 {
@@ -167,11 +91,8 @@ int runChild(const std::function<int()> &body, bool dropPrivileges)
     if (pid < 0)
         return -1;
     if (pid == 0) {
-        if (dropPrivileges && ::geteuid() == 0) {
-            const gid_t nogroup = 65534;
-            if (::setgroups(0, nullptr) != 0 || ::setgid(nogroup) != 0 || ::setuid(65534) != 0)
-                ::_exit(97);
-        }
+        if (dropPrivileges)
+            dropToNobody();
         const int rc = body();
         std::fflush(stdout);
         std::fflush(stderr);
@@ -197,13 +118,7 @@ int RunSelfUnprivileged(const QString &caseName, const QStringList &arguments)
     env.insert(QStringLiteral("PERROX_CHILD_ARGS"), arguments.join(QLatin1Char('\n')));
     child.setProcessEnvironment(env);
     child.setProcessChannelMode(QProcess::ForwardedChannels);
-    child.setChildProcessModifier([] {
-        if (::geteuid() == 0) {
-            const gid_t nogroup = 65534;
-            if (::setgroups(0, nullptr) != 0 || ::setgid(nogroup) != 0 || ::setuid(65534) != 0)
-                ::_exit(97);
-        }
-    });
+    child.setChildProcessModifier(dropToNobody);
     child.start(QCoreApplication::applicationFilePath(), {});
     if (!child.waitForFinished(120000)) {
         child.kill();
@@ -225,7 +140,7 @@ int RunInChild(const std::function<int()> &body)
 
 bool InterruptRewriteInPlace(const QString &path, const QByteArray &find, const QByteArray &replace, qint64 chunk)
 {
-    const int rc = RunInChild([&]() -> int {
+    return RunInChild([&]() -> int {
         ScriptedHost host({path});
         bool committing = false;
         host.onBeforeCommit = [&](int) { committing = true; };
@@ -233,14 +148,10 @@ bool InterruptRewriteInPlace(const QString &path, const QByteArray &find, const 
             if (committing)
                 ::raise(SIGKILL);
         };
-        ReplaceAsSettings settings;
-        EngineState state;
-        state.ioChunk = chunk;
-        const FindReplaceArgument pair {0, QString::fromLatin1(find), 0, QString::fromLatin1(replace)};
-        ProcessFiles(RunMode::Replace, {pair}, settings, state, host);
+        host.state.ioChunk = chunk;
+        host.run(RunMode::Replace, QString::fromLatin1(find), QString::fromLatin1(replace));
         return 0; // the rewrite ended before the kill: not what was asked for
-    });
-    return rc == -1;
+    }) == -1;
 }
 
 bool MakeSocket(const QString &path)
@@ -275,26 +186,18 @@ QByteArray RandomBytes(quint32 seed, qsizetype size, const QByteArray &alphabet)
 
 QByteArray ReadFile(const QString &path)
 {
-    QFile f;
-    const int fd = ::open(NativePath(path).constData(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0 || !f.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
-        if (fd >= 0)
-            ::close(fd);
-        return QByteArray();
-    }
-    return f.readAll();
+    const FileDescriptor fd(::open(NativePath(path).constData(), O_RDONLY | O_CLOEXEC));
+    QByteArray bytes;
+    char buffer[65536];
+    for (ssize_t n; fd.get() >= 0 && (n = ::read(fd.get(), buffer, sizeof buffer)) > 0;)
+        bytes.append(buffer, n);
+    return bytes;
 }
 
 bool WriteFile(const QString &path, const QByteArray &bytes)
 {
-    QFile f;
-    const int fd = ::open(NativePath(path).constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-    if (fd < 0 || !f.open(fd, QIODevice::WriteOnly, QFileDevice::AutoCloseHandle)) {
-        if (fd >= 0)
-            ::close(fd);
-        return false;
-    }
-    return f.write(bytes) == bytes.size() && f.flush();
+    FileDescriptor fd(::open(NativePath(path).constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
+    return fd.get() >= 0 && ::write(fd.get(), bytes.constData(), size_t(bytes.size())) == ssize_t(bytes.size()) && fd.closeChecked() == 0;
 }
 
 QString WriteFileIn(const QString &folder, const QString &name, const QByteArray &bytes)
@@ -316,20 +219,25 @@ QStringList TemporaryFilesIn(const QString &folder)
     return found;
 }
 
-StateFolderGuard::StateFolderGuard()
-    : m_wasSet(qEnvironmentVariableIsSet("XDG_STATE_HOME"))
-    , m_old(qgetenv("XDG_STATE_HOME"))
+EnvironmentGuard::EnvironmentGuard(const char *name, const std::optional<QByteArray> &value)
+    : m_name(name)
+    , m_old(qEnvironmentVariableIsSet(name) ? std::optional(qgetenv(name)) : std::nullopt)
 {
-    ::chmod(QFile::encodeName(m_dir.path()).constData(), 0777);
-    qputenv("XDG_STATE_HOME", QFile::encodeName(m_dir.path()));
+    set(value);
 }
 
-StateFolderGuard::~StateFolderGuard()
+void EnvironmentGuard::set(const std::optional<QByteArray> &value)
 {
-    if (m_wasSet)
-        qputenv("XDG_STATE_HOME", m_old);
+    if (value)
+        qputenv(m_name, *value);
     else
-        qunsetenv("XDG_STATE_HOME");
+        qunsetenv(m_name);
+}
+
+StateFolderGuard::StateFolderGuard()
+{
+    ::chmod(QFile::encodeName(m_dir.path()).constData(), 0777);
+    m_variable.emplace("XDG_STATE_HOME", QFile::encodeName(m_dir.path()));
 }
 
 QString StateFolderGuard::recordFolder() const

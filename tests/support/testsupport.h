@@ -12,6 +12,7 @@
 
 #include <cstdio>
 #include <functional>
+#include <optional>
 #include <vector>
 
 // A check inside a child process (RunUnprivileged, RunInChild): prints the
@@ -53,54 +54,16 @@ public:
     int busyOnCount = 0;
 };
 
-// The literal block-by-block scan: blocks of blockSize bytes (grown for long
-// find sequences), a carry of the unscanned tail, every position tried against
-// every find sequence in order. The reference the engine is checked against.
-struct NaiveResult
-{
-    QByteArray output;
-    qint64 count = 0;
-    QList<qint64> amounts; // added to the progress per block, then the final one
-    qint64 blockSize = 0; // after the growth rule
-};
-NaiveResult NaiveReplace(const QByteArray &source, const std::vector<QByteArray> &finds, const std::vector<QByteArray> &replaces, qint64 blockSize);
-
-// Collects the output in memory; can fail to open or once limit bytes are reached.
-class MemoryOutput : public ReplaceOutput
-{
-public:
-    bool open() override;
-    bool write(const char *data, qint64 len) override;
-    bool close() override { return true; }
-    bool discards() const override { return discard; }
-    QString path() const override { return QStringLiteral("memory"); }
-    QString errorString() const override;
-
-    QByteArray bytes;
-    bool discard = false;
-    int openError = 0; // errno for open(), 0 to succeed
-    qint64 failAfter = -1; // fail the write that would pass this many bytes
-    int writeError = 28; // ENOSPC
-    int writes = 0;
-    int opens = 0;
-
-private:
-    int m_error = 0;
-};
-
 // Records the positions; asks to cancel from the cancelAt-th progress report on.
 class RecordingObserver : public ReplaceObserver
 {
 public:
     void progress(double position) override { positions.append(position); }
     bool cancelRequested() override { return cancelAt > 0 && positions.size() >= cancelAt; }
-    void pumpEvents() override { ++pumps; }
-
-    QList<qint64> amounts(double start = 0) const;
+    void pumpEvents() override { }
 
     QList<double> positions;
     int cancelAt = 0;
-    int pumps = 0;
 };
 
 // A run host with an in-memory file list that records what the run shows.
@@ -109,6 +72,12 @@ class ScriptedHost : public RunHost
 public:
     explicit ScriptedHost(const QStringList &paths = {});
 
+    // Runs a command with the host's settings and engine state.
+    RunResult run(RunMode mode, const FindReplaceArguments &arguments);
+    RunResult run(RunMode mode, const QString &find, const QString &replace) { return run(mode, {{0, find, 0, replace}}); }
+    // The Count cells without their blanks, joined by blanks; "-" for a cell never written.
+    QString counts() const;
+
     MessageSink &messages() override { return sink; }
     int rowCount() const override { return int(paths.size()); }
     QString rowPath(int row) const override { return paths.at(row); }
@@ -116,14 +85,13 @@ public:
     void setStatusText(const QString &text) override { statusTexts.append(text); }
     QString fileListStatusText() const override { return QString::number(paths.size()) + QLatin1String(" files"); }
     bool chooseReplaceAsTarget(ReplaceAsSettings &settings) override;
-    void beginRun(const QString &caption, double total) override;
-    void showFile(const QString &status1, const QString &status2) override;
+    void beginRun(const QString &caption, double total) override { log.append(QStringLiteral("begin %1 %2").arg(caption).arg(qint64(total))); }
+    void showFile(const QString &status1, const QString &status2) override { log.append(QStringLiteral("file %1|%2").arg(status1, status2)); }
     void endRun() override { log.append(QStringLiteral("end")); }
     void progress(double position) override { positions.append(position); }
     bool cancelRequested() override { return cancelled || (cancelWhen && (cancelled = cancelWhen())); }
     void pumpEvents() override
     {
-        ++pumps;
         if (onPump)
             onPump();
     }
@@ -143,9 +111,8 @@ public:
     QStringList paths;
     QStringList cells; // "Count" cells, "" until written
     QStringList statusTexts;
-    QStringList log; // "begin <caption> <total>", "file <status1>|<status2>", "end"
+    QStringList log; // "save dialog", "begin <caption> <total>", "file <status1>|<status2>", "end"
     QList<double> positions;
-    int pumps = 0;
     bool cancelled = false;
     std::function<bool()> cancelWhen;
     std::function<void(int)> onBeforeCommit;
@@ -154,6 +121,9 @@ public:
     // Replace As: what the Save As dialog answers.
     bool targetChosen = true;
     std::optional<ReplaceAsSettings> chosenSettings;
+    // What run() passes to ProcessFiles.
+    ReplaceAsSettings settings;
+    EngineState state;
 };
 
 // Runs body in a child process. As root the child first drops to the user
@@ -195,6 +165,21 @@ QString WriteFileIn(const QString &folder, const QString &name, const QByteArray
 // a folder as "perrox-.../~PX*.tmp".
 QStringList TemporaryFilesIn(const QString &folder);
 
+// Sets an environment variable (unsets it for nullopt) for one scope.
+class EnvironmentGuard
+{
+public:
+    EnvironmentGuard(const char *name, const std::optional<QByteArray> &value);
+    ~EnvironmentGuard() { set(m_old); }
+    EnvironmentGuard(const EnvironmentGuard &) = delete;
+    EnvironmentGuard &operator=(const EnvironmentGuard &) = delete;
+
+private:
+    void set(const std::optional<QByteArray> &value);
+    const char *m_name;
+    std::optional<QByteArray> m_old;
+};
+
 // Points XDG_STATE_HOME, where records of rewrites in place are kept, at a
 // folder of its own for one scope, open to every user so that unprivileged
 // children can keep their records there too.
@@ -202,7 +187,6 @@ class StateFolderGuard
 {
 public:
     StateFolderGuard();
-    ~StateFolderGuard();
     StateFolderGuard(const StateFolderGuard &) = delete;
     StateFolderGuard &operator=(const StateFolderGuard &) = delete;
     // The folder of the records (XDG_STATE_HOME/perrox) and what is in it.
@@ -211,8 +195,7 @@ public:
 
 private:
     QTemporaryDir m_dir;
-    bool m_wasSet;
-    QByteArray m_old;
+    std::optional<EnvironmentGuard> m_variable;
 };
 
 } // namespace perrox::test
