@@ -95,35 +95,15 @@ void MainWindow::createControls()
         m_lineMenu[i]->setGeometry(0, i, px(kDesignClientWidth), 1);
     }
 
-    std::array<std::array<QRadioButton *, 3>, 2> options {};
-    const std::array<QString, 2> frameCaptions = {QStringLiteral("F&ind what"), QStringLiteral("Re&place with")};
-    const std::array<double, 2> frameLefts = {60, 2880};
-    const std::array<QGroupBox **, 2> frames = {&m_frmFind, &m_frmReplace};
-    const std::array<QLineEdit **, 2> edits = {&m_edSearch, &m_edReplace};
-    for (int side = 0; side < 2; ++side) {
-        auto *frame = *frames[side] = new QGroupBox(frameCaptions[side], client);
-        frame->setObjectName(side == 0 ? u"frmFind"_s : u"frmReplace"_s);
-        frame->setGeometry(px(frameLefts[side]), px(120), px(2775), px(1005));
-        const std::array<double, 3> optionLefts = {120, 1050, 1995};
-        for (qint16 n = 0; n < 3; ++n) {
-            auto *option = options[side][n] = new QRadioButton(TypeCode(n), frame);
-            option->setObjectName(u"opt"_s + TypeCode(n) + QString::number(side + 1)); // optAsc1 ... optHex2
-            option->setToolTip(NotationDescription(n));
-            // Wide enough for its caption in the font at hand.
-            option->setGeometry(px(optionLefts[n]), px(315), std::max(px(615), option->sizeHint().width()), px(255));
-        }
-        auto *edit = *edits[side] = new QLineEdit(frame);
-        edit->setObjectName(side == 0 ? u"edSearch"_s : u"edReplace"_s);
-        edit->setGeometry(px(90), px(600), px(2610), px(285));
-    }
+    m_findField = new NotationField(NotationField::Find, client, m_twipsPerPixel, *m_messages, this);
+    m_replaceField = new NotationField(NotationField::Replace, client, m_twipsPerPixel, *m_messages, this);
+    m_frmFind = m_findField->frame();
+    m_frmReplace = m_replaceField->frame();
+    m_edSearch = m_findField->edit();
+    m_edReplace = m_replaceField->edit();
     // A drop onto the find field loads the current row into the fields.
     m_edSearch->setAcceptDrops(true);
     m_edSearch->installEventFilter(this);
-
-    m_findField = new NotationField(m_edSearch, options[0], QStringLiteral("Find what"), &m_editKey, *m_messages, this);
-    m_replaceField = new NotationField(m_edReplace, options[1], QStringLiteral("Replace with"), &m_editKey, *m_messages, this);
-    m_findField->setObjectName(u"findField"_s);
-    m_replaceField->setObjectName(u"replaceField"_s);
     connect(m_findField, &NotationField::validated, this, &MainWindow::UpdateCommands);
     connect(m_replaceField, &NotationField::validated, this, &MainWindow::UpdateCommands);
     connect(m_edSearch, &QLineEdit::textChanged, this, &MainWindow::UpdateCommands);

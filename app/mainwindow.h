@@ -138,7 +138,6 @@ private:
     NotationField *m_replaceField = nullptr;
     std::unique_ptr<RunWindowHost> m_run;
 
-    bool m_editKey = false; // bEditKey, shared by the two notation fields
     bool m_ctrlKeyDown = false; // CtrlKeyDown
     double m_twipsPerPixel = 15;
 

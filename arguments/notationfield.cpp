@@ -2,13 +2,19 @@
 
 #include "arguments/notation.h"
 #include "base/messagesink.h"
+#include "base/twips.h"
 
 #include <QApplication>
 #include <QFocusEvent>
+#include <QGroupBox>
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QRadioButton>
 #include <QTimer>
+
+#include <algorithm>
+
+using namespace Qt::StringLiterals;
 
 namespace perrox {
 
@@ -52,23 +58,33 @@ protected:
 
 } // namespace
 
-NotationField::NotationField(
-    QLineEdit *edit, const std::array<QRadioButton *, 3> &options, const QString &label, bool *editKey, MessageSink &messages, QObject *parent)
+NotationField::NotationField(Side side, QWidget *client, double twipsPerPixel, MessageSink &messages, QObject *parent)
     : QObject(parent)
-    , m_edit(edit)
-    , m_options(options)
-    , m_label(label)
-    , m_editKey(editKey)
+    , m_label(side == Find ? u"Find what"_s : u"Replace with"_s)
     , m_messages(messages)
 {
-    m_edit->installEventFilter(this);
-    m_options[0]->setChecked(true);
+    const auto px = [twipsPerPixel](double twips) { return TwipsToPixels(twips, twipsPerPixel); };
+    setObjectName(side == Find ? u"findField"_s : u"replaceField"_s);
+    m_frame = new QGroupBox(side == Find ? u"F&ind what"_s : u"Re&place with"_s, client);
+    m_frame->setObjectName(side == Find ? u"frmFind"_s : u"frmReplace"_s);
+    m_frame->setGeometry(px(side == Find ? 60 : 2880), px(120), px(2775), px(1005));
+    const std::array<double, 3> optionLefts = {120, 1050, 1995};
     for (qint16 n = 0; n < 3; ++n) {
+        QRadioButton *option = m_options[n] = new QRadioButton(TypeCode(n), m_frame);
+        option->setObjectName(u"opt"_s + TypeCode(n) + QString::number(side + 1)); // optAsc1 ... optHex2
+        option->setToolTip(NotationDescription(n));
+        // Wide enough for its caption in the font at hand.
+        option->setGeometry(px(optionLefts[n]), px(315), std::max(px(615), option->sizeHint().width()), px(255));
         // An option click keeps the focus where it is, so that the field's
         // check can refuse a switch of a text that is invalid while being typed.
-        m_options[n]->setFocusPolicy(Qt::TabFocus);
-        connect(m_options[n], &QRadioButton::toggled, this, [this, n](bool checked) { optionToggled(n, checked); });
+        option->setFocusPolicy(Qt::TabFocus);
+        connect(option, &QRadioButton::toggled, this, [this, n](bool checked) { optionToggled(n, checked); });
     }
+    m_edit = new QLineEdit(m_frame);
+    m_edit->setObjectName(side == Find ? u"edSearch"_s : u"edReplace"_s);
+    m_edit->setGeometry(px(90), px(600), px(2610), px(285));
+    m_edit->installEventFilter(this);
+    m_options[0]->setChecked(true);
 }
 
 void NotationField::selectNotation(qint16 notation)
@@ -131,13 +147,13 @@ bool NotationField::eventFilter(QObject *watched, QEvent *event)
             return false;
         const Qt::KeyboardModifiers mods = key->modifiers() & (Qt::ShiftModifier | Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier);
         const bool clipboardKey = (key->key() == Qt::Key_X || key->key() == Qt::Key_C || key->key() == Qt::Key_V) && mods == Qt::ControlModifier;
-        *m_editKey = key->key() == Qt::Key_Backspace || clipboardKey;
+        m_editKey = key->key() == Qt::Key_Backspace || clipboardKey;
         // Delete, Insert, the arrows, Home, End and the page keys move or
         // edit without typing a character, whatever text the platform gives
         // them (X11 gives Delete the character 127).
         const bool typesNothing = key->key() >= Qt::Key_Insert && key->key() <= Qt::Key_PageDown;
         const QString text = key->text();
-        if (text.isEmpty() || typesNothing || *m_editKey || AcceptsTypedCharacter(text, m_notation))
+        if (text.isEmpty() || typesNothing || m_editKey || AcceptsTypedCharacter(text, m_notation))
             return false;
         m_messages.beep();
         return true;

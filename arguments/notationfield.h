@@ -5,26 +5,35 @@
 
 #include <array>
 
+class QGroupBox;
 class QLineEdit;
 class QRadioButton;
+class QWidget;
 
 namespace perrox {
 
 class MessageSink;
 
-// One side of a Find&Replace argument in the main window: its edit field and
-// its three notation options. It keeps the side's notation (iFindType or
-// iReplaceType), converts the text on every switch, filters typed characters
-// by notation, and checks the text when the focus leaves the field.
+// One side of a Find&Replace argument in the main window: its frame with the
+// edit field and the three notation options. It keeps the side's notation
+// (iFindType or iReplaceType), converts the text on every switch, filters
+// typed characters by notation, and checks the text when the focus leaves the
+// field.
 class NotationField : public QObject
 {
     Q_OBJECT
 
 public:
-    // editKey is bEditKey, shared by both fields of the window.
-    NotationField(
-        QLineEdit *edit, const std::array<QRadioButton *, 3> &options, const QString &label, bool *editKey, MessageSink &messages, QObject *parent = nullptr);
+    enum Side
+    {
+        Find, // frmFind "F&ind what" with edSearch and optAsc1, optDec1, optHex1
+        Replace, // frmReplace "Re&place with" with edReplace and optAsc2, optDec2, optHex2
+    };
 
+    // Builds the side's frame in client, placed in twips of twipsPerPixel.
+    NotationField(Side side, QWidget *client, double twipsPerPixel, MessageSink &messages, QObject *parent = nullptr);
+
+    QGroupBox *frame() const { return m_frame; }
     qint16 notation() const { return m_notation; }
     // Selects the option of a notation, running the switch on the present text.
     void selectNotation(qint16 notation);
@@ -47,10 +56,14 @@ private:
     void switchNotation(qint16 notation);
     void swallowMouseUntilRelease();
 
+    QGroupBox *m_frame;
     QLineEdit *m_edit;
     std::array<QRadioButton *, 3> m_options;
     QString m_label;
-    bool *m_editKey;
+    // bEditKey: set by each key press before its character is filtered. A Qt
+    // key event carries the key and the character it types together, so the
+    // flag needs no life beyond the event.
+    bool m_editKey = false;
     MessageSink &m_messages;
     qint16 m_notation = 0;
     bool m_reverting = false;
