@@ -28,7 +28,6 @@
 #include <QLineEdit>
 #include <QMenuBar>
 #include <QPushButton>
-#include <QRadioButton>
 #include <QScreen>
 #include <QSettings>
 #include <QStatusBar>
