@@ -33,20 +33,15 @@ using namespace Qt::StringLiterals;
 
 namespace {
 
-FindReplaceArgument arg(qint16 findNotation, const QString &find, qint16 replaceNotation, const QString &replace)
-{
-    return {findNotation, find, replaceNotation, replace};
-}
-
-// The worked example: (Characters hello -> Hexadecimal 48 49) and
-// (Decimal 13,10 -> Characters, empty).
-const FindReplaceArguments kExample {arg(0, u"hello"_s, 2, u"48 49"_s), arg(1, u"13,10"_s, 0, QString())};
+const FindReplaceArguments kExample {{0, u"hello"_s, 2, u"48 49"_s}, {1, u"13,10"_s, 0, QString()}};
 const QByteArray kExampleFile("<FIND TYPE=ASC>hello</FIND><REPLACE TYPE=HEX>48 49</REPLACE>\r\n"
                               "<FIND TYPE=DEC>13,10</FIND><REPLACE TYPE=ASC></REPLACE>\r\n");
 const ArgumentTags kTags = ArgumentTags::defaults();
+// Without dots the three notations give the same tag.
+const ArgumentTags kPlainTags {u"<F>"_s, u"</F>"_s, u"<R>"_s, u"</R>"_s};
+const QByteArray kPlainFile("<F>a</F><R>1</R>\r\n<F>2</F><R>b</R>\r\n");
 
-// The bytes this process has read (the kernel's rchar) up to this read of
-// them, and the bytes that read took: a test tells how far the loader read.
+// The bytes this process has read (the kernel's rchar) up to this read of them, and the bytes that read took.
 std::pair<qint64, qint64> bytesRead()
 {
     char text[4096];
@@ -56,8 +51,7 @@ std::pair<qint64, qint64> bytesRead()
     return {io.startsWith("rchar: ") ? io.mid(7, io.indexOf('\n') - 7).toLongLong() : -1, io.size()};
 }
 
-// A field of /proc/self/status in bytes ("VmSize:", "VmPeak:"). A forked
-// child starts with VmPeak at its current size.
+// A field of /proc/self/status in bytes ("VmSize:", "VmPeak:"); a forked child starts with VmPeak at its current size.
 qint64 statusBytes(const char *field)
 {
     QFile status(u"/proc/self/status"_s);
@@ -66,7 +60,34 @@ qint64 statusBytes(const char *field)
     return at < 0 ? -1 : text.mid(at + qstrlen(field)).trimmed().split(' ').value(0).toLongLong() * 1024;
 }
 
+// A save of a file (none: no name) in a fresh folder, where f/args.txt (1000 bytes, mode 0640) has a second name,
+// f/second.txt, and a link to it, f/link.txt; "how" it fails: a read-only "folder" or "file", a file size "limit".
+// The message's %1 is the path; none with a name: saved.
+struct SaveCase
+{
+    const char *name;
+    QString file, message = {};
+    const char *how = "";
+    bool withArguments = true;
+};
+
+// A load from a source ("file", "unreadable", "fifo", "pipe", "endless pipe", "missing", "folder", a device, or none)
+// that reads the bytes "reads"; the message's %1 is the path, none with a source: loaded.
+struct LoadCase
+{
+    const char *name;
+    QString source;
+    QByteArray content = {};
+    qint64 maxSize = 100, reads = 0;
+    QString message = {};
+    FindReplaceArguments expected = {};
+};
+
 } // namespace
+
+Q_DECLARE_METATYPE(ArgumentTags)
+Q_DECLARE_METATYPE(SaveCase)
+Q_DECLARE_METATYPE(LoadCase)
 
 class TestArgumentFile : public QObject
 {
@@ -75,11 +96,9 @@ class TestArgumentFile : public QObject
 private slots:
     void contentAndTags()
     {
-        // The worked example saved and loaded; empty tags are the defaults.
-        for (const ArgumentTags &tags : {kTags, ArgumentTags()}) {
+        for (const ArgumentTags &tags : {kTags, ArgumentTags()}) // empty tags are the defaults
             QCOMPARE(ArgumentFileContent(kExample, tags), kExampleFile);
-            QCOMPARE(ParseArgumentFile(kExampleFile, tags), kExample);
-        }
+        QCOMPARE(ArgumentFileContent({{0, u"a"_s, 1, u"1"_s}, {1, u"2"_s, 0, u"b"_s}}, kPlainTags), kPlainFile);
         // Every "..." of a start tag, left to right, becomes the notation word.
         const auto expanded = [](const QString &startTag) {
             const ExpandedTags t = ExpandTags({startTag, QString(), QString(), QString()});
@@ -87,22 +106,51 @@ private slots:
         };
         QCOMPARE(expanded(u"[...|...]"_s), QStringList({u"[ASC|ASC]"_s, u"[DEC|DEC]"_s, u"[HEX|HEX]"_s}));
         QCOMPARE(expanded(u"<....>"_s), QStringList({u"<ASC.>"_s, u"<DEC.>"_s, u"<HEX.>"_s}));
-        // Without dots the three notations give the same tag, and the last one tried wins.
-        const ArgumentTags tags {u"<F>"_s, u"</F>"_s, u"<R>"_s, u"</R>"_s};
-        const QByteArray content = ArgumentFileContent({arg(0, u"a"_s, 1, u"1"_s), arg(1, u"2"_s, 0, u"b"_s)}, tags);
-        QCOMPARE(content, QByteArray("<F>a</F><R>1</R>\r\n<F>2</F><R>b</R>\r\n"));
-        QCOMPARE(ParseArgumentFile(content, tags), (FindReplaceArguments {arg(2, u"a"_s, 2, u"1"_s), arg(2, u"2"_s, 2, u"b"_s)}));
-        // A file saved with other tags is not read back; a tag the code page cannot hold never matches, not even its "?" form.
-        QCOMPARE(ParseArgumentFile(content, kTags), FindReplaceArguments());
-        QCOMPARE(ParseArgumentFile("<?ASC>a</F><R>b</R>", {u"<\u2603...>"_s, u"</F>"_s, u"<R>"_s, u"</R>"_s}), FindReplaceArguments());
         QCOMPARE(ReadArgumentsErrorMessage(u"/a/b.txt"_s, u"Boom"_s), u"Cannot read the data of file /a/b.txt:\r\nBoom"_s);
         QCOMPARE(ScanArgumentsErrorMessage(u"/a/b.txt"_s, u"Boom"_s), u"Cannot read Find&Replace arguments from file /a/b.txt :\r\nBoom"_s);
     }
 
+    void parse_data()
+    {
+        QTest::addColumn<QByteArray>("content");
+        QTest::addColumn<ArgumentTags>("tags");
+        QTest::addColumn<FindReplaceArguments>("expected");
+        const auto row = [](const char *name, const QByteArray &content, const FindReplaceArguments &expected, const ArgumentTags &tags = kTags) {
+            QTest::newRow(name) << content << tags << expected;
+        };
+        static const char highAndNul[] = "<FIND TYPE=ASC>\x80\x81\xff</FIND><REPLACE TYPE=ASC>\0</REPLACE>";
+        row("worked example", kExampleFile, kExample);
+        row("empty tags are the defaults", kExampleFile, kExample, ArgumentTags());
+        row("no dots: the last notation tried wins", kPlainFile, {{2, u"a"_s, 2, u"1"_s}, {2, u"2"_s, 2, u"b"_s}}, kPlainTags);
+        row("saved with other tags", kPlainFile, {});
+        row("a tag the code page cannot hold, not even as ?", "<?ASC>a</F><R>b</R>", {}, {u"<\u2603...>"_s, u"</F>"_s, u"<R>"_s, u"</R>"_s});
+        row("empty file", {}, {});
+        row("empty find text skipped", "<FIND TYPE=ASC></FIND><REPLACE TYPE=ASC>x</REPLACE>", {});
+        row("empty replace text loaded", "<FIND TYPE=ASC>a</FIND><REPLACE TYPE=HEX></REPLACE>", {{0, u"a"_s, 2, {}}});
+        row("replace side first skipped", "<REPLACE TYPE=ASC>x</REPLACE><FIND TYPE=ASC>a</FIND>", {});
+        row("no replace start tag skipped", "<FIND TYPE=ASC>a</FIND>x</REPLACE>", {});
+        row("a skipped entry keeps its find side", "<FIND TYPE=ASC>a</FIND>x</REPLACE><REPLACE TYPE=DEC>1</REPLACE>", {{0, u"a"_s, 1, u"1"_s}});
+        row("unfinished entry at the end", "<FIND TYPE=ASC>a</FIND><REPLACE TYPE=ASC>b", {});
+        row("last start tag wins", "<FIND TYPE=ASC>x<FIND TYPE=HEX>41</FIND><REPLACE TYPE=DEC>y<REPLACE TYPE=ASC>z</REPLACE>", {{2, u"41"_s, 0, u"z"_s}});
+        row("later find end tag wins", "<FIND TYPE=ASC>a</FIND>b</FIND><REPLACE TYPE=ASC>c</REPLACE>", {{0, u"a</FIND>b"_s, 0, u"c"_s}});
+        row("lower-case word", "<FIND TYPE=asc>a</FIND><REPLACE TYPE=ASC>b</REPLACE>", {});
+        row("text outside tags, texts over lines", "junk\r\n<FIND TYPE=DEC>13\r\n10</FIND>\r\n\r\n<REPLACE TYPE=HEX>0A\n</REPLACE>tail\r\n",
+            {{1, u"13\r\n10"_s, 2, u"0A\n"_s}});
+        row("bytes one per character", QByteArray(highAndNul, sizeof highAndNul - 1), {{0, u"\u20ac\u0081\u00ff"_s, 0, QString(QChar(0))}});
+        row("two entries on one line", "<FIND TYPE=ASC>a</FIND><REPLACE TYPE=ASC>b</REPLACE><FIND TYPE=HEX>1</FIND><REPLACE TYPE=DEC>2</REPLACE>",
+            {{0, u"a"_s, 0, u"b"_s}, {2, u"1"_s, 1, u"2"_s}});
+    }
+    void parse()
+    {
+        QFETCH(QByteArray, content);
+        QFETCH(ArgumentTags, tags);
+        QFETCH(FindReplaceArguments, expected);
+        QCOMPARE(ParseArgumentFile(content, tags), expected);
+    }
+
     void roundTripOfRandomTexts()
     {
-        // Texts crowded with the tags' own characters, line breaks, NUL and
-        // high bytes, but holding no whole tag.
+        // Texts crowded with the tags' own characters, line breaks, NUL and high bytes, but holding no whole tag.
         const QByteArray alphabet("<>/=FINDREPLACETYPASCHX \r\n\x80\x81\x9d\xff" + QByteArray(1, '\0') + "az01,");
         const ExpandedTags t = ExpandTags(kTags);
         const QStringList tags {
@@ -114,114 +162,73 @@ private slots:
         QRandomGenerator rng(4);
         for (quint32 round = 0; round < 200; ++round) {
             FindReplaceArguments arguments;
-            const int count = 1 + rng.bounded(5);
-            while (arguments.size() < count) {
+            for (const int count = 1 + rng.bounded(5); arguments.size() < count;) {
                 const QString find = BytesToCharacters(RandomBytes(rng.generate(), 1 + rng.bounded(40), alphabet));
                 const QString replace = BytesToCharacters(RandomBytes(rng.generate(), rng.bounded(40), alphabet));
                 if (!holdsTag(find) && !holdsTag(replace))
-                    arguments.append(arg(qint16(rng.bounded(3)), find, qint16(rng.bounded(3)), replace));
+                    arguments.append({qint16(rng.bounded(3)), find, qint16(rng.bounded(3)), replace});
             }
             RecordingSink sink;
             QVERIFY(SaveArgumentFile(path, arguments, kTags, sink));
-            const auto loaded = LoadArgumentFile(path, kTags, sink);
-            QVERIFY(loaded);
-            QCOMPARE(*loaded, arguments);
+            QCOMPARE(LoadArgumentFile(path, kTags, sink), std::optional(arguments));
             QCOMPARE(sink.texts(), QStringList());
         }
     }
 
-    void loaderRules_data()
-    {
-        QTest::addColumn<QByteArray>("content");
-        QTest::addColumn<FindReplaceArguments>("expected");
-        using A = FindReplaceArguments;
-        const A none;
-        static const char highAndNul[] = "<FIND TYPE=ASC>\x80\x81\xff</FIND><REPLACE TYPE=ASC>\0</REPLACE>";
-        QTest::newRow("empty file") << QByteArray() << none;
-        QTest::newRow("empty find text skipped") << QByteArray("<FIND TYPE=ASC></FIND><REPLACE TYPE=ASC>x</REPLACE>") << none;
-        QTest::newRow("empty replace text loaded") << QByteArray("<FIND TYPE=ASC>a</FIND><REPLACE TYPE=HEX></REPLACE>") << A {arg(0, u"a"_s, 2, {})};
-        QTest::newRow("replace side first skipped") << QByteArray("<REPLACE TYPE=ASC>x</REPLACE><FIND TYPE=ASC>a</FIND>") << none;
-        QTest::newRow("no replace start tag skipped") << QByteArray("<FIND TYPE=ASC>a</FIND>x</REPLACE>") << none;
-        QTest::newRow("a skipped entry keeps its find side")
-            << QByteArray("<FIND TYPE=ASC>a</FIND>x</REPLACE><REPLACE TYPE=DEC>1</REPLACE>") << A {arg(0, u"a"_s, 1, u"1"_s)};
-        QTest::newRow("unfinished entry at the end") << QByteArray("<FIND TYPE=ASC>a</FIND><REPLACE TYPE=ASC>b") << none;
-        QTest::newRow("last start tag wins") << QByteArray("<FIND TYPE=ASC>x<FIND TYPE=HEX>41</FIND><REPLACE TYPE=DEC>y<REPLACE TYPE=ASC>z</REPLACE>")
-                                             << A {arg(2, u"41"_s, 0, u"z"_s)};
-        QTest::newRow("later find end tag wins") << QByteArray("<FIND TYPE=ASC>a</FIND>b</FIND><REPLACE TYPE=ASC>c</REPLACE>")
-                                                 << A {arg(0, u"a</FIND>b"_s, 0, u"c"_s)};
-        QTest::newRow("lower-case word") << QByteArray("<FIND TYPE=asc>a</FIND><REPLACE TYPE=ASC>b</REPLACE>") << none;
-        QTest::newRow("text outside tags, texts over lines")
-            << QByteArray("junk\r\n<FIND TYPE=DEC>13\r\n10</FIND>\r\n\r\n<REPLACE TYPE=HEX>0A\n</REPLACE>tail\r\n") << A {arg(1, u"13\r\n10"_s, 2, u"0A\n"_s)};
-        QTest::newRow("bytes one per character") << QByteArray(highAndNul, sizeof highAndNul - 1) << A {arg(0, u"\u20ac\u0081\u00ff"_s, 0, QString(QChar(0)))};
-        QTest::newRow("two entries on one line") << QByteArray(
-            "<FIND TYPE=ASC>a</FIND><REPLACE TYPE=ASC>b</REPLACE><FIND TYPE=HEX>1</FIND><REPLACE TYPE=DEC>2</REPLACE>")
-                                                 << A {arg(0, u"a"_s, 0, u"b"_s), arg(2, u"1"_s, 1, u"2"_s)};
-    }
-    void loaderRules()
-    {
-        QFETCH(QByteArray, content);
-        QFETCH(FindReplaceArguments, expected);
-        QCOMPARE(ParseArgumentFile(content, kTags), expected);
-    }
-
-    // Every save goes into the folder f of a fresh folder, where args.txt
-    // (1000 bytes, mode 0640) has a second name, second.txt, and a link to
-    // it, link.txt. A save replaces the file in place, whole; a failed one
-    // leaves it as it was, and no save leaves a temporary file behind.
+    // A save replaces the file in place, whole; a failed one leaves it as it was; none leaves a temporary file.
     void save_data()
     {
-        QTest::addColumn<QString>("name"); // in the fresh folder; empty: no name
-        QTest::addColumn<QString>("how"); // what makes it fail: a read-only "folder" or "file", a file size "limit"
-        QTest::addColumn<bool>("withArguments");
-        QTest::addColumn<QString>("message"); // %1 is the path; empty with a name: saved
+        QTest::addColumn<SaveCase>("c");
         const QString denied = SystemErrorText(EACCES) + u" - %1"_s, nothing = u"Cannot read Find&Replace arguments:\r\n"_s + SystemErrorText(ERANGE);
-        QTest::newRow("through a link") << u"f/link.txt"_s << QString() << true << QString();
-        QTest::newRow("the file") << u"f/args.txt"_s << QString() << true << QString();
-        QTest::newRow("read-only folder") << u"f/args.txt"_s << u"folder"_s << true << denied;
-        QTest::newRow("read-only file") << u"f/args.txt"_s << u"file"_s << true << denied;
-        QTest::newRow("file size limit") << u"f/args.txt"_s << u"limit"_s << true
-                                         << u"Cannot write the Find&Replace arguments to file %1 :\r\n"_s + SystemErrorText(EFBIG);
-        QTest::newRow("missing folder") << u"f/nowhere/args.txt"_s << QString() << true << FileErrorMessage(ENOENT, u"%1"_s);
-        QTest::newRow("a folder") << u"f"_s << QString() << true << FileErrorMessage(EISDIR, u"%1"_s);
-        QTest::newRow("no arguments over a file") << u"f/args.txt"_s << QString() << false << nothing;
-        QTest::newRow("no arguments, new file") << u"f/new.txt"_s << QString() << false << nothing;
-        QTest::newRow("no name (a cancelled dialog)") << QString() << QString() << true << QString();
+        const SaveCase cases[] = {
+            {"through a link", u"f/link.txt"_s},
+            {"the file", u"f/args.txt"_s},
+            {"read-only folder", u"f/args.txt"_s, denied, "folder"},
+            {"read-only file", u"f/args.txt"_s, denied, "file"},
+            {"file size limit", u"f/args.txt"_s, u"Cannot write the Find&Replace arguments to file %1 :\r\n"_s + SystemErrorText(EFBIG), "limit"},
+            {"missing folder", u"f/nowhere/args.txt"_s, FileErrorMessage(ENOENT, u"%1"_s)},
+            {"a folder", u"f"_s, FileErrorMessage(EISDIR, u"%1"_s)},
+            {"no arguments over a file", u"f/args.txt"_s, nothing, "", false},
+            {"no arguments, new file", u"f/new.txt"_s, nothing, "", false},
+            {"no name (a cancelled dialog)", {}},
+        };
+        for (const SaveCase &c : cases)
+            QTest::newRow(c.name) << c;
     }
     void save()
     {
-        QFETCH(QString, name);
-        QFETCH(QString, how);
-        QFETCH(bool, withArguments);
-        QFETCH(QString, message);
+        QFETCH(SaveCase, c);
+        const QByteArray how(c.how);
         QTemporaryDir dir;
-        const QString folder = dir.filePath(u"f"_s), path = name.isEmpty() ? QString() : dir.filePath(name);
+        const QString folder = dir.filePath(u"f"_s), path = c.file.isEmpty() ? QString() : dir.filePath(c.file);
         QVERIFY(QDir().mkpath(folder));
         const QByteArray old(1000, 'x');
         const QString file = WriteFileIn(folder, u"args.txt"_s, old), second = folder + u"/second.txt"_s;
         QVERIFY(QFile::link(u"args.txt"_s, folder + u"/link.txt"_s) && ::link(NativePath(file).constData(), NativePath(second).constData()) == 0);
-        QVERIFY(::chmod(NativePath(dir.path()).constData(), 0755) == 0);
-        QVERIFY(::chmod(NativePath(file).constData(), how == u"file"_s ? 0444 : how == u"folder"_s ? 0666 : 0640) == 0);
-        QVERIFY(::chmod(NativePath(folder).constData(), how == u"folder"_s ? 0555 : 0777) == 0);
-
+        QVERIFY(::chmod(NativePath(dir.path()).constData(), 0755) == 0 && ::chmod(NativePath(folder).constData(), how == "folder" ? 0555 : 0777) == 0
+            && ::chmod(NativePath(file).constData(),
+                   how == "file"         ? 0444
+                       : how == "folder" ? 0666
+                                         : 0640)
+                == 0);
+        const bool saved = c.message.isEmpty() && !c.file.isEmpty();
         const auto body = [&] {
-            if (how == u"limit"_s) {
+            if (how == "limit") {
                 std::signal(SIGXFSZ, SIG_IGN);
                 const struct rlimit limit = {50, 50};
                 CHILD_CHECK(::setrlimit(RLIMIT_FSIZE, &limit) == 0);
             }
             RecordingSink sink;
-            CHILD_CHECK(SaveArgumentFile(path, withArguments ? kExample : FindReplaceArguments(), kTags, sink) == (message.isEmpty() && !name.isEmpty()));
-            CHILD_CHECK(sink.texts() == (message.isEmpty() ? QStringList() : QStringList {message.arg(path)}));
+            CHILD_CHECK(SaveArgumentFile(path, c.withArguments ? kExample : FindReplaceArguments(), kTags, sink) == saved);
+            CHILD_CHECK(sink.texts() == (c.message.isEmpty() ? QStringList() : QStringList {c.message.arg(path)}));
             for (const RecordingSink::Shown &shown : sink.shown)
                 CHILD_CHECK(shown.icon == MessageSink::Icon::Exclamation && shown.title == u"Perrox"_s);
             return 0;
         };
         // The limit applies to root too; permissions need an ordinary user.
-        QCOMPARE(how == u"file"_s || how == u"folder"_s ? RunUnprivileged(body) : RunInChild(body), 0);
+        QCOMPARE(how == "file" || how == "folder" ? RunUnprivileged(body) : RunInChild(body), 0);
         QVERIFY(::chmod(NativePath(folder).constData(), 0755) == 0);
-        const bool saved = message.isEmpty() && !name.isEmpty();
-        QCOMPARE(ReadFile(file), saved ? kExampleFile : old);
-        QCOMPARE(ReadFile(second), ReadFile(file));
+        QCOMPARE(std::pair(ReadFile(file), ReadFile(second)), std::pair(saved ? kExampleFile : old, saved ? kExampleFile : old));
         QVERIFY(QFileInfo(folder + u"/link.txt"_s).isSymLink());
         struct stat st = {};
         QVERIFY(::stat(NativePath(file).constData(), &st) == 0 && (!saved || (st.st_mode & 07777) == 0640));
@@ -229,75 +236,60 @@ private slots:
             QStringList({u"args.txt"_s, u"link.txt"_s, u"second.txt"_s}));
     }
 
-    // Loading from files and from sources without a size, as a shell's <(...)
-    // gives them: a pipe fed by a thread (once, or over and over until the
-    // loader lets go), or a device. The buffer grows as the bytes come but
-    // never past the limit, a source that gives more is refused after one byte
-    // too many, and a file larger than the limit is refused unread.
+    // Sources without a size, as a shell's <(...) gives them: a pipe fed by a thread (once, or over and over until the
+    // loader lets go), or a device. The buffer grows as the bytes come but never past the limit, a source that gives
+    // more is refused after one byte too many, and a file larger than the limit is refused unread.
     void load_data()
     {
-        QTest::addColumn<QString>("source"); // "file", "unreadable", "fifo", "pipe", "endless pipe", "missing", "folder", a device, or none
-        QTest::addColumn<QByteArray>("content");
-        QTest::addColumn<qint64>("maxSize");
-        QTest::addColumn<qint64>("reads"); // the bytes read
-        QTest::addColumn<FindReplaceArguments>("expected");
-        QTest::addColumn<QString>("message"); // %1 is the path; empty with a source: loaded
+        QTest::addColumn<LoadCase>("c");
         const QString tooLarge = u"Cannot allocate memory for the data of file %1:\r\n"_s + SystemErrorText(ENOMEM);
         const qint64 size = kExampleFile.size();
         QByteArray binary = RandomBytes(7, 1 << 20); // random bytes around one entry
         binary.insert(1 << 19, "<FIND TYPE=HEX>00 FF</FIND><REPLACE TYPE=ASC>\x90</REPLACE>");
         const QByteArray many = kExampleFile.repeated(3000); // over 350 KB, read in many pieces
-        using A = FindReplaceArguments;
-        A manyArguments;
+        FindReplaceArguments manyArguments;
         for (int i = 0; i < 3000; ++i)
             manyArguments += kExample;
-        const A none;
-        QTest::newRow("missing") << u"missing"_s << QByteArray() << qint64(100) << qint64(0) << none << FileErrorMessage(ENOENT, u"%1"_s);
-        QTest::newRow("folder") << u"folder"_s << QByteArray() << qint64(100) << qint64(0) << none << FileErrorMessage(EISDIR, u"%1"_s);
-        QTest::newRow("unreadable") << u"unreadable"_s << kExampleFile << qint64(100) << qint64(0) << none << FileErrorMessage(EACCES, u"%1"_s);
-        QTest::newRow("too large, by its size") << u"file"_s << kExampleFile << size - 1 << qint64(0) << none << tooLarge;
-        QTest::newRow("exactly at the limit") << u"file"_s << kExampleFile << size << size << kExample << QString();
-        QTest::newRow("binary") << u"file"_s << binary << MaxArgumentFileSize << qint64(binary.size()) << A {arg(2, u"00 FF"_s, 0, u"\u0090"_s)} << QString();
-        QTest::newRow("pipe that nobody writes to") << u"fifo"_s << QByteArray() << qint64(100) << qint64(0) << none << QString();
-        QTest::newRow("pipe exactly at the limit, buffer grown many times")
-            << u"pipe"_s << many << qint64(many.size()) << qint64(many.size()) << manyArguments << QString();
-        QTest::newRow("pipe one byte over the limit") << u"pipe"_s << many << many.size() - 1 << qint64(many.size()) << none << tooLarge;
-        QTest::newRow("endless pipe") << u"endless pipe"_s << kExampleFile << qint64(1 << 20) << qint64(1 << 20) + 1 << none << tooLarge;
-        QTest::newRow("endless device") << u"/dev/zero"_s << QByteArray() << qint64(100) << qint64(101) << none << tooLarge;
-        QTest::newRow("endless device at the default limit")
-            << u"/dev/zero"_s << QByteArray() << MaxArgumentFileSize << MaxArgumentFileSize + 1 << none << tooLarge;
-        QTest::newRow("no name") << QString() << QByteArray() << qint64(100) << qint64(0) << none << QString();
+        const LoadCase cases[] = {
+            {"missing", u"missing"_s, {}, 100, 0, FileErrorMessage(ENOENT, u"%1"_s)},
+            {"folder", u"folder"_s, {}, 100, 0, FileErrorMessage(EISDIR, u"%1"_s)},
+            {"unreadable", u"unreadable"_s, kExampleFile, 100, 0, FileErrorMessage(EACCES, u"%1"_s)},
+            {"too large, by its size", u"file"_s, kExampleFile, size - 1, 0, tooLarge},
+            {"exactly at the limit", u"file"_s, kExampleFile, size, size, {}, kExample},
+            {"binary", u"file"_s, binary, MaxArgumentFileSize, binary.size(), {}, {{2, u"00 FF"_s, 0, u"\u0090"_s}}},
+            {"pipe that nobody writes to", u"fifo"_s},
+            {"pipe exactly at the limit, buffer grown many times", u"pipe"_s, many, many.size(), many.size(), {}, manyArguments},
+            {"pipe one byte over the limit", u"pipe"_s, many, many.size() - 1, many.size(), tooLarge},
+            {"endless pipe", u"endless pipe"_s, kExampleFile, 1 << 20, (1 << 20) + 1, tooLarge},
+            {"endless device", u"/dev/zero"_s, {}, 100, 101, tooLarge},
+            {"endless device at the default limit", u"/dev/zero"_s, {}, MaxArgumentFileSize, MaxArgumentFileSize + 1, tooLarge},
+            {"no name", {}},
+        };
+        for (const LoadCase &c : cases)
+            QTest::newRow(c.name) << c;
     }
     void load()
     {
-        QFETCH(QString, source);
-        QFETCH(QByteArray, content);
-        QFETCH(qint64, maxSize);
-        QFETCH(qint64, reads);
-        QFETCH(FindReplaceArguments, expected);
-        QFETCH(QString, message);
+        QFETCH(LoadCase, c);
         QTemporaryDir dir;
-        QString path = source.isEmpty() || source.startsWith(u'/') ? source : source == u"folder"_s ? dir.path() : dir.filePath(u"args"_s);
-        if (source == u"file"_s || source == u"unreadable"_s)
-            QVERIFY(WriteFile(path, content));
-        if (source == u"fifo"_s)
-            QVERIFY(::mkfifo(NativePath(path).constData(), 0600) == 0);
+        QString path = c.source.isEmpty() || c.source.startsWith(u'/') ? c.source : c.source == u"folder"_s ? dir.path() : dir.filePath(u"args"_s);
         QVERIFY(::chmod(NativePath(dir.path()).constData(), 0755) == 0);
-        if (source == u"unreadable"_s)
-            QVERIFY(::chmod(NativePath(path).constData(), 0200) == 0);
-
+        if (c.source == u"file"_s || c.source == u"unreadable"_s)
+            QVERIFY(WriteFile(path, c.content) && ::chmod(NativePath(path).constData(), c.source == u"file"_s ? 0644 : 0200) == 0);
+        if (c.source == u"fifo"_s)
+            QVERIFY(::mkfifo(NativePath(path).constData(), 0600) == 0);
         const auto body = [&] {
             int fds[2] = {-1, -1};
             std::thread writer;
-            if (source.endsWith(u"pipe"_s)) {
+            if (c.source.endsWith(u"pipe"_s)) {
                 CHILD_CHECK(::pipe2(fds, O_CLOEXEC) == 0);
                 std::signal(SIGPIPE, SIG_IGN);
                 writer = std::thread([&] {
                     bool open = true; // until the loader lets go
                     do {
-                        for (qsizetype done = 0, n = 0; open && done < content.size(); done += n)
-                            open = (n = ::write(fds[1], content.constData() + done, size_t(content.size() - done))) > 0;
-                    } while (open && source.startsWith(u"endless"_s));
+                        for (qsizetype done = 0, n = 0; open && done < c.content.size(); done += n)
+                            open = (n = ::write(fds[1], c.content.constData() + done, size_t(c.content.size() - done))) > 0;
+                    } while (open && c.source.startsWith(u"endless"_s));
                     ::close(fds[1]);
                 });
                 path = u"/dev/fd/"_s + QString::number(fds[0]);
@@ -305,7 +297,7 @@ private slots:
             RecordingSink sink;
             const qint64 sizeBefore = statusBytes("VmSize:");
             const auto [before, own] = bytesRead();
-            const std::optional<FindReplaceArguments> loaded = LoadArgumentFile(path, kTags, sink, maxSize);
+            const std::optional<FindReplaceArguments> loaded = LoadArgumentFile(path, kTags, sink, c.maxSize);
             const qint64 read = bytesRead().first - before - own;
             [[maybe_unused]] const qint64 peakGrowth = statusBytes("VmPeak:") - sizeBefore;
             if (fds[0] >= 0)
@@ -313,19 +305,18 @@ private slots:
             if (writer.joinable())
                 writer.join();
 #ifndef PERROX_ASAN
-            CHILD_CHECK(peakGrowth <= maxSize + (8 << 20)); // the buffer, and a little room for everything else
+            CHILD_CHECK(peakGrowth <= c.maxSize + (8 << 20)); // the buffer, and a little room for everything else
 #endif
-            CHILD_CHECK(read == reads);
-            CHILD_CHECK(sink.texts() == (message.isEmpty() ? QStringList() : QStringList {message.arg(path)}));
-            CHILD_CHECK(message.isEmpty() && !source.isEmpty() ? loaded && *loaded == expected : !loaded);
+            CHILD_CHECK(read == c.reads);
+            CHILD_CHECK(sink.texts() == (c.message.isEmpty() ? QStringList() : QStringList {c.message.arg(path)}));
+            CHILD_CHECK(c.message.isEmpty() && !c.source.isEmpty() ? loaded == c.expected : !loaded);
             return 0;
         };
-        QCOMPARE(source == u"unreadable"_s ? RunUnprivileged(body) : RunInChild(body), 0);
+        QCOMPARE(c.source == u"unreadable"_s ? RunUnprivileged(body) : RunInChild(body), 0);
     }
 
-    // A 50 MB file of one hexadecimal find loads and becomes bytes within a few
-    // times its size: the bytes read, their text at two bytes per character and
-    // the converted bytes, never a piece of memory per value.
+    // A 50 MB file of one hexadecimal find loads and becomes bytes within a few times its size: the bytes read, their
+    // text at two bytes per character and the converted bytes, never a piece of memory per value.
     void longFindWithinMemory()
     {
 #ifdef PERROX_ASAN
@@ -344,11 +335,9 @@ private slots:
         QVERIFY(file.write("</FIND><REPLACE TYPE=DEC>1 2</REPLACE>\r\n") > 0 && file.flush());
         const qint64 size = file.size();
         QVERIFY(size > 50'000'000 && size < MaxArgumentFileSize);
-
         const auto body = [&] {
-            // Loading and converting take about 3 times the file (measured) above
-            // what the process holds already; 5 times leaves room, while a string
-            // per value would need over 20 times.
+            // Loading and converting take about 3 times the file (measured) above what the process holds already;
+            // 5 times leaves room, while a string per value would need over 20 times.
             const qint64 sizeBefore = statusBytes("VmSize:");
             const auto limit = rlim_t(sizeBefore + 5 * size);
             const struct rlimit addressSpace = {limit, limit};
@@ -358,13 +347,11 @@ private slots:
                 const std::optional<FindReplaceArguments> loaded = LoadArgumentFile(file.fileName(), kTags, sink);
                 CHILD_CHECK(loaded && loaded->size() == 1);
                 const std::optional<ArgumentTables> tables = BuildArgumentTables(*loaded, sink);
-                CHILD_CHECK(sink.texts().isEmpty());
-                CHILD_CHECK(tables && tables->finds.size() == 1);
+                CHILD_CHECK(sink.texts().isEmpty() && tables && tables->finds.size() == 1 && tables->replaces.at(0) == QByteArray("\x01\x02"));
                 const QByteArray &find = tables->finds.find(0);
                 CHILD_CHECK(find.size() == cycles * 256);
                 for (qsizetype i = 0; i < find.size(); ++i)
                     CHILD_CHECK(uchar(find.at(i)) == i % 256);
-                CHILD_CHECK(tables->replaces.at(0) == QByteArray("\x01\x02"));
             } catch (const std::bad_alloc &) {
                 std::fprintf(stderr, "out of memory under the limit\n");
                 return 2;

@@ -33,59 +33,52 @@ private slots:
 
     void outputPath_data()
     {
-        QTest::addColumn<QString>("source");
-        QTest::addColumn<QString>("folder");
-        QTest::addColumn<QString>("prefix");
-        QTest::addColumn<QString>("suffix");
+        QTest::addColumn<QString>("source"); // source|folder|prefix|suffix
         QTest::addColumn<QString>("target");
-        QTest::newRow("prefix and suffix") << u"/data/report.txt"_s << u"/out"_s << u"new_"_s << u"_v2"_s << u"/out/new_report_v2.txt"_s;
-        QTest::newRow("folder ending in a slash") << u"/data/report.txt"_s << u"/"_s << u"new_"_s << u"_v2"_s << u"/new_report_v2.txt"_s;
-        QTest::newRow("no extension, no final dot") << u"/data/README"_s << u"/out"_s << u"new_"_s << u"_v2"_s << u"/out/new_README_v2"_s;
-        QTest::newRow("dot file") << u"/data/.profile"_s << u"/out"_s << u"x"_s << QString() << u"/out/x.profile"_s;
-        QTest::newRow("two dots") << u"/data/archive.tar.gz"_s << u"/out/"_s << QString() << u"-1"_s << u"/out/archive.tar-1.gz"_s;
-        QTest::newRow("same name") << u"/data/a.bin"_s << u"/data"_s << QString() << QString() << u"/data/a.bin"_s;
+        QTest::newRow("prefix and suffix") << u"/data/report.txt|/out|new_|_v2"_s << u"/out/new_report_v2.txt"_s;
+        QTest::newRow("folder ending in a slash") << u"/data/report.txt|/|new_|_v2"_s << u"/new_report_v2.txt"_s;
+        QTest::newRow("no extension, no final dot") << u"/data/README|/out|new_|_v2"_s << u"/out/new_README_v2"_s;
+        QTest::newRow("dot file") << u"/data/.profile|/out|x|"_s << u"/out/x.profile"_s;
+        QTest::newRow("two dots") << u"/data/archive.tar.gz|/out/||-1"_s << u"/out/archive.tar-1.gz"_s;
+        QTest::newRow("same name") << u"/data/a.bin|/data||"_s << u"/data/a.bin"_s;
     }
     void outputPath()
     {
         QFETCH(QString, source);
-        QFETCH(QString, folder);
-        QFETCH(QString, prefix);
-        QFETCH(QString, suffix);
         QFETCH(QString, target);
-        QCOMPARE(OutputPath(source, folder, prefix, suffix), target);
-        QCOMPARE(OutputFileName(source, prefix, suffix), GetFileName(target));
+        const QStringList in = source.split(u'|');
+        QCOMPARE(OutputPath(in.at(0), in.at(1), in.at(2), in.at(3)), target);
+        QCOMPARE(OutputFileName(in.at(0), in.at(2), in.at(3)), GetFileName(target));
     }
 
     void removeInvalidChars_data()
     {
         QTest::addColumn<QString>("text");
-        QTest::addColumn<QString>("cleaned");
-        QTest::addColumn<int>("removed");
-        QTest::newRow("colon") << u"a:b"_s << u"ab"_s << 1;
-        QTest::newRow("all nine") << u"\\?:*\"<>|/"_s << QString() << 9;
-        QTest::newRow("climbing out of the folder") << u"../x"_s << u"..x"_s << 1;
-        QTest::newRow("NUL") << u"a\0b"_s << u"ab"_s << 1;
-        QTest::newRow("question marks only") << u"???"_s << QString() << 3;
-        QTest::newRow("others kept in order") << u"new_ file-1.é"_s << u"new_ file-1.é"_s << 0;
+        QTest::addColumn<QString>("result"); // the text left|the characters removed
+        QTest::newRow("colon") << u"a:b"_s << u"ab|1"_s;
+        QTest::newRow("all nine") << u"\\?:*\"<>|/"_s << u"|9"_s;
+        QTest::newRow("climbing out of the folder") << u"../x"_s << u"..x|1"_s;
+        QTest::newRow("NUL") << u"a\0b"_s << u"ab|1"_s;
+        QTest::newRow("question marks only") << u"???"_s << u"|3"_s;
+        QTest::newRow("others kept in order") << u"new_ file-1.é"_s << u"new_ file-1.é|0"_s;
     }
     void removeInvalidChars()
     {
         QFETCH(QString, text);
-        QFETCH(QString, cleaned);
-        QFETCH(int, removed);
-        QCOMPARE(RemoveInvalidChars(text), removed);
-        QCOMPARE(text, cleaned);
+        QFETCH(QString, result);
+        const int removed = RemoveInvalidChars(text);
+        QCOMPARE(text + u'|' + QString::number(removed), result);
     }
 
     void shortenPath()
     {
-        // Folder names go one at a time from the front while the text is too long.
+        // Folder names go one at a time from the front while the text is too long; with one "/" left it stops.
         const QString path = u"/data/projects/old/file.bin"_s;
         const auto shortened = [&](qsizetype room) { return ShortenPath(path, [room](const QString &t) { return t.size() <= room; }); };
         QCOMPARE(shortened(100), path);
         QCOMPARE(shortened(26), u"/...projects/old/file.bin"_s);
         QCOMPARE(shortened(20), u"/...old/file.bin"_s);
-        QCOMPARE(shortened(5), u"/...file.bin"_s); // one "/" left: stops
+        QCOMPARE(shortened(5), u"/...file.bin"_s);
         QCOMPARE(ShortenPath(u"file.bin"_s, [](const QString &) { return false; }), u"file.bin"_s);
     }
 };
