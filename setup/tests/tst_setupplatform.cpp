@@ -42,12 +42,12 @@ private slots:
     {
         QTest::addColumn<QString>("code");
         QTest::addColumn<bool>("root");
-        QTest::addColumn<QString>("uninstallString"); // empty: no product
+        QTest::addColumn<QString>("uninstallString"); // "none": no product
         QTest::newRow("installed, as root") << u"dpkg"_s << true << u"dpkg --remove dpkg"_s;
         QTest::newRow("installed, as a user") << u"dpkg"_s << false << u"pkexec dpkg --remove dpkg"_s;
-        QTest::newRow("unknown package") << u"perrox-no-such-package"_s << true << QString();
-        QTest::newRow("pattern") << u"dpk*"_s << true << QString();
-        QTest::newRow("option") << u"--list"_s << true << QString();
+        QTest::newRow("unknown package") << u"perrox-no-such-package"_s << true << u"none"_s;
+        QTest::newRow("pattern") << u"dpk*"_s << true << u"none"_s;
+        QTest::newRow("option") << u"--list"_s << true << u"none"_s;
     }
     void installedProducts()
     {
@@ -56,13 +56,9 @@ private slots:
         QFETCH(QString, uninstallString);
         if (QStandardPaths::findExecutable(u"dpkg-query"_s).isEmpty())
             QSKIP("dpkg-query is not installed");
-        DpkgProducts products(root);
-        const std::optional<InstalledProduct> product = products.open(code);
-        QCOMPARE(product.has_value(), !uninstallString.isEmpty());
-        if (!product)
-            return;
-        QCOMPARE(product->uninstallString, uninstallString);
-        QVERIFY2(product->displayName.startsWith(u"dpkg 1."_s), qPrintable(product->displayName));
+        const std::optional<InstalledProduct> product = DpkgProducts(root).open(code);
+        QCOMPARE(product ? product->uninstallString : u"none"_s, uninstallString);
+        QVERIFY2(!product || product->displayName.startsWith(u"dpkg 1."_s), qPrintable(product ? product->displayName : QString()));
     }
 
     void runAndWaitWaitsStartDoesNot()
@@ -71,7 +67,6 @@ private slots:
         const QString done = dir.filePath(u"done"_s);
         const QString script = WriteFile(dir.filePath(u"install"_s), "#!/bin/sh\nsleep 1\necho > \"" + QFile::encodeName(done) + "\"\n");
         QVERIFY(QFile::setPermissions(script, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
-
         SpawnStarter programs;
         QCOMPARE(programs.runAndWait(script, {}), 0);
         QVERIFY(QFile::remove(done));
@@ -108,16 +103,13 @@ private slots:
         image.fill(Qt::darkBlue);
         QVERIFY(image.save(bitmap, "BMP"));
         const QRect screen = QGuiApplication::primaryScreen()->geometry();
-
         const std::unique_ptr<QLabel> window = CreateSplashWindow(bitmap);
         QCOMPARE(window->size(), QSize(41, 30));
         QCOMPARE(window->pos(), screen.topLeft() + QPoint((screen.width() - 41) / 2, (screen.height() - 30) / 2));
 
         QCOMPARE(CreateSplashWindow(WriteFile(dir.filePath(u"broken.BMP"_s), "BM not a bitmap"))->size(), QSize(0, 0));
-
         // The picture that ships (8-bit, RLE compressed) loads at its full size.
         QCOMPARE(CreateSplashWindow(QStringLiteral(SETUP_SHIPPED_BITMAP))->size(), QSize(420, 160));
-
         SplashWindow(10).show(bitmap); // shows, waits, hides and is gone
         QVERIFY(QApplication::topLevelWidgets().isEmpty() || !QApplication::topLevelWidgets().first()->isVisible());
     }
@@ -141,8 +133,7 @@ private slots:
         QFETCH(int, press);
         QFETCH(SetupMessages::Answer, answer);
         QString shown; // icon, title and buttons of the box
-        // Answers the box once it is up; the test never waits on a person.
-        QTimer timer;
+        QTimer timer; // answers the box once it is up; the test never waits on a person
         connect(&timer, &QTimer::timeout, this, [&] {
             if (auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget())) {
                 timer.stop();

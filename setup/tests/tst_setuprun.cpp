@@ -1,3 +1,4 @@
+#include "inifile.h"
 #include "setuprun.h"
 
 #include <QDir>
@@ -14,45 +15,50 @@ using namespace Qt::StringLiterals;
 
 namespace {
 
+using Answer = SetupMessages::Answer;
+const QString Warning = u"warning Tarvel Setup"_s;
+const QString Question = u"question Tarvel Setup"_s;
+const QString Url = u"https://perrox.example.org/download"_s;
+
 // A folder with setup in it, and fakes of the services that log everything a
-// run does, in order: "box question|warning TITLE", "splash PATH",
-// "query CODE", "run PROGRAM|ARG|...", "start PATH", "open PATH".
+// run does, in order, with paths relative to the folder: "question|warning
+// TITLE" for a box (its text goes to boxes), "splash PATH", "query CODE",
+// "run PROGRAM|ARG|...", "start PATH", "open PATH".
 struct Fixture : SetupMessages, InstalledProducts, ProgramStarter, SplashScreen
 {
     struct Opener : FileOpener
     {
-        explicit Opener(Fixture &fixture)
-            : f(fixture)
-        { }
-        int open(const QString &path) override { return f.log(u"open "_s + path, error); }
-        Fixture &f;
-        int error = 0;
-    };
+        Fixture *f = nullptr;
+        int open(const QString &path) override { return f->log(u"open "_s, path); }
+    } opener;
 
     // An installer that exists, so messages carry no note unless a test says so.
-    Fixture() { services.installerPath = write(u"dpkg"_s, {}); }
-
-    template<typename T> T log(const QString &event, T result)
+    Fixture()
     {
-        events.append(event);
-        return result;
+        opener.f = this;
+        services.installerPath = write(u"dpkg"_s, {});
+    }
+    // Returns the error set for the event's first word.
+    int log(const QString &event, const QString &path)
+    {
+        events.append(event + (path.startsWith(folder) ? path.mid(folder.size()) : path));
+        return errors.value(event.trimmed());
     }
     Answer show(const QString &text, Icon icon, Buttons buttons, const QString &title) override
     {
         const bool question = icon == Icon::Question && buttons == Buttons::YesNoCancel, warning = icon == Icon::Warning && buttons == Buttons::Ok;
         boxes.append(text);
-        return log(u"box "_s + (question ? u"question"_s : warning ? u"warning"_s : u"odd"_s) + u' ' + title, question ? answer : Answer::Ok);
+        log(question ? u"question "_s : warning ? u"warning "_s : u"odd "_s, title);
+        return question ? answer : Answer::Ok;
     }
     std::optional<InstalledProduct> open(const QString &code) override
     {
-        return log(u"query "_s + code, installed.contains(code) ? std::optional(installed.value(code)) : std::nullopt);
+        log(u"query "_s, code);
+        return installed.contains(code) ? std::optional(installed.value(code)) : std::nullopt;
     }
-    int runAndWait(const QString &program, const QStringList &arguments) override
-    {
-        return log(u"run "_s + QStringList(QStringList {program} + arguments).join(u'|'), runErrors.value(program));
-    }
-    int start(const QString &program) override { return log(u"start "_s + program, startError); }
-    void show(const QString &bitmapPath) override { events.append(u"splash "_s + bitmapPath); }
+    int runAndWait(const QString &program, const QStringList &arguments) override { return log(u"run "_s, (QStringList {program} + arguments).join(u'|')); }
+    int start(const QString &program) override { return log(u"start "_s, program); }
+    void show(const QString &bitmapPath) override { log(u"splash "_s, bitmapPath); }
 
     QString write(const QString &name, const QByteArray &content)
     {
@@ -61,34 +67,25 @@ struct Fixture : SetupMessages, InstalledProducts, ProgramStarter, SplashScreen
             qFatal("cannot write %s", qPrintable(file.fileName()));
         return file.fileName();
     }
-    // Writes setup.INI and an empty setup.deb, installs product<n> for each
-    // n, and returns the package's path.
-    QString prepare(const QByteArray &ini, const QList<int> &products = {})
+    // Writes setup.INI and an empty setup.deb, and installs product<n> for each n.
+    void prepare(const QByteArray &ini, const QList<int> &products = {})
     {
         write(u"setup.INI"_s, ini);
+        write(u"setup.deb"_s, {});
         for (int n : products)
-            install(n);
-        return write(u"setup.deb"_s, {});
+            installed.insert(u"product"_s + QString::number(n), {u"Product %1 1.0"_s.arg(n), u"remove %1"_s.arg(n)});
     }
     int run() { return RunSetup(folder + u"setup"_s, services); }
-    static QString product(int n) { return u"product"_s + QString::number(n); }
-    void install(int n) { installed.insert(product(n), {u"Product %1 1.0"_s.arg(n), u"remove %1"_s.arg(n)}); }
 
     QTemporaryDir dir;
     QString folder = dir.path() + u'/';
     QStringList events;
-    QStringList boxes; // the texts shown
+    QStringList boxes;
     Answer answer = Answer::Yes;
     QHash<QString, InstalledProduct> installed;
-    QHash<QString, int> runErrors;
-    int startError = 0;
-    Opener opener {*this};
+    QHash<QString, int> errors; // by the first word of the event: "run", "start", "open"
     SetupServices services {*this, *this, *this, opener, *this};
 };
-
-const QString Warning = u"box warning Tarvel Setup"_s;
-const QString Question = u"box question Tarvel Setup"_s;
-const QString Url = u"https://perrox.example.org/download"_s;
 
 QString ErrorText(int code)
 {
@@ -100,6 +97,34 @@ QString QuestionText(const QString &list)
     return u"Setup has found a previous version of the application on your computer:\n"_s + list + u"\nDo you want to uninstall the previous version?"_s;
 }
 
+// setup.INI after "[Uninstall]\nProductCode0=old\n"; the uninstall command of
+// the product "old", which is installed when there is one; the error starting
+// or opening the package gives; the events after the query and question.
+struct RunCase
+{
+    const char *name, *ini, *uninstall;
+    int error;
+    const char *events;
+};
+const RunCase kRuns[] = {
+    {"mode absent", "", nullptr, 0, "open setup.deb"},
+    {"mode with a leading blank", "[Install]\nMode=\" 2\"", nullptr, 0, "start setup.deb"},
+    {"mode digit then text", "[Install]\nMode=2x", nullptr, 0, "start setup.deb"},
+    {"mode minus two", "[Install]\nMode=-2", nullptr, 0, "open setup.deb"},
+    {"mode 22", "[Install]\nMode=22", nullptr, 0, "open setup.deb"},
+    {"mode overflow", "[Install]\nMode=99999999999999999992", nullptr, 0, "open setup.deb"},
+    {"mode without digits", "[Install]\nMode=abc", nullptr, 0, "open setup.deb"},
+    // A package that cannot start still ends setup normally.
+    {"program that cannot start", "[Install]\nMode=2", nullptr, EACCES, "start setup.deb; warning Tarvel Setup"},
+    {"desktop that cannot open", "[Install]\nMode=1", nullptr, EOPNOTSUPP, "open setup.deb; warning Tarvel Setup"},
+    {"/I rewritten", "", "MsiExec.exe /I{5E3C}", 0, "run MsiExec.exe|/qr|/x{5E3C}; open setup.deb"},
+    {"level from the file, cut at 15", "UILevel=abcdefghijklmnopqrst", "MsiExec.exe /I{5E3C}", 0, "run MsiExec.exe|/abcdefghijklmno|/x{5E3C}; open setup.deb"},
+    {"first /I only", "", "x /Ia /Ib", 0, "run x|/qr|/xa|/Ib; open setup.deb"},
+    {"lower-case /i left alone", "", "MsiExec.exe /i{5E3C}", 0, "run MsiExec.exe|/i{5E3C}; open setup.deb"},
+    {"/I without a blank left alone", "", "MsiExec.exe/I{5E3C}", 0, "run MsiExec.exe/I{5E3C}; open setup.deb"},
+    {"no shell: separators are words", "", "dpkg --remove \"old perrox\"; rm -rf /", 0, "run dpkg|--remove|old perrox;|rm|-rf|/; open setup.deb"},
+};
+
 } // namespace
 
 class TestSetupRun : public QObject
@@ -107,6 +132,49 @@ class TestSetupRun : public QObject
     Q_OBJECT
 
 private slots:
+    // The INI reader on real files: what it adds to libinih (case, first key,
+    // quotes, empty versus absent) and the long lines libinih cannot take whole.
+    void iniValue_data()
+    {
+        QTest::addColumn<QByteArray>("content"); // null: no file; "<folder>": a folder in its place
+        QTest::addColumn<QString>("key"); // section/key
+        QTest::addColumn<QString>("expected"); // "<default>" when the default comes back
+        const QByteArray long300(300, 'u'), long600(600, 'v');
+        QTest::newRow("no file") << QByteArray() << u"Install/Mode"_s << u"<default>"_s;
+        QTest::newRow("a folder") << QByteArray("<folder>") << u"Install/Mode"_s << u"<default>"_s;
+        QTest::newRow("absent key") << QByteArray("[Install]\nMode=2\n") << u"Install/FileName"_s << u"<default>"_s;
+        QTest::newRow("key of another section") << QByteArray("[Install]\nUILevel=qn\n") << u"Uninstall/UILevel"_s << u"<default>"_s;
+        QTest::newRow("empty value is not absent") << QByteArray("[Uninstall]\nProductCode0=\n") << u"Uninstall/ProductCode0"_s << QString();
+        QTest::newRow("names without regard to case") << QByteArray("[INSTALL]\nfilename=a.deb\n") << u"Install/FileName"_s << u"a.deb"_s;
+        QTest::newRow("first of two keys") << QByteArray("[Install]\nMode=2\nMode=3\n") << u"Install/Mode"_s << u"2"_s;
+        QTest::newRow("quotes removed") << QByteArray("[Install]\nFileName=\" my file.deb \"\n") << u"Install/FileName"_s << u" my file.deb "_s;
+        QTest::newRow("single quotes removed") << QByteArray("[Install]\nMode=' 2'\n") << u"Install/Mode"_s << u" 2"_s;
+        QTest::newRow("unmatched quote kept") << QByteArray("[Install]\nFileName=\"a.deb\n") << u"Install/FileName"_s << u"\"a.deb"_s;
+        QTest::newRow("utf-8") << QByteArray("[Install]\nFileName=caf\xC3\xA9.deb\n") << u"Install/FileName"_s << u"café.deb"_s;
+        QTest::newRow("long line arrives whole") << "[Install]\nFileName=" + long300 + "\nMode=2\n" << u"Install/FileName"_s << QString::fromLatin1(long300);
+        QTest::newRow("key after a long line") << "[Install]\nFileName=" + long300 + "\nMode=2\n" << u"Install/Mode"_s << u"2"_s;
+        QTest::newRow("value cut at 511") << "[Install]\nFileName=" + long600 + "\n" << u"Install/FileName"_s << QString::fromLatin1(long600.left(511));
+        QTest::newRow("long line trimmed like a short one") << "[Install]\nFileName =  " + long300 + "  ; comment\n"
+                                                            << u"Install/FileName"_s << QString::fromLatin1(long300);
+        QTest::newRow("tail of a long line is no key") << "[Uninstall]\nUILevel=" + long300 + "ProductCode0=evil\n"
+                                                       << u"Uninstall/ProductCode0"_s << u"<default>"_s;
+        QTest::newRow("long comment line") << "[Uninstall]\n; " + long300 + "\nProductCode0=perrox\n" << u"Uninstall/ProductCode0"_s << u"perrox"_s;
+        QTest::newRow("key name too long for the line buffer") << "[Uninstall]\n" + long300 + "=x\nProductCode0=perrox\n"
+                                                               << u"Uninstall/ProductCode0"_s << u"perrox"_s;
+    }
+    void iniValue()
+    {
+        QFETCH(QByteArray, content);
+        QFETCH(QString, key);
+        QFETCH(QString, expected);
+        QTemporaryDir dir;
+        const QString path = content == "<folder>" ? dir.path() : dir.filePath(u"setup.INI"_s);
+        QFile file(path);
+        QVERIFY(content.isNull() || content == "<folder>" || (file.open(QIODevice::WriteOnly) && file.write(content) == content.size()));
+        file.close();
+        QCOMPARE(IniFile(path).value(key.section(u'/', 0, 0), key.section(u'/', 1), u"<default>"_s), expected);
+    }
+
     void ownNames()
     {
         const auto names = [](const QString &path) { return OwnNamesOf(path).folder + u'|' + OwnNamesOf(path).baseName; };
@@ -117,30 +185,26 @@ private slots:
     void missingFiles_data()
     {
         QTest::addColumn<QByteArray>("ini"); // null: only a lower-case setup.ini, and the package
-        QTest::addColumn<QString>("message"); // "<folder>" stands for setup's folder
-        const auto missingPackage = [](const QString &path, const QString &url) {
-            return u"Setup cannot find the file \"<folder>"_s + path + u"\" to install.\n\nDownload a complete installation package from "_s + url
-                + u" and run Setup again."_s;
-        };
+        QTest::addColumn<QString>("file"); // the file the message names, in setup's folder
+        QTest::addColumn<QString>("url");
         const QByteArray url200 = "https://example.org/" + QByteArray(180, 'x');
-        QTest::newRow("no INI") << QByteArray()
-                                << u"Setup cannot find the file <folder>setup.INI.\n\nDownload a complete installation package from "_s + Url
-                + u" and run Setup again."_s;
-        QTest::newRow("default name") << QByteArray("[Install]\n") << missingPackage(u"setup.deb"_s, Url);
-        QTest::newRow("name of a folder") << QByteArray("[Install]\nFileName=sub\n") << missingPackage(u"sub"_s, Url);
-        QTest::newRow("empty name is the folder") << QByteArray("[Install]\nFileName=\n") << missingPackage(QString(), Url);
-        QTest::newRow("percent sign in the name") << QByteArray("[Install]\nFileName=100%s.deb\n") << missingPackage(u"100%s.deb"_s, Url);
-        QTest::newRow("download address of 200 characters")
-            << QByteArray("[Install]\nDownloadURL=" + url200 + "\n") << missingPackage(u"setup.deb"_s, QString::fromLatin1(url200.left(127)));
+        QTest::newRow("no INI") << QByteArray() << u"setup.INI"_s << Url;
+        QTest::newRow("default name") << QByteArray("[Install]\n") << u"setup.deb"_s << Url;
+        QTest::newRow("name of a folder") << QByteArray("[Install]\nFileName=sub\n") << u"sub"_s << Url;
+        QTest::newRow("empty name is the folder") << QByteArray("[Install]\nFileName=\n") << QString() << Url;
+        QTest::newRow("percent sign in the name") << QByteArray("[Install]\nFileName=100%s.deb\n") << u"100%s.deb"_s << Url;
+        QTest::newRow("download address of 200 characters") << "[Install]\nDownloadURL=" + url200 + "\n"
+                                                            << u"setup.deb"_s << QString::fromLatin1(url200.left(127));
     }
     void missingFiles()
     {
         QFETCH(QByteArray, ini);
-        QFETCH(QString, message);
+        QFETCH(QString, file);
+        QFETCH(QString, url);
         Fixture f;
         QVERIFY(QDir(f.folder).mkdir(u"sub"_s));
-        const QString bitmap = f.write(u"setup.BMP"_s, "BM");
-        f.install(0);
+        f.write(u"setup.BMP"_s, "BM");
+        f.installed.insert(u"product0"_s, {u"Product 0 1.0"_s, u"remove 0"_s});
         if (ini.isNull()) {
             f.write(u"setup.ini"_s, "[Install]\n"); // the name is looked up with an upper-case extension
             f.write(u"setup.deb"_s, "!<arch>\n");
@@ -149,8 +213,10 @@ private slots:
         }
         QCOMPARE(f.run(), 1);
         // Without the INI nothing else is looked at, not even the splash picture.
-        QCOMPARE(f.events, ini.isNull() ? QStringList {Warning} : QStringList({u"splash "_s + bitmap, Warning}));
-        QCOMPARE(f.boxes, QStringList {message.replace(u"<folder>"_s, f.folder)});
+        QCOMPARE(f.events, ini.isNull() ? QStringList {Warning} : QStringList({u"splash setup.BMP"_s, Warning}));
+        const QString what = ini.isNull() ? f.folder + file + u"."_s : u"\""_s + f.folder + file + u"\" to install."_s;
+        QCOMPARE(f.boxes,
+            QStringList {u"Setup cannot find the file "_s + what + u"\n\nDownload a complete installation package from "_s + url + u" and run Setup again."_s});
     }
 
     // product97 and product98 are installed but lack the uninstall command or the name: no previous versions.
@@ -160,18 +226,17 @@ private slots:
         QTest::addColumn<QList<int>>("installed");
         QTest::addColumn<QList<int>>("queried");
         QTest::addColumn<QList<int>>("found");
-        QTest::addColumn<SetupMessages::Answer>("answer");
+        QTest::addColumn<Answer>("answer");
         using L = QList<int>;
         L twenty;
         for (int n = 0; n < 20; ++n)
             twenty.append(n);
-        const auto yes = SetupMessages::Answer::Yes;
-        QTest::newRow("no product") << L {} << L {0} << L {} << L {} << yes;
-        QTest::newRow("missing ones skipped") << L {0, 1, 97, 2, 98, 3} << L {1, 3} << L {0, 1, 97, 2, 98, 3} << L {1, 3} << yes;
-        QTest::newRow("empty code ends the list") << L {0, -1, 2} << L {0, 2} << L {0} << L {0} << yes;
-        QTest::newRow("twenty installed") << twenty << twenty << twenty.mid(0, 16) << twenty.mid(0, 16) << yes;
-        QTest::newRow("answer no: installs only") << L {0, 97, 98} << L {0} << L {0, 97, 98} << L {0} << SetupMessages::Answer::No;
-        QTest::newRow("cancel: neither") << L {0, 97, 98} << L {0} << L {0, 97, 98} << L {0} << SetupMessages::Answer::Cancel;
+        QTest::newRow("no product") << L {} << L {0} << L {} << L {} << Answer::Yes;
+        QTest::newRow("missing ones skipped") << L {0, 1, 97, 2, 98, 3} << L {1, 3} << L {0, 1, 97, 2, 98, 3} << L {1, 3} << Answer::Yes;
+        QTest::newRow("empty code ends the list") << L {0, -1, 2} << L {0, 2} << L {0} << L {0} << Answer::Yes;
+        QTest::newRow("twenty installed") << twenty << twenty << twenty.mid(0, 16) << twenty.mid(0, 16) << Answer::Yes;
+        QTest::newRow("answer no: installs only") << L {0, 97, 98} << L {0} << L {0, 97, 98} << L {0} << Answer::No;
+        QTest::newRow("cancel: neither") << L {0, 97, 98} << L {0} << L {0, 97, 98} << L {0} << Answer::Cancel;
     }
     void previousVersions()
     {
@@ -179,113 +244,74 @@ private slots:
         QFETCH(QList<int>, installed);
         QFETCH(QList<int>, queried);
         QFETCH(QList<int>, found);
-        QFETCH(SetupMessages::Answer, answer);
+        QFETCH(Answer, answer);
         QByteArray ini = "[Uninstall]\n";
         for (int i = 0; i < codes.size(); ++i)
-            ini += "ProductCode" + QByteArray::number(i) + "=" + (codes.at(i) < 0 ? QByteArray() : Fixture::product(codes.at(i)).toUtf8()) + "\n";
+            ini += "ProductCode" + QByteArray::number(i) + "=" + (codes.at(i) < 0 ? QByteArray() : "product" + QByteArray::number(codes.at(i))) + "\n";
         // A code after an absent one, rather than an empty one, stops the list too.
         ini += "ProductCode" + QByteArray::number(codes.size() + 1) + "=product99\n";
         Fixture f;
-        const QString package = f.prepare(ini, installed + QList<int> {99});
+        f.prepare(ini, installed + QList<int> {99});
         f.installed.insert(u"product97"_s, {u"Product 97 1.0"_s, QString()});
         f.installed.insert(u"product98"_s, {QString(), u"remove 98"_s});
         f.answer = answer;
-
-        QCOMPARE(f.run(), answer == SetupMessages::Answer::Cancel ? 1 : 0);
+        QCOMPARE(f.run(), answer == Answer::Cancel ? 1 : 0);
         QStringList expected;
         QString list;
         for (int n : queried)
-            expected.append(u"query "_s + f.product(n));
+            expected.append(u"query product"_s + QString::number(n));
         if (!found.isEmpty())
             expected.append(Question);
         for (int n : found) {
-            if (answer == SetupMessages::Answer::Yes)
+            if (answer == Answer::Yes)
                 expected.append(u"run remove|"_s + QString::number(n));
             list += u"Product %1 1.0\n"_s.arg(n);
         }
-        if (answer != SetupMessages::Answer::Cancel)
-            expected.append(u"open "_s + package);
+        if (answer != Answer::Cancel)
+            expected.append(u"open setup.deb"_s);
         QCOMPARE(f.events, expected);
         QCOMPARE(f.boxes, found.isEmpty() ? QStringList() : QStringList {QuestionText(list)});
     }
 
-    void uninstallCommands_data()
+    void runs_data()
     {
-        QTest::addColumn<QString>("uninstallString");
-        QTest::addColumn<QByteArray>("uiLevel"); // the UILevel line, if any
-        QTest::addColumn<QString>("started"); // program|argument|...
-        QTest::newRow("/I rewritten") << u"MsiExec.exe /I{5E3C}"_s << QByteArray() << u"MsiExec.exe|/qr|/x{5E3C}"_s;
-        QTest::newRow("level from the file, cut at 15")
-            << u"MsiExec.exe /I{5E3C}"_s << QByteArray("UILevel=abcdefghijklmnopqrst") << u"MsiExec.exe|/abcdefghijklmno|/x{5E3C}"_s;
-        QTest::newRow("first /I only") << u"x /Ia /Ib"_s << QByteArray() << u"x|/qr|/xa|/Ib"_s;
-        QTest::newRow("lower-case /i left alone") << u"MsiExec.exe /i{5E3C}"_s << QByteArray() << u"MsiExec.exe|/i{5E3C}"_s;
-        QTest::newRow("/I without a blank left alone") << u"MsiExec.exe/I{5E3C}"_s << QByteArray() << u"MsiExec.exe/I{5E3C}"_s;
-        QTest::newRow("no shell: separators are words")
-            << u"dpkg --remove \"old perrox\"; rm -rf /"_s << QByteArray() << u"dpkg|--remove|old perrox;|rm|-rf|/"_s;
+        QTest::addColumn<int>("i");
+        for (int i = 0; i < int(std::size(kRuns)); ++i)
+            QTest::newRow(kRuns[i].name) << i;
     }
-    void uninstallCommands()
+    void runs()
     {
-        QFETCH(QString, uninstallString);
-        QFETCH(QByteArray, uiLevel);
-        QFETCH(QString, started);
+        QFETCH(int, i);
+        const RunCase &c = kRuns[i];
         Fixture f;
-        f.prepare("[Uninstall]\nProductCode0=old\n" + uiLevel + "\n");
-        f.installed.insert(u"old"_s, {u"Old"_s, uninstallString});
+        f.prepare("[Uninstall]\nProductCode0=old\n" + QByteArray(c.ini) + "\n");
+        if (c.uninstall)
+            f.installed.insert(u"old"_s, {u"Old"_s, QString::fromUtf8(c.uninstall)});
+        f.errors = {{u"start"_s, c.error}, {u"open"_s, c.error}};
         QCOMPARE(f.run(), 0);
-        QCOMPARE(f.events.filter(u"run "_s), QStringList {u"run "_s + started});
+        QCOMPARE(f.events.join(u"; "_s), (c.uninstall ? u"query old; question Tarvel Setup; "_s : u"query old; "_s) + QString::fromUtf8(c.events));
+        QCOMPARE(
+            f.boxes, (c.uninstall ? QStringList {QuestionText(u"Old\n"_s)} : QStringList()) + (c.error ? QStringList {ErrorText(c.error)} : QStringList()));
     }
 
     void uninstallThatCannotStart()
     {
         for (const bool installerPresent : {true, false}) {
             Fixture f;
-            const QString package = f.prepare("[Uninstall]\nProductCode0=product0\nProductCode1=product1\nProductCode2=product2\n", {0, 2});
+            f.prepare("[Uninstall]\nProductCode0=product0\nProductCode1=product1\nProductCode2=product2\n", {0, 2});
             f.installed.insert(u"product1"_s, {u"Product 1 1.0"_s, u"   "_s}); // splits into no words
-            f.runErrors.insert(u"remove"_s, ENOENT);
+            f.errors.insert(u"run"_s, ENOENT);
             if (!installerPresent)
                 f.services.installerPath = f.folder + u"bin/dpkg"_s;
-
             QCOMPARE(f.run(), 0);
             QCOMPARE(f.events,
                 QStringList({u"query product0"_s, u"query product1"_s, u"query product2"_s, Question, u"run remove|0"_s, Warning, Warning, u"run remove|2"_s,
-                    Warning, u"open "_s + package}));
+                    Warning, u"open setup.deb"_s}));
             const QString note = installerPresent ? QString()
                                                   : u"\nNote: Setup cannot find the Windows Installer executable file \""_s + f.services.installerPath
                     + u"\".\nDownload Windows Installer from "_s + Url + u", install it, and run Setup again."_s;
-            QCOMPARE(f.boxes.mid(1), QStringList({ErrorText(ENOENT) + note, ErrorText(ENOENT) + note, ErrorText(ENOENT) + note}));
+            QCOMPARE(f.boxes.mid(1), QStringList(3, ErrorText(ENOENT) + note));
         }
-    }
-
-    void startingThePackage_data()
-    {
-        QTest::addColumn<QByteArray>("modeLine");
-        QTest::addColumn<bool>("asProgram"); // else through the desktop
-        QTest::addColumn<int>("error"); // what starting or opening gives
-        QTest::newRow("absent") << QByteArray() << false << 0;
-        QTest::newRow("leading blank") << QByteArray("Mode=\" 2\"") << true << 0;
-        QTest::newRow("digit then text") << QByteArray("Mode=2x") << true << 0;
-        QTest::newRow("minus two") << QByteArray("Mode=-2") << false << 0;
-        QTest::newRow("22") << QByteArray("Mode=22") << false << 0;
-        QTest::newRow("overflow") << QByteArray("Mode=99999999999999999992") << false << 0;
-        QTest::newRow("no digits") << QByteArray("Mode=abc") << false << 0;
-        QTest::newRow("program that cannot start") << QByteArray("Mode=2") << true << EACCES;
-        QTest::newRow("desktop that cannot open") << QByteArray("Mode=1") << false << EOPNOTSUPP;
-    }
-    void startingThePackage()
-    {
-        QFETCH(QByteArray, modeLine);
-        QFETCH(bool, asProgram);
-        QFETCH(int, error);
-        Fixture f;
-        const QString package = f.prepare("[Install]\n" + modeLine + "\n");
-        f.startError = error;
-        f.opener.error = error;
-        QCOMPARE(f.run(), 0); // a package that cannot start still ends setup normally
-        QStringList expected {(asProgram ? u"start "_s : u"open "_s) + package};
-        if (error != 0)
-            expected.append(Warning);
-        QCOMPARE(f.events, expected);
-        QCOMPARE(f.boxes, error != 0 ? QStringList {ErrorText(error)} : QStringList());
     }
 
     void longPaths()
@@ -295,15 +321,13 @@ private slots:
         const QString segment(60, u'd');
         for (int i = 0; i < 5; ++i)
             f.folder += segment + u'/';
-        QVERIFY(QDir().mkpath(f.folder + u"packages/"_s + segment));
-        QVERIFY(f.folder.size() > 300);
+        QVERIFY(QDir().mkpath(f.folder + u"packages/"_s + segment) && f.folder.size() > 300);
         const QString name = u"packages/"_s + segment + u"/perrox_1.2.0_amd64.deb"_s;
         f.write(u"setup.INI"_s, "[Install]\nFileName=" + name.toUtf8() + "\n");
-        const QString bitmap = f.write(u"setup.BMP"_s, "BM");
-        const QString package = f.write(name, {});
+        f.write(u"setup.BMP"_s, "BM");
+        QVERIFY(f.write(name, {}).size() > 400);
         QCOMPARE(f.run(), 0);
-        QCOMPARE(f.events, QStringList({u"splash "_s + bitmap, u"open "_s + package}));
-        QVERIFY(package.size() > 400);
+        QCOMPARE(f.events, QStringList({u"splash setup.BMP"_s, u"open "_s + name}));
     }
 };
 
