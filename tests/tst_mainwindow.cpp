@@ -137,7 +137,6 @@ private slots:
         f = std::make_unique<WindowFixture>(prefs());
         f->w->setEventPumpInterval(0);
     }
-
     void cleanup()
     {
         f.reset();
@@ -287,18 +286,15 @@ private slots:
         f->edSearch()->setText(u"65,66"_s);
         f->button(u"cmdAddParam"_s)->click();
         QCOMPARE(f->args()->rows(), QList<ArgumentRow>({{u"Dec"_s, u"65,66"_s, u"Asc"_s, u""_s}}));
-        QCOMPARE(f->edSearch()->text(), QString());
-        QCOMPARE(f->field(0)->notation(), Notation::Decimal); // notations stay
+        QVERIFY(f->edSearch()->text().isEmpty() && f->field(0)->notation() == Notation::Decimal); // notations stay
         f->trigger(u"IDM_ARG_ADD"_s); // empty find: only the beep
-        QCOMPARE(sink().beeps, 1);
-        QCOMPARE(f->args()->topLevelItemCount(), 1);
+        QVERIFY(sink().beeps == 1 && f->args()->topLevelItemCount() == 1);
         // Both sides checked, two messages, then the beep.
         f->field(1)->selectNotation(Notation::Hexadecimal);
         f->pending(u"1,2,999"_s, u"G1"_s);
         f->trigger(u"IDM_ARG_ADD"_s);
         QCOMPARE(sink().texts(), QStringList({ArgumentMessage(u"1,2,999"_s, Notation::Decimal), ArgumentMessage(u"G1"_s, Notation::Hexadecimal)}));
-        QCOMPARE(sink().beeps, 2);
-        QCOMPARE(f->edSearch()->text(), u"1,2,999"_s);
+        QVERIFY(sink().beeps == 2 && f->edSearch()->text() == u"1,2,999"_s);
         // With Ctrl held the fields keep their texts; releasing it restores the emptying.
         f->pending(u"1"_s, u"0A"_s);
         QTest::keyPress(f->edSearch(), Qt::Key_Control, Qt::ControlModifier);
@@ -416,9 +412,8 @@ private slots:
         sink().answers = {MessageSink::Answer::No};
         progress.cancelButton()->click();
         QVERIFY(!progress.cancelFlag());
-        QCOMPARE(sink().shown.last().text, CancelQuestion());
-        QCOMPARE(sink().shown.last().icon, MessageSink::Icon::Question);
-        QCOMPARE(sink().shown.last().buttons, MessageSink::Buttons::YesNo);
+        const RecordingSink::Shown &question = sink().shown.last();
+        QVERIFY(question.text == CancelQuestion() && question.icon == MessageSink::Icon::Question && question.buttons == MessageSink::Buttons::YesNo);
         sink().answers = {MessageSink::Answer::Yes};
         QVERIFY(!progress.close());
         QVERIFY(progress.isVisible() && progress.cancelFlag());
@@ -449,9 +444,8 @@ private slots:
         QCOMPARE(f->paths(), QStringList({u"/data/a.txt"_s, u"/data/b.txt"_s, u"/data/a.txt"_s}));
         QCOMPARE(QStringList({f->w->preferences().addDir, f->status(), f->cells()}), QStringList({u"/data"_s, u"3 files"_s, u"||"_s}));
         QVERIFY(f->action(u"IDM_COUNT"_s)->isEnabled());
-        QCOMPARE(f->files()->currentItem(), f->files()->topLevelItem(2)); // the last row current, none selected
-        QVERIFY(f->selectedFiles().isEmpty());
-        QCOMPARE(sink().busyOnCount, 1);
+        // The last row current, none selected.
+        QVERIFY(f->files()->currentItem() == f->files()->topLevelItem(2) && f->selectedFiles().isEmpty() && sink().busyOnCount == 1);
         // A remembered folder that has gone becomes the first row's folder; Add
         // Folder starts where Add Files does and remembers its folder alike.
         f->w->preferences().addDir = u"/no/such/folder"_s;
@@ -469,9 +463,7 @@ private slots:
         f->trigger(u"IDM_ADD_FOLDER"_s);
         QCOMPARE(f->paths().mid(3), QStringList({one, three}));
         QCOMPARE(QStringList({f->w->preferences().addDir, f->status()}), QStringList({dir->path(), u"5 files"_s}));
-        QCOMPARE(f->files()->currentItem(), f->files()->topLevelItem(4));
-        QVERIFY(!f->files()->busy());
-        QCOMPARE(sink().busyDepth, 0);
+        QVERIFY(f->files()->currentItem() == f->files()->topLevelItem(4) && !f->files()->busy() && sink().busyDepth == 0);
     }
 
     void dropsOfFilesAndFolders()
@@ -482,9 +474,7 @@ private slots:
             QUrl(u"https://example.org/x"_s)});
         QVERIFY(f->paths().isEmpty()); // the scan starts once the drop event has returned
         QTRY_COMPARE(f->paths(), QStringList({one, two, loose, u"/not/there"_s}));
-        QCOMPARE(f->status(), u"4 files"_s);
-        QVERIFY(!f->files()->busy());
-        QCOMPARE(sink().busyDepth, 0);
+        QVERIFY(f->status() == u"4 files"_s && !f->files()->busy() && sink().busyDepth == 0);
         QMimeData text; // text is no file list
         text.setText(u"hello"_s);
         QVERIFY(FileListView::droppedPaths(&text).isEmpty());
@@ -645,8 +635,7 @@ private slots:
         f->trigger(u"IDM_SAVE"_s);
         QVERIFY(sink().shown.isEmpty());
         QCOMPARE(ReadFile(path).size(), 119);
-        QCOMPARE(f->action(u"IDM_FILE_FILE1"_s)->text(), u"pairs.txt"_s);
-        QVERIFY(f->action(u"IDM_FILE_FILE1"_s)->isVisible());
+        QCOMPARE(Restored(*f)[6], u"pairs.txt"_s);
         // Loading appends; cancelling the dialog does nothing.
         f->trigger(u"IDM_ARG_CLEAR"_s);
         f->dialogs.argumentPath.clear();
@@ -662,8 +651,7 @@ private slots:
         QVERIFY(QFile::remove(path));
         f->trigger(u"IDM_FILE_FILE1"_s);
         QCOMPARE(sink().texts(), QStringList {u"No such file or directory - "_s + path});
-        QCOMPARE(f->action(u"IDM_FILE_FILE1"_s)->text(), u"pairs.txt"_s);
-        QCOMPARE(f->args()->topLevelItemCount(), 4);
+        QVERIFY(f->action(u"IDM_FILE_FILE1"_s)->text() == u"pairs.txt"_s && f->args()->topLevelItemCount() == 4);
     }
 
     void helpThatNoProgramOpensIsReported()
@@ -703,8 +691,7 @@ private slots:
         f->w->FinishInterruptedRewrites();
         QCOMPARE(sink().texts(),
             QStringList {u"Perrox was stopped while it rewrote the file %1 and has now finished it."_s.arg(QFileInfo(path).canonicalFilePath())});
-        QCOMPARE(ReadFile(path), QByteArray("new"));
-        QCOMPARE(state.records(), QStringList());
+        QVERIFY(ReadFile(path) == "new" && state.records().isEmpty());
         f->w->FinishInterruptedRewrites();
         QCOMPARE(sink().shown.size(), 1);
     }
@@ -742,16 +729,13 @@ private slots:
         f->trigger(u"IDM_COUNT"_s); // counting changes no file
         QCOMPARE(caption, u"Counting..."_s);
         QCOMPARE(f->cells(), u"       2|       0|   10000|       2"_s);
-        QCOMPARE(ReadFile(a), QByteArray("abcabc"));
-        QCOMPARE(ReadFile(c), QByteArray(10000, 'a'));
-        QVERIFY(f->w->isEnabled());
+        QVERIFY(ReadFile(a) == "abcabc" && ReadFile(c) == QByteArray(10000, 'a') && f->w->isEnabled());
         QTRY_VERIFY(!f->progress());
         // An empty replacement deletes; a file without occurrences is not rewritten.
         f->pending(u"61"_s, QString());
         f->button(u"cmdReplace"_s)->click();
         QCOMPARE(caption, u"Replacing..."_s);
-        QCOMPARE(ReadFile(a), QByteArray("bcbc"));
-        QCOMPARE(ReadFile(c), QByteArray());
+        QVERIFY(ReadFile(a) == "bcbc" && ReadFile(c).isEmpty());
         QCOMPARE(f->cells(), u"       2|       0|   10000|       0"_s);
         ::stat(NativePath(none).constData(), &after);
         QCOMPARE(after.st_ino, before.st_ino);
@@ -771,9 +755,7 @@ private slots:
         const QString existing = out.path() + u"/new_b.txt"_s;
         QCOMPARE(sink().texts(), QStringList {u"The file "_s + existing + u" already exists.\r\n\r\nDo you want to overwrite it?"_s});
         QCOMPARE(sink().shown.first().buttons, MessageSink::Buttons::YesNo);
-        QCOMPARE(ReadFile(out.path() + u"/new_a.txt"_s), QByteArray("yy"));
-        QCOMPARE(ReadFile(existing), QByteArray("keep"));
-        QVERIFY(!QFile::exists(out.path() + u"/new_c.txt"_s));
+        QVERIFY(ReadFile(out.path() + u"/new_a.txt"_s) == "yy" && ReadFile(existing) == "keep" && !QFile::exists(out.path() + u"/new_c.txt"_s));
         QCOMPARE(f->cells(), u"       2||"_s);
         // A cancelled Save As dialog ends the command before anything happens.
         f->dialogs.target.reset();
@@ -799,9 +781,7 @@ private slots:
         sink().answers = {MessageSink::Answer::Yes};
         QCOMPARE(f->w->ProcessFiles(RunMode::Replace).end, RunResult::End::Cancelled);
         QCOMPARE(sink().texts(), QStringList {CancelQuestion()});
-        QCOMPARE(ReadFile(a), QByteArray(9000, 'r'));
-        QCOMPARE(ReadFile(b), QByteArray(20000, 'q'));
-        QCOMPARE(ReadFile(c), QByteArray(9000, 'q'));
+        QVERIFY(ReadFile(a) == QByteArray(9000, 'r') && ReadFile(b) == QByteArray(20000, 'q') && ReadFile(c) == QByteArray(9000, 'q'));
         QCOMPARE(f->cells(), u"    9000|earlier|"_s);
         QVERIFY(f->w->isEnabled());
         QTRY_VERIFY(!f->progress());
@@ -829,8 +809,7 @@ private slots:
         QVERIFY(::chmod(NativePath(locked).constData(), 0444) == 0 && ::chmod(NativePath(after).constData(), 0666) == 0);
         // The window runs in a program of its own that is not root, so the permission bits count.
         QCOMPARE(RunSelfUnprivileged(u"readonly"_s, {locked, after}), 0);
-        QCOMPARE(ReadFile(locked), QByteArray("a"));
-        QCOMPARE(ReadFile(after), QByteArray("a"));
+        QVERIFY(ReadFile(locked) == "a" && ReadFile(after) == "a");
     }
 };
 
