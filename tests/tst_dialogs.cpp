@@ -57,7 +57,6 @@ class TestDialogs : public QObject
 {
     Q_OBJECT
 
-private:
     std::unique_ptr<QTemporaryDir> tmp;
     QString savedCurrent;
 
@@ -81,52 +80,38 @@ private Q_SLOTS:
         tmp.reset();
     }
 
-    // ---- Save As ----
-
     void saveCleansPrefixAndSuffix_data()
     {
         QTest::addColumn<bool>("suffix");
-        QTest::addColumn<QString>("start");
-        QTest::addColumn<int>("caret");
-        QTest::addColumn<QString>("typed");
-        QTest::addColumn<bool>("paste");
-        QTest::addColumn<QString>("expected");
-        QTest::addColumn<int>("expectedCaret");
-        QTest::addColumn<int>("beeps");
-        QTest::addRow("colon between a and b") << false << "ab" << 1 << ":" << false << "ab" << 1 << 1;
-        QTest::addRow("star at the start of the suffix") << true << "ab" << 0 << "*" << false << "ab" << 0 << 1;
-        QTest::addRow("valid characters") << false << "" << 0 << "x.y-z ~#" << false << "x.y-z ~#" << 8 << 0;
-        QTest::addRow("pasted text with two") << false << "" << 0 << "a<b>c" << true << "abc" << 3 << 1;
+        QTest::addColumn<QString>("start"); // the text, with "|" where the caret is
+        QTest::addColumn<QString>("typed"); // "paste " and the text for a paste
+        QTest::addColumn<QString>("expected"); // the text, with "|" where the caret is, and the beeps
+        QTest::addRow("colon between a and b") << false << u"a|b"_s << u":"_s << u"a|b 1"_s;
+        QTest::addRow("star at the start of the suffix") << true << u"|ab"_s << u"*"_s << u"|ab 1"_s;
+        QTest::addRow("valid characters") << false << u"|"_s << u"x.y-z ~#"_s << u"x.y-z ~#| 0"_s;
+        QTest::addRow("pasted text with two") << false << u"|"_s << u"paste a<b>c"_s << u"abc| 1"_s;
     }
     void saveCleansPrefixAndSuffix()
     {
         QFETCH(bool, suffix);
         QFETCH(QString, start);
-        QFETCH(int, caret);
         QFETCH(QString, typed);
-        QFETCH(bool, paste);
         QFETCH(QString, expected);
-        QFETCH(int, expectedCaret);
-        QFETCH(int, beeps);
-
         RecordingSink sink;
         ReplaceAsSettings settings;
         SaveDialog dlg(nullptr, sink, settings, {QStringLiteral("/data/report.txt")});
         dlg.open();
         QLineEdit *field = suffix ? dlg.edSuffix() : dlg.edPrefix();
-        field->setText(start);
-        field->setCursorPosition(caret);
-        if (paste)
-            field->insert(typed);
+        field->setText(QString(start).remove(u'|'));
+        field->setCursorPosition(int(start.indexOf(u'|')));
+        if (typed.startsWith(u"paste "_s))
+            field->insert(typed.mid(6));
         else
             QTest::keyClicks(field, typed);
-
-        QCOMPARE(field->text(), expected);
-        QCOMPARE(field->cursorPosition(), expectedCaret);
-        QCOMPARE(sink.beeps, beeps);
+        QCOMPARE(QString(field->text()).insert(field->cursorPosition(), u'|') + u" %1"_s.arg(sink.beeps), expected);
         QVERIFY(sink.shown.isEmpty());
-        const QString name = suffix ? QLatin1String("report") + expected + QLatin1String(".txt") : expected + QLatin1String("report.txt");
-        QCOMPARE(ListTexts(dlg.List1()), QStringList {name});
+        const QString text = field->text();
+        QCOMPARE(ListTexts(dlg.List1()), QStringList {suffix ? u"report"_s + text + u".txt"_s : text + u"report.txt"_s});
     }
 
     void saveExampleList()
@@ -164,12 +149,9 @@ private Q_SLOTS:
         SaveDialog dlg(nullptr, sink, settings, {});
         dlg.open();
         // Prefix, suffix and overwrite start afresh; the folder is remembered.
-        QVERIFY(dlg.edPrefix()->text().isEmpty());
-        QVERIFY(dlg.edSuffix()->text().isEmpty());
-        QVERIFY(!dlg.chkOverwrite()->isChecked());
+        QVERIFY(dlg.edPrefix()->text().isEmpty() && dlg.edSuffix()->text().isEmpty() && !dlg.chkOverwrite()->isChecked());
         QCOMPARE(dlg.folder(), target);
         QCOMPARE(dlg.g_rv(), 2);
-
         QVERIFY(dlg.OpenFolder(other));
         QTest::keyClicks(dlg.edPrefix(), QStringLiteral("new_"));
         QTest::keyClicks(dlg.edSuffix(), QStringLiteral("_v2"));
@@ -183,30 +165,21 @@ private Q_SLOTS:
         else
             dlg.close();
 
+        const bool saved = how == QLatin1String("save");
         QVERIFY(!dlg.isVisible());
-        if (how == QLatin1String("save")) {
-            QCOMPARE(dlg.g_rv(), 1);
-            QCOMPARE(dlg.result(), int(QDialog::Accepted));
-            QVERIFY(SameSettings(settings, ReplaceAsSettings {other, QStringLiteral("new_"), QStringLiteral("_v2"), qint16(tick ? 1 : 0)}));
-        } else {
-            QCOMPARE(dlg.g_rv(), 2);
-            QCOMPARE(dlg.result(), int(QDialog::Rejected));
-            QVERIFY(SameSettings(settings, before));
-        }
+        QCOMPARE(dlg.g_rv(), saved ? 1 : 2);
+        QCOMPARE(dlg.result(), int(saved ? QDialog::Accepted : QDialog::Rejected));
+        QVERIFY(SameSettings(settings, saved ? ReplaceAsSettings {other, QStringLiteral("new_"), QStringLiteral("_v2"), qint16(tick ? 1 : 0)} : before));
     }
 
     void saveOpensAt_data()
     {
         QTest::addColumn<QString>("outpath"); // relative to the temporary folder, "-" for none
         QTest::addColumn<QString>("expected");
-        QTest::addRow("outpath with a final slash") << "out/"
-                                                    << "out";
-        QTest::addRow("missing outpath") << "gone"
-                                         << "current";
-        QTest::addRow("outpath is a file") << "file.txt"
-                                           << "current";
-        QTest::addRow("empty outpath") << "-"
-                                       << "current";
+        QTest::addRow("outpath with a final slash") << u"out/"_s << u"out"_s;
+        QTest::addRow("missing outpath") << u"gone"_s << u"current"_s;
+        QTest::addRow("outpath is a file") << u"file.txt"_s << u"current"_s;
+        QTest::addRow("empty outpath") << u"-"_s << u"current"_s;
     }
     void saveOpensAt()
     {
@@ -216,7 +189,6 @@ private Q_SLOTS:
         const QString current = makeFolder(QStringLiteral("current"));
         test::WriteFileIn(tmp->path(), QStringLiteral("file.txt"), "x");
         QVERIFY(QDir::setCurrent(current));
-
         RecordingSink sink;
         ReplaceAsSettings settings;
         if (outpath != QLatin1String("-"))
@@ -249,7 +221,6 @@ private Q_SLOTS:
         QVERIFY(deep.endsWith(QLatin1Char('/') + kept));
         QVERIFY(kept.endsWith(QLatin1String("/last")) || kept == QLatin1String("last"));
         QVERIFY(dlg.lblActFolder()->width() <= dlg.Dir1()->width());
-
         // A double click opens the folder.
         const QModelIndex index = dlg.folderModel()->index(sub);
         QVERIFY(index.isValid());
@@ -258,7 +229,6 @@ private Q_SLOTS:
         QVERIFY(dlg.lblActFolder()->text().endsWith(QLatin1String("/sub")));
         QCOMPARE(dlg.Dir1()->currentIndex(), index);
         QVERIFY(sink.shown.isEmpty());
-
         // A drive that is not there is reported and changes nothing.
         const QString drive = dlg.Drive1()->currentText();
         const QString subCaption = dlg.lblActFolder()->text();
@@ -270,14 +240,12 @@ private Q_SLOTS:
         QCOMPARE(dlg.folder(), sub);
         QCOMPARE(dlg.Drive1()->currentText(), drive);
         QCOMPARE(dlg.lblActFolder()->text(), subCaption);
-
         // A drive that is there opens at its root.
         const QString volume = makeFolder(QStringLiteral("volume"));
         dlg.Drive1()->addItem(volume);
         dlg.Drive1()->setCurrentIndex(dlg.Drive1()->count() - 1);
         QCOMPARE(dlg.folder(), volume);
         QCOMPARE(sink.shown.size(), 1);
-
         // A short path is shown whole, and Save takes the open folder.
         QVERIFY(dlg.OpenFolder(QStringLiteral("/")));
         QCOMPARE(dlg.lblActFolder()->text(), QStringLiteral("/"));
@@ -318,7 +286,6 @@ private Q_SLOTS:
         if (vanish)
             QVERIFY(QDir(open).removeRecursively());
         dlg.Command3()->click();
-
         QCOMPARE(asked, (QStringList {u"Type the name of the folder and click OK."_s, u"Perrox - Create Folder"_s, u"NewFolder"_s}));
         QCOMPARE(FolderEntries(open), entries);
         QCOMPARE(QFileInfo::exists(open), !vanish);
@@ -336,7 +303,6 @@ private Q_SLOTS:
         QFile::setPermissions(tmp->path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner | QFile::ReadOther | QFile::ExeOther);
         const QString locked = makeFolder(QStringLiteral("locked"));
         QVERIFY(QFile::setPermissions(locked, QFile::ReadOwner | QFile::ExeOwner | QFile::ReadOther | QFile::ExeOther));
-
         const int rc = test::RunUnprivileged([&] {
             RecordingSink sink;
             ReplaceAsSettings settings {locked, {}, {}, 0};
@@ -354,8 +320,6 @@ private Q_SLOTS:
         QCOMPARE(FolderEntries(locked), QStringList());
     }
 
-    // ---- Options ----
-
     void optionsApplyThenClose_data()
     {
         QTest::addColumn<QString>("how");
@@ -369,29 +333,24 @@ private Q_SLOTS:
         FolderMasks masks {QStringLiteral("src"), QStringLiteral("backup"), QStringLiteral("*.txt"), QStringLiteral("*.bak")};
         OptionsDialog dlg(nullptr, masks);
         dlg.open();
-        QCOMPARE(dlg.edIncludeDirectories()->text(), masks.includeDirectories);
-        QCOMPARE(dlg.edExcludeDirectories()->text(), masks.excludeDirectories);
-        QCOMPARE(dlg.edIncludeFiles()->text(), masks.includeFiles);
-        QCOMPARE(dlg.edExcludeFiles()->text(), masks.excludeFiles);
-        // The fields get their natural height and the buttons stay below the tabs;
-        // the dialog is centred on the screen.
-        for (const QLineEdit *field : {dlg.edIncludeDirectories(), dlg.edExcludeDirectories(), dlg.edIncludeFiles(), dlg.edExcludeFiles()})
+        const QList<QLineEdit *> fields = {dlg.edIncludeDirectories(), dlg.edExcludeDirectories(), dlg.edIncludeFiles(), dlg.edExcludeFiles()};
+        // The fields show the masks at their natural height; the buttons stay below the tabs; the dialog is centred on the screen.
+        for (const QLineEdit *field : fields)
             QVERIFY(field->height() >= field->sizeHint().height());
+        QCOMPARE((FolderMasks {fields[0]->text(), fields[1]->text(), fields[2]->text(), fields[3]->text()}), masks);
         QVERIFY(dlg.cmdOK()->y() > dlg.tbsOptions()->geometry().bottom());
         QVERIFY(dlg.cmdOK()->geometry().bottom() < dlg.height());
         const QRect screen = QGuiApplication::primaryScreen()->geometry();
         QCOMPARE(dlg.x(), screen.x() + (screen.width() - dlg.width()) / 2);
         QCOMPARE(dlg.y(), screen.y() + (screen.height() - dlg.height()) / 2);
-
         // Apply trims spaces (only spaces) and keeps the dialog and the typed text.
-        dlg.edIncludeDirectories()->setText(QStringLiteral("  lib  "));
-        dlg.edExcludeDirectories()->setText(QStringLiteral(" .git ; tmp "));
-        dlg.edIncludeFiles()->setText(QStringLiteral("\t*.c "));
-        dlg.edExcludeFiles()->setText(QString());
+        const QStringList typed = {u"  lib  "_s, u" .git ; tmp "_s, u"\t*.c "_s, QString()};
+        for (int i = 0; i < 4; ++i)
+            fields[i]->setText(typed[i]);
         dlg.cmdApply()->click();
         QVERIFY(dlg.isVisible());
         const FolderMasks applied {QStringLiteral("lib"), QStringLiteral(".git ; tmp"), QStringLiteral("\t*.c"), QString()};
-        QVERIFY(masks == applied);
+        QCOMPARE(masks, applied);
         QCOMPARE(dlg.edIncludeFiles()->text(), QStringLiteral("\t*.c "));
 
         dlg.edIncludeFiles()->setText(QStringLiteral(" *.doc"));
@@ -402,14 +361,10 @@ private Q_SLOTS:
             dlg.cmdCancel()->click();
         else
             QTest::keyClick(&dlg, Qt::Key_Escape);
+        const bool ok = how == QLatin1String("ok");
         QVERIFY(!dlg.isVisible());
-        if (how == QLatin1String("ok")) {
-            QCOMPARE(dlg.result(), int(QDialog::Accepted));
-            QVERIFY(masks == (FolderMasks {QStringLiteral("lib"), QStringLiteral("backup"), QStringLiteral("*.doc"), QString()}));
-        } else {
-            QCOMPARE(dlg.result(), int(QDialog::Rejected));
-            QVERIFY(masks == applied);
-        }
+        QCOMPARE(dlg.result(), int(ok ? QDialog::Accepted : QDialog::Rejected));
+        QCOMPARE(masks, (ok ? FolderMasks {u"lib"_s, u"backup"_s, u"*.doc"_s, QString()} : applied));
     }
 
     void optionsCtrlTabKeepsTheOneTab()
@@ -431,8 +386,6 @@ private Q_SLOTS:
         QCOMPARE(dlg.tbsOptions()->currentIndex(), 0);
     }
 
-    // ---- About and Help ----
-
     void aboutBoxLayoutAndLink()
     {
         AboutBox box(nullptr);
@@ -446,7 +399,6 @@ private Q_SLOTS:
         }
         QVERIFY(box.lblWWW()->x() > box.Label4()->geometry().right());
         QVERIFY(box.Command1()->geometry().right() < box.width());
-
         // The link and the image open the web address; other labels do nothing.
         QTest::mouseClick(box.lblWWW(), Qt::LeftButton);
         QTest::mouseClick(box.Image1(), Qt::LeftButton);

@@ -5,7 +5,7 @@
 
 #include "app/mainwindow.h"
 #include "app/outersizefit.h"
-#include "base/messagesink.h"
+#include "support/testsupport.h"
 
 #include <QApplication>
 #include <QDir>
@@ -25,20 +25,12 @@ namespace {
 constexpr int kStarts = 3;
 const QRect kScreen(0, 0, 1280, 1024);
 
-class SilentSink : public MessageSink
-{
-public:
-    Answer show(const QString &, Icon, Buttons, const QString &) override { return Answer::Ok; }
-    void beep() override { }
-    void setBusy(bool) override { }
-};
-
 // The child: starts the window kStarts times on the preferences file given,
 // and prints each start's outer bounds once its size is fitted.
 int RunStarts(int argc, char **argv)
 {
     QApplication app(argc, argv);
-    SilentSink sink;
+    test::RecordingSink sink;
     const bool framed = qEnvironmentVariableIntValue("PERROX_PLACEMENT_FRAMED") != 0;
     for (int i = 0; i < kStarts; ++i) {
         MainWindow window(&sink, qEnvironmentVariable("PERROX_PLACEMENT_PREFERENCES"));
@@ -105,77 +97,66 @@ class TestPlacement : public QObject
     Q_OBJECT
 
 private slots:
-    void startsAsClosed_data();
-    void startsAsClosed();
-};
-
-void TestPlacement::startsAsClosed_data()
-{
-    QTest::addColumn<QString>("platform"); // offscreen-frame, offscreen-bare, x11-framed, x11-bare
-    QTest::addColumn<bool>("stored"); // 850 x 650 at 100, 100 stored, or a first start
-    for (const QString &platform : {u"offscreen-frame"_s, u"offscreen-bare"_s, u"x11-framed"_s, u"x11-bare"_s}) {
-        QTest::newRow(qPrintable(platform + u", stored"_s)) << platform << true;
-        QTest::newRow(qPrintable(platform + u", first start"_s)) << platform << false;
+    void startsAsClosed_data()
+    {
+        QTest::addColumn<QString>("platform"); // offscreen-frame, offscreen-bare, x11-framed, x11-bare
+        QTest::addColumn<bool>("stored"); // 850 x 650 at 100, 100 stored, or a first start
+        for (const QString &platform : {u"offscreen-frame"_s, u"offscreen-bare"_s, u"x11-framed"_s, u"x11-bare"_s}) {
+            QTest::newRow(qPrintable(platform + u", stored"_s)) << platform << true;
+            QTest::newRow(qPrintable(platform + u", first start"_s)) << platform << false;
+        }
     }
-}
-
-void TestPlacement::startsAsClosed()
-{
-    QFETCH(QString, platform);
-    QFETCH(bool, stored);
-    QTemporaryDir dir;
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert(u"PERROX_PLACEMENT_PREFERENCES"_s, dir.filePath(u"placement.conf"_s));
-    std::optional<VirtualDisplay> display;
-    if (platform.startsWith(u"x11"_s)) {
-        const bool framed = platform == u"x11-framed"_s;
-        if (QStandardPaths::findExecutable(u"Xvfb"_s).isEmpty() || (framed && QStandardPaths::findExecutable(u"openbox"_s).isEmpty()))
-            QSKIP("needs Xvfb and openbox (tools/dev test installs them)");
-        display.emplace();
-        QVERIFY(display->start(framed));
-        environment.insert(u"QT_QPA_PLATFORM"_s, u"xcb"_s);
-        environment.insert(u"DISPLAY"_s, display->display());
-    } else {
-        const QString config = dir.filePath(u"offscreen.json"_s);
-        QFile json(config);
-        QVERIFY(json.open(QIODevice::WriteOnly));
-        json.write(QStringLiteral(R"({"windowFrameMargins": %1, "screens": [{"name": "s", "x": 0, "y": 0, "width": %2, "height": %3,
+    void startsAsClosed()
+    {
+        QFETCH(QString, platform);
+        QFETCH(bool, stored);
+        QTemporaryDir dir;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(u"PERROX_PLACEMENT_PREFERENCES"_s, dir.filePath(u"placement.conf"_s));
+        std::optional<VirtualDisplay> display;
+        if (platform.startsWith(u"x11"_s)) {
+            const bool framed = platform == u"x11-framed"_s;
+            if (QStandardPaths::findExecutable(u"Xvfb"_s).isEmpty() || (framed && QStandardPaths::findExecutable(u"openbox"_s).isEmpty()))
+                QSKIP("needs Xvfb and openbox (tools/dev test installs them)");
+            display.emplace();
+            QVERIFY(display->start(framed));
+            environment.insert(u"QT_QPA_PLATFORM"_s, u"xcb"_s);
+            environment.insert(u"DISPLAY"_s, display->display());
+        } else {
+            const QString config = dir.filePath(u"offscreen.json"_s);
+            QVERIFY(test::WriteFile(config,
+                QStringLiteral(R"({"windowFrameMargins": %1, "screens": [{"name": "s", "x": 0, "y": 0, "width": %2, "height": %3,
             "logicalDpi": 96, "logicalBaseDpi": 96, "dpr": 1}]})")
-                       .arg(platform == u"offscreen-frame"_s ? u"true"_s : u"false"_s)
-                       .arg(kScreen.width())
-                       .arg(kScreen.height())
-                       .toUtf8());
-        json.close();
-        environment.insert(u"QT_QPA_PLATFORM"_s, u"offscreen:configfile="_s + config);
-    }
-    if (stored) {
-        QFile preferences(dir.filePath(u"placement.conf"_s));
-        QVERIFY(preferences.open(QIODevice::WriteOnly));
-        preferences.write("[Preferences]\nWindowState=0\nWindowLeft=1500\nWindowTop=1500\nWindowWidth=12750\nWindowHeight=9750\n");
-    }
+                    .arg(platform == u"offscreen-frame"_s ? u"true"_s : u"false"_s)
+                    .arg(kScreen.width())
+                    .arg(kScreen.height())
+                    .toUtf8()));
+            environment.insert(u"QT_QPA_PLATFORM"_s, u"offscreen:configfile="_s + config);
+        }
+        if (stored)
+            QVERIFY(test::WriteFile(
+                dir.filePath(u"placement.conf"_s), "[Preferences]\nWindowState=0\nWindowLeft=1500\nWindowTop=1500\nWindowWidth=12750\nWindowHeight=9750\n"));
 
-    QProcess child;
-    environment.insert(u"PERROX_PLACEMENT_CHILD"_s, u"1"_s);
-    environment.insert(u"PERROX_PLACEMENT_FRAMED"_s, platform.endsWith(u"frame"_s) || platform.endsWith(u"framed"_s) ? u"1"_s : u"0"_s);
-    child.setProcessEnvironment(environment);
-    child.start(QCoreApplication::applicationFilePath(), {});
-    QVERIFY(child.waitForFinished(180000));
-    QVERIFY2(child.exitCode() == 0, child.readAllStandardError().constData());
-    QList<QRect> starts;
-    for (const QByteArray &line : child.readAllStandardOutput().split('\n')) {
-        const QList<QByteArray> v = line.split(' ');
-        if (v.size() == 4)
-            starts.append(QRect(v[0].toInt(), v[1].toInt(), v[2].toInt(), v[3].toInt()));
+        QProcess child;
+        environment.insert(u"PERROX_PLACEMENT_CHILD"_s, u"1"_s);
+        environment.insert(u"PERROX_PLACEMENT_FRAMED"_s, platform.endsWith(u"frame"_s) || platform.endsWith(u"framed"_s) ? u"1"_s : u"0"_s);
+        child.setProcessEnvironment(environment);
+        child.start(QCoreApplication::applicationFilePath(), {});
+        QVERIFY(child.waitForFinished(180000));
+        QVERIFY2(child.exitCode() == 0, child.readAllStandardError().constData());
+        QList<QRect> starts;
+        for (const QByteArray &line : child.readAllStandardOutput().split('\n')) {
+            const QList<QByteArray> v = line.split(' ');
+            if (v.size() == 4)
+                starts.append(QRect(v[0].toInt(), v[1].toInt(), v[2].toInt(), v[3].toInt()));
+        }
+        // The outer bounds are what is stored, at every start: the frame is never added again.
+        QCOMPARE(starts, QList<QRect>(kStarts, stored ? QRect(100, 100, 850, 650) : starts.value(0)));
+        // A first start shows the whole frame on the screen.
+        QVERIFY2(kScreen.contains(starts.first()),
+            qPrintable(u"%1,%2 %3x%4"_s.arg(starts[0].x()).arg(starts[0].y()).arg(starts[0].width()).arg(starts[0].height())));
     }
-    QCOMPARE(starts.size(), kStarts);
-    // The outer bounds are what is stored, at every start: the frame is
-    // never added again.
-    for (const QRect &start : starts)
-        QCOMPARE(start, stored ? QRect(100, 100, 850, 650) : starts.first());
-    // A first start shows the whole frame on the screen.
-    QVERIFY2(
-        kScreen.contains(starts.first()), qPrintable(u"%1,%2 %3x%4"_s.arg(starts[0].x()).arg(starts[0].y()).arg(starts[0].width()).arg(starts[0].height())));
-}
+};
 
 int main(int argc, char **argv)
 {

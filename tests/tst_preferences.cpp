@@ -68,281 +68,238 @@ class TestPreferences : public QObject
 {
     Q_OBJECT
 
-private slots:
-    void initTestCase();
-    void firstRun();
-    void roundTrip_data();
-    void roundTrip();
-    void numbers_data();
-    void numbers();
-    void writtenNumbers();
-    void handEditedValues();
-    void failedWrite();
-    void closedMinimizedOrMaximized_data();
-    void closedMinimizedOrMaximized();
-    void fitting_data();
-    void fitting();
-    void recentFilesAtStart_data();
-    void recentFilesAtStart();
-    void recentFileAdded_data();
-    void recentFileAdded();
-
-private:
     QTemporaryDir m_dir;
-};
 
-void TestPreferences::initTestCase()
-{
-    QStandardPaths::setTestModeEnabled(true);
-    QVERIFY(m_dir.isValid());
-}
-
-// The user's file sits in the configuration folder (a test one here); a file
-// not there yet reads as the defaults.
-void TestPreferences::firstRun()
-{
-    auto settings = OpenPreferences();
-    QCOMPARE(settings->group(), u"Preferences"_s);
-    const QString folder = QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation);
-    QCOMPARE(settings->fileName(), folder + u"/Perrox Revavod ozav azovi 1.2.conf"_s);
-    QVERIFY(!settings->fileName().startsWith(qEnvironmentVariable("HOME") + u"/.config/"_s));
-    QCOMPARE(ReadPreferences(*OpenPreferences(m_dir.filePath(u"first.conf"_s))), Preferences());
-}
-
-void TestPreferences::roundTrip_data()
-{
-    QTest::addColumn<QString>("value");
-    QTest::addRow("separators") << u"*.txt;*.c, *.h"_s;
-    QTest::addRow("quotes") << u"\"quoted\" and 'single'"_s;
-    QTest::addRow("backslash and equals") << u"C:\\data\\a=b\\"_s;
-    QTest::addRow("non-ASCII") << u"/home/jürgen/Grüße €/日本"_s;
-    QTest::addRow("blanks at both ends") << u"  padded  "_s;
-    QTest::addRow("line breaks and tab") << u"one\r\ntwo\tthree\n"_s;
-    QTest::addRow("looks like a variant") << u"@Variant(x)"_s;
-    QTest::addRow("comment and section marks") << u"#x ;y [Other]"_s;
-    QTest::addRow("tag-like") << u"<FIND TYPE=...>"_s;
-}
-
-// Through the real file: written, then read back by a fresh QSettings.
-void TestPreferences::roundTrip()
-{
-    QFETCH(QString, value);
-    const QString file = m_dir.filePath(QString::fromLatin1(QTest::currentDataTag()).replace(u' ', u'_') + u".conf"_s);
-
-    Preferences written = AllTexts(value);
-    written.findType = 2;
-    written.replaceType = 1;
-    written.placement = SaveWindowPlacement(PlacementNormal, {-300, 45, 7215, 6690});
-    QVERIFY(WritePreferences(*OpenPreferences(file), written));
-
-    const Preferences read = ReadPreferences(*OpenPreferences(file));
-    QCOMPARE(read, written);
-}
-
-void TestPreferences::numbers_data()
-{
-    QTest::addColumn<QString>("key");
-    QTest::addColumn<QString>("text");
-    QTest::addColumn<int>("expected"); // -1: absent
-
-    QTest::addRow("FindType -1 is Characters") << u"FindType"_s << u"-1"_s << 0;
-    QTest::addRow("FindType not a number") << u"FindType"_s << u"Hex"_s << 0;
-    QTest::addRow("ReplaceType blanks") << u"ReplaceType"_s << u" 1 "_s << 1;
-    QTest::addRow("ReplaceType beyond 16 bits") << u"ReplaceType"_s << u"65537"_s << 0;
-    QTest::addRow("ReplaceType fraction rounds") << u"ReplaceType"_s << u"1.6"_s << 2;
-    QTest::addRow("WindowState beyond 16 bits") << u"WindowState"_s << u"40000"_s << -1;
-    QTest::addRow("WindowTop rounds to nearest") << u"WindowTop"_s << u"1309.6"_s << 1310;
-    QTest::addRow("WindowWidth infinite") << u"WindowWidth"_s << u"inf"_s << -1;
-    QTest::addRow("WindowHeight beyond 32 bits") << u"WindowHeight"_s << u"3000000000"_s << -1;
-    QTest::addRow("WindowHeight trailing text") << u"WindowHeight"_s << u"600px"_s << -1;
-}
-
-void TestPreferences::numbers()
-{
-    QFETCH(QString, key);
-    QFETCH(QString, text);
-    QFETCH(int, expected);
-
-    MapStore store;
-    store.values.insert(key, text);
-    const Preferences p = ReadPreferences(store);
-
-    const QMap<QString, std::optional<double>> read {{u"FindType"_s, p.findType}, {u"ReplaceType"_s, p.replaceType}, {u"WindowState"_s, p.placement.state},
-        {u"WindowLeft"_s, p.placement.left}, {u"WindowTop"_s, p.placement.top}, {u"WindowWidth"_s, p.placement.width}, {u"WindowHeight"_s, p.placement.height}};
-    QVERIFY(read.contains(key));
-    QCOMPARE(read.value(key), expected == -1 ? std::nullopt : std::optional<double>(expected));
-}
-
-void TestPreferences::writtenNumbers()
-{
-    MapStore store;
-    Preferences p;
-    p.placement = SaveWindowPlacement(PlacementNormal, {-0.0, 1309.0909, 7215, 0.5});
-    WritePreferences(store, p);
-    QCOMPARE(store.values.value(u"WindowLeft"_s), u"0"_s);
-    QCOMPARE(store.values.value(u"WindowTop"_s), u"1309.091"_s); // single precision
-    QCOMPARE(store.values.value(u"WindowWidth"_s), u"7215"_s);
-    QCOMPARE(store.values.value(u"WindowHeight"_s), u"0.5"_s);
-    QCOMPARE(TwipsText(20000000), u"20000000"_s); // never in exponent form
-}
-
-// A file edited by hand, without the quoting QSettings would write (the tags
-// have no dialog): every key read by its name. A ";" outside quotes starts a
-// comment there, so a mask list needs its quotes. An empty or invalid tag is
-// the default; a blank one is kept.
-void TestPreferences::handEditedValues()
-{
-    QMap<QByteArray, QByteArray> lines {{"FindType", "1"}, {"ReplaceType", "2"}, {"WindowState", "0"}, {"WindowLeft", "-1"}, {"WindowTop", "2"},
-        {"WindowWidth", "  9000 "}, {"WindowHeight", "4"}};
-    int n = 0;
-    for (const char *key : TextKeys)
-        lines.insert(key, "v" + QByteArray::number(++n));
-    lines.insert("FindStartTag", "[F,...]");
-    lines.insert("FindEndTag", "@Invalid()");
-    lines.insert("ReplaceStartTag", "\" \"");
-    lines.insert("ReplaceEndTag", "");
-    lines.insert("IncludeFiles", "\"*.txt;*.c\"");
-    lines.insert("ExcludeFiles", "*.o;*.a");
-    QByteArray content = "[Preferences]\n";
-    for (auto it = lines.cbegin(); it != lines.cend(); ++it)
-        content += it.key() + '=' + it.value() + '\n';
-    const QString file = m_dir.filePath(u"hand.conf"_s);
-    QVERIFY(test::WriteFile(file, content));
-
-    Preferences expected = AllTexts(u"v"_s);
-    expected.findType = 1;
-    expected.replaceType = 2;
-    expected.placement = {PlacementNormal, -1, 2, 9000, 4};
-    expected.tags.findStartTag = u"[F,...]"_s;
-    expected.tags.findEndTag = DefaultFindEndTag();
-    expected.tags.replaceStartTag = u" "_s;
-    expected.tags.replaceEndTag = DefaultReplaceEndTag();
-    expected.masks.includeFiles = u"*.txt;*.c"_s;
-    expected.masks.excludeFiles = u"*.o"_s;
-    QCOMPARE(ReadPreferences(*OpenPreferences(file)), expected);
-}
-
-void TestPreferences::failedWrite()
-{
-    const QString blocker = m_dir.filePath(u"not-a-folder"_s);
-    QVERIFY(test::WriteFile(blocker, "x"));
-    QVERIFY(!WritePreferences(*OpenPreferences(blocker + u"/prefs.conf"_s), Preferences()));
-    QCOMPARE(test::ReadFile(blocker), QByteArray("x"));
-}
-
-void TestPreferences::closedMinimizedOrMaximized_data()
-{
-    QTest::addColumn<int>("closedState");
-    QTest::addColumn<Placement>("next");
-    // The last normal placement was 2000, 1500, 8000 x 6000.
-    QTest::addRow("normal") << int(PlacementNormal) << Placement {300, 200, 7000, 5000, PlacementNormal};
-    QTest::addRow("minimized opens normal") << int(PlacementMinimized) << Placement {2000, 1500, 8000, 6000, PlacementNormal};
-    QTest::addRow("maximized keeps the normal bounds") << int(PlacementMaximized) << Placement {2000, 1500, 8000, 6000, PlacementMaximized};
-}
-
-// Close in a state, start again: through the real file both times.
-void TestPreferences::closedMinimizedOrMaximized()
-{
-    QFETCH(int, closedState);
-    QFETCH(Placement, next);
-    const QString file = m_dir.filePath(u"state%1.conf"_s.arg(closedState));
-
-    Preferences p;
-    p.placement = SaveWindowPlacement(PlacementNormal, {2000, 1500, 8000, 6000});
-    QVERIFY(WritePreferences(*OpenPreferences(file), p));
-
-    // The window at exit: its normal bounds have changed meanwhile.
-    p.placement = SaveWindowPlacement(qint16(closedState), {300, 200, 7000, 5000});
-    QVERIFY(WritePreferences(*OpenPreferences(file), p));
-    QCOMPARE(OpenPreferences(file)->value(u"WindowState"_s).toString(), QString::number(closedState));
-
-    const Preferences read = ReadPreferences(*OpenPreferences(file));
-    QCOMPARE(RestoreWindowPlacement(read.placement, Current, PlacementNormal, ScreenWidth, ScreenHeight), next);
-}
-
-void TestPreferences::fitting_data()
-{
-    QTest::addColumn<StoredPlacement>("stored");
-    QTest::addColumn<double>("screenWidth");
-    QTest::addColumn<Placement>("expected");
-    const auto at = [](double l, double t, double w, double h, qint16 s = PlacementNormal) { return StoredPlacement {s, l, t, w, h}; };
-
-    QTest::addRow("wider than the screen") << at(500, 0, 20000, 6690) << ScreenWidth << Placement {0, 0, 15360, 6690, 0};
-    QTest::addRow("exactly as wide") << at(0, 0, 15360, 6690) << ScreenWidth << Placement {0, 0, 15360, 6690, 0};
-    QTest::addRow("ends on the right edge") << at(8145, 0, 7215, 6690) << ScreenWidth << Placement {8145, 0, 7215, 6690, 0};
-    QTest::addRow("one past the right edge") << at(8146, 0, 7215, 6690) << ScreenWidth << Placement {8145, 0, 7215, 6690, 0};
-    QTest::addRow("negative left") << at(-300, 100, 7215, 6690) << ScreenWidth << Placement {0, 100, 7215, 6690, 0};
-    QTest::addRow("taller than the screen") << at(0, 100, 7215, 12000) << ScreenWidth << Placement {0, 0, 7215, 11520, 0};
-    QTest::addRow("unknown state") << at(1000, 900, 7215, 6690, 5) << ScreenWidth << Placement {1000, 900, 7215, 6690, 0};
-    QTest::addRow("nothing stored") << StoredPlacement() << ScreenWidth << Placement {1000, 800, 7215, 6690, 0};
-    QTest::addRow("only the left stored") << StoredPlacement {std::nullopt, 14000, {}, {}, {}} << ScreenWidth << Placement {8145, 800, 7215, 6690, 0};
-    QTest::addRow("zero width") << at(0, 0, 0, -5) << ScreenWidth << Placement {0, 0, 7215, 6690, 0};
-    QTest::addRow("near the 32-bit limit") << at(2147483647, 0, 2147483647, 6690) << ScreenWidth << Placement {0, 0, 15360, 6690, 0};
-    QTest::addRow("fractional screen") << at(3000, 0, 20000, 6690) << 15359.5 << Placement {0, 0, 15359, 6690, 0};
-    QTest::addRow("no screen known") << at(-300, 0, 20000, 6690) << 0.0 << Placement {0, 0, 20000, 6690, 0};
-}
-
-void TestPreferences::fitting()
-{
-    QFETCH(StoredPlacement, stored);
-    QFETCH(double, screenWidth);
-    QFETCH(Placement, expected);
-    QCOMPARE(RestoreWindowPlacement(stored, Current, PlacementNormal, screenWidth, ScreenHeight), expected);
-}
-
-void TestPreferences::recentFilesAtStart_data()
-{
-    QTest::addColumn<Paths>("paths");
-    QTest::addColumn<QStringList>("captions"); // of the visible entries, "" for a hidden one
-    QTest::addColumn<bool>("separator");
-    QTest::addRow("none") << Paths() << QStringList(5) << false;
-    QTest::addRow("two") << Paths {u"/home/ann/args/fix.arg"_s, u"/tmp/crlf"_s} << QStringList {u"fix.arg"_s, u"crlf"_s, {}, {}, {}} << true;
-    QTest::addRow("gap left by a hand edit") << Paths {QString(), u"/b/two.arg"_s} << QStringList {{}, u"two.arg"_s, {}, {}, {}} << true;
-}
-
-void TestPreferences::recentFilesAtStart()
-{
-    QFETCH(Paths, paths);
-    QFETCH(QStringList, captions);
-    QFETCH(bool, separator);
-    const RecentFiles recent = Started(paths);
-    for (int i = 0; i < RecentFiles::Count; ++i) {
-        QCOMPARE(recent.entry(i).visible, !captions[i].isEmpty());
-        QCOMPARE(recent.entry(i).caption, captions[i].isEmpty() ? u"<empty>"_s : captions[i]);
+private slots:
+    void initTestCase()
+    {
+        QStandardPaths::setTestModeEnabled(true);
+        QVERIFY(m_dir.isValid());
     }
-    QCOMPARE(recent.separatorVisible(), separator);
-    QCOMPARE(recent.paths(), paths);
-}
 
-void TestPreferences::recentFileAdded_data()
-{
-    QTest::addColumn<Paths>("before");
-    QTest::addColumn<QString>("added");
-    QTest::addColumn<Paths>("after");
-    QTest::addRow("first file") << Paths() << u"/a/one.arg"_s << Paths {u"/a/one.arg"_s};
-    QTest::addRow("new file drops the oldest") << Five << u"/a/six.arg"_s
-                                               << Paths {u"/a/six.arg"_s, u"/a/one.arg"_s, u"/a/two.arg"_s, u"/a/three.arg"_s, u"/a/four.arg"_s};
-    QTest::addRow("entry 3 moves to the top") << Five << u"/a/three.arg"_s
-                                              << Paths {u"/a/three.arg"_s, u"/a/one.arg"_s, u"/a/two.arg"_s, u"/a/four.arg"_s, u"/a/five.arg"_s};
-    QTest::addRow("entry 1 again") << Five << u"/a/one.arg"_s << Five;
-    QTest::addRow("differs in case only") << Paths {u"/a/One.arg"_s} << u"/a/one.arg"_s << Paths {u"/a/one.arg"_s, u"/a/One.arg"_s};
-    QTest::addRow("same name in another folder") << Paths {u"/a/x.arg"_s} << u"/b/x.arg"_s << Paths {u"/b/x.arg"_s, u"/a/x.arg"_s};
-}
+    // The user's file sits in the configuration folder (a test one here); a file
+    // not there yet reads as the defaults.
+    void firstRun()
+    {
+        auto settings = OpenPreferences();
+        QCOMPARE(settings->group(), u"Preferences"_s);
+        QCOMPARE(settings->fileName(), QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) + u"/Perrox Revavod ozav azovi 1.2.conf"_s);
+        QVERIFY(!settings->fileName().startsWith(qEnvironmentVariable("HOME") + u"/.config/"_s));
+        QCOMPARE(ReadPreferences(*OpenPreferences(m_dir.filePath(u"first.conf"_s))), Preferences());
+    }
 
-void TestPreferences::recentFileAdded()
-{
-    QFETCH(Paths, before);
-    QFETCH(QString, added);
-    QFETCH(Paths, after);
-    RecentFiles recent = Started(before);
-    recent.AddRecentFile(added);
-    QCOMPARE(recent.paths(), after);
-    // Captions and visibility are what a fresh start from these paths shows.
-    const RecentFiles restarted = Started(after);
-    for (int i = 0; i < RecentFiles::Count; ++i)
-        QCOMPARE(recent.entry(i), restarted.entry(i));
-    QVERIFY(recent.separatorVisible());
-}
+    void roundTrip_data()
+    {
+        QTest::addColumn<QString>("value");
+        QTest::addRow("separators") << u"*.txt;*.c, *.h"_s;
+        QTest::addRow("quotes") << u"\"quoted\" and 'single'"_s;
+        QTest::addRow("backslash and equals") << u"C:\\data\\a=b\\"_s;
+        QTest::addRow("non-ASCII") << u"/home/jürgen/Grüße €/日本"_s;
+        QTest::addRow("blanks at both ends") << u"  padded  "_s;
+        QTest::addRow("line breaks and tab") << u"one\r\ntwo\tthree\n"_s;
+        QTest::addRow("looks like a variant") << u"@Variant(x)"_s;
+        QTest::addRow("comment and section marks") << u"#x ;y [Other]"_s;
+        QTest::addRow("tag-like") << u"<FIND TYPE=...>"_s;
+    }
+    // Through the real file: written, then read back by a fresh QSettings.
+    void roundTrip()
+    {
+        QFETCH(QString, value);
+        const QString file = m_dir.filePath(QString::fromLatin1(QTest::currentDataTag()).replace(u' ', u'_') + u".conf"_s);
+        Preferences written = AllTexts(value);
+        written.findType = 2;
+        written.replaceType = 1;
+        written.placement = SaveWindowPlacement(PlacementNormal, {-300, 45, 7215, 6690});
+        QVERIFY(WritePreferences(*OpenPreferences(file), written));
+        QCOMPARE(ReadPreferences(*OpenPreferences(file)), written);
+    }
+
+    void numbers_data()
+    {
+        QTest::addColumn<QString>("text"); // for the key that starts the row's name
+        QTest::addColumn<int>("expected"); // -1: absent
+        QTest::addRow("FindType -1 is Characters") << u"-1"_s << 0;
+        QTest::addRow("FindType not a number") << u"Hex"_s << 0;
+        QTest::addRow("ReplaceType blanks") << u" 1 "_s << 1;
+        QTest::addRow("ReplaceType beyond 16 bits") << u"65537"_s << 0;
+        QTest::addRow("ReplaceType fraction rounds") << u"1.6"_s << 2;
+        QTest::addRow("WindowState beyond 16 bits") << u"40000"_s << -1;
+        QTest::addRow("WindowTop rounds to nearest") << u"1309.6"_s << 1310;
+        QTest::addRow("WindowWidth infinite") << u"inf"_s << -1;
+        QTest::addRow("WindowHeight beyond 32 bits") << u"3000000000"_s << -1;
+        QTest::addRow("WindowHeight trailing text") << u"600px"_s << -1;
+    }
+    void numbers()
+    {
+        QFETCH(QString, text);
+        const QString key = QString::fromLatin1(QTest::currentDataTag()).section(u' ', 0, 0);
+        QFETCH(int, expected);
+        MapStore store;
+        store.values.insert(key, text);
+        const Preferences p = ReadPreferences(store);
+        const QMap<QString, std::optional<double>> read {{u"FindType"_s, p.findType}, {u"ReplaceType"_s, p.replaceType}, {u"WindowState"_s, p.placement.state},
+            {u"WindowLeft"_s, p.placement.left}, {u"WindowTop"_s, p.placement.top}, {u"WindowWidth"_s, p.placement.width},
+            {u"WindowHeight"_s, p.placement.height}};
+        QVERIFY(read.contains(key));
+        QCOMPARE(read.value(key), expected == -1 ? std::nullopt : std::optional<double>(expected));
+    }
+
+    void writtenNumbers()
+    {
+        MapStore store;
+        Preferences p;
+        p.placement = SaveWindowPlacement(PlacementNormal, {-0.0, 1309.0909, 7215, 0.5});
+        WritePreferences(store, p);
+        // The top in single precision.
+        QCOMPARE(QStringList({store.values[u"WindowLeft"_s], store.values[u"WindowTop"_s], store.values[u"WindowWidth"_s], store.values[u"WindowHeight"_s]}),
+            QStringList({u"0"_s, u"1309.091"_s, u"7215"_s, u"0.5"_s}));
+        QCOMPARE(TwipsText(20000000), u"20000000"_s); // never in exponent form
+    }
+
+    // A file edited by hand, without the quoting QSettings would write (the tags
+    // have no dialog): every key read by its name. A ";" outside quotes starts a
+    // comment there, so a mask list needs its quotes. An empty or invalid tag is
+    // the default; a blank one is kept.
+    void handEditedValues()
+    {
+        QMap<QByteArray, QByteArray> lines {{"FindType", "1"}, {"ReplaceType", "2"}, {"WindowState", "0"}, {"WindowLeft", "-1"}, {"WindowTop", "2"},
+            {"WindowWidth", "  9000 "}, {"WindowHeight", "4"}};
+        int n = 0;
+        for (const char *key : TextKeys)
+            lines.insert(key, "v" + QByteArray::number(++n));
+        lines.insert({{"FindStartTag", "[F,...]"}, {"FindEndTag", "@Invalid()"}, {"ReplaceStartTag", "\" \""}, {"ReplaceEndTag", ""},
+            {"IncludeFiles", "\"*.txt;*.c\""}, {"ExcludeFiles", "*.o;*.a"}});
+        QByteArray content = "[Preferences]\n";
+        for (auto it = lines.cbegin(); it != lines.cend(); ++it)
+            content += it.key() + '=' + it.value() + '\n';
+        const QString file = m_dir.filePath(u"hand.conf"_s);
+        QVERIFY(test::WriteFile(file, content));
+        Preferences expected = AllTexts(u"v"_s);
+        expected.findType = 1;
+        expected.replaceType = 2;
+        expected.placement = {PlacementNormal, -1, 2, 9000, 4};
+        expected.tags.findStartTag = u"[F,...]"_s;
+        expected.tags.findEndTag = DefaultFindEndTag();
+        expected.tags.replaceStartTag = u" "_s;
+        expected.tags.replaceEndTag = DefaultReplaceEndTag();
+        expected.masks.includeFiles = u"*.txt;*.c"_s;
+        expected.masks.excludeFiles = u"*.o"_s;
+        QCOMPARE(ReadPreferences(*OpenPreferences(file)), expected);
+    }
+
+    void failedWrite()
+    {
+        const QString blocker = m_dir.filePath(u"not-a-folder"_s);
+        QVERIFY(test::WriteFile(blocker, "x"));
+        QVERIFY(!WritePreferences(*OpenPreferences(blocker + u"/prefs.conf"_s), Preferences()));
+        QCOMPARE(test::ReadFile(blocker), QByteArray("x"));
+    }
+
+    void closedMinimizedOrMaximized_data()
+    {
+        QTest::addColumn<int>("closedState");
+        QTest::addColumn<Placement>("next");
+        // The last normal placement was 2000, 1500, 8000 x 6000.
+        QTest::addRow("normal") << int(PlacementNormal) << Placement {300, 200, 7000, 5000, PlacementNormal};
+        QTest::addRow("minimized opens normal") << int(PlacementMinimized) << Placement {2000, 1500, 8000, 6000, PlacementNormal};
+        QTest::addRow("maximized keeps the normal bounds") << int(PlacementMaximized) << Placement {2000, 1500, 8000, 6000, PlacementMaximized};
+    }
+    // Close in a state, start again: through the real file both times.
+    void closedMinimizedOrMaximized()
+    {
+        QFETCH(int, closedState);
+        QFETCH(Placement, next);
+        const QString file = m_dir.filePath(u"state%1.conf"_s.arg(closedState));
+        Preferences p;
+        p.placement = SaveWindowPlacement(PlacementNormal, {2000, 1500, 8000, 6000});
+        QVERIFY(WritePreferences(*OpenPreferences(file), p));
+        // The window at exit: its normal bounds have changed meanwhile.
+        p.placement = SaveWindowPlacement(qint16(closedState), {300, 200, 7000, 5000});
+        QVERIFY(WritePreferences(*OpenPreferences(file), p));
+        QCOMPARE(OpenPreferences(file)->value(u"WindowState"_s).toString(), QString::number(closedState));
+        QCOMPARE(RestoreWindowPlacement(ReadPreferences(*OpenPreferences(file)).placement, Current, PlacementNormal, ScreenWidth, ScreenHeight), next);
+    }
+
+    void fitting_data()
+    {
+        QTest::addColumn<StoredPlacement>("stored");
+        QTest::addColumn<double>("screenWidth");
+        QTest::addColumn<Placement>("expected");
+        const auto at = [](double l, double t, double w, double h, qint16 s = PlacementNormal) { return StoredPlacement {s, l, t, w, h}; };
+        QTest::addRow("wider than the screen") << at(500, 0, 20000, 6690) << ScreenWidth << Placement {0, 0, 15360, 6690, 0};
+        QTest::addRow("exactly as wide") << at(0, 0, 15360, 6690) << ScreenWidth << Placement {0, 0, 15360, 6690, 0};
+        QTest::addRow("ends on the right edge") << at(8145, 0, 7215, 6690) << ScreenWidth << Placement {8145, 0, 7215, 6690, 0};
+        QTest::addRow("one past the right edge") << at(8146, 0, 7215, 6690) << ScreenWidth << Placement {8145, 0, 7215, 6690, 0};
+        QTest::addRow("negative left") << at(-300, 100, 7215, 6690) << ScreenWidth << Placement {0, 100, 7215, 6690, 0};
+        QTest::addRow("taller than the screen") << at(0, 100, 7215, 12000) << ScreenWidth << Placement {0, 0, 7215, 11520, 0};
+        QTest::addRow("unknown state") << at(1000, 900, 7215, 6690, 5) << ScreenWidth << Placement {1000, 900, 7215, 6690, 0};
+        QTest::addRow("nothing stored") << StoredPlacement() << ScreenWidth << Placement {1000, 800, 7215, 6690, 0};
+        QTest::addRow("only the left stored") << StoredPlacement {std::nullopt, 14000, {}, {}, {}} << ScreenWidth << Placement {8145, 800, 7215, 6690, 0};
+        QTest::addRow("zero width") << at(0, 0, 0, -5) << ScreenWidth << Placement {0, 0, 7215, 6690, 0};
+        QTest::addRow("near the 32-bit limit") << at(2147483647, 0, 2147483647, 6690) << ScreenWidth << Placement {0, 0, 15360, 6690, 0};
+        QTest::addRow("fractional screen") << at(3000, 0, 20000, 6690) << 15359.5 << Placement {0, 0, 15359, 6690, 0};
+        QTest::addRow("no screen known") << at(-300, 0, 20000, 6690) << 0.0 << Placement {0, 0, 20000, 6690, 0};
+    }
+    void fitting()
+    {
+        QFETCH(StoredPlacement, stored);
+        QFETCH(double, screenWidth);
+        QFETCH(Placement, expected);
+        QCOMPARE(RestoreWindowPlacement(stored, Current, PlacementNormal, screenWidth, ScreenHeight), expected);
+    }
+
+    void recentFilesAtStart_data()
+    {
+        QTest::addColumn<Paths>("paths");
+        QTest::addColumn<QStringList>("captions"); // of the visible entries, "" for a hidden one
+        QTest::addColumn<bool>("separator");
+        QTest::addRow("none") << Paths() << QStringList(5) << false;
+        QTest::addRow("two") << Paths {u"/home/ann/args/fix.arg"_s, u"/tmp/crlf"_s} << QStringList {u"fix.arg"_s, u"crlf"_s, {}, {}, {}} << true;
+        QTest::addRow("gap left by a hand edit") << Paths {QString(), u"/b/two.arg"_s} << QStringList {{}, u"two.arg"_s, {}, {}, {}} << true;
+    }
+    void recentFilesAtStart()
+    {
+        QFETCH(Paths, paths);
+        QFETCH(QStringList, captions);
+        QFETCH(bool, separator);
+        const RecentFiles recent = Started(paths);
+        for (int i = 0; i < RecentFiles::Count; ++i) {
+            QCOMPARE(recent.entry(i).visible, !captions[i].isEmpty());
+            QCOMPARE(recent.entry(i).caption, captions[i].isEmpty() ? u"<empty>"_s : captions[i]);
+        }
+        QCOMPARE(recent.separatorVisible(), separator);
+        QCOMPARE(recent.paths(), paths);
+    }
+
+    void recentFileAdded_data()
+    {
+        QTest::addColumn<Paths>("before");
+        QTest::addColumn<QString>("added");
+        QTest::addColumn<Paths>("after");
+        QTest::addRow("first file") << Paths() << u"/a/one.arg"_s << Paths {u"/a/one.arg"_s};
+        QTest::addRow("new file drops the oldest") << Five << u"/a/six.arg"_s
+                                                   << Paths {u"/a/six.arg"_s, u"/a/one.arg"_s, u"/a/two.arg"_s, u"/a/three.arg"_s, u"/a/four.arg"_s};
+        QTest::addRow("entry 3 moves to the top") << Five << u"/a/three.arg"_s
+                                                  << Paths {u"/a/three.arg"_s, u"/a/one.arg"_s, u"/a/two.arg"_s, u"/a/four.arg"_s, u"/a/five.arg"_s};
+        QTest::addRow("entry 1 again") << Five << u"/a/one.arg"_s << Five;
+        QTest::addRow("differs in case only") << Paths {u"/a/One.arg"_s} << u"/a/one.arg"_s << Paths {u"/a/one.arg"_s, u"/a/One.arg"_s};
+        QTest::addRow("same name in another folder") << Paths {u"/a/x.arg"_s} << u"/b/x.arg"_s << Paths {u"/b/x.arg"_s, u"/a/x.arg"_s};
+    }
+    void recentFileAdded()
+    {
+        QFETCH(Paths, before);
+        QFETCH(QString, added);
+        QFETCH(Paths, after);
+        RecentFiles recent = Started(before);
+        recent.AddRecentFile(added);
+        QCOMPARE(recent.paths(), after);
+        // Captions and visibility are what a fresh start from these paths shows.
+        const RecentFiles restarted = Started(after);
+        for (int i = 0; i < RecentFiles::Count; ++i)
+            QCOMPARE(recent.entry(i), restarted.entry(i));
+        QVERIFY(recent.separatorVisible());
+    }
+};
 
 QTEST_APPLESS_MAIN(TestPreferences)
 #include "tst_preferences.moc"

@@ -3,6 +3,7 @@
 #include "app/mainwindow.h"
 #include "app/windowdialogs.h"
 #include "arguments/argumentlistview.h"
+#include "arguments/notation.h"
 #include "arguments/notationfield.h"
 #include "engine/progresswindow.h"
 #include "files/filelistview.h"
@@ -28,7 +29,10 @@ public:
     QStringList openFiles(const QString &start) override { return asked << u"files "_s + start, files; }
     QString chooseFolder(const QString &start) override { return asked << u"folder "_s + start, folder; }
     QString argumentFile(bool save) override { return asked << (save ? u"save"_s : u"load"_s), argumentPath; }
-    bool chooseReplaceAsTarget(ReplaceAsSettings &settings, const QStringList &paths) override;
+    bool chooseReplaceAsTarget(ReplaceAsSettings &settings, const QStringList &paths) override
+    {
+        return asked << u"target %1"_s.arg(paths.size()), target ? (settings = *target, true) : false;
+    }
     bool openUrl(const QUrl &url) override { return asked << u"url "_s + url.toString(), urlOpens; }
     void runStarted(ProgressWindow *progress) override { onRunStarted ? onRunStarted(progress) : void(); }
 
@@ -58,22 +62,60 @@ public:
     QLineEdit *edSearch() const { return child<QLineEdit>(u"edSearch"_s); }
     QLineEdit *edReplace() const { return child<QLineEdit>(u"edReplace"_s); }
     NotationField *field(int side) const { return child<NotationField>(side ? u"replaceField"_s : u"findField"_s); }
-    QRadioButton *option(int side, int notation) const; // optAsc1 ... optHex2
+    QRadioButton *option(int side, int notation) const { return child<QRadioButton>(u"opt"_s + TypeCode(qint16(notation)) + QString::number(side + 1)); }
     QPushButton *button(const QString &name) const { return child<QPushButton>(name); }
     QAction *action(const QString &name) const { return child<QAction>(name); }
     void trigger(const QString &name) const { action(name)->trigger(); }
     QString status() const { return child<QLabel>(u"staBarText"_s)->text(); }
     ProgressWindow *progress() const { return w->findChild<ProgressWindow *>(); }
 
-    void addFiles(const QStringList &paths); // through File > Add Files
+    void addFiles(const QStringList &paths) // through File > Add Files
+    {
+        dialogs.files = paths;
+        trigger(u"IDM_ADD"_s);
+    }
     void drop(const QList<QUrl> &urls) const; // as the file manager drops on the file list
-    void addRow(const QString &findType, const QString &find, const QString &replaceType = u"Asc"_s, const QString &replace = QString()) const;
-    void setCurrentRow(int row) const;
-    void pending(const QString &find, const QString &replace) const;
-    QStringList paths() const;
-    QStringList findTexts() const;
-    QList<int> selectedFiles() const;
-    QString cell(int row) const { return files()->topLevelItem(row)->text(1); }
+    void addRow(const QString &findType, const QString &find, const QString &replaceType = u"Asc"_s, const QString &replace = QString()) const
+    {
+        args()->appendRow({findType, find, replaceType, replace});
+    }
+    void setCurrentRow(int row) const
+    {
+        args()->clearSelection();
+        args()->setCurrentItem(args()->topLevelItem(row));
+    }
+    void pending(const QString &find, const QString &replace) const
+    {
+        edSearch()->setText(find);
+        edReplace()->setText(replace);
+    }
+    // The file list's paths, its Count cells joined by "|", its selected rows joined by blanks.
+    QStringList paths() const
+    {
+        return eachFile([&](int i) { return files()->path(i); });
+    }
+    QString cells() const
+    {
+        return eachFile([&](int i) { return files()->topLevelItem(i)->text(1); }).join(u'|');
+    }
+    QString selectedFiles() const
+    {
+        return eachFile([&](int i) { return files()->topLevelItem(i)->isSelected() ? QString::number(i) : QString(); }).join(u' ').simplified();
+    }
+    template<typename F> QStringList eachFile(F cell) const
+    {
+        QStringList list;
+        for (int i = 0; i < files()->topLevelItemCount(); ++i)
+            list << cell(i);
+        return list;
+    }
+    QStringList findTexts() const
+    {
+        QStringList texts;
+        for (const ArgumentRow &row : args()->rows())
+            texts << row.findText;
+        return texts;
+    }
 
     RecordingSink sink;
     ScriptedDialogs dialogs;
