@@ -67,7 +67,7 @@ class TestDialogs : public QObject
         return path;
     }
 
-private Q_SLOTS:
+private slots:
     void init()
     {
         tmp = std::make_unique<QTemporaryDir>();
@@ -86,10 +86,10 @@ private Q_SLOTS:
         QTest::addColumn<QString>("start"); // the text, with "|" where the caret is
         QTest::addColumn<QString>("typed"); // "paste " and the text for a paste
         QTest::addColumn<QString>("expected"); // the text, with "|" where the caret is, and the beeps
-        QTest::addRow("colon between a and b") << false << u"a|b"_s << u":"_s << u"a|b 1"_s;
-        QTest::addRow("star at the start of the suffix") << true << u"|ab"_s << u"*"_s << u"|ab 1"_s;
-        QTest::addRow("valid characters") << false << u"|"_s << u"x.y-z ~#"_s << u"x.y-z ~#| 0"_s;
-        QTest::addRow("pasted text with two") << false << u"|"_s << u"paste a<b>c"_s << u"abc| 1"_s;
+        QTest::newRow("colon between a and b") << false << u"a|b"_s << u":"_s << u"a|b 1"_s;
+        QTest::newRow("star at the start of the suffix") << true << u"|ab"_s << u"*"_s << u"|ab 1"_s;
+        QTest::newRow("valid characters") << false << u"|"_s << u"x.y-z ~#"_s << u"x.y-z ~#| 0"_s;
+        QTest::newRow("pasted text with two") << false << u"|"_s << u"paste a<b>c"_s << u"abc| 1"_s;
     }
     void saveCleansPrefixAndSuffix()
     {
@@ -131,11 +131,11 @@ private Q_SLOTS:
     {
         QTest::addColumn<QString>("how");
         QTest::addColumn<bool>("tick");
-        QTest::addRow("Save, overwrite ticked") << "save" << true;
-        QTest::addRow("Save, overwrite cleared") << "save" << false;
-        QTest::addRow("Cancel button") << "cancel" << true;
-        QTest::addRow("Escape") << "escape" << true;
-        QTest::addRow("close box") << "close" << true;
+        QTest::newRow("Save, overwrite ticked") << "save" << true;
+        QTest::newRow("Save, overwrite cleared") << "save" << false;
+        QTest::newRow("Cancel button") << "cancel" << true;
+        QTest::newRow("Escape") << "escape" << true;
+        QTest::newRow("close box") << "close" << true;
     }
     void saveOrCancel()
     {
@@ -176,10 +176,10 @@ private Q_SLOTS:
     {
         QTest::addColumn<QString>("outpath"); // relative to the temporary folder, "-" for none
         QTest::addColumn<QString>("expected");
-        QTest::addRow("outpath with a final slash") << u"out/"_s << u"out"_s;
-        QTest::addRow("missing outpath") << u"gone"_s << u"current"_s;
-        QTest::addRow("outpath is a file") << u"file.txt"_s << u"current"_s;
-        QTest::addRow("empty outpath") << u"-"_s << u"current"_s;
+        QTest::newRow("outpath with a final slash") << u"out/"_s << u"out"_s;
+        QTest::newRow("missing outpath") << u"gone"_s << u"current"_s;
+        QTest::newRow("outpath is a file") << u"file.txt"_s << u"current"_s;
+        QTest::newRow("empty outpath") << u"-"_s << u"current"_s;
     }
     void saveOpensAt()
     {
@@ -259,12 +259,12 @@ private Q_SLOTS:
         QTest::addColumn<bool>("vanish"); // the open folder is removed before the click
         QTest::addColumn<QStringList>("entries");
         QTest::addColumn<QString>("message"); // after the open folder's path
-        QTest::addRow("default name") << u"NewFolder"_s << false << QStringList {u"NewFolder"_s, u"Old"_s} << u""_s;
-        QTest::addRow("invalid characters removed") << u"a:b*c/d"_s << false << QStringList {u"Old"_s, u"abcd"_s} << u""_s;
-        QTest::addRow("only question marks") << u"???"_s << false << QStringList {u"Old"_s} << u""_s;
-        QTest::addRow("cancelled") << u""_s << false << QStringList {u"Old"_s} << u""_s;
-        QTest::addRow("folder already there") << u"Old"_s << false << QStringList {u"Old"_s} << u""_s;
-        QTest::addRow("open folder gone") << "NewFolder" << true << QStringList() << "/NewFolder - No such file or directory";
+        QTest::newRow("default name") << u"NewFolder"_s << false << QStringList {u"NewFolder"_s, u"Old"_s} << u""_s;
+        QTest::newRow("invalid characters removed") << u"a:b*c/d"_s << false << QStringList {u"Old"_s, u"abcd"_s} << u""_s;
+        QTest::newRow("only question marks") << u"???"_s << false << QStringList {u"Old"_s} << u""_s;
+        QTest::newRow("cancelled") << u""_s << false << QStringList {u"Old"_s} << u""_s;
+        QTest::newRow("folder already there") << u"Old"_s << false << QStringList {u"Old"_s} << u""_s;
+        QTest::newRow("open folder gone") << "NewFolder" << true << QStringList() << "/NewFolder - No such file or directory";
     }
     void newFolder()
     {
@@ -323,9 +323,9 @@ private Q_SLOTS:
     void optionsApplyThenClose_data()
     {
         QTest::addColumn<QString>("how");
-        QTest::addRow("Cancel keeps what was applied") << "cancel";
-        QTest::addRow("Escape keeps what was applied") << "escape";
-        QTest::addRow("OK applies and closes") << "ok";
+        QTest::newRow("Cancel keeps what was applied") << "cancel";
+        QTest::newRow("Escape keeps what was applied") << "escape";
+        QTest::newRow("OK applies and closes") << "ok";
     }
     void optionsApplyThenClose()
     {
@@ -417,11 +417,11 @@ private Q_SLOTS:
         QTest::addColumn<bool>("opens"); // the desktop has a program for it
         QTest::addColumn<QString>("message"); // after the path
         const QString missing = u"\r\rThe file shipped with the application and should be \rlocated in the same directory as the program file."_s;
-        QTest::addRow("present") << true << false << true << QString();
-        QTest::addRow("present, no program opens it") << true << false << false
+        QTest::newRow("present") << true << false << true << QString();
+        QTest::newRow("present, no program opens it") << true << false << false
                                                       << u"\r\rThe desktop has no program to open text files. Open the file \rwith a text editor."_s;
-        QTest::addRow("missing") << false << false << true << missing;
-        QTest::addRow("a folder named help.txt") << false << true << true << missing;
+        QTest::newRow("missing") << false << false << true << missing;
+        QTest::newRow("a folder named help.txt") << false << true << true << missing;
     }
     void helpOpensOrReports()
     {

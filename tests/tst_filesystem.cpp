@@ -124,33 +124,33 @@ private slots:
         QTest::addColumn<QByteArray>("native");
         QTest::addColumn<QString>("text");
         QTest::addColumn<bool>("decodes");
-        QTest::addRow("empty") << QByteArray() << QString() << true;
-        QTest::addRow("ASCII") << QByteArray("/tmp/a b~.txt") << u"/tmp/a b~.txt"_s << true;
-        QTest::addRow("two-byte") << QByteArray("caf\xc3\xa9") << u"caf\u00e9"_s << true;
-        QTest::addRow("four-byte, a surrogate pair") << QByteArray("\xf0\x9f\x98\x80") << u"\U0001F600"_s << true;
-        QTest::addRow("largest code point") << QByteArray("\xf4\x8f\xbf\xbf") << u"\U0010FFFF"_s << true;
-        QTest::addRow("last before the surrogates") << QByteArray("\xed\x9f\xbf") << u"\uD7FF"_s << true;
-        QTest::addRow("first after the surrogates") << QByteArray("\xee\x80\x80") << u"\uE000"_s << true;
-        QTest::addRow("leading byte-order mark kept") << QByteArray("\xef\xbb\xbf") + "a" << u"\uFEFFa"_s << true;
-        QTest::addRow("Latin-1 name") << QByteArray("caf\xe9.txt") << u"caf"_s + esc(0xE9) + u".txt"_s << true;
-        QTest::addRow("lone continuation byte") << QByteArray("a\x80") + "b" << u"a"_s + esc(0x80) + u"b"_s << true;
-        QTest::addRow("truncated sequence at end") << QByteArray("x\xe2\x82") << u"x"_s + esc(0xE2) + esc(0x82) << true;
-        QTest::addRow("sequence cut by ASCII") << QByteArray("\xf0\x9f\x98") + "z" << esc(0xF0) + esc(0x9F) + esc(0x98) + u"z"_s << true;
-        QTest::addRow("overlong C0 AF") << QByteArray("\xc0\xaf") << esc(0xC0) + esc(0xAF) << true;
-        QTest::addRow("overlong four-byte") << QByteArray("\xf0\x8f\xbf\xbf") << esc(0xF0) + esc(0x8F) + esc(0xBF) + esc(0xBF) << true;
-        QTest::addRow("encoded surrogate ED B2 80") << QByteArray("\xed\xb2\x80") << esc(0xED) + esc(0xB2) + esc(0x80) << true;
-        QTest::addRow("above U+10FFFF F4 90 80 80") << QByteArray("\xf4\x90\x80\x80") << esc(0xF4) + esc(0x90) + esc(0x80) + esc(0x80) << true;
-        QTest::addRow("bytes never in UTF-8") << QByteArray("\xc1\xf5\xff") << esc(0xC1) + esc(0xF5) + esc(0xFF) << true;
-        QTest::addRow("mixed") << QByteArray("\xc3\xa9\xe9\xf0\x9f\x98\x80\x80/\xff")
+        QTest::newRow("empty") << QByteArray() << QString() << true;
+        QTest::newRow("ASCII") << QByteArray("/tmp/a b~.txt") << u"/tmp/a b~.txt"_s << true;
+        QTest::newRow("two-byte") << QByteArray("caf\xc3\xa9") << u"caf\u00e9"_s << true;
+        QTest::newRow("four-byte, a surrogate pair") << QByteArray("\xf0\x9f\x98\x80") << u"\U0001F600"_s << true;
+        QTest::newRow("largest code point") << QByteArray("\xf4\x8f\xbf\xbf") << u"\U0010FFFF"_s << true;
+        QTest::newRow("last before the surrogates") << QByteArray("\xed\x9f\xbf") << u"\uD7FF"_s << true;
+        QTest::newRow("first after the surrogates") << QByteArray("\xee\x80\x80") << u"\uE000"_s << true;
+        QTest::newRow("leading byte-order mark kept") << QByteArray("\xef\xbb\xbf") + "a" << u"\uFEFFa"_s << true;
+        QTest::newRow("Latin-1 name") << QByteArray("caf\xe9.txt") << u"caf"_s + esc(0xE9) + u".txt"_s << true;
+        QTest::newRow("lone continuation byte") << QByteArray("a\x80") + "b" << u"a"_s + esc(0x80) + u"b"_s << true;
+        QTest::newRow("truncated sequence at end") << QByteArray("x\xe2\x82") << u"x"_s + esc(0xE2) + esc(0x82) << true;
+        QTest::newRow("sequence cut by ASCII") << QByteArray("\xf0\x9f\x98") + "z" << esc(0xF0) + esc(0x9F) + esc(0x98) + u"z"_s << true;
+        QTest::newRow("overlong C0 AF") << QByteArray("\xc0\xaf") << esc(0xC0) + esc(0xAF) << true;
+        QTest::newRow("overlong four-byte") << QByteArray("\xf0\x8f\xbf\xbf") << esc(0xF0) + esc(0x8F) + esc(0xBF) + esc(0xBF) << true;
+        QTest::newRow("encoded surrogate ED B2 80") << QByteArray("\xed\xb2\x80") << esc(0xED) + esc(0xB2) + esc(0x80) << true;
+        QTest::newRow("above U+10FFFF F4 90 80 80") << QByteArray("\xf4\x90\x80\x80") << esc(0xF4) + esc(0x90) + esc(0x80) + esc(0x80) << true;
+        QTest::newRow("bytes never in UTF-8") << QByteArray("\xc1\xf5\xff") << esc(0xC1) + esc(0xF5) + esc(0xFF) << true;
+        QTest::newRow("mixed") << QByteArray("\xc3\xa9\xe9\xf0\x9f\x98\x80\x80/\xff")
                                << u"\u00e9"_s + esc(0xE9) + u"\U0001F600"_s + esc(0x80) + u"/"_s + esc(0xFF) << true;
         // Text that no name decodes to: encoded as before, like QFile::encodeName.
-        QTest::addRow("lone high surrogate") << QByteArray("\xef\xbf\xbdx") << QString(QChar(0xD800)) + u"x"_s << false;
-        QTest::addRow("high surrogate at the end") << QByteArray("a\xef\xbf\xbd") << u"a"_s + QChar(0xD83D) << false;
-        QTest::addRow("lone low surrogate below the escapes") << QByteArray("\xef\xbf\xbd") << QString(QChar(0xDC7F)) << false;
-        QTest::addRow("lone low surrogate above the escapes") << QByteArray("\xef\xbf\xbd") << QString(QChar(0xDD00)) << false;
+        QTest::newRow("lone high surrogate") << QByteArray("\xef\xbf\xbdx") << QString(QChar(0xD800)) + u"x"_s << false;
+        QTest::newRow("high surrogate at the end") << QByteArray("a\xef\xbf\xbd") << u"a"_s + QChar(0xD83D) << false;
+        QTest::newRow("lone low surrogate below the escapes") << QByteArray("\xef\xbf\xbd") << QString(QChar(0xDC7F)) << false;
+        QTest::newRow("lone low surrogate above the escapes") << QByteArray("\xef\xbf\xbd") << QString(QChar(0xDD00)) << false;
         // A high surrogate makes a pair of what would otherwise be an escape.
-        QTest::addRow("escape after a high surrogate") << QByteArray("\xf0\x90\x82\x80") << QString(QChar(0xD800)) + esc(0x80) << false;
-        QTest::addRow("NUL") << QByteArray("a\0b", 3) << u"a"_s + QChar(0) + u"b"_s << false;
+        QTest::newRow("escape after a high surrogate") << QByteArray("\xf0\x90\x82\x80") << QString(QChar(0xD800)) + esc(0x80) << false;
+        QTest::newRow("NUL") << QByteArray("a\0b", 3) << u"a"_s + QChar(0) + u"b"_s << false;
     }
     void nativeNames()
     {

@@ -91,15 +91,15 @@ private slots:
     void roundTrip_data()
     {
         QTest::addColumn<QString>("value");
-        QTest::addRow("separators") << u"*.txt;*.c, *.h"_s;
-        QTest::addRow("quotes") << u"\"quoted\" and 'single'"_s;
-        QTest::addRow("backslash and equals") << u"C:\\data\\a=b\\"_s;
-        QTest::addRow("non-ASCII") << u"/home/jürgen/Grüße €/日本"_s;
-        QTest::addRow("blanks at both ends") << u"  padded  "_s;
-        QTest::addRow("line breaks and tab") << u"one\r\ntwo\tthree\n"_s;
-        QTest::addRow("looks like a variant") << u"@Variant(x)"_s;
-        QTest::addRow("comment and section marks") << u"#x ;y [Other]"_s;
-        QTest::addRow("tag-like") << u"<FIND TYPE=...>"_s;
+        QTest::newRow("separators") << u"*.txt;*.c, *.h"_s;
+        QTest::newRow("quotes") << u"\"quoted\" and 'single'"_s;
+        QTest::newRow("backslash and equals") << u"C:\\data\\a=b\\"_s;
+        QTest::newRow("non-ASCII") << u"/home/jürgen/Grüße €/日本"_s;
+        QTest::newRow("blanks at both ends") << u"  padded  "_s;
+        QTest::newRow("line breaks and tab") << u"one\r\ntwo\tthree\n"_s;
+        QTest::newRow("looks like a variant") << u"@Variant(x)"_s;
+        QTest::newRow("comment and section marks") << u"#x ;y [Other]"_s;
+        QTest::newRow("tag-like") << u"<FIND TYPE=...>"_s;
     }
     // Through the real file: written, then read back by a fresh QSettings.
     void roundTrip()
@@ -118,16 +118,16 @@ private slots:
     {
         QTest::addColumn<QString>("text"); // for the key that starts the row's name
         QTest::addColumn<int>("expected"); // -1: absent
-        QTest::addRow("FindType -1 is Characters") << u"-1"_s << 0;
-        QTest::addRow("FindType not a number") << u"Hex"_s << 0;
-        QTest::addRow("ReplaceType blanks") << u" 1 "_s << 1;
-        QTest::addRow("ReplaceType beyond 16 bits") << u"65537"_s << 0;
-        QTest::addRow("ReplaceType fraction rounds") << u"1.6"_s << 2;
-        QTest::addRow("WindowState beyond 16 bits") << u"40000"_s << -1;
-        QTest::addRow("WindowTop rounds to nearest") << u"1309.6"_s << 1310;
-        QTest::addRow("WindowWidth infinite") << u"inf"_s << -1;
-        QTest::addRow("WindowHeight beyond 32 bits") << u"3000000000"_s << -1;
-        QTest::addRow("WindowHeight trailing text") << u"600px"_s << -1;
+        QTest::newRow("FindType -1 is Characters") << u"-1"_s << 0;
+        QTest::newRow("FindType not a number") << u"Hex"_s << 0;
+        QTest::newRow("ReplaceType blanks") << u" 1 "_s << 1;
+        QTest::newRow("ReplaceType beyond 16 bits") << u"65537"_s << 0;
+        QTest::newRow("ReplaceType fraction rounds") << u"1.6"_s << 2;
+        QTest::newRow("WindowState beyond 16 bits") << u"40000"_s << -1;
+        QTest::newRow("WindowTop rounds to nearest") << u"1309.6"_s << 1310;
+        QTest::newRow("WindowWidth infinite") << u"inf"_s << -1;
+        QTest::newRow("WindowHeight beyond 32 bits") << u"3000000000"_s << -1;
+        QTest::newRow("WindowHeight trailing text") << u"600px"_s << -1;
     }
     void numbers()
     {
@@ -200,9 +200,9 @@ private slots:
         QTest::addColumn<int>("closedState");
         QTest::addColumn<Placement>("next");
         // The last normal placement was 2000, 1500, 8000 x 6000.
-        QTest::addRow("normal") << int(PlacementNormal) << Placement {300, 200, 7000, 5000, PlacementNormal};
-        QTest::addRow("minimized opens normal") << int(PlacementMinimized) << Placement {2000, 1500, 8000, 6000, PlacementNormal};
-        QTest::addRow("maximized keeps the normal bounds") << int(PlacementMaximized) << Placement {2000, 1500, 8000, 6000, PlacementMaximized};
+        QTest::newRow("normal") << int(PlacementNormal) << Placement {300, 200, 7000, 5000, PlacementNormal};
+        QTest::newRow("minimized opens normal") << int(PlacementMinimized) << Placement {2000, 1500, 8000, 6000, PlacementNormal};
+        QTest::newRow("maximized keeps the normal bounds") << int(PlacementMaximized) << Placement {2000, 1500, 8000, 6000, PlacementMaximized};
     }
     // Close in a state, start again: through the real file both times.
     void closedMinimizedOrMaximized()
@@ -226,19 +226,19 @@ private slots:
         QTest::addColumn<double>("screenWidth");
         QTest::addColumn<Placement>("expected");
         const auto at = [](double l, double t, double w, double h, qint16 s = PlacementNormal) { return StoredPlacement {s, l, t, w, h}; };
-        QTest::addRow("wider than the screen") << at(500, 0, 20000, 6690) << ScreenWidth << Placement {0, 0, 15360, 6690, 0};
-        QTest::addRow("exactly as wide") << at(0, 0, 15360, 6690) << ScreenWidth << Placement {0, 0, 15360, 6690, 0};
-        QTest::addRow("ends on the right edge") << at(8145, 0, 7215, 6690) << ScreenWidth << Placement {8145, 0, 7215, 6690, 0};
-        QTest::addRow("one past the right edge") << at(8146, 0, 7215, 6690) << ScreenWidth << Placement {8145, 0, 7215, 6690, 0};
-        QTest::addRow("negative left") << at(-300, 100, 7215, 6690) << ScreenWidth << Placement {0, 100, 7215, 6690, 0};
-        QTest::addRow("taller than the screen") << at(0, 100, 7215, 12000) << ScreenWidth << Placement {0, 0, 7215, 11520, 0};
-        QTest::addRow("unknown state") << at(1000, 900, 7215, 6690, 5) << ScreenWidth << Placement {1000, 900, 7215, 6690, 0};
-        QTest::addRow("nothing stored") << StoredPlacement() << ScreenWidth << Placement {1000, 800, 7215, 6690, 0};
-        QTest::addRow("only the left stored") << StoredPlacement {std::nullopt, 14000, {}, {}, {}} << ScreenWidth << Placement {8145, 800, 7215, 6690, 0};
-        QTest::addRow("zero width") << at(0, 0, 0, -5) << ScreenWidth << Placement {0, 0, 7215, 6690, 0};
-        QTest::addRow("near the 32-bit limit") << at(2147483647, 0, 2147483647, 6690) << ScreenWidth << Placement {0, 0, 15360, 6690, 0};
-        QTest::addRow("fractional screen") << at(3000, 0, 20000, 6690) << 15359.5 << Placement {0, 0, 15359, 6690, 0};
-        QTest::addRow("no screen known") << at(-300, 0, 20000, 6690) << 0.0 << Placement {0, 0, 20000, 6690, 0};
+        QTest::newRow("wider than the screen") << at(500, 0, 20000, 6690) << ScreenWidth << Placement {0, 0, 15360, 6690, 0};
+        QTest::newRow("exactly as wide") << at(0, 0, 15360, 6690) << ScreenWidth << Placement {0, 0, 15360, 6690, 0};
+        QTest::newRow("ends on the right edge") << at(8145, 0, 7215, 6690) << ScreenWidth << Placement {8145, 0, 7215, 6690, 0};
+        QTest::newRow("one past the right edge") << at(8146, 0, 7215, 6690) << ScreenWidth << Placement {8145, 0, 7215, 6690, 0};
+        QTest::newRow("negative left") << at(-300, 100, 7215, 6690) << ScreenWidth << Placement {0, 100, 7215, 6690, 0};
+        QTest::newRow("taller than the screen") << at(0, 100, 7215, 12000) << ScreenWidth << Placement {0, 0, 7215, 11520, 0};
+        QTest::newRow("unknown state") << at(1000, 900, 7215, 6690, 5) << ScreenWidth << Placement {1000, 900, 7215, 6690, 0};
+        QTest::newRow("nothing stored") << StoredPlacement() << ScreenWidth << Placement {1000, 800, 7215, 6690, 0};
+        QTest::newRow("only the left stored") << StoredPlacement {std::nullopt, 14000, {}, {}, {}} << ScreenWidth << Placement {8145, 800, 7215, 6690, 0};
+        QTest::newRow("zero width") << at(0, 0, 0, -5) << ScreenWidth << Placement {0, 0, 7215, 6690, 0};
+        QTest::newRow("near the 32-bit limit") << at(2147483647, 0, 2147483647, 6690) << ScreenWidth << Placement {0, 0, 15360, 6690, 0};
+        QTest::newRow("fractional screen") << at(3000, 0, 20000, 6690) << 15359.5 << Placement {0, 0, 15359, 6690, 0};
+        QTest::newRow("no screen known") << at(-300, 0, 20000, 6690) << 0.0 << Placement {0, 0, 20000, 6690, 0};
     }
     void fitting()
     {
@@ -253,9 +253,9 @@ private slots:
         QTest::addColumn<Paths>("paths");
         QTest::addColumn<QStringList>("captions"); // of the visible entries, "" for a hidden one
         QTest::addColumn<bool>("separator");
-        QTest::addRow("none") << Paths() << QStringList(5) << false;
-        QTest::addRow("two") << Paths {u"/home/ann/args/fix.arg"_s, u"/tmp/crlf"_s} << QStringList {u"fix.arg"_s, u"crlf"_s, {}, {}, {}} << true;
-        QTest::addRow("gap left by a hand edit") << Paths {QString(), u"/b/two.arg"_s} << QStringList {{}, u"two.arg"_s, {}, {}, {}} << true;
+        QTest::newRow("none") << Paths() << QStringList(5) << false;
+        QTest::newRow("two") << Paths {u"/home/ann/args/fix.arg"_s, u"/tmp/crlf"_s} << QStringList {u"fix.arg"_s, u"crlf"_s, {}, {}, {}} << true;
+        QTest::newRow("gap left by a hand edit") << Paths {QString(), u"/b/two.arg"_s} << QStringList {{}, u"two.arg"_s, {}, {}, {}} << true;
     }
     void recentFilesAtStart()
     {
@@ -276,14 +276,14 @@ private slots:
         QTest::addColumn<Paths>("before");
         QTest::addColumn<QString>("added");
         QTest::addColumn<Paths>("after");
-        QTest::addRow("first file") << Paths() << u"/a/one.arg"_s << Paths {u"/a/one.arg"_s};
-        QTest::addRow("new file drops the oldest") << Five << u"/a/six.arg"_s
+        QTest::newRow("first file") << Paths() << u"/a/one.arg"_s << Paths {u"/a/one.arg"_s};
+        QTest::newRow("new file drops the oldest") << Five << u"/a/six.arg"_s
                                                    << Paths {u"/a/six.arg"_s, u"/a/one.arg"_s, u"/a/two.arg"_s, u"/a/three.arg"_s, u"/a/four.arg"_s};
-        QTest::addRow("entry 3 moves to the top") << Five << u"/a/three.arg"_s
+        QTest::newRow("entry 3 moves to the top") << Five << u"/a/three.arg"_s
                                                   << Paths {u"/a/three.arg"_s, u"/a/one.arg"_s, u"/a/two.arg"_s, u"/a/four.arg"_s, u"/a/five.arg"_s};
-        QTest::addRow("entry 1 again") << Five << u"/a/one.arg"_s << Five;
-        QTest::addRow("differs in case only") << Paths {u"/a/One.arg"_s} << u"/a/one.arg"_s << Paths {u"/a/one.arg"_s, u"/a/One.arg"_s};
-        QTest::addRow("same name in another folder") << Paths {u"/a/x.arg"_s} << u"/b/x.arg"_s << Paths {u"/b/x.arg"_s, u"/a/x.arg"_s};
+        QTest::newRow("entry 1 again") << Five << u"/a/one.arg"_s << Five;
+        QTest::newRow("differs in case only") << Paths {u"/a/One.arg"_s} << u"/a/one.arg"_s << Paths {u"/a/one.arg"_s, u"/a/One.arg"_s};
+        QTest::newRow("same name in another folder") << Paths {u"/a/x.arg"_s} << u"/b/x.arg"_s << Paths {u"/b/x.arg"_s, u"/a/x.arg"_s};
     }
     void recentFileAdded()
     {
