@@ -101,6 +101,9 @@ struct Case
     const char *meddle = ""; // entries made before the first result is put in place, or "begin:..." right after the total
 };
 
+constexpr const char *kChanged = "begin Replacing... 18\nfile s/data|\nfile next|\n[2* .] ! The file s/data was changed by another "
+                                 "program while Perrox was working on it; it was left as it is.\nend 18";
+
 const Case kCases[] = {
     {"no rows", "", "r", "", End::NothingToDo, 0, "", "", ""},
     {"no arguments", "a.txt=a , ; b", "cra", "", End::ArgumentError, 0, ".",
@@ -169,9 +172,9 @@ const Case kCases[] = {
         "begin Replacing... 11\nfile first.txt|\nend 11", "first.txt=  |second.txt=  "},
     // A message of a later row, from the run or from the engine, waits for the results before it, and theirs; a row
     // that fails gives 0 and the run goes on.
-    {"messages in row order", "changed.txt=x|folder/|first.txt=xx|gone.txt|last.txt=x", "r", "x>y", End::Completed, 3, "1 0 2* 0 1*",
-        "begin Replacing... 4\nfile changed.txt|\nfile folder|\n[1 . . . .] ! The file changed.txt was changed by another program while Perrox was working on "
-        "it; it was left as it is.\n[1 . . . .] ! Is a directory - folder\nfile first.txt|\nfile gone.txt|\n[1 0 2* . .] ! No such file or directory - "
+    {"messages in row order", "changed.txt=x|folder/|first.txt=xx|gone.txt|last.txt=x", "r", "x>y", End::Completed, 3, "1* 0 2* 0 1*",
+        "begin Replacing... 4\nfile changed.txt|\nfile folder|\n[1* . . . .] ! The file changed.txt was changed by another program while Perrox was working on "
+        "it; it was left as it is.\n[1* . . . .] ! Is a directory - folder\nfile first.txt|\nfile gone.txt|\n[1* 0 2* . .] ! No such file or directory - "
         "gone.txt\nfile last.txt|\nend 4",
         "changed.txt=x, and more|first.txt=yy|last.txt=y", "out", "", "", "changed.txt=x, and more"},
     // The look taken for the total only speeds up the open: whatever stands at the path when the run reaches it is
@@ -230,23 +233,57 @@ const Case kCases[] = {
     // The name in the folder is replaced; the other name keeps its content.
     {"target a hard link to a file outside", "a.txt=a|b.txt=a|+elsewhere/x=outside|+out/a.txt&elsewhere/x", "a", "a>A", End::Completed, 0, "1 1",
         "save dialog\nbegin Replacing... 2\nfile a.txt|to out/a.txt\nfile b.txt|to out/b.txt\nend 2", "out/b.txt=A|elsewhere/x=outside|out/a.txt=A", "out!"},
-};
-
-// What another program does to a file while a run works on it.
-enum class Meddling
-{
-    Append,
-    Truncate,
-    Delete,
-    RewriteSameSize,
-    ReplaceByNewFile,
-    SwapForLink,
-    AnotherPerroxRun,
+    // Runs have the umask 027: a replaced file keeps its mode, a new one has 0666 less the umask.
+    {"the mode of a replaced file", "mode.txt=a|+mode.txt:0751", "r", "a>b", End::Completed, 0, "1*", "begin Replacing... 1\nfile mode.txt|\nend 1",
+        "mode.txt=b|mode.txt:0751"},
+    {"the mode of a new file", "mode.txt=a|+mode.txt:0751", "a", "a>c", End::Completed, 0, "1",
+        "save dialog\nbegin Replacing... 1\nfile mode.txt|to out/mode.txt\nend 1", "out/mode.txt=c|out/mode.txt:0640"},
+    // Another program changes the file between the read and the commit: reported, counted as failed, left as the other
+    // program left it, nothing written elsewhere, and the run goes on. A hard-linked file is rewritten in place instead.
+    {"appended", "s/data=one two one two|next=one|+p/secret=top secret|+p/secret:0600|+p:0700", "r", "one>ONE", End::Completed, 1, "2* 1*", kChanged,
+        "next=ONE|p/secret=top secret|p/secret:0600|s/data=one two one two tail", "out", "", "", "s/data=one two one two tail"},
+    {"truncated", "s/data=one two one two|next=one|+p/secret=top secret|+p/secret:0600|+p:0700", "r", "one>ONE", End::Completed, 1, "2* 1*", kChanged,
+        "next=ONE|p/secret=top secret|p/secret:0600|s/data=one t", "out", "", "", "s/data=one t"},
+    {"deleted", "s/data=one two one two|next=one|+p/secret=top secret|+p/secret:0600|+p:0700", "r", "one>ONE", End::Completed, 1, "2 1*",
+        "begin Replacing... 18\nfile s/data|\nfile next|\n[2 .] ! The file s/data was changed by another program while Perrox was "
+        "working on it; it was left as it is.\nend 18",
+        "next=ONE|p/secret=top secret|p/secret:0600|s/data!", "out", "", "", "s/data!"},
+    {"rewritten at the same size", "s/data=one two one two|next=one|+p/secret=top secret|+p/secret:0600|+p:0700", "r", "one>ONE", End::Completed, 1, "2* 1*",
+        kChanged, "next=ONE|p/secret=top secret|p/secret:0600|s/data=z*15", "out", "", "", "s/data=z*15"},
+    {"replaced by a new file", "s/data=one two one two|next=one|+p/secret=top secret|+p/secret:0600|+p:0700", "r", "one>ONE", End::Completed, 1, "2* 1*",
+        kChanged, "next=ONE|p/secret=top secret|p/secret:0600|s/data=theirs", "out", "", "", "s/new=theirs|s/data<s/new"},
+    {"swapped for a link to a private file", "s/data=one two one two|next=one|+p/secret=top secret|+p/secret:0600|+p:0700", "r", "one>ONE", End::Completed, 1,
+        "2* 1*", kChanged, "next=ONE|p/secret=top secret|p/secret:0600|s/data->../p/secret|s/moved=one two one two", "out", "", "",
+        "s/moved<s/data|s/data->../p/secret"},
+    {"changed by another Perrox run", "s/data=one two one two|next=one|+p/secret=top secret|+p/secret:0600|+p:0700", "r", "one>ONE", End::Completed, 1, "2* 1*",
+        kChanged, "next=ONE|p/secret=top secret|p/secret:0600|s/data=1 two 1 two", "out", "", "", "s/data@one>1"},
+    {"appended, hard-linked", "s/data=one two one two|next=one|+p/secret=top secret|+p/secret:0600|+p:0700|+s/link&s/data", "r", "one>ONE", End::Completed, 1,
+        "2* 1*", kChanged, "next=ONE|p/secret=top secret|p/secret:0600|s/data=one two one two tail|s/link=one two one two tail", "out", "", "",
+        "s/data=one two one two tail"},
+    {"truncated, hard-linked", "s/data=one two one two|next=one|+p/secret=top secret|+p/secret:0600|+p:0700|+s/link&s/data", "r", "one>ONE", End::Completed, 1,
+        "2* 1*", kChanged, "next=ONE|p/secret=top secret|p/secret:0600|s/data=one t|s/link=one t", "out", "", "", "s/data=one t"},
+    {"deleted, hard-linked", "s/data=one two one two|next=one|+p/secret=top secret|+p/secret:0600|+p:0700|+s/link&s/data", "r", "one>ONE", End::Completed, 1,
+        "2 1*",
+        "begin Replacing... 18\nfile s/data|\nfile next|\n[2 .] ! The file s/data was changed by another program while Perrox was "
+        "working on it; it was left as it is.\nend 18",
+        "next=ONE|p/secret=top secret|p/secret:0600|s/data!|s/link=one two one two", "out", "", "", "s/data!"},
+    {"rewritten at the same size, hard-linked", "s/data=one two one two|next=one|+p/secret=top secret|+p/secret:0600|+p:0700|+s/link&s/data", "r", "one>ONE",
+        End::Completed, 1, "2* 1*", kChanged, "next=ONE|p/secret=top secret|p/secret:0600|s/data=z*15|s/link=z*15", "out", "", "", "s/data=z*15"},
+    {"replaced by a new file, hard-linked", "s/data=one two one two|next=one|+p/secret=top secret|+p/secret:0600|+p:0700|+s/link&s/data", "r", "one>ONE",
+        End::Completed, 1, "2* 1*", kChanged, "next=ONE|p/secret=top secret|p/secret:0600|s/data=theirs|s/link=one two one two", "out", "", "",
+        "s/new=theirs|s/data<s/new"},
+    {"swapped for a link to a private file, hard-linked", "s/data=one two one two|next=one|+p/secret=top secret|+p/secret:0600|+p:0700|+s/link&s/data", "r",
+        "one>ONE", End::Completed, 1, "2* 1*", kChanged,
+        "next=ONE|p/secret=top secret|p/secret:0600|s/data->../p/secret|s/moved=one two one "
+        "two|s/link=one two one two",
+        "out", "", "", "s/moved<s/data|s/data->../p/secret"},
+    {"changed by another Perrox run, hard-linked", "s/data=one two one two|next=one|+p/secret=top secret|+p/secret:0600|+p:0700|+s/link&s/data", "r", "one>ONE",
+        End::Completed, 1, "2* 1*", kChanged, "next=ONE|p/secret=top secret|p/secret:0600|s/data=1 two 1 two|s/link=1 two 1 two", "out", "", "",
+        "s/data@one>1"},
 };
 
 } // namespace
 
-Q_DECLARE_METATYPE(Meddling)
 Q_DECLARE_METATYPE(perrox::RunMode)
 
 class TestProcessFiles : public QObject
@@ -263,11 +300,8 @@ private slots:
     void killedDuringABatch();
     void unprivilegedReplace_data();
     void unprivilegedReplace();
-    void permissionsOfReplacedAndNewFiles();
     void resultFromAnotherFileSystem();
     void writeFailureMidFileLeavesSourceAlone();
-    void changedBetweenReadAndCommit_data();
-    void changedBetweenReadAndCommit();
     void interruptedRewriteInPlace_data();
     void interruptedRewriteInPlace();
     void tempFolderFilledByAnotherUser();
@@ -280,6 +314,17 @@ private:
     QString at(const QString &name) const { return name.startsWith(u'/') ? name : m_dir->filePath(name); }
     QString file(const QString &name, const QByteArray &bytes) { return WriteFileIn(m_dir->path(), name, bytes); }
     QString folder(const QString &name) { return QDir().mkpath(at(name)) ? at(name) : QString(); }
+    struct Entry
+    {
+        bool listed;
+        QString path, how, what;
+    };
+    Entry parse(const QString &entry) const
+    {
+        static const QRegularExpression form(u"^(\\+?)(.+?)(->|/$|=|&|:|<|@|!$|$)(.*)$"_s, QRegularExpression::DotMatchesEverythingOption);
+        const QRegularExpressionMatch m = form.match(entry);
+        return {m.captured(1).isEmpty(), at(m.captured(2)), m.captured(3), m.captured(4)};
+    }
     void make(const char *spec, QStringList *rows = nullptr);
     void check(const char *spec);
 
@@ -321,16 +366,13 @@ void TestProcessFiles::cleanup()
 
 void TestProcessFiles::make(const char *spec, QStringList *rows)
 {
-    static const QRegularExpression form(u"^(\\+?)(.+?)(->|/$|=|&|:|<|!$|$)(.*)$"_s, QRegularExpression::DotMatchesEverythingOption);
     for (const QString &entry : QString::fromUtf8(spec).split(u'|', Qt::SkipEmptyParts)) {
-        const QRegularExpressionMatch m = form.match(entry);
-        const QString path = at(m.captured(2));
-        const QString how = m.captured(3);
-        const QString what = m.captured(4);
+        const auto [listed, path, how, what] = parse(entry);
         QVERIFY(QDir().mkpath(QFileInfo(path).path()));
         if (how == u"="_s) {
             QVERIFY(WriteFile(path, content(what)) && AgeFile(path));
-            m_made.insert(path, {statOf(path).st_ino, content(what)});
+            if (rows) // the set-up, not what another program does
+                m_made.insert(path, {statOf(path).st_ino, content(what)});
         } else if (how == u"/"_s) {
             QVERIFY(QDir().mkpath(path));
         } else if (how == u"->"_s) {
@@ -339,6 +381,10 @@ void TestProcessFiles::make(const char *spec, QStringList *rows)
             QVERIFY(hardLink(at(what), path));
         } else if (how == u"<"_s) {
             QVERIFY(::rename(NativePath(at(what)).constData(), NativePath(path).constData()) == 0);
+        } else if (how == u"@"_s) {
+            ScriptedHost other({path});
+            QCOMPARE(other.run(RunMode::Replace, pairs(qPrintable(what))).end, End::Completed);
+            QVERIFY(other.sink.shown.isEmpty());
         } else if (what == u"pipe"_s) {
             QVERIFY(::mkfifo(NativePath(path).constData(), 0600) == 0);
         } else if (what == u"socket"_s) {
@@ -347,10 +393,12 @@ void TestProcessFiles::make(const char *spec, QStringList *rows)
             QVERIFY(QFile::copy(u"/bin/sleep"_s, path) && QFile::resize(path, 100000) && setMode(path, 0700)); // one size everywhere
             m_programs.emplace_back().start(path, {u"30"_s});
             QVERIFY(m_programs.back().waitForStarted());
+        } else if (how == u":"_s) {
+            QVERIFY(setMode(path, mode_t(what.toUInt(nullptr, 8))));
         } else if (how == u"!"_s) {
             QVERIFY(!QFileInfo::exists(path) || QFile::remove(path));
         }
-        if (rows && m.captured(1).isEmpty())
+        if (rows && listed)
             rows->append(path);
     }
 }
@@ -358,20 +406,18 @@ void TestProcessFiles::make(const char *spec, QStringList *rows)
 void TestProcessFiles::check(const char *spec)
 {
     for (const QString &entry : QString::fromUtf8(spec).split(u'|', Qt::SkipEmptyParts)) {
-        const QString name = entry.section(QRegularExpression(u"->|/$|=|!$"_s), 0, 0);
-        const QString what = entry.mid(name.size()).remove(QRegularExpression(u"^(->|/$|=|!$)"_s));
-        const QString path = at(name);
+        const auto [listed, path, how, what] = parse(entry);
         const QFileInfo info(path);
-        if (entry.endsWith(u'!')) {
+        char target[4096] = {};
+        if (how == u"!"_s) {
             QVERIFY2(!info.exists() && !info.isSymLink(), qPrintable(entry));
-        } else if (entry.endsWith(u'/')) {
+        } else if (how == u"/"_s) {
             QVERIFY2(info.isDir() && !info.isSymLink(), qPrintable(entry));
-        } else if (entry.contains(u"->"_s)) {
-            char target[4096] = {};
+        } else if (how == u"->"_s) {
             QVERIFY2(info.isSymLink() && ::readlink(NativePath(path).constData(), target, sizeof target - 1) > 0, qPrintable(entry));
             QCOMPARE(QString::fromUtf8(target), what);
-        } else if (what.endsWith(u'*')) {
-            QVERIFY2(ReadFile(path).startsWith(what.chopped(1).toUtf8()), qPrintable(entry));
+        } else if (how == u":"_s) {
+            QCOMPARE(statOf(path).st_mode & 07777, what.toUInt(nullptr, 8));
         } else {
             QVERIFY2(!info.isSymLink(), qPrintable(entry));
             QCOMPARE(ReadFile(path), content(what));
@@ -424,7 +470,7 @@ void TestProcessFiles::run()
             const QString cell = host.cells.at(row).trimmed();
             const bool changed
                 = m_made.contains(rows.at(row)) && QFileInfo(rows.at(row)).isFile() && ReadFile(rows.at(row)) != m_made.value(rows.at(row)).second;
-            const bool program = QFileInfo(rows.at(row)).isFile() && QFileInfo(rows.at(row)).isExecutable();
+            const bool program = std::any_of(m_programs.begin(), m_programs.end(), [&](const QProcess &p) { return p.program() == rows.at(row); });
             list.append((program && cell != u"."_s ? u"#"_s : cell) + (changed ? u"*"_s : QString()));
         }
         return list.join(u' ');
@@ -442,9 +488,11 @@ void TestProcessFiles::run()
         if (atBegin && !host.log.isEmpty() && host.log.last().startsWith(u"begin"_s))
             make(qPrintable(std::exchange(meddle, QString()).mid(6)));
     };
+    const mode_t umask = ::umask(027);
     ::alarm(30); // a run that blocks ends the test
     const RunResult r = host.run(mode, pairs(c.pairs));
     ::alarm(0);
+    ::umask(umask);
     QStringList log;
     qsizetype shown = 0;
     for (const QString &line : std::as_const(host.log)) {
@@ -601,24 +649,6 @@ void TestProcessFiles::unprivilegedReplace()
     QVERIFY(statOf(path).st_ino == inode && statOf(path).st_uid == 0u && (statOf(path).st_mode & 07777) == mode_t(fileMode));
 }
 
-void TestProcessFiles::permissionsOfReplacedAndNewFiles()
-{
-    const QString path = file(u"mode.txt"_s, "a");
-    QVERIFY(setMode(path, 0751));
-    const mode_t oldMask = ::umask(027);
-    ScriptedHost host({path});
-    host.run(RunMode::Replace, u"a"_s, u"b"_s);
-    QCOMPARE(ReadFile(path), "b"_ba);
-    QCOMPARE(statOf(path).st_mode & 07777, 0751u);
-    const QString out = folder(u"out"_s);
-    ScriptedHost as({path});
-    as.chosenSettings = ReplaceAsSettings {out, QString(), QString(), 0};
-    as.run(RunMode::ReplaceAs, u"b"_s, u"c"_s);
-    ::umask(oldMask);
-    QCOMPARE(ReadFile(out + u"/mode.txt"_s), "c"_ba);
-    QCOMPARE(statOf(out + u"/mode.txt"_s).st_mode & 07777, 0640u); // 0666 less the umask
-}
-
 void TestProcessFiles::resultFromAnotherFileSystem()
 {
     // /dev/shm is a memory file system on a device of its own on most systems.
@@ -663,81 +693,6 @@ void TestProcessFiles::writeFailureMidFileLeavesSourceAlone()
     QCOMPARE(rc, 0);
     QCOMPARE(ReadFile(path), QByteArray(60000, 'a'));
     QCOMPARE(ReadFile(after), "aaaa"_ba);
-}
-
-void TestProcessFiles::changedBetweenReadAndCommit_data()
-{
-    QTest::addColumn<Meddling>("meddling");
-    QTest::addColumn<bool>("hardLinked"); // rewritten in place instead of renamed
-    QTest::addColumn<QByteArray>("left"); // what the other program left; empty: no file
-    const QByteArray content = "one two one two";
-    for (const bool linked : {false, true}) {
-        const char *how = linked ? ", hard-linked" : "";
-        QTest::addRow("append%s", how) << Meddling::Append << linked << content + " tail";
-        QTest::addRow("truncate%s", how) << Meddling::Truncate << linked << content.left(5);
-        QTest::addRow("delete%s", how) << Meddling::Delete << linked << QByteArray();
-        QTest::addRow("rewrite of the same size%s", how) << Meddling::RewriteSameSize << linked << QByteArray(content.size(), 'z');
-        QTest::addRow("replaced by a new file%s", how) << Meddling::ReplaceByNewFile << linked << "theirs"_ba;
-        QTest::addRow("swapped for a link to a private file%s", how) << Meddling::SwapForLink << linked << "top secret"_ba;
-        QTest::addRow("another Perrox run%s", how) << Meddling::AnotherPerroxRun << linked << "1 two 1 two"_ba;
-    }
-}
-
-void TestProcessFiles::changedBetweenReadAndCommit()
-{
-    QFETCH(Meddling, meddling);
-    QFETCH(bool, hardLinked);
-    QFETCH(QByteArray, left);
-    const QByteArray content = "one two one two";
-    const QString shared = folder(u"shared"_s);
-    const QString privateFolder = folder(u"private"_s);
-    const QString secret = WriteFileIn(privateFolder, u"secret.txt"_s, "top secret");
-    QVERIFY(setMode(privateFolder, 0700) && setMode(secret, 0600));
-    const QString path = WriteFileIn(shared, u"data.txt"_s, content);
-    const QString moved = shared + u"/data.moved"_s;
-    QVERIFY(!hardLinked || hardLink(path, shared + u"/data.link"_s));
-    QVERIFY(AgeFile(path));
-    const QString next = file(u"next.txt"_s, "one");
-
-    ScriptedHost host({path, next});
-    host.onBeforeCommit = [&](int row) {
-        const QByteArray native = NativePath(path);
-        if (row != 0)
-            return;
-        if (meddling == Meddling::Append)
-            QVERIFY(writeInto(path, " tail"));
-        else if (meddling == Meddling::Truncate)
-            QVERIFY(::truncate(native.constData(), 5) == 0);
-        else if (meddling == Meddling::Delete)
-            QVERIFY(QFile::remove(path));
-        else if (meddling == Meddling::RewriteSameSize)
-            QVERIFY(writeInto(path, QByteArray(content.size(), 'z'), QIODevice::ReadWrite));
-        else if (meddling == Meddling::ReplaceByNewFile)
-            QVERIFY(WriteFile(moved, "theirs") && ::rename(NativePath(moved).constData(), native.constData()) == 0);
-        else if (meddling == Meddling::SwapForLink)
-            QVERIFY(::rename(native.constData(), NativePath(moved).constData()) == 0 && QFile::link(secret, path));
-        else {
-            ScriptedHost other({path});
-            QCOMPARE(other.run(RunMode::Replace, u"one"_s, u"1"_s).end, End::Completed);
-            QVERIFY(other.sink.shown.isEmpty());
-        }
-    };
-    const RunResult r = host.run(RunMode::Replace, u"one"_s, u"ONE"_s);
-
-    // Reported, counted as a failed file, and the run went on.
-    QVERIFY(r.end == End::Completed && r.failedFiles == 1);
-    QCOMPARE(host.sink.texts(), QStringList {ChangedByAnotherProgramMessage(path)});
-    QCOMPARE(host.counts(), u"2 1"_s);
-    QCOMPARE(ReadFile(next), "ONE"_ba);
-    // Left exactly as the other program left it; nothing written elsewhere.
-    QCOMPARE(QFileInfo::exists(path), !left.isEmpty());
-    QCOMPARE(ReadFile(path), left);
-    QCOMPARE(ReadFile(secret), "top secret"_ba);
-    QCOMPARE(statOf(secret).st_mode & 07777, 0600u);
-    if (meddling == Meddling::SwapForLink)
-        QVERIFY(QFileInfo(path).isSymLink() && ReadFile(moved) == content);
-    if (hardLinked && meddling != Meddling::ReplaceByNewFile && meddling != Meddling::SwapForLink && meddling != Meddling::Delete)
-        QCOMPARE(ReadFile(shared + u"/data.link"_s), left);
 }
 
 void TestProcessFiles::interruptedRewriteInPlace_data()
@@ -861,30 +816,43 @@ void TestProcessFiles::unwritableTempFolderTouchesNothing()
 
 void TestProcessFiles::tempFolder_data()
 {
-    QTest::addColumn<QString>("temp"); // "<unset>" for no TEMP
-    QTest::addColumn<QString>("tmpdir"); // empty for no TMPDIR
+    struct Case
+    {
+        const char *name, *temp, *tmpdir, *expected; // "{a}": perrox-a in the temporary folder; nullptr: unset
+    };
+    static const Case cases[] = {
+        {"two folders, the first with a final slash", "{a}/;{b}", nullptr, "{a}"},
+        {"blanks around the first entry", "  {a}  ;x", nullptr, "{a}"},
+        {"TEMP unset, TMPDIR used", nullptr, "{b}", "{b}"},
+        {"TEMP set wins over TMPDIR", "{a}", "{b}", "{a}"},
+        {"at most 2 characters", "/x", "{b}", "/tmp"},
+        {"missing folder", "{missing}", nullptr, "/tmp"},
+        {"TEMP and TMPDIR unset", nullptr, nullptr, "/tmp"},
+    };
+    QTest::addColumn<std::optional<QByteArray>>("temp");
+    QTest::addColumn<std::optional<QByteArray>>("tmpdir");
     QTest::addColumn<QString>("expected");
-    const QString a = QDir::tempPath() + u"/perrox-a"_s;
-    const QString b = QDir::tempPath() + u"/perrox-b"_s;
-    QTest::newRow("two folders, the first with a final slash") << a + u"/;"_s + b << QString() << a;
-    QTest::newRow("blanks around the first entry") << u"  "_s + a + u"  ;x"_s << QString() << a;
-    QTest::newRow("TEMP unset, TMPDIR used") << u"<unset>"_s << b << b;
-    QTest::newRow("TEMP set wins over TMPDIR") << a << b << a;
-    QTest::newRow("at most 2 characters") << u"/x"_s << b << u"/tmp"_s;
-    QTest::newRow("missing folder") << QDir::tempPath() + u"/perrox-missing"_s << QString() << u"/tmp"_s;
-    QTest::newRow("TEMP and TMPDIR unset") << u"<unset>"_s << QString() << u"/tmp"_s;
+    const auto folder = [](const char *name) {
+        QByteArray path = name;
+        for (const char *f : {"missing", "a", "b"})
+            path.replace(QByteArray("{") + f + "}", NativePath(QDir::tempPath() + u"/perrox-"_s + QLatin1String(f)));
+        return path;
+    };
+    for (const Case &c : cases)
+        QTest::newRow(c.name) << (c.temp ? std::optional(folder(c.temp)) : std::nullopt) << (c.tmpdir ? std::optional(folder(c.tmpdir)) : std::nullopt)
+                              << QString::fromUtf8(folder(c.expected));
 }
 
 void TestProcessFiles::tempFolder()
 {
-    QFETCH(QString, temp);
-    QFETCH(QString, tmpdir);
+    QFETCH(std::optional<QByteArray>, temp);
+    QFETCH(std::optional<QByteArray>, tmpdir);
     QFETCH(QString, expected);
     QDir().mkpath(QDir::tempPath() + u"/perrox-a"_s);
     QDir().mkpath(QDir::tempPath() + u"/perrox-b"_s);
     {
-        EnvironmentGuard t("TEMP", temp == u"<unset>"_s ? std::nullopt : std::optional(NativePath(temp)));
-        EnvironmentGuard d("TMPDIR", tmpdir.isEmpty() ? std::nullopt : std::optional(NativePath(tmpdir)));
+        EnvironmentGuard t("TEMP", temp);
+        EnvironmentGuard d("TMPDIR", tmpdir);
         QCOMPARE(GetTempFolder(), expected);
     }
     QDir().rmdir(QDir::tempPath() + u"/perrox-a"_s);
