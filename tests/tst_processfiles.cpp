@@ -45,13 +45,6 @@ bool hardLink(const QString &from, const QString &to)
     return ::link(NativePath(from).constData(), NativePath(to).constData()) == 0;
 }
 
-// Writes bytes into the file as it is, at its end or, with ReadWrite, over its start.
-bool writeInto(const QString &path, const QByteArray &bytes, QIODevice::OpenMode mode = QIODevice::Append)
-{
-    QFile f(path);
-    return f.open(mode) && f.write(bytes) == bytes.size();
-}
-
 // "c*N": N times c; else the text itself.
 QByteArray content(const QString &text)
 {
@@ -308,7 +301,6 @@ private:
         return name.startsWith(u'/') ? name : name.startsWith(u"TEMP"_s) ? m_temp->path() + name.mid(4) : m_dir->filePath(name);
     }
     QString file(const QString &name, const QByteArray &bytes) { return WriteFileIn(m_dir->path(), name, bytes); }
-    QString folder(const QString &name) { return QDir().mkpath(at(name)) ? at(name) : QString(); }
     struct Entry
     {
         bool listed;
@@ -691,7 +683,8 @@ void TestProcessFiles::interruptedRewriteInPlace()
         QDir(m_temp->filePath(name)).removeRecursively() || QFile::remove(m_temp->filePath(name));
 
     if (meanwhile == u"append"_s) {
-        QVERIFY(writeInto(path, "!"));
+        QFile f(path);
+        QVERIFY(f.open(QIODevice::Append) && f.write("!") == 1);
     } else if (meanwhile == u"delete"_s) {
         QVERIFY(QFile::remove(path));
     } else if (meanwhile == u"lock"_s) {
