@@ -48,14 +48,6 @@ QStringList RecordingSink::texts() const
     return list;
 }
 
-QString ScriptedHost::counts() const
-{
-    QStringList list;
-    for (const QString &cell : cells)
-        list.append(cell.isEmpty() ? QStringLiteral("-") : cell.trimmed());
-    return list.join(QLatin1Char(' '));
-}
-
 bool ScriptedHost::chooseReplaceAsTarget(ReplaceAsSettings &settings)
 {
     log.append(QStringLiteral("save dialog"));

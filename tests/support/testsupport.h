@@ -78,8 +78,6 @@ public:
     // Runs a command with the host's settings and engine state.
     RunResult run(RunMode mode, const FindReplaceArguments &arguments) { return ProcessFiles(mode, arguments, settings, state, *this); }
     RunResult run(RunMode mode, const QString &find, const QString &replace) { return run(mode, {{0, find, 0, replace}}); }
-    // The Count cells without their blanks, joined by blanks; "-" for a cell never written.
-    QString counts() const;
 
     MessageSink &messages() override { return sink; }
     int rowCount() const override { return int(paths.size()); }
