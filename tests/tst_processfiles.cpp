@@ -70,11 +70,12 @@ FindReplaceArguments pairs(const char *spec)
     return list;
 }
 
-// A command over files made from a text: entries joined by '|', "name=text" a file (see content()), "name/" a folder,
-// "name->target" a symbolic link, "name&other" a hard link, "name:pipe", "name:socket", "name:program" a copy of sleep
-// that runs, "name<other" other renamed to name, "name!" nothing there; a bare name (or an absolute path) is only listed.
-// Entries starting with '+' are not on the file list. The result is checked with the same text, where "name=text*"
-// checks a start only.
+// A command over files made from a text of entries joined by '|' (names in the test's folder, "TEMP/..." in TEMP):
+// "name=text" a file (see content()), "name/" a folder, "name->target" a symbolic link, "name&other" a hard link,
+// "name:pipe", "name:socket", "name:program" a running copy of sleep, "name:0640" a mode, "name<other" other renamed to
+// name, "name@find>replace" another Replace run, "name!" nothing there; a bare name or absolute path is only listed.
+// Entries starting with '+' are not on the file list. The result uses the same text, with "name&" the very file made,
+// "name:pipe" a pipe and "name#3" a folder of 3 entries.
 struct Case
 {
     const char *name;
@@ -85,9 +86,9 @@ struct Case
     const char *pairs;
     End end;
     int failed;
-    const char *cells; // "." a cell never written, "#" one of a running program
-    // The host's log joined by '\n', the last position after "end"; each message as "[cells] ! text", a question
-    // with '?', the cells marked '*' where the file differs from what was made.
+    const char *cells; // "." a cell never written, "#" a running program's, '*' where the file differs from what was made
+    // The host's log joined by '\n', the last position after "end"; each message as "[cells] ! text", a question with '?';
+    // the test's folder left out of paths, TEMP as "TEMP" and the names of temporary files as "perrox-*" and "~PX*".
     const char *log;
     const char *result;
     const char *target = "out"; // the Save As dialog's choice: "folder[!] [prefix suffix]", '!' to overwrite; "" cancelled
