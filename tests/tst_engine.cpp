@@ -10,6 +10,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <numeric>
 #include <sys/stat.h>
 #include <utility>
 
@@ -172,8 +173,6 @@ private slots:
     void againstNaiveScan();
     void cases_data();
     void cases();
-    void blockSizeGrowsAndStays();
-    void cancelAfterFirstOfThreeBlocks();
     void failures_data();
     void failures();
     void temporaryFiles();
@@ -225,88 +224,72 @@ void TestEngine::againstNaiveScan()
     }
 }
 
+struct EngineCase
+{
+    const char *name;
+    QByteArray source;
+    Bytes finds, replaces;
+    QByteArray output;
+    qint64 count;
+    QList<qint64> amounts; // empty: only their sum is checked
+    qint64 blockSize = 4096; // before the run, and after it
+    qint64 grownTo = 4096;
+    int cancelAt = 0;
+};
+Q_DECLARE_METATYPE(const EngineCase *)
+
 void TestEngine::cases_data()
 {
-    QTest::addColumn<QByteArray>("source");
-    QTest::addColumn<Bytes>("finds");
-    QTest::addColumn<Bytes>("replaces");
-    QTest::addColumn<QByteArray>("output");
-    QTest::addColumn<qint64>("count");
-    QTest::addColumn<QList<qint64>>("amounts"); // empty: only their sum is checked
-    QTest::newRow("source shorter than the longest find") << "ABC"_ba << Bytes {"12345678", "B"} << Bytes {"x", "_"} << "A_C"_ba << 1LL << QList<qint64> {0, 3};
-    QTest::newRow("no overlap: AA over AAA") << "AAA"_ba << Bytes {"AA"} << Bytes {"Z"} << "ZA"_ba << 1LL << QList<qint64> {};
-    QTest::newRow("replacement holds its own find") << "A"_ba << Bytes {"A"} << Bytes {"AA"} << "AA"_ba << 1LL << QList<qint64> {};
-    QTest::newRow("list order, not length") << "ABC"_ba << Bytes {"AB", "ABC"} << Bytes {"1", "2"} << "1C"_ba << 1LL << QList<qint64> {};
-    QTest::newRow("leftmost position first") << "xABCD"_ba << Bytes {"BC", "ABCD"} << Bytes {"1", "2"} << "x2"_ba << 1LL << QList<qint64> {};
-    QTest::newRow("duplicate find: only the first applies") << "aXa"_ba << Bytes {"a", "a"} << Bytes {"1", "2"} << "1X1"_ba << 2LL << QList<qint64> {};
-    QTest::newRow("one pass, outputs are not rescanned") << "ab"_ba << Bytes {"a", "b"} << Bytes {"b", "a"} << "ba"_ba << 2LL << QList<qint64> {};
-    QTest::newRow("empty replacement deletes") << "x\r\ny\r\n"_ba << Bytes {"\r\n"} << Bytes {""} << "xy"_ba << 2LL << QList<qint64> {};
-    QTest::newRow("every byte value") << QByteArray("\x00\xff\x80\x00", 4) << Bytes {QByteArray(1, '\0')} << Bytes {"\xff"} << "\xff\xff\x80\xff"_ba << 2LL
-                                      << QList<qint64> {};
-    QTest::newRow("occurrence across byte 4096") << QByteArray(4094, 'x') + "ABCD" + QByteArray(100, 'y') << Bytes {"ABCD"} << Bytes {"-"}
-                                                 << QByteArray(4094, 'x') + "-" + QByteArray(100, 'y') << 1LL << QList<qint64> {4093, 102, 3};
-    QTest::newRow("occurrence in the final carry") << QByteArray(8190, 'x') + "AB" << Bytes {"ABC", "AB"} << Bytes {"1", "2"} << QByteArray(8190, 'x') + "2"
-                                                   << 1LL << QList<qint64> {4094, 4096, 2};
-    QTest::newRow("empty file: the final report only") << QByteArray() << Bytes {"a"} << Bytes {"b"} << QByteArray() << 0LL << QList<qint64> {0};
-    QTest::newRow("10000 bytes, nothing found") << RandomBytes(7, 10000, "abcdef") << Bytes {"z"} << Bytes {"y"} << QByteArray() << 0LL
-                                                << QList<qint64> {4096, 4096, 1808, 0};
+    const QByteArray x4094(4094, 'x');
+    static const EngineCase cases[] = {
+        {"source shorter than the longest find", "ABC", {"12345678", "B"}, {"x", "_"}, "A_C", 1, {0, 3}},
+        {"no overlap: AA over AAA", "AAA", {"AA"}, {"Z"}, "ZA", 1, {}},
+        {"replacement holds its own find", "A", {"A"}, {"AA"}, "AA", 1, {}},
+        {"list order, not length", "ABC", {"AB", "ABC"}, {"1", "2"}, "1C", 1, {}},
+        {"leftmost position first", "xABCD", {"BC", "ABCD"}, {"1", "2"}, "x2", 1, {}},
+        {"duplicate find: only the first applies", "aXa", {"a", "a"}, {"1", "2"}, "1X1", 2, {}},
+        {"one pass, outputs are not rescanned", "ab", {"a", "b"}, {"b", "a"}, "ba", 2, {}},
+        {"empty replacement deletes", "x\r\ny\r\n", {"\r\n"}, {""}, "xy", 2, {}},
+        {"every byte value", QByteArray("\x00\xff\x80\x00", 4), {QByteArray(1, '\0')}, {"\xff"}, "\xff\xff\x80\xff", 2, {}},
+        {"occurrence across byte 4096", x4094 + "ABCD" + QByteArray(100, 'y'), {"ABCD"}, {"-"}, x4094 + "-" + QByteArray(100, 'y'), 1, {4093, 102, 3}},
+        {"occurrence in the final carry", QByteArray(8190, 'x') + "AB", {"ABC", "AB"}, {"1", "2"}, QByteArray(8190, 'x') + "2", 1, {4094, 4096, 2}},
+        {"empty file: the final report only", "", {"a"}, {"b"}, "", 0, {0}},
+        {"10000 bytes, nothing found", RandomBytes(7, 10000, "abcdef"), {"z"}, {"y"}, "", 0, {4096, 4096, 1808, 0}},
+        {"a find of 2048 bytes keeps the block", QByteArray(10, 'a'), {QByteArray(2048, 'q')}, {""}, "", 0, {}},
+        {"2 * 2049 rounds down to 4096", QByteArray(10, 'a'), {QByteArray(2049, 'q')}, {""}, "", 0, {}},
+        {"a find of 3000 bytes grows the block", QByteArray(10, 'a'), {QByteArray(3000, 'q')}, {""}, "", 0, {}, 4096, 5120},
+        {"a later file with a short find keeps the larger block", QByteArray(12000, 'a'), {"b"}, {""}, "", 0, {5120, 5120, 1760, 0}, 5120, 5120},
+        // The cancel arrives while events run after the first block: the second block is still written and reported, then
+        // the file stops. Each block carries its last byte; the carry of the second is dropped.
+        {"cancelled after the first of three blocks", "x" + QByteArray(4096 * 3 - 1, 'a'), {"aa"}, {"b"}, "x" + QByteArray(2047 + 2048, 'b'), 0, {4095, 4096},
+            4096, 4096, 2},
+    };
+    QTest::addColumn<const EngineCase *>("c");
+    for (const EngineCase &c : cases)
+        QTest::newRow(c.name) << &c;
 }
 
 void TestEngine::cases()
 {
-    QFETCH(QByteArray, source);
-    QFETCH(Bytes, finds);
-    QFETCH(Bytes, replaces);
-    QFETCH(QByteArray, output);
-    QFETCH(qint64, count);
-    QFETCH(QList<qint64>, amounts);
+    QFETCH(const EngineCase *, c);
     QTemporaryDir dir;
     EngineState state;
     state.dblActVal = 123; // the engine adds to what the run has done
+    state.lngBlockSize = c->blockSize;
     EngineRun run;
-    runEngine(run, dir, source, finds, replaces, state);
-    QCOMPARE(run.output.bytes, output);
+    runEngine(run, dir, c->source, c->finds, c->replaces, state, c->cancelAt);
+    QCOMPARE(run.output.bytes, c->output);
     // Nothing to replace, nothing written; but a file without a size has its output opened first.
-    QCOMPARE(run.output.opens, count > 0 || source.isEmpty() ? 1 : 0);
-    QCOMPARE(run.outcome.count, count);
-    QVERIFY(run.outcome.status == ReplaceOutcome::Status::Done && run.outcome.error.isEmpty());
-    QCOMPARE(state.dblActVal, 123.0 + double(source.size()));
-    if (!amounts.isEmpty())
-        QCOMPARE(run.amounts, amounts);
-}
-
-void TestEngine::blockSizeGrowsAndStays()
-{
-    QTemporaryDir dir;
-    EngineState state;
-    for (const auto &[findLength, blockSize] :
-        std::initializer_list<std::pair<int, qint64>> {{2048, 4096}, {2049, 4096}, {3000, 5120}}) { // 2 * 2049 rounds down to 4096
-        EngineRun run;
-        runEngine(run, dir, QByteArray(10, 'a'), {QByteArray(findLength, 'q')}, {""}, state);
-        QCOMPARE(state.lngBlockSize, blockSize);
-    }
-    // A later file with a short find keeps the larger block.
-    EngineRun later;
-    runEngine(later, dir, QByteArray(12000, 'a'), {"b"}, {""}, state);
-    QCOMPARE(state.lngBlockSize, 5120);
-    QCOMPARE(later.amounts, (QList<qint64> {5120, 5120, 1760, 0}));
-}
-
-void TestEngine::cancelAfterFirstOfThreeBlocks()
-{
-    QTemporaryDir dir;
-    EngineState state;
-    EngineRun run;
-    // The cancel arrives while events run after the first block: the second
-    // block is still written and reported, then the file stops.
-    runEngine(run, dir, "x" + QByteArray(4096 * 3 - 1, 'a'), {"aa"}, {"b"}, state, 2);
-    QCOMPARE(run.outcome.status, ReplaceOutcome::Status::Cancelled);
-    QCOMPARE(run.outcome.count, 0);
+    QCOMPARE(run.output.opens, c->count > 0 || !c->output.isEmpty() || c->source.isEmpty() ? 1 : 0);
+    QCOMPARE(run.outcome.count, c->count);
+    QCOMPARE(run.outcome.status, c->cancelAt ? ReplaceOutcome::Status::Cancelled : ReplaceOutcome::Status::Done);
     QCOMPARE(run.outcome.error, QString());
-    QCOMPARE(run.amounts, (QList<qint64> {4095, 4096}));
-    // Each block carries its last byte; the carry of the second is dropped.
-    QCOMPARE(run.output.bytes, "x" + QByteArray(2047 + 2048, 'b'));
-    QCOMPARE(state.dblActVal, 8191.0);
+    QCOMPARE(state.lngBlockSize, c->grownTo);
+    const qint64 sum = std::accumulate(run.amounts.begin(), run.amounts.end(), qint64(0));
+    QCOMPARE(state.dblActVal, 123.0 + double(sum));
+    QVERIFY(c->cancelAt || sum == c->source.size());
+    if (!c->amounts.isEmpty())
+        QCOMPARE(run.amounts, c->amounts);
 }
 
 void TestEngine::failures_data()

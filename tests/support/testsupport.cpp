@@ -48,24 +48,6 @@ QStringList RecordingSink::texts() const
     return list;
 }
 
-ScriptedHost::ScriptedHost(const QStringList &paths)
-    : paths(paths)
-    , cells(paths.size())
-{ }
-
-RunResult ScriptedHost::run(RunMode mode, const FindReplaceArguments &arguments)
-{
-    return ProcessFiles(mode, arguments, settings, state, *this);
-}
-
-QString ScriptedHost::counts() const
-{
-    QStringList list;
-    for (const QString &cell : cells)
-        list.append(cell.isEmpty() ? QStringLiteral("-") : cell.trimmed());
-    return list.join(QLatin1Char(' '));
-}
-
 bool ScriptedHost::chooseReplaceAsTarget(ReplaceAsSettings &settings)
 {
     log.append(QStringLiteral("save dialog"));

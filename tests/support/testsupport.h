@@ -70,13 +70,14 @@ public:
 class ScriptedHost : public RunHost
 {
 public:
-    explicit ScriptedHost(const QStringList &paths = {});
+    explicit ScriptedHost(const QStringList &paths = {})
+        : paths(paths)
+        , cells(paths.size())
+    { }
 
     // Runs a command with the host's settings and engine state.
-    RunResult run(RunMode mode, const FindReplaceArguments &arguments);
+    RunResult run(RunMode mode, const FindReplaceArguments &arguments) { return ProcessFiles(mode, arguments, settings, state, *this); }
     RunResult run(RunMode mode, const QString &find, const QString &replace) { return run(mode, {{0, find, 0, replace}}); }
-    // The Count cells without their blanks, joined by blanks; "-" for a cell never written.
-    QString counts() const;
 
     MessageSink &messages() override { return sink; }
     int rowCount() const override { return int(paths.size()); }
@@ -90,22 +91,10 @@ public:
     void endRun() override { log.append(QStringLiteral("end")); }
     void progress(double position) override { positions.append(position); }
     bool cancelRequested() override { return cancelled || (cancelWhen && (cancelled = cancelWhen())); }
-    void pumpEvents() override
-    {
-        if (onPump)
-            onPump();
-    }
+    void pumpEvents() override { onPump(); }
     // Where a test plays another process: between the read and the commit.
-    void beforeCommit(int row) override
-    {
-        if (onBeforeCommit)
-            onBeforeCommit(row);
-    }
-    void resultsFlushed(const std::vector<int> &rows) override
-    {
-        if (onResultsFlushed)
-            onResultsFlushed(rows);
-    }
+    void beforeCommit(int row) override { onBeforeCommit(row); }
+    void resultsFlushed(const std::vector<int> &rows) override { onResultsFlushed(rows); }
 
     RecordingSink sink;
     QStringList paths;
@@ -115,9 +104,9 @@ public:
     QList<double> positions;
     bool cancelled = false;
     std::function<bool()> cancelWhen;
-    std::function<void(int)> onBeforeCommit;
-    std::function<void(const std::vector<int> &)> onResultsFlushed;
-    std::function<void()> onPump;
+    std::function<void(int)> onBeforeCommit = [](int) {};
+    std::function<void(const std::vector<int> &)> onResultsFlushed = [](const std::vector<int> &) {};
+    std::function<void()> onPump = [] {};
     // Replace As: what the Save As dialog answers.
     bool targetChosen = true;
     std::optional<ReplaceAsSettings> chosenSettings;
