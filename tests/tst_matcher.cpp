@@ -228,20 +228,20 @@ void TestMatcher::cases_data()
     const QByteArray x40(40, 'x');
     const QByteArray x70(70, 'x');
 
-    QTest::addRow("first in list wins over the longer") << QList<QByteArray> {"abc", "ab"} << QByteArray("xxabc") << 0LL << 5LL << 5LL << 2LL << 0;
-    QTest::addRow("first in list wins over the shorter") << QList<QByteArray> {"ab", "abc"} << QByteArray("xxabc") << 0LL << 5LL << 5LL << 2LL << 0;
-    QTest::addRow("first does not fit before end") << QList<QByteArray> {"abc", "ab"} << QByteArray("xxabc") << 0LL << 5LL << 4LL << 2LL << 1;
-    QTest::addRow("duplicate never wins") << QList<QByteArray> {"y", "ab", "ab"} << QByteArray("xxab") << 0LL << 4LL << 4LL << 2LL << 1;
-    QTest::addRow("leftmost beats list order") << QList<QByteArray> {"bc", "ab"} << QByteArray("xabc") << 0LL << 4LL << 4LL << 1LL << 1;
-    QTest::addRow("one find across position 32") << QList<QByteArray> {"needle"} << x40 + "needle" + x40 << 0LL << 86LL << 86LL << 40LL << 0;
-    QTest::addRow("one find at the last start before to") << QList<QByteArray> {"yz"} << x70 + "yz" << 0LL << 71LL << 72LL << 70LL << 0;
-    QTest::addRow("one find starting at to") << QList<QByteArray> {"yz"} << x70 + "yz" << 0LL << 70LL << 72LL << -1LL << -1;
-    QTest::addRow("one find one byte past end") << QList<QByteArray> {"yz"} << x70 + "yz" << 0LL << 71LL << 71LL << -1LL << -1;
-    QTest::addRow("one find before from") << QList<QByteArray> {"yz"} << "yz" + x70 << 1LL << 72LL << 72LL << -1LL << -1;
-    QTest::addRow("hundred finds, one across position 64") << qs << x70 + "q042z" + x70 << 0LL << 145LL << 145LL << 70LL << 42;
-    QTest::addRow("hundred finds, the last cut by end") << qs << x70 + "q099z" << 0LL << 75LL << 74LL << -1LL << -1;
-    QTest::addRow("hundred finds, the last ends at end") << qs << x70 + "q099z" << 3LL << 75LL << 75LL << 70LL << 99;
-    QTest::addRow("hundred finds, all but the fingerprint") << qs << x70 + "q04xq04" << 0LL << 77LL << 77LL << -1LL << -1;
+    QTest::newRow("first in list wins over the longer") << QList<QByteArray> {"abc", "ab"} << QByteArray("xxabc") << 0LL << 5LL << 5LL << 2LL << 0;
+    QTest::newRow("first in list wins over the shorter") << QList<QByteArray> {"ab", "abc"} << QByteArray("xxabc") << 0LL << 5LL << 5LL << 2LL << 0;
+    QTest::newRow("first does not fit before end") << QList<QByteArray> {"abc", "ab"} << QByteArray("xxabc") << 0LL << 5LL << 4LL << 2LL << 1;
+    QTest::newRow("duplicate never wins") << QList<QByteArray> {"y", "ab", "ab"} << QByteArray("xxab") << 0LL << 4LL << 4LL << 2LL << 1;
+    QTest::newRow("leftmost beats list order") << QList<QByteArray> {"bc", "ab"} << QByteArray("xabc") << 0LL << 4LL << 4LL << 1LL << 1;
+    QTest::newRow("one find across position 32") << QList<QByteArray> {"needle"} << x40 + "needle" + x40 << 0LL << 86LL << 86LL << 40LL << 0;
+    QTest::newRow("one find at the last start before to") << QList<QByteArray> {"yz"} << x70 + "yz" << 0LL << 71LL << 72LL << 70LL << 0;
+    QTest::newRow("one find starting at to") << QList<QByteArray> {"yz"} << x70 + "yz" << 0LL << 70LL << 72LL << -1LL << -1;
+    QTest::newRow("one find one byte past end") << QList<QByteArray> {"yz"} << x70 + "yz" << 0LL << 71LL << 71LL << -1LL << -1;
+    QTest::newRow("one find before from") << QList<QByteArray> {"yz"} << "yz" + x70 << 1LL << 72LL << 72LL << -1LL << -1;
+    QTest::newRow("hundred finds, one across position 64") << qs << x70 + "q042z" + x70 << 0LL << 145LL << 145LL << 70LL << 42;
+    QTest::newRow("hundred finds, the last cut by end") << qs << x70 + "q099z" << 0LL << 75LL << 74LL << -1LL << -1;
+    QTest::newRow("hundred finds, the last ends at end") << qs << x70 + "q099z" << 3LL << 75LL << 75LL << 70LL << 99;
+    QTest::newRow("hundred finds, all but the fingerprint") << qs << x70 + "q04xq04" << 0LL << 77LL << 77LL << -1LL << -1;
 }
 
 void TestMatcher::cases()
