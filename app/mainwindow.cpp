@@ -21,7 +21,6 @@
 #include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
-#include <QDragEnterEvent>
 #include <QGroupBox>
 #include <QKeyEvent>
 #include <QLabel>
@@ -100,9 +99,7 @@ void MainWindow::createControls()
     m_frmReplace = m_replaceField->frame();
     m_edSearch = m_findField->edit();
     m_edReplace = m_replaceField->edit();
-    // A drop onto the find field loads the current row into the fields.
-    m_edSearch->setAcceptDrops(true);
-    m_edSearch->installEventFilter(this);
+    connect(m_findField, &NotationField::rowDropped, this, &MainWindow::EditArgument);
     connect(m_findField, &NotationField::validated, this, &MainWindow::UpdateCommands);
     connect(m_replaceField, &NotationField::validated, this, &MainWindow::UpdateCommands);
     connect(m_edSearch, &QLineEdit::textChanged, this, &MainWindow::UpdateCommands);
@@ -434,35 +431,11 @@ void MainWindow::keyPressEvent(QKeyEvent *event)
 
 bool MainWindow::eventFilter(QObject *watched, QEvent *event)
 {
-    switch (event->type()) {
-    case QEvent::KeyPress:
-    case QEvent::KeyRelease: {
-        // Key preview: the Ctrl key is tracked whichever control of this window has the focus.
-        auto *key = static_cast<QKeyEvent *>(event);
+    // Key preview: the Ctrl key is tracked whichever control of this window has the focus.
+    if (event->type() == QEvent::KeyPress || event->type() == QEvent::KeyRelease) {
         auto *widget = qobject_cast<QWidget *>(watched);
-        if (key->key() == Qt::Key_Control && widget && widget->window() == this)
+        if (static_cast<QKeyEvent *>(event)->key() == Qt::Key_Control && widget && widget->window() == this)
             m_ctrlKeyDown = event->type() == QEvent::KeyPress;
-        break;
-    }
-    case QEvent::DragEnter:
-    case QEvent::DragMove:
-        if (watched == m_edSearch) {
-            static_cast<QDropEvent *>(event)->acceptProposedAction();
-            return true;
-        }
-        break;
-    case QEvent::Drop:
-        if (watched == m_edSearch) {
-            // Whatever is dropped on the find field, the current row is loaded into the fields.
-            auto *drop = static_cast<QDropEvent *>(event);
-            drop->setDropAction(Qt::CopyAction);
-            drop->accept();
-            EditArgument();
-            return true;
-        }
-        break;
-    default:
-        break;
     }
     return QMainWindow::eventFilter(watched, event);
 }

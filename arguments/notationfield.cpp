@@ -5,6 +5,7 @@
 #include "base/twips.h"
 
 #include <QApplication>
+#include <QDropEvent>
 #include <QFocusEvent>
 #include <QGroupBox>
 #include <QKeyEvent>
@@ -60,6 +61,7 @@ protected:
 
 NotationField::NotationField(Side side, QWidget *client, double twipsPerPixel, MessageSink &messages, QObject *parent)
     : QObject(parent)
+    , m_side(side)
     , m_label(side == Find ? u"Find what"_s : u"Replace with"_s)
     , m_messages(messages)
 {
@@ -83,6 +85,7 @@ NotationField::NotationField(Side side, QWidget *client, double twipsPerPixel, M
     m_edit = new QLineEdit(m_frame);
     m_edit->setObjectName(side == Find ? u"edSearch"_s : u"edReplace"_s);
     m_edit->setGeometry(px(90), px(600), px(2610), px(285));
+    m_edit->setAcceptDrops(side == Find);
     m_edit->installEventFilter(this);
     m_options[0]->setChecked(true);
 }
@@ -140,6 +143,17 @@ bool NotationField::eventFilter(QObject *watched, QEvent *event)
 {
     if (watched != m_edit)
         return false;
+    if (m_side == Find && (event->type() == QEvent::DragEnter || event->type() == QEvent::DragMove || event->type() == QEvent::Drop)) {
+        auto *drop = static_cast<QDropEvent *>(event);
+        if (event->type() != QEvent::Drop) {
+            drop->acceptProposedAction();
+            return true;
+        }
+        drop->setDropAction(Qt::CopyAction);
+        drop->accept();
+        Q_EMIT rowDropped();
+        return true;
+    }
     if (event->type() == QEvent::KeyPress) {
         auto *key = static_cast<QKeyEvent *>(event);
         // Tab moves the focus; it never reaches the field as a character.

@@ -47,6 +47,9 @@ public:
 Q_SIGNALS:
     // The focus left the field (checked or not): the window updates its commands.
     void validated();
+    // Something was dropped onto the find field (whatever it was): the
+    // window loads the argument list's current row into the fields.
+    void rowDropped();
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
@@ -56,6 +59,7 @@ private:
     void switchNotation(qint16 notation);
     void swallowMouseUntilRelease();
 
+    Side m_side;
     QGroupBox *m_frame;
     QLineEdit *m_edit;
     std::array<QRadioButton *, 3> m_options;

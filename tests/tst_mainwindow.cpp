@@ -326,6 +326,14 @@ private slots:
         f->trigger(u"IDM_ARG_EDIT"_s);
         QVERIFY(f->option(0, Notation::Decimal)->isChecked());
         QCOMPARE(f->edSearch()->text(), u"q"_s);
+        // Whatever is dropped onto the find field loads the current row too.
+        QMimeData data;
+        data.setText(u"dropped"_s);
+        QDragEnterEvent enter(QPoint(5, 5), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+        QDropEvent drop(QPointF(5, 5), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+        QVERIFY(QCoreApplication::sendEvent(f->edSearch(), &enter) && enter.isAccepted());
+        QVERIFY(QCoreApplication::sendEvent(f->edSearch(), &drop) && drop.isAccepted());
+        QCOMPARE(QStringList({f->edSearch()->text(), f->edReplace()->text(), f->findTexts().join(u' ')}), QStringList({u"x"_s, u"y"_s, QString()}));
     }
 
     void removeClearAndMove()
