@@ -54,14 +54,14 @@ QByteArray content(const QString &text)
 }
 
 // "find>replace" pairs joined by " | "; a side starting "D:" or "H:" is decimal or hexadecimal.
-FindReplaceArguments pairs(const char *spec)
+FindReplaceArguments pairs(const char *joined)
 {
     FindReplaceArguments list;
     const auto side = [](const QString &text, qint16 &notation) {
         notation = text.startsWith(u"D:"_s) ? Decimal : text.startsWith(u"H:"_s) ? Hexadecimal : Characters;
         return notation == Characters ? text : text.mid(2);
     };
-    for (const QString &pair : QString::fromUtf8(spec).split(u" | "_s, Qt::SkipEmptyParts)) {
+    for (const QString &pair : QString::fromUtf8(joined).split(u" | "_s, Qt::SkipEmptyParts)) {
         FindReplaceArgument a;
         a.findText = side(pair.section(u'>', 0, 0), a.findNotation);
         a.replaceText = side(pair.section(u'>', 1), a.replaceNotation);
@@ -313,8 +313,8 @@ private:
         const QRegularExpressionMatch m = form.match(entry);
         return {m.captured(1).isEmpty(), at(m.captured(2)), m.captured(3), m.captured(4)};
     }
-    void make(const char *spec, QStringList *rows = nullptr);
-    void check(const char *spec);
+    void make(const char *layout, QStringList *rows = nullptr);
+    void check(const char *layout);
 
     std::unique_ptr<QTemporaryDir> m_dir;
     std::unique_ptr<QTemporaryDir> m_temp;
@@ -352,9 +352,9 @@ void TestProcessFiles::cleanup()
     m_dir.reset();
 }
 
-void TestProcessFiles::make(const char *spec, QStringList *rows)
+void TestProcessFiles::make(const char *layout, QStringList *rows)
 {
-    for (const QString &entry : QString::fromUtf8(spec).split(u'|', Qt::SkipEmptyParts)) {
+    for (const QString &entry : QString::fromUtf8(layout).split(u'|', Qt::SkipEmptyParts)) {
         const auto [listed, path, how, what] = parse(entry);
         QVERIFY(QDir().mkpath(QFileInfo(path).path()));
         if (how == u"="_s) {
@@ -392,9 +392,9 @@ void TestProcessFiles::make(const char *spec, QStringList *rows)
     }
 }
 
-void TestProcessFiles::check(const char *spec)
+void TestProcessFiles::check(const char *layout)
 {
-    for (const QString &entry : QString::fromUtf8(spec).split(u'|', Qt::SkipEmptyParts)) {
+    for (const QString &entry : QString::fromUtf8(layout).split(u'|', Qt::SkipEmptyParts)) {
         const auto [listed, path, how, what] = parse(entry);
         const QFileInfo info(path);
         char target[4096] = {};
