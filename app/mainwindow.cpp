@@ -293,7 +293,12 @@ void MainWindow::RestoreWindowPlacement(const StoredPlacement &stored)
     const Placement placed = perrox::RestoreWindowPlacement(
         stored, current, currentState, PixelsToTwips(screenSize.width(), m_twipsPerPixel), PixelsToTwips(screenSize.height(), m_twipsPerPixel));
     move(TwipsToPixels(placed.left, m_twipsPerPixel), TwipsToPixels(placed.top, m_twipsPerPixel));
-    OuterSizeFit::start(this, QSize(TwipsToPixels(placed.width, m_twipsPerPixel), TwipsToPixels(placed.height, m_twipsPerPixel)));
+    const QSize size(TwipsToPixels(placed.width, m_twipsPerPixel), TwipsToPixels(placed.height, m_twipsPerPixel));
+    // A stored size is the outer one; a first start keeps the design client area.
+    if (stored.width || stored.height)
+        OuterSizeFit::start(this, size);
+    else
+        resize(size);
     if (placed.state == PlacementMaximized)
         setWindowState(windowState() | Qt::WindowMaximized);
 }

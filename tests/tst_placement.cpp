@@ -37,9 +37,10 @@ int RunStarts(int argc, char **argv)
         window.show();
         if (!QTest::qWaitForWindowExposed(&window, 30000))
             return 3;
-        // A frame comes a moment after the show on X11; without one the
-        // size stands as set.
-        if (framed && !QTest::qWaitFor([&] { return window.findChildren<OuterSizeFit *>().isEmpty(); }, 30000))
+        // A frame comes a moment after the show on X11, and a stored size is
+        // fitted to it; without one the size stands as set.
+        const auto settled = [&] { return window.frameGeometry() != window.geometry() && window.findChildren<OuterSizeFit *>().isEmpty(); };
+        if (framed && !QTest::qWaitFor(settled, 30000))
             return 4;
         QTest::qWait(100);
         const QRect frame = window.frameGeometry();
