@@ -86,10 +86,15 @@ QString FileListView::path(int row) const
     return item ? item->text(0) : QString();
 }
 
+QString FileListView::countText() const
+{
+    return QStringLiteral("%1 files").arg(topLevelItemCount());
+}
+
 QString FileListView::statusText() const
 {
     const int n = topLevelItemCount();
-    return n > 0 ? QStringLiteral("%1 files").arg(n) : QString();
+    return n > 0 ? countText() : QString();
 }
 
 void FileListView::pumpEvents()
@@ -136,7 +141,7 @@ void FileListView::finishAdding(bool selectLast)
     }
     // The next column click sorts ascending.
     m_sortOrder = Qt::DescendingOrder;
-    Q_EMIT countChanged(QStringLiteral("%1 files").arg(topLevelItemCount()));
+    Q_EMIT countChanged(countText());
 }
 
 void FileListView::DropFiles(const QStringList &paths, const FolderMasks &masks)

@@ -70,6 +70,8 @@ protected:
     void keyReleaseEvent(QKeyEvent *event) override;
 
 private:
+    // "N files", also for an empty list: what a finished add shows.
+    QString countText() const;
     class Change;
     void pumpEvents();
     void finishAdding(bool selectLast);
