@@ -1,0 +1,625 @@
+#include "runjournal.h"
+
+#include "files/filecopy.h"
+#include "files/filesystem.h"
+#include "files/rewritejournal.h"
+
+#include <QCryptographicHash>
+#include <QDir>
+
+#include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <dirent.h>
+#include <fcntl.h>
+#include <limits>
+#include <linux/fs.h>
+#include <map>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+namespace perrox {
+
+namespace {
+
+const QByteArray kMagic = "perrox-run 1";
+const QByteArray kRecordName = "record";
+constexpr qint64 kMaxRecordSize = qint64(64) << 20;
+
+QByteArray modeWord(JournalMode mode)
+{
+    switch (mode) {
+    case JournalMode::Replace:
+        return "Replace";
+    case JournalMode::ReplaceAs:
+        return "ReplaceAs";
+    case JournalMode::Undo:
+        return "Undo";
+    }
+    return {};
+}
+
+QByteArray timeFields(const struct timespec &t)
+{
+    return QByteArray::number(qint64(t.tv_sec)) + ' ' + QByteArray::number(qint64(t.tv_nsec));
+}
+
+// Makes the journal's folder (0700, as is its parent) and opens it.
+int openRunsFolder(int flags)
+{
+    const QString path = RunJournalFolder();
+    const mode_t oldMask = ::umask(077);
+    QDir().mkpath(path);
+    ::umask(oldMask);
+    return ::open(NativePath(path).constData(), flags | O_DIRECTORY | O_CLOEXEC);
+}
+
+QByteArray readAll(int fd)
+{
+    QByteArray text;
+    char chunk[65536];
+    for (;;) {
+        const ssize_t n = ::pread(fd, chunk, sizeof chunk, off_t(text.size()));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0 || text.size() + n > kMaxRecordSize)
+            break;
+        text.append(chunk, n);
+    }
+    return text;
+}
+
+bool parseEntry(const QList<QByteArray> &f, JournalEntry &e)
+{
+    // entry N KIND KEPT HASH SIZE MODE UID GID ASEC ANSEC MSEC MNSEC KEPTBYTES PATH
+    if (f.size() != 15 || f.at(2).size() != 1)
+        return false;
+    bool ok[12] = {};
+    e.number = f.at(1).toInt(&ok[0]);
+    e.kind = JournalEntry::Kind(f.at(2).at(0));
+    e.kept = f.at(3) == "-" ? QByteArray() : f.at(3);
+    e.hash = f.at(4);
+    e.size = f.at(5).toLongLong(&ok[1]);
+    e.mode = mode_t(f.at(6).toUInt(&ok[2], 8));
+    e.uid = uid_t(f.at(7).toUInt(&ok[3]));
+    e.gid = gid_t(f.at(8).toUInt(&ok[4]));
+    e.atime.tv_sec = time_t(f.at(9).toLongLong(&ok[5]));
+    e.atime.tv_nsec = long(f.at(10).toLong(&ok[6]));
+    e.mtime.tv_sec = time_t(f.at(11).toLongLong(&ok[7]));
+    e.mtime.tv_nsec = long(f.at(12).toLong(&ok[8]));
+    e.keptBytes = f.at(13).toLongLong(&ok[9]);
+    e.path = QByteArray::fromPercentEncoding(f.at(14));
+    const bool kindKnown = e.kind == JournalEntry::Kind::Replaced || e.kind == JournalEntry::Kind::Created || e.kind == JournalEntry::Kind::Deleted;
+    const bool keptSafe = !e.kept.contains('/') && e.kept != kRecordName && e.kept != "." && e.kept != "..";
+    return std::all_of(ok, ok + 10, [](bool b) { return b; }) && kindKnown && keptSafe && e.path.startsWith('/')
+        && (e.kind == JournalEntry::Kind::Created) == e.kept.isEmpty();
+}
+
+// Reads a record; a last line cut short by a crash is ignored.
+bool parseRecord(const QByteArray &text, JournalRun &run, bool *complete = nullptr)
+{
+    QList<QByteArray> lines = text.split('\n');
+    lines.removeLast(); // after the last "\n": empty, or a line never finished
+    if (lines.isEmpty() || lines.first() != kMagic)
+        return false;
+    std::map<int, size_t> byNumber;
+    bool ended = false;
+    for (const QByteArray &line : std::as_const(lines)) {
+        const QList<QByteArray> f = line.split(' ');
+        const QByteArray &key = f.first();
+        if (key == "mode" && f.size() == 2) {
+            run.mode = f.at(1) == "ReplaceAs" ? JournalMode::ReplaceAs : f.at(1) == "Undo" ? JournalMode::Undo : JournalMode::Replace;
+        } else if (key == "time" && f.size() == 2) {
+            run.time = QDateTime::fromString(QString::fromLatin1(f.at(1)), Qt::ISODateWithMs);
+        } else if (key == "undoes" && f.size() == 2) {
+            run.undoes = QString::fromLatin1(f.at(1));
+        } else if (key == "undone" && f.size() == 2) {
+            run.undoneBy = QString::fromLatin1(f.at(1));
+        } else if (key == "entry") {
+            JournalEntry e;
+            if (parseEntry(f, e) && !byNumber.count(e.number)) {
+                byNumber[e.number] = run.entries.size();
+                run.entries.push_back(e);
+            }
+        } else if ((key == "done" || key == "skip") && f.size() == 2) {
+            const auto it = byNumber.find(f.at(1).toInt());
+            if (it != byNumber.end())
+                run.entries[it->second].state = key == "done" ? JournalEntry::State::Done : JournalEntry::State::Skipped;
+        } else if (key == "end") {
+            ended = true;
+        }
+    }
+    if (complete)
+        *complete = ended;
+    return true;
+}
+
+QString runFolderPath(const QString &id)
+{
+    return RunJournalFolder() + QLatin1Char('/') + id;
+}
+
+bool validId(const QString &id)
+{
+    return !id.isEmpty() && !id.startsWith(QLatin1Char('.')) && !id.contains(QLatin1Char('/'));
+}
+
+// Deletes a run's folder with what this program put in it.
+void removeRunFolder(int runs, const QByteArray &name)
+{
+    const int folder = ::openat(runs, name.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (folder < 0)
+        return;
+    if (DIR *dir = ::fdopendir(folder)) {
+        std::vector<QByteArray> names;
+        while (const dirent *entry = ::readdir(dir)) {
+            const QByteArray n(entry->d_name);
+            if (n == kRecordName || (n.startsWith('k') && n.size() > 1))
+                names.push_back(n);
+        }
+        for (const QByteArray &n : names)
+            ::unlinkat(::dirfd(dir), n.constData(), 0);
+        ::closedir(dir);
+    } else {
+        ::close(folder);
+    }
+    ::unlinkat(runs, name.constData(), AT_REMOVEDIR);
+}
+
+std::vector<QByteArray> runNames(int runs)
+{
+    std::vector<QByteArray> names;
+    if (DIR *dir = ::fdopendir(::dup(runs))) {
+        while (const dirent *entry = ::readdir(dir)) {
+            const QByteArray n(entry->d_name);
+            if (!n.startsWith('.'))
+                names.push_back(n);
+        }
+        ::closedir(dir);
+    }
+    std::sort(names.begin(), names.end(), std::greater<>());
+    return names;
+}
+
+} // namespace
+
+QString RunJournalFolder()
+{
+    return RewriteRecordFolder() + QLatin1String("/runs");
+}
+
+QString JournalModeName(JournalMode mode)
+{
+    return mode == JournalMode::ReplaceAs ? QStringLiteral("Replace As") : QString::fromLatin1(modeWord(mode));
+}
+
+QString CannotKeepMessage(int error, const QString &path)
+{
+    return QLatin1String("Cannot keep a copy for Undo: ") + FileErrorMessage(error, path);
+}
+
+int JournalRun::changedFiles() const
+{
+    return int(std::count_if(entries.begin(), entries.end(), [](const JournalEntry &e) { return e.state != JournalEntry::State::Skipped; }));
+}
+
+qint64 JournalRun::keptBytes() const
+{
+    qint64 sum = 0;
+    for (const JournalEntry &e : entries)
+        if (e.state != JournalEntry::State::Skipped)
+            sum += e.keptBytes;
+    return sum;
+}
+
+QByteArray HashContents(int fd, qint64 *size)
+{
+    QCryptographicHash hash(QCryptographicHash::Sha256);
+    std::vector<char> buffer(size_t(1) << 20);
+    qint64 offset = 0;
+    for (;;) {
+        const ssize_t n = ::pread(fd, buffer.data(), buffer.size(), off_t(offset));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            return QByteArray();
+        if (n == 0)
+            break;
+        hash.addData(QByteArrayView(buffer.data(), n));
+        offset += n;
+    }
+    if (size)
+        *size = offset;
+    return hash.result().toHex();
+}
+
+RunJournal::RunJournal(JournalMode mode, const QString &undoes)
+    : m_mode(mode)
+    , m_undoes(undoes)
+{ }
+
+RunJournal::~RunJournal()
+{
+    if (m_record.get() >= 0)
+        finish(UndoSettings {true, INT_MAX, std::numeric_limits<qint64>::max()});
+}
+
+int RunJournal::fail(int error, const QString &path)
+{
+    m_error = CannotKeepMessage(error, path);
+    return -1;
+}
+
+bool RunJournal::open()
+{
+    if (m_record.get() >= 0)
+        return true;
+    if (m_failed)
+        return false;
+    const FileDescriptor runs(openRunsFolder(O_RDONLY));
+    if (runs.get() < 0) {
+        fail(errno, RunJournalFolder());
+        return false;
+    }
+    // The ID tells when the run started; a second run in the same
+    // millisecond, in this process or another, takes the next free suffix.
+    const QDateTime now = QDateTime::currentDateTimeUtc();
+    const QString stem = now.toString(QStringLiteral("yyyyMMdd-HHmmss-zzz"));
+    for (int n = 1;; ++n) {
+        const QString id = n == 1 ? stem : stem + QLatin1Char('-') + QString::number(n);
+        if (::mkdirat(runs.get(), id.toLatin1().constData(), 0700) == 0) {
+            m_id = id;
+            break;
+        }
+        if (errno != EEXIST || n > 1000) {
+            fail(errno, RunJournalFolder());
+            return false;
+        }
+    }
+    m_folderPath = runFolderPath(m_id);
+    m_folder = FileDescriptor(::openat(runs.get(), m_id.toLatin1().constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    if (m_folder.get() >= 0)
+        m_record = FileDescriptor(::openat(m_folder.get(), kRecordName.constData(), O_RDWR | O_APPEND | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
+    if (m_record.get() < 0) {
+        fail(errno, m_folderPath);
+        ::unlinkat(runs.get(), m_id.toLatin1().constData(), AT_REMOVEDIR);
+        m_folder.reset();
+        return false;
+    }
+    // Held while the run lasts: nobody undoes or tidies a run being written.
+    ::flock(m_record.get(), LOCK_EX | LOCK_NB);
+    QByteArray header = kMagic + "\nmode " + modeWord(m_mode) + "\ntime " + now.toString(Qt::ISODateWithMs).toLatin1() + '\n';
+    if (!m_undoes.isEmpty())
+        header += "undoes " + m_undoes.toLatin1() + '\n';
+    if (!append(header)) {
+        const int error = errno;
+        m_record.reset();
+        removeRunFolder(runs.get(), m_id.toLatin1());
+        m_folder.reset();
+        fail(error, m_folderPath);
+        return false;
+    }
+    return true;
+}
+
+bool RunJournal::append(const QByteArray &line)
+{
+    // One write per line, to a file opened for appending: a crash can cut
+    // only the last line short, which the reader ignores.
+    const ssize_t n = ::write(m_record.get(), line.constData(), size_t(line.size()));
+    if (n == line.size())
+        return true;
+    if (n >= 0)
+        errno = ENOSPC;
+    return false;
+}
+
+QByteArray RunJournal::entryLine(const JournalEntry &e) const
+{
+    return "entry " + QByteArray::number(e.number) + ' ' + char(e.kind) + ' ' + (e.kept.isEmpty() ? QByteArray("-") : e.kept) + ' '
+        + (e.hash.isEmpty() ? QByteArray("-") : e.hash) + ' ' + QByteArray::number(e.size) + ' ' + QByteArray::number(uint(e.mode), 8) + ' '
+        + QByteArray::number(uint(e.uid)) + ' ' + QByteArray::number(uint(e.gid)) + ' ' + timeFields(e.atime) + ' ' + timeFields(e.mtime) + ' '
+        + QByteArray::number(e.keptBytes) + ' ' + e.path.toPercentEncoding("/") + '\n';
+}
+
+int RunJournal::keep(JournalEntry::Kind kind, int fd, const struct stat &st, const QByteArray &path, bool linkable, const QByteArray &hash, qint64 size)
+{
+    if (!open())
+        return -1;
+    JournalEntry e;
+    e.kind = kind;
+    e.number = int(m_entries.size()) + 1;
+    e.path = path;
+    e.kept = 'k' + QByteArray::number(e.number);
+    e.hash = hash;
+    e.size = size;
+    e.keptBytes = st.st_size;
+    e.mode = st.st_mode & 07777;
+    e.uid = st.st_uid;
+    e.gid = st.st_gid;
+    e.atime = st.st_atim;
+    e.mtime = st.st_mtim;
+    const QString keptPath = KeptPath(m_id, e.kept);
+
+    bool linked = false;
+    struct stat folder;
+    if (linkable && ::fstat(m_folder.get(), &folder) == 0 && folder.st_dev == st.st_dev) {
+        // The file's own inode, under a second name: it lives on when the
+        // result takes its place, at no cost.
+        const QByteArray self = "/proc/self/fd/" + QByteArray::number(fd);
+        linked = ::linkat(AT_FDCWD, self.constData(), m_folder.get(), e.kept.constData(), AT_SYMLINK_FOLLOW) == 0;
+    }
+    if (!linked) {
+        FileDescriptor copy(::openat(m_folder.get(), e.kept.constData(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
+        if (copy.get() < 0)
+            return fail(errno, keptPath);
+        const int error = ::ioctl(copy.get(), FICLONE, fd) == 0 ? 0 : CopyContents(fd, copy.get());
+        if (error) {
+            ::unlinkat(m_folder.get(), e.kept.constData(), 0);
+            return fail(error, keptPath);
+        }
+        m_copies.push_back(std::move(copy));
+    }
+    if (!append(entryLine(e))) {
+        const int error = errno;
+        ::unlinkat(m_folder.get(), e.kept.constData(), 0);
+        return fail(error, m_folderPath + QLatin1Char('/') + QString::fromLatin1(kRecordName));
+    }
+    m_entries.push_back(e);
+    m_linked.resize(m_entries.size(), false);
+    m_linked.back() = linked;
+    return e.number;
+}
+
+int RunJournal::keepCreated(const QByteArray &path, const QByteArray &hash, qint64 size)
+{
+    if (!open())
+        return -1;
+    JournalEntry e;
+    e.kind = JournalEntry::Kind::Created;
+    e.number = int(m_entries.size()) + 1;
+    e.path = path;
+    e.hash = hash;
+    e.size = size;
+    if (!append(entryLine(e)))
+        return fail(errno, m_folderPath + QLatin1Char('/') + QString::fromLatin1(kRecordName));
+    m_entries.push_back(e);
+    m_linked.resize(m_entries.size(), false);
+    return e.number;
+}
+
+bool RunJournal::keptByLink(int number) const
+{
+    return number > 0 && size_t(number) <= m_linked.size() && m_linked[size_t(number - 1)];
+}
+
+int RunJournal::copyInsteadOfLink(int number, int fd)
+{
+    if (!keptByLink(number))
+        return 0;
+    const QByteArray kept = m_entries[size_t(number - 1)].kept;
+    const QByteArray part = kept + ".part";
+    FileDescriptor copy(::openat(m_folder.get(), part.constData(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
+    if (copy.get() < 0)
+        return errno;
+    int error = ::ioctl(copy.get(), FICLONE, fd) == 0 ? 0 : CopyContents(fd, copy.get());
+    if (!error && ::fsync(copy.get()) != 0)
+        error = errno;
+    if (!error && ::renameat(m_folder.get(), part.constData(), m_folder.get(), kept.constData()) != 0)
+        error = errno;
+    if (!error && ::fsync(m_folder.get()) != 0)
+        error = errno;
+    if (error) {
+        ::unlinkat(m_folder.get(), part.constData(), 0);
+        return error;
+    }
+    m_linked[size_t(number - 1)] = false;
+    return 0;
+}
+
+std::vector<int> RunJournal::syncFds()
+{
+    m_synced = std::move(m_copies);
+    m_copies.clear();
+    if (m_record.get() < 0)
+        return {};
+    std::vector<int> fds {m_record.get(), m_folder.get()};
+    for (const FileDescriptor &copy : m_synced)
+        fds.push_back(copy.get());
+    return fds;
+}
+
+void RunJournal::done(int number)
+{
+    if (number <= 0 || m_record.get() < 0)
+        return;
+    append("done " + QByteArray::number(number) + '\n');
+    ++m_doneCount;
+}
+
+void RunJournal::skipped(int number)
+{
+    if (number <= 0 || m_record.get() < 0)
+        return;
+    append("skip " + QByteArray::number(number) + '\n');
+    const JournalEntry &e = m_entries[size_t(number - 1)];
+    if (!e.kept.isEmpty())
+        ::unlinkat(m_folder.get(), e.kept.constData(), 0);
+    m_linked[size_t(number - 1)] = false;
+}
+
+QString RunJournal::finish(const UndoSettings &settings)
+{
+    if (m_record.get() < 0)
+        return QString();
+    m_synced.clear();
+    m_copies.clear();
+    if (m_doneCount == 0) {
+        m_record.reset();
+        m_folder.reset();
+        const FileDescriptor runs(::open(NativePath(RunJournalFolder()).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+        if (runs.get() >= 0)
+            removeRunFolder(runs.get(), m_id.toLatin1());
+        return QString();
+    }
+    append("end\n");
+    m_record.reset();
+    m_folder.reset();
+    PruneRuns(settings, m_id);
+    return m_id;
+}
+
+QString KeptPath(const QString &id, const QByteArray &kept)
+{
+    return runFolderPath(id) + QLatin1Char('/') + QString::fromLatin1(kept);
+}
+
+bool LoadRun(const QString &id, JournalRun &run)
+{
+    if (!validId(id))
+        return false;
+    const FileDescriptor record(
+        ::open(NativePath(runFolderPath(id) + QLatin1Char('/') + QString::fromLatin1(kRecordName)).constData(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
+    if (record.get() < 0)
+        return false;
+    run = JournalRun();
+    run.id = id;
+    if (!parseRecord(readAll(record.get()), run))
+        return false;
+    // A run still being written holds its record locked.
+    run.running = ::flock(record.get(), LOCK_SH | LOCK_NB) != 0;
+    return true;
+}
+
+std::vector<JournalRun> ListRuns()
+{
+    std::vector<JournalRun> runs;
+    const FileDescriptor folder(::open(NativePath(RunJournalFolder()).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (folder.get() < 0)
+        return runs;
+    for (const QByteArray &name : runNames(folder.get())) {
+        JournalRun run;
+        if (LoadRun(QString::fromLatin1(name), run))
+            runs.push_back(std::move(run));
+    }
+    return runs;
+}
+
+bool RunLock::lock(const QString &id)
+{
+    if (!validId(id))
+        return false;
+    m_record = FileDescriptor(
+        ::open(NativePath(runFolderPath(id) + QLatin1Char('/') + QString::fromLatin1(kRecordName)).constData(), O_WRONLY | O_APPEND | O_NOFOLLOW | O_CLOEXEC));
+    if (m_record.get() < 0 || ::flock(m_record.get(), LOCK_EX | LOCK_NB) != 0) {
+        m_record.reset();
+        return false;
+    }
+    return true;
+}
+
+void RunLock::markUndone(const QString &byId)
+{
+    const QByteArray line = "undone " + byId.toLatin1() + '\n';
+    if (::write(m_record.get(), line.constData(), size_t(line.size())) == line.size())
+        ::fsync(m_record.get());
+}
+
+void RecoverInterruptedRuns()
+{
+    const FileDescriptor runs(::open(NativePath(RunJournalFolder()).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (runs.get() < 0)
+        return;
+    for (const QByteArray &name : runNames(runs.get())) {
+        const FileDescriptor folder(::openat(runs.get(), name.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+        if (folder.get() < 0)
+            continue;
+        const FileDescriptor record(::openat(folder.get(), kRecordName.constData(), O_RDWR | O_APPEND | O_NOFOLLOW | O_CLOEXEC));
+        if (record.get() < 0) {
+            // Stopped between making the folder and its record.
+            if (errno == ENOENT)
+                removeRunFolder(runs.get(), name);
+            continue;
+        }
+        if (::flock(record.get(), LOCK_EX | LOCK_NB) != 0)
+            continue; // still being written
+        JournalRun run;
+        bool complete = false;
+        if (!parseRecord(readAll(record.get()), run, &complete)) {
+            // Stopped before the record's first line was written.
+            if (readAll(record.get()).size() < kMagic.size() + 1)
+                removeRunFolder(runs.get(), name);
+            continue;
+        }
+        if (complete)
+            continue;
+        // Kept contents whose entry never got written.
+        if (DIR *dir = ::fdopendir(::dup(folder.get()))) {
+            std::vector<QByteArray> orphans;
+            while (const dirent *entry = ::readdir(dir)) {
+                const QByteArray n(entry->d_name);
+                const bool named = std::any_of(run.entries.begin(), run.entries.end(), [&](const JournalEntry &e) { return e.kept == n; });
+                if (n.startsWith('k') && !named)
+                    orphans.push_back(n);
+            }
+            ::closedir(dir);
+            for (const QByteArray &n : orphans)
+                ::unlinkat(folder.get(), n.constData(), 0);
+        }
+        int changed = 0;
+        for (const JournalEntry &e : run.entries) {
+            bool happened = e.state == JournalEntry::State::Done;
+            if (e.state == JournalEntry::State::Pending) {
+                const FileDescriptor file(::open(e.path.constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+                if (e.kind == JournalEntry::Kind::Deleted) {
+                    happened = file.get() < 0 && errno == ENOENT;
+                } else {
+                    qint64 size = -1;
+                    struct stat st;
+                    happened = file.get() >= 0 && ::fstat(file.get(), &st) == 0 && S_ISREG(st.st_mode) && st.st_size == e.size
+                        && HashContents(file.get(), &size) == e.hash && size == e.size;
+                }
+                const QByteArray line = (happened ? "done " : "skip ") + QByteArray::number(e.number) + '\n';
+                (void)!::write(record.get(), line.constData(), size_t(line.size()));
+                if (!happened && !e.kept.isEmpty())
+                    ::unlinkat(folder.get(), e.kept.constData(), 0);
+            }
+            changed += happened ? 1 : 0;
+        }
+        if (changed == 0) {
+            removeRunFolder(runs.get(), name);
+        } else {
+            (void)!::write(record.get(), "end\n", 4);
+            ::fsync(record.get());
+        }
+    }
+}
+
+void PruneRuns(const UndoSettings &settings, const QString &keepId)
+{
+    const FileDescriptor runs(::open(NativePath(RunJournalFolder()).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (runs.get() < 0)
+        return;
+    int count = 0;
+    qint64 bytes = 0;
+    bool dropping = false;
+    for (const JournalRun &run : ListRuns()) {
+        if (run.running)
+            continue;
+        const qint64 kept = run.keptBytes();
+        if (run.id != keepId) {
+            dropping = dropping || count + 1 > settings.maxRuns || bytes + kept > settings.maxBytes;
+            if (dropping) {
+                RunLock lock;
+                if (lock.lock(run.id))
+                    removeRunFolder(runs.get(), run.id.toLatin1());
+                continue;
+            }
+        }
+        ++count;
+        bytes += kept;
+    }
+}
+
+} // namespace perrox

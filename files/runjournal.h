@@ -1,0 +1,193 @@
+#pragma once
+
+#include "files/filedescriptor.h"
+
+#include <QByteArray>
+#include <QDateTime>
+#include <QString>
+
+#include <sys/stat.h>
+#include <vector>
+
+namespace perrox {
+
+// The journal of the runs that changed files, so that each can be undone.
+// Every run has a folder of its own under RunJournalFolder(), named by its
+// ID, holding a record (a text file of lines, appended to only) and the old
+// contents it kept. Before a file is touched, its old content is kept and
+// its entry is on the disk (see RunJournal::syncFds()); after the file was
+// changed, "done" follows the entry. So a run cut short by a crash still
+// names every file it changed; an entry without "done" whose file does not
+// hold what the run wrote was never carried out and is skipped.
+
+// $XDG_STATE_HOME/perrox/runs (else ~/.local/state/perrox/runs).
+QString RunJournalFolder();
+
+// How many runs and how many bytes of old contents the journal keeps.
+struct UndoSettings
+{
+    bool keep = true; // false: runs are not recorded and cannot be undone
+    int maxRuns = 20;
+    qint64 maxBytes = qint64(1) << 30;
+};
+
+enum class JournalMode
+{
+    Replace,
+    ReplaceAs,
+    Undo,
+};
+
+// "Replace", "Replace As", "Undo".
+QString JournalModeName(JournalMode mode);
+
+struct JournalEntry
+{
+    enum class Kind : char
+    {
+        Replaced = 'R', // undo puts the kept content back
+        Created = 'C', // undo deletes the file (nothing was kept)
+        Deleted = 'D', // undo creates the file again from the kept content
+    };
+    enum class State
+    {
+        Pending, // kept; the file may or may not have been changed
+        Done, // the file was changed
+        Skipped, // the file was left as it was
+    };
+    Kind kind = Kind::Replaced;
+    State state = State::Pending;
+    int number = 0;
+    QByteArray path; // absolute
+    QByteArray kept; // name in the run's folder; empty for Created
+    QByteArray hash; // SHA-256 (hexadecimal) of what the run left at path (Replaced, Created) or deleted (Deleted)
+    qint64 size = 0; // of that content
+    qint64 keptBytes = 0;
+    // The old file's status (Replaced, Deleted).
+    mode_t mode = 0;
+    uid_t uid = 0;
+    gid_t gid = 0;
+    struct timespec atime = {};
+    struct timespec mtime = {};
+};
+
+struct JournalRun
+{
+    QString id;
+    QDateTime time; // UTC
+    JournalMode mode = JournalMode::Replace;
+    QString undoes; // Undo: the run it undid
+    QString undoneBy; // the Undo run that undid it; empty while it stands
+    bool running = false; // its process still writes it
+    std::vector<JournalEntry> entries;
+
+    int changedFiles() const;
+    qint64 keptBytes() const;
+};
+
+// Writes the record of one run. The run's folder is made with the first
+// file kept, so a run that changes nothing leaves nothing behind.
+class RunJournal
+{
+public:
+    explicit RunJournal(JournalMode mode, const QString &undoes = QString());
+    ~RunJournal();
+    RunJournal(const RunJournal &) = delete;
+    RunJournal &operator=(const RunJournal &) = delete;
+
+    // Keeps the old content of the file open as fd (status st, at the
+    // absolute path) before the file is replaced or deleted. linkable: the
+    // file's inode is taken out of its place by a rename or an unlink, so a
+    // hard link (on the journal's file system) keeps it without a copy;
+    // otherwise it is cloned where the file system can, else copied. hash
+    // and size describe what the file holds after the change (Replaced) or
+    // what is deleted (Deleted). Returns the entry's number, or -1 with the
+    // message in error().
+    int keep(JournalEntry::Kind kind, int fd, const struct stat &st, const QByteArray &path, bool linkable, const QByteArray &hash, qint64 size);
+    // A file about to be created at path with this content.
+    int keepCreated(const QByteArray &path, const QByteArray &hash, qint64 size);
+    // The entry kept its content as a hard link, and the file is about to be
+    // rewritten in place after all: a copy takes the link's place, on the
+    // disk when this returns 0.
+    int copyInsteadOfLink(int number, int fd);
+    bool keptByLink(int number) const;
+
+    // What must reach the disk before any file of the entries kept since
+    // the last call is touched: the record, the run's folder and the kept
+    // copies. The descriptors stay valid until the next call.
+    std::vector<int> syncFds();
+    // After the flush of syncFds() failed with error: the entries since are
+    // not to be trusted, so none of their files may be touched.
+    void flushFailed(int error);
+
+    void done(int number);
+    // The file was left as it was: its kept content goes.
+    void skipped(int number);
+
+    // The run is over: a run that changed no file is removed; otherwise the
+    // oldest runs beyond the limits go (never this one). Returns the run's
+    // ID, or an empty text when it was removed.
+    QString finish(const UndoSettings &settings);
+
+    QString error() const { return m_error; }
+    QString id() const { return m_id; }
+
+private:
+    bool open();
+    bool append(const QByteArray &line);
+    int fail(int error, const QString &path);
+    QByteArray entryLine(const JournalEntry &e) const;
+
+    JournalMode m_mode;
+    QString m_undoes;
+    QString m_id;
+    QString m_folderPath;
+    FileDescriptor m_folder;
+    FileDescriptor m_record;
+    std::vector<JournalEntry> m_entries;
+    std::vector<bool> m_linked; // by entry: kept as a hard link of the file
+    std::vector<FileDescriptor> m_copies; // kept since the last syncFds()
+    std::vector<FileDescriptor> m_synced;
+    int m_doneCount = 0;
+    QString m_error;
+    bool m_failed = false;
+};
+
+// "Cannot keep a copy for Undo: <reason> - <path>".
+QString CannotKeepMessage(int error, const QString &path);
+
+// The runs of the journal, newest first. Reading takes no lock.
+std::vector<JournalRun> ListRuns();
+// One run; false when there is none with this ID.
+bool LoadRun(const QString &id, JournalRun &run);
+// The absolute path of a kept content of a run.
+QString KeptPath(const QString &id, const QByteArray &kept);
+
+// Holds the record of a run locked, so that it can be undone by one process
+// only; marks it undone.
+class RunLock
+{
+public:
+    // False when the run is missing or in use by another process.
+    bool lock(const QString &id);
+    void markUndone(const QString &byId);
+
+private:
+    FileDescriptor m_record;
+};
+
+// Tidies what a process that died while it wrote a run left behind: kept
+// contents without an entry go; an entry without "done" is marked done when
+// its file holds what the run wrote, else skipped; a run that then changed
+// nothing is removed. Runs still being written are left alone.
+void RecoverInterruptedRuns();
+
+// Removes the oldest runs until at most settings.maxRuns remain and their
+// kept contents sum up to at most settings.maxBytes; keepId is never removed.
+void PruneRuns(const UndoSettings &settings, const QString &keepId);
+
+// The SHA-256 of everything in fd (hexadecimal), from its start; empty on a
+// read error.
+QByteArray HashContents(int fd, qint64 *size = nullptr);
+
+} // namespace perrox
