@@ -2,6 +2,7 @@
 
 #include "arguments/notation.h"
 
+#include <QScopeGuard>
 #include <QSettings>
 #include <QVariant>
 
@@ -33,6 +34,9 @@ const QString KeyIncludeDirectories = u"IncludeDirectories"_s;
 const QString KeyExcludeDirectories = u"ExcludeDirectories"_s;
 const QString KeyIncludeFiles = u"IncludeFiles"_s;
 const QString KeyExcludeFiles = u"ExcludeFiles"_s;
+const QString KeyKeepJournal = UndoSectionName() + u"/KeepJournal"_s;
+const QString KeyMaxRuns = UndoSectionName() + u"/MaxRuns"_s;
+const QString KeyMaxMegabytes = UndoSectionName() + u"/MaxMegabytes"_s;
 
 QString RecentFileKey(int index)
 {
@@ -59,6 +63,11 @@ std::optional<qint16> ReadInt16(PreferenceStore &store, const QString &key)
     if (!value)
         return std::nullopt;
     return static_cast<qint16>(*value);
+}
+
+int ReadInt(PreferenceStore &store, const QString &key, int low, int high, int fallback)
+{
+    return int(ReadWholeNumber(store, key, low, high).value_or(fallback));
 }
 
 std::optional<double> ReadBound(PreferenceStore &store, const QString &key)
@@ -91,9 +100,32 @@ QString PreferencesSectionName()
     return u"Preferences"_s;
 }
 
+QString UndoSectionName()
+{
+    return u"Undo"_s;
+}
+
+// A key of another section is reached from the top level, and the settings go
+// back to their group afterwards.
+template<typename F> auto SettingsPreferenceStore::inSection(const QString &key, F use)
+{
+    const qsizetype slash = key.indexOf(u'/');
+    if (slash < 0)
+        return use(key);
+    const QString group = m_settings.group();
+    while (!m_settings.group().isEmpty())
+        m_settings.endGroup();
+    m_settings.beginGroup(key.left(slash));
+    const auto restore = qScopeGuard([&] {
+        m_settings.endGroup();
+        m_settings.beginGroup(group);
+    });
+    return use(key.mid(slash + 1));
+}
+
 std::optional<QString> SettingsPreferenceStore::read(const QString &key)
 {
-    const QVariant value = m_settings.value(key);
+    const QVariant value = inSection(key, [&](const QString &name) { return m_settings.value(name); });
     if (!value.isValid())
         return std::nullopt;
     if (value.metaType().id() == QMetaType::QStringList)
@@ -105,7 +137,7 @@ std::optional<QString> SettingsPreferenceStore::read(const QString &key)
 
 void SettingsPreferenceStore::write(const QString &key, const QString &value)
 {
-    m_settings.setValue(key, value);
+    inSection(key, [&](const QString &name) { m_settings.setValue(name, value); });
 }
 
 std::unique_ptr<QSettings> OpenPreferences()
@@ -150,6 +182,11 @@ Preferences ReadPreferences(PreferenceStore &store)
     p.masks.excludeDirectories = ReadText(store, KeyExcludeDirectories);
     p.masks.includeFiles = ReadText(store, KeyIncludeFiles);
     p.masks.excludeFiles = ReadText(store, KeyExcludeFiles);
+
+    const UndoOptions defaults;
+    p.undo.keepJournal = ReadInt(store, KeyKeepJournal, 0, 1, defaults.keepJournal);
+    p.undo.maxRuns = ReadInt(store, KeyMaxRuns, 1, UndoOptions::MaxRunsLimit, defaults.maxRuns);
+    p.undo.maxMegabytes = ReadInt(store, KeyMaxMegabytes, 1, UndoOptions::MaxMegabytesLimit, defaults.maxMegabytes);
     return p;
 }
 
@@ -194,6 +231,10 @@ void WritePreferences(PreferenceStore &store, const Preferences &p)
     store.write(KeyExcludeDirectories, p.masks.excludeDirectories);
     store.write(KeyIncludeFiles, p.masks.includeFiles);
     store.write(KeyExcludeFiles, p.masks.excludeFiles);
+
+    store.write(KeyKeepJournal, QString::number(int(p.undo.keepJournal)));
+    store.write(KeyMaxRuns, QString::number(p.undo.maxRuns));
+    store.write(KeyMaxMegabytes, QString::number(p.undo.maxMegabytes));
 }
 
 bool WritePreferences(QSettings &settings, const Preferences &preferences)

@@ -3,6 +3,7 @@
 #include "app/placement.h"
 #include "arguments/argumentfile.h"
 #include "files/foldermasks.h"
+#include "files/undooptions.h"
 
 #include <QString>
 
@@ -14,12 +15,14 @@ class QSettings;
 
 namespace perrox {
 
-// The per-user preferences: the 22 keys of the section "Preferences", read
-// once when the main window loads and written once when it closes.
+// The per-user preferences: the 22 keys of the section "Preferences" and the
+// 3 of the section "Undo", read once when the main window loads and written
+// once when it closes.
 
 // Application name and section of the store.
 QString PreferencesApplicationName(); // "Perrox Revavod ozav azovi 1.2"
 QString PreferencesSectionName(); // "Preferences"
+QString UndoSectionName(); // "Undo"
 
 inline constexpr int RecentFileCount = 5;
 
@@ -50,11 +53,16 @@ struct Preferences
     // "IncludeDirectories", "ExcludeDirectories", "IncludeFiles",
     // "ExcludeFiles": the folder-scan mask lists, masks separated by ";".
     FolderMasks masks;
+    // Section "Undo": "KeepJournal" (1 or 0), "MaxRuns" (1 to 1000),
+    // "MaxMegabytes" (1 to 1048576). Reading gives the default for a number
+    // outside its range.
+    UndoOptions undo;
 
     friend bool operator==(const Preferences &, const Preferences &) = default;
 };
 
-// Where preferences are kept: text values by key, inside the section.
+// Where preferences are kept: text values by key, inside the section
+// "Preferences"; a key "Section/Name" is the key Name of another section.
 class PreferenceStore
 {
 public:
@@ -64,7 +72,8 @@ public:
     virtual void write(const QString &key, const QString &value) = 0;
 };
 
-// A store over QSettings, with keys relative to the settings' current group.
+// A store over QSettings, with keys relative to the settings' current group,
+// and "Section/Name" relative to the top level.
 // A value QSettings parses as a list (a hand-edited line with commas outside
 // quotes) reads as its items joined by ","; a value that is no text at all
 // (such as "@Invalid()") counts as absent.
@@ -78,6 +87,7 @@ public:
     void write(const QString &key, const QString &value) override;
 
 private:
+    template<typename F> auto inSection(const QString &key, F use);
     QSettings &m_settings;
 };
 
@@ -94,19 +104,21 @@ std::unique_ptr<QSettings> OpenPreferences(const QString &fileName);
 // WindowLeft, WindowTop, WindowWidth, WindowHeight, WindowState, the four
 // tags (find start, find end, replace start, replace end), RecentFile1 to
 // RecentFile5, IncludeDirectories, ExcludeDirectories, IncludeFiles,
-// ExcludeFiles. An absent key gives the default of Preferences; so does a
-// numeric key whose text is not a number in the key's range (16 bits for the
-// notations and the state, 32 bits for the bounds, which are rounded to
-// whole twips). Texts are taken exactly as stored.
+// ExcludeFiles, then Undo/KeepJournal, Undo/MaxRuns, Undo/MaxMegabytes. An
+// absent key gives the default of Preferences; so does a numeric key whose
+// text is not a number in the key's range (16 bits for the notations and the
+// state, 32 bits for the bounds, which are rounded to whole twips, and the
+// ranges of UndoOptions). Texts are taken exactly as stored.
 Preferences ReadPreferences(PreferenceStore &store);
 Preferences ReadPreferences(QSettings &settings);
 
 // Writes every key, in this order: FindType, ReplaceType, AddDir, SaveAsDir,
 // WindowState, then (only when the state is 0) WindowLeft, WindowTop,
 // WindowWidth, WindowHeight, then the tags, the recent files and the masks in
-// the order of ReadPreferences. Numbers are written as plain decimal text:
-// "0", "2"; a bound in the shortest form of a single-precision number, with
-// a decimal point only when it has a fraction ("7215", "1309.091").
+// the order of ReadPreferences, and last the three keys of the section Undo.
+// Numbers are written as plain decimal text: "0", "2"; a bound in the
+// shortest form of a single-precision number, with a decimal point only when
+// it has a fraction ("7215", "1309.091").
 void WritePreferences(PreferenceStore &store, const Preferences &preferences);
 // Writes through QSettings and flushes the file; false when the file could not
 // be written (the previous file then stays as it was).

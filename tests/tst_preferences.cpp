@@ -82,7 +82,8 @@ private slots:
     void firstRun()
     {
         auto settings = OpenPreferences();
-        QCOMPARE(settings->group(), u"Preferences"_s);
+        QCOMPARE(ReadPreferences(*settings), Preferences());
+        QCOMPARE(settings->group(), u"Preferences"_s); // also after the section Undo was read
         QCOMPARE(settings->fileName(), QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) + u"/Perrox Revavod ozav azovi 1.2.conf"_s);
         QVERIFY(!settings->fileName().startsWith(qEnvironmentVariable("HOME") + u"/.config/"_s));
         QCOMPARE(ReadPreferences(*OpenPreferences(m_dir.filePath(u"first.conf"_s))), Preferences());
@@ -110,6 +111,7 @@ private slots:
         written.findType = 2;
         written.replaceType = 1;
         written.placement = SaveWindowPlacement(PlacementNormal, {-300, 45, 7215, 6690});
+        written.undo = {false, 1000, 1};
         QVERIFY(WritePreferences(*OpenPreferences(file), written));
         QCOMPARE(ReadPreferences(*OpenPreferences(file)), written);
     }
@@ -128,6 +130,19 @@ private slots:
         QTest::newRow("WindowWidth infinite") << u"inf"_s << -1;
         QTest::newRow("WindowHeight beyond 32 bits") << u"3000000000"_s << -1;
         QTest::newRow("WindowHeight trailing text") << u"600px"_s << -1;
+        // The Undo keys give their default for anything outside their range.
+        QTest::newRow("Undo/KeepJournal 0") << u" 0"_s << 0;
+        QTest::newRow("Undo/KeepJournal 2") << u"2"_s << 1;
+        QTest::newRow("Undo/KeepJournal false") << u"false"_s << 1;
+        QTest::newRow("Undo/MaxRuns 1") << u"1"_s << 1;
+        QTest::newRow("Undo/MaxRuns 0") << u"0"_s << 20;
+        QTest::newRow("Undo/MaxRuns 1000") << u"1000"_s << 1000;
+        QTest::newRow("Undo/MaxRuns 1001") << u"1001"_s << 20;
+        QTest::newRow("Undo/MaxRuns garbage") << u"ten"_s << 20;
+        QTest::newRow("Undo/MaxMegabytes 1048576") << u"1048576"_s << 1048576;
+        QTest::newRow("Undo/MaxMegabytes 1048577") << u"1048577"_s << 1024;
+        QTest::newRow("Undo/MaxMegabytes negative") << u"-1"_s << 1024;
+        QTest::newRow("Undo/MaxMegabytes beyond 32 bits") << u"4294967297"_s << 1024;
     }
     void numbers()
     {
@@ -139,7 +154,8 @@ private slots:
         const Preferences p = ReadPreferences(store);
         const QMap<QString, std::optional<double>> read {{u"FindType"_s, p.findType}, {u"ReplaceType"_s, p.replaceType}, {u"WindowState"_s, p.placement.state},
             {u"WindowLeft"_s, p.placement.left}, {u"WindowTop"_s, p.placement.top}, {u"WindowWidth"_s, p.placement.width},
-            {u"WindowHeight"_s, p.placement.height}};
+            {u"WindowHeight"_s, p.placement.height}, {u"Undo/KeepJournal"_s, p.undo.keepJournal}, {u"Undo/MaxRuns"_s, p.undo.maxRuns},
+            {u"Undo/MaxMegabytes"_s, p.undo.maxMegabytes}};
         QVERIFY(read.contains(key));
         QCOMPARE(read.value(key), expected == -1 ? std::nullopt : std::optional<double>(expected));
     }
@@ -154,6 +170,24 @@ private slots:
         QCOMPARE(QStringList({store.values[u"WindowLeft"_s], store.values[u"WindowTop"_s], store.values[u"WindowWidth"_s], store.values[u"WindowHeight"_s]}),
             QStringList({u"0"_s, u"1309.091"_s, u"7215"_s, u"0.5"_s}));
         QCOMPARE(TwipsText(20000000), u"20000000"_s); // never in exponent form
+        const UndoSettings undo = UndoOptions {false, 7, 4096}.settings();
+        QCOMPARE((QList<qint64> {undo.keep, undo.maxRuns, undo.maxBytes}), (QList<qint64> {false, 7, qint64(4096) << 20}));
+    }
+
+    // The whole file, byte for byte: the keys of the section Preferences as
+    // they always were, then the section Undo.
+    void storedFile()
+    {
+        const QString file = m_dir.filePath(u"stored.conf"_s);
+        Preferences p = AllTexts(u"t"_s);
+        p.placement = SaveWindowPlacement(PlacementNormal, {1000, 800, 7215, 6690});
+        p.undo = {false, 5, 64};
+        QVERIFY(WritePreferences(*OpenPreferences(file), p));
+        QCOMPARE(test::ReadFile(file),
+            "[Preferences]\nAddDir=t1\nExcludeDirectories=t13\nExcludeFiles=t15\nFindEndTag=t4\nFindStartTag=t3\nFindType=0\nIncludeDirectories=t12\n"
+            "IncludeFiles=t14\nRecentFile1=t7\nRecentFile2=t8\nRecentFile3=t9\nRecentFile4=t10\nRecentFile5=t11\nReplaceEndTag=t6\nReplaceStartTag=t5\n"
+            "ReplaceType=0\nSaveAsDir=t2\nWindowHeight=6690\nWindowLeft=1000\nWindowState=0\nWindowTop=800\nWindowWidth=7215\n\n"
+            "[Undo]\nKeepJournal=0\nMaxMegabytes=64\nMaxRuns=5\n");
     }
 
     // A file edited by hand, without the quoting QSettings would write (the tags
@@ -169,7 +203,7 @@ private slots:
             lines.insert(key, "v" + QByteArray::number(++n));
         lines.insert({{"FindStartTag", "[F,...]"}, {"FindEndTag", "@Invalid()"}, {"ReplaceStartTag", "\" \""}, {"ReplaceEndTag", ""},
             {"IncludeFiles", "\"*.txt;*.c\""}, {"ExcludeFiles", "*.o;*.a"}});
-        QByteArray content = "[Preferences]\n";
+        QByteArray content = "[Undo]\nMaxRuns= 5 \nKeepJournal=0\n\n[Preferences]\n";
         for (auto it = lines.cbegin(); it != lines.cend(); ++it)
             content += it.key() + '=' + it.value() + '\n';
         const QString file = m_dir.filePath(u"hand.conf"_s);
@@ -184,6 +218,7 @@ private slots:
         expected.tags.replaceEndTag = DefaultReplaceEndTag();
         expected.masks.includeFiles = u"*.txt;*.c"_s;
         expected.masks.excludeFiles = u"*.o"_s;
+        expected.undo = {false, 5, 1024};
         QCOMPARE(ReadPreferences(*OpenPreferences(file)), expected);
     }
 
