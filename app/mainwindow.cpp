@@ -210,7 +210,7 @@ void MainWindow::createMenus()
     QMenu *tools = menuBar()->addMenu(u"&Tools"_s);
     tools->setObjectName(u"IDM_TOOLS"_s);
     addMenuAction(tools, u"IDM_TOOLS_OPTIONS"_s, u"&Options..."_s, [this] {
-        OptionsDialog dialog(this, m_preferences.masks);
+        OptionsDialog dialog(this, m_preferences.masks, m_preferences.undo);
         dialog.exec();
     });
 

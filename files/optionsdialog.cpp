@@ -3,7 +3,10 @@
 #include "base/blanks.h"
 #include "base/widgetsupport.h"
 #include "files/foldermasks.h"
+#include "files/undooptions.h"
 
+#include <QCheckBox>
+#include <QFormLayout>
 #include <QGroupBox>
 #include <QGuiApplication>
 #include <QLabel>
@@ -11,14 +14,16 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QShortcut>
+#include <QSpinBox>
 #include <QTabWidget>
 #include <QVBoxLayout>
 
 namespace perrox {
 
-OptionsDialog::OptionsDialog(QWidget *owner, FolderMasks &masks)
+OptionsDialog::OptionsDialog(QWidget *owner, FolderMasks &masks, UndoOptions &undo)
     : QDialog(owner, FixedDialogFlags())
     , m_masks(masks)
+    , m_undo(undo)
 {
     SetUpFixedDialog(this, QStringLiteral("Options"), QStringLiteral("Optionen"), 5535, 3810);
     createControls();
@@ -55,6 +60,32 @@ void OptionsDialog::createControls()
     m_edIncludeFiles = addField(QStringLiteral("edIncludeFiles"), QStringLiteral("Add &files that match:"));
     m_edExcludeFiles = addField(QStringLiteral("edExcludeFiles"), QStringLiteral("Don't add f&iles that match:"));
     fields->addStretch();
+
+    auto *undo = new QGroupBox(QStringLiteral("Undo"), page);
+    undo->setObjectName(QStringLiteral("frmUndo"));
+    pageLayout->addWidget(undo);
+    auto *undoLayout = new QVBoxLayout(undo);
+    m_chkKeepJournal = new QCheckBox(QStringLiteral("&Keep a journal to undo Replace"), undo);
+    m_chkKeepJournal->setObjectName(QStringLiteral("chkKeepJournal"));
+    undoLayout->addWidget(m_chkKeepJournal);
+    // The limits sit on a frame of their own that the check box enables.
+    m_fraLimits = new QWidget(undo);
+    m_fraLimits->setObjectName(QStringLiteral("fraLimits"));
+    undoLayout->addWidget(m_fraLimits);
+    auto *limits = new QFormLayout(m_fraLimits);
+    limits->setContentsMargins(0, 0, 0, 0);
+    connect(m_chkKeepJournal, &QCheckBox::toggled, m_fraLimits, &QWidget::setEnabled);
+    const auto addLimit = [&](const QString &name, const QString &caption, int maximum) {
+        auto *spin = new QSpinBox(m_fraLimits);
+        spin->setObjectName(name);
+        spin->setRange(1, maximum);
+        auto *label = new QLabel(caption, m_fraLimits);
+        label->setBuddy(spin);
+        limits->addRow(label, spin);
+        return spin;
+    };
+    m_spnMaxRuns = addLimit(QStringLiteral("spnMaxRuns"), QStringLiteral("&Runs kept:"), UndoOptions::MaxRunsLimit);
+    m_spnMaxMegabytes = addLimit(QStringLiteral("spnMaxMegabytes"), QStringLiteral("Space for kept &copies (MiB):"), UndoOptions::MaxMegabytesLimit);
     m_tbsOptions->addTab(page, QStringLiteral("General"));
 
     m_cmdOK = new QPushButton(QStringLiteral("OK"), this);
@@ -76,7 +107,7 @@ void OptionsDialog::createControls()
     auto *nextTab = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_Tab), this);
     connect(nextTab, &QShortcut::activated, this, &OptionsDialog::SelectNextTab);
 
-    // The four fields keep their natural height: where the interface font
+    // The controls keep their natural height: where the interface font
     // needs more room than drawn, the tab strip and the dialog grow and the
     // buttons move down.
     const int grow = m_tbsOptions->minimumSizeHint().height() - m_tbsOptions->height();
@@ -99,6 +130,10 @@ void OptionsDialog::Form_Load()
     m_edExcludeDirectories->setText(m_masks.excludeDirectories);
     m_edIncludeFiles->setText(m_masks.includeFiles);
     m_edExcludeFiles->setText(m_masks.excludeFiles);
+    m_chkKeepJournal->setChecked(m_undo.keepJournal);
+    m_fraLimits->setEnabled(m_undo.keepJournal);
+    m_spnMaxRuns->setValue(m_undo.maxRuns);
+    m_spnMaxMegabytes->setValue(m_undo.maxMegabytes);
 }
 
 void OptionsDialog::cmdApply_Click()
@@ -107,6 +142,7 @@ void OptionsDialog::cmdApply_Click()
     m_masks.includeDirectories = TrimBlanks(m_edIncludeDirectories->text());
     m_masks.excludeFiles = TrimBlanks(m_edExcludeFiles->text());
     m_masks.includeFiles = TrimBlanks(m_edIncludeFiles->text());
+    m_undo = {m_chkKeepJournal->isChecked(), m_spnMaxRuns->value(), m_spnMaxMegabytes->value()};
 }
 
 void OptionsDialog::cmdOK_Click()

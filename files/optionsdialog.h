@@ -2,24 +2,28 @@
 
 #include <QDialog>
 
+class QCheckBox;
 class QLineEdit;
 class QPushButton;
+class QSpinBox;
 class QTabWidget;
 
 namespace perrox {
 
 struct FolderMasks;
+struct UndoOptions;
 
 // Options, the dialog captioned "Optionen": the four mask lists of a folder
-// drop on the "General" tab. The fields are the working copy; Apply and OK
-// write them, trimmed of spaces, to masks. Cancel, Escape and the close box
-// keep what the last Apply wrote. Modal use: construct, exec().
+// drop and the journal kept for Undo on the "General" tab. The controls are
+// the working copy; Apply and OK write them to masks (trimmed of spaces) and
+// undo. Cancel, Escape and the close box keep what the last Apply wrote.
+// Modal use: construct, exec().
 class OptionsDialog : public QDialog
 {
     Q_OBJECT
 
 public:
-    OptionsDialog(QWidget *owner, FolderMasks &masks);
+    OptionsDialog(QWidget *owner, FolderMasks &masks, UndoOptions &undo);
     ~OptionsDialog() override;
 
     QTabWidget *tbsOptions() const { return m_tbsOptions; }
@@ -27,6 +31,10 @@ public:
     QLineEdit *edExcludeDirectories() const { return m_edExcludeDirectories; }
     QLineEdit *edIncludeFiles() const { return m_edIncludeFiles; }
     QLineEdit *edExcludeFiles() const { return m_edExcludeFiles; }
+    // The limits are enabled while the check box is ticked.
+    QCheckBox *chkKeepJournal() const { return m_chkKeepJournal; }
+    QSpinBox *spnMaxRuns() const { return m_spnMaxRuns; }
+    QSpinBox *spnMaxMegabytes() const { return m_spnMaxMegabytes; }
     QPushButton *cmdOK() const { return m_cmdOK; }
     QPushButton *cmdCancel() const { return m_cmdCancel; }
     QPushButton *cmdApply() const { return m_cmdApply; }
@@ -42,11 +50,16 @@ private:
     void Form_Load();
 
     FolderMasks &m_masks;
+    UndoOptions &m_undo;
     QTabWidget *m_tbsOptions = nullptr;
     QLineEdit *m_edIncludeDirectories = nullptr;
     QLineEdit *m_edExcludeDirectories = nullptr;
     QLineEdit *m_edIncludeFiles = nullptr;
     QLineEdit *m_edExcludeFiles = nullptr;
+    QCheckBox *m_chkKeepJournal = nullptr;
+    QWidget *m_fraLimits = nullptr;
+    QSpinBox *m_spnMaxRuns = nullptr;
+    QSpinBox *m_spnMaxMegabytes = nullptr;
     QPushButton *m_cmdOK = nullptr;
     QPushButton *m_cmdCancel = nullptr;
     QPushButton *m_cmdApply = nullptr;

@@ -8,6 +8,7 @@
 #include "engine/processfiles.h"
 #include "files/foldermasks.h"
 #include "files/optionsdialog.h"
+#include "files/undooptions.h"
 #include "support/testsupport.h"
 
 #include <QCheckBox>
@@ -20,6 +21,7 @@
 #include <QListWidget>
 #include <QPushButton>
 #include <QScreen>
+#include <QSpinBox>
 #include <QStorageInfo>
 #include <QTabWidget>
 #include <QTemporaryDir>
@@ -331,30 +333,54 @@ private slots:
     {
         QFETCH(QString, how);
         FolderMasks masks {QStringLiteral("src"), QStringLiteral("backup"), QStringLiteral("*.txt"), QStringLiteral("*.bak")};
-        OptionsDialog dlg(nullptr, masks);
+        UndoOptions undo {true, 20, 1024};
+        OptionsDialog dlg(nullptr, masks, undo);
         dlg.open();
         const QList<QLineEdit *> fields = {dlg.edIncludeDirectories(), dlg.edExcludeDirectories(), dlg.edIncludeFiles(), dlg.edExcludeFiles()};
-        // The fields show the masks at their natural height; the buttons stay below the tabs; the dialog is centred on the screen.
-        for (const QLineEdit *field : fields)
-            QVERIFY(field->height() >= field->sizeHint().height());
+        const auto shownUndo = [&] { return UndoOptions {dlg.chkKeepJournal()->isChecked(), dlg.spnMaxRuns()->value(), dlg.spnMaxMegabytes()->value()}; };
+        // The controls show the masks and the journal at their natural height, in this order from the top; the buttons stay below the
+        // tabs; the dialog is centred on the screen.
+        int above = -1;
+        for (const QWidget *control :
+            QList<QWidget *> {fields[0], fields[1], fields[2], fields[3], dlg.chkKeepJournal(), dlg.spnMaxRuns(), dlg.spnMaxMegabytes()}) {
+            QVERIFY(control->height() >= control->sizeHint().height());
+            const QRect at(control->mapTo(&dlg, QPoint()), control->size());
+            QVERIFY2(at.top() > above && at.bottom() < dlg.tbsOptions()->geometry().bottom(), qPrintable(control->objectName()));
+            above = at.bottom();
+        }
         QCOMPARE((FolderMasks {fields[0]->text(), fields[1]->text(), fields[2]->text(), fields[3]->text()}), masks);
+        QCOMPARE(shownUndo(), undo);
+        QList<QKeySequence> mnemonics {QKeySequence::mnemonic(dlg.chkKeepJournal()->text())};
+        for (const QLabel *label : dlg.findChildren<QLabel *>())
+            mnemonics << QKeySequence::mnemonic(label->text());
+        QCOMPARE(QSet<QKeySequence>(mnemonics.cbegin(), mnemonics.cend()).size(), mnemonics.size());
+        QVERIFY(dlg.spnMaxRuns()->isEnabled() && dlg.spnMaxMegabytes()->isEnabled());
         QVERIFY(dlg.cmdOK()->y() > dlg.tbsOptions()->geometry().bottom());
         QVERIFY(dlg.cmdOK()->geometry().bottom() < dlg.height());
         const QRect screen = QGuiApplication::primaryScreen()->geometry();
         QCOMPARE(dlg.x(), screen.x() + (screen.width() - dlg.width()) / 2);
         QCOMPARE(dlg.y(), screen.y() + (screen.height() - dlg.height()) / 2);
-        // Apply trims spaces (only spaces) and keeps the dialog and the typed text.
+        // Apply trims spaces (only spaces) and keeps the dialog and the typed text; the limits are kept while the journal is off,
+        // and a value beyond a limit is held at it.
         const QStringList typed = {u"  lib  "_s, u" .git ; tmp "_s, u"\t*.c "_s, QString()};
         for (int i = 0; i < 4; ++i)
             fields[i]->setText(typed[i]);
+        dlg.chkKeepJournal()->click();
+        QVERIFY(!dlg.spnMaxRuns()->isEnabled() && !dlg.spnMaxMegabytes()->isEnabled());
+        dlg.spnMaxRuns()->setValue(5000);
+        dlg.spnMaxMegabytes()->setValue(0);
         dlg.cmdApply()->click();
         QVERIFY(dlg.isVisible());
         const FolderMasks applied {QStringLiteral("lib"), QStringLiteral(".git ; tmp"), QStringLiteral("\t*.c"), QString()};
         QCOMPARE(masks, applied);
+        QCOMPARE(undo, (UndoOptions {false, 1000, 1}));
         QCOMPARE(dlg.edIncludeFiles()->text(), QStringLiteral("\t*.c "));
 
         dlg.edIncludeFiles()->setText(QStringLiteral(" *.doc"));
         dlg.edExcludeDirectories()->setText(QStringLiteral("backup"));
+        dlg.chkKeepJournal()->click();
+        QVERIFY(dlg.spnMaxRuns()->isEnabled() && dlg.spnMaxMegabytes()->isEnabled());
+        dlg.spnMaxMegabytes()->setValue(2000000);
         if (how == QLatin1String("ok"))
             dlg.cmdOK()->click();
         else if (how == QLatin1String("cancel"))
@@ -365,12 +391,16 @@ private slots:
         QVERIFY(!dlg.isVisible());
         QCOMPARE(dlg.result(), int(ok ? QDialog::Accepted : QDialog::Rejected));
         QCOMPARE(masks, (ok ? FolderMasks {u"lib"_s, u"backup"_s, u"*.doc"_s, QString()} : applied));
+        QCOMPARE(undo, (UndoOptions {ok, 1000, ok ? 1048576 : 1}));
     }
 
     void optionsCtrlTabKeepsTheOneTab()
     {
+        // A journal that is off shows its limits disabled from the start.
         FolderMasks masks;
-        OptionsDialog dlg(nullptr, masks);
+        UndoOptions undo {false, 3, 5};
+        OptionsDialog dlg(nullptr, masks, undo);
+        QVERIFY(!dlg.chkKeepJournal()->isChecked() && !dlg.spnMaxRuns()->isEnabled() && dlg.spnMaxMegabytes()->value() == 5);
         dlg.show();
         QVERIFY(QTest::qWaitForWindowActive(&dlg));
         dlg.edIncludeFiles()->setFocus();
