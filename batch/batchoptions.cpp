@@ -40,8 +40,8 @@ QString FolderMasks::*maskOption(const QString &name)
 // Options that take a value.
 bool takesValue(const QString &name)
 {
-    static const QStringList names {
-        QStringLiteral("--replace-as"), QStringLiteral("--prefix"), QStringLiteral("--suffix"), kFind, kWith, kArguments, kSaveArguments};
+    static const QStringList names {QStringLiteral("--replace-as"), QStringLiteral("--prefix"), QStringLiteral("--suffix"), kFind, kWith, kArguments,
+        kSaveArguments, QStringLiteral("--undo-run"), QStringLiteral("--undo-max-runs"), QStringLiteral("--undo-max-size")};
     return names.contains(name) || maskOption(name);
 }
 
@@ -88,6 +88,24 @@ BatchParse ParseBatchArguments(const QStringList &arguments)
         }
         mode = m;
         return true;
+    };
+
+    auto setJournalCommand = [&](BatchOptions::JournalCommand command) {
+        if (o.journalCommand != BatchOptions::JournalCommand::None && o.journalCommand != command) {
+            parse.error = QStringLiteral("only one of --undo, --undo-run and --history may be given");
+            return false;
+        }
+        o.journalCommand = command;
+        return true;
+    };
+    // A limit: a whole number from 1 up.
+    auto positive = [&](const QString &name, const QString &value, qint64 max) -> std::optional<qint64> {
+        bool ok = false;
+        const qint64 n = value.toLongLong(&ok);
+        if (ok && n >= 1 && n <= max)
+            return n;
+        parse.error = QStringLiteral("%1 needs a whole number from 1 to %2, not '%3'").arg(name).arg(max).arg(value);
+        return std::nullopt;
     };
 
     bool optionsEnded = false;
@@ -176,6 +194,23 @@ BatchParse ParseBatchArguments(const QStringList &arguments)
         } else if (QString FolderMasks::*mask = maskOption(name)) {
             // Trimmed as the options dialog does: a list of blanks is no list.
             o.masks.*mask = TrimBlanks(value);
+        } else if (name == QLatin1String("--undo")) {
+            setJournalCommand(BatchOptions::JournalCommand::Undo);
+        } else if (name == QLatin1String("--undo-run")) {
+            if (setJournalCommand(BatchOptions::JournalCommand::Undo))
+                o.undoRun = value;
+            if (value.isEmpty())
+                parse.error = QStringLiteral("--undo-run needs a run ID (see --history)");
+        } else if (name == QLatin1String("--history")) {
+            setJournalCommand(BatchOptions::JournalCommand::History);
+        } else if (name == QLatin1String("--no-undo")) {
+            o.undo.keep = false;
+        } else if (name == QLatin1String("--undo-max-runs")) {
+            if (const std::optional<qint64> n = positive(name, value, 1000000))
+                o.undo.maxRuns = int(*n);
+        } else if (name == QLatin1String("--undo-max-size")) {
+            if (const std::optional<qint64> n = positive(name, value, qint64(1) << 30))
+                o.undo.maxBytes = *n << 20;
         } else if (name == QLatin1String("--progress")) {
             o.progress = true;
         } else if (name == QLatin1String("--help")) {
@@ -188,6 +223,11 @@ BatchParse ParseBatchArguments(const QStringList &arguments)
     }
     if (!parse.ok() || o.help || o.version)
         return parse;
+    if (o.journalCommand != BatchOptions::JournalCommand::None) {
+        if (mode || pendingFind || !o.arguments.isEmpty() || !o.argumentFiles.isEmpty() || !o.paths.isEmpty() || !o.saveArguments.isEmpty())
+            parse.error = QStringLiteral("--undo, --undo-run and --history take no mode, pair or PATH");
+        return parse;
+    }
     if (pendingFind) {
         parse.error = unpairedFind();
     } else if (o.arguments.isEmpty() && o.argumentFiles.isEmpty()) {
@@ -204,7 +244,9 @@ QString BatchUsage()
     return QStringLiteral("Usage: perrox-batch [--count | --replace | --replace-as FOLDER] [--prefix TEXT] [--suffix TEXT]\n"
                           "                    [--overwrite] (--find BYTES --with BYTES | --arguments FILE)...\n"
                           "                    [--save-arguments FILE] [--include-folders MASKS] [--exclude-folders MASKS]\n"
-                          "                    [--include-files MASKS] [--exclude-files MASKS] [--progress] [--] PATH...\n"
+                          "                    [--include-files MASKS] [--exclude-files MASKS] [--progress]\n"
+                          "                    [--no-undo] [--undo-max-runs N] [--undo-max-size MIB] [--] PATH...\n"
+                          "   or: perrox-batch --undo | --undo-run ID | --history\n"
                           "Replace characters or any bytes in your files.\n"
                           "\n"
                           "Modes:\n"
@@ -231,6 +273,16 @@ QString BatchUsage()
                           "  --help               display this help and exit\n"
                           "  --version            output version information and exit\n"
                           "\n"
+                          "Undo:\n"
+                          "  --undo               undo the most recent Replace, Replace As or Undo not\n"
+                          "                       undone yet\n"
+                          "  --undo-run ID        undo the run ID (see --history)\n"
+                          "  --history            list the runs that can be undone, newest first\n"
+                          "  --no-undo            keep no copies of the files this run changes; it\n"
+                          "                       cannot be undone\n"
+                          "  --undo-max-runs N    keep at most N runs in the journal (default 20)\n"
+                          "  --undo-max-size MIB  keep at most MIB MiB of old contents (default 1024)\n"
+                          "\n"
                           "BYTES is asc:TEXT (characters, Windows-1252), dec:TEXT (decimal values 0-255)\n"
                           "or hex:TEXT (hexadecimal values 00-FF); without a prefix TEXT is characters.\n"
                           "Values are separated by spaces, commas or semicolons, e.g. hex:0D,0A.\n"
@@ -256,9 +308,18 @@ QString BatchUsage()
                           "worked on, is reported and the run goes on; a result that cannot be put in\n"
                           "place for another reason ends the run.\n"
                           "\n"
+                          "Replace and Replace As keep what they change in a journal, in\n"
+                          "$XDG_STATE_HOME/perrox/runs (~/.local/state/perrox/runs), before they touch a\n"
+                          "file; a file whose old content cannot be kept is left as it is and ends the\n"
+                          "run. Undo restores a file only if it still holds what the run wrote; a file\n"
+                          "changed since, or gone, is reported and left as it is. An Undo is a run of\n"
+                          "its own and can be undone in turn. The journal keeps the last 20 runs and at\n"
+                          "most 1 GiB of old contents; older runs go first.\n"
+                          "\n"
                           "Exit status: 0 every file processed, 1 a file failed, 2 usage or argument\n"
                           "error (no file touched), 3 stopped at a No to the overwrite question,\n"
-                          "130 interrupted.\n")
+                          "130 interrupted. --undo: 0 every file restored, 1 a file not restored,\n"
+                          "2 nothing to undo, an unknown ID or a run already undone.\n")
         .arg(MaxArgumentFileSize >> 20);
 }
 

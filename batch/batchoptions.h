@@ -27,6 +27,17 @@ struct BatchOptions
     FolderMasks masks; // for every PATH that is a folder
     QStringList paths;
     bool progress = false;
+    UndoSettings undo; // --no-undo, --undo-max-runs, --undo-max-size
+    // --undo (an empty ID), --undo-run ID, --history: a journal command
+    // instead of a run.
+    enum class JournalCommand
+    {
+        None,
+        Undo,
+        History,
+    };
+    JournalCommand journalCommand = JournalCommand::None;
+    QString undoRun;
     bool help = false;
     bool version = false;
 };

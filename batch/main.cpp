@@ -3,6 +3,7 @@
 #include "batchinput.h"
 #include "batchoptions.h"
 #include "engine/processfiles.h"
+#include "engine/undorun.h"
 #include "files/filesystem.h"
 #include "files/rewritejournal.h"
 #include "terminalhost.h"
@@ -28,6 +29,30 @@ int usageError(const QString &text)
 {
     std::fprintf(stderr, "perrox-batch: %s\nTry 'perrox-batch --help' for more information.\n", NativePath(text).constData());
     return UsageError;
+}
+
+int history()
+{
+    for (const JournalRun &run : ListRuns())
+        if (!run.running)
+            std::printf("%s\n", NativePath(HistoryLine(run)).constData());
+    return Success;
+}
+
+// --undo, --undo-run ID: every file left alone is reported on stderr.
+int undo(const BatchOptions &options, MessageSink &sink)
+{
+    const UndoOutcome outcome = UndoRun(options.undoRun, options.undo);
+    if (const QString refusal = UndoRefusalText(outcome, options.undoRun); !refusal.isEmpty()) {
+        sink.warn(refusal);
+        return outcome.end == UndoOutcome::End::InUse ? FileFailed : UsageError;
+    }
+    for (const QString &message : outcome.leftAlone)
+        sink.warn(message);
+    if (outcome.end == UndoOutcome::End::Failed)
+        sink.warn(outcome.error);
+    std::printf("%s\n", NativePath(UndoSummaryText(outcome)).constData());
+    return outcome.complete() ? Success : FileFailed;
 }
 
 } // namespace
@@ -56,6 +81,11 @@ int main(int argc, char *argv[])
     // first, whatever this run is about.
     if (const QString report = RecoverInterruptedRewrites(); !report.isEmpty())
         sink.warn(report);
+    RecoverInterruptedRuns();
+    if (options.journalCommand == BatchOptions::JournalCommand::History)
+        return history();
+    if (options.journalCommand == BatchOptions::JournalCommand::Undo)
+        return undo(options, sink);
     const std::optional<FindReplaceArguments> arguments = CollectBatchArguments(options, sink);
     if (!arguments)
         return UsageError;
@@ -78,7 +108,7 @@ int main(int argc, char *argv[])
     TerminalHost host(files, options.progress);
     ReplaceAsSettings settings = options.settings;
     EngineState state;
-    const RunResult result = ProcessFiles(options.mode, *arguments, settings, state, host);
+    const RunResult result = ProcessFiles(options.mode, *arguments, settings, state, host, options.undo);
 
     if (TerminalHost::interrupted)
         return Interrupted;

@@ -10,6 +10,7 @@
 #include "files/safereplace.h"
 #include "files/temporaryfile.h"
 
+#include <QCryptographicHash>
 #include <QDir>
 
 #include <algorithm>
@@ -41,10 +42,14 @@ QString NoSizeMessage(const QString &path)
 class RowOutput : public ReplaceOutput
 {
 public:
-    RowOutput(RunFolder &folder, std::mt19937 &rng)
+    // hashed: the SHA-256 of the output is wanted (for the journal).
+    RowOutput(RunFolder &folder, std::mt19937 &rng, bool hashed)
         : m_folder(folder)
         , m_rng(rng)
-    { }
+    {
+        if (hashed)
+            m_hash.emplace(QCryptographicHash::Sha256);
+    }
 
     bool open() override
     {
@@ -58,6 +63,8 @@ public:
     bool write(const char *data, qint64 len) override
     {
         m_written += len;
+        if (m_hash)
+            m_hash->addData(QByteArrayView(data, len));
         return m_temp->write(data, len);
     }
     bool close() override { return !m_temp || m_temp->close(); }
@@ -67,6 +74,7 @@ public:
     // The run's temporary folder could not be made.
     bool folderFailed() const { return m_folderFailed; }
     qint64 written() const { return m_written; }
+    QByteArray hash() const { return m_hash ? m_hash->result().toHex() : QByteArray(); }
     std::unique_ptr<TemporaryFile> take() { return std::move(m_temp); }
 
 private:
@@ -74,6 +82,7 @@ private:
     std::mt19937 &m_rng;
     std::unique_ptr<TemporaryFile> m_temp;
     qint64 m_written = 0;
+    std::optional<QCryptographicHash> m_hash;
     bool m_folderFailed = false;
 };
 
@@ -86,9 +95,11 @@ private:
 class CommitBatch
 {
 public:
-    CommitBatch(RunHost &host, CommitContext &context)
+    // journal: where old contents are kept, or null.
+    CommitBatch(RunHost &host, CommitContext &context, RunJournal *journal)
         : m_host(host)
         , m_context(context)
+        , m_journal(journal)
     {
         // Every waiting result holds a few descriptors; stay well inside the
         // limit of open files.
@@ -120,6 +131,7 @@ public:
         m_bytes += output.written();
         auto p = std::make_unique<Pending>();
         p->file = std::move(file);
+        p->undo = {m_journal, output.hash(), output.written()};
         p->temp = output.take();
         p->refusal = refusal;
         if (target) {
@@ -171,18 +183,30 @@ public:
                 p->refusal = ChangedByAnotherProgramMessage(p->file->path());
                 continue;
             }
-            p->commit = p->target.name.isEmpty() ? MakeReplaceCommit(*p->temp, *p->file, m_context) : MakeReplaceAsCommit(*p->temp, p->target, m_context);
+            p->commit = p->target.name.isEmpty() ? MakeReplaceCommit(*p->temp, *p->file, m_context, &p->undo)
+                                                 : MakeReplaceAsCommit(*p->temp, p->target, m_context, &p->undo);
             const int fd = p->commit->prepare();
             if (fd >= 0) {
                 fds.push_back(fd);
                 flushed.push_back(p);
             }
         }
-        // ... one flush for all ...
+        // ... one flush for all, the journal's entries and kept contents
+        // with them ...
+        const std::vector<int> journalFds = m_journal ? m_journal->syncFds() : std::vector<int>();
+        const size_t results = fds.size();
+        fds.insert(fds.end(), journalFds.begin(), journalFds.end());
         if (!fds.empty()) {
             const std::vector<int> errors = FlushTogether(fds);
-            for (size_t i = 0; i < flushed.size(); ++i)
+            for (size_t i = 0; i < results; ++i)
                 flushed[i]->flushError = errors[i];
+            const auto journalError = std::find_if(errors.begin() + qsizetype(results), errors.end(), [](int e) { return e != 0; });
+            if (journalError != errors.end()) {
+                // No file may be touched whose old content is not safely kept.
+                for (Step &step : m_steps)
+                    if (step.pending && step.pending->undo.entry > 0)
+                        step.pending->keepError = CannotKeepMessage(*journalError, RunJournalFolder());
+            }
         }
         m_host.resultsFlushed(rows);
         // ... and each put in place after its cell, in row order.
@@ -199,19 +223,33 @@ public:
             CommitResult commit;
             if (!p->refusal.isEmpty())
                 commit = {CommitResult::Status::Refused, p->refusal};
+            else if (!p->keepError.isEmpty())
+                commit = {CommitResult::Status::Failed, p->keepError};
             else if (p->flushError != 0)
                 commit = {CommitResult::Status::Failed, FileErrorMessage(p->flushError, p->messagePath), p->flushError};
             else
                 commit = p->commit->finish(true);
+            if (m_journal && p->undo.entry > 0) {
+                if (commit.ok())
+                    m_journal->done(p->undo.entry);
+                else
+                    m_journal->skipped(p->undo.entry);
+            }
             if (!commit.ok()) {
                 messages.warn(commit.message);
                 ++result.failedFiles;
                 if (commit.status == CommitResult::Status::Failed) {
                     m_failed = true;
                     result.end = RunResult::End::CopyFailed;
-                    return false; // the later results are deleted with steps
+                    // The later results are deleted with steps; what was
+                    // kept for them goes.
+                    for (const Step &later : steps)
+                        if (m_journal && later.pending && later.pending->undo.entry > 0 && &later.pending->undo != &p->undo && !later.pending->settled)
+                            m_journal->skipped(later.pending->undo.entry);
+                    return false;
                 }
             }
+            p->settled = true;
         }
         return true;
     }
@@ -225,7 +263,10 @@ private:
         QString messagePath;
         QString refusal;
         std::unique_ptr<ResultCommit> commit;
+        CommitUndo undo;
+        QString keepError; // the journal could not be brought to the disk
         int flushError = 0;
+        bool settled = false; // its outcome is known (and recorded)
     };
     struct Step
     {
@@ -251,6 +292,7 @@ private:
 
     RunHost &m_host;
     CommitContext &m_context;
+    RunJournal *m_journal;
     std::vector<Step> m_steps;
     std::vector<struct stat> m_files;
     std::vector<QByteArray> m_targetNames;
@@ -390,7 +432,8 @@ std::optional<ArgumentTables> BuildArgumentTables(const FindReplaceArguments &ar
     return ArgumentTables(std::move(finds), std::move(replaces));
 }
 
-RunResult ProcessFiles(RunMode mode, const FindReplaceArguments &arguments, ReplaceAsSettings &settings, EngineState &state, RunHost &host)
+RunResult ProcessFiles(
+    RunMode mode, const FindReplaceArguments &arguments, ReplaceAsSettings &settings, EngineState &state, RunHost &host, const UndoSettings &undo)
 {
     using End = RunResult::End;
     RunResult result;
@@ -437,7 +480,10 @@ RunResult ProcessFiles(RunMode mode, const FindReplaceArguments &arguments, Repl
     // Every temporary file of the run lives in a folder of the run's own.
     RunFolder runFolder;
     FolderCache folders;
-    CommitBatch batch(host, commitContext);
+    std::optional<RunJournal> journal;
+    if (undo.keep && mode != RunMode::Count)
+        journal.emplace(mode == RunMode::ReplaceAs ? JournalMode::ReplaceAs : JournalMode::Replace);
+    CommitBatch batch(host, commitContext, journal ? &*journal : nullptr);
     FlushingSink sink(messages, batch, result);
 
     result.end = End::Completed;
@@ -484,7 +530,7 @@ RunResult ProcessFiles(RunMode mode, const FindReplaceArguments &arguments, Repl
             file = std::make_unique<OpenedFile>();
             reason = file->open(source, folders, &seen[size_t(row)]);
         }
-        RowOutput output(runFolder, rng);
+        RowOutput output(runFolder, rng, journal.has_value());
         DiscardedOutput discarded;
         const ReplaceOutcome outcome = reason.isEmpty()
             ? ReplaceInFile(*file, mode == RunMode::Count ? static_cast<ReplaceOutput &>(discarded) : output, *tables, state, host)
@@ -516,6 +562,8 @@ RunResult ProcessFiles(RunMode mode, const FindReplaceArguments &arguments, Repl
             break;
     }
     batch.flush(result);
+    if (journal)
+        result.journalRun = journal->finish(undo);
 
     host.endRun();
     return result;

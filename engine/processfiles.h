@@ -1,6 +1,7 @@
 #pragma once
 
 #include "arguments/findreplaceargument.h"
+#include "files/runjournal.h"
 #include "replaceengine.h"
 
 #include <QString>
@@ -86,6 +87,9 @@ struct RunResult
     // were not put in place (the file changed meanwhile, a target that is no
     // regular file), plus a failed copy.
     int failedFiles = 0;
+    // The run as the journal recorded it, for Undo; empty when it changed
+    // nothing or kept no journal.
+    QString journalRun;
 };
 
 // n in decimal digits with blanks at its left up to fldWidth characters; a
@@ -122,7 +126,10 @@ std::optional<ArgumentTables> BuildArgumentTables(const FindReplaceArguments &ar
 // Replace As target is no regular file (its count stays shown, with the
 // message). A result that cannot be put in place for any other reason ends
 // the run. state keeps the block size between runs; settings are the Replace
-// As target, updated by the Save As dialog.
-RunResult ProcessFiles(RunMode mode, const FindReplaceArguments &arguments, ReplaceAsSettings &settings, EngineState &state, RunHost &host);
+// As target, updated by the Save As dialog. With undo.keep, every file is
+// kept in the journal before it is touched, so that the run can be undone;
+// a file that cannot be kept is left as it is and ends the run.
+RunResult ProcessFiles(RunMode mode, const FindReplaceArguments &arguments, ReplaceAsSettings &settings, EngineState &state, RunHost &host,
+    const UndoSettings &undo = UndoSettings {false});
 
 } // namespace perrox

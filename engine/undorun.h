@@ -40,7 +40,16 @@ std::optional<JournalRun> LastUndoableRun();
 // keep one), so it can be undone in turn.
 UndoOutcome UndoRun(const QString &id, const UndoSettings &settings);
 
-// The caption of the window's command for the run: "Undo Replace (12 files)".
+// The caption of the window's command for the run: "&Undo Replace (12 files)".
 QString UndoCommandText(const JournalRun &run);
+
+// Why an undo did nothing (NothingToUndo, UnknownRun with id, AlreadyUndone,
+// InUse); empty for the other ends.
+QString UndoRefusalText(const UndoOutcome &outcome, const QString &id);
+// "3 of 4 files were restored."
+QString UndoSummaryText(const UndoOutcome &outcome);
+// One line of the run history: ID, local date and time, mode, files, bytes
+// kept, and whether it was undone.
+QString HistoryLine(const JournalRun &run);
 
 } // namespace perrox

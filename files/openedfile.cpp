@@ -239,7 +239,12 @@ int OpenedFile::openForWriting() const
 
 QByteArray OpenedFile::currentPath() const
 {
-    const QByteArray self = "/proc/self/fd/" + QByteArray::number(m_fd.get());
+    return DescriptorPath(m_fd.get());
+}
+
+QByteArray DescriptorPath(int fd)
+{
+    const QByteArray self = "/proc/self/fd/" + QByteArray::number(fd);
     QByteArray target(PATH_MAX, Qt::Uninitialized);
     const ssize_t n = ::readlink(self.constData(), target.data(), size_t(target.size()));
     if (n <= 0 || target.at(0) != '/')

@@ -51,6 +51,9 @@ public:
     const QByteArray &name() const { return m_name; }
     // The file's status when it was opened.
     const struct stat &status() const { return m_status; }
+    // A step of our own changed the file's change time or link count (a
+    // hard link made to it): st, its status now, is what later checks expect.
+    void acceptStatus(const struct stat &st) { m_status = st; }
 
     // True when the file holds what it held when it was opened: the same
     // size, modification and change times. A write, an append, a truncation,
@@ -97,6 +100,11 @@ private:
     QByteArray m_path;
     std::shared_ptr<const FileDescriptor> m_folder;
 };
+
+// The absolute path the system shows for an open descriptor (a file, or a
+// folder opened with O_PATH); empty when it cannot be told or the file was
+// deleted.
+QByteArray DescriptorPath(int fd);
 
 // Whether two status records describe the same file (device and inode).
 bool SameFile(const struct stat &a, const struct stat &b);

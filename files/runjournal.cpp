@@ -475,8 +475,9 @@ QString KeptPath(const QString &id, const QByteArray &kept)
     return runFolderPath(id) + QLatin1Char('/') + QString::fromLatin1(kept);
 }
 
-bool LoadRun(const QString &id, JournalRun &run)
+bool LoadRun(const QString &givenId, JournalRun &run)
 {
+    const QString id = givenId; // may be run.id itself
     if (!validId(id))
         return false;
     const FileDescriptor record(

@@ -14,6 +14,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <fcntl.h>
+#include <optional>
 #include <unistd.h>
 
 namespace perrox {
@@ -43,6 +44,34 @@ struct Attributes
 Attributes attributesOf(const struct stat &st)
 {
     return {mode_t(st.st_mode & 07777), true, st.st_uid, st.st_gid};
+}
+
+Attributes attributesOf(const JournalEntry &e)
+{
+    return {e.mode, true, e.uid, e.gid};
+}
+
+// An Undo gives the file its old times back.
+void restoreTimes(int fd, const CommitUndo *undo)
+{
+    if (undo && undo->restore) {
+        const struct timespec times[2] = {undo->restore->atime, undo->restore->mtime};
+        ::futimens(fd, times);
+    }
+}
+
+bool keeps(const CommitUndo *undo)
+{
+    return undo && undo->journal;
+}
+
+// The old content could not be kept: the file is not touched.
+CommitResult keepFailure(const CommitUndo &undo, const QString &path, bool exists)
+{
+    return {CommitResult::Status::Failed,
+        undo.journal->error() + kParagraph
+            + (exists ? QLatin1String("The file ") + path + QLatin1String(" was left as it is.")
+                      : QLatin1String("Nothing was written to ") + path + QLatin1Char('.'))};
 }
 
 // Permission bits and, where allowed, owner for a file about to replace
@@ -136,10 +165,11 @@ protected:
 class ReplaceCommit : public DecidingCommit
 {
 public:
-    ReplaceCommit(TemporaryFile &temp, const OpenedFile &source, CommitContext &context)
+    ReplaceCommit(TemporaryFile &temp, OpenedFile &source, CommitContext &context, CommitUndo *undo)
         : m_temp(temp)
         , m_source(source)
         , m_context(context)
+        , m_undo(undo)
         , m_beside(source.folderFd(), GetFolderName(source.path()).isEmpty() ? QStringLiteral(".") : GetFolderName(source.path()), context.rng)
     { }
 
@@ -151,7 +181,11 @@ public:
             return decide(errno == ESTALE ? changed() : failure(errno));
         if (!m_source.unchanged())
             return decide(changed());
-        if (st.st_nlink > 1)
+        // A hard link made to keep the old content adds to the link count.
+        const bool severalLinks = st.st_nlink > 1;
+        if (keeps(m_undo) && !keepOld(!severalLinks))
+            return decide(m_keepResult);
+        if (severalLinks)
             return decideInPlace();
 
         struct stat tempStat;
@@ -164,7 +198,8 @@ public:
                 return refusedByFolder(r) ? decideInPlace() : decide(failure(r));
             m_from = &m_beside;
         }
-        applyAttributes(m_from->fd(), attributesOf(m_source.status()), m_from == &m_temp ? &tempStat : nullptr);
+        applyAttributes(m_from->fd(), attributes(), m_from == &m_temp ? &tempStat : nullptr);
+        restoreTimes(m_from->fd(), m_undo);
         return m_from->fd();
     }
 
@@ -179,7 +214,8 @@ public:
             if (r != 0)
                 return refusedByFolder(r) ? inPlace() : failure(r);
             m_from = &m_beside;
-            applyAttributes(m_from->fd(), attributesOf(m_source.status()));
+            applyAttributes(m_from->fd(), attributes());
+            restoreTimes(m_from->fd(), m_undo);
             r = putInPlace(*m_from, false);
         }
         if (r == 0)
@@ -194,6 +230,37 @@ public:
     }
 
 private:
+    Attributes attributes() const { return m_undo && m_undo->restore ? attributesOf(*m_undo->restore) : attributesOf(m_source.status()); }
+
+    // Keeps the old content in the journal; linkable: the file leaves its
+    // place by the rename, so a hard link keeps it.
+    bool keepOld(bool linkable)
+    {
+        QByteArray path = m_source.currentPath();
+        if (path.isEmpty())
+            path = NativePath(QDir::current().absoluteFilePath(m_source.path()));
+        const struct stat before = m_source.status();
+        m_undo->entry = m_undo->journal->keep(JournalEntry::Kind::Replaced, m_source.fd(), before, path, linkable, m_undo->hash, m_undo->size);
+        if (m_undo->entry < 0) {
+            m_keepResult = keepFailure(*m_undo, m_source.path(), true);
+            return false;
+        }
+        return acceptOwnChange(before);
+    }
+
+    // The link made to keep the file moved its change time; anything else
+    // that changed is another program's doing.
+    bool acceptOwnChange(const struct stat &before)
+    {
+        struct stat now;
+        if (::fstat(m_source.fd(), &now) != 0 || !SameContent(now, before)) {
+            m_keepResult = changed();
+            return false;
+        }
+        m_source.acceptStatus(now);
+        return true;
+    }
+
     int decideInPlace()
     {
         m_inPlace = true;
@@ -211,6 +278,16 @@ private:
 
     CommitResult inPlace()
     {
+        if (keeps(m_undo) && m_undo->journal->keptByLink(m_undo->entry)) {
+            // The kept link would see the rewrite: a copy takes its place.
+            const struct stat before = m_source.status();
+            if (const int r = m_undo->journal->copyInsteadOfLink(m_undo->entry, m_source.fd()))
+                return {CommitResult::Status::Failed,
+                    CannotKeepMessage(r, RunJournalFolder()) + kParagraph + QLatin1String("The file ") + m_source.path()
+                        + QLatin1String(" was left as it is.")};
+            if (!acceptOwnChange(before))
+                return m_keepResult;
+        }
         if (!m_source.unchanged())
             return changed();
         struct stat result;
@@ -244,6 +321,10 @@ private:
                 FileErrorMessage(r, m_source.path()) + kParagraph + QLatin1String("The complete result is kept in ") + record.keptResultPath()
                     + QLatin1String("; Perrox finishes the file when it starts next.")};
         record.finish();
+        if (m_undo && m_undo->restore) {
+            applyAttributes(m_writer.get(), attributes());
+            restoreTimes(m_writer.get(), m_undo);
+        }
         return {};
     }
 
@@ -251,12 +332,14 @@ private:
     CommitResult changed() const { return {CommitResult::Status::Refused, ChangedByAnotherProgramMessage(m_source.path())}; }
 
     TemporaryFile &m_temp;
-    const OpenedFile &m_source;
+    OpenedFile &m_source;
     CommitContext &m_context;
+    CommitUndo *m_undo;
     TemporaryFile m_beside;
     FileDescriptor m_writer;
     TemporaryFile *m_from = nullptr;
     bool m_inPlace = false;
+    CommitResult m_keepResult;
 };
 
 QString notRegularTargetMessage(const QString &path, mode_t mode)
@@ -276,9 +359,9 @@ QString ChangedByAnotherProgramMessage(const QString &path)
     return QLatin1String("The file ") + path + QLatin1String(" was changed by another program while Perrox was working on it; it was left as it is.");
 }
 
-CommitResult CommitReplace(TemporaryFile &temp, const OpenedFile &source, CommitContext &context)
+CommitResult CommitReplace(TemporaryFile &temp, OpenedFile &source, CommitContext &context)
 {
-    ReplaceCommit commit(temp, source, context);
+    ReplaceCommit commit(temp, source, context, nullptr);
     commit.prepare();
     return commit.finish(false);
 }
@@ -326,9 +409,10 @@ class ReplaceAsCommit : public DecidingCommit
 public:
     using Kind = ReplaceAsTarget::Kind;
 
-    ReplaceAsCommit(TemporaryFile &temp, const ReplaceAsTarget &target, CommitContext &context)
+    ReplaceAsCommit(TemporaryFile &temp, const ReplaceAsTarget &target, CommitContext &context, CommitUndo *undo)
         : m_temp(temp)
         , m_target(target)
+        , m_undo(undo)
         , m_beside(target.folderFd, GetFolderName(target.path), context.rng)
     { }
 
@@ -338,6 +422,10 @@ public:
             return decide(failure(m_target.error));
         if (m_target.kind == Kind::Other)
             return decide(refused(m_target));
+        if (keeps(m_undo)) {
+            if (const std::optional<CommitResult> failed = keepOld())
+                return decide(*failed);
+        }
         struct stat tempStat;
         struct stat folderStat;
         if (::fstat(m_temp.fd(), &tempStat) != 0 || ::fstat(m_target.folderFd, &folderStat) != 0)
@@ -349,6 +437,7 @@ public:
             m_from = &m_beside;
         }
         applyAttributes(m_from->fd(), attributes());
+        restoreTimes(m_from->fd(), m_undo);
         return m_from->fd();
     }
 
@@ -389,6 +478,7 @@ public:
                     return failure(c);
                 m_from = &m_beside;
                 applyAttributes(m_from->fd(), attributes());
+                restoreTimes(m_from->fd(), m_undo);
                 flushed = false;
                 continue;
             }
@@ -399,7 +489,43 @@ public:
     }
 
 private:
-    Attributes attributes() const { return m_target.kind == Kind::Regular ? attributesOf(m_target.status) : Attributes {newFileMode()}; }
+    Attributes attributes() const
+    {
+        if (m_undo && m_undo->restore)
+            return attributesOf(*m_undo->restore);
+        return m_target.kind == Kind::Regular ? attributesOf(m_target.status) : Attributes {newFileMode()};
+    }
+
+    // Keeps the target that stands, or records that the result creates it.
+    std::optional<CommitResult> keepOld()
+    {
+        QByteArray path = DescriptorPath(m_target.folderFd);
+        path = path.isEmpty() ? NativePath(QDir::current().absoluteFilePath(m_target.path)) : path + '/' + m_target.name;
+        RunJournal &journal = *m_undo->journal;
+        if (m_target.kind == Kind::Missing) {
+            m_undo->entry = journal.keepCreated(path, m_undo->hash, m_undo->size);
+            if (m_undo->entry < 0)
+                return keepFailure(*m_undo, m_target.path, false);
+            return std::nullopt;
+        }
+        const FileDescriptor old(::openat(m_target.folderFd, m_target.name.constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+        struct stat before;
+        if (old.get() < 0 || ::fstat(old.get(), &before) != 0) {
+            const int error = errno;
+            return error == ENOENT || error == ELOOP ? refused(InspectTarget(m_target.folderFd, m_target.name, m_target.path))
+                                                     : CommitResult {CommitResult::Status::Failed, CannotKeepMessage(error, m_target.path)};
+        }
+        if (!SameContentStatus(before, m_target.status))
+            return refused(InspectTarget(m_target.folderFd, m_target.name, m_target.path));
+        m_undo->entry = journal.keep(JournalEntry::Kind::Replaced, old.get(), before, path, true, m_undo->hash, m_undo->size);
+        if (m_undo->entry < 0)
+            return keepFailure(*m_undo, m_target.path, true);
+        struct stat now;
+        if (::fstat(old.get(), &now) != 0 || !SameContent(now, before))
+            return refused(InspectTarget(m_target.folderFd, m_target.name, m_target.path));
+        m_target.status = now; // the link moved its change time
+        return std::nullopt;
+    }
     CommitResult failure(int error) const { return {CommitResult::Status::Failed, FileErrorMessage(error, m_target.path), error}; }
     CommitResult refused(const ReplaceAsTarget &now) const
     {
@@ -414,26 +540,27 @@ private:
     }
 
     TemporaryFile &m_temp;
-    const ReplaceAsTarget &m_target;
+    ReplaceAsTarget m_target;
+    CommitUndo *m_undo;
     TemporaryFile m_beside;
     TemporaryFile *m_from = nullptr;
 };
 
 } // namespace
 
-std::unique_ptr<ResultCommit> MakeReplaceCommit(TemporaryFile &temp, const OpenedFile &source, CommitContext &context)
+std::unique_ptr<ResultCommit> MakeReplaceCommit(TemporaryFile &temp, OpenedFile &source, CommitContext &context, CommitUndo *undo)
 {
-    return std::make_unique<ReplaceCommit>(temp, source, context);
+    return std::make_unique<ReplaceCommit>(temp, source, context, undo);
 }
 
-std::unique_ptr<ResultCommit> MakeReplaceAsCommit(TemporaryFile &temp, const ReplaceAsTarget &target, CommitContext &context)
+std::unique_ptr<ResultCommit> MakeReplaceAsCommit(TemporaryFile &temp, const ReplaceAsTarget &target, CommitContext &context, CommitUndo *undo)
 {
-    return std::make_unique<ReplaceAsCommit>(temp, target, context);
+    return std::make_unique<ReplaceAsCommit>(temp, target, context, undo);
 }
 
 CommitResult CommitReplaceAs(TemporaryFile &temp, const ReplaceAsTarget &target, CommitContext &context)
 {
-    ReplaceAsCommit commit(temp, target, context);
+    ReplaceAsCommit commit(temp, target, context, nullptr);
     commit.prepare();
     return commit.finish(false);
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "files/runjournal.h"
+
 #include <QByteArray>
 #include <QString>
 
@@ -41,6 +43,21 @@ struct CommitContext
     qint64 chunk = qint64(1) << 20; // bytes per write of a rewrite in place
 };
 
+// What a commit keeps for Undo, and what a commit that undoes gives the file.
+struct CommitUndo
+{
+    // Where the old content is kept before the file is touched; null: nothing is kept.
+    RunJournal *journal = nullptr;
+    // SHA-256 (hexadecimal) and size of the result.
+    QByteArray hash;
+    qint64 size = 0;
+    // Set by prepare(): the journal's entry for the file, or -1.
+    int entry = -1;
+    // An Undo: the permission bits, owner and times the result takes,
+    // instead of those of the file it replaces.
+    const JournalEntry *restore = nullptr;
+};
+
 // Replace: puts the complete content of temp (closed, descriptor still open)
 // in the place of source, the file that was read, so that the file is either
 // left as it was or holds the whole new content, never a part of it:
@@ -60,8 +77,11 @@ struct CommitContext
 //    name keeps seeing it: space for a longer content is reserved first, and
 //    the complete result and a record of the rewrite are kept on disk until
 //    it is done (see RewriteRecord), so a rewrite cut short is finished at
-//    the next start.
-CommitResult CommitReplace(TemporaryFile &temp, const OpenedFile &source, CommitContext &context);
+//    the next start;
+//  - with undo->journal, the old content is kept there before anything
+//    else happens to the file; where it cannot be, the commit fails and the
+//    file stays as it was.
+CommitResult CommitReplace(TemporaryFile &temp, OpenedFile &source, CommitContext &context);
 
 // A Replace As target: a name in the target folder and what stands there.
 struct ReplaceAsTarget
@@ -91,7 +111,8 @@ ReplaceAsTarget InspectTarget(int folderFd, const QByteArray &name, const QStrin
 // result and checked, as for Replace); where nothing stood, the result is
 // renamed there only if nothing has appeared meanwhile. A new target gets
 // the permissions of any new file; a replaced one keeps its permission bits
-// (and owner, where allowed).
+// (and owner, where allowed). With undo->journal, a target that stands is
+// kept and a new one is recorded as created, before the rename.
 CommitResult CommitReplaceAs(TemporaryFile &temp, const ReplaceAsTarget &target, CommitContext &context);
 
 // Puts temp at path as a save does: a file that is there (links followed) is
@@ -116,8 +137,9 @@ public:
     virtual CommitResult finish(bool flushed) = 0;
 };
 
-std::unique_ptr<ResultCommit> MakeReplaceCommit(TemporaryFile &temp, const OpenedFile &source, CommitContext &context);
-std::unique_ptr<ResultCommit> MakeReplaceAsCommit(TemporaryFile &temp, const ReplaceAsTarget &target, CommitContext &context);
+// undo, when given, must outlive the commit.
+std::unique_ptr<ResultCommit> MakeReplaceCommit(TemporaryFile &temp, OpenedFile &source, CommitContext &context, CommitUndo *undo = nullptr);
+std::unique_ptr<ResultCommit> MakeReplaceAsCommit(TemporaryFile &temp, const ReplaceAsTarget &target, CommitContext &context, CommitUndo *undo = nullptr);
 
 // Brings the data and status of every file in fds to the disk, at a lower
 // cost than one fsync each; returns for each file 0 or the errno value of its

@@ -1,0 +1,309 @@
+#include "undorun.h"
+
+#include "engine/processfiles.h"
+#include "files/filecopy.h"
+#include "files/filedescriptor.h"
+#include "files/filenames.h"
+#include "files/filesystem.h"
+#include "files/openedfile.h"
+#include "files/safereplace.h"
+#include "files/temporaryfile.h"
+
+#include <QLocale>
+
+#include <cerrno>
+#include <chrono>
+#include <fcntl.h>
+#include <random>
+#include <unistd.h>
+
+namespace perrox {
+
+namespace {
+
+using Kind = JournalEntry::Kind;
+
+QString changedSinceMessage(const QString &path)
+{
+    return QLatin1String("The file ") + path + QLatin1String(" was changed after the run; it was left as it is.");
+}
+
+QString goneMessage(const QString &path)
+{
+    return QLatin1String("The file ") + path + QLatin1String(" is no longer there; nothing was restored.");
+}
+
+QString standsThereMessage(const QString &path)
+{
+    return QLatin1String("Another file stands at ") + path + QLatin1String(" now; it was left as it is.");
+}
+
+QString keptCopyGoneMessage(const QString &path, int error)
+{
+    return QLatin1String("The copy kept of ") + path + QLatin1String(" cannot be read (") + SystemErrorText(error)
+        + QLatin1String("); the file was left as it is.");
+}
+
+// Undoes the entries of one run, newest first, as a run of its own.
+class Undoer
+{
+public:
+    Undoer(const JournalRun &run, const UndoSettings &settings, UndoOutcome &outcome)
+        : m_run(run)
+        , m_outcome(outcome)
+        , m_rng(std::mt19937::result_type(std::chrono::system_clock::now().time_since_epoch().count()))
+        , m_context {m_rng}
+    {
+        if (settings.keep)
+            m_journal.emplace(JournalMode::Undo, run.id);
+    }
+
+    // False when an entry failed in a way that ends the undo.
+    bool undo(const JournalEntry &e)
+    {
+        const QString path = DecodeNativePath(e.path);
+        // An entry that never got its "done" is one whose file may not have
+        // been changed at all: unless it holds what the run wrote, it is
+        // passed over without a word.
+        const bool certain = e.state == JournalEntry::State::Done;
+        auto leave = [&](const QString &message) {
+            if (certain)
+                m_outcome.leftAlone.append(message);
+            return true;
+        };
+        if (e.kind == Kind::Deleted)
+            return create(e, path, leave);
+
+        OpenedFile current;
+        if (const QString reason = current.open(path); !reason.isEmpty())
+            return leave(current.error() == ENOENT ? goneMessage(path) : FileErrorMessage(reason, path));
+        qint64 size = -1;
+        if (HashContents(current.fd(), &size) != e.hash || size != e.size || !current.stillNamed())
+            return leave(changedSinceMessage(path));
+        if (e.kind == Kind::Created)
+            return remove(current, path, e);
+
+        CommitUndo undo {journal(), {}, 0, -1, &e};
+        std::unique_ptr<TemporaryFile> temp = keptContent(e, path, undo);
+        if (!temp)
+            return m_outcome.end != UndoOutcome::End::Failed;
+        return commit(MakeReplaceCommit(*temp, current, m_context, &undo), undo);
+    }
+
+    void finish(const UndoSettings &settings)
+    {
+        if (m_journal)
+            m_outcome.undoRunId = m_journal->finish(settings);
+    }
+
+private:
+    RunJournal *journal() { return m_journal ? &*m_journal : nullptr; }
+
+    // A temporary file holding the entry's kept content, with its hash in
+    // undo; null when it cannot be made (reported).
+    std::unique_ptr<TemporaryFile> keptContent(const JournalEntry &e, const QString &path, CommitUndo &undo)
+    {
+        const FileDescriptor kept(::open(NativePath(KeptPath(m_run.id, e.kept)).constData(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
+        if (kept.get() < 0) {
+            m_outcome.leftAlone.append(keptCopyGoneMessage(path, errno));
+            return nullptr;
+        }
+        undo.hash = HashContents(kept.get(), &undo.size);
+        if (m_folder.fd() < 0 && !m_folder.create(GetTempFolder())) {
+            fail(FileErrorMessage(m_folder.error(), m_folder.path()));
+            return nullptr;
+        }
+        auto temp = std::make_unique<TemporaryFile>(m_folder.fd(), m_folder.path(), m_rng);
+        int error = temp->open() ? CopyContents(kept.get(), temp->fd()) : temp->error();
+        if (!error && !temp->close())
+            error = temp->error();
+        if (error) {
+            fail(FileErrorMessage(error, temp->path()));
+            return nullptr;
+        }
+        return temp;
+    }
+
+    bool commit(std::unique_ptr<ResultCommit> commit, CommitUndo &undo)
+    {
+        const int fd = commit->prepare();
+        bool flushed = false;
+        if (fd >= 0 && m_journal) {
+            std::vector<int> fds = m_journal->syncFds();
+            fds.push_back(fd);
+            const std::vector<int> errors = FlushTogether(fds);
+            for (size_t i = 0; i + 1 < errors.size(); ++i)
+                if (errors[i]) {
+                    m_journal->skipped(undo.entry);
+                    return fail(CannotKeepMessage(errors[i], RunJournalFolder()));
+                }
+            flushed = errors.back() == 0;
+        }
+        const CommitResult result = commit->finish(flushed);
+        if (m_journal && undo.entry > 0) {
+            if (result.ok())
+                m_journal->done(undo.entry);
+            else
+                m_journal->skipped(undo.entry);
+        }
+        if (result.ok()) {
+            ++m_outcome.restored;
+            return true;
+        }
+        if (result.status == CommitResult::Status::Refused) {
+            m_outcome.leftAlone.append(result.message);
+            return true;
+        }
+        return fail(result.message);
+    }
+
+    // A file the run created goes, kept in the Undo's own record.
+    bool remove(OpenedFile &current, const QString &path, const JournalEntry &e)
+    {
+        int entry = -1;
+        if (m_journal) {
+            const struct stat before = current.status();
+            entry = m_journal->keep(Kind::Deleted, current.fd(), before, e.path, true, e.hash, e.size);
+            if (entry < 0)
+                return fail(m_journal->error() + QLatin1String("\r\n\r\nThe file ") + path + QLatin1String(" was left as it is."));
+            for (int fd : m_journal->syncFds())
+                ::fsync(fd);
+        }
+        struct stat now;
+        const bool same = ::fstat(current.fd(), &now) == 0 && SameContent(now, current.status()) && current.stillNamed();
+        if (!same || ::unlinkat(current.folderFd(), current.name().constData(), 0) != 0) {
+            const int error = errno;
+            if (m_journal)
+                m_journal->skipped(entry);
+            if (!same) {
+                m_outcome.leftAlone.append(changedSinceMessage(path));
+                return true;
+            }
+            m_outcome.leftAlone.append(FileErrorMessage(error, path));
+            return true;
+        }
+        ::fsync(current.folderFd());
+        if (m_journal)
+            m_journal->done(entry);
+        ++m_outcome.restored;
+        return true;
+    }
+
+    // A file an Undo deleted comes back, where nothing stands now.
+    template<typename Leave> bool create(const JournalEntry &e, const QString &path, Leave leave)
+    {
+        const FileDescriptor folder(::open(NativePath(GetFolderName(path)).constData(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+        if (folder.get() < 0)
+            return leave(FileErrorMessage(errno, GetFolderName(path)));
+        const ReplaceAsTarget target = InspectTarget(folder.get(), NativePath(GetFileName(path)), path);
+        if (target.kind != ReplaceAsTarget::Kind::Missing)
+            return leave(target.kind == ReplaceAsTarget::Kind::Unknown ? FileErrorMessage(target.error, path) : standsThereMessage(path));
+        CommitUndo undo {journal(), {}, 0, -1, &e};
+        std::unique_ptr<TemporaryFile> temp = keptContent(e, path, undo);
+        if (!temp)
+            return m_outcome.end != UndoOutcome::End::Failed;
+        return commit(MakeReplaceAsCommit(*temp, target, m_context, &undo), undo);
+    }
+
+    bool fail(const QString &message)
+    {
+        m_outcome.end = UndoOutcome::End::Failed;
+        m_outcome.error = message;
+        return false;
+    }
+
+    const JournalRun &m_run;
+    UndoOutcome &m_outcome;
+    std::mt19937 m_rng;
+    CommitContext m_context;
+    RunFolder m_folder;
+    std::optional<RunJournal> m_journal;
+};
+
+} // namespace
+
+std::optional<JournalRun> LastUndoableRun()
+{
+    for (JournalRun &run : ListRuns())
+        if (!run.running && run.undoneBy.isEmpty() && run.changedFiles() > 0)
+            return std::move(run);
+    return std::nullopt;
+}
+
+UndoOutcome UndoRun(const QString &id, const UndoSettings &settings)
+{
+    using End = UndoOutcome::End;
+    UndoOutcome outcome;
+    if (id.isEmpty()) {
+        std::optional<JournalRun> last = LastUndoableRun();
+        if (!last)
+            return outcome;
+        outcome.run = std::move(*last);
+    } else if (!LoadRun(id, outcome.run)) {
+        outcome.end = End::UnknownRun;
+        return outcome;
+    }
+    if (!outcome.run.undoneBy.isEmpty()) {
+        outcome.end = End::AlreadyUndone;
+        return outcome;
+    }
+    RunLock lock;
+    // Read again under the lock: another process may have undone it meanwhile.
+    if (outcome.run.running || !lock.lock(outcome.run.id) || !LoadRun(outcome.run.id, outcome.run)) {
+        outcome.end = End::InUse;
+        return outcome;
+    }
+    if (!outcome.run.undoneBy.isEmpty()) {
+        outcome.end = End::AlreadyUndone;
+        return outcome;
+    }
+    outcome.end = End::Completed;
+    Undoer undoer(outcome.run, settings, outcome);
+    const std::vector<JournalEntry> &entries = outcome.run.entries;
+    // Newest first: where a run wrote one name twice, the older content
+    // comes back last.
+    for (auto e = entries.rbegin(); e != entries.rend(); ++e)
+        if (e->state != JournalEntry::State::Skipped && !undoer.undo(*e))
+            break;
+    undoer.finish(settings);
+    if (outcome.end != End::Failed || outcome.restored > 0)
+        lock.markUndone(outcome.undoRunId.isEmpty() ? QStringLiteral("-") : outcome.undoRunId);
+    return outcome;
+}
+
+QString UndoRefusalText(const UndoOutcome &outcome, const QString &id)
+{
+    switch (outcome.end) {
+    case UndoOutcome::End::NothingToUndo:
+        return QStringLiteral("There is nothing to undo.");
+    case UndoOutcome::End::UnknownRun:
+        return QLatin1String("There is no run ") + id + QLatin1String(" in the journal.");
+    case UndoOutcome::End::AlreadyUndone:
+        return QLatin1String("The run ") + outcome.run.id + QLatin1String(" was undone already.");
+    case UndoOutcome::End::InUse:
+        return QLatin1String("The run ") + outcome.run.id + QLatin1String(" is in use by another Perrox; try again when it has finished.");
+    default:
+        return QString();
+    }
+}
+
+QString UndoSummaryText(const UndoOutcome &outcome)
+{
+    return QStringLiteral("%1 of %2 files were restored.").arg(outcome.restored).arg(outcome.run.changedFiles());
+}
+
+QString HistoryLine(const JournalRun &run)
+{
+    return QStringLiteral("%1  %2  %3  %4 files  %5 bytes kept%6")
+        .arg(run.id.leftJustified(21), run.time.toLocalTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")), JournalModeName(run.mode).leftJustified(10))
+        .arg(run.changedFiles(), 6)
+        .arg(run.keptBytes(), 12)
+        .arg(run.undoneBy.isEmpty() ? QString() : QStringLiteral("  undone"));
+}
+
+QString UndoCommandText(const JournalRun &run)
+{
+    return QLatin1String("&Undo ") + JournalModeName(run.mode) + QLatin1String(" (") + QString::number(run.changedFiles()) + QLatin1String(" files)");
+}
+
+} // namespace perrox
