@@ -4,6 +4,7 @@
 #include "app/help.h"
 #include "app/outersizefit.h"
 #include "app/runwindowhost.h"
+#include "app/undocommand.h"
 #include "app/windowdialogs.h"
 #include "app/windowpictures.h"
 #include "arguments/argumentfile.h"
@@ -17,6 +18,7 @@
 #include "files/filesystem.h"
 #include "files/optionsdialog.h"
 #include "files/rewritejournal.h"
+#include "files/runjournal.h"
 
 #include <QAction>
 #include <QApplication>
@@ -71,6 +73,8 @@ void MainWindow::FinishInterruptedRewrites()
 {
     if (const QString report = RecoverInterruptedRewrites(); !report.isEmpty())
         m_messages->warn(report);
+    RecoverInterruptedRuns();
+    UpdateUndoCommand();
 }
 
 void MainWindow::createControls()
@@ -195,6 +199,12 @@ void MainWindow::createMenus()
 
     QMenu *edit = menuBar()->addMenu(u"&Edit"_s);
     edit->setObjectName(u"IDM_EDIT"_s);
+    // Ctrl+Z of a window shortcut: a text field with the focus takes it
+    // first for its own undo.
+    addMenuAction(edit, u"IDM_UNDO"_s, UndoMenuCaption(std::nullopt), &MainWindow::UndoLastRun, QKeySequence(Qt::CTRL | Qt::Key_Z));
+    addSeparator(edit, u"IDM_EDIT_SPACE1"_s);
+    // Another Perrox may have made or undone a run meanwhile.
+    connect(edit, &QMenu::aboutToShow, this, &MainWindow::UpdateUndoCommand);
     addMenuAction(
         edit, u"IDM_SELECT_ALL"_s, u"&Select All Files"_s, [this] { m_lvwFiles->SelectAllFiles(); }, QKeySequence(Qt::CTRL | Qt::Key_A));
     addMenuAction(edit, u"IDM_INVERT_SELECTION"_s, u"&Invert Selection"_s, [this] { m_lvwFiles->InvertFileSelection(); });
@@ -273,6 +283,7 @@ void MainWindow::Form_Load()
     m_recent.ShowRecentFiles();
     showRecentEntries();
     UpdateCommands();
+    UpdateUndoCommand();
 }
 
 void MainWindow::RestoreWindowPlacement(const StoredPlacement &stored)
@@ -364,6 +375,14 @@ void MainWindow::UpdateCommands()
         action(QString::fromLatin1(name))->setEnabled(files);
     m_cmdReplace->setEnabled(files);
     m_cmdReplaceAs->setEnabled(files);
+}
+
+void MainWindow::UpdateUndoCommand()
+{
+    const std::optional<JournalRun> run = LastUndoableRun();
+    QAction *undo = action(u"IDM_UNDO"_s);
+    undo->setText(UndoMenuCaption(run));
+    undo->setEnabled(run.has_value());
 }
 
 void MainWindow::resizeEvent(QResizeEvent *event)
@@ -615,7 +634,28 @@ RunResult MainWindow::ProcessFiles(RunMode mode)
 {
     if (m_run->running() || m_lvwFiles->refuseWhileBusy())
         return {};
-    return perrox::ProcessFiles(mode, CollectArguments(), m_replaceAs, m_engine, *m_run);
+    const RunResult result = perrox::ProcessFiles(mode, CollectArguments(), m_replaceAs, m_engine, *m_run, m_preferences.undo.settings());
+    if (mode != RunMode::Count)
+        UpdateUndoCommand();
+    return result;
+}
+
+void MainWindow::UndoLastRun()
+{
+    if (m_run->running())
+        return;
+    // The run asked about is the one undone, whatever the caption showed.
+    const std::optional<JournalRun> run = LastUndoableRun();
+    UndoOutcome outcome;
+    if (run) {
+        if (m_messages->ask(UndoQuestion(*run), MessageSink::Icon::Question) != MessageSink::Answer::Yes)
+            return;
+        BusyPointer busy(*m_messages);
+        outcome = UndoRun(run->id, m_preferences.undo.settings());
+    }
+    UpdateUndoCommand();
+    const MessageSink::Icon icon = outcome.complete() ? MessageSink::Icon::Information : MessageSink::Icon::Exclamation;
+    m_messages->show(UndoSummary(outcome, run ? run->id : QString()), icon, MessageSink::Buttons::Ok, MessageSink::programTitle());
 }
 
 } // namespace perrox

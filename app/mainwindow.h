@@ -50,7 +50,8 @@ public:
     ~MainWindow() override;
 
     // Finishes the rewrites in place that a run left unfinished when the
-    // program died, and says so in one message; called once the window shows.
+    // program died, and says so in one message, then tidies the runs of the
+    // journal such a program left; called once the window shows.
     void FinishInterruptedRewrites();
 
     // The menu entry or separator of that name (IDM_ADD, IDM_FILE_SPACE3 ...).
@@ -71,11 +72,17 @@ public:
     void AddFileToList(const QString &path);
     void AddRecentFile(const QString &path);
     void UpdateCommands();
+    // Edit > Undo Replace: enabled, with its caption, for the last run that
+    // can be undone.
+    void UpdateUndoCommand();
 
     // Count, Replace, Replace As; nothing while a run or a list change is under way.
     RunResult ProcessFiles(RunMode mode);
     // File > Exit and the close box: every preference is written, then the window closes.
     void SaveSettingsAndUnload();
+    // Edit > Undo Replace: asks, undoes the last run that can be undone and
+    // says what it did.
+    void UndoLastRun();
 
 protected:
     void resizeEvent(QResizeEvent *event) override;

@@ -1,11 +1,12 @@
 // The main window under the offscreen platform, found by its controls' names: the enabling rule, the layout, the
-// notation fields, both lists, the preferences, its dialogs and help, and Count, Replace and Replace As on real files.
+// notation fields, both lists, the preferences, its dialogs and help, Count, Replace and Replace As on real files, and Undo.
 
 #include "arguments/argumentfile.h"
 #include "arguments/notation.h"
 #include "base/twips.h"
 #include "base/widgetsupport.h"
 #include "engine/progressscale.h"
+#include "engine/undorun.h"
 #include "files/filedescriptor.h"
 #include "files/filesystem.h"
 #include "files/rewritejournal.h"
@@ -14,8 +15,10 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QHeaderView>
+#include <QMenu>
 #include <QMimeData>
 #include <QProgressBar>
+#include <QRegularExpression>
 #include <QScopeGuard>
 #include <QSettings>
 #include <QTemporaryDir>
@@ -109,6 +112,26 @@ const RefusedCase kRefused[] = {
         u"An invalid value found in the decimal '1,2,999' argument.\r\n\r\nValid decimal values are between '0' and '255'."_s},
 };
 
+using Answer = MessageSink::Answer;
+struct UndoCase
+{
+    const char *name;
+    bool keep; // the preferences keep a journal
+    Answer answer;
+    QByteArray bAfterReplace; // written to b after the Replace when not empty
+    QString summary; // %1: b's path
+    QByteArray a, b; // afterwards
+    QString caption; // afterwards
+};
+const UndoCase kUndos[] = {
+    {"Yes restores every file", true, Answer::Yes, {}, u"2 of 2 files were restored."_s, "one a", "two a", u"&Undo Undo (2 files)"_s},
+    {"No changes nothing", true, Answer::No, {}, {}, "one XY", "two XY", u"&Undo Replace (2 files)"_s},
+    {"a file changed since is left alone", true, Answer::Yes, "mine",
+        u"1 of 2 files were restored.\r\n\r\nThese files were left as they are:\r\nThe file %1 was changed after the run; it was left as it is."_s, "one a",
+        "mine", u"&Undo Undo (1 files)"_s},
+    {"journal off", false, Answer::Yes, {}, {}, "one XY", "two XY", u"&Undo Replace"_s},
+};
+
 } // namespace
 
 class TestMainWindow : public QObject
@@ -116,6 +139,7 @@ class TestMainWindow : public QObject
     Q_OBJECT
 
     std::unique_ptr<QTemporaryDir> dir, temp;
+    std::unique_ptr<StateFolderGuard> state; // the journal of runs too
     std::unique_ptr<WindowFixture> f;
     QString file(const QString &name, const QByteArray &bytes = "x") const { return WriteFileIn(dir->path(), name, bytes); }
     QString prefs() const { return dir->filePath(u"prefs.conf"_s); }
@@ -134,12 +158,14 @@ private slots:
         dir = std::make_unique<QTemporaryDir>();
         temp = std::make_unique<QTemporaryDir>();
         qputenv("TEMP", NativePath(temp->path()));
+        state = std::make_unique<StateFolderGuard>();
         f = std::make_unique<WindowFixture>(prefs());
         f->w->setEventPumpInterval(0);
     }
     void cleanup()
     {
         f.reset();
+        state.reset();
         QVERIFY(TemporaryFilesIn(temp->path()).isEmpty());
         qunsetenv("TEMP");
     }
@@ -793,6 +819,72 @@ private slots:
         QCOMPARE(f->cells(), u"    9000|earlier|"_s);
         QVERIFY(f->w->isEnabled());
         QTRY_VERIFY(!f->progress());
+    }
+
+    void undoReplace_data() { AddRows(kUndos); }
+    void undoReplace()
+    {
+        QFETCH(int, row);
+        const UndoCase &c = kUndos[row];
+        f->w->preferences().undo.keepJournal = c.keep;
+        const QString a = file(u"a"_s, "one a"), b = file(u"b"_s, "two a");
+        f->addFiles({a, b});
+        f->pending(u"a"_s, u"XY"_s);
+        const QDateTime before = QDateTime::currentDateTime().addMSecs(-999);
+        f->button(u"cmdReplace"_s)->click();
+        const QDateTime after = QDateTime::currentDateTime();
+        QAction *undo = f->action(u"IDM_UNDO"_s);
+        QCOMPARE(ListRuns().size(), size_t(c.keep));
+        QCOMPARE(undo->text(), c.keep ? u"&Undo Replace (2 files)"_s : u"&Undo Replace"_s);
+        QCOMPARE(undo->isEnabled(), c.keep);
+        QVERIFY(c.bAfterReplace.isEmpty() || WriteFile(b, c.bAfterReplace));
+        sink().answers = {c.answer};
+        const int busy = sink().busyOnCount;
+        undo->trigger();
+        QCOMPARE(QList<QByteArray>({ReadFile(a), ReadFile(b)}), QList<QByteArray>({c.a, c.b}));
+        QCOMPARE(undo->text(), c.caption);
+        QCOMPARE(undo->isEnabled(), c.keep);
+        QCOMPARE(sink().shown.size(), int(c.keep) + !c.summary.isEmpty());
+        QCOMPARE(sink().busyOnCount > busy, !c.summary.isEmpty());
+        QCOMPARE(sink().busyDepth, 0);
+        if (!c.keep)
+            return;
+        // The question, once, names the run's mode, its files and its local time.
+        const RecordingSink::Shown question = sink().shown[0];
+        QVERIFY(question.icon == MessageSink::Icon::Question && question.buttons == MessageSink::Buttons::YesNo);
+        const QRegularExpressionMatch m = QRegularExpression(u"^Undo the Replace of 2 files made on (.{19})\\?\r\n\r\nEach file gets back what it held before, "
+                                                             "if nothing changed it since\\.$"_s)
+                                              .match(question.text);
+        QVERIFY2(m.hasMatch(), qPrintable(question.text));
+        const QDateTime made = QDateTime::fromString(m.captured(1), u"yyyy-MM-dd HH:mm:ss"_s);
+        QVERIFY2(made >= before && made <= after, qPrintable(m.captured(1)));
+        if (c.summary.isEmpty())
+            return;
+        QCOMPARE(sink().shown[1].text, c.summary.arg(b));
+        QCOMPARE(sink().shown[1].icon, c.bAfterReplace.isEmpty() ? MessageSink::Icon::Information : MessageSink::Icon::Exclamation);
+    }
+
+    // Another program's run shows when the Edit menu opens. Ctrl+Z in a text
+    // field is the field's own undo; elsewhere it is Undo Replace.
+    void undoCommandFollowsTheJournal()
+    {
+        const QString a = file(u"a"_s, "abc");
+        ScriptedHost host({a});
+        QVERIFY(!ProcessFiles(RunMode::Replace, {{0, u"b"_s, 0, u"x"_s}}, host.settings, host.state, host, UndoSettings()).journalRun.isEmpty());
+        QAction *undo = f->action(u"IDM_UNDO"_s);
+        QVERIFY(!undo->isEnabled());
+        Q_EMIT f->child<QMenu>(u"IDM_EDIT"_s)->aboutToShow();
+        QVERIFY(undo->isEnabled() && undo->text() == u"&Undo Replace (1 files)"_s);
+        QCOMPARE(f->child<QMenu>(u"IDM_EDIT"_s)->actions().mid(0, 2), QList<QAction *>({undo, f->action(u"IDM_EDIT_SPACE1"_s)}));
+        f->edSearch()->setFocus();
+        QTest::keyClicks(f->edSearch(), u"q"_s);
+        QTest::keyClick(f->edSearch(), Qt::Key_Z, Qt::ControlModifier);
+        QVERIFY(f->edSearch()->text().isEmpty() && sink().shown.isEmpty());
+        f->files()->setFocus();
+        sink().answers = {MessageSink::Answer::Yes};
+        QTest::keyClick(f->files(), Qt::Key_Z, Qt::ControlModifier);
+        QCOMPARE(sink().shown.size(), 2);
+        QCOMPARE(ReadFile(a), QByteArray("abc"));
     }
 
     void argumentMessagesBeforeAnyFile_data() { AddRows(kRefused); }
