@@ -341,10 +341,16 @@ private slots:
         text.replace("done 1\n", "").replace("done 2\n", "").replace("end\n", "");
         WriteFile(record, text + "entry 3 R k3 00 1 644 0 0 0 0 0 0 1 /no/such/fi"); // a last line cut short
         WriteFile(b, "hello b\n"); // as if the crash came before b was replaced
+        // What a crash leaves while a copy is made or a run's folder is new.
+        WriteFile(RunJournalFolder() + u"/"_s + id + u"/k3"_s, "half a copy");
+        WriteFile(RunJournalFolder() + u"/"_s + id + u"/k1.part"_s, "half a copy");
+        QVERIFY(QDir().mkpath(RunJournalFolder() + u"/20200101-000000-000"_s));
         RecoverInterruptedRuns();
         JournalRun run;
         QVERIFY(LoadRun(id, run));
         QCOMPARE(run.changedFiles(), 1);
+        QCOMPARE(QDir(RunJournalFolder()).entryList(QDir::Dirs | QDir::NoDotAndDotDot), QStringList {id});
+        QCOMPARE(QDir(RunJournalFolder() + u"/"_s + id).entryList(QDir::Files), QStringList({u"k1"_s, u"record"_s}));
         QCOMPARE(UndoRun(id, kJournal).leftAlone, QStringList());
         QCOMPARE(std::pair(ReadFile(a), ReadFile(b)), std::pair(QByteArray("hello a\n"), QByteArray("hello b\n")));
     }
