@@ -375,6 +375,14 @@ private slots:
         QCOMPARE(
             batch({u"--replace"_s, u"--no-undo"_s, u"--find"_s, u"hello"_s, u"--with"_s, u"HI"_s, a}), std::tuple(0, u"       1  %1\n"_s.arg(a), QString()));
         QCOMPARE(batch({u"--history"_s}), std::tuple(0, QString(), QString()));
+        // A run of the core, as the window makes it, undone from the command line.
+        const QString c = WriteFileIn(m_dir->path(), u"c.txt"_s, "hello c\n");
+        QVERIFY(!replace({c}).journalRun.isEmpty());
+        QCOMPARE(batch({u"--undo"_s}), std::tuple(0, u"1 of 1 files were restored.\n"_s, QString()));
+        QCOMPARE(ReadFile(c), "hello c\n");
+        QCOMPARE(LastUndoableRun()->mode, JournalMode::Undo);
+        QVERIFY(UndoRun(QString(), kJournal).complete());
+        QCOMPARE(ReadFile(c), "HI! c\n");
 
         // Ten processes at once: ten runs, none lost.
         QList<QProcess *> running;
@@ -388,13 +396,13 @@ private slots:
             QCOMPARE(p->exitCode(), 0);
             delete p;
         }
-        QCOMPARE(ListRuns().size(), size_t(10));
+        QCOMPARE(ListRuns().size(), size_t(13));
 
         QCOMPARE(std::get<0>(batch({u"--replace"_s, u"--find"_s, u"hello"_s, u"--with"_s, u"HI"_s, b})), 0);
         const QString id = ListRuns().front().id;
         const auto [code, out, err] = batch({u"--history"_s});
         QCOMPARE(code, 0);
-        QCOMPARE(out.count(u'\n'), 11);
+        QCOMPARE(out.count(u'\n'), 14);
         QVERIFY2(QRegularExpression(u"^%1 +\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d  Replace +1 files +8 bytes kept\n"_s.arg(QRegularExpression::escape(id)))
                      .match(out)
                      .hasMatch(),
@@ -403,7 +411,10 @@ private slots:
         QCOMPARE(batch({u"--undo"_s}),
             std::tuple(1, u"0 of 1 files were restored.\n"_s, u"The file %1 was changed after the run; it was left as it is.\n"_s.arg(b)));
         QCOMPARE(batch({u"--undo-run"_s, id}), std::tuple(2, QString(), u"The run %1 was undone already.\n"_s.arg(id)));
-        QCOMPARE(std::get<0>(batch({u"--undo-run"_s, ListRuns().back().id})), 0);
+        const std::vector<JournalRun> runs = ListRuns();
+        const auto oldestP
+            = std::find_if(runs.rbegin(), runs.rend(), [](const JournalRun &r) { return r.undoneBy.isEmpty() && r.mode == JournalMode::Replace; });
+        QCOMPARE(std::get<0>(batch({u"--undo-run"_s, oldestP->id})), 0);
         int restored = 0;
         for (int i = 0; i < 10; ++i)
             restored += ReadFile(path(u"p%1.txt"_s.arg(i))) == "hello\n";
