@@ -2,7 +2,8 @@
 // instead: Replace against "rg -l | xargs sed -i" and "rg -l | xargs sd",
 // Count against "rg -j1 --count-matches", on fresh copies of /usr/include (or
 // of a generated tree of the same shape where it is missing), and checks that
-// Perrox's result is byte for byte sed's.
+// Perrox's result is byte for byte sed's. Replace keeps its journal for Undo
+// on the tree's file system, and is timed without it too.
 // Run on demand: cmake --build build --target run-bench-tree
 #include "benchsupport.h"
 
@@ -52,6 +53,7 @@ int main(int argc, char **argv)
         return 1;
     }
     qputenv("TEMP", perrox::NativePath(dir.path())); // temporary files on the same file system as the tree
+    qputenv("XDG_STATE_HOME", perrox::NativePath(dir.filePath(QStringLiteral("state")))); // and the journal
 
     QString source = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral("/usr/include");
     int files = QDir(source).exists() ? countFiles(source) : 0;
@@ -66,10 +68,13 @@ int main(int argc, char **argv)
     const QString tree = dir.filePath(QStringLiteral("tree"));
     const QString bySed = dir.filePath(QStringLiteral("sed"));
     const QString bySd = dir.filePath(QStringLiteral("sd"));
+    const QString noJournal = dir.filePath(QStringLiteral("nojournal"));
     std::printf("tree: %s, %d files\n", qPrintable(source), files);
 
     const QStringList countCommand {batch, QStringLiteral("--count"), QStringLiteral("--find"), kFind, QStringLiteral("--with"), kWith, pristine};
     const QStringList replaceCommand {batch, QStringLiteral("--replace"), QStringLiteral("--find"), kFind, QStringLiteral("--with"), kWith, tree};
+    const QStringList noJournalCommand {
+        batch, QStringLiteral("--replace"), QStringLiteral("--no-undo"), QStringLiteral("--find"), kFind, QStringLiteral("--with"), kWith, noJournal};
     const QString rgCount = QStringLiteral("rg -j1 -c -F -a --count-matches %1 %2").arg(kFind, quoted(pristine));
     const QString sedLine = QStringLiteral("rg -l -0 -F %1 %2 | xargs -0 sed -i s/%1/%3/g").arg(kFind, quoted(bySed), kWith);
     const QString sdLine = QStringLiteral("rg -l -0 -F %1 %2 | xargs -0 sd -s %1 %3").arg(kFind, quoted(bySd), kWith);
@@ -87,16 +92,18 @@ int main(int argc, char **argv)
 
     // Replace: fresh copies, synced so that no earlier write is left for a
     // flush to wait on; the three tools in turns, the best of each.
-    double tReplace = 1e9, tSed = 1e9, tSd = 1e9;
+    double tReplace = 1e9, tNoJournal = 1e9, tSed = 1e9, tSd = 1e9;
     long replaceRss = 0;
     bool identical = true;
-    for (int round = 0; round < 3; ++round) {
+    for (int round = 0; round < 5; ++round) {
         copyTree(pristine, tree);
+        copyTree(pristine, noJournal);
         copyTree(pristine, bySed);
         copyTree(pristine, bySd);
         const Measure m = spawn(replaceCommand);
         tReplace = std::min(tReplace, m.seconds);
         replaceRss = std::max(replaceRss, m.maxRssKiB);
+        tNoJournal = std::min(tNoJournal, spawn(noJournalCommand).seconds);
         tSed = std::min(tSed, shell(sedLine).seconds);
         tSd = std::min(tSd, shell(sdLine).seconds);
         if (round == 0) {
@@ -110,6 +117,7 @@ int main(int argc, char **argv)
     std::printf("  %-58s %8.3f s\n", "perrox-batch --count", tCount);
     std::printf("  %-58s %8.3f s\n", "rg -j1 -c -F -a --count-matches", tRg);
     std::printf("  %-58s %8.3f s\n", "perrox-batch --replace", tReplace);
+    std::printf("  %-58s %8.3f s\n", "perrox-batch --replace --no-undo", tNoJournal);
     std::printf("  %-58s %8.3f s\n", "rg -l | xargs sed -i", tSed);
     std::printf("  %-58s %8.3f s\n", "rg -l | xargs sd -s", tSd);
     std::printf("  peak memory: --count %ld KiB, --replace %ld KiB\n", countRss, replaceRss);
@@ -119,5 +127,6 @@ int main(int argc, char **argv)
     report("Tree Count / rg -j1 --count-matches", tCount / tRg, 1.2);
     report("Tree Replace / rg -l | xargs sed -i", tReplace / tSed, 1.0);
     report("Tree Replace / rg -l | xargs sd -s", tReplace / tSd, 1.0);
+    report("Tree Replace with journal / --no-undo", tReplace / tNoJournal, 1.10);
     return identical ? 0 : 1;
 }
