@@ -55,6 +55,23 @@ int openRunsFolder(int flags)
     return ::open(NativePath(path).constData(), flags | O_DIRECTORY | O_CLOEXEC);
 }
 
+// Held while a run's folder is made and its record started, and while
+// runs left by a stopped process are tidied: so the tidying never takes a
+// run being born for the leftover of a crash.
+class JournalFolderLock
+{
+public:
+    explicit JournalFolderLock(int runs)
+        : m_fd(::openat(runs, ".lock", O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600))
+    {
+        if (m_fd.get() >= 0)
+            while (::flock(m_fd.get(), LOCK_EX) != 0 && errno == EINTR) { }
+    }
+
+private:
+    FileDescriptor m_fd;
+};
+
 QByteArray readAll(int fd)
 {
     QByteArray text;
@@ -262,6 +279,7 @@ bool RunJournal::open()
         fail(errno, RunJournalFolder());
         return false;
     }
+    const JournalFolderLock folderLock(runs.get());
     // The ID tells when the run started; a second run in the same
     // millisecond, in this process or another, takes the next free suffix.
     const QDateTime now = QDateTime::currentDateTimeUtc();
@@ -532,6 +550,7 @@ void RecoverInterruptedRuns()
     const FileDescriptor runs(::open(NativePath(RunJournalFolder()).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (runs.get() < 0)
         return;
+    const JournalFolderLock folderLock(runs.get());
     for (const QByteArray &name : runNames(runs.get())) {
         const FileDescriptor folder(::openat(runs.get(), name.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
         if (folder.get() < 0)
