@@ -72,21 +72,6 @@ private:
     FileDescriptor m_fd;
 };
 
-QByteArray readAll(int fd)
-{
-    QByteArray text;
-    char chunk[65536];
-    for (;;) {
-        const ssize_t n = ::pread(fd, chunk, sizeof chunk, off_t(text.size()));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0 || text.size() + n > kMaxRecordSize)
-            break;
-        text.append(chunk, n);
-    }
-    return text;
-}
-
 bool parseEntry(const QList<QByteArray> &f, JournalEntry &e)
 {
     // entry N KIND KEPT HASH SIZE MODE UID GID ASEC ANSEC MSEC MNSEC KEPTBYTES PATH
@@ -504,7 +489,7 @@ bool LoadRun(const QString &givenId, JournalRun &run)
         return false;
     run = JournalRun();
     run.id = id;
-    if (!parseRecord(readAll(record.get()), run))
+    if (!parseRecord(ReadFromStart(record.get(), kMaxRecordSize), run))
         return false;
     // A run still being written holds its record locked.
     run.running = ::flock(record.get(), LOCK_SH | LOCK_NB) != 0;
@@ -566,9 +551,9 @@ void RecoverInterruptedRuns()
             continue; // still being written
         JournalRun run;
         bool complete = false;
-        if (!parseRecord(readAll(record.get()), run, &complete)) {
+        if (!parseRecord(ReadFromStart(record.get(), kMaxRecordSize), run, &complete)) {
             // Stopped before the record's first line was written.
-            if (readAll(record.get()).size() < kMagic.size() + 1)
+            if (ReadFromStart(record.get(), kMaxRecordSize).size() < kMagic.size() + 1)
                 removeRunFolder(runs.get(), name);
             continue;
         }
