@@ -83,11 +83,7 @@ public:
         if (e.kind == Kind::Created)
             return remove(current, path, e);
 
-        CommitUndo undo {journal(), {}, 0, -1, &e};
-        std::unique_ptr<TemporaryFile> temp = keptContent(e, path, undo);
-        if (!temp)
-            return m_outcome.end != UndoOutcome::End::Failed;
-        return commit(MakeReplaceCommit(*temp, current, m_context, &undo), undo);
+        return restore(e, path, [&](TemporaryFile &temp, CommitUndo &undo) { return MakeReplaceCommit(temp, current, m_context, &undo); });
     }
 
     void finish(const UndoSettings &settings)
@@ -198,11 +194,18 @@ private:
         const ReplaceAsTarget target = InspectTarget(folder.get(), NativePath(GetFileName(path)), path);
         if (target.kind != ReplaceAsTarget::Kind::Missing)
             return leave(target.kind == ReplaceAsTarget::Kind::Unknown ? FileErrorMessage(target.error, path) : standsThereMessage(path));
+        return restore(e, path, [&](TemporaryFile &temp, CommitUndo &undo) { return MakeReplaceAsCommit(temp, target, m_context, &undo); });
+    }
+
+    // Puts the entry's kept content in place through the commit made by
+    // makeCommit, with the old file's status.
+    template<typename MakeCommit> bool restore(const JournalEntry &e, const QString &path, MakeCommit makeCommit)
+    {
         CommitUndo undo {journal(), {}, 0, -1, &e};
         std::unique_ptr<TemporaryFile> temp = keptContent(e, path, undo);
         if (!temp)
             return m_outcome.end != UndoOutcome::End::Failed;
-        return commit(MakeReplaceAsCommit(*temp, target, m_context, &undo), undo);
+        return commit(makeCommit(*temp, undo), undo);
     }
 
     bool fail(const QString &message)

@@ -39,6 +39,21 @@ int CopyContents(int in, int out)
     }
 }
 
+QByteArray ReadFromStart(int fd, qint64 limit)
+{
+    QByteArray text;
+    char chunk[65536];
+    for (;;) {
+        const ssize_t n = ::pread(fd, chunk, sizeof chunk, off_t(text.size()));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0 || text.size() + n > limit)
+            break;
+        text.append(chunk, n);
+    }
+    return text;
+}
+
 int WriteAllAt(int fd, const char *data, qint64 len, qint64 offset)
 {
     while (len > 0) {

@@ -1,6 +1,6 @@
 #pragma once
 
-#include <QtGlobal>
+#include <QByteArray>
 
 namespace perrox {
 
@@ -9,6 +9,10 @@ namespace perrox {
 // elsewhere. Neither descriptor's offset is used or moved. Returns 0 or the
 // errno value of the first failure.
 int CopyContents(int in, int out);
+
+// Everything in fd from offset 0, as long as it stays within limit bytes
+// (what lies beyond is left out); a read error ends it where it happened.
+QByteArray ReadFromStart(int fd, qint64 limit);
 
 // Writes len bytes at offset, all of them or fails; EINTR is retried.
 // Returns 0 or the errno value.

@@ -116,21 +116,6 @@ std::optional<Record> parseRecord(const QByteArray &text)
     return r;
 }
 
-QByteArray readSmallFile(int fd)
-{
-    QByteArray text;
-    char chunk[4096];
-    for (;;) {
-        const ssize_t n = ::pread(fd, chunk, sizeof chunk, off_t(text.size()));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0 || text.size() + n > kMaxRecordSize)
-            break;
-        text.append(chunk, n);
-    }
-    return text;
-}
-
 // Whether bytes [from, to) of a and b are equal.
 bool sameBytes(int a, int b, qint64 from, qint64 to)
 {
@@ -354,7 +339,7 @@ public:
         rec.m_record = FileDescriptor(::openat(rec.m_folder.get(), rec.m_recordName.constData(), O_RDWR | O_NOFOLLOW | O_CLOEXEC));
         if (rec.m_record.get() < 0 || ::flock(rec.m_record.get(), LOCK_EX | LOCK_NB) != 0)
             return QString();
-        const std::optional<Record> parsed = parseRecord(readSmallFile(rec.m_record.get()));
+        const std::optional<Record> parsed = parseRecord(ReadFromStart(rec.m_record.get(), kMaxRecordSize));
         if (!parsed)
             return QString();
         const Record &r = *parsed;

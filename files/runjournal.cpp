@@ -55,20 +55,22 @@ int openRunsFolder(int flags)
     return ::open(NativePath(path).constData(), flags | O_DIRECTORY | O_CLOEXEC);
 }
 
-QByteArray readAll(int fd)
+// Held while a run's folder is made and its record started, and while
+// runs left by a stopped process are tidied: so the tidying never takes a
+// run being born for the leftover of a crash.
+class JournalFolderLock
 {
-    QByteArray text;
-    char chunk[65536];
-    for (;;) {
-        const ssize_t n = ::pread(fd, chunk, sizeof chunk, off_t(text.size()));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0 || text.size() + n > kMaxRecordSize)
-            break;
-        text.append(chunk, n);
+public:
+    explicit JournalFolderLock(int runs)
+        : m_fd(::openat(runs, ".lock", O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600))
+    {
+        if (m_fd.get() >= 0)
+            while (::flock(m_fd.get(), LOCK_EX) != 0 && errno == EINTR) { }
     }
-    return text;
-}
+
+private:
+    FileDescriptor m_fd;
+};
 
 bool parseEntry(const QList<QByteArray> &f, JournalEntry &e)
 {
@@ -262,6 +264,7 @@ bool RunJournal::open()
         fail(errno, RunJournalFolder());
         return false;
     }
+    const JournalFolderLock folderLock(runs.get());
     // The ID tells when the run started; a second run in the same
     // millisecond, in this process or another, takes the next free suffix.
     const QDateTime now = QDateTime::currentDateTimeUtc();
@@ -486,7 +489,7 @@ bool LoadRun(const QString &givenId, JournalRun &run)
         return false;
     run = JournalRun();
     run.id = id;
-    if (!parseRecord(readAll(record.get()), run))
+    if (!parseRecord(ReadFromStart(record.get(), kMaxRecordSize), run))
         return false;
     // A run still being written holds its record locked.
     run.running = ::flock(record.get(), LOCK_SH | LOCK_NB) != 0;
@@ -532,6 +535,7 @@ void RecoverInterruptedRuns()
     const FileDescriptor runs(::open(NativePath(RunJournalFolder()).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (runs.get() < 0)
         return;
+    const JournalFolderLock folderLock(runs.get());
     for (const QByteArray &name : runNames(runs.get())) {
         const FileDescriptor folder(::openat(runs.get(), name.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
         if (folder.get() < 0)
@@ -547,9 +551,9 @@ void RecoverInterruptedRuns()
             continue; // still being written
         JournalRun run;
         bool complete = false;
-        if (!parseRecord(readAll(record.get()), run, &complete)) {
+        if (!parseRecord(ReadFromStart(record.get(), kMaxRecordSize), run, &complete)) {
             // Stopped before the record's first line was written.
-            if (readAll(record.get()).size() < kMagic.size() + 1)
+            if (ReadFromStart(record.get(), kMaxRecordSize).size() < kMagic.size() + 1)
                 removeRunFolder(runs.get(), name);
             continue;
         }
