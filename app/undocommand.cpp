@@ -11,9 +11,8 @@ QString UndoMenuCaption(const std::optional<JournalRun> &run)
 
 QString UndoQuestion(const JournalRun &run)
 {
-    const int files = run.changedFiles();
     return u"Undo the %1 of %2 made on %3?\r\n\r\nEach file gets back what it held before, if nothing changed it since."_s.arg(
-        JournalModeName(run.mode), files == 1 ? u"1 file"_s : u"%1 files"_s.arg(files), run.time.toLocalTime().toString(u"yyyy-MM-dd HH:mm:ss"_s));
+        JournalModeName(run.mode), FilesText(run.changedFiles()), run.time.toLocalTime().toString(u"yyyy-MM-dd HH:mm:ss"_s));
 }
 
 QString UndoSummary(const UndoOutcome &outcome, const QString &id)

@@ -274,6 +274,11 @@ UndoOutcome UndoRun(const QString &id, const UndoSettings &settings)
     return outcome;
 }
 
+QString FilesText(int n)
+{
+    return n == 1 ? QStringLiteral("1 file") : QStringLiteral("%1 files").arg(n);
+}
+
 QString UndoRefusalText(const UndoOutcome &outcome, const QString &id)
 {
     switch (outcome.end) {
@@ -292,21 +297,22 @@ QString UndoRefusalText(const UndoOutcome &outcome, const QString &id)
 
 QString UndoSummaryText(const UndoOutcome &outcome)
 {
-    return QStringLiteral("%1 of %2 files were restored.").arg(outcome.restored).arg(outcome.run.changedFiles());
+    const int files = outcome.run.changedFiles();
+    return QStringLiteral("%1 of %2 %3 restored.").arg(outcome.restored).arg(files).arg(files == 1 ? QLatin1String("file was") : QLatin1String("files were"));
 }
 
 QString HistoryLine(const JournalRun &run)
 {
-    return QStringLiteral("%1  %2  %3  %4 files  %5 bytes kept%6")
+    return QStringLiteral("%1  %2  %3  %4  %5 bytes kept%6")
         .arg(run.id.leftJustified(21), run.time.toLocalTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")), JournalModeName(run.mode).leftJustified(10))
-        .arg(run.changedFiles(), 6)
+        .arg(FilesText(run.changedFiles()), 12)
         .arg(run.keptBytes(), 12)
         .arg(run.undoneBy.isEmpty() ? QString() : QStringLiteral("  undone"));
 }
 
 QString UndoCommandText(const JournalRun &run)
 {
-    return QLatin1String("&Undo ") + JournalModeName(run.mode) + QLatin1String(" (") + QString::number(run.changedFiles()) + QLatin1String(" files)");
+    return QLatin1String("&Undo ") + JournalModeName(run.mode) + QLatin1String(" (") + FilesText(run.changedFiles()) + QLatin1Char(')');
 }
 
 } // namespace perrox

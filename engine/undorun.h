@@ -40,6 +40,9 @@ std::optional<JournalRun> LastUndoableRun();
 // keep one), so it can be undone in turn.
 UndoOutcome UndoRun(const QString &id, const UndoSettings &settings);
 
+// "1 file", "12 files".
+QString FilesText(int n);
+
 // The caption of the window's command for the run: "&Undo Replace (12 files)".
 QString UndoCommandText(const JournalRun &run);
 

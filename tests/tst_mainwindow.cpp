@@ -127,7 +127,7 @@ const UndoCase kUndos[] = {
     {"No changes nothing", true, Answer::No, {}, {}, "one XY", "two XY", u"&Undo Replace (2 files)"_s},
     {"a file changed since is left alone", true, Answer::Yes, "mine",
         u"1 of 2 files were restored.\r\n\r\nThese files were left as they are:\r\nThe file %1 was changed after the run; it was left as it is."_s, "one a",
-        "mine", u"&Undo Undo (1 files)"_s},
+        "mine", u"&Undo Undo (1 file)"_s},
     {"journal off", false, Answer::Yes, {}, {}, "one XY", "two XY", u"&Undo Replace"_s},
 };
 
@@ -867,7 +867,7 @@ private slots:
         QAction *undo = f->action(u"IDM_UNDO"_s);
         QVERIFY(!undo->isEnabled());
         Q_EMIT f->child<QMenu>(u"IDM_EDIT"_s)->aboutToShow();
-        QVERIFY(undo->isEnabled() && undo->text() == u"&Undo Replace (1 files)"_s);
+        QVERIFY(undo->isEnabled() && undo->text() == u"&Undo Replace (1 file)"_s);
         QCOMPARE(f->child<QMenu>(u"IDM_EDIT"_s)->actions().mid(0, 2), QList<QAction *>({undo, f->action(u"IDM_EDIT_SPACE1"_s)}));
         f->edSearch()->setFocus();
         QTest::keyClicks(f->edSearch(), u"q"_s);

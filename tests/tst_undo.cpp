@@ -378,7 +378,7 @@ private slots:
         // A run of the core, as the window makes it, undone from the command line.
         const QString c = WriteFileIn(m_dir->path(), u"c.txt"_s, "hello c\n");
         QVERIFY(!replace({c}).journalRun.isEmpty());
-        QCOMPARE(batch({u"--undo"_s}), std::tuple(0, u"1 of 1 files were restored.\n"_s, QString()));
+        QCOMPARE(batch({u"--undo"_s}), std::tuple(0, u"1 of 1 file was restored.\n"_s, QString()));
         QCOMPARE(ReadFile(c), "hello c\n");
         QCOMPARE(LastUndoableRun()->mode, JournalMode::Undo);
         QVERIFY(UndoRun(QString(), kJournal).complete());
@@ -403,13 +403,13 @@ private slots:
         const auto [code, out, err] = batch({u"--history"_s});
         QCOMPARE(code, 0);
         QCOMPARE(out.count(u'\n'), 14);
-        QVERIFY2(QRegularExpression(u"^%1 +\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d  Replace +1 files +8 bytes kept\n"_s.arg(QRegularExpression::escape(id)))
+        QVERIFY2(QRegularExpression(u"^%1 +\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d  Replace +1 file +8 bytes kept\n"_s.arg(QRegularExpression::escape(id)))
                      .match(out)
                      .hasMatch(),
             qPrintable(out));
         WriteFile(b, "changed\n");
         QCOMPARE(batch({u"--undo"_s}),
-            std::tuple(1, u"0 of 1 files were restored.\n"_s, u"The file %1 was changed after the run; it was left as it is.\n"_s.arg(b)));
+            std::tuple(1, u"0 of 1 file was restored.\n"_s, u"The file %1 was changed after the run; it was left as it is.\n"_s.arg(b)));
         QCOMPARE(batch({u"--undo-run"_s, id}), std::tuple(2, QString(), u"The run %1 was undone already.\n"_s.arg(id)));
         const std::vector<JournalRun> runs = ListRuns();
         const auto oldestP
