@@ -408,8 +408,8 @@ private slots:
                      .hasMatch(),
             qPrintable(out));
         WriteFile(b, "changed\n");
-        QCOMPARE(batch({u"--undo"_s}),
-            std::tuple(1, u"0 of 1 file was restored.\n"_s, u"The file %1 was changed after the run; it was left as it is.\n"_s.arg(b)));
+        QCOMPARE(
+            batch({u"--undo"_s}), std::tuple(1, u"0 of 1 file was restored.\n"_s, u"The file %1 was changed after the run; it was left as it is.\n"_s.arg(b)));
         QCOMPARE(batch({u"--undo-run"_s, id}), std::tuple(2, QString(), u"The run %1 was undone already.\n"_s.arg(id)));
         const std::vector<JournalRun> runs = ListRuns();
         const auto oldestP
