@@ -297,6 +297,25 @@ private slots:
         QCOMPARE(TemporaryFilesIn(m_dir->path()), QStringList());
     }
 
+    // A folder that takes no new name (nobody's file in root's folder): the
+    // file is rewritten in place, so the hard link first made to keep it
+    // gives way to a copy; Undo rewrites it back the same way.
+    void rewrittenInPlace()
+    {
+        const QString a = WriteFileIn(m_dir->path(), u"a.txt"_s, "hello world\n");
+        QCOMPARE(::chown(NativePath(a).constData(), 65534, 65534), 0);
+        QCOMPARE(::chmod(NativePath(m_dir->path()).constData(), 0755), 0);
+        const int code = RunUnprivileged([&]() -> int {
+            ScriptedHost host({a});
+            host.undo = kJournal;
+            CHILD_CHECK(host.run(RunMode::Replace, u"hello"_s, u"HI"_s).end == RunResult::End::Completed && host.sink.texts().isEmpty());
+            CHILD_CHECK(ReadFile(a) == "HI world\n" && keptFiles() == 1 && statusOf(a)->links == 1);
+            CHILD_CHECK(UndoRun(QString(), kJournal).complete() && ReadFile(a) == "hello world\n");
+            return 0;
+        });
+        QCOMPARE(code, 0);
+    }
+
     // kill -9 in the middle of a Replace of many files: the next start
     // tidies the journal, which then undoes exactly the files replaced.
     void killedDuringReplace()
