@@ -10,8 +10,10 @@
 #include "files/safereplace.h"
 #include "files/temporaryfile.h"
 
-#include <QCryptographicHash>
 #include <QDir>
+#include <QSemaphore>
+#include <QThread>
+#include <QThreadPool>
 
 #include <algorithm>
 #include <cerrno>
@@ -42,14 +44,10 @@ QString NoSizeMessage(const QString &path)
 class RowOutput : public ReplaceOutput
 {
 public:
-    // hashed: the SHA-256 of the output is wanted (for the journal).
-    RowOutput(RunFolder &folder, std::mt19937 &rng, bool hashed)
+    RowOutput(RunFolder &folder, std::mt19937 &rng)
         : m_folder(folder)
         , m_rng(rng)
-    {
-        if (hashed)
-            m_hash.emplace(QCryptographicHash::Sha256);
-    }
+    { }
 
     bool open() override
     {
@@ -63,8 +61,6 @@ public:
     bool write(const char *data, qint64 len) override
     {
         m_written += len;
-        if (m_hash)
-            m_hash->addData(QByteArrayView(data, len));
         return m_temp->write(data, len);
     }
     bool close() override { return !m_temp || m_temp->close(); }
@@ -74,7 +70,6 @@ public:
     // The run's temporary folder could not be made.
     bool folderFailed() const { return m_folderFailed; }
     qint64 written() const { return m_written; }
-    QByteArray hash() const { return m_hash ? m_hash->result().toHex() : QByteArray(); }
     std::unique_ptr<TemporaryFile> take() { return std::move(m_temp); }
 
 private:
@@ -82,8 +77,47 @@ private:
     std::mt19937 &m_rng;
     std::unique_ptr<TemporaryFile> m_temp;
     qint64 m_written = 0;
-    std::optional<QCryptographicHash> m_hash;
     bool m_folderFailed = false;
+};
+
+// The SHA-256 of a complete result, for the journal, computed on a worker
+// thread of pool while the run reads the next files; the result's
+// descriptor must stay open until it is done, which the destructor waits for.
+class BackgroundHash
+{
+public:
+    BackgroundHash(QThreadPool &pool, int fd)
+        : m_job(std::make_shared<Job>())
+    {
+        pool.start([job = m_job, fd] {
+            job->hash = HashContents(fd);
+            job->done.release();
+        });
+    }
+    ~BackgroundHash() { wait(); }
+    BackgroundHash(const BackgroundHash &) = delete;
+    BackgroundHash &operator=(const BackgroundHash &) = delete;
+
+    QByteArray result()
+    {
+        wait();
+        return m_job->hash;
+    }
+
+private:
+    struct Job
+    {
+        QByteArray hash;
+        QSemaphore done;
+    };
+    void wait()
+    {
+        if (!m_waited)
+            m_job->done.acquire();
+        m_waited = true;
+    }
+    std::shared_ptr<Job> m_job;
+    bool m_waited = false;
 };
 
 // The results of a Replace or Replace As run that wait, complete, until the
@@ -101,6 +135,7 @@ public:
         , m_context(context)
         , m_journal(journal)
     {
+        m_hashers.setMaxThreadCount(std::max(1, QThread::idealThreadCount() - 1));
         // Every waiting result holds a few descriptors; stay well inside the
         // limit of open files.
         struct rlimit limit = {};
@@ -131,8 +166,10 @@ public:
         m_bytes += output.written();
         auto p = std::make_unique<Pending>();
         p->file = std::move(file);
-        p->undo = {m_journal, output.hash(), output.written()};
+        p->undo = {m_journal, {}, output.written()};
         p->temp = output.take();
+        if (m_journal)
+            p->hash = std::make_unique<BackgroundHash>(m_hashers, p->temp->fd());
         p->refusal = refusal;
         if (target) {
             p->target = *target;
@@ -183,6 +220,8 @@ public:
                 p->refusal = ChangedByAnotherProgramMessage(p->file->path());
                 continue;
             }
+            if (p->hash)
+                p->undo.hash = p->hash->result();
             p->commit = p->target.name.isEmpty() ? MakeReplaceCommit(*p->temp, *p->file, m_context, &p->undo)
                                                  : MakeReplaceAsCommit(*p->temp, p->target, m_context, &p->undo);
             const int fd = p->commit->prepare();
@@ -193,20 +232,23 @@ public:
         }
         // ... one flush for all, the journal's entries and kept contents
         // with them ...
-        const std::vector<int> journalFds = m_journal ? m_journal->syncFds() : std::vector<int>();
+        int journalError = 0;
+        const std::vector<int> journalFds = m_journal ? m_journal->syncFds(journalError) : std::vector<int>();
         const size_t results = fds.size();
         fds.insert(fds.end(), journalFds.begin(), journalFds.end());
         if (!fds.empty()) {
             const std::vector<int> errors = FlushTogether(fds);
             for (size_t i = 0; i < results; ++i)
                 flushed[i]->flushError = errors[i];
-            const auto journalError = std::find_if(errors.begin() + qsizetype(results), errors.end(), [](int e) { return e != 0; });
-            if (journalError != errors.end()) {
-                // No file may be touched whose old content is not safely kept.
-                for (Step &step : m_steps)
-                    if (step.pending && step.pending->undo.entry > 0)
-                        step.pending->keepError = CannotKeepMessage(*journalError, RunJournalFolder());
-            }
+            const auto failed = std::find_if(errors.begin() + qsizetype(results), errors.end(), [](int e) { return e != 0; });
+            if (!journalError && failed != errors.end())
+                journalError = *failed;
+        }
+        if (journalError) {
+            // No file may be touched whose old content is not safely kept.
+            for (Step &step : m_steps)
+                if (step.pending && step.pending->undo.entry > 0)
+                    step.pending->keepError = CannotKeepMessage(journalError, RunJournalFolder());
         }
         m_host.resultsFlushed(rows);
         // ... and each put in place after its cell, in row order.
@@ -259,6 +301,7 @@ private:
     {
         std::unique_ptr<OpenedFile> file;
         std::unique_ptr<TemporaryFile> temp;
+        std::unique_ptr<BackgroundHash> hash; // declared after temp: done before its file closes
         ReplaceAsTarget target; // Replace As only
         QString messagePath;
         QString refusal;
@@ -293,6 +336,10 @@ private:
     RunHost &m_host;
     CommitContext &m_context;
     RunJournal *m_journal;
+    // The run's own, so that it never waits on threads of another run or
+    // of a parent process it was forked from; declared before the steps,
+    // whose hashes it runs, so that it outlives them.
+    QThreadPool m_hashers;
     std::vector<Step> m_steps;
     std::vector<struct stat> m_files;
     std::vector<QByteArray> m_targetNames;
@@ -530,7 +577,7 @@ RunResult ProcessFiles(
             file = std::make_unique<OpenedFile>();
             reason = file->open(source, folders, &seen[size_t(row)]);
         }
-        RowOutput output(runFolder, rng, journal.has_value());
+        RowOutput output(runFolder, rng);
         DiscardedOutput discarded;
         const ReplaceOutcome outcome = reason.isEmpty()
             ? ReplaceInFile(*file, mode == RunMode::Count ? static_cast<ReplaceOutput &>(discarded) : output, *tables, state, host)

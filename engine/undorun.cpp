@@ -125,14 +125,16 @@ private:
         const int fd = commit->prepare();
         bool flushed = false;
         if (fd >= 0 && m_journal) {
-            std::vector<int> fds = m_journal->syncFds();
+            int error = 0;
+            std::vector<int> fds = m_journal->syncFds(error);
             fds.push_back(fd);
             const std::vector<int> errors = FlushTogether(fds);
-            for (size_t i = 0; i + 1 < errors.size(); ++i)
-                if (errors[i]) {
-                    m_journal->skipped(undo.entry);
-                    return fail(CannotKeepMessage(errors[i], RunJournalFolder()));
-                }
+            for (size_t i = 0; i + 1 < errors.size() && !error; ++i)
+                error = errors[i];
+            if (error) {
+                m_journal->skipped(undo.entry);
+                return fail(CannotKeepMessage(error, RunJournalFolder()));
+            }
             flushed = errors.back() == 0;
         }
         const CommitResult result = commit->finish(flushed);
@@ -162,8 +164,14 @@ private:
             entry = m_journal->keep(Kind::Deleted, current.fd(), before, e.path, true, e.hash, e.size);
             if (entry < 0)
                 return fail(m_journal->error() + QLatin1String("\r\n\r\nThe file ") + path + QLatin1String(" was left as it is."));
-            for (int fd : m_journal->syncFds())
-                ::fsync(fd);
+            int error = 0;
+            for (int fd : m_journal->syncFds(error))
+                if (!error && ::fsync(fd) != 0)
+                    error = errno;
+            if (error) {
+                m_journal->skipped(entry);
+                return fail(CannotKeepMessage(error, RunJournalFolder()));
+            }
         }
         struct stat now;
         const bool same = ::fstat(current.fd(), &now) == 0 && SameContent(now, current.status()) && current.stillNamed();

@@ -1,5 +1,7 @@
 #include "filenames.h"
 
+#include <QDir>
+
 namespace perrox {
 
 namespace {
@@ -85,6 +87,11 @@ QString ShortenPath(QString path, const std::function<bool(const QString &)> &fi
         path = path.left(p1 + 1) + kEllipsis + path.mid(p2 + 1);
     }
     return path;
+}
+
+QString AbsolutePath(const QString &path)
+{
+    return path.startsWith(QLatin1Char('/')) ? path : QDir::current().absoluteFilePath(path);
 }
 
 } // namespace perrox

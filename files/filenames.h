@@ -24,6 +24,11 @@ QString GetBaseName(const QString &path);
 // whole path when the "/" is its last character, else the text before it.
 QString GetFolderName(const QString &path);
 
+// The path itself when it starts with "/", else the current folder (the one
+// step here that asks the system), "/" and the path; nothing is resolved or
+// cleaned ("..", links stay as they are).
+QString AbsolutePath(const QString &path);
+
 // Removes every character that may not stand in a file name here or that would
 // lead out of the chosen folder: \ ? : * " < > | / and NUL. Returns how many
 // characters were removed.

@@ -15,6 +15,7 @@
 #include <limits>
 #include <linux/fs.h>
 #include <map>
+#include <memory>
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
@@ -26,6 +27,7 @@ namespace {
 const QByteArray kMagic = "perrox-run 1";
 const QByteArray kRecordName = "record";
 constexpr qint64 kMaxRecordSize = qint64(64) << 20;
+constexpr size_t kHashChunk = size_t(256) << 10;
 
 QByteArray modeWord(JournalMode mode)
 {
@@ -218,17 +220,18 @@ qint64 JournalRun::keptBytes() const
 QByteArray HashContents(int fd, qint64 *size)
 {
     QCryptographicHash hash(QCryptographicHash::Sha256);
-    std::vector<char> buffer(size_t(1) << 20);
+    // One buffer per thread, not cleared: hashing runs once per file.
+    thread_local std::unique_ptr<char[]> buffer(new char[kHashChunk]);
     qint64 offset = 0;
     for (;;) {
-        const ssize_t n = ::pread(fd, buffer.data(), buffer.size(), off_t(offset));
+        const ssize_t n = ::pread(fd, buffer.get(), kHashChunk, off_t(offset));
         if (n < 0 && errno == EINTR)
             continue;
         if (n < 0)
             return QByteArray();
         if (n == 0)
             break;
-        hash.addData(QByteArrayView(buffer.data(), n));
+        hash.addData(QByteArrayView(buffer.get(), n));
         offset += n;
     }
     if (size)
@@ -282,6 +285,9 @@ bool RunJournal::open()
     }
     m_folderPath = runFolderPath(m_id);
     m_folder = FileDescriptor(::openat(runs.get(), m_id.toLatin1().constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    struct stat folder;
+    if (m_folder.get() >= 0 && ::fstat(m_folder.get(), &folder) == 0)
+        m_device = folder.st_dev;
     if (m_folder.get() >= 0)
         m_record = FileDescriptor(::openat(m_folder.get(), kRecordName.constData(), O_RDWR | O_APPEND | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
     if (m_record.get() < 0) {
@@ -346,8 +352,7 @@ int RunJournal::keep(JournalEntry::Kind kind, int fd, const struct stat &st, con
     const QString keptPath = KeptPath(m_id, e.kept);
 
     bool linked = false;
-    struct stat folder;
-    if (linkable && ::fstat(m_folder.get(), &folder) == 0 && folder.st_dev == st.st_dev) {
+    if (linkable && m_device == st.st_dev) {
         // The file's own inode, under a second name: it lives on when the
         // result takes its place, at no cost.
         const QByteArray self = "/proc/self/fd/" + QByteArray::number(fd);
@@ -364,11 +369,7 @@ int RunJournal::keep(JournalEntry::Kind kind, int fd, const struct stat &st, con
         }
         m_copies.push_back(std::move(copy));
     }
-    if (!append(entryLine(e))) {
-        const int error = errno;
-        ::unlinkat(m_folder.get(), e.kept.constData(), 0);
-        return fail(error, m_folderPath + QLatin1Char('/') + QString::fromLatin1(kRecordName));
-    }
+    m_lines += entryLine(e);
     m_entries.push_back(e);
     m_linked.resize(m_entries.size(), false);
     m_linked.back() = linked;
@@ -385,8 +386,7 @@ int RunJournal::keepCreated(const QByteArray &path, const QByteArray &hash, qint
     e.path = path;
     e.hash = hash;
     e.size = size;
-    if (!append(entryLine(e)))
-        return fail(errno, m_folderPath + QLatin1Char('/') + QString::fromLatin1(kRecordName));
+    m_lines += entryLine(e);
     m_entries.push_back(e);
     m_linked.resize(m_entries.size(), false);
     return e.number;
@@ -421,12 +421,17 @@ int RunJournal::copyInsteadOfLink(int number, int fd)
     return 0;
 }
 
-std::vector<int> RunJournal::syncFds()
+std::vector<int> RunJournal::syncFds(int &error)
 {
     m_synced = std::move(m_copies);
     m_copies.clear();
+    error = 0;
     if (m_record.get() < 0)
         return {};
+    // The lines gathered since the last call, in one write.
+    if (!m_lines.isEmpty() && !append(m_lines))
+        error = errno;
+    m_lines.clear();
     std::vector<int> fds {m_record.get(), m_folder.get()};
     for (const FileDescriptor &copy : m_synced)
         fds.push_back(copy.get());
@@ -437,7 +442,7 @@ void RunJournal::done(int number)
 {
     if (number <= 0 || m_record.get() < 0)
         return;
-    append("done " + QByteArray::number(number) + '\n');
+    m_lines += "done " + QByteArray::number(number) + '\n';
     ++m_doneCount;
 }
 
@@ -445,7 +450,7 @@ void RunJournal::skipped(int number)
 {
     if (number <= 0 || m_record.get() < 0)
         return;
-    append("skip " + QByteArray::number(number) + '\n');
+    m_lines += "skip " + QByteArray::number(number) + '\n';
     const JournalEntry &e = m_entries[size_t(number - 1)];
     if (!e.kept.isEmpty())
         ::unlinkat(m_folder.get(), e.kept.constData(), 0);
@@ -466,7 +471,8 @@ QString RunJournal::finish(const UndoSettings &settings)
             removeRunFolder(runs.get(), m_id.toLatin1());
         return QString();
     }
-    append("end\n");
+    append(m_lines + "end\n");
+    m_lines.clear();
     m_record.reset();
     m_folder.reset();
     PruneRuns(settings, m_id);

@@ -114,12 +114,10 @@ public:
 
     // What must reach the disk before any file of the entries kept since
     // the last call is touched: the record, the run's folder and the kept
-    // copies. The descriptors stay valid until the next call.
-    std::vector<int> syncFds();
-    // After the flush of syncFds() failed with error: the entries since are
-    // not to be trusted, so none of their files may be touched.
-    void flushFailed(int error);
-
+    // copies. The descriptors stay valid until the next call. The entries
+    // are written to the record here, in one write; error is the errno
+    // value of its failure, else 0 (the entries are then not kept).
+    std::vector<int> syncFds(int &error);
     void done(int number);
     // The file was left as it was: its kept content goes.
     void skipped(int number);
@@ -146,6 +144,8 @@ private:
     FileDescriptor m_record;
     std::vector<JournalEntry> m_entries;
     std::vector<bool> m_linked; // by entry: kept as a hard link of the file
+    QByteArray m_lines; // record lines not written yet
+    dev_t m_device = 0; // of the run's folder
     std::vector<FileDescriptor> m_copies; // kept since the last syncFds()
     std::vector<FileDescriptor> m_synced;
     int m_doneCount = 0;

@@ -8,8 +8,6 @@
 #include "rewritejournal.h"
 #include "temporaryfile.h"
 
-#include <QDir>
-
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
@@ -236,9 +234,9 @@ private:
     // place by the rename, so a hard link keeps it.
     bool keepOld(bool linkable)
     {
-        QByteArray path = m_source.currentPath();
-        if (path.isEmpty())
-            path = NativePath(QDir::current().absoluteFilePath(m_source.path()));
+        // The path as the user gave it, made absolute: links on the way
+        // are followed again by Undo, as they were here.
+        const QByteArray path = NativePath(AbsolutePath(m_source.path()));
         const struct stat before = m_source.status();
         m_undo->entry = m_undo->journal->keep(JournalEntry::Kind::Replaced, m_source.fd(), before, path, linkable, m_undo->hash, m_undo->size);
         if (m_undo->entry < 0) {
@@ -306,7 +304,7 @@ private:
 
         QByteArray where = m_source.currentPath();
         if (where.isEmpty())
-            where = NativePath(QDir::current().absoluteFilePath(m_source.path()));
+            where = NativePath(AbsolutePath(m_source.path()));
         RewriteRecord record;
         if (const int r = record.begin(before, where, m_temp.fd(), m_temp.folderFd(), m_temp.name()))
             return {CommitResult::Status::Failed, FileErrorMessage(r, record.failedPath())};
@@ -500,7 +498,7 @@ private:
     std::optional<CommitResult> keepOld()
     {
         QByteArray path = DescriptorPath(m_target.folderFd);
-        path = path.isEmpty() ? NativePath(QDir::current().absoluteFilePath(m_target.path)) : path + '/' + m_target.name;
+        path = path.isEmpty() ? NativePath(AbsolutePath(m_target.path)) : path + '/' + m_target.name;
         RunJournal &journal = *m_undo->journal;
         if (m_target.kind == Kind::Missing) {
             m_undo->entry = journal.keepCreated(path, m_undo->hash, m_undo->size);
