@@ -529,7 +529,7 @@ RunResult ProcessFiles(
     FolderCache folders;
     std::optional<RunJournal> journal;
     if (undo.keep && mode != RunMode::Count)
-        journal.emplace(mode == RunMode::ReplaceAs ? JournalMode::ReplaceAs : JournalMode::Replace);
+        journal.emplace(mode == RunMode::ReplaceAs ? JournalMode::ReplaceAs : JournalMode::Replace, undo);
     CommitBatch batch(host, commitContext, journal ? &*journal : nullptr);
     FlushingSink sink(messages, batch, result);
 
@@ -610,7 +610,7 @@ RunResult ProcessFiles(
     }
     batch.flush(result);
     if (journal)
-        result.journalRun = journal->finish(undo);
+        result.journalRun = journal->finish();
 
     host.endRun();
     return result;

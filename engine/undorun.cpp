@@ -55,7 +55,7 @@ public:
         , m_context {m_rng}
     {
         if (settings.keep)
-            m_journal.emplace(JournalMode::Undo, run.id);
+            m_journal.emplace(JournalMode::Undo, settings, run.id);
     }
 
     // False when an entry failed in a way that ends the undo.
@@ -86,10 +86,10 @@ public:
         return restore(e, path, [&](TemporaryFile &temp, CommitUndo &undo) { return MakeReplaceCommit(temp, current, m_context, &undo); });
     }
 
-    void finish(const UndoSettings &settings)
+    void finish()
     {
         if (m_journal)
-            m_outcome.undoRunId = m_journal->finish(settings);
+            m_outcome.undoRunId = m_journal->finish();
     }
 
 private:
@@ -276,7 +276,7 @@ UndoOutcome UndoRun(const QString &id, const UndoSettings &settings)
     for (auto e = entries.rbegin(); e != entries.rend(); ++e)
         if (e->state != JournalEntry::State::Skipped && !undoer.undo(*e))
             break;
-    undoer.finish(settings);
+    undoer.finish();
     if (outcome.end != End::Failed || outcome.restored > 0)
         lock.markUndone(outcome.undoRunId.isEmpty() ? QStringLiteral("-") : outcome.undoRunId);
     return outcome;

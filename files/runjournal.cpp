@@ -9,10 +9,8 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <climits>
 #include <dirent.h>
 #include <fcntl.h>
-#include <limits>
 #include <linux/fs.h>
 #include <map>
 #include <memory>
@@ -239,15 +237,18 @@ QByteArray HashContents(int fd, qint64 *size)
     return hash.result().toHex();
 }
 
-RunJournal::RunJournal(JournalMode mode, const QString &undoes)
+RunJournal::RunJournal(JournalMode mode, const UndoSettings &settings, const QString &undoes)
     : m_mode(mode)
+    , m_settings(settings)
     , m_undoes(undoes)
 { }
 
 RunJournal::~RunJournal()
 {
     if (m_record.get() >= 0)
-        finish(UndoSettings {true, INT_MAX, std::numeric_limits<qint64>::max()});
+        finish();
+    if (m_pruner.joinable())
+        m_pruner.join();
 }
 
 int RunJournal::fail(int error, const QString &path)
@@ -309,6 +310,12 @@ bool RunJournal::open()
         fail(error, m_folderPath);
         return false;
     }
+    // Deleting old runs frees what they kept, which takes a while: it is
+    // done beside the run, keeping a place for this one, which is not
+    // counted while it is written.
+    UndoSettings early = m_settings;
+    early.maxRuns = std::max(0, m_settings.maxRuns - 1);
+    m_pruner = std::thread([early, id = m_id] { PruneRuns(early, id); });
     return true;
 }
 
@@ -457,8 +464,10 @@ void RunJournal::skipped(int number)
     m_linked[size_t(number - 1)] = false;
 }
 
-QString RunJournal::finish(const UndoSettings &settings)
+QString RunJournal::finish()
 {
+    if (m_pruner.joinable())
+        m_pruner.join();
     if (m_record.get() < 0)
         return QString();
     m_synced.clear();
@@ -475,7 +484,7 @@ QString RunJournal::finish(const UndoSettings &settings)
     m_lines.clear();
     m_record.reset();
     m_folder.reset();
-    PruneRuns(settings, m_id);
+    PruneRuns(m_settings, m_id);
     return m_id;
 }
 

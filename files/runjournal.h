@@ -7,6 +7,7 @@
 #include <QString>
 
 #include <sys/stat.h>
+#include <thread>
 #include <vector>
 
 namespace perrox {
@@ -86,11 +87,13 @@ struct JournalRun
 };
 
 // Writes the record of one run. The run's folder is made with the first
-// file kept, so a run that changes nothing leaves nothing behind.
+// file kept, so a run that changes nothing leaves nothing behind; from then
+// on, the oldest runs beyond settings' limits are removed on a thread of
+// their own while the run goes on.
 class RunJournal
 {
 public:
-    explicit RunJournal(JournalMode mode, const QString &undoes = QString());
+    RunJournal(JournalMode mode, const UndoSettings &settings, const QString &undoes = QString());
     ~RunJournal();
     RunJournal(const RunJournal &) = delete;
     RunJournal &operator=(const RunJournal &) = delete;
@@ -125,7 +128,7 @@ public:
     // The run is over: a run that changed no file is removed; otherwise the
     // oldest runs beyond the limits go (never this one). Returns the run's
     // ID, or an empty text when it was removed.
-    QString finish(const UndoSettings &settings);
+    QString finish();
 
     QString error() const { return m_error; }
     QString id() const { return m_id; }
@@ -137,7 +140,9 @@ private:
     QByteArray entryLine(const JournalEntry &e) const;
 
     JournalMode m_mode;
+    UndoSettings m_settings;
     QString m_undoes;
+    std::thread m_pruner;
     QString m_id;
     QString m_folderPath;
     FileDescriptor m_folder;
