@@ -277,7 +277,7 @@ QString BatchUsage()
                           "  --undo               undo the most recent Replace, Replace As or Undo not\n"
                           "                       undone yet\n"
                           "  --undo-run ID        undo the run ID (see --history)\n"
-                          "  --history            list the runs that can be undone, newest first\n"
+                          "  --history            list the runs in the journal, newest first\n"
                           "  --no-undo            keep no copies of the files this run changes; it\n"
                           "                       cannot be undone\n"
                           "  --undo-max-runs N    keep at most N runs in the journal (default 20)\n"
