@@ -1,5 +1,7 @@
 #include "filesystem.h"
 
+#include <QDir>
+
 #include <cstring>
 #include <sys/stat.h>
 
@@ -140,6 +142,14 @@ QString DecodeNativePath(const QByteArray &native)
         i += length;
     }
     return text;
+}
+
+bool MakePrivateFolder(const QString &path)
+{
+    const mode_t oldMask = ::umask(077);
+    const bool made = QDir().mkpath(path);
+    ::umask(oldMask);
+    return made;
 }
 
 } // namespace perrox

@@ -11,6 +11,10 @@ bool FolderExists(const QString &path);
 bool IsFolder(const QString &path);
 bool FileExists(const QString &path);
 
+// Creates the folder path and any missing parents for the user alone (mode
+// 0700, whatever the umask); true when it exists afterwards.
+bool MakePrivateFolder(const QString &path);
+
 // The C library's description of an errno value ("Permission denied").
 QString SystemErrorText(int errnum);
 

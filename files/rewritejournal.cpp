@@ -4,8 +4,9 @@
 #include "files/filesystem.h"
 #include "files/openedfile.h"
 
-#include <QDir>
+#include <QList>
 #include <QRandomGenerator>
+#include <QStringList>
 
 #include <algorithm>
 #include <cerrno>
@@ -174,9 +175,7 @@ int RewriteRecord::begin(const struct stat &file, const QByteArray &filePath, in
 {
     m_folderPath = RewriteRecordFolder();
     m_failedPath = m_folderPath;
-    const mode_t oldMask = ::umask(077);
-    const bool made = QDir().mkpath(m_folderPath);
-    ::umask(oldMask);
+    const bool made = MakePrivateFolder(m_folderPath);
     m_folder = FileDescriptor(openFolderForSync(m_folderPath));
     if (!made || m_folder.get() < 0)
         return errno ? errno : EACCES;

@@ -5,7 +5,6 @@
 #include "files/rewritejournal.h"
 
 #include <QCryptographicHash>
-#include <QDir>
 
 #include <algorithm>
 #include <cerrno>
@@ -49,9 +48,7 @@ QByteArray timeFields(const struct timespec &t)
 int openRunsFolder(int flags)
 {
     const QString path = RunJournalFolder();
-    const mode_t oldMask = ::umask(077);
-    QDir().mkpath(path);
-    ::umask(oldMask);
+    MakePrivateFolder(path);
     return ::open(NativePath(path).constData(), flags | O_DIRECTORY | O_CLOEXEC);
 }
 
@@ -566,9 +563,10 @@ void RecoverInterruptedRuns()
             continue; // still being written
         JournalRun run;
         bool complete = false;
-        if (!parseRecord(ReadFromStart(record.get(), kMaxRecordSize), run, &complete)) {
+        const QByteArray text = ReadFromStart(record.get(), kMaxRecordSize);
+        if (!parseRecord(text, run, &complete)) {
             // Stopped before the record's first line was written.
-            if (ReadFromStart(record.get(), kMaxRecordSize).size() < kMagic.size() + 1)
+            if (text.size() < kMagic.size() + 1)
                 removeRunFolder(runs.get(), name);
             continue;
         }
