@@ -258,8 +258,6 @@ bool RunJournal::open()
 {
     if (m_record.get() >= 0)
         return true;
-    if (m_failed)
-        return false;
     const FileDescriptor runs(openRunsFolder(O_RDONLY));
     if (runs.get() < 0) {
         fail(errno, RunJournalFolder());

@@ -155,7 +155,6 @@ private:
     std::vector<FileDescriptor> m_synced;
     int m_doneCount = 0;
     QString m_error;
-    bool m_failed = false;
 };
 
 // "Cannot keep a copy for Undo: <reason> - <path>".
