@@ -277,6 +277,17 @@ public:
                 else
                     m_journal->skipped(p->undo.entry);
             }
+            RowResult &row = result.rows[size_t(step.row)];
+            if (commit.ok()) {
+                row.state = RowState::Replaced;
+                if (p->target.name.isEmpty())
+                    ::stat(NativePath(p->file->path()).constData(), &row.status);
+                else
+                    row.status = p->file->status();
+            } else {
+                row.state = RowState::Failed;
+                row.error = commit.message;
+            }
             if (!commit.ok()) {
                 messages.warn(commit.message);
                 ++result.failedFiles;
@@ -535,6 +546,7 @@ RunResult ProcessFiles(
 
     result.end = End::Completed;
     const int rows = host.rowCount();
+    result.rows.resize(size_t(rows));
     for (int row = 0; row < rows; ++row) {
         const QString source = host.rowPath(row);
         QString target;
@@ -581,13 +593,16 @@ RunResult ProcessFiles(
         DiscardedOutput discarded;
         const ReplaceOutcome outcome = reason.isEmpty()
             ? ReplaceInFile(*file, mode == RunMode::Count ? static_cast<ReplaceOutput &>(discarded) : output, *tables, state, host)
-            : ReplaceOutcome {0, ReplaceOutcome::Status::Failed, FileErrorMessage(reason, source)};
+            : ReplaceOutcome {0, ReplaceOutcome::Status::Failed, FileErrorMessage(reason, source), {}};
         // Shown through the run's sink, so it comes after the waiting results.
         if (!outcome.error.isEmpty())
             sink.warn(outcome.error);
         if (batch.failed())
             break;
+        RowResult &rowResult = result.rows[size_t(row)];
         if (output.folderFailed()) {
+            rowResult.state = RowState::Failed;
+            rowResult.error = outcome.error;
             result.end = End::SetupFailed;
             break;
         }
@@ -595,8 +610,20 @@ RunResult ProcessFiles(
             result.end = End::Cancelled;
             break;
         }
-        if (outcome.status == ReplaceOutcome::Status::Failed)
+        if (outcome.status == ReplaceOutcome::Status::Failed) {
             ++result.failedFiles;
+            rowResult.state = RowState::Failed;
+            rowResult.error = outcome.error;
+        } else {
+            rowResult.count = outcome.count;
+            rowResult.perPair = outcome.perPair;
+            rowResult.status = file->status();
+            if (mode == RunMode::Count)
+                rowResult.state = RowState::Counted;
+            else if (outcome.count < 1)
+                rowResult.state = RowState::Unchanged;
+            // else: Replaced or Failed once its result's turn comes
+        }
 
         const QString cell = AdjustRight(outcome.count, 8);
         if (mode == RunMode::Count || outcome.count < 1) {
@@ -611,6 +638,12 @@ RunResult ProcessFiles(
     batch.flush(result);
     if (journal)
         result.journalRun = journal->finish();
+    // A result dropped with the end of the run counts nothing.
+    for (RowResult &row : result.rows) {
+        if (row.state == RowState::NotProcessed)
+            row = RowResult();
+        row.perPair.resize(size_t(tables->finds.size()), 0);
+    }
 
     host.endRun();
     return result;

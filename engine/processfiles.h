@@ -69,6 +69,30 @@ public:
     virtual void resultsFlushed(const std::vector<int> &rows) { Q_UNUSED(rows); }
 };
 
+// What a run did with one row's file.
+enum class RowState
+{
+    NotProcessed, // the run ended before it, or before its result was put in place
+    Counted, // Count read it, with or without occurrences
+    Replaced, // Replace or Replace As put its result in place
+    Unchanged, // Replace or Replace As found no occurrence
+    Failed, // it could not be read, or its result was not put in place
+};
+
+struct RowResult
+{
+    RowState state = RowState::NotProcessed;
+    // Occurrences found, in total and by each pair in pair order; 0 for a
+    // row that failed in the engine or was not processed.
+    qint64 count = 0;
+    std::vector<qint64> perPair;
+    // Failed: the message shown for it.
+    QString error;
+    // The file as the run left it (the result of Replace, the source of Count
+    // and Replace As); all zero where it could not be read.
+    struct stat status = {};
+};
+
 struct RunResult
 {
     enum class End
@@ -90,6 +114,9 @@ struct RunResult
     // The run as the journal recorded it, for Undo; empty when it changed
     // nothing or kept no journal.
     QString journalRun;
+    // One per row once the run got as far as its files, each with as many
+    // pair counts as there are pairs; empty before.
+    std::vector<RowResult> rows;
 };
 
 // n in decimal digits with blanks at its left up to fldWidth characters; a

@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <functional>
 #include <limits>
 #include <unistd.h>
 
@@ -50,12 +51,16 @@ ReadResult readFully(int fd, uchar *into, qint64 len, qint64 offset)
 class Replacer
 {
 public:
-    Replacer(const ArgumentTables &arguments, ReplaceOutput &output, EngineState::Buffers &buffers)
+    // found, when given, hears of every occurrence as it is replaced.
+    Replacer(
+        const ArgumentTables &arguments, ReplaceOutput &output, EngineState::Buffers &buffers, const std::function<void(const Occurrence &)> *found = nullptr)
         : m_arguments(arguments)
         , m_output(output)
         , m_discard(output.discards())
         , m_buffer(buffers.read)
         , m_out(buffers.out)
+        , m_perPair(size_t(arguments.finds.size()), 0)
+        , m_found(found)
     {
         m_out.clear();
     }
@@ -66,6 +71,7 @@ public:
     bool run(int sourceFd, qint64 sourceLength, EngineState &state, ReplaceObserver &observer, ReplaceOutcome::Status &status);
 
     qint64 count() const { return m_count; }
+    std::vector<qint64> takePerPair() { return std::move(m_perPair); }
     int readError() const { return m_readError; }
     bool outputOpened() const { return m_opened; }
 
@@ -98,6 +104,8 @@ private:
     Matcher::Match m_pending; // source position, or -1
     qint64 m_count = 0;
     std::vector<char> &m_out;
+    std::vector<qint64> m_perPair;
+    const std::function<void(const Occurrence &)> *m_found;
     int m_readError = 0;
     bool m_writeFailed = false;
 };
@@ -192,6 +200,9 @@ bool Replacer::scanUntil(qint64 threshold, bool finalScan)
             if (!emitSource(m_cursor, m_pending.position) || !append(replacement.constData(), replacement.size()))
                 return false;
             ++m_count;
+            ++m_perPair[size_t(m_pending.index)];
+            if (m_found)
+                (*m_found)({m_pending.position, m_pending.index});
             m_cursor = m_pending.position + finds.length(m_pending.index);
             m_pending = {};
         } else {
@@ -284,9 +295,12 @@ void UpdateBlockSize(EngineState &state, qint64 maxLength)
         state.lngBlockSize = std::max(state.lngBlockSize, 1024 * ((2 * maxLength) / 1024));
 }
 
-ReplaceOutcome ReplaceInFile(const OpenedFile &source, ReplaceOutput &output, const ArgumentTables &arguments, EngineState &state, ReplaceObserver &observer)
+namespace {
+
+ReplaceOutcome ReplaceInFile(const OpenedFile &source, ReplaceOutput &output, const ArgumentTables &arguments, EngineState &state, ReplaceObserver &observer,
+    const std::function<void(const Occurrence &)> *found)
 {
-    const auto failed = [](const QString &error) { return ReplaceOutcome {0, ReplaceOutcome::Status::Failed, error}; };
+    const auto failed = [](const QString &error) { return ReplaceOutcome {0, ReplaceOutcome::Status::Failed, error, {}}; };
     UpdateBlockSize(state, arguments.finds.maxLength());
 
     // A regular file that reports no size at all (the files of /proc and
@@ -296,7 +310,7 @@ ReplaceOutcome ReplaceInFile(const OpenedFile &source, ReplaceOutput &output, co
     if (size > state.ioChunk)
         ::posix_fadvise(source.fd(), 0, 0, POSIX_FADV_SEQUENTIAL);
 
-    Replacer replacer(arguments, output, state.buffers);
+    Replacer replacer(arguments, output, state.buffers, found);
     if (size == 0 && !replacer.openNow())
         return failed(FileErrorMessage(output.errorString(), output.path()));
     ReplaceOutcome::Status status = ReplaceOutcome::Status::Done;
@@ -312,11 +326,27 @@ ReplaceOutcome ReplaceInFile(const OpenedFile &source, ReplaceOutput &output, co
     }
     if (status == ReplaceOutcome::Status::Cancelled) {
         closeOutput();
-        return {0, status, {}};
+        return {0, status, {}, {}};
     }
     if (!closeOutput())
         return failed(FileErrorMessage(output.errorString(), output.path()));
-    return {replacer.count(), ReplaceOutcome::Status::Done, {}};
+    return {replacer.count(), ReplaceOutcome::Status::Done, {}, replacer.takePerPair()};
+}
+
+// Observes nothing and never stops.
+class QuietObserver : public ReplaceObserver
+{
+public:
+    void progress(double) override { }
+    bool cancelRequested() override { return false; }
+    void pumpEvents() override { }
+};
+
+} // namespace
+
+ReplaceOutcome ReplaceInFile(const OpenedFile &source, ReplaceOutput &output, const ArgumentTables &arguments, EngineState &state, ReplaceObserver &observer)
+{
+    return ReplaceInFile(source, output, arguments, state, observer, nullptr);
 }
 
 ReplaceOutcome ReplaceInFile(const QString &sourcePath, ReplaceOutput &output, const ArgumentTables &arguments, EngineState &state, ReplaceObserver &observer)
@@ -324,8 +354,29 @@ ReplaceOutcome ReplaceInFile(const QString &sourcePath, ReplaceOutput &output, c
     OpenedFile source;
     const QString reason = source.open(sourcePath);
     if (!reason.isEmpty())
-        return {0, ReplaceOutcome::Status::Failed, FileErrorMessage(reason, sourcePath)};
+        return {0, ReplaceOutcome::Status::Failed, FileErrorMessage(reason, sourcePath), {}};
     return ReplaceInFile(source, output, arguments, state, observer);
+}
+
+OccurrenceScan ScanOccurrences(const QString &path, const ArgumentTables &arguments, qint64 limit)
+{
+    OccurrenceScan scan;
+    OpenedFile source;
+    const QString reason = source.open(path);
+    if (!reason.isEmpty()) {
+        scan.outcome = {0, ReplaceOutcome::Status::Failed, FileErrorMessage(reason, path), {}};
+        return scan;
+    }
+    scan.status = source.status();
+    const std::function<void(const Occurrence &)> found = [&](const Occurrence &o) {
+        if (qint64(scan.first.size()) < limit)
+            scan.first.push_back(o);
+    };
+    EngineState state;
+    DiscardedOutput discarded;
+    QuietObserver quiet;
+    scan.outcome = ReplaceInFile(source, discarded, arguments, state, quiet, &found);
+    return scan;
 }
 
 } // namespace perrox

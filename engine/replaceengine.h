@@ -5,6 +5,7 @@
 #include <QByteArray>
 #include <QString>
 
+#include <sys/stat.h>
 #include <vector>
 
 namespace perrox {
@@ -72,6 +73,9 @@ struct ReplaceOutcome
     Status status = Status::Done;
     // Failed: what went wrong, as "description - path"; empty otherwise.
     QString error;
+    // Done: the replacements made by each pair, in pair order (they add up to
+    // count); empty after a failure or a cancel.
+    std::vector<qint64> perPair;
 };
 
 // Grows state.lngBlockSize for find sequences of maxLength bytes: when half the
@@ -98,5 +102,25 @@ ReplaceOutcome ReplaceInFile(const OpenedFile &source, ReplaceOutput &output, co
 // The same for the file at sourcePath; a file that cannot be opened, or is
 // no regular file, gives Failed with the error "reason - path".
 ReplaceOutcome ReplaceInFile(const QString &sourcePath, ReplaceOutput &output, const ArgumentTables &arguments, EngineState &state, ReplaceObserver &observer);
+
+// One occurrence the engine replaces: where it starts in the source and the
+// index of the pair that found it.
+struct Occurrence
+{
+    qint64 offset = 0;
+    int pair = 0;
+};
+
+struct OccurrenceScan
+{
+    ReplaceOutcome outcome; // count and perPair over the whole file
+    std::vector<Occurrence> first; // the first up to limit occurrences, in order
+    // The file as it was read, to tell later whether it changed.
+    struct stat status = {};
+};
+
+// Reads the file at path as ReplaceInFile does, without writing anything, and
+// lists the occurrences a Replace would replace, in order.
+OccurrenceScan ScanOccurrences(const QString &path, const ArgumentTables &arguments, qint64 limit);
 
 } // namespace perrox

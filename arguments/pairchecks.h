@@ -1,0 +1,32 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+#include <vector>
+
+namespace perrox {
+
+// What is wrong with one Find&Replace pair, in the light of the pairs before
+// and beside it. Pairs are numbered from 0 here and from 1 in the texts.
+struct PairWarning
+{
+    // The earlier pair whose find is equal to this pair's find or its start:
+    // at every position where this pair would match, that one matches first,
+    // so this pair never replaces anything. -1 when there is none.
+    int shadowedBy = -1;
+    // The first pair whose find occurs in this pair's replacement: a second
+    // run would replace again what this pair wrote. -1 when there is none.
+    int replacementFinds = -1;
+
+    bool any() const { return shadowedBy >= 0 || replacementFinds >= 0; }
+};
+
+// One warning per pair, in pair order. A find may be empty (a pair still
+// being typed): it is never shadowed and shadows nothing.
+std::vector<PairWarning> CheckPairs(const std::vector<QByteArray> &finds, const std::vector<QByteArray> &replaces);
+
+// The warnings of pair (0-based) as sentences, one per line; empty when it has none.
+QString PairWarningText(int pair, const PairWarning &warning);
+
+} // namespace perrox

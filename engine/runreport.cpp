@@ -1,0 +1,177 @@
+#include "runreport.h"
+
+#include "arguments/pairchecks.h"
+#include "files/filesystem.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QLocale>
+
+namespace perrox {
+
+namespace {
+
+QByteArray CsvField(const QByteArray &field)
+{
+    const bool quote = field.contains(',') || field.contains('"') || field.contains('\n') || field.contains('\r');
+    if (!quote)
+        return field;
+    QByteArray quoted = field;
+    quoted.replace('"', "\"\"");
+    return '"' + quoted + '"';
+}
+
+QJsonArray CountsArray(const std::vector<qint64> &counts)
+{
+    QJsonArray array;
+    for (qint64 n : counts)
+        array.append(double(n));
+    return array;
+}
+
+} // namespace
+
+RunTotals TotalsOf(const std::vector<RowResult> &rows)
+{
+    RunTotals totals;
+    totals.files = int(rows.size());
+    for (const RowResult &row : rows) {
+        totals.occurrences += row.count;
+        if (row.count > 0)
+            ++totals.filesWithOccurrences;
+        if (row.state == RowState::Failed)
+            ++totals.failed;
+        else if (row.state == RowState::NotProcessed)
+            ++totals.notProcessed;
+    }
+    return totals;
+}
+
+QString RowStateWord(RowState state)
+{
+    switch (state) {
+    case RowState::Counted:
+        return QStringLiteral("counted");
+    case RowState::Replaced:
+        return QStringLiteral("replaced");
+    case RowState::Unchanged:
+        return QStringLiteral("unchanged");
+    case RowState::Failed:
+        return QStringLiteral("failed");
+    case RowState::NotProcessed:
+        break;
+    }
+    return QStringLiteral("not processed");
+}
+
+QString RunEndWord(RunResult::End end)
+{
+    using End = RunResult::End;
+    switch (end) {
+    case End::Cancelled:
+    case End::TargetCancelled:
+        return QStringLiteral("cancelled");
+    case End::StoppedAtNo:
+        return QStringLiteral("stopped at No");
+    case End::CopyFailed:
+        return QStringLiteral("commit failed");
+    case End::SetupFailed:
+    case End::ArgumentError:
+        return QStringLiteral("setup failed");
+    case End::NothingToDo:
+    case End::Completed:
+        break;
+    }
+    return QStringLiteral("completed");
+}
+
+QString RunModeWord(RunMode mode)
+{
+    switch (mode) {
+    case RunMode::Replace:
+        return QStringLiteral("replace");
+    case RunMode::ReplaceAs:
+        return QStringLiteral("replace-as");
+    case RunMode::Count:
+        break;
+    }
+    return QStringLiteral("count");
+}
+
+QString RunTotalsText(const RunTotals &totals)
+{
+    const QLocale c = QLocale::c();
+    QString text = (totals.occurrences == 1 ? QStringLiteral("1 occurrence") : c.toString(totals.occurrences) + QLatin1String(" occurrences"))
+        + QLatin1String(" in ") + c.toString(totals.filesWithOccurrences) + QLatin1String(" of ") + c.toString(totals.files)
+        + (totals.files == 1 ? QLatin1String(" file") : QLatin1String(" files"));
+    if (totals.failed > 0)
+        text += QLatin1String(", ") + c.toString(totals.failed) + QLatin1String(" failed");
+    if (totals.notProcessed > 0)
+        text += QLatin1String(", ") + c.toString(totals.notProcessed) + QLatin1String(" not processed");
+    return text;
+}
+
+QByteArray ReportCsv(const RunReport &report)
+{
+    QByteArray csv = "path,count,result";
+    for (size_t p = 1; p <= report.finds.size(); ++p)
+        csv += ",pair" + QByteArray::number(qulonglong(p));
+    csv += "\r\n";
+    for (qsizetype i = 0; i < report.paths.size(); ++i) {
+        const RowResult &row = report.rows[size_t(i)];
+        csv += CsvField(NativePath(report.paths[i])) + ',' + QByteArray::number(row.count) + ',' + CsvField(RowStateWord(row.state).toUtf8());
+        for (size_t p = 0; p < report.finds.size(); ++p)
+            csv += ',' + QByteArray::number(p < row.perPair.size() ? row.perPair[p] : 0);
+        csv += "\r\n";
+    }
+    return csv;
+}
+
+QByteArray ReportJson(const RunReport &report)
+{
+    const std::vector<PairWarning> warnings = CheckPairs(report.finds, report.replaces);
+    std::vector<qint64> pairTotals(report.finds.size(), 0);
+    QJsonArray files;
+    for (qsizetype i = 0; i < report.paths.size(); ++i) {
+        const RowResult &row = report.rows[size_t(i)];
+        std::vector<qint64> perPair = row.perPair;
+        perPair.resize(report.finds.size(), 0);
+        for (size_t p = 0; p < perPair.size(); ++p)
+            pairTotals[p] += perPair[p];
+        files.append(QJsonObject {
+            {QStringLiteral("path"), report.paths[i]},
+            {QStringLiteral("count"), double(row.count)},
+            {QStringLiteral("per_pair"), CountsArray(perPair)},
+            {QStringLiteral("result"), RowStateWord(row.state)},
+            {QStringLiteral("error"), row.error.isEmpty() ? QJsonValue() : QJsonValue(row.error)},
+        });
+    }
+    QJsonArray pairs;
+    for (size_t p = 0; p < report.finds.size(); ++p) {
+        const int shadow = warnings[p].shadowedBy;
+        pairs.append(QJsonObject {
+            {QStringLiteral("find"), QString::fromLatin1(report.finds[p].toHex())},
+            {QStringLiteral("replace"), QString::fromLatin1(report.replaces[p].toHex())},
+            {QStringLiteral("count"), double(pairTotals[p])},
+            {QStringLiteral("never_matches_because_of"), shadow < 0 ? QJsonValue() : QJsonValue(shadow + 1)},
+        });
+    }
+    const RunTotals totals = TotalsOf(report.rows);
+    const QJsonObject object {
+        {QStringLiteral("mode"), RunModeWord(report.mode)},
+        {QStringLiteral("pairs"), pairs},
+        {QStringLiteral("files"), files},
+        {QStringLiteral("totals"),
+            QJsonObject {
+                {QStringLiteral("files"), totals.files},
+                {QStringLiteral("files_with_occurrences"), totals.filesWithOccurrences},
+                {QStringLiteral("occurrences"), double(totals.occurrences)},
+                {QStringLiteral("failed"), totals.failed},
+            }},
+        {QStringLiteral("end"), RunEndWord(report.end)},
+    };
+    return QJsonDocument(object).toJson(QJsonDocument::Compact) + '\n';
+}
+
+} // namespace perrox
