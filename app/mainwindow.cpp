@@ -45,6 +45,8 @@ const double kDesignClientWidth = 7095;
 const double kDesignClientHeight = 5850;
 const double kMinimumWidth = 7215;
 const double kMinimumHeight = 5500;
+// Where a file list item keeps the result of the last run that reached it.
+constexpr int kRowResultRole = Qt::UserRole + 1;
 
 } // namespace
 
@@ -635,9 +637,31 @@ RunResult MainWindow::ProcessFiles(RunMode mode)
     if (m_run->running() || m_lvwFiles->refuseWhileBusy())
         return {};
     const RunResult result = perrox::ProcessFiles(mode, CollectArguments(), m_replaceAs, m_engine, *m_run, m_preferences.undo.settings());
+    if (!result.rows.empty()) {
+        m_lastRun = {mode, result.finds, result.replaces};
+        // Each result goes with its row's item, so that sorting and removing
+        // rows keep them together; rows of an earlier run lose theirs.
+        for (int row = 0; row < m_lvwFiles->topLevelItemCount(); ++row) {
+            QVariant data;
+            if (size_t(row) < result.rows.size())
+                data = QVariant::fromValue(result.rows[size_t(row)]);
+            m_lvwFiles->topLevelItem(row)->setData(0, kRowResultRole, data);
+        }
+    }
     if (mode != RunMode::Count)
         UpdateUndoCommand();
     return result;
+}
+
+std::optional<RowResult> MainWindow::rowResult(int row) const
+{
+    const QTreeWidgetItem *item = m_lvwFiles->topLevelItem(row);
+    if (!item)
+        return std::nullopt;
+    const QVariant data = item->data(0, kRowResultRole);
+    if (!data.canConvert<RowResult>())
+        return std::nullopt;
+    return data.value<RowResult>();
 }
 
 void MainWindow::UndoLastRun()

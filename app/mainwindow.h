@@ -10,6 +10,7 @@
 
 #include <array>
 #include <memory>
+#include <optional>
 
 class QAction;
 class QFrame;
@@ -78,6 +79,14 @@ public:
 
     // Count, Replace, Replace As; nothing while a run or a list change is under way.
     RunResult ProcessFiles(RunMode mode);
+    // What the last run that reached the row did with its file; nothing for
+    // a row added since, or before any run.
+    std::optional<RowResult> rowResult(int row) const;
+    // The last run that reached its files: its mode and its pairs as bytes
+    // (both lists empty before the first).
+    RunMode lastRunMode() const { return m_lastRun.mode; }
+    const std::vector<QByteArray> &lastRunFinds() const { return m_lastRun.finds; }
+    const std::vector<QByteArray> &lastRunReplaces() const { return m_lastRun.replaces; }
     // File > Exit and the close box: every preference is written, then the window closes.
     void SaveSettingsAndUnload();
     // Edit > Undo Replace: asks, undoes the last run that can be undone and
@@ -149,6 +158,12 @@ private:
     double m_twipsPerPixel = 15;
 
     EngineState m_engine;
+    struct LastRun
+    {
+        RunMode mode = RunMode::Count;
+        std::vector<QByteArray> finds;
+        std::vector<QByteArray> replaces;
+    } m_lastRun;
     ReplaceAsSettings m_replaceAs;
     RecentFiles m_recent;
     QString m_preferencesFile;

@@ -506,6 +506,10 @@ RunResult ProcessFiles(
         return result;
     }
 
+    for (int i = 0; i < tables->finds.size(); ++i)
+        result.finds.push_back(tables->finds.find(i));
+    result.replaces = tables->replaces;
+
     if (mode == RunMode::ReplaceAs) {
         const bool chosen = host.chooseReplaceAsTarget(settings);
         host.pumpEvents();

@@ -117,6 +117,9 @@ struct RunResult
     // One per row once the run got as far as its files, each with as many
     // pair counts as there are pairs; empty before.
     std::vector<RowResult> rows;
+    // The pairs as bytes, in order, once they passed their checks.
+    std::vector<QByteArray> finds;
+    std::vector<QByteArray> replaces;
 };
 
 // n in decimal digits with blanks at its left up to fldWidth characters; a
@@ -160,3 +163,5 @@ RunResult ProcessFiles(RunMode mode, const FindReplaceArguments &arguments, Repl
     const UndoSettings &undo = UndoSettings {false});
 
 } // namespace perrox
+
+Q_DECLARE_METATYPE(perrox::RowResult)
