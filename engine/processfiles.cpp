@@ -603,10 +603,7 @@ RunResult ProcessFiles(
             sink.warn(outcome.error);
         if (batch.failed())
             break;
-        RowResult &rowResult = result.rows[size_t(row)];
         if (output.folderFailed()) {
-            rowResult.state = RowState::Failed;
-            rowResult.error = outcome.error;
             result.end = End::SetupFailed;
             break;
         }
@@ -614,6 +611,7 @@ RunResult ProcessFiles(
             result.end = End::Cancelled;
             break;
         }
+        RowResult &rowResult = result.rows[size_t(row)];
         if (outcome.status == ReplaceOutcome::Status::Failed) {
             ++result.failedFiles;
             rowResult.state = RowState::Failed;

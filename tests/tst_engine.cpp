@@ -30,16 +30,20 @@ struct Naive
 {
     QByteArray output;
     qint64 count = 0;
+    std::vector<qint64> perPair;
+    QList<std::pair<qint64, int>> at; // offset and pair of each occurrence
     QList<qint64> amounts;
     qint64 blockSize = 0;
 };
 Naive NaiveReplace(const QByteArray &source, const Bytes &finds, const Bytes &replaces, qint64 blockSize)
 {
     Naive r;
+    r.perPair.assign(size_t(finds.size()), 0);
     qint64 maxLen = 0;
     for (const QByteArray &f : finds)
         maxLen = std::max<qint64>(maxLen, f.size());
     r.blockSize = double(blockSize) / 2.0 < double(maxLen) ? std::max(blockSize, 1024 * ((2 * maxLen) / 1024)) : blockSize;
+    qint64 bufferStart = 0;
     const auto scan = [&](const QByteArray &buffer, qint64 limit) {
         qint64 pos = 0;
         while (pos < limit) {
@@ -50,6 +54,8 @@ Naive NaiveReplace(const QByteArray &source, const Bytes &finds, const Bytes &re
             if (i < finds.size()) {
                 r.output += replaces[i];
                 ++r.count;
+                ++r.perPair[size_t(i)];
+                r.at.append({bufferStart + pos, int(i)});
                 pos += finds[i].size();
             } else {
                 r.output += buffer.at(pos++);
@@ -59,10 +65,12 @@ Naive NaiveReplace(const QByteArray &source, const Bytes &finds, const Bytes &re
     };
     QByteArray carry;
     for (qint64 readPos = 0; readPos < source.size(); readPos += r.blockSize) {
+        bufferStart = readPos - carry.size();
         const QByteArray buffer = carry + source.mid(readPos, r.blockSize);
         carry = buffer.mid(scan(buffer, buffer.size() - maxLen + 1));
         r.amounts.append(buffer.size() - carry.size());
     }
+    bufferStart = source.size() - carry.size();
     scan(carry, carry.size());
     r.amounts.append(carry.size());
     return r;
@@ -212,7 +220,7 @@ void TestEngine::againstNaiveScan()
                     runEngine(run, dir, s.data, s.finds, s.replaces, state);
                     const QByteArray where = u"case %1 block %2 chunk %3 discard %4"_s.arg(c).arg(blockSize).arg(ioChunk).arg(discard).toUtf8();
                     QVERIFY2(run.outcome.status == ReplaceOutcome::Status::Done && run.outcome.error.isEmpty(), where);
-                    QVERIFY2(run.outcome.count == expected.count && run.amounts == expected.amounts, where);
+                    QVERIFY2(run.outcome.count == expected.count && run.outcome.perPair == expected.perPair && run.amounts == expected.amounts, where);
                     QVERIFY2(state.lngBlockSize == expected.blockSize, where);
                     // The output exists only where something was replaced.
                     const bool written = !discard && expected.count > 0;
@@ -220,6 +228,19 @@ void TestEngine::againstNaiveScan()
                     QVERIFY2(run.output.bytes == (written ? expected.output : QByteArray()), where);
                 }
             }
+        }
+        // The occurrences listed are those replaced, in order, cut at the limit.
+        const Naive expected = NaiveReplace(s.data, s.finds, s.replaces, 4096);
+        QVERIFY(WriteFile(dir.filePath(u"source.bin"_s), s.data));
+        for (qint64 limit : {qint64(0), qint64(3), qint64(1) << 40}) {
+            const OccurrenceScan scan = ScanOccurrences(
+                dir.filePath(u"source.bin"_s), ArgumentTables({s.finds.begin(), s.finds.end()}, {s.replaces.begin(), s.replaces.end()}), limit);
+            QList<std::pair<qint64, int>> at;
+            for (const Occurrence &o : scan.first)
+                at.append({o.offset, o.pair});
+            QCOMPARE(at, expected.at.first(std::min<qint64>(limit, expected.at.size())));
+            QVERIFY(scan.outcome.count == expected.count && scan.outcome.perPair == expected.perPair);
+            QCOMPARE(qint64(scan.status.st_size), s.data.size());
         }
     }
 }

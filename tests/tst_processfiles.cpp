@@ -1,5 +1,6 @@
 #include "arguments/notation.h"
 #include "engine/processfiles.h"
+#include "engine/runreport.h"
 #include "files/filenames.h"
 #include "files/filesystem.h"
 #include "files/rewritejournal.h"
@@ -16,6 +17,7 @@
 #include <csignal>
 #include <fcntl.h>
 #include <list>
+#include <numeric>
 #include <sys/file.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -531,6 +533,24 @@ void TestProcessFiles::run()
         QVERIFY(mode != RunMode::ReplaceAs || !log.contains(u"save dialog"_s) || !host.targetChosen || host.settings.outpath == host.chosenSettings->outpath);
         QVERIFY(mode != RunMode::Replace || !cells().contains(u'*') || tempSeen); // the work goes through TEMP
         QCOMPARE(TemporaryFilesIn(at(u"out"_s)), QStringList());
+        // Each row's result agrees with its cell: none where no cell was written, else the cell's count, split by pair.
+        QCOMPARE(r.rows.size(), begun ? size_t(rows.size()) : 0);
+        QCOMPARE(r.finds.size(), c.end == End::ArgumentError ? 0 : pairs(c.pairs).size());
+        int failed = 0;
+        for (size_t row = 0; row < r.rows.size(); ++row) {
+            const RowResult &result = r.rows[row];
+            const QString cell = host.cells.at(int(row)).trimmed();
+            const QByteArray where = rows.at(int(row)).toUtf8() + ' ' + RowStateWord(result.state).toUtf8();
+            QVERIFY2((cell == u"."_s) == (result.state == RowState::NotProcessed), where);
+            QVERIFY2(result.count == cell.toLongLong() && result.perPair.size() == r.finds.size(), where);
+            QVERIFY2(std::accumulate(result.perPair.begin(), result.perPair.end(), qint64(0)) == result.count, where);
+            QVERIFY2((result.state == RowState::Failed) != result.error.isEmpty(), where);
+            failed += result.state == RowState::Failed;
+            const RowState done = mode == RunMode::Count ? RowState::Counted : result.count > 0 ? RowState::Replaced : RowState::Unchanged;
+            QVERIFY2(result.state == done || result.state == RowState::Failed || result.state == RowState::NotProcessed, where);
+            QVERIFY2(result.state != RowState::Replaced || result.status.st_ino != 0, where);
+        }
+        QCOMPARE(failed, r.failedFiles);
     };
     if (child == 0)
         return body();
