@@ -41,7 +41,7 @@ QString FolderMasks::*maskOption(const QString &name)
 bool takesValue(const QString &name)
 {
     static const QStringList names {QStringLiteral("--replace-as"), QStringLiteral("--prefix"), QStringLiteral("--suffix"), kFind, kWith, kArguments,
-        kSaveArguments, QStringLiteral("--undo-run"), QStringLiteral("--undo-max-runs"), QStringLiteral("--undo-max-size")};
+        kSaveArguments, QStringLiteral("--format"), QStringLiteral("--undo-run"), QStringLiteral("--undo-max-runs"), QStringLiteral("--undo-max-size")};
     return names.contains(name) || maskOption(name);
 }
 
@@ -213,6 +213,19 @@ BatchParse ParseBatchArguments(const QStringList &arguments)
                 o.undo.maxBytes = *n << 20;
         } else if (name == QLatin1String("--progress")) {
             o.progress = true;
+        } else if (name == QLatin1String("--format")) {
+            if (value == QLatin1String("text"))
+                o.format = BatchOptions::Format::Text;
+            else if (value == QLatin1String("csv"))
+                o.format = BatchOptions::Format::Csv;
+            else if (value == QLatin1String("json"))
+                o.format = BatchOptions::Format::Json;
+            else
+                parse.error = QStringLiteral("--format needs text, csv or json, not '%1'").arg(value);
+        } else if (name == QLatin1String("--fail-none")) {
+            o.failNone = true;
+        } else if (name == QLatin1String("--quiet")) {
+            o.quiet = true;
         } else if (name == QLatin1String("--help")) {
             o.help = true;
         } else if (name == QLatin1String("--version")) {
@@ -245,6 +258,7 @@ QString BatchUsage()
                           "                    [--overwrite] (--find BYTES --with BYTES | --arguments FILE)...\n"
                           "                    [--save-arguments FILE] [--include-folders MASKS] [--exclude-folders MASKS]\n"
                           "                    [--include-files MASKS] [--exclude-files MASKS] [--progress]\n"
+                          "                    [--format FORMAT] [--fail-none] [--quiet]\n"
                           "                    [--no-undo] [--undo-max-runs N] [--undo-max-size MIB] [--] PATH...\n"
                           "   or: perrox-batch --undo | --undo-run ID | --history\n"
                           "Replace characters or any bytes in your files.\n"
@@ -270,6 +284,9 @@ QString BatchUsage()
                           "  --include-files MASKS    take only the files whose names match\n"
                           "  --exclude-files MASKS    leave out the files whose names match\n"
                           "  --progress           draw a progress bar on standard error (a terminal)\n"
+                          "  --format FORMAT      what standard output shows: text (default), csv or json\n"
+                          "  --fail-none          exit with status 4 when no file holds an occurrence\n"
+                          "  --quiet              do not warn about pairs before the run\n"
                           "  --help               display this help and exit\n"
                           "  --version            output version information and exit\n"
                           "\n"
@@ -304,6 +321,19 @@ QString BatchUsage()
                           "For every processed file a line shows the count, right-aligned in 8\n"
                           "characters, two blanks and the path.\n"
                           "\n"
+                          "With --format csv or json standard output shows instead a report of the run,\n"
+                          "once it has ended, also when it ended early: csv a header line\n"
+                          "\"path,count,result,pair1,pair2,...\" and a row per file, quoted as RFC 4180\n"
+                          "says; json one object with the mode, the pairs, every file with its counts per\n"
+                          "pair, result and error, the totals and how the run ended. A result is\n"
+                          "\"counted\", \"replaced\", \"unchanged\", \"failed\" or \"not processed\".\n"
+                          "Messages go to standard error in every format.\n"
+                          "\n"
+                          "Before anything else a pair that can never match, as an earlier pair's find\n"
+                          "bytes are the same or its beginning, is warned about on standard error, and\n"
+                          "so is a pair whose replacement holds find bytes; the run goes on. --quiet\n"
+                          "leaves these warnings out.\n"
+                          "\n"
                           "A file that cannot be read, or that another program changes while it is\n"
                           "worked on, is reported and the run goes on; a result that cannot be put in\n"
                           "place for another reason ends the run.\n"
@@ -318,6 +348,7 @@ QString BatchUsage()
                           "\n"
                           "Exit status: 0 every file processed, 1 a file failed, 2 usage or argument\n"
                           "error (no file touched), 3 stopped at a No to the overwrite question,\n"
+                          "4 every file processed and none holds an occurrence (with --fail-none),\n"
                           "130 interrupted. --undo: 0 every file restored, 1 a file not restored,\n"
                           "2 nothing to undo, an unknown ID or a run already undone.\n")
         .arg(MaxArgumentFileSize >> 20);

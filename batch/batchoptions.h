@@ -27,6 +27,17 @@ struct BatchOptions
     FolderMasks masks; // for every PATH that is a folder
     QStringList paths;
     bool progress = false;
+    // --format: what standard output carries, the per-file lines or a report
+    // of the run in the end.
+    enum class Format
+    {
+        Text,
+        Csv,
+        Json,
+    };
+    Format format = Format::Text;
+    bool failNone = false; // --fail-none: exit status 4 when nothing was found
+    bool quiet = false; // --quiet: no warnings about the pairs
     UndoSettings undo; // --no-undo, --undo-max-runs, --undo-max-size
     // --undo (an empty ID), --undo-run ID, --history: a journal command
     // instead of a run.

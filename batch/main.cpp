@@ -1,8 +1,10 @@
 #include "arguments/argumentfile.h"
+#include "arguments/pairchecks.h"
 #include "base/version.h"
 #include "batchinput.h"
 #include "batchoptions.h"
 #include "engine/processfiles.h"
+#include "engine/runreport.h"
 #include "engine/undorun.h"
 #include "files/filesystem.h"
 #include "files/rewritejournal.h"
@@ -22,6 +24,7 @@ enum ExitCode
     FileFailed = 1,
     UsageError = 2,
     StoppedAtNo = 3,
+    NothingFound = 4,
     Interrupted = 130
 };
 
@@ -53,6 +56,38 @@ int undo(const BatchOptions &options, MessageSink &sink)
         sink.warn(outcome.error);
     std::printf("%s\n", NativePath(UndoSummaryText(outcome)).constData());
     return outcome.complete() ? Success : FileFailed;
+}
+
+std::vector<QByteArray> findSequences(const ArgumentTables &tables)
+{
+    std::vector<QByteArray> finds;
+    for (int i = 0; i < tables.finds.size(); ++i)
+        finds.push_back(tables.finds.find(i));
+    return finds;
+}
+
+// Every pair that can never match, or whose replacement holds find bytes:
+// a line per sentence on stderr, the run goes on.
+void warnAboutPairs(const ArgumentTables &tables, MessageSink &sink)
+{
+    const std::vector<PairWarning> warnings = CheckPairs(findSequences(tables), tables.replaces);
+    for (int i = 0; i < int(warnings.size()); ++i) {
+        if (!warnings[size_t(i)].any())
+            continue;
+        QStringList lines = PairWarningText(i, warnings[size_t(i)]).split(QLatin1Char('\n'));
+        for (QString &line : lines)
+            line.prepend(QLatin1String("perrox-batch: warning: "));
+        sink.warn(lines.join(QLatin1Char('\n')));
+    }
+}
+
+// --format csv or json: the report of a run that got as far as its files.
+void printReport(BatchOptions::Format format, RunMode mode, const ArgumentTables &tables, const QStringList &files, const RunResult &result)
+{
+    const RunReport report {mode, findSequences(tables), tables.replaces, files, result.rows, result.end};
+    const QByteArray text = format == BatchOptions::Format::Csv ? ReportCsv(report) : ReportJson(report);
+    std::fwrite(text.constData(), 1, size_t(text.size()), stdout);
+    std::fflush(stdout);
 }
 
 } // namespace
@@ -93,8 +128,14 @@ int main(int argc, char *argv[])
     // is reported even when no file is selected, and no argument file is ever
     // written with pairs that cannot be used. No pair at all is left to the
     // save, which has its own message for it.
-    if ((options.saveArguments.isEmpty() || !arguments->isEmpty()) && !BuildArgumentTables(*arguments, sink))
-        return UsageError;
+    std::optional<ArgumentTables> tables;
+    if (options.saveArguments.isEmpty() || !arguments->isEmpty()) {
+        tables = BuildArgumentTables(*arguments, sink);
+        if (!tables)
+            return UsageError;
+        if (!options.quiet)
+            warnAboutPairs(*tables, sink);
+    }
     if (!options.saveArguments.isEmpty()) {
         if (!SaveArgumentFile(options.saveArguments, *arguments, ArgumentTags::defaults(), sink))
             return arguments->isEmpty() ? UsageError : FileFailed;
@@ -105,10 +146,12 @@ int main(int argc, char *argv[])
     const QStringList files = ExpandPaths(options.paths, options.masks, [] { return TerminalHost::interrupted != 0; });
     if (TerminalHost::interrupted)
         return Interrupted;
-    TerminalHost host(files, options.progress);
+    TerminalHost host(files, options.progress, options.format == BatchOptions::Format::Text);
     ReplaceAsSettings settings = options.settings;
     EngineState state;
     const RunResult result = ProcessFiles(options.mode, *arguments, settings, state, host, options.undo);
+    if (options.format != BatchOptions::Format::Text && result.end != RunResult::End::ArgumentError && tables)
+        printReport(options.format, options.mode, *tables, files, result);
 
     if (TerminalHost::interrupted)
         return Interrupted;
@@ -124,5 +167,7 @@ int main(int argc, char *argv[])
     default:
         break;
     }
-    return result.failedFiles > 0 ? FileFailed : Success;
+    if (result.failedFiles > 0)
+        return FileFailed;
+    return options.failNone && TotalsOf(result.rows).occurrences == 0 ? NothingFound : Success;
 }

@@ -94,9 +94,10 @@ void TerminalHost::installInterruptHandler()
     ::sigaction(SIGTERM, &action, nullptr);
 }
 
-TerminalHost::TerminalHost(const QStringList &paths, bool progressBar)
+TerminalHost::TerminalHost(const QStringList &paths, bool progressBar, bool countLines)
     : m_paths(paths)
     , m_bar(progressBar && ::isatty(STDERR_FILENO))
+    , m_countLines(countLines)
 {
     m_sink.beforeOutput = &TerminalHost::clearBarCallback;
     m_sink.beforeOutputContext = this;
@@ -104,6 +105,8 @@ TerminalHost::TerminalHost(const QStringList &paths, bool progressBar)
 
 void TerminalHost::setRowCount(int row, const QString &cell)
 {
+    if (!m_countLines)
+        return;
     clearBar();
     const QByteArray line = NativePath(cell + QLatin1String("  ") + m_paths.at(row) + QLatin1Char('\n'));
     // Buffered: a terminal sees each line at its end, a pipe or file in

@@ -29,12 +29,12 @@ public:
     void *beforeOutputContext = nullptr;
 };
 
-// perrox-batch's file list (the paths given), counts on standard output, and
-// an optional progress bar on standard error.
+// perrox-batch's file list (the paths given), counts on standard output
+// unless countLines is false, and an optional progress bar on standard error.
 class TerminalHost : public RunHost
 {
 public:
-    TerminalHost(const QStringList &paths, bool progressBar);
+    TerminalHost(const QStringList &paths, bool progressBar, bool countLines = true);
 
     // Set from the SIGINT/SIGTERM handler; cancels like the progress window.
     static volatile std::sig_atomic_t interrupted;
@@ -63,6 +63,7 @@ private:
     QStringList m_paths;
     TerminalSink m_sink;
     bool m_bar = false;
+    bool m_countLines = true;
     bool m_barShown = false;
     double m_total = 0;
     int m_percent = -1;

@@ -8,6 +8,8 @@
 #include <QJsonObject>
 #include <QLocale>
 
+#include <algorithm>
+
 namespace perrox {
 
 namespace {
@@ -28,6 +30,18 @@ QJsonArray CountsArray(const std::vector<qint64> &counts)
     for (qint64 n : counts)
         array.append(double(n));
     return array;
+}
+
+// One row per path, each with a count for every pair: a path beyond the
+// rows given was not processed.
+std::vector<RowResult> RowsOf(const RunReport &report)
+{
+    const size_t paths = size_t(report.paths.size());
+    std::vector<RowResult> rows(report.rows.begin(), report.rows.begin() + qsizetype(std::min(paths, report.rows.size())));
+    rows.resize(paths);
+    for (RowResult &row : rows)
+        row.perPair.resize(report.finds.size(), 0);
+    return rows;
 }
 
 } // namespace
@@ -118,11 +132,12 @@ QByteArray ReportCsv(const RunReport &report)
     for (size_t p = 1; p <= report.finds.size(); ++p)
         csv += ",pair" + QByteArray::number(qulonglong(p));
     csv += "\r\n";
+    const std::vector<RowResult> rows = RowsOf(report);
     for (qsizetype i = 0; i < report.paths.size(); ++i) {
-        const RowResult &row = report.rows[size_t(i)];
+        const RowResult &row = rows[size_t(i)];
         csv += CsvField(NativePath(report.paths[i])) + ',' + QByteArray::number(row.count) + ',' + CsvField(RowStateWord(row.state).toUtf8());
         for (size_t p = 0; p < report.finds.size(); ++p)
-            csv += ',' + QByteArray::number(p < row.perPair.size() ? row.perPair[p] : 0);
+            csv += ',' + QByteArray::number(row.perPair[p]);
         csv += "\r\n";
     }
     return csv;
@@ -132,17 +147,16 @@ QByteArray ReportJson(const RunReport &report)
 {
     const std::vector<PairWarning> warnings = CheckPairs(report.finds, report.replaces);
     std::vector<qint64> pairTotals(report.finds.size(), 0);
+    const std::vector<RowResult> rows = RowsOf(report);
     QJsonArray files;
     for (qsizetype i = 0; i < report.paths.size(); ++i) {
-        const RowResult &row = report.rows[size_t(i)];
-        std::vector<qint64> perPair = row.perPair;
-        perPair.resize(report.finds.size(), 0);
-        for (size_t p = 0; p < perPair.size(); ++p)
-            pairTotals[p] += perPair[p];
+        const RowResult &row = rows[size_t(i)];
+        for (size_t p = 0; p < row.perPair.size(); ++p)
+            pairTotals[p] += row.perPair[p];
         files.append(QJsonObject {
             {QStringLiteral("path"), report.paths[i]},
             {QStringLiteral("count"), double(row.count)},
-            {QStringLiteral("per_pair"), CountsArray(perPair)},
+            {QStringLiteral("per_pair"), CountsArray(row.perPair)},
             {QStringLiteral("result"), RowStateWord(row.state)},
             {QStringLiteral("error"), row.error.isEmpty() ? QJsonValue() : QJsonValue(row.error)},
         });
@@ -157,7 +171,7 @@ QByteArray ReportJson(const RunReport &report)
             {QStringLiteral("never_matches_because_of"), shadow < 0 ? QJsonValue() : QJsonValue(shadow + 1)},
         });
     }
-    const RunTotals totals = TotalsOf(report.rows);
+    const RunTotals totals = TotalsOf(rows);
     const QJsonObject object {
         {QStringLiteral("mode"), RunModeWord(report.mode)},
         {QStringLiteral("pairs"), pairs},

@@ -1,9 +1,14 @@
 #include "batch/terminalhost.h"
+#include "engine/runreport.h"
 #include "files/filesystem.h"
 #include "support/testsupport.h"
 
 #include <QDir>
 #include <QElapsedTimer>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -11,6 +16,8 @@
 #include <csignal>
 #include <fcntl.h>
 #include <filesystem>
+#include <grp.h>
+#include <numeric>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -133,8 +140,54 @@ const BatchCase Runs[] = {
     {"a scanned folder", "--replace --find a --with b shared", "1 shared/a.txt 0 shared/pipe 0 shared/socket", "shared/a.txt=b", 1,
         Pipe + "Is a socket, not a regular file - shared/socket\n"},
     {"a pipe named alone", "--replace --find a --with b shared/pipe shared/a.txt", "0 shared/pipe 1 shared/a.txt", "shared/a.txt=b", 1, Pipe},
+    // --fail-none: 4 only for a completed run without an occurrence and without a failed file.
+    {"fail-none, nothing found", "--fail-none --find zzz --with y a.txt", "0 a.txt", "", 4},
+    {"fail-none, no file", "--fail-none --find cat --with dog empty", "", "", 4},
+    {"fail-none, a failed file", "--fail-none --find zzz --with y a.txt missing.txt", "0 a.txt 0 missing.txt", "", 1, noFile(ENOENT, "missing.txt")},
+    {"unknown format", "--format=xml a.txt", "", "", 2, usage("--format needs text, csv or json, not 'xml'")},
+    // Pairs that never match, or whose replacement holds a find, are warned about before anything else, numbered over the
+    // argument files too; a later shorter find is no such pair, and --quiet silences the warnings alone.
+    {"warnings, equal finds", "--find a --with xa --find a --with a --find GG --with x --find G --with y a.txt missing.txt", "2 a.txt 0 missing.txt", "", 1,
+        "perrox-batch: warning: The replace sequence of pair 1 contains its own find sequence: a second run would replace again.\n"
+        "perrox-batch: warning: Pair 2 can never match: the find sequence of pair 1 is the same or its beginning, and is searched first.\n"
+        "perrox-batch: warning: The replace sequence of pair 2 contains the find sequence of pair 1: a second run would replace again.\n"
+            + noFile(ENOENT, "missing.txt")},
+    {"quiet", "--quiet --find a --with b --find a --with c --find a --with a a.txt missing.txt", "1 a.txt 0 missing.txt", "", 1, noFile(ENOENT, "missing.txt")},
+    {"warning, argument file, only saved", "--arguments one.args --find hex:62,0a --with a --save-arguments s.args", "",
+        "s.args=<FIND TYPE=ASC>b</FIND><REPLACE TYPE=ASC>2</REPLACE>\r\n<FIND TYPE=HEX>63</FIND><REPLACE TYPE=ASC>3</REPLACE>\r\n"
+        "<FIND TYPE=HEX>62,0a</FIND><REPLACE TYPE=ASC>a</REPLACE>\r\n",
+        0, "perrox-batch: warning: Pair 3 can never match: the find sequence of pair 1 is the same or its beginning, and is searched first.\n"},
     {"a file of /proc", "--replace --find Name: --with x /proc/self/status", "1 /proc/self/status", "", 1,
         "The file /proc/self/status does not report its size, as the files of /proc and /sys do; it was counted but left as it is.\n"},
+};
+
+// --format json on every way a row and a run can end; the report read back must agree with itself.
+struct ReportCase
+{
+    const char *name;
+    const char *command; // as in BatchCase
+    QByteArray pairs; // "<find hex>:<replace hex>:<count>[:<the pair it never matches because of>] ..."
+    QByteArray files; // "<path>=<result>:<count>:<counts per pair>|..."
+    const char *end;
+    int exitCode;
+    QByteArray err = {}; // a final "*" stands for any text
+    const char *modes = nullptr; // "<entry>=<octal mode>|...", TEMP the temporary folder; run as nobody
+};
+
+const ReportCase Reports[] = {
+    {"counted", "--fail-none --find a --with b --find GG --with x --find a --with c a.txt data.txt", "61:62:2 4747:78:1 61:63:0:1",
+        "a.txt=counted:2:1,1,0|data.txt=counted:1:1,0,0", "completed", 0,
+        "perrox-batch: warning: Pair 3 can never match: the find sequence of pair 1 is the same or its beginning, and is searched first.\n"},
+    {"replaced, unchanged, failed", "--replace --find cat --with dog --find=hex:0d --with= dir/cafe.txt n.txt a.txt missing.txt", "636174:646f67:1 0d::2",
+        "dir/cafe.txt=replaced:1:1,0|n.txt=replaced:2:0,2|a.txt=unchanged:0:0,0|missing.txt=failed:0:0,0", "completed", 1, noFile(ENOENT, "missing.txt")},
+    {"not processed after a No", "--replace-as out\xe9 --find cat --with dog dir/cafe.txt dir/caf\xe9.txt tree/top.txt", "636174:646f67:1",
+        "dir/cafe.txt=replaced:1:1|dir/caf\xe9.txt=not processed:0:0|tree/top.txt=not processed:0:0", "stopped at No", 3,
+        "The file out\xe9/caf\xe9.txt already exists.\n\nDo you want to overwrite it? [y/N] n\n"},
+    // The read-only file's result is not put in place, which ends the run: the waiting result after it is dropped.
+    {"unprivileged, a read-only file", "--replace --no-undo --find a --with bb a.txt data.txt", "61:6262:1", "a.txt=failed:1:1|data.txt=not processed:0:0",
+        "commit failed", 1, "Permission denied - a.txt\n", ".=0777|TEMP=0777|a.txt=0444"},
+    {"unprivileged, no temporary folder", "--replace --no-undo --find G --with x data.txt a.txt", "47:78:0", "data.txt=unchanged:0:0|a.txt=failed:0:0",
+        "setup failed", 1, "Permission denied - *", ".=0755|TEMP=0755"},
 };
 
 // Every entry under root by the bytes of its name: a file with its content, anything else with a mark.
@@ -184,12 +237,7 @@ private slots:
         QFETCH(int, row);
         const BatchCase &run = Runs[row];
         const QString root = m_dir->path() + u'/';
-        for (const auto &[name, content] : Fixture) {
-            std::filesystem::create_directories(std::filesystem::path(NativePath(root).toStdString() + name).parent_path());
-            QVERIFY(WriteFile(root + DecodeNativePath(name), content));
-        }
-        QVERIFY(QDir(root).mkdir(u"empty"_s) && ::mkfifo(NativePath(root + u"shared/pipe"_s).constData(), 0666) == 0);
-        QVERIFY(MakeSocket(root + u"shared/socket"_s));
+        makeFixture();
         QMap<QByteArray, QByteArray> expected = entriesUnder(root);
         for (const QByteArray &change : run.changes.split('|'))
             if (!change.isEmpty())
@@ -203,6 +251,73 @@ private slots:
         const QMap<QByteArray, QByteArray> after = entriesUnder(root);
         QCOMPARE(after.keys(), expected.keys());
         QCOMPARE(after.values(), expected.values());
+    }
+
+    void reports_data()
+    {
+        QTest::addColumn<int>("row");
+        for (int i = 0; i < int(std::size(Reports)); ++i)
+            QTest::newRow(Reports[i].name) << i;
+    }
+    void reports()
+    {
+        QFETCH(int, row);
+        const ReportCase &c = Reports[row];
+        if (c.modes && ::geteuid() != 0)
+            QSKIP("needs root to run as nobody");
+        makeFixture();
+        for (const QByteArray &m : QByteArray(c.modes).split('|'))
+            if (!m.isEmpty())
+                QCOMPARE(::chmod(m.startsWith("TEMP=") ? NativePath(m_temp->path()) : NativePath(m_dir->path()) + '/' + m.split('=')[0],
+                             m.split('=')[1].toUInt(nullptr, 8)),
+                    0);
+        const auto [code, out, err] = finish(start(("--format json " + QByteArray(c.command)).split(' '), c.modes));
+        QCOMPARE(code, c.exitCode);
+        QVERIFY2(c.err.endsWith('*') ? err.startsWith(c.err.chopped(1)) : err == c.err, err.constData());
+        // Read back: each file's counts per pair add up to its count; the pairs' counts and the totals add up the files.
+        const QJsonObject report = QJsonDocument::fromJson(out).object(), t = report[u"totals"].toObject();
+        QStringList files, pairs;
+        std::vector<qint64> byPair(size_t(report[u"pairs"].toArray().size())), pairCounts, totals(4); // files, with occurrences, occurrences, failed
+        for (const QJsonValue &f : report[u"files"].toArray()) {
+            QStringList perPair;
+            const qint64 count = f[u"count"].toInteger(-1), failed = f[u"result"] == u"failed"_s;
+            for (const QJsonValue n : f[u"per_pair"].toArray())
+                perPair << QString::number(n.toInteger()), byPair.at(size_t(perPair.size() - 1)) += n.toInteger();
+            QVERIFY(f[u"error"].isNull() != failed && (!failed || err.contains(NativePath(f[u"error"].toString()))));
+            QCOMPARE(std::accumulate(perPair.begin(), perPair.end(), qint64(0), [](qint64 sum, const QString &n) { return sum + n.toLongLong(); }), count);
+            totals = {totals[0] + 1, totals[1] + (count > 0), totals[2] + count, totals[3] + failed};
+            files << f[u"path"].toString() + u'=' + f[u"result"].toString() + u':' + QString::number(count) + u':' + perPair.join(u',');
+        }
+        for (const QJsonValue &p : report[u"pairs"].toArray()) {
+            pairCounts.push_back(p[u"count"].toInteger());
+            pairs << QStringList {p[u"find"].toString(), p[u"replace"].toString(), QString::number(pairCounts.back())}.join(u':')
+                    + (p[u"never_matches_because_of"].isNull() ? QString() : u':' + QString::number(p[u"never_matches_because_of"].toInt()));
+        }
+        QCOMPARE(std::tuple(files.join(u'|'), pairs.join(u' '), report[u"end"].toString(), out.right(2), pairCounts),
+            std::tuple(DecodeNativePath(c.files), QString::fromLatin1(c.pairs), QString::fromLatin1(c.end), QByteArray("}\n"), byPair));
+        QCOMPARE(
+            std::vector<qint64>({t[u"files"].toInteger(), t[u"files_with_occurrences"].toInteger(), t[u"occurrences"].toInteger(), t[u"failed"].toInteger()}),
+            totals);
+    }
+
+    // CSV quotes what needs it: read back as RFC 4180 says, every path comes back as its bytes.
+    void csvReport()
+    {
+        QByteArrayList command {"--format=csv", "--replace", "--find", "x", "--with", "y", "--find", "q", "--with", "z"};
+        QList<QByteArrayList> expected {{"path", "count", "result", "pair1", "pair2"}};
+        for (const QByteArray name : {"plain.txt", "com,ma", "q\"uo\"te\"", "new\nline", "cr\r\nlf\r", "cr\ralone", "caf\xe9,\"", "missing"}) {
+            const qsizetype x = name.count('x') + 2, q = name.count('q');
+            QVERIFY(name == "missing" || WriteFile(m_dir->filePath(DecodeNativePath(name)), name + "xx"));
+            command << name;
+            expected << QByteArrayList {name, QByteArray::number(name == "missing" ? 0 : x + q), name == "missing" ? "failed" : "replaced",
+                QByteArray::number(name == "missing" ? 0 : x), QByteArray::number(name == "missing" ? 0 : q)};
+        }
+        const auto [code, out, err] = finish(start(command));
+        QCOMPARE(std::pair(code, err), std::pair(1, noFile(ENOENT, "missing")));
+        QCOMPARE(readCsv(out), expected);
+        // Paths the run never reached are not processed.
+        QCOMPARE(ReportCsv({RunMode::Count, {"x"}, {"y"}, {u"a,b"_s}, {}, RunResult::End::SetupFailed}),
+            QByteArray("path,count,result,pair1\r\n\"a,b\",0,not processed,0\r\n"));
     }
 
     void helpAndVersion()
@@ -233,18 +348,31 @@ private slots:
         QCOMPARE(ProgressBarLine(in.at(0).toInt(), in.at(2), in.at(1).toInt()), line);
     }
 
+    void interruptLeavesFileAndNoTemporary_data()
+    {
+        QTest::addColumn<QByteArray>("format");
+        QTest::addColumn<QByteArray>("out"); // %1 the path
+        QTest::newRow("text") << QByteArray("text") << QByteArray();
+        QTest::newRow("json") << QByteArray("json")
+                              << QByteArray(
+                                     "{\"end\":\"cancelled\",\"files\":[{\"count\":0,\"error\":null,\"path\":\"%1\",\"per_pair\":[0],\"result\":"
+                                     "\"not processed\"}],\"mode\":\"replace\",\"pairs\":[{\"count\":0,\"find\":\"505258\",\"never_matches_because_of\":"
+                                     "null,\"replace\":\"78\"}],\"totals\":{\"failed\":0,\"files\":1,\"files_with_occurrences\":0,\"occurrences\":0}}\n");
+    }
     void interruptLeavesFileAndNoTemporary()
     {
+        QFETCH(QByteArray, format);
+        QFETCH(QByteArray, out);
         // A large sparse file keeps the run busy long enough to interrupt it.
         const QString path = WriteFileIn(m_dir->path(), u"big.bin"_s, "PRX");
         QVERIFY(::truncate(NativePath(path).constData(), qint64(8) << 30) == 0);
         struct stat before, after;
         QVERIFY(::stat(NativePath(path).constData(), &before) == 0);
-        const pid_t pid = start({"--replace", "--find", "PRX", "--with", "x", NativePath(path)});
+        const pid_t pid = start({"--format", format, "--replace", "--find", "PRX", "--with", "x", NativePath(path)});
         QTRY_VERIFY_WITH_TIMEOUT(!TemporaryFilesIn(m_temp->path()).isEmpty(), 20000);
         ::kill(pid, SIGINT);
-        const auto [code, out, err] = finish(pid);
-        QCOMPARE(std::pair(code, out), std::pair(130, QByteArray())); // the row was not finished
+        const auto [code, stdOut, err] = finish(pid);
+        QCOMPARE(std::pair(code, stdOut), std::pair(130, out.replace("%1", NativePath(path)))); // the row was not finished
         QVERIFY(::stat(NativePath(path).constData(), &after) == 0);
         QCOMPARE(std::pair(after.st_ino, after.st_size), std::pair(before.st_ino, before.st_size));
         QFile big(path);
@@ -275,9 +403,38 @@ private slots:
     }
 
 private:
+    void makeFixture()
+    {
+        const QString root = m_dir->path() + u'/';
+        for (const auto &[name, content] : Fixture) {
+            std::filesystem::create_directories(std::filesystem::path(NativePath(root).toStdString() + name).parent_path());
+            QVERIFY(WriteFile(root + DecodeNativePath(name), content));
+        }
+        QVERIFY(QDir(root).mkdir(u"empty"_s) && ::mkfifo(NativePath(root + u"shared/pipe"_s).constData(), 0666) == 0);
+        QVERIFY(MakeSocket(root + u"shared/socket"_s));
+    }
+
+    // Records by RFC 4180, each ended by CR LF: a field is quoted, "" in it standing for one quote, or holds no quote, CR,
+    // LF or comma. What does not read so ends the list with a mark.
+    static QList<QByteArrayList> readCsv(const QByteArray &csv)
+    {
+        static const QRegularExpression field(u"(?:\"((?:[^\"]|\"\")*)\"|([^\",\r\n]*))(,|\r\n)"_s);
+        const QString text = QString::fromLatin1(csv);
+        QList<QByteArrayList> records {{}};
+        for (qsizetype at = 0; at < text.size();) {
+            const QRegularExpressionMatch m = field.match(text, at, QRegularExpression::NormalMatch, QRegularExpression::AnchorAtOffsetMatchOption);
+            if (!m.hasMatch())
+                return records << QByteArrayList {"not RFC 4180", csv.mid(at)};
+            records.last() << (m.capturedStart(1) >= 0 ? m.captured(1).replace(u"\"\""_s, u"\""_s) : m.captured(2)).toLatin1();
+            if ((at = m.capturedEnd()) < text.size() && m.captured(3) == u"\r\n"_s)
+                records.append(QByteArrayList());
+        }
+        return records;
+    }
+
     // Starts perrox-batch in the test folder with this environment, each argument exactly these bytes, its output
-    // going to files in the temporary folder.
-    pid_t start(const QByteArrayList &arguments)
+    // going to files in the temporary folder; as root and unprivileged, as the user nobody.
+    pid_t start(const QByteArrayList &arguments, bool unprivileged = false)
     {
         const QByteArray program(PERROX_BATCH_BINARY), folder = NativePath(m_dir->path()), out = NativePath(m_temp->filePath(u"batch.out"_s)),
                                                        err = NativePath(m_temp->filePath(u"batch.err"_s));
@@ -289,7 +446,9 @@ private:
         if (pid == 0) { // only async-signal-safe calls until exec
             const int in = ::open("/dev/null", O_RDONLY | O_CLOEXEC), o = ::open(out.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600),
                       e = ::open(err.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-            if (in < 0 || o < 0 || e < 0 || ::dup2(in, 0) < 0 || ::dup2(o, 1) < 0 || ::dup2(e, 2) < 0 || ::chdir(folder.constData()) != 0)
+            if (in < 0 || o < 0 || e < 0 || ::dup2(in, 0) < 0 || ::dup2(o, 1) < 0 || ::dup2(e, 2) < 0
+                || (unprivileged && ::geteuid() == 0 && (::setgroups(0, nullptr) != 0 || ::setgid(65534) != 0 || ::setuid(65534) != 0))
+                || ::chdir(folder.constData()) != 0)
                 ::_exit(126);
             ::execv(program.constData(), argv.data());
             ::_exit(127);
