@@ -13,6 +13,7 @@
 #include "arguments/notationfield.h"
 #include "base/twips.h"
 #include "base/widgetsupport.h"
+#include "engine/runreport.h"
 #include "files/filelistview.h"
 #include "files/filenames.h"
 #include "files/filesystem.h"
@@ -154,6 +155,10 @@ void MainWindow::createControls()
     status->setTextFormat(Qt::PlainText);
     statusBar()->setObjectName(QStringLiteral("staBar"));
     statusBar()->addWidget(status, 1);
+    m_staTotals = new QLabel(this);
+    m_staTotals->setObjectName(u"staTotals"_s);
+    m_staTotals->setTextFormat(Qt::PlainText);
+    statusBar()->addPermanentWidget(m_staTotals);
     statusBar()->setSizeGripEnabled(true);
     m_run = std::make_unique<RunWindowHost>(*this, *m_lvwFiles, *status, *m_messages, *m_dialogs);
     m_lvwFiles->setEventPump([this] { m_run->pumpEvents(); });
@@ -190,6 +195,8 @@ void MainWindow::createMenus()
     addSeparator(file, u"IDM_FILE_SPACE1"_s);
     addMenuAction(file, u"IDM_LOAD"_s, u"&Load Arguments"_s, load, QKeySequence(Qt::CTRL | Qt::Key_L));
     addMenuAction(file, u"IDM_SAVE"_s, u"&Save Arguments"_s, &MainWindow::SaveArguments, QKeySequence(Qt::CTRL | Qt::Key_S));
+    addSeparator(file, u"IDM_FILE_SPACE_RESULTS"_s);
+    addMenuAction(file, u"IDM_EXPORT_RESULTS"_s, u"&Export Results..."_s, &MainWindow::ExportResults)->setEnabled(false);
     addSeparator(file, u"IDM_FILE_SPACE2"_s);
     for (int k = 1; k <= RecentFiles::Count; ++k)
         addMenuAction(file, u"IDM_FILE_FILE%1"_s.arg(k), u"<empty>"_s, [this, k] { LoadArguments(m_recent.entry(k - 1).path); })->setVisible(false);
@@ -628,6 +635,9 @@ void MainWindow::fileCountChanged(const QString &statusText)
 {
     m_run->SetStatusText(statusText);
     UpdateCommands();
+    // The totals describe the list as it was.
+    m_staTotals->clear();
+    updateExportCommand();
 }
 
 // Runs
@@ -636,6 +646,11 @@ RunResult MainWindow::ProcessFiles(RunMode mode)
 {
     if (m_run->running() || m_lvwFiles->refuseWhileBusy())
         return {};
+    // The Count cells are rewritten: what they said before is not marked
+    // meanwhile. A run that does not reach the files leaves every result.
+    const QString totals = m_staTotals->text();
+    m_lvwFiles->clearRowMarks();
+    m_staTotals->clear();
     const RunResult result = perrox::ProcessFiles(mode, CollectArguments(), m_replaceAs, m_engine, *m_run, m_preferences.undo.settings());
     if (!result.rows.empty()) {
         m_lastRun = {mode, result.finds, result.replaces};
@@ -648,6 +663,7 @@ RunResult MainWindow::ProcessFiles(RunMode mode)
             m_lvwFiles->topLevelItem(row)->setData(0, kRowResultRole, data);
         }
     }
+    showRunResults(result.rows.empty() ? totals : RunTotalsText(TotalsOf(result.rows)));
     if (mode != RunMode::Count)
         UpdateUndoCommand();
     return result;
@@ -662,6 +678,55 @@ std::optional<RowResult> MainWindow::rowResult(int row) const
     if (!data.canConvert<RowResult>())
         return std::nullopt;
     return data.value<RowResult>();
+}
+
+void MainWindow::showRunResults(const QString &totals)
+{
+    // A failed row must not pass for a file without occurrences, nor a row
+    // the run never reached for one it did.
+    for (int row = 0; row < m_lvwFiles->topLevelItemCount(); ++row) {
+        if (const std::optional<RowResult> result = rowResult(row)) {
+            const FileListView::RowMark mark = result->state == RowState::Failed ? FileListView::RowMark::Warning
+                : result->state == RowState::NotProcessed                        ? FileListView::RowMark::Dimmed
+                                                                                 : FileListView::RowMark::None;
+            m_lvwFiles->setRowMark(row, mark, RowResultText(*result));
+        }
+    }
+    m_staTotals->setText(totals);
+    updateExportCommand();
+}
+
+void MainWindow::updateExportCommand()
+{
+    bool any = false;
+    for (int row = 0; row < m_lvwFiles->topLevelItemCount() && !any; ++row)
+        any = m_lvwFiles->topLevelItem(row)->data(0, kRowResultRole).isValid();
+    action(u"IDM_EXPORT_RESULTS"_s)->setEnabled(any);
+}
+
+void MainWindow::ExportResults()
+{
+    if (m_run->running() || m_lvwFiles->refuseWhileBusy())
+        return;
+    // The list as it stands, in its order; a row without a result was not processed.
+    RunReport report {m_lastRun.mode, m_lastRun.finds, m_lastRun.replaces, {}, {}, RunResult::End::Completed};
+    bool any = false;
+    for (int row = 0; row < m_lvwFiles->topLevelItemCount(); ++row) {
+        const std::optional<RowResult> result = rowResult(row);
+        any = any || result.has_value();
+        report.paths << m_lvwFiles->path(row);
+        report.rows.push_back(result.value_or(RowResult()));
+    }
+    if (!any) {
+        m_messages->beep();
+        return;
+    }
+    const QString path = m_dialogs->saveFile(u"Export Results"_s, u"results.csv"_s, u"CSV files (*.csv)"_s);
+    QCoreApplication::processEvents();
+    if (path.isEmpty())
+        return;
+    if (const QString error = WriteReportFile(path, ReportCsv(report)); !error.isEmpty())
+        m_messages->warn(error);
 }
 
 void MainWindow::UndoLastRun()

@@ -131,6 +131,12 @@ private:
     void DropFiles(const QStringList &paths);
     void fileCountChanged(const QString &statusText);
 
+    // Run results: the marks and tooltips of the rows that have one, the
+    // totals beside the file count, File > Export Results.
+    void showRunResults(const QString &totals);
+    void updateExportCommand();
+    void ExportResults();
+
     std::unique_ptr<MessageSink> m_ownMessages;
     MessageSink *m_messages;
     std::unique_ptr<WindowDialogs> m_ownDialogs;
@@ -149,6 +155,7 @@ private:
     QPushButton *m_cmdParamDown = nullptr;
     ArgumentListView *m_lvwFind = nullptr;
     FileListView *m_lvwFiles = nullptr;
+    QLabel *m_staTotals = nullptr;
     QMenu *m_findReplaceMenu = nullptr;
     NotationField *m_findField = nullptr;
     NotationField *m_replaceField = nullptr;

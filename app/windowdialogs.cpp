@@ -4,6 +4,7 @@
 
 #include <QDesktopServices>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QUrl>
 
 namespace perrox {
@@ -31,6 +32,20 @@ QString WidgetDialogs::argumentFile(bool save)
     dialog.setNameFilter(QStringLiteral("All Files (*)"));
     dialog.setAcceptMode(save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
     dialog.setFileMode(save ? QFileDialog::AnyFile : QFileDialog::ExistingFile);
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+        return QString();
+    return dialog.selectedFiles().first();
+}
+
+QString WidgetDialogs::saveFile(const QString &caption, const QString &defaultName, const QString &filter)
+{
+    QFileDialog dialog(m_parent, caption);
+    dialog.setNameFilter(filter);
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    dialog.setFileMode(QFileDialog::AnyFile);
+    // A name typed without an extension gets the default name's.
+    dialog.setDefaultSuffix(QFileInfo(defaultName).suffix());
+    dialog.selectFile(defaultName);
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
         return QString();
     return dialog.selectedFiles().first();

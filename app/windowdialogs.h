@@ -26,6 +26,9 @@ public:
     virtual QString chooseFolder(const QString &startFolder) = 0;
     // Save and Load Arguments: the chosen path, empty when cancelled.
     virtual QString argumentFile(bool save) = 0;
+    // A file to write, offered as defaultName, its types named by filter
+    // ("CSV files (*.csv)"): the chosen path, empty when cancelled.
+    virtual QString saveFile(const QString &caption, const QString &defaultName, const QString &filter) = 0;
     // The Save As dialog of Replace As, showing the names the rows' files
     // would get. False when cancelled; true with settings holding the choice.
     virtual bool chooseReplaceAsTarget(ReplaceAsSettings &settings, const QStringList &paths) = 0;
@@ -47,6 +50,7 @@ public:
     QStringList openFiles(const QString &startFolder) override;
     QString chooseFolder(const QString &startFolder) override;
     QString argumentFile(bool save) override;
+    QString saveFile(const QString &caption, const QString &defaultName, const QString &filter) override;
     bool chooseReplaceAsTarget(ReplaceAsSettings &settings, const QStringList &paths) override;
     bool openUrl(const QUrl &url) override;
 

@@ -1,5 +1,7 @@
 #include "argumentlistview.h"
 
+#include "arguments/notation.h"
+#include "arguments/pairchecks.h"
 #include "base/messagesink.h"
 
 #include <QCoreApplication>
@@ -10,6 +12,8 @@
 #include <QKeyEvent>
 #include <QMimeData>
 #include <QMouseEvent>
+#include <QStyle>
+#include <QTimer>
 
 #include <memory>
 
@@ -32,6 +36,45 @@ ArgumentListView::ArgumentListView(MessageSink &messages, QWidget *parent)
     setDefaultDropAction(Qt::MoveAction);
     header()->setStretchLastSection(false);
     header()->setSectionsMovable(false);
+
+    // Loading a file or removing many rows checks the pairs once, not after each row.
+    m_pairCheck = new QTimer(this);
+    m_pairCheck->setSingleShot(true);
+    m_pairCheck->setInterval(0);
+    connect(m_pairCheck, &QTimer::timeout, this, &ArgumentListView::markPairWarnings);
+    const auto rowsChanged = [this] { m_pairCheck->start(); };
+    connect(model(), &QAbstractItemModel::rowsInserted, this, rowsChanged);
+    connect(model(), &QAbstractItemModel::rowsRemoved, this, rowsChanged);
+    connect(model(), &QAbstractItemModel::rowsMoved, this, rowsChanged);
+    connect(model(), &QAbstractItemModel::modelReset, this, rowsChanged);
+    connect(model(), &QAbstractItemModel::layoutChanged, this, rowsChanged);
+}
+
+void ArgumentListView::markPairWarnings()
+{
+    const int n = topLevelItemCount();
+    std::vector<QByteArray> finds, replaces;
+    finds.reserve(size_t(n));
+    replaces.reserve(size_t(n));
+    for (int i = 0; i < n; ++i) {
+        const FindReplaceArgument argument = ArgumentFromRow(row(i));
+        const BytesResult find = ToByteSequence(argument.findText, argument.findNotation);
+        const BytesResult replace = ToByteSequence(argument.replaceText, argument.replaceNotation);
+        finds.push_back(find.ok() ? find.bytes : QByteArray());
+        replaces.push_back(replace.ok() ? replace.bytes : QByteArray());
+    }
+    const std::vector<PairWarning> warnings = CheckPairs(finds, replaces);
+    const QVariant icon = style()->standardIcon(QStyle::SP_MessageBoxWarning);
+    for (int i = 0; i < n; ++i) {
+        QTreeWidgetItem *item = topLevelItem(i);
+        const PairWarning &warning = warnings[size_t(i)];
+        // Invalid values where there is no warning: the list's own tooltip shows.
+        const QString text = PairWarningText(i, warning);
+        item->setData(1, Qt::DecorationRole, warning.shadowedBy >= 0 ? icon : QVariant());
+        item->setData(3, Qt::DecorationRole, warning.replacementFinds >= 0 ? icon : QVariant());
+        for (int column = 0; column < 4; ++column)
+            item->setData(column, Qt::ToolTipRole, text.isEmpty() ? QVariant() : QVariant(text));
+    }
 }
 
 QString ArgumentListView::mimeType()

@@ -4,6 +4,8 @@
 
 #include <QTreeWidget>
 
+class QTimer;
+
 namespace perrox {
 
 class MessageSink;
@@ -12,6 +14,10 @@ class MessageSink;
 // "Find what", "Type", "Replace with". Rows can be dragged to another place
 // inside the list; nothing else can be dropped on it. The list commands
 // (remove, clear, move) beep through messages where they cannot act.
+// Once window events run after rows were added, moved or removed, each pair
+// that CheckPairs warns about shows the warning icon in its "Find what" cell
+// (a pair that can never match) or its "Replace with" cell (a replacement
+// that holds a find sequence), and the warning as every cell's tooltip.
 class ArgumentListView : public QTreeWidget
 {
     Q_OBJECT
@@ -68,10 +74,15 @@ protected:
 
 private:
     static QTreeWidgetItem *makeItem(const ArgumentRow &row);
+    // The warnings of CheckPairs on every row, a text that does not convert
+    // (still being typed) taken as empty.
+    void markPairWarnings();
     bool isOwnDrag(const QMimeData *data) const;
 
     MessageSink &m_messages;
     int m_dragIndex = 0;
+    // Started by every change of the rows: one check after a round of changes.
+    QTimer *m_pairCheck;
 };
 
 } // namespace perrox

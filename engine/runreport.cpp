@@ -1,7 +1,10 @@
 #include "runreport.h"
 
 #include "arguments/pairchecks.h"
+#include "files/filenames.h"
 #include "files/filesystem.h"
+#include "files/safereplace.h"
+#include "files/temporaryfile.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -9,6 +12,8 @@
 #include <QLocale>
 
 #include <algorithm>
+#include <cerrno>
+#include <random>
 
 namespace perrox {
 
@@ -126,6 +131,34 @@ QString RunTotalsText(const RunTotals &totals)
     return text;
 }
 
+QString RowResultText(const RowResult &row)
+{
+    const QLocale c = QLocale::c();
+    QString occurrences = row.count == 0 ? QStringLiteral("no occurrence")
+        : row.count == 1                 ? QStringLiteral("1 occurrence")
+                                         : c.toString(row.count) + QLatin1String(" occurrences");
+    if (row.count > 0 && row.perPair.size() > 1) {
+        QStringList pairs;
+        for (size_t p = 0; p < row.perPair.size(); ++p)
+            if (row.perPair[p] > 0)
+                pairs << QStringLiteral("pair %1: %2").arg(c.toString(qulonglong(p + 1)), c.toString(row.perPair[p]));
+        occurrences += QLatin1String(" (") + pairs.join(QLatin1String(", ")) + QLatin1Char(')');
+    }
+    switch (row.state) {
+    case RowState::Failed:
+        return row.error.isEmpty() ? QStringLiteral("Failed.") : QLatin1String("Failed: ") + row.error;
+    case RowState::Counted:
+        return QLatin1String("Counted: ") + occurrences;
+    case RowState::Replaced:
+        return QLatin1String("Replaced: ") + occurrences;
+    case RowState::Unchanged:
+        return QLatin1String("Unchanged: ") + occurrences;
+    case RowState::NotProcessed:
+        break;
+    }
+    return QStringLiteral("Not processed: the run ended before this file was done.");
+}
+
 QByteArray ReportCsv(const RunReport &report)
 {
     QByteArray csv = "path,count,result";
@@ -186,6 +219,25 @@ QByteArray ReportJson(const RunReport &report)
         {QStringLiteral("end"), RunEndWord(report.end)},
     };
     return QJsonDocument(object).toJson(QJsonDocument::Compact) + '\n';
+}
+
+QString WriteReportFile(const QString &path, const QByteArray &content)
+{
+    if (IsFolder(path))
+        return FileErrorMessage(EISDIR, path);
+    QString folder = GetFolderName(path);
+    if (folder.isEmpty())
+        folder = path.startsWith(QLatin1Char('/')) ? QStringLiteral("/") : QStringLiteral(".");
+    std::mt19937 rng(std::random_device {}());
+    // Deleted by its destructor on every way out but the commit.
+    TemporaryFile temp(folder, rng);
+    if (!temp.open() || !temp.write(content.constData(), content.size()) || !temp.close())
+        return FileErrorMessage(temp.errorString(), path);
+    CommitContext context {rng};
+    const CommitResult commit = CommitToPath(temp, path, context);
+    if (!commit.ok())
+        return commit.error ? FileErrorMessage(commit.error, path) : commit.message;
+    return QString();
 }
 
 } // namespace perrox

@@ -43,11 +43,21 @@ QString RunModeWord(RunMode mode);
 // "1234 occurrences in 5 of 12 files", then the failed and unprocessed files
 // where there are any.
 QString RunTotalsText(const RunTotals &totals);
+// What the run did with one file, as a sentence: "Failed: " and the message,
+// "Not processed: ...", or the state and its occurrences, with the count of
+// each pair that found any where there is more than one pair ("Replaced: 12
+// occurrences (pair 1: 10, pair 3: 2)").
+QString RowResultText(const RowResult &row);
 
 // A header "path,count,result,pair1,pair2,..." and a row per file, quoted as
 // RFC 4180 says, lines ended by CR LF; paths are the file names' own bytes.
 QByteArray ReportCsv(const RunReport &report);
 // One JSON object (see the README's "Reports" section), ended by a newline.
 QByteArray ReportJson(const RunReport &report);
+
+// Writes content to path as a save does: into a temporary file beside it that
+// takes its place only once complete, so that a failure leaves nothing half
+// written. The message of the failure ("reason - path"), empty on success.
+QString WriteReportFile(const QString &path, const QByteArray &content);
 
 } // namespace perrox

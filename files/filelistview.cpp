@@ -10,6 +10,7 @@
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QMimeData>
+#include <QStyle>
 #include <QUrl>
 
 #include <optional>
@@ -78,6 +79,29 @@ void FileListView::appendPath(const QString &path)
     auto *item = new QTreeWidgetItem(QStringList {path, QString()});
     item->setFlags(Qt::ItemIsSelectable | Qt::ItemIsEnabled);
     addTopLevelItem(item);
+}
+
+void FileListView::setRowMark(int row, RowMark mark, const QString &toolTip)
+{
+    QTreeWidgetItem *item = topLevelItem(row);
+    if (!item)
+        return;
+    // Invalid values rather than empty ones: an unmarked row shows what a new
+    // row shows, the list's own tooltip included.
+    item->setData(1, Qt::DecorationRole, mark == RowMark::Warning ? QVariant(style()->standardIcon(QStyle::SP_MessageBoxWarning)) : QVariant());
+    for (int column : {0, 1}) {
+        item->setData(column, Qt::ForegroundRole, mark == RowMark::Dimmed ? QVariant(palette().brush(QPalette::Disabled, QPalette::Text)) : QVariant());
+        item->setData(column, Qt::ToolTipRole, toolTip.isEmpty() ? QVariant() : QVariant(toolTip));
+    }
+}
+
+void FileListView::clearRowMarks()
+{
+    for (int row = 0; row < topLevelItemCount(); ++row) {
+        const QTreeWidgetItem *item = topLevelItem(row);
+        if (item->data(0, Qt::ToolTipRole).isValid() || item->data(0, Qt::ForegroundRole).isValid() || item->data(1, Qt::DecorationRole).isValid())
+            setRowMark(row, RowMark::None, QString());
+    }
 }
 
 QString FileListView::path(int row) const

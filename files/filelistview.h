@@ -22,8 +22,21 @@ class FileListView : public QTreeWidget
 public:
     explicit FileListView(MessageSink &messages, QWidget *parent = nullptr);
 
+    // How a row stands out: a warning icon in its "Count" cell, or both
+    // cells in the colour of disabled text.
+    enum class RowMark
+    {
+        None,
+        Warning,
+        Dimmed,
+    };
+
     // Appends a row with the path and an empty "Count" cell.
     void appendPath(const QString &path);
+    // Marks the row and gives both its cells the tooltip (none when empty).
+    void setRowMark(int row, RowMark mark, const QString &toolTip);
+    // Every row unmarked, without tooltips.
+    void clearRowMarks();
     QString path(int row) const;
     // The row count followed by " files", "" for an empty list.
     QString statusText() const;

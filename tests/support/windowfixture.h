@@ -29,6 +29,10 @@ public:
     QStringList openFiles(const QString &start) override { return asked << u"files "_s + start, files; }
     QString chooseFolder(const QString &start) override { return asked << u"folder "_s + start, folder; }
     QString argumentFile(bool save) override { return asked << (save ? u"save"_s : u"load"_s), argumentPath; }
+    QString saveFile(const QString &caption, const QString &name, const QString &filter) override
+    {
+        return asked << u"%1 %2 %3"_s.arg(caption, name, filter), savePath;
+    }
     bool chooseReplaceAsTarget(ReplaceAsSettings &settings, const QStringList &paths) override
     {
         return asked << u"target %1"_s.arg(paths.size()), target ? (settings = *target, true) : false;
@@ -39,10 +43,12 @@ public:
     QStringList files; // Add Files; empty: cancelled
     QString folder; // Add Folder; empty: cancelled
     QString argumentPath; // Save and Load Arguments; empty: cancelled
+    QString savePath; // saveFile; empty: cancelled
     std::optional<ReplaceAsSettings> target; // Replace As; none: cancelled
     bool urlOpens = true;
     std::function<void(ProgressWindow *)> onRunStarted;
-    QStringList asked; // "files START", "folder START", "save", "load", "target N", "url URL"
+    QStringList asked; // "files START", "folder START", "save", "load", "target N", "url URL",
+                       // "CAPTION NAME FILTER"
 };
 
 // A main window over a recording sink and scripted dialogs, shown and active,
