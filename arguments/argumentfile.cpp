@@ -14,7 +14,6 @@
 #include <cstring>
 #include <fcntl.h>
 #include <new>
-#include <random>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -189,28 +188,9 @@ bool SaveArgumentFile(const QString &path, const FindReplaceArguments &arguments
         messages.warn(FileErrorMessage(refusal, path));
         return false;
     }
-    // The new content goes to a temporary file beside the old one and takes
-    // its place only once complete, so a failed save leaves the old file as
-    // it was. Without the folder's permission to create that file the save
-    // fails rather than writing over the old file in place.
-    QString folder = GetFolderName(path);
-    if (folder.isEmpty())
-        folder = path.startsWith(QLatin1Char('/')) ? QStringLiteral("/") : QStringLiteral(".");
-    std::mt19937 rng(std::random_device {}());
-    TemporaryFile temp(folder, rng);
-    if (!temp.open()) {
-        messages.warn(FileErrorMessage(temp.errorString(), path));
-        return false;
-    }
-    if (!temp.write(content.constData(), content.size()) || !temp.close()) {
-        messages.warn(WriteArgumentsErrorMessage(path, temp.errorString()));
-        return false;
-    }
-    CommitContext context {rng};
-    const CommitResult commit = CommitToPath(temp, path, context);
-    if (!commit.ok()) {
-        // Putting the complete file in place is the last step of writing it.
-        messages.warn(commit.error ? WriteArgumentsErrorMessage(path, SystemErrorText(commit.error)) : commit.message);
+    const QString error = SaveContents(path, content, [&](const QString &reason) { return WriteArgumentsErrorMessage(path, reason); });
+    if (!error.isEmpty()) {
+        messages.warn(error);
         return false;
     }
     return true;

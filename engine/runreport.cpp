@@ -4,7 +4,6 @@
 #include "files/filenames.h"
 #include "files/filesystem.h"
 #include "files/safereplace.h"
-#include "files/temporaryfile.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -13,7 +12,6 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <random>
 
 namespace perrox {
 
@@ -225,19 +223,7 @@ QString WriteReportFile(const QString &path, const QByteArray &content)
 {
     if (IsFolder(path))
         return FileErrorMessage(EISDIR, path);
-    QString folder = GetFolderName(path);
-    if (folder.isEmpty())
-        folder = path.startsWith(QLatin1Char('/')) ? QStringLiteral("/") : QStringLiteral(".");
-    std::mt19937 rng(std::random_device {}());
-    // Deleted by its destructor on every way out but the commit.
-    TemporaryFile temp(folder, rng);
-    if (!temp.open() || !temp.write(content.constData(), content.size()) || !temp.close())
-        return FileErrorMessage(temp.errorString(), path);
-    CommitContext context {rng};
-    const CommitResult commit = CommitToPath(temp, path, context);
-    if (!commit.ok())
-        return commit.error ? FileErrorMessage(commit.error, path) : commit.message;
-    return QString();
+    return SaveContents(path, content);
 }
 
 } // namespace perrox

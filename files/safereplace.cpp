@@ -601,4 +601,25 @@ std::vector<int> FlushTogether(const std::vector<int> &fds)
     return errors;
 }
 
+QString SaveContents(const QString &path, const QByteArray &content, const std::function<QString(const QString &reason)> &writeError)
+{
+    const auto failed = [&](const QString &reason) { return writeError ? writeError(reason) : FileErrorMessage(reason, path); };
+    QString folder = GetFolderName(path);
+    if (folder.isEmpty())
+        folder = path.startsWith(QLatin1Char('/')) ? QStringLiteral("/") : QStringLiteral(".");
+    std::mt19937 rng(std::random_device {}());
+    // Deleted by its destructor on every way out but the commit.
+    TemporaryFile temp(folder, rng);
+    if (!temp.open())
+        return FileErrorMessage(temp.errorString(), path);
+    if (!temp.write(content.constData(), content.size()) || !temp.close())
+        return failed(temp.errorString());
+    CommitContext context {rng};
+    const CommitResult commit = CommitToPath(temp, path, context);
+    if (!commit.ok())
+        // Putting the complete file in place is the last step of writing it.
+        return commit.error ? failed(SystemErrorText(commit.error)) : commit.message;
+    return QString();
+}
+
 } // namespace perrox

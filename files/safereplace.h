@@ -120,6 +120,15 @@ CommitResult CommitReplaceAs(TemporaryFile &temp, const ReplaceAsTarget &target,
 // as by CommitReplaceAs.
 CommitResult CommitToPath(TemporaryFile &temp, const QString &path, CommitContext &context);
 
+// Saves content at path: it goes to a temporary file beside it and takes its
+// place through CommitToPath only once complete, so a failed save leaves what
+// stood there as it was. Without the folder's permission to create that file
+// the save fails rather than writing over the old file in place. Empty on
+// success; else "reason - path" where the new file could not be made, and
+// writeError(reason) where it could not be written or put in place (by
+// default "reason - path" as well), or the commit's own message.
+QString SaveContents(const QString &path, const QByteArray &content, const std::function<QString(const QString &reason)> &writeError = {});
+
 // Putting a result in place in two steps, so that the results of many files
 // can reach the disk in one flush before any of them is renamed: prepare()
 // makes every check and copy that comes before the flush and returns the
