@@ -58,19 +58,11 @@ int undo(const BatchOptions &options, MessageSink &sink)
     return outcome.complete() ? Success : FileFailed;
 }
 
-std::vector<QByteArray> findSequences(const ArgumentTables &tables)
-{
-    std::vector<QByteArray> finds;
-    for (int i = 0; i < tables.finds.size(); ++i)
-        finds.push_back(tables.finds.find(i));
-    return finds;
-}
-
 // Every pair that can never match, or whose replacement holds find bytes:
 // a line per sentence on stderr, the run goes on.
 void warnAboutPairs(const ArgumentTables &tables, MessageSink &sink)
 {
-    const std::vector<PairWarning> warnings = CheckPairs(findSequences(tables), tables.replaces);
+    const std::vector<PairWarning> warnings = CheckPairs(tables.finds.finds(), tables.replaces);
     for (int i = 0; i < int(warnings.size()); ++i) {
         if (!warnings[size_t(i)].any())
             continue;
@@ -84,7 +76,7 @@ void warnAboutPairs(const ArgumentTables &tables, MessageSink &sink)
 // --format csv or json: the report of a run that got as far as its files.
 void printReport(BatchOptions::Format format, RunMode mode, const ArgumentTables &tables, const QStringList &files, const RunResult &result)
 {
-    const RunReport report {mode, findSequences(tables), tables.replaces, files, result.rows, result.end};
+    const RunReport report {mode, tables.finds.finds(), tables.replaces, files, result.rows, result.end};
     const QByteArray text = format == BatchOptions::Format::Csv ? ReportCsv(report) : ReportJson(report);
     std::fwrite(text.constData(), 1, size_t(text.size()), stdout);
     std::fflush(stdout);

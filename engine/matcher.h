@@ -36,6 +36,7 @@ public:
     int size() const { return int(m_finds.size()); }
     bool isEmpty() const { return m_finds.empty(); }
     const QByteArray &find(int index) const { return m_finds[size_t(index)]; }
+    const std::vector<QByteArray> &finds() const { return m_finds; }
     qint64 length(int index) const { return m_finds[size_t(index)].size(); }
     qint64 maxLength() const { return m_maxLength; }
 

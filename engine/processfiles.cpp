@@ -506,8 +506,7 @@ RunResult ProcessFiles(
         return result;
     }
 
-    for (int i = 0; i < tables->finds.size(); ++i)
-        result.finds.push_back(tables->finds.find(i));
+    result.finds = tables->finds.finds();
     result.replaces = tables->replaces;
 
     if (mode == RunMode::ReplaceAs) {
