@@ -2,6 +2,7 @@
 
 #include "app/aboutbox.h"
 #include "app/help.h"
+#include "app/matcheswindow.h"
 #include "app/outersizefit.h"
 #include "app/runwindowhost.h"
 #include "app/undocommand.h"
@@ -246,6 +247,7 @@ void MainWindow::createMenus()
     addSeparator(m_findReplaceMenu, u"IDM_ARG_SPACE2"_s);
     addMenuAction(m_findReplaceMenu, u"IDM_ARG_LOAD"_s, u"&Load Arguments"_s, load);
     addMenuAction(m_findReplaceMenu, u"IDM_ARG_SAVE"_s, u"&Save Arguments"_s, &MainWindow::SaveArguments);
+    createMatchesCommand();
 
     QMenu *help = menuBar()->addMenu(u"&Help"_s);
     help->setObjectName(u"IDM_HELP_MENU"_s);
@@ -638,6 +640,47 @@ void MainWindow::fileCountChanged(const QString &statusText)
     // The totals describe the list as it was.
     m_staTotals->clear();
     updateExportCommand();
+}
+
+void MainWindow::createMatchesCommand()
+{
+    // The last entry of the file list's right-click menu.
+    auto *separator = new QAction(this);
+    separator->setSeparator(true);
+    separator->setObjectName(u"IDM_FILES_SPACE1"_s);
+    auto *show = new QAction(u"Show &Matches..."_s, this);
+    show->setObjectName(u"IDM_SHOW_MATCHES"_s);
+    connect(show, &QAction::triggered, this, [this] { ShowMatches(matchesRow()); });
+    m_lvwFiles->addActions({separator, show});
+    const auto update = [this, show] { show->setEnabled(matchesRow() >= 0); };
+    update();
+    connect(m_lvwFiles, &QTreeWidget::itemSelectionChanged, this, update);
+    connect(m_lvwFiles, &QTreeWidget::currentItemChanged, this, update);
+    connect(m_lvwFiles, &QTreeWidget::itemDoubleClicked, this, [this](QTreeWidgetItem *item) { ShowMatches(m_lvwFiles->indexOfTopLevelItem(item)); });
+}
+
+int MainWindow::matchesRow() const
+{
+    const QList<QTreeWidgetItem *> selected = m_lvwFiles->selectedItems();
+    if (selected.size() == 1)
+        return m_lvwFiles->indexOfTopLevelItem(selected.first());
+    return selected.isEmpty() && m_lvwFiles->currentItem() ? m_lvwFiles->indexOfTopLevelItem(m_lvwFiles->currentItem()) : -1;
+}
+
+MatchesWindow *MainWindow::ShowMatches(int row)
+{
+    if (row < 0 || row >= m_lvwFiles->topLevelItemCount() || m_run->running() || m_lvwFiles->refuseWhileBusy())
+        return nullptr;
+    MatchesWindow::Source source {m_lvwFiles->path(row), {}, rowResult(row), m_lastRun.mode};
+    if (source.run) {
+        source.pairs = ArgumentTables(m_lastRun.finds, m_lastRun.replaces);
+    } else {
+        std::optional<ArgumentTables> current = BuildArgumentTables(CollectArguments(), *m_messages);
+        if (!current)
+            return nullptr;
+        source.pairs = std::move(*current);
+    }
+    return MatchesWindow::open(std::move(source), *m_messages, this);
 }
 
 // Runs

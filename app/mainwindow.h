@@ -26,6 +26,7 @@ namespace perrox {
 
 class ArgumentListView;
 class FileListView;
+class MatchesWindow;
 class MessageSink;
 class NotationField;
 class RunWindowHost;
@@ -87,6 +88,11 @@ public:
     RunMode lastRunMode() const { return m_lastRun.mode; }
     const std::vector<QByteArray> &lastRunFinds() const { return m_lastRun.finds; }
     const std::vector<QByteArray> &lastRunReplaces() const { return m_lastRun.replaces; }
+    // Show Matches (a double-click on a row, or the file list's right-click
+    // menu): reads the row's file and opens its Matches window, with the pairs
+    // of the last run when that run reached the row, else the current pairs.
+    // Null when nothing opened: a message or a beep said why.
+    MatchesWindow *ShowMatches(int row);
     // File > Exit and the close box: every preference is written, then the window closes.
     void SaveSettingsAndUnload();
     // Edit > Undo Replace: asks, undoes the last run that can be undone and
@@ -130,6 +136,10 @@ private:
     void AddFolderByDialog();
     void DropFiles(const QStringList &paths);
     void fileCountChanged(const QString &statusText);
+    void createMatchesCommand();
+    // The row Show Matches works on: the one selected row, or the current row
+    // when none is selected; -1 otherwise.
+    int matchesRow() const;
 
     // Run results: the marks and tooltips of the rows that have one, the
     // totals beside the file count, File > Export Results.

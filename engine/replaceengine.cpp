@@ -360,13 +360,19 @@ ReplaceOutcome ReplaceInFile(const QString &sourcePath, ReplaceOutput &output, c
 
 OccurrenceScan ScanOccurrences(const QString &path, const ArgumentTables &arguments, qint64 limit)
 {
-    OccurrenceScan scan;
     OpenedFile source;
     const QString reason = source.open(path);
     if (!reason.isEmpty()) {
+        OccurrenceScan scan;
         scan.outcome = {0, ReplaceOutcome::Status::Failed, FileErrorMessage(reason, path), {}};
         return scan;
     }
+    return ScanOccurrences(source, arguments, limit);
+}
+
+OccurrenceScan ScanOccurrences(const OpenedFile &source, const ArgumentTables &arguments, qint64 limit)
+{
+    OccurrenceScan scan;
     scan.status = source.status();
     const std::function<void(const Occurrence &)> found = [&](const Occurrence &o) {
         if (qint64(scan.first.size()) < limit)

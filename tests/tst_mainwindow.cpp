@@ -1,6 +1,8 @@
 // The main window under the offscreen platform, found by its controls' names: the enabling rule, the layout, the
-// notation fields, both lists, the preferences, its dialogs and help, Count, Replace and Replace As on real files, and Undo.
+// notation fields, both lists, the preferences, its dialogs and help, Count, Replace and Replace As on real files, Undo,
+// and the Matches window.
 
+#include "app/matcheswindow.h"
 #include "arguments/argumentfile.h"
 #include "arguments/notation.h"
 #include "base/twips.h"
@@ -17,11 +19,13 @@
 #include <QHeaderView>
 #include <QMenu>
 #include <QMimeData>
+#include <QPointer>
 #include <QProgressBar>
 #include <QScopeGuard>
 #include <QSettings>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTreeWidget>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -129,6 +133,31 @@ const UndoCase kUndos[] = {
         u"1 of 2 files were restored.\r\n\r\nThese files were left as they are:\r\nThe file %1 was changed after the run; it was left as it is."_s, "one a",
         "mine", u"&Undo Undo (1 file)"_s},
     {"journal off", false, Answer::Yes, {}, {}, "one XY", "two XY", u"&Undo Replace"_s},
+};
+
+// The Matches window on "abcabc" with the pair find -> X (the current pair changes to b -> Y after the run).
+struct MatchesCase
+{
+    const char *name;
+    QString find;
+    std::optional<RunMode> run;
+    QByteArray afterRun; // written to the file after the run; "gone": removed
+    bool doubleClick; // else the file list's Show Matches command
+    QString message; // %1: the file's path; the window does not open
+    QString pairsLine, pairsRow; // the pairs row: number|find|replace|run|now
+    bool changedNote;
+    QString showing;
+};
+const MatchesCase kMatches[] = {
+    {"no run: the current pairs", u"a"_s, std::nullopt, {}, true, {}, u"Current pairs; no run has reached this file yet."_s, u"1|61|58||2"_s, false,
+        u"2 occurrences."_s},
+    {"unchanged since Count", u"a"_s, RunMode::Count, {}, false, {}, u"Pairs of the last run (Count)."_s, u"1|61|58|2|2"_s, false, u"2 occurrences."_s},
+    {"changed since Count", u"a"_s, RunMode::Count, "xa", true, {}, u"Pairs of the last run (Count)."_s, u"1|61|58|2|1"_s, true, u"1 occurrence."_s},
+    {"Replace leaves what it wrote", u"a"_s, RunMode::Replace, {}, false, {}, u"Pairs of the last run (Replace)."_s, u"1|61|58|2|0"_s, false,
+        u"No occurrences."_s},
+    {"gone since Count", u"a"_s, RunMode::Count, "gone", true, FileErrorMessage(ENOENT, u"%1"_s), {}, {}, false, {}},
+    {"no current pair", QString(), std::nullopt, {}, false, u"Cannot find any Find&Replace arguments.\r\n\r\nEnter Find&Replace arguments and try again."_s, {},
+        {}, false, {}},
 };
 
 } // namespace
@@ -893,6 +922,86 @@ private slots:
         QCOMPARE(sink().texts(), QStringList {c.message});
         QCOMPARE(f->cells(), QString());
         QVERIFY(f->w->isEnabled());
+    }
+
+    void matchesWindow_data() { AddRows(kMatches); }
+    void matchesWindow()
+    {
+        QFETCH(int, row);
+        const MatchesCase &c = kMatches[row];
+        const QString a = file(u"a.txt"_s, "abcabc");
+        f->addFiles({a, file(u"other"_s)});
+        f->pending(c.find, u"X"_s);
+        if (c.run) {
+            f->w->ProcessFiles(*c.run);
+            f->pending(u"b"_s, u"Y"_s);
+        }
+        if (c.afterRun == "gone")
+            QVERIFY(QFile::remove(a));
+        else if (!c.afterRun.isEmpty())
+            WriteFileIn(dir->path(), u"a.txt"_s, c.afterRun);
+        if (c.doubleClick) {
+            // As the system delivers it: a click, then the double-click.
+            const QPoint at = f->files()->visualItemRect(f->files()->topLevelItem(0)).center();
+            QTest::mouseClick(f->files()->viewport(), Qt::LeftButton, {}, at);
+            QTest::mouseDClick(f->files()->viewport(), Qt::LeftButton, {}, at);
+        } else {
+            f->files()->setCurrentItem(f->files()->topLevelItem(0));
+            f->trigger(u"IDM_SHOW_MATCHES"_s);
+        }
+        auto *window = f->w->findChild<MatchesWindow *>();
+        QCOMPARE(sink().texts(), c.message.isEmpty() ? QStringList() : QStringList {QString(c.message).replace(u"%1"_s, a)});
+        QCOMPARE(window != nullptr, c.message.isEmpty());
+        QCOMPARE(sink().busyDepth, 0);
+        if (!window)
+            return;
+        QVERIFY(window->isVisible() && window->parent() == f->w.get() && !window->isModal());
+        QCOMPARE(window->windowTitle(), u"Matches - a.txt"_s);
+        const auto child = [&](const QString &name) { return window->findChild<QWidget *>(name); };
+        QCOMPARE(static_cast<QLabel *>(child(u"lblPairs"_s))->text(), c.pairsLine);
+        const QTreeWidgetItem *pair = static_cast<QTreeWidget *>(child(u"lvwPairs"_s))->topLevelItem(0);
+        QCOMPARE(QStringList({pair->text(0), pair->text(1), pair->text(2), pair->text(3), pair->text(4)}).join(u'|'), c.pairsRow);
+        QCOMPARE(child(u"lblChanged"_s)->isVisible(), c.changedNote);
+        QCOMPARE(static_cast<QLabel *>(child(u"lblShowing"_s))->text(), c.showing);
+        QVERIFY(!child(u"cmdMore"_s)->isVisible());
+        const auto *matches = static_cast<QTreeWidget *>(child(u"lvwMatches"_s));
+        QCOMPARE(matches->topLevelItemCount(), c.pairsRow.section(u'|', 4).toInt());
+        if (const QTreeWidgetItem *last = matches->topLevelItem(matches->topLevelItemCount() - 1); last && !c.changedNote) {
+            QCOMPARE(QStringList({last->text(0), last->text(1), last->text(2), last->text(3)}),
+                QStringList({u"3 (0x3)"_s, u"1"_s, u"61 62 63 [61] 62 63\nabc[a]bc"_s, u"61 62 63 [58] 62 63\nabc[X]bc"_s}));
+        }
+    }
+
+    void matchesWindowShowsMore()
+    {
+        f->addFiles({file(u"big"_s, QByteArray(MatchesWindow::Page + 5, 'a')), file(u"small"_s)});
+        f->pending(u"a"_s, QString());
+        // The command takes the one selected row, or the current row when none is selected.
+        QVERIFY(f->action(u"IDM_SHOW_MATCHES"_s)->isEnabled());
+        f->trigger(u"IDM_SELECT_ALL"_s);
+        QVERIFY(!f->action(u"IDM_SHOW_MATCHES"_s)->isEnabled());
+        f->files()->clearSelection();
+        f->files()->topLevelItem(0)->setSelected(true);
+        QCOMPARE(f->files()->actions().last(), f->action(u"IDM_SHOW_MATCHES"_s)); // in the right-click menu
+        sink().busyOnCount = 0;
+        f->trigger(u"IDM_SHOW_MATCHES"_s);
+        QPointer<MatchesWindow> window = f->w->findChild<MatchesWindow *>();
+        QVERIFY(window);
+        const auto *matches = window->findChild<QTreeWidget *>(u"lvwMatches"_s);
+        auto *more = window->findChild<QPushButton *>(u"cmdMore"_s);
+        const auto *showing = window->findChild<QLabel *>(u"lblShowing"_s);
+        QCOMPARE(matches->topLevelItemCount(), 10000);
+        QCOMPARE(showing->text(), u"Showing 10000 of 10005 occurrences."_s);
+        QVERIFY(more->isVisible());
+        more->click();
+        QCOMPARE(matches->topLevelItemCount(), 10005);
+        QCOMPARE(showing->text(), u"10005 occurrences."_s);
+        QVERIFY(!more->isVisible());
+        QCOMPARE(matches->currentItem()->text(0), u"10000 (0x2710)"_s);
+        QCOMPARE(matches->currentItem()->text(3), u"61 61 61 61 61 61 61 61 [] 61 61 61 61\naaaaaaaa[]aaaa"_s);
+        QVERIFY(sink().shown.isEmpty() && sink().busyOnCount == 2 && sink().busyDepth == 0);
+        QTest::keyClick(window, Qt::Key_Escape);
+        QTRY_VERIFY(!window);
     }
 
     void readOnlyFileEndsTheRun()
