@@ -1,10 +1,6 @@
 #include "arguments/pairchecks.h"
 #include "engine/runreport.h"
-#include "files/filesystem.h"
 
-#include <QJsonArray>
-#include <QJsonDocument>
-#include <QJsonObject>
 #include <QTest>
 
 using namespace perrox;
@@ -20,37 +16,6 @@ std::vector<QByteArray> Split(const char *list)
     return bytes;
 }
 
-// The fields of each record of an RFC 4180 text.
-QList<QList<QByteArray>> ParseCsv(const QByteArray &csv)
-{
-    QList<QList<QByteArray>> records;
-    QList<QByteArray> record;
-    QByteArray field;
-    bool quoted = false;
-    for (qsizetype i = 0; i < csv.size(); ++i) {
-        const char c = csv.at(i);
-        if (quoted) {
-            if (c == '"' && csv.mid(i + 1, 1) == "\"")
-                field += csv.at(++i);
-            else if (c == '"')
-                quoted = false;
-            else
-                field += c;
-        } else if (c == '"') {
-            quoted = true;
-        } else if (c == ',') {
-            record.append(std::exchange(field, {}));
-        } else if (c == '\r' && csv.mid(i + 1, 1) == "\n") {
-            record.append(std::exchange(field, {}));
-            records.append(std::exchange(record, {}));
-            ++i;
-        } else {
-            field += c;
-        }
-    }
-    return records;
-}
-
 RowResult Row(RowState state, std::vector<qint64> perPair, const char *error = "")
 {
     RowResult r;
@@ -62,20 +27,6 @@ RowResult Row(RowState state, std::vector<qint64> perPair, const char *error = "
     return r;
 }
 
-// Three pairs, the second never matching; a file per result, with paths that need quoting.
-RunReport SampleReport()
-{
-    RunReport report;
-    report.mode = RunMode::Replace;
-    report.finds = Split("ab|abc|\r\n");
-    report.replaces = Split("x||\n");
-    report.paths = {u"/data/plain.txt"_s, u"/data/a,b.txt"_s, u"/data/say \"hi\".txt"_s, u"/data/two\nlines"_s, DecodeNativePath("/data/caf\xe9")};
-    report.rows = {Row(RowState::Replaced, {3, 0, 2}), Row(RowState::Unchanged, {0, 0, 0}), Row(RowState::Failed, {1, 0, 0}, "Permission denied - /data/say"),
-        Row(RowState::NotProcessed, {}), Row(RowState::Replaced, {0, 0, 7})};
-    report.end = RunResult::End::CopyFailed;
-    return report;
-}
-
 } // namespace
 
 class TestReport : public QObject
@@ -85,9 +36,6 @@ class TestReport : public QObject
 private slots:
     void checkPairs_data();
     void checkPairs();
-    void csv();
-    void json();
-    void words();
     void totalsText_data();
     void totalsText();
 };
@@ -122,77 +70,6 @@ void TestReport::checkPairs()
         QCOMPARE(w.any(), w.shadowedBy >= 0 || w.replacementFinds >= 0);
     }
     QCOMPARE(got.join(u' '), expected);
-}
-
-void TestReport::csv()
-{
-    const RunReport report = SampleReport();
-    const QByteArray csv = ReportCsv(report);
-    QVERIFY(csv.startsWith("path,count,result,pair1,pair2,pair3\r\n"));
-    QVERIFY(csv.contains("\r\n\"/data/a,b.txt\",0,unchanged,0,0,0\r\n\"/data/say \"\"hi\"\".txt\",1,failed,1,0,0\r\n"));
-    const QList<QList<QByteArray>> records = ParseCsv(csv);
-    QCOMPARE(records.size(), 1 + report.paths.size());
-    for (qsizetype i = 0; i < report.paths.size(); ++i) {
-        const RowResult &row = report.rows[size_t(i)];
-        QList<QByteArray> want {NativePath(report.paths[i]), QByteArray::number(row.count), RowStateWord(row.state).toUtf8()};
-        for (size_t p = 0; p < 3; ++p)
-            want.append(QByteArray::number(p < row.perPair.size() ? row.perPair[p] : 0));
-        QCOMPARE(records.at(i + 1), want);
-    }
-    QCOMPARE(records.last().first(), QByteArray("/data/caf\xe9")); // the name's own bytes
-}
-
-void TestReport::json()
-{
-    const RunReport report = SampleReport();
-    const QByteArray text = ReportJson(report);
-    QVERIFY(text.endsWith("}\n") && text.count('\n') == 1);
-    QJsonParseError error;
-    const QJsonObject o = QJsonDocument::fromJson(text, &error).object();
-    QCOMPARE(error.error, QJsonParseError::NoError);
-    QCOMPARE(o.value(u"mode"_s).toString(), u"replace"_s);
-    QCOMPARE(o.value(u"end"_s).toString(), u"commit failed"_s);
-    const QJsonArray pairs = o.value(u"pairs"_s).toArray();
-    const QStringList pairText {u"6162 78 4 null"_s, u"616263  0 1"_s, u"0d0a 0a 9 null"_s};
-    for (qsizetype p = 0; p < pairs.size(); ++p) {
-        const QJsonObject pair = pairs.at(p).toObject();
-        const QJsonValue shadow = pair.value(u"never_matches_because_of"_s);
-        QCOMPARE(u"%1 %2 %3 %4"_s.arg(pair.value(u"find"_s).toString(), pair.value(u"replace"_s).toString())
-                     .arg(pair.value(u"count"_s).toInteger())
-                     .arg(shadow.isNull() ? u"null"_s : QString::number(shadow.toInt())),
-            pairText.value(p));
-    }
-    const QJsonArray files = o.value(u"files"_s).toArray();
-    QCOMPARE(files.size(), report.paths.size());
-    for (qsizetype i = 0; i < files.size(); ++i) {
-        const QJsonObject f = files.at(i).toObject();
-        const RowResult &row = report.rows[size_t(i)];
-        QCOMPARE(f.value(u"path"_s).toString(), report.paths.at(i));
-        QCOMPARE(f.value(u"count"_s).toInteger(), row.count);
-        QCOMPARE(f.value(u"result"_s).toString(), RowStateWord(row.state));
-        QCOMPARE(f.value(u"error"_s), row.error.isEmpty() ? QJsonValue() : QJsonValue(row.error));
-        qint64 sum = 0;
-        for (const QJsonValue &n : f.value(u"per_pair"_s).toArray())
-            sum += n.toInteger();
-        QCOMPARE(f.value(u"per_pair"_s).toArray().size(), 3);
-        QCOMPARE(sum, row.count);
-    }
-    const QJsonObject totals = o.value(u"totals"_s).toObject();
-    QCOMPARE(totals, (QJsonObject {{u"files"_s, 5}, {u"files_with_occurrences"_s, 3}, {u"occurrences"_s, 13}, {u"failed"_s, 1}}));
-}
-
-void TestReport::words()
-{
-    using End = RunResult::End;
-    const std::pair<End, const char *> ends[] = {{End::NothingToDo, "completed"}, {End::Completed, "completed"}, {End::Cancelled, "cancelled"},
-        {End::StoppedAtNo, "stopped at No"}, {End::CopyFailed, "commit failed"}, {End::SetupFailed, "setup failed"}};
-    for (const auto &[end, word] : ends)
-        QCOMPARE(RunEndWord(end), QString::fromUtf8(word));
-    QCOMPARE(QStringList({RunModeWord(RunMode::Count), RunModeWord(RunMode::Replace), RunModeWord(RunMode::ReplaceAs)}),
-        QStringList({u"count"_s, u"replace"_s, u"replace-as"_s}));
-    QCOMPARE(QStringList({RowStateWord(RowState::Counted), RowStateWord(RowState::Replaced), RowStateWord(RowState::Unchanged), RowStateWord(RowState::Failed),
-                 RowStateWord(RowState::NotProcessed)}),
-        QStringList({u"counted"_s, u"replaced"_s, u"unchanged"_s, u"failed"_s, u"not processed"_s}));
 }
 
 void TestReport::totalsText_data()
