@@ -2,6 +2,7 @@
 
 #include "base/messagesink.h"
 #include "codepage.h"
+#include "files/filesystem.h"
 
 namespace perrox {
 
@@ -70,6 +71,43 @@ BytesResult tokenValues(QStringView text, qint16 notation)
     return {bytes, QString()};
 }
 
+// The lone surrogates DC80-DCFF stand for bytes that are not UTF-8 (see
+// DecodeNativePath); other lone surrogates cannot be encoded at all.
+qsizetype firstLoneSurrogate(QStringView text)
+{
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const QChar c = text.at(i);
+        if (c.isHighSurrogate() && i + 1 < text.size() && text.at(i + 1).isLowSurrogate())
+            ++i;
+        else if (c.isSurrogate())
+            return i;
+    }
+    return -1;
+}
+
+// A lone surrogate as the byte it stands for, in hexadecimal ("E9").
+QString byteOfSurrogate(QChar c)
+{
+    const int byte = c.unicode() >= 0xDC80 && c.unicode() <= 0xDCFF ? c.unicode() - 0xDC00 : '?';
+    return QString::number(byte, 16).toUpper().rightJustified(2, u'0');
+}
+
+// The whole character at i (a pair of surrogates counts as one).
+QString characterAt(const QString &text, qsizetype i)
+{
+    const bool pair = text.at(i).isHighSurrogate() && i + 1 < text.size() && text.at(i + 1).isLowSurrogate();
+    return text.mid(i, pair ? 2 : 1);
+}
+
+QString utf8ValueError(QByteArrayView bytes, qsizetype at)
+{
+    return QLatin1String("The value '") + CanonicalText(bytes.sliced(at, 1), Hexadecimal).trimmed() + QLatin1String("' at byte ") + QString::number(at + 1)
+        + QLatin1String(" is not valid UTF-8.");
+}
+
+const QLatin1String kCharactersAdvice("Characters are the 256 characters of Windows-1252; choose the UTF-8 notation for any other character.");
+const QLatin1String kUtf8Advice("A UTF-8 text holds whole characters only; choose the Hex notation for single bytes.");
+
 CharactersResult toCharacters(const QString &text, qint16 notation)
 {
     const BytesResult values = tokenValues(text, notation);
@@ -82,7 +120,7 @@ CharactersResult toCharacters(const QString &text, qint16 notation)
 
 qint16 KnownNotation(qint16 notation)
 {
-    return notation >= Characters && notation <= Hexadecimal ? notation : qint16(Characters);
+    return notation >= Characters && notation < kNotationCount ? notation : qint16(Characters);
 }
 
 QString TypeCode(qint16 notation)
@@ -94,13 +132,20 @@ QString TypeCode(qint16 notation)
         return QStringLiteral("Dec");
     case Hexadecimal:
         return QStringLiteral("Hex");
+    case Utf8:
+        return QStringLiteral("Utf");
     }
     return QString();
 }
 
+QString OptionCaption(qint16 notation)
+{
+    return notation == Utf8 ? QStringLiteral("UTF-8") : TypeCode(notation);
+}
+
 std::optional<qint16> NotationFromTypeCode(const QString &code)
 {
-    for (qint16 n : {Characters, Decimal, Hexadecimal}) {
+    for (qint16 n : {Characters, Decimal, Hexadecimal, Utf8}) {
         if (code == TypeCode(n))
             return n;
     }
@@ -116,6 +161,8 @@ QString NotationDescription(qint16 notation)
         return QStringLiteral("Decimal values (0-255)");
     case Hexadecimal:
         return QStringLiteral("Hexadecimal values (00-FF)");
+    case Utf8:
+        return QStringLiteral("UTF-8 text (any character)");
     }
     return QString();
 }
@@ -157,10 +204,18 @@ BytesResult ToByteSequence(const QString &text, qint16 notation)
 {
     switch (notation) {
     case Characters:
+        if (const qsizetype at = FirstOutsideCodePage(text); at >= 0)
+            return {QByteArray(), QLatin1String("The character '") + characterAt(text, at) + QLatin1String("' is not one of Windows-1252.")};
         return {CharactersToBytes(text), QString()};
     case Decimal:
     case Hexadecimal:
         return tokenValues(text, notation);
+    case Utf8:
+        if (firstLoneSurrogate(text) >= 0) {
+            const QByteArray bytes = NativePath(text);
+            return {QByteArray(), utf8ValueError(bytes, FirstInvalidUtf8(bytes))};
+        }
+        return {text.toUtf8(), QString()};
     }
     return {};
 }
@@ -169,6 +224,8 @@ QString CanonicalText(QByteArrayView bytes, qint16 notation)
 {
     if (notation == Characters)
         return BytesToCharacters(bytes);
+    if (notation == Utf8)
+        return DecodeNativePath(bytes.toByteArray());
     if (notation != Decimal && notation != Hexadecimal)
         return QString();
     // The digits go straight into a text of its final length: the bytes may
@@ -192,24 +249,35 @@ QString CanonicalText(QByteArrayView bytes, qint16 notation)
 
 QString ConvertNotation(const QString &text, qint16 fromNotation, qint16 toNotation)
 {
-    QByteArray bytes;
-    if (fromNotation == Characters) {
-        bytes = CharactersToBytes(text);
-    } else if (fromNotation == Decimal || fromNotation == Hexadecimal) {
-        const BytesResult values = tokenValues(text, fromNotation);
-        if (!values.ok())
-            return QString();
-        bytes = values.bytes;
-    } else {
+    if (fromNotation == toNotation && (fromNotation == Characters || fromNotation == Utf8))
+        return FirstInvalidToken(text, fromNotation) ? QString() : text; // taken as it is
+    const BytesResult bytes = ToByteSequence(text, fromNotation);
+    if (!bytes.ok() || (fromNotation < Characters || fromNotation >= kNotationCount))
         return QString();
-    }
-    if (toNotation == Characters && fromNotation == Characters)
-        return text; // taken as it is, characters outside the code page included
-    return CanonicalText(bytes, toNotation);
+    if (toNotation == Utf8 && FirstInvalidUtf8(bytes.bytes) >= 0)
+        return QString();
+    return CanonicalText(bytes.bytes, toNotation);
+}
+
+QString ConversionRefusal(const QString &text, qint16 fromNotation, qint16 toNotation)
+{
+    if (toNotation != Utf8 || fromNotation == Utf8)
+        return QString();
+    const BytesResult bytes = ToByteSequence(text, fromNotation);
+    const qsizetype at = bytes.ok() ? FirstInvalidUtf8(bytes.bytes) : -1;
+    return at < 0 ? QString() : utf8ValueError(bytes.bytes, at);
 }
 
 std::optional<QString> FirstInvalidToken(const QString &text, qint16 notation)
 {
+    if (notation == Characters) {
+        const qsizetype at = FirstOutsideCodePage(text);
+        return at < 0 ? std::nullopt : std::optional<QString>(characterAt(text, at));
+    }
+    if (notation == Utf8) {
+        const qsizetype at = firstLoneSurrogate(text);
+        return at < 0 ? std::nullopt : std::optional<QString>(text.mid(at, 1));
+    }
     if (notation != Decimal && notation != Hexadecimal)
         return std::nullopt;
     TokenWalker tokens(text);
@@ -222,9 +290,24 @@ std::optional<QString> FirstInvalidToken(const QString &text, qint16 notation)
 
 QString FieldMessage(const QString &label, const QString &token, qint16 notation)
 {
-    const QString advice = notation == Decimal ? QStringLiteral("Valid decimal values are between '0' and '255'.")
-                                               : QStringLiteral("Valid hexadecimal values are between '00' and 'FF'.");
-    return QLatin1String("An invalid value found in the '") + label + QLatin1String("' field: ") + token + kCrLf + kCrLf + advice;
+    QString shown = token;
+    QString advice;
+    switch (notation) {
+    case Decimal:
+        advice = QStringLiteral("Valid decimal values are between '0' and '255'.");
+        break;
+    case Hexadecimal:
+        advice = QStringLiteral("Valid hexadecimal values are between '00' and 'FF'.");
+        break;
+    case Characters:
+        advice = kCharactersAdvice;
+        break;
+    default:
+        shown = byteOfSurrogate(token.at(0));
+        advice = kUtf8Advice;
+        break;
+    }
+    return QLatin1String("An invalid value found in the '") + label + QLatin1String("' field: ") + shown + kCrLf + kCrLf + advice;
 }
 
 QString ArgumentMessage(const QString &text, qint16 notation)
@@ -232,6 +315,10 @@ QString ArgumentMessage(const QString &text, qint16 notation)
     if (notation == Decimal)
         return QLatin1String("An invalid value found in the decimal '") + text + QLatin1String("' argument.") + kCrLf + kCrLf
             + QLatin1String("Valid decimal values are between '0' and '255'.");
+    if (notation == Characters)
+        return QLatin1String("An invalid value found in the characters '") + text + QLatin1String("' argument.") + kCrLf + kCrLf + kCharactersAdvice;
+    if (notation == Utf8)
+        return QLatin1String("An invalid value found in the UTF-8 '") + text + QLatin1String("' argument.") + kCrLf + kCrLf + kUtf8Advice;
     return QLatin1String("An invalid value found in the hexadecimal '") + text + QLatin1String("' argument.") + kCrLf + kCrLf
         + QLatin1String("Valid hexadecimal values are between '00' and 'FF'.");
 }

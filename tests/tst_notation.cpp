@@ -1,5 +1,6 @@
 #include "arguments/codepage.h"
 #include "arguments/notation.h"
+#include "files/filesystem.h"
 #include "support/testsupport.h"
 
 #include <QTest>
@@ -95,8 +96,28 @@ private slots:
         QTest::newRow("invalid hex gives empty") << u"G"_s << int(Hexadecimal) << int(Decimal) << QString();
         QTest::newRow("control characters and zero") << u"0 9 13"_s << int(Decimal) << int(Characters) << u"\0\t\r"_s;
         QTest::newRow("separators only to characters") << u" , "_s << int(Hexadecimal) << int(Characters) << QString();
-        QTest::newRow("characters stay as they are") << u"a\U0001F600"_s << int(Characters) << int(Characters) << u"a\U0001F600"_s;
-        QTest::newRow("character outside the code page") << u"\u4e2d"_s << int(Characters) << int(Hexadecimal) << u"3F "_s;
+        QTest::newRow("characters stay as they are") << u"a\u20ac\0"_s << int(Characters) << int(Characters) << u"a\u20ac\0"_s;
+        // Never a "?": a character Windows-1252 lacks makes the text invalid.
+        QTest::newRow("character outside the code page") << u"\u4e2d"_s << int(Characters) << int(Hexadecimal) << QString();
+        QTest::newRow("emoji outside the code page") << u"a\U0001F600"_s << int(Characters) << int(Characters) << QString();
+        // UTF-8 to and from the other three, valid and invalid.
+        QTest::newRow("utf8 to hex") << u"caf\u00e9 \u0416\U0001F600"_s << int(Utf8) << int(Hexadecimal) << u"63 61 66 C3 A9 20 D0 96 F0 9F 98 80 "_s;
+        QTest::newRow("utf8 to decimal") << u"\u00e9"_s << int(Utf8) << int(Decimal) << u"195 169 "_s;
+        QTest::newRow("utf8 to characters, byte for byte") << u"\u00e9\u20ac"_s << int(Utf8) << int(Characters) << u"\u00c3\u00a9\u00e2\u201a\u00ac"_s;
+        QTest::newRow("utf8 stays as typed, controls too") << u"a\tb\r\n\0"_s << int(Utf8) << int(Utf8) << u"a\tb\r\n\0"_s;
+        QTest::newRow("hex to utf8") << u"63 61 66 C3 A9"_s << int(Hexadecimal) << int(Utf8) << u"caf\u00e9"_s;
+        QTest::newRow("hex of four bytes to utf8") << u"F0 9F 98 80"_s << int(Hexadecimal) << int(Utf8) << u"\U0001F600"_s;
+        QTest::newRow("decimal to utf8") << u"208 150"_s << int(Decimal) << int(Utf8) << u"\u0416"_s;
+        QTest::newRow("characters to utf8") << u"\u00c3\u00a9"_s << int(Characters) << int(Utf8) << u"\u00e9"_s;
+        QTest::newRow("windows-1252 e acute is no utf8") << u"caf\u00e9"_s << int(Characters) << int(Utf8) << QString();
+        QTest::newRow("lone continuation byte") << u"80"_s << int(Hexadecimal) << int(Utf8) << QString();
+        QTest::newRow("truncated sequence") << u"41 E2 82"_s << int(Hexadecimal) << int(Utf8) << QString();
+        QTest::newRow("overlong slash") << u"C0 AF"_s << int(Hexadecimal) << int(Utf8) << QString();
+        QTest::newRow("overlong three bytes") << u"E0 80 AF"_s << int(Hexadecimal) << int(Utf8) << QString();
+        QTest::newRow("surrogate D800") << u"ED A0 80"_s << int(Hexadecimal) << int(Utf8) << QString();
+        QTest::newRow("above U+10FFFF") << u"F4 90 80 80"_s << int(Hexadecimal) << int(Utf8) << QString();
+        QTest::newRow("F5 never leads") << u"F5 80 80 80"_s << int(Hexadecimal) << int(Utf8) << QString();
+        QTest::newRow("a byte kept from an argument file") << DecodeNativePath("a\xe9") << int(Utf8) << int(Hexadecimal) << QString();
         QTest::newRow("euro sign to hex") << u"\u20ac"_s << int(Characters) << int(Hexadecimal) << u"80 "_s;
         QTest::newRow("every decimal width") << u"00 09 0a 63 64 FF"_s << int(Hexadecimal) << int(Decimal) << u"0 9 10 99 100 255 "_s;
         QTest::newRow("hex padded to two digits") << u"0,10 255"_s << int(Decimal) << int(Hexadecimal) << u"00 0A FF "_s;
@@ -108,6 +129,56 @@ private slots:
         QFETCH(int, to);
         QFETCH(QString, result);
         QCOMPARE(ConvertNotation(text, qint16(from), qint16(to)), result);
+    }
+
+    // Where the bytes stop being UTF-8 is what the refusal of a switch names; -1 where they all are.
+    void firstInvalidUtf8_data()
+    {
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<int>("at");
+        QTest::newRow("empty") << QByteArray() << -1;
+        QTest::newRow("ASCII and every length") << QByteArray("a\xc3\xa9\xe2\x82\xac\xf0\x9f\x98\x80") << -1;
+        QTest::newRow("the highest code point") << QByteArray("\xf4\x8f\xbf\xbf") << -1;
+        QTest::newRow("U+FFFF is well formed") << QByteArray("\xef\xbf\xbf") << -1;
+        QTest::newRow("lone continuation") << QByteArray("ab\x80") << 2;
+        QTest::newRow("truncated at the end") << QByteArray("ab\xe2\x82") << 2;
+        QTest::newRow("a lead without its continuation") << QByteArray("\xc3"
+                                                                       "A")
+                                                         << 0;
+        QTest::newRow("overlong two bytes") << QByteArray("x\xc1\xbf") << 1;
+        QTest::newRow("overlong four bytes") << QByteArray("\xf0\x8f\xbf\xbf") << 0;
+        QTest::newRow("surrogate") << QByteArray("\xed\xbf\xbf") << 0;
+        QTest::newRow("ED 9F is fine") << QByteArray("\xed\x9f\xbf") << -1;
+        QTest::newRow("beyond U+10FFFF") << QByteArray("\xf4\x90\x80\x80") << 0;
+        QTest::newRow("FF") << QByteArray("\xc3\xa9\xff") << 2;
+        QTest::newRow("third byte bad") << QByteArray("\xe2\x82\x41") << 0;
+    }
+    void firstInvalidUtf8()
+    {
+        QFETCH(QByteArray, bytes);
+        QFETCH(int, at);
+        QCOMPARE(FirstInvalidUtf8(bytes), qsizetype(at));
+        QCOMPARE(QUtf8StringView(bytes).isValidUtf8(), at < 0);
+    }
+
+    void utf8()
+    {
+        QCOMPARE(ToByteSequence(u"caf\u00e9"_s, Utf8).bytes, QByteArray("caf\xc3\xa9"));
+        // A switch to UTF-8 is refused for bytes that are not UTF-8, naming the first of them.
+        QCOMPARE(ConversionRefusal(u"41 42 E9 43"_s, Hexadecimal, Utf8), u"The value 'E9' at byte 3 is not valid UTF-8."_s);
+        QCOMPARE(ConversionRefusal(u"caf\u00e9"_s, Characters, Utf8), u"The value 'E9' at byte 4 is not valid UTF-8."_s);
+        QCOMPARE(ConversionRefusal(u"41 C3 A9"_s, Hexadecimal, Utf8), QString());
+        QCOMPARE(ConversionRefusal(u"\u00e9"_s, Utf8, Hexadecimal), QString());
+        // A byte that is not UTF-8 (from an argument file) fails the checks, named by its value.
+        const QString loaded = DecodeNativePath("ab\xe9");
+        QCOMPARE(FirstInvalidToken(loaded, Utf8), std::optional<QString>(QString(QChar(0xDCE9))));
+        QCOMPARE(ToByteSequence(loaded, Utf8).error, u"The value 'E9' at byte 3 is not valid UTF-8."_s);
+        QCOMPARE(FieldMessage(u"Find what"_s, QString(QChar(0xDCE9)), Utf8),
+            u"An invalid value found in the 'Find what' field: E9\r\n\r\nA UTF-8 text holds whole characters only; choose the Hex notation for single bytes."_s);
+        QCOMPARE(FirstInvalidToken(u"any \u0416\U0001F600 text"_s, Utf8), std::nullopt);
+        QCOMPARE(std::tuple(TypeCode(Utf8), OptionCaption(Utf8), NotationFromTypeCode(u"Utf"_s), KnownNotation(3), KnownNotation(4)),
+            std::tuple(u"Utf"_s, u"UTF-8"_s, std::optional<qint16>(Utf8), qint16(Utf8), qint16(Characters)));
+        QCOMPARE(CanonicalText(QByteArray("\xd0\x96\xff"), Utf8), DecodeNativePath("\xd0\x96\xff"));
     }
 
     void everyByteRoundTrips()
@@ -142,6 +213,14 @@ private slots:
         // U+0080 and U+0099 have no byte (80 and 99 hex are the euro and trade mark signs).
         QCOMPARE(CharactersToBytes(u"\u0080\u0099\u2122"_s), QByteArray("??\x99"));
         QCOMPARE(FirstInvalidToken(u"anything at all"_s, Characters), std::nullopt);
+        // A character Windows-1252 lacks is refused whole, never turned into "?".
+        QCOMPARE(FirstInvalidToken(u"ab\U0001F600\u4e2d"_s, Characters), std::optional<QString>(u"\U0001F600"_s));
+        QCOMPARE(FirstInvalidToken(u"\u0080"_s, Characters), std::optional<QString>(u"\u0080"_s));
+        QCOMPARE(ToByteSequence(u"x\u0416"_s, Characters).error, u"The character '\u0416' is not one of Windows-1252."_s);
+        QCOMPARE(FieldMessage(u"Replace with"_s, u"\u0416"_s, Characters),
+            u"An invalid value found in the 'Replace with' field: \u0416\r\n\r\nCharacters are the 256 characters of Windows-1252; choose the UTF-8 notation for any other character."_s);
+        QCOMPARE(ArgumentMessage(u"\u2192"_s, Characters),
+            u"An invalid value found in the characters '\u2192' argument.\r\n\r\nCharacters are the 256 characters of Windows-1252; choose the UTF-8 notation for any other character."_s);
     }
 
     void messages()
