@@ -94,8 +94,8 @@ ArgumentTags ArgumentTags::defaults()
 
 QString NotationWord(qint16 notation)
 {
-    // The type code in capitals: "ASC", "DEC", "HEX".
-    return TypeCode(notation).toUpper();
+    // The type code in capitals: "ASC", "DEC", "HEX"; UTF-8 says so in full.
+    return notation == Utf8 ? QStringLiteral("UTF8") : TypeCode(notation).toUpper();
 }
 
 ExpandedTags ExpandTags(const ArgumentTags &tags)
@@ -103,7 +103,7 @@ ExpandedTags ExpandTags(const ArgumentTags &tags)
     const QString findStart = orDefault(tags.findStartTag, DefaultFindStartTag());
     const QString replaceStart = orDefault(tags.replaceStartTag, DefaultReplaceStartTag());
     ExpandedTags expanded;
-    for (qint16 t = 0; t < 3; ++t) {
+    for (qint16 t = 0; t < kNotationCount; ++t) {
         expanded.findStart[t] = expandStartTag(findStart, t);
         expanded.replaceStart[t] = expandStartTag(replaceStart, t);
     }
@@ -116,9 +116,12 @@ QByteArray ArgumentFileContent(const FindReplaceArguments &arguments, const Argu
 {
     const ExpandedTags t = ExpandTags(tags);
     QString text;
+    // A UTF-8 text goes in as the characters of its bytes, so that the whole
+    // content turns into bytes at once.
+    const auto side = [](const QString &text, qint16 notation) { return notation == Utf8 ? BytesToCharacters(NativePath(text)) : text; };
     for (const FindReplaceArgument &a : arguments) {
-        text += t.findStart[KnownNotation(a.findNotation)] + a.findText + t.findEnd;
-        text += t.replaceStart[KnownNotation(a.replaceNotation)] + a.replaceText + t.replaceEnd;
+        text += t.findStart[KnownNotation(a.findNotation)] + side(a.findText, a.findNotation) + t.findEnd;
+        text += t.replaceStart[KnownNotation(a.replaceNotation)] + side(a.replaceText, a.replaceNotation) + t.replaceEnd;
         text += kCrLf;
     }
     return CharactersToBytes(text);
@@ -127,8 +130,13 @@ QByteArray ArgumentFileContent(const FindReplaceArguments &arguments, const Argu
 FindReplaceArguments ParseArgumentFile(const QByteArray &content, const ArgumentTags &tags)
 {
     const ExpandedTags t = ExpandTags(tags);
-    const std::array<ByteTag, 3> findStart {ByteTag(t.findStart[0]), ByteTag(t.findStart[1]), ByteTag(t.findStart[2])};
-    const std::array<ByteTag, 3> replaceStart {ByteTag(t.replaceStart[0]), ByteTag(t.replaceStart[1]), ByteTag(t.replaceStart[2])};
+    const std::array<ByteTag, kNotationCount> findStart {ByteTag(t.findStart[0]), ByteTag(t.findStart[1]), ByteTag(t.findStart[2]), ByteTag(t.findStart[3])};
+    const std::array<ByteTag, kNotationCount> replaceStart {
+        ByteTag(t.replaceStart[0]), ByteTag(t.replaceStart[1]), ByteTag(t.replaceStart[2]), ByteTag(t.replaceStart[3])};
+    const auto text = [&](qint64 start, qint64 end, qint16 notation) {
+        const QByteArrayView bytes = QByteArrayView(content).sliced(start - 1, end - start + 1);
+        return notation == Utf8 ? DecodeNativePath(bytes.toByteArray()) : BytesToCharacters(bytes);
+    };
     const ByteTag findEnd(t.findEnd);
     const ByteTag replaceEnd(t.replaceEnd);
 
@@ -145,7 +153,9 @@ FindReplaceArguments ParseArgumentFile(const QByteArray &content, const Argument
     FindReplaceArguments entries;
     for (qsizetype index = 0; index < content.size(); ++index) {
         const qint64 p = index + 1;
-        for (qint16 n = 0; n < 3; ++n) {
+        // UTF-8 first: where tags without "..." are alike for every notation,
+        // Hexadecimal stays the last tried, as in files from before UTF-8.
+        for (const qint16 n : {Utf8, Characters, Decimal, Hexadecimal}) {
             if (findStart[n].standsAt(content, index)) {
                 findTextStart = p + findStart[n].bytes.size();
                 findNotation = n;
@@ -163,9 +173,9 @@ FindReplaceArguments ParseArgumentFile(const QByteArray &content, const Argument
             if (accepted) {
                 FindReplaceArgument entry;
                 entry.findNotation = findNotation;
-                entry.findText = BytesToCharacters(QByteArrayView(content).sliced(findTextStart - 1, findTextEnd - findTextStart + 1));
+                entry.findText = text(findTextStart, findTextEnd, findNotation);
                 entry.replaceNotation = replaceNotation;
-                entry.replaceText = BytesToCharacters(QByteArrayView(content).sliced(replaceTextStart - 1, replaceTextEnd - replaceTextStart + 1));
+                entry.replaceText = text(replaceTextStart, replaceTextEnd, replaceNotation);
                 entries.append(entry);
                 findTextStart = findTextEnd = replaceTextStart = replaceTextEnd = 0;
             }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "findreplaceargument.h"
+#include "notation.h"
 
 #include <QByteArray>
 #include <QString>
@@ -42,35 +43,40 @@ struct ArgumentTags
 };
 
 // The tags ready for use: start tags by notation (0 Characters, 1 Decimal,
-// 2 Hexadecimal), empty tags replaced by their defaults.
+// 2 Hexadecimal, 3 UTF-8), empty tags replaced by their defaults.
 struct ExpandedTags
 {
-    std::array<QString, 3> findStart;
-    std::array<QString, 3> replaceStart;
+    std::array<QString, kNotationCount> findStart;
+    std::array<QString, kNotationCount> replaceStart;
     QString findEnd;
     QString replaceEnd;
 };
 
-// "ASC", "DEC", "HEX" for the notations 0, 1, 2; empty for any other value.
+// "ASC", "DEC", "HEX", "UTF8" for the notations 0-3; empty for any other value.
 QString NotationWord(qint16 notation);
 
 // Every "..." of a start tag replaced, left to right, by the notation word.
 ExpandedTags ExpandTags(const ArgumentTags &tags);
 
-// The content of a file holding the arguments in order. A notation other than
-// 0-2 is written as Characters; a character the code page lacks becomes "?".
+// The content of a file holding the arguments in order, in Windows-1252; the
+// text of a UTF-8 side is written as its UTF-8 bytes. A notation other than
+// 0-3 is written as Characters; a character the code page lacks becomes "?"
+// (the checks of a Characters side let none through).
 QByteArray ArgumentFileContent(const FindReplaceArguments &arguments, const ArgumentTags &tags);
 
 // The entries of a file's content, in file order. Every byte is one
 // character, so any content can be scanned. The scan visits every position;
-// at each one the start tags of the three notations are tried in turn (a find
+// at each one the start tags of the notations are tried in turn, UTF-8 first,
+// then Characters, Decimal and Hexadecimal (a find
 // start tag before the replace start tag of the same notation; the last one
 // found counts), then the find end tag, else the replace end tag, which ends
 // an entry. The entry is taken when its find text has at least one character
 // and its replace part lies after the find text; the replace text may be
 // empty. Otherwise it is dropped and the positions found so far are kept.
 // A tag matches exactly, case included; a tag with a character the code page
-// lacks never matches. Texts are taken verbatim, line breaks included.
+// lacks never matches. Texts are taken verbatim, line breaks included; a
+// UTF-8 side's bytes are decoded as UTF-8, a byte that is not kept as
+// DecodeNativePath keeps it (so the side fails its check, and nothing is lost).
 FindReplaceArguments ParseArgumentFile(const QByteArray &content, const ArgumentTags &tags);
 
 // Argument files larger than this (64 MiB) are refused with the memory

@@ -104,8 +104,8 @@ private slots:
             const ExpandedTags t = ExpandTags({startTag, QString(), QString(), QString()});
             return QStringList(t.findStart.begin(), t.findStart.end());
         };
-        QCOMPARE(expanded(u"[...|...]"_s), QStringList({u"[ASC|ASC]"_s, u"[DEC|DEC]"_s, u"[HEX|HEX]"_s}));
-        QCOMPARE(expanded(u"<....>"_s), QStringList({u"<ASC.>"_s, u"<DEC.>"_s, u"<HEX.>"_s}));
+        QCOMPARE(expanded(u"[...|...]"_s), QStringList({u"[ASC|ASC]"_s, u"[DEC|DEC]"_s, u"[HEX|HEX]"_s, u"[UTF8|UTF8]"_s}));
+        QCOMPARE(expanded(u"<....>"_s), QStringList({u"<ASC.>"_s, u"<DEC.>"_s, u"<HEX.>"_s, u"<UTF8.>"_s}));
         QCOMPARE(ReadArgumentsErrorMessage(u"/a/b.txt"_s, u"Boom"_s), u"Cannot read the data of file /a/b.txt:\r\nBoom"_s);
         QCOMPARE(ScanArgumentsErrorMessage(u"/a/b.txt"_s, u"Boom"_s), u"Cannot read Find&Replace arguments from file /a/b.txt :\r\nBoom"_s);
     }
@@ -137,6 +137,10 @@ private slots:
         row("text outside tags, texts over lines", "junk\r\n<FIND TYPE=DEC>13\r\n10</FIND>\r\n\r\n<REPLACE TYPE=HEX>0A\n</REPLACE>tail\r\n",
             {{1, u"13\r\n10"_s, 2, u"0A\n"_s}});
         row("bytes one per character", QByteArray(highAndNul, sizeof highAndNul - 1), {{0, u"\u20ac\u0081\u00ff"_s, 0, QString(QChar(0))}});
+        row("utf8 sides, any character", "<FIND TYPE=UTF8>caf\xc3\xa9 \xd0\x96</FIND><REPLACE TYPE=UTF8>\xe2\x86\x92</REPLACE>",
+            {{3, u"caf\u00e9 \u0416"_s, 3, u"\u2192"_s}});
+        row("utf8 word matched exactly", "<FIND TYPE=utf8>a</FIND><REPLACE TYPE=Utf8>b</REPLACE>", {});
+        row("a byte that is no utf8 is kept", "<FIND TYPE=UTF8>a\xe9</FIND><REPLACE TYPE=ASC>\xe9</REPLACE>", {{3, DecodeNativePath("a\xe9"), 0, u"\u00e9"_s}});
         row("two entries on one line", "<FIND TYPE=ASC>a</FIND><REPLACE TYPE=ASC>b</REPLACE><FIND TYPE=HEX>1</FIND><REPLACE TYPE=DEC>2</REPLACE>",
             {{0, u"a"_s, 0, u"b"_s}, {2, u"1"_s, 1, u"2"_s}});
     }
@@ -153,20 +157,34 @@ private slots:
         // Texts crowded with the tags' own characters, line breaks, NUL and high bytes, but holding no whole tag.
         const QByteArray alphabet("<>/=FINDREPLACETYPASCHX \r\n\x80\x81\x9d\xff" + QByteArray(1, '\0') + "az01,");
         const ExpandedTags t = ExpandTags(kTags);
-        const QStringList tags {
-            t.findStart[0], t.findStart[1], t.findStart[2], t.replaceStart[0], t.replaceStart[1], t.replaceStart[2], t.findEnd, t.replaceEnd};
+        QRandomGenerator rng(4);
+        QStringList tags {t.findEnd, t.replaceEnd};
+        for (qint16 n = 0; n < kNotationCount; ++n)
+            tags << t.findStart[n] << t.replaceStart[n];
+        // UTF-8 sides hold any character, some whose bytes are those of the tags.
+        const QStringList characters {
+            u"<"_s, u"/"_s, u"F"_s, u"\r\n"_s, QString(QChar(0)), u"\u00e9"_s, u"\u0416"_s, u"\u2192"_s, u"\U0001F600"_s, u"\u00c3"_s};
+        const auto utf8Text = [&](int length) {
+            QString text;
+            while (text.size() < length)
+                text += characters.at(rng.bounded(int(characters.size())));
+            return text;
+        };
         const auto holdsTag
             = [&](const QString &text) { return std::any_of(tags.begin(), tags.end(), [&](const QString &tag) { return text.contains(tag); }); };
         QTemporaryDir dir;
         const QString path = dir.filePath(u"random.txt"_s);
-        QRandomGenerator rng(4);
         for (quint32 round = 0; round < 200; ++round) {
             FindReplaceArguments arguments;
             for (const int count = 1 + rng.bounded(5); arguments.size() < count;) {
-                const QString find = BytesToCharacters(RandomBytes(rng.generate(), 1 + rng.bounded(40), alphabet));
-                const QString replace = BytesToCharacters(RandomBytes(rng.generate(), rng.bounded(40), alphabet));
+                const auto notation = qint16(rng.bounded(kNotationCount));
+                const auto replaceNotation = qint16(rng.bounded(kNotationCount));
+                const QString find
+                    = notation == Utf8 ? utf8Text(1 + rng.bounded(20)) : BytesToCharacters(RandomBytes(rng.generate(), 1 + rng.bounded(40), alphabet));
+                const QString replace
+                    = replaceNotation == Utf8 ? utf8Text(rng.bounded(20)) : BytesToCharacters(RandomBytes(rng.generate(), rng.bounded(40), alphabet));
                 if (!holdsTag(find) && !holdsTag(replace))
-                    arguments.append({qint16(rng.bounded(3)), find, qint16(rng.bounded(3)), replace});
+                    arguments.append({notation, find, replaceNotation, replace});
             }
             RecordingSink sink;
             QVERIFY(SaveArgumentFile(path, arguments, kTags, sink));
