@@ -53,7 +53,7 @@ void ParseSide(const QString &side, qint16 &notation, QString &text)
     {
         QLatin1String prefix;
         qint16 notation;
-    } prefixes[] = {{QLatin1String("asc:"), Characters}, {QLatin1String("dec:"), Decimal}, {QLatin1String("hex:"), Hexadecimal}};
+    } prefixes[] = {{QLatin1String("asc:"), Characters}, {QLatin1String("dec:"), Decimal}, {QLatin1String("hex:"), Hexadecimal}, {QLatin1String("utf8:"), Utf8}};
     for (const auto &p : prefixes) {
         if (side.startsWith(p.prefix, Qt::CaseInsensitive)) {
             notation = p.notation;
@@ -300,16 +300,20 @@ QString BatchUsage()
                           "  --undo-max-runs N    keep at most N runs in the journal (default 20)\n"
                           "  --undo-max-size MIB  keep at most MIB MiB of old contents (default 1024)\n"
                           "\n"
-                          "BYTES is asc:TEXT (characters, Windows-1252), dec:TEXT (decimal values 0-255)\n"
-                          "or hex:TEXT (hexadecimal values 00-FF); without a prefix TEXT is characters.\n"
-                          "Values are separated by spaces, commas or semicolons, e.g. hex:0D,0A.\n"
+                          "BYTES is asc:TEXT (characters, Windows-1252), dec:TEXT (decimal values 0-255),\n"
+                          "hex:TEXT (hexadecimal values 00-FF) or utf8:TEXT (the UTF-8 bytes of TEXT,\n"
+                          "any character); without a prefix TEXT is characters. Values are separated by\n"
+                          "spaces, commas or semicolons, e.g. hex:0D,0A. A character Windows-1252 lacks\n"
+                          "is refused in characters (give it as utf8:), and an argument that is not\n"
+                          "valid UTF-8 is refused in utf8:; both are usage errors.\n"
                           "Pairs are tried in the order given; at each position the first pair whose\n"
                           "find bytes match wins. Pairs loaded from a file are checked like the others\n"
                           "before any file is touched.\n"
                           "\n"
                           "An argument file holds one pair per line, in Windows-1252:\n"
                           "  <FIND TYPE=ASC>hello</FIND><REPLACE TYPE=HEX>48 49</REPLACE>\n"
-                          "where ASC, DEC or HEX names the notation of each side.\n"
+                          "where ASC, DEC, HEX or UTF8 names the notation of each side; a UTF8 side is\n"
+                          "written as its UTF-8 bytes.\n"
                           "\n"
                           "A PATH that is a folder stands for the files under it, at any depth, hidden\n"
                           "ones included: its own files first, sorted by name, then each subfolder in\n"

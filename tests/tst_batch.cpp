@@ -54,7 +54,7 @@ const std::pair<const char *, QByteArray> Fixture[] = {{"a.txt", "aGG"}, {"bad.a
     {"two.args", "<FIND TYPE=DEC>100</FIND><REPLACE TYPE=ASC>4</REPLACE>\r\n"}, {"a\xff.args", "<FIND TYPE=ASC>cat</FIND><REPLACE TYPE=ASC>cow</REPLACE>\r\n"},
     {"dir/cafe.txt", "cat"}, {"dir/caf\xe9.txt", "cat"}, {"out\xe9/caf\xe9.txt", "keep"}, {"shared/a.txt", "a"}, {"tree/top.txt", "cat"},
     {"tree/.hidden.txt", "cat"}, {"tree/skip.bak", "cat"}, {"tree/single.bak", "cat cat"}, {"tree/Backup/old.txt", "cat"}, {"tree/src/a.txt", "cat"},
-    {"tree/src/Backup/deep.txt", "cat"}, {"tree/src/lib/b.TXT", "cat"}};
+    {"tree/src/Backup/deep.txt", "cat"}, {"tree/src/lib/b.TXT", "cat"}, {"u8.txt", "un caf\xc3\xa9, deux caf\xc3\xa9s"}};
 
 // A run from Fixture: every entry not named in changes stays as it was, and no other entry appears.
 struct BatchCase
@@ -71,6 +71,17 @@ const BatchCase Runs[] = {
     {"count", "--find G --with x a.txt dir/cafe.txt", "2 a.txt 0 dir/cafe.txt"},
     {"every notation", "--replace|--find=hex:0d,0a|--with||--find|dec:65 66|--with|asc:Z|--find|x|--with|hex:FF 00|n.txt", "5 n.txt",
         QByteArray("n.txt=ZZ\xff\x00", 10)},
+    // Text as a Linux shell gives it: utf8: finds the UTF-8 bytes, characters their Windows-1252 bytes.
+    {"utf8 count", "--find utf8:caf\xc3\xa9 --with x --find caf\xc3\xa9 --with y u8.txt", "2 u8.txt"},
+    {"utf8 replace", "--replace --no-undo --find utf8:caf\xc3\xa9 --with utf8:th\xc3\xa9\xe2\x86\x92 u8.txt", "2 u8.txt",
+        "u8.txt=un th\xc3\xa9\xe2\x86\x92, deux th\xc3\xa9\xe2\x86\x92s"},
+    {"utf8 sides saved", "--find utf8:\xc3\xa9 --with UTF8:\xd0\x96 --save-arguments bad.args", "",
+        "bad.args=<FIND TYPE=UTF8>\xc3\xa9</FIND><REPLACE TYPE=UTF8>\xd0\x96</REPLACE>\r\n"},
+    {"a character windows-1252 lacks", "--find asc:\xd0\x96 --with x u8.txt", "", "", 2,
+        "An invalid value found in the characters '\xd0\x96' argument.\n\nCharacters are the 256 characters of Windows-1252; choose the UTF-8 notation for any "
+        "other character.\n"},
+    {"utf8 that is not", "--find x --with utf8:a\xe9 u8.txt", "", "", 2,
+        "An invalid value found in the UTF-8 'a\xe9' argument.\n\nA UTF-8 text holds whole characters only; choose the Hex notation for single bytes.\n"},
     {"a failed file exits 1", "--replace --find a --with b missing.txt a.txt", "0 missing.txt 1 a.txt", "a.txt=bGG", 1, noFile(ENOENT, "missing.txt")},
     // Refused command lines touch nothing.
     {"no pair", "a.txt", "", "", 2, usage("no --find/--with pair given")},
