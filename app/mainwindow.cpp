@@ -230,7 +230,7 @@ void MainWindow::createMenus()
     QMenu *tools = menuBar()->addMenu(u"&Tools"_s);
     tools->setObjectName(u"IDM_TOOLS"_s);
     addMenuAction(tools, u"IDM_TOOLS_OPTIONS"_s, u"&Options..."_s, [this] {
-        OptionsDialog dialog(this, m_preferences.masks, m_preferences.undo);
+        OptionsDialog dialog(this, m_preferences.masks, m_preferences.undo, m_preferences.keepTimes);
         dialog.exec();
     });
 
@@ -694,7 +694,8 @@ RunResult MainWindow::ProcessFiles(RunMode mode)
     const QString totals = m_staTotals->text();
     m_lvwFiles->clearRowMarks();
     m_staTotals->clear();
-    const RunResult result = perrox::ProcessFiles(mode, CollectArguments(), m_replaceAs, m_engine, *m_run, m_preferences.undo.settings());
+    const RunResult result
+        = perrox::ProcessFiles(mode, CollectArguments(), m_replaceAs, m_engine, *m_run, m_preferences.undo.settings(), m_preferences.keepTimes);
     if (!result.rows.empty()) {
         m_lastRun = {mode, result.finds, result.replaces};
         // Each result goes with its row's item, so that sorting and removing

@@ -37,6 +37,7 @@ const QString KeyExcludeFiles = u"ExcludeFiles"_s;
 const QString KeyKeepJournal = UndoSectionName() + u"/KeepJournal"_s;
 const QString KeyMaxRuns = UndoSectionName() + u"/MaxRuns"_s;
 const QString KeyMaxMegabytes = UndoSectionName() + u"/MaxMegabytes"_s;
+const QString KeyKeepTimes = ReplaceSectionName() + u"/KeepTimes"_s;
 
 QString RecentFileKey(int index)
 {
@@ -103,6 +104,11 @@ QString PreferencesSectionName()
 QString UndoSectionName()
 {
     return u"Undo"_s;
+}
+
+QString ReplaceSectionName()
+{
+    return u"Replace"_s;
 }
 
 // A key of another section is reached from the top level, and the settings go
@@ -187,6 +193,8 @@ Preferences ReadPreferences(PreferenceStore &store)
     p.undo.keepJournal = ReadInt(store, KeyKeepJournal, 0, 1, defaults.keepJournal);
     p.undo.maxRuns = ReadInt(store, KeyMaxRuns, 1, UndoOptions::MaxRunsLimit, defaults.maxRuns);
     p.undo.maxMegabytes = ReadInt(store, KeyMaxMegabytes, 1, UndoOptions::MaxMegabytesLimit, defaults.maxMegabytes);
+
+    p.keepTimes = ReadInt(store, KeyKeepTimes, 0, 1, 0);
     return p;
 }
 
@@ -235,6 +243,8 @@ void WritePreferences(PreferenceStore &store, const Preferences &p)
     store.write(KeyKeepJournal, QString::number(int(p.undo.keepJournal)));
     store.write(KeyMaxRuns, QString::number(p.undo.maxRuns));
     store.write(KeyMaxMegabytes, QString::number(p.undo.maxMegabytes));
+
+    store.write(KeyKeepTimes, QString::number(int(p.keepTimes)));
 }
 
 bool WritePreferences(QSettings &settings, const Preferences &preferences)

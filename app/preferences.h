@@ -15,14 +15,15 @@ class QSettings;
 
 namespace perrox {
 
-// The per-user preferences: the 22 keys of the section "Preferences" and the
-// 3 of the section "Undo", read once when the main window loads and written
-// once when it closes.
+// The per-user preferences: the 22 keys of the section "Preferences", the
+// 3 of the section "Undo" and the 1 of the section "Replace", read once when
+// the main window loads and written once when it closes.
 
 // Application name and section of the store.
 QString PreferencesApplicationName(); // "Perrox Revavod ozav azovi 1.2"
 QString PreferencesSectionName(); // "Preferences"
 QString UndoSectionName(); // "Undo"
+QString ReplaceSectionName(); // "Replace"
 
 inline constexpr int RecentFileCount = 5;
 
@@ -57,6 +58,10 @@ struct Preferences
     // "MaxMegabytes" (1 to 1048576). Reading gives the default for a number
     // outside its range.
     UndoOptions undo;
+    // Section "Replace": "KeepTimes" (1 or 0): Replace and Replace As give each
+    // result the modification and access times of its source. Reading gives
+    // 0 for anything else.
+    bool keepTimes = false;
 
     friend bool operator==(const Preferences &, const Preferences &) = default;
 };
@@ -104,7 +109,8 @@ std::unique_ptr<QSettings> OpenPreferences(const QString &fileName);
 // WindowLeft, WindowTop, WindowWidth, WindowHeight, WindowState, the four
 // tags (find start, find end, replace start, replace end), RecentFile1 to
 // RecentFile5, IncludeDirectories, ExcludeDirectories, IncludeFiles,
-// ExcludeFiles, then Undo/KeepJournal, Undo/MaxRuns, Undo/MaxMegabytes. An
+// ExcludeFiles, then Undo/KeepJournal, Undo/MaxRuns, Undo/MaxMegabytes,
+// Replace/KeepTimes. An
 // absent key gives the default of Preferences; so does a numeric key whose
 // text is not a number in the key's range (16 bits for the notations and the
 // state, 32 bits for the bounds, which are rounded to whole twips, and the
@@ -115,7 +121,8 @@ Preferences ReadPreferences(QSettings &settings);
 // Writes every key, in this order: FindType, ReplaceType, AddDir, SaveAsDir,
 // WindowState, then (only when the state is 0) WindowLeft, WindowTop,
 // WindowWidth, WindowHeight, then the tags, the recent files and the masks in
-// the order of ReadPreferences, and last the three keys of the section Undo.
+// the order of ReadPreferences, then the three keys of the section Undo and
+// last the key of the section Replace.
 // Numbers are written as plain decimal text: "0", "2"; a bound in the
 // shortest form of a single-precision number, with a decimal point only when
 // it has a fraction ("7215", "1309.091").

@@ -226,6 +226,8 @@ BatchParse ParseBatchArguments(const QStringList &arguments)
             o.failNone = true;
         } else if (name == QLatin1String("--quiet")) {
             o.quiet = true;
+        } else if (name == QLatin1String("--keep-times")) {
+            o.keepTimes = true;
         } else if (name == QLatin1String("--help")) {
             o.help = true;
         } else if (name == QLatin1String("--version")) {
@@ -258,7 +260,7 @@ QString BatchUsage()
                           "                    [--overwrite] (--find BYTES --with BYTES | --arguments FILE)...\n"
                           "                    [--save-arguments FILE] [--include-folders MASKS] [--exclude-folders MASKS]\n"
                           "                    [--include-files MASKS] [--exclude-files MASKS] [--progress]\n"
-                          "                    [--format FORMAT] [--fail-none] [--quiet]\n"
+                          "                    [--format FORMAT] [--fail-none] [--quiet] [--keep-times]\n"
                           "                    [--no-undo] [--undo-max-runs N] [--undo-max-size MIB] [--] PATH...\n"
                           "   or: perrox-batch --undo | --undo-run ID | --history\n"
                           "Replace characters or any bytes in your files.\n"
@@ -279,6 +281,8 @@ QString BatchUsage()
                           "  --prefix TEXT        text in front of each base name (Replace As)\n"
                           "  --suffix TEXT        text after each base name (Replace As)\n"
                           "  --overwrite          overwrite existing Replace As targets without asking\n"
+                          "  --keep-times         give each result the modification and access times of\n"
+                          "                       the file it was made from\n"
                           "  --include-folders MASKS  enter only the subfolders whose names match\n"
                           "  --exclude-folders MASKS  do not enter the subfolders whose names match\n"
                           "  --include-files MASKS    take only the files whose names match\n"

@@ -38,6 +38,7 @@ struct BatchOptions
     Format format = Format::Text;
     bool failNone = false; // --fail-none: exit status 4 when nothing was found
     bool quiet = false; // --quiet: no warnings about the pairs
+    bool keepTimes = false; // --keep-times: results keep their sources' times
     UndoSettings undo; // --no-undo, --undo-max-runs, --undo-max-size
     // --undo (an empty ID), --undo-run ID, --history: a journal command
     // instead of a run.

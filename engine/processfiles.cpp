@@ -223,7 +223,7 @@ public:
             if (p->hash)
                 p->undo.hash = p->hash->result();
             p->commit = p->target.name.isEmpty() ? MakeReplaceCommit(*p->temp, *p->file, m_context, &p->undo)
-                                                 : MakeReplaceAsCommit(*p->temp, p->target, m_context, &p->undo);
+                                                 : MakeReplaceAsCommit(*p->temp, p->target, m_context, &p->undo, p->file.get());
             const int fd = p->commit->prepare();
             if (fd >= 0) {
                 fds.push_back(fd);
@@ -490,8 +490,8 @@ std::optional<ArgumentTables> BuildArgumentTables(const FindReplaceArguments &ar
     return ArgumentTables(std::move(finds), std::move(replaces));
 }
 
-RunResult ProcessFiles(
-    RunMode mode, const FindReplaceArguments &arguments, ReplaceAsSettings &settings, EngineState &state, RunHost &host, const UndoSettings &undo)
+RunResult ProcessFiles(RunMode mode, const FindReplaceArguments &arguments, ReplaceAsSettings &settings, EngineState &state, RunHost &host,
+    const UndoSettings &undo, bool keepTimes)
 {
     using End = RunResult::End;
     RunResult result;
@@ -537,7 +537,7 @@ RunResult ProcessFiles(
 
     state.dblActVal = 0;
     std::mt19937 rng(std::mt19937::result_type(std::chrono::system_clock::now().time_since_epoch().count()));
-    CommitContext commitContext {rng, [&host] { host.pumpEvents(); }, state.ioChunk};
+    CommitContext commitContext {rng, [&host] { host.pumpEvents(); }, state.ioChunk, keepTimes};
     // Every temporary file of the run lives in a folder of the run's own.
     RunFolder runFolder;
     FolderCache folders;

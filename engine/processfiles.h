@@ -158,9 +158,11 @@ std::optional<ArgumentTables> BuildArgumentTables(const FindReplaceArguments &ar
 // the run. state keeps the block size between runs; settings are the Replace
 // As target, updated by the Save As dialog. With undo.keep, every file is
 // kept in the journal before it is touched, so that the run can be undone;
-// a file that cannot be kept is left as it is and ends the run.
+// a file that cannot be kept is left as it is and ends the run. With
+// keepTimes, every result takes the access and modification times its
+// source had when it was opened (see CommitContext::keepTimes).
 RunResult ProcessFiles(RunMode mode, const FindReplaceArguments &arguments, ReplaceAsSettings &settings, EngineState &state, RunHost &host,
-    const UndoSettings &undo = UndoSettings {false});
+    const UndoSettings &undo = UndoSettings {false}, bool keepTimes = false);
 
 } // namespace perrox
 

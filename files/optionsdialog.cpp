@@ -20,10 +20,11 @@
 
 namespace perrox {
 
-OptionsDialog::OptionsDialog(QWidget *owner, FolderMasks &masks, UndoOptions &undo)
+OptionsDialog::OptionsDialog(QWidget *owner, FolderMasks &masks, UndoOptions &undo, bool &keepTimes)
     : QDialog(owner, FixedDialogFlags())
     , m_masks(masks)
     , m_undo(undo)
+    , m_keepTimes(keepTimes)
 {
     SetUpFixedDialog(this, QStringLiteral("Options"), QStringLiteral("Optionen"), 5535, 3810);
     createControls();
@@ -86,6 +87,11 @@ void OptionsDialog::createControls()
     };
     m_spnMaxRuns = addLimit(QStringLiteral("spnMaxRuns"), QStringLiteral("&Runs kept:"), UndoOptions::MaxRunsLimit);
     m_spnMaxMegabytes = addLimit(QStringLiteral("spnMaxMegabytes"), QStringLiteral("Space for kept &copies (MiB):"), UndoOptions::MaxMegabytesLimit);
+
+    // A line of its own below the groups.
+    m_chkKeepTimes = new QCheckBox(QStringLiteral("Keep the files' modification &times"), page);
+    m_chkKeepTimes->setObjectName(QStringLiteral("chkKeepTimes"));
+    pageLayout->addWidget(m_chkKeepTimes);
     m_tbsOptions->addTab(page, QStringLiteral("General"));
 
     m_cmdOK = new QPushButton(QStringLiteral("OK"), this);
@@ -134,6 +140,7 @@ void OptionsDialog::Form_Load()
     m_fraLimits->setEnabled(m_undo.keepJournal);
     m_spnMaxRuns->setValue(m_undo.maxRuns);
     m_spnMaxMegabytes->setValue(m_undo.maxMegabytes);
+    m_chkKeepTimes->setChecked(m_keepTimes);
 }
 
 void OptionsDialog::cmdApply_Click()
@@ -143,6 +150,7 @@ void OptionsDialog::cmdApply_Click()
     m_masks.excludeFiles = TrimBlanks(m_edExcludeFiles->text());
     m_masks.includeFiles = TrimBlanks(m_edIncludeFiles->text());
     m_undo = {m_chkKeepJournal->isChecked(), m_spnMaxRuns->value(), m_spnMaxMegabytes->value()};
+    m_keepTimes = m_chkKeepTimes->isChecked();
 }
 
 void OptionsDialog::cmdOK_Click()

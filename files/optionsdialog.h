@@ -14,16 +14,17 @@ struct FolderMasks;
 struct UndoOptions;
 
 // Options, the dialog captioned "Optionen": the four mask lists of a folder
-// drop and the journal kept for Undo on the "General" tab. The controls are
-// the working copy; Apply and OK write them to masks (trimmed of spaces) and
-// undo. Cancel, Escape and the close box keep what the last Apply wrote.
+// drop, the journal kept for Undo and whether results keep the files'
+// modification times, on the "General" tab. The controls are the working
+// copy; Apply and OK write them to masks (trimmed of spaces), undo and
+// keepTimes. Cancel, Escape and the close box keep what the last Apply wrote.
 // Modal use: construct, exec().
 class OptionsDialog : public QDialog
 {
     Q_OBJECT
 
 public:
-    OptionsDialog(QWidget *owner, FolderMasks &masks, UndoOptions &undo);
+    OptionsDialog(QWidget *owner, FolderMasks &masks, UndoOptions &undo, bool &keepTimes);
     ~OptionsDialog() override;
 
     QTabWidget *tbsOptions() const { return m_tbsOptions; }
@@ -35,6 +36,7 @@ public:
     QCheckBox *chkKeepJournal() const { return m_chkKeepJournal; }
     QSpinBox *spnMaxRuns() const { return m_spnMaxRuns; }
     QSpinBox *spnMaxMegabytes() const { return m_spnMaxMegabytes; }
+    QCheckBox *chkKeepTimes() const { return m_chkKeepTimes; }
     QPushButton *cmdOK() const { return m_cmdOK; }
     QPushButton *cmdCancel() const { return m_cmdCancel; }
     QPushButton *cmdApply() const { return m_cmdApply; }
@@ -51,6 +53,7 @@ private:
 
     FolderMasks &m_masks;
     UndoOptions &m_undo;
+    bool &m_keepTimes;
     QTabWidget *m_tbsOptions = nullptr;
     QLineEdit *m_edIncludeDirectories = nullptr;
     QLineEdit *m_edExcludeDirectories = nullptr;
@@ -60,6 +63,7 @@ private:
     QWidget *m_fraLimits = nullptr;
     QSpinBox *m_spnMaxRuns = nullptr;
     QSpinBox *m_spnMaxMegabytes = nullptr;
+    QCheckBox *m_chkKeepTimes = nullptr;
     QPushButton *m_cmdOK = nullptr;
     QPushButton *m_cmdCancel = nullptr;
     QPushButton *m_cmdApply = nullptr;

@@ -49,13 +49,30 @@ Attributes attributesOf(const JournalEntry &e)
     return {e.mode, true, e.uid, e.gid};
 }
 
-// An Undo gives the file its old times back.
-void restoreTimes(int fd, const CommitUndo *undo)
+// The access and modification times a result takes instead of those of its
+// writing: an Undo gives the file its old times back; with keepTimes the
+// result takes those of the file it was made from.
+struct ResultTimes
 {
-    if (undo && undo->restore) {
-        const struct timespec times[2] = {undo->restore->atime, undo->restore->mtime};
-        ::futimens(fd, times);
-    }
+    bool set = false;
+    struct timespec times[2] = {};
+};
+
+ResultTimes resultTimes(const CommitUndo *undo, const CommitContext &context, const struct stat *source)
+{
+    if (undo && undo->restore)
+        return {true, {undo->restore->atime, undo->restore->mtime}};
+    if (context.keepTimes && source)
+        return {true, {source->st_atim, source->st_mtim}};
+    return {};
+}
+
+// Times that cannot be set (a file of another owner, rewritten in place)
+// leave the content written all the same.
+void applyTimes(int fd, const ResultTimes &t)
+{
+    if (t.set)
+        (void)::futimens(fd, t.times);
 }
 
 bool keeps(const CommitUndo *undo)
@@ -169,6 +186,7 @@ public:
         , m_context(context)
         , m_undo(undo)
         , m_beside(source.folderFd(), GetFolderName(source.path()).isEmpty() ? QStringLiteral(".") : GetFolderName(source.path()), context.rng)
+        , m_times(resultTimes(undo, context, &source.status())) // as opened: before the run read it
     { }
 
     int prepare() override
@@ -197,7 +215,7 @@ public:
             m_from = &m_beside;
         }
         applyAttributes(m_from->fd(), attributes(), m_from == &m_temp ? &tempStat : nullptr);
-        restoreTimes(m_from->fd(), m_undo);
+        applyTimes(m_from->fd(), m_times);
         return m_from->fd();
     }
 
@@ -213,7 +231,7 @@ public:
                 return refusedByFolder(r) ? inPlace() : failure(r);
             m_from = &m_beside;
             applyAttributes(m_from->fd(), attributes());
-            restoreTimes(m_from->fd(), m_undo);
+            applyTimes(m_from->fd(), m_times);
             r = putInPlace(*m_from, false);
         }
         if (r == 0)
@@ -319,10 +337,9 @@ private:
                 FileErrorMessage(r, m_source.path()) + kParagraph + QLatin1String("The complete result is kept in ") + record.keptResultPath()
                     + QLatin1String("; Perrox finishes the file when it starts next.")};
         record.finish();
-        if (m_undo && m_undo->restore) {
+        if (m_undo && m_undo->restore)
             applyAttributes(m_writer.get(), attributes());
-            restoreTimes(m_writer.get(), m_undo);
-        }
+        applyTimes(m_writer.get(), m_times);
         return {};
     }
 
@@ -336,6 +353,7 @@ private:
     TemporaryFile m_beside;
     FileDescriptor m_writer;
     TemporaryFile *m_from = nullptr;
+    ResultTimes m_times;
     bool m_inPlace = false;
     CommitResult m_keepResult;
 };
@@ -407,11 +425,12 @@ class ReplaceAsCommit : public DecidingCommit
 public:
     using Kind = ReplaceAsTarget::Kind;
 
-    ReplaceAsCommit(TemporaryFile &temp, const ReplaceAsTarget &target, CommitContext &context, CommitUndo *undo)
+    ReplaceAsCommit(TemporaryFile &temp, const ReplaceAsTarget &target, CommitContext &context, CommitUndo *undo, const OpenedFile *source)
         : m_temp(temp)
         , m_target(target)
         , m_undo(undo)
         , m_beside(target.folderFd, GetFolderName(target.path), context.rng)
+        , m_times(resultTimes(undo, context, source ? &source->status() : nullptr))
     { }
 
     int prepare() override
@@ -435,7 +454,7 @@ public:
             m_from = &m_beside;
         }
         applyAttributes(m_from->fd(), attributes());
-        restoreTimes(m_from->fd(), m_undo);
+        applyTimes(m_from->fd(), m_times);
         return m_from->fd();
     }
 
@@ -476,7 +495,7 @@ public:
                     return failure(c);
                 m_from = &m_beside;
                 applyAttributes(m_from->fd(), attributes());
-                restoreTimes(m_from->fd(), m_undo);
+                applyTimes(m_from->fd(), m_times);
                 flushed = false;
                 continue;
             }
@@ -542,6 +561,7 @@ private:
     CommitUndo *m_undo;
     TemporaryFile m_beside;
     TemporaryFile *m_from = nullptr;
+    ResultTimes m_times;
 };
 
 } // namespace
@@ -551,14 +571,15 @@ std::unique_ptr<ResultCommit> MakeReplaceCommit(TemporaryFile &temp, OpenedFile 
     return std::make_unique<ReplaceCommit>(temp, source, context, undo);
 }
 
-std::unique_ptr<ResultCommit> MakeReplaceAsCommit(TemporaryFile &temp, const ReplaceAsTarget &target, CommitContext &context, CommitUndo *undo)
+std::unique_ptr<ResultCommit> MakeReplaceAsCommit(
+    TemporaryFile &temp, const ReplaceAsTarget &target, CommitContext &context, CommitUndo *undo, const OpenedFile *source)
 {
-    return std::make_unique<ReplaceAsCommit>(temp, target, context, undo);
+    return std::make_unique<ReplaceAsCommit>(temp, target, context, undo, source);
 }
 
 CommitResult CommitReplaceAs(TemporaryFile &temp, const ReplaceAsTarget &target, CommitContext &context)
 {
-    ReplaceAsCommit commit(temp, target, context, nullptr);
+    ReplaceAsCommit commit(temp, target, context, nullptr, nullptr);
     commit.prepare();
     return commit.finish(false);
 }

@@ -41,6 +41,12 @@ struct CommitContext
     std::mt19937 &rng; // numbers of temporary files beside a target
     std::function<void()> pump = {}; // called after every chunk of a rewrite in place
     qint64 chunk = qint64(1) << 20; // bytes per write of a rewrite in place
+    // The result takes the access and modification times of the file it was
+    // made from (Replace: the file it replaces, as it was opened; Replace
+    // As: the source given to MakeReplaceAsCommit) instead of the time it
+    // was written. A file whose times cannot be set (one of another owner,
+    // rewritten in place) keeps its new content with the time of the write.
+    bool keepTimes = false;
 };
 
 // What a commit keeps for Undo, and what a commit that undoes gives the file.
@@ -148,7 +154,10 @@ public:
 
 // undo, when given, must outlive the commit.
 std::unique_ptr<ResultCommit> MakeReplaceCommit(TemporaryFile &temp, OpenedFile &source, CommitContext &context, CommitUndo *undo = nullptr);
-std::unique_ptr<ResultCommit> MakeReplaceAsCommit(TemporaryFile &temp, const ReplaceAsTarget &target, CommitContext &context, CommitUndo *undo = nullptr);
+// source, when given, is the file the result was made from (its status as
+// opened), for context.keepTimes.
+std::unique_ptr<ResultCommit> MakeReplaceAsCommit(
+    TemporaryFile &temp, const ReplaceAsTarget &target, CommitContext &context, CommitUndo *undo = nullptr, const OpenedFile *source = nullptr);
 
 // Brings the data and status of every file in fds to the disk, at a lower
 // cost than one fsync each; returns for each file 0 or the errno value of its

@@ -332,6 +332,20 @@ private slots:
             QByteArray("path,count,result,pair1\r\n\"a,b\",0,not processed,0\r\n"));
     }
 
+    // --keep-times reaches the run: the result has its source's times, to the nanosecond.
+    void keepTimes()
+    {
+        const QString data = m_dir->filePath(u"data.txt"_s);
+        const timespec old[2] = {{981173106, 123456789}, {1015218367, 987654321}};
+        QVERIFY(WriteFile(data, "abcde") && ::utimensat(AT_FDCWD, NativePath(data).constData(), old, 0) == 0);
+        QCOMPARE(finish(start({"--replace", "--keep-times", "--find", "b", "--with", "B", "data.txt"})), Batch(0, "       1  data.txt\n", {}));
+        struct stat st = {};
+        QCOMPARE(::stat(NativePath(data).constData(), &st), 0);
+        QCOMPARE((QList<qint64> {st.st_atim.tv_sec, st.st_atim.tv_nsec, st.st_mtim.tv_sec, st.st_mtim.tv_nsec}),
+            (QList<qint64> {old[0].tv_sec, old[0].tv_nsec, old[1].tv_sec, old[1].tv_nsec}));
+        QCOMPARE(ReadFile(data), "aBcde"_ba);
+    }
+
     void helpAndVersion()
     {
         const auto [helpCode, help, helpErr] = finish(start({"--help"}));

@@ -334,15 +334,16 @@ private slots:
         QFETCH(QString, how);
         FolderMasks masks {QStringLiteral("src"), QStringLiteral("backup"), QStringLiteral("*.txt"), QStringLiteral("*.bak")};
         UndoOptions undo {true, 20, 1024};
-        OptionsDialog dlg(nullptr, masks, undo);
+        bool keepTimes = false;
+        OptionsDialog dlg(nullptr, masks, undo, keepTimes);
         dlg.open();
         const QList<QLineEdit *> fields = {dlg.edIncludeDirectories(), dlg.edExcludeDirectories(), dlg.edIncludeFiles(), dlg.edExcludeFiles()};
         const auto shownUndo = [&] { return UndoOptions {dlg.chkKeepJournal()->isChecked(), dlg.spnMaxRuns()->value(), dlg.spnMaxMegabytes()->value()}; };
-        // The controls show the masks and the journal at their natural height, in this order from the top; the buttons stay below the
-        // tabs; the dialog is centred on the screen.
+        // The controls show the masks, the journal and the times at their natural height, in this order from the top; the buttons stay
+        // below the tabs; the dialog is centred on the screen.
         int above = -1;
         for (const QWidget *control :
-            QList<QWidget *> {fields[0], fields[1], fields[2], fields[3], dlg.chkKeepJournal(), dlg.spnMaxRuns(), dlg.spnMaxMegabytes()}) {
+            QList<QWidget *> {fields[0], fields[1], fields[2], fields[3], dlg.chkKeepJournal(), dlg.spnMaxRuns(), dlg.spnMaxMegabytes(), dlg.chkKeepTimes()}) {
             QVERIFY(control->height() >= control->sizeHint().height());
             const QRect at(control->mapTo(&dlg, QPoint()), control->size());
             QVERIFY2(at.top() > above && at.bottom() < dlg.tbsOptions()->geometry().bottom(), qPrintable(control->objectName()));
@@ -350,7 +351,8 @@ private slots:
         }
         QCOMPARE((FolderMasks {fields[0]->text(), fields[1]->text(), fields[2]->text(), fields[3]->text()}), masks);
         QCOMPARE(shownUndo(), undo);
-        QList<QKeySequence> mnemonics {QKeySequence::mnemonic(dlg.chkKeepJournal()->text())};
+        QVERIFY(!dlg.chkKeepTimes()->isChecked());
+        QList<QKeySequence> mnemonics {QKeySequence::mnemonic(dlg.chkKeepJournal()->text()), QKeySequence::mnemonic(dlg.chkKeepTimes()->text())};
         for (const QLabel *label : dlg.findChildren<QLabel *>())
             mnemonics << QKeySequence::mnemonic(label->text());
         QCOMPARE(QSet<QKeySequence>(mnemonics.cbegin(), mnemonics.cend()).size(), mnemonics.size());
@@ -366,6 +368,7 @@ private slots:
         for (int i = 0; i < 4; ++i)
             fields[i]->setText(typed[i]);
         dlg.chkKeepJournal()->click();
+        dlg.chkKeepTimes()->click();
         QVERIFY(!dlg.spnMaxRuns()->isEnabled() && !dlg.spnMaxMegabytes()->isEnabled());
         dlg.spnMaxRuns()->setValue(5000);
         dlg.spnMaxMegabytes()->setValue(0);
@@ -374,6 +377,7 @@ private slots:
         const FolderMasks applied {QStringLiteral("lib"), QStringLiteral(".git ; tmp"), QStringLiteral("\t*.c"), QString()};
         QCOMPARE(masks, applied);
         QCOMPARE(undo, (UndoOptions {false, 1000, 1}));
+        QVERIFY(keepTimes);
         QCOMPARE(dlg.edIncludeFiles()->text(), QStringLiteral("\t*.c "));
 
         dlg.edIncludeFiles()->setText(QStringLiteral(" *.doc"));
@@ -381,6 +385,7 @@ private slots:
         dlg.chkKeepJournal()->click();
         QVERIFY(dlg.spnMaxRuns()->isEnabled() && dlg.spnMaxMegabytes()->isEnabled());
         dlg.spnMaxMegabytes()->setValue(2000000);
+        dlg.chkKeepTimes()->click();
         if (how == QLatin1String("ok"))
             dlg.cmdOK()->click();
         else if (how == QLatin1String("cancel"))
@@ -392,6 +397,7 @@ private slots:
         QCOMPARE(dlg.result(), int(ok ? QDialog::Accepted : QDialog::Rejected));
         QCOMPARE(masks, (ok ? FolderMasks {u"lib"_s, u"backup"_s, u"*.doc"_s, QString()} : applied));
         QCOMPARE(undo, (UndoOptions {ok, 1000, ok ? 1048576 : 1}));
+        QCOMPARE(keepTimes, !ok);
     }
 
     void optionsCtrlTabKeepsTheOneTab()
@@ -399,8 +405,9 @@ private slots:
         // A journal that is off shows its limits disabled from the start.
         FolderMasks masks;
         UndoOptions undo {false, 3, 5};
-        OptionsDialog dlg(nullptr, masks, undo);
-        QVERIFY(!dlg.chkKeepJournal()->isChecked() && !dlg.spnMaxRuns()->isEnabled() && dlg.spnMaxMegabytes()->value() == 5);
+        bool keepTimes = true;
+        OptionsDialog dlg(nullptr, masks, undo, keepTimes);
+        QVERIFY(!dlg.chkKeepJournal()->isChecked() && !dlg.spnMaxRuns()->isEnabled() && dlg.spnMaxMegabytes()->value() == 5 && dlg.chkKeepTimes()->isChecked());
         dlg.show();
         QVERIFY(QTest::qWaitForWindowActive(&dlg));
         dlg.edIncludeFiles()->setFocus();

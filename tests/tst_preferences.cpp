@@ -112,6 +112,7 @@ private slots:
         written.replaceType = 1;
         written.placement = SaveWindowPlacement(PlacementNormal, {-300, 45, 7215, 6690});
         written.undo = {false, 1000, 1};
+        written.keepTimes = true;
         QVERIFY(WritePreferences(*OpenPreferences(file), written));
         QCOMPARE(ReadPreferences(*OpenPreferences(file)), written);
     }
@@ -142,6 +143,9 @@ private slots:
         QTest::newRow("Undo/MaxMegabytes 1048576") << u"1048576"_s << 1048576;
         QTest::newRow("Undo/MaxMegabytes 1048577") << u"1048577"_s << 1024;
         QTest::newRow("Undo/MaxMegabytes beyond 32 bits") << u"4294967297"_s << 1024;
+        QTest::newRow("Replace/KeepTimes 1") << u"1 "_s << 1;
+        QTest::newRow("Replace/KeepTimes 2") << u"2"_s << 0;
+        QTest::newRow("Replace/KeepTimes true") << u"true"_s << 0;
     }
     void numbers()
     {
@@ -154,7 +158,7 @@ private slots:
         const QMap<QString, std::optional<double>> read {{u"FindType"_s, p.findType}, {u"ReplaceType"_s, p.replaceType}, {u"WindowState"_s, p.placement.state},
             {u"WindowLeft"_s, p.placement.left}, {u"WindowTop"_s, p.placement.top}, {u"WindowWidth"_s, p.placement.width},
             {u"WindowHeight"_s, p.placement.height}, {u"Undo/KeepJournal"_s, p.undo.keepJournal}, {u"Undo/MaxRuns"_s, p.undo.maxRuns},
-            {u"Undo/MaxMegabytes"_s, p.undo.maxMegabytes}};
+            {u"Undo/MaxMegabytes"_s, p.undo.maxMegabytes}, {u"Replace/KeepTimes"_s, p.keepTimes}};
         QVERIFY(read.contains(key));
         QCOMPARE(read.value(key), expected == -1 ? std::nullopt : std::optional<double>(expected));
     }
@@ -174,19 +178,20 @@ private slots:
     }
 
     // The whole file, byte for byte: the keys of the section Preferences as
-    // they always were, then the section Undo.
+    // they always were, then the sections Replace and Undo.
     void storedFile()
     {
         const QString file = m_dir.filePath(u"stored.conf"_s);
         Preferences p = AllTexts(u"t"_s);
         p.placement = SaveWindowPlacement(PlacementNormal, {1000, 800, 7215, 6690});
         p.undo = {false, 5, 64};
+        p.keepTimes = true;
         QVERIFY(WritePreferences(*OpenPreferences(file), p));
         QCOMPARE(test::ReadFile(file),
             "[Preferences]\nAddDir=t1\nExcludeDirectories=t13\nExcludeFiles=t15\nFindEndTag=t4\nFindStartTag=t3\nFindType=0\nIncludeDirectories=t12\n"
             "IncludeFiles=t14\nRecentFile1=t7\nRecentFile2=t8\nRecentFile3=t9\nRecentFile4=t10\nRecentFile5=t11\nReplaceEndTag=t6\nReplaceStartTag=t5\n"
             "ReplaceType=0\nSaveAsDir=t2\nWindowHeight=6690\nWindowLeft=1000\nWindowState=0\nWindowTop=800\nWindowWidth=7215\n\n"
-            "[Undo]\nKeepJournal=0\nMaxMegabytes=64\nMaxRuns=5\n");
+            "[Replace]\nKeepTimes=1\n\n[Undo]\nKeepJournal=0\nMaxMegabytes=64\nMaxRuns=5\n");
     }
 
     // A file edited by hand, without the quoting QSettings would write (the tags
@@ -202,7 +207,7 @@ private slots:
             lines.insert(key, "v" + QByteArray::number(++n));
         lines.insert({{"FindStartTag", "[F,...]"}, {"FindEndTag", "@Invalid()"}, {"ReplaceStartTag", "\" \""}, {"ReplaceEndTag", ""},
             {"IncludeFiles", "\"*.txt;*.c\""}, {"ExcludeFiles", "*.o;*.a"}});
-        QByteArray content = "[Undo]\nMaxRuns= 5 \nKeepJournal=0\n\n[Preferences]\n";
+        QByteArray content = "[Replace]\nKeepTimes= 1\n\n[Undo]\nMaxRuns= 5 \nKeepJournal=0\n\n[Preferences]\n";
         for (auto it = lines.cbegin(); it != lines.cend(); ++it)
             content += it.key() + '=' + it.value() + '\n';
         const QString file = m_dir.filePath(u"hand.conf"_s);
@@ -218,6 +223,7 @@ private slots:
         expected.masks.includeFiles = u"*.txt;*.c"_s;
         expected.masks.excludeFiles = u"*.o"_s;
         expected.undo = {false, 5, 1024};
+        expected.keepTimes = true;
         QCOMPARE(ReadPreferences(*OpenPreferences(file)), expected);
     }
 

@@ -293,6 +293,8 @@ private slots:
     void resultFromAnotherFileSystem();
     void interruptedRewriteInPlace_data();
     void interruptedRewriteInPlace();
+    void keepTimes_data();
+    void keepTimes();
     void tempFolderFilledByAnotherUser();
     void tempFolder_data();
     void tempFolder();
@@ -733,6 +735,60 @@ void TestProcessFiles::interruptedRewriteInPlace()
         QVERIFY(QFile::remove(kept));
     }
     QCOMPARE(RecoverInterruptedRewrites(), QString()); // once only
+}
+
+void TestProcessFiles::keepTimes_data()
+{
+    QTest::addColumn<RunMode>("mode");
+    QTest::addColumn<QString>("shape"); // "linked": rewritten in place; "target": over a file; "foreign": rewritten in place by nobody
+    QTest::addColumn<bool>("keep");
+    QTest::addColumn<bool>("journal");
+    QTest::addColumn<bool>("kept"); // the result has the source's old times
+    QTest::newRow("replace") << RunMode::Replace << u"plain"_s << true << false << true;
+    QTest::newRow("replace, with the journal") << RunMode::Replace << u"plain"_s << true << true << true;
+    QTest::newRow("replace, off") << RunMode::Replace << u"plain"_s << false << false << false;
+    QTest::newRow("rewritten in place") << RunMode::Replace << u"linked"_s << true << false << true;
+    QTest::newRow("replace as over a file, with the journal") << RunMode::ReplaceAs << u"target"_s << true << true << true;
+    QTest::newRow("replace as, off") << RunMode::ReplaceAs << u"plain"_s << false << false << false;
+    // Only the owner may set a file's times: the content is written all the same, without a message.
+    QTest::newRow("another user's file rewritten in place") << RunMode::Replace << u"foreign"_s << true << false << false;
+}
+
+// With the option a result takes the times its source had when it was opened, to the nanosecond; without, the time it was written.
+void TestProcessFiles::keepTimes()
+{
+    QFETCH(RunMode, mode);
+    QFETCH(QString, shape);
+    QFETCH(bool, keep);
+    QFETCH(bool, journal);
+    QFETCH(bool, kept);
+    const bool foreign = shape == u"foreign"_s, inPlace = foreign || shape == u"linked"_s;
+    if (foreign && ::geteuid() != 0)
+        QSKIP("The file must belong to another user than the one who runs Replace.");
+    const QString data = file(u"data.txt"_s, "one two one"), out = at(u"out"_s), result = mode == RunMode::Replace ? data : out + u"/data.txt"_s;
+    QVERIFY(QDir().mkpath(out) && (!inPlace || hardLink(data, data + u".link"_s)) && (shape != u"target"_s || WriteFile(result, "older")));
+    const timespec old[2] = {{981173106, 123456789}, {1015218367, 987654321}}; // 2001-02-03 04:05:06.123456789, 2002-03-04 05:06:07.987654321
+    QCOMPARE(::utimensat(AT_FDCWD, NativePath(data).constData(), old, 0), 0);
+    const auto times = [](const struct stat &st) { return QList<qint64> {st.st_atim.tv_sec, st.st_atim.tv_nsec, st.st_mtim.tv_sec, st.st_mtim.tv_nsec}; };
+    const ino_t inode = statOf(data).st_ino;
+    const time_t start = ::time(nullptr);
+    const auto body = [&] {
+        ScriptedHost host({data});
+        host.undo.keep = journal;
+        host.keepTimes = keep;
+        host.chosenSettings = ReplaceAsSettings {out, {}, {}, 1};
+        const RunResult r = host.run(mode, u"one"_s, u"ONE"_s);
+        return r.end == End::Completed && r.failedFiles == 0 && host.sink.shown.isEmpty() ? 0 : 1;
+    };
+    if (foreign)
+        QVERIFY(setMode(m_dir->path(), 0755) && setMode(m_temp->path(), 0777) && setMode(data, 0666));
+    QCOMPARE(foreign ? RunUnprivileged(body) : body(), 0);
+    const struct stat st = statOf(result); // before a read may move the access time
+    if (kept)
+        QCOMPARE(times(st), (QList<qint64> {old[0].tv_sec, old[0].tv_nsec, old[1].tv_sec, old[1].tv_nsec}));
+    QVERIFY(kept || st.st_mtim.tv_sec >= start - 1);
+    QCOMPARE(ReadFile(result), "ONE two ONE"_ba);
+    QVERIFY(mode == RunMode::ReplaceAs ? ReadFile(data) == "one two one" : (st.st_ino == inode) == inPlace);
 }
 
 void TestProcessFiles::tempFolderFilledByAnotherUser()

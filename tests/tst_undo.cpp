@@ -73,10 +73,12 @@ int keptFiles()
     return n;
 }
 
-RunResult replace(const QStringList &paths, const UndoSettings &undo = kJournal, RunMode mode = RunMode::Replace, const QString &outpath = {})
+RunResult replace(
+    const QStringList &paths, const UndoSettings &undo = kJournal, RunMode mode = RunMode::Replace, const QString &outpath = {}, bool keepTimes = false)
 {
     ScriptedHost host(paths);
     host.undo = undo;
+    host.keepTimes = keepTimes;
     host.settings.outpath = outpath;
     host.settings.outsuffix = outpath.isEmpty() ? QString() : u"-new"_s;
     host.settings.outoverwrite = 1;
@@ -109,18 +111,23 @@ private slots:
 
     // Replace (or Replace As) and Undo give every file back exactly: bytes,
     // mode, owner, modification time and links; Undo of the Undo gives the
-    // result back.
+    // result back. With the times kept, every result has its source's
+    // modification time, and Undo still restores everything.
     void roundTrip_data()
     {
         QTest::addColumn<int>("shape");
+        QTest::addColumn<bool>("keepTimes");
         const char *names[] = {"plain", "symbolic link", "hard links", "mode 0751, foreign owner, old time", "replace as: new target",
             "replace as: overwritten target", "replace as: two sources, one target", "several files, one without occurrences"};
         for (int i = 0; i < int(std::size(names)); ++i)
-            QTest::newRow(names[i]) << i;
+            QTest::newRow(names[i]) << i << false;
+        for (int i : {0, 2, 3, 5})
+            QTest::addRow("%s, times kept", names[i]) << i << true;
     }
     void roundTrip()
     {
         QFETCH(int, shape);
+        QFETCH(bool, keepTimes);
         const QString a = WriteFileIn(m_dir->path(), u"a.txt"_s, "hello world, hello\n");
         QStringList list {a};
         QStringList watched {a};
@@ -163,12 +170,18 @@ private slots:
             watched = list;
             break;
         }
+        QVERIFY(!keepTimes || shape == 3 || AgeFile(a)); // a time no write can give
         const auto before = statusesOf(watched);
-        const RunResult run = replace(list, kJournal, mode, out);
+        const RunResult run = replace(list, kJournal, mode, out, keepTimes);
         QCOMPARE(run.end, RunResult::End::Completed);
         QVERIFY(!run.journalRun.isEmpty());
         const auto after = statusesOf(watched);
         QVERIFY(after != before);
+        for (qsizetype i = 0; keepTimes && i < watched.size(); ++i) {
+            QVERIFY(after[i] && before[0]);
+            const timespec expected = (after[i]->content == before[i].value_or(Status {}).content ? before[i] : before[0])->mtime;
+            QCOMPARE((std::pair(after[i]->mtime.tv_sec, after[i]->mtime.tv_nsec)), std::pair(expected.tv_sec, expected.tv_nsec));
+        }
         const std::optional<JournalRun> last = LastUndoableRun();
         QVERIFY(last);
         QCOMPARE(last->id, run.journalRun);

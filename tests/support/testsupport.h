@@ -76,7 +76,7 @@ public:
     { }
 
     // Runs a command with the host's settings and engine state.
-    RunResult run(RunMode mode, const FindReplaceArguments &arguments) { return ProcessFiles(mode, arguments, settings, state, *this, undo); }
+    RunResult run(RunMode mode, const FindReplaceArguments &arguments) { return ProcessFiles(mode, arguments, settings, state, *this, undo, keepTimes); }
     RunResult run(RunMode mode, const QString &find, const QString &replace) { return run(mode, {{0, find, 0, replace}}); }
 
     MessageSink &messages() override { return sink; }
@@ -114,6 +114,7 @@ public:
     ReplaceAsSettings settings;
     EngineState state;
     UndoSettings undo {false};
+    bool keepTimes = false;
 };
 
 // Runs body in a child process. As root the child first drops to the user
