@@ -1,5 +1,7 @@
 #include "codepage.h"
 
+#include "files/filesystem.h"
+
 #include <QHash>
 #include <QStringDecoder>
 
@@ -87,41 +89,14 @@ qsizetype FirstOutsideCodePage(QStringView text)
 
 // Qt decodes UTF-8 (QString::fromUtf8, QStringDecoder) by replacing what is
 // malformed, and its validity check only says yes or no; the messages name
-// the first bad byte, so the rules of well-formed UTF-8 are walked here.
+// the first bad byte.
 qsizetype FirstInvalidUtf8(QByteArrayView bytes)
 {
     const auto *b = reinterpret_cast<const uchar *>(bytes.data());
-    const qsizetype n = bytes.size();
-    for (qsizetype i = 0; i < n;) {
-        const uchar lead = b[i];
-        if (lead < 0x80) {
-            ++i;
-            continue;
-        }
-        // The length of the sequence, and the range its second byte must be
-        // in: that range rules out overlong forms, surrogates and values
-        // above U+10FFFF.
-        int length = 0;
-        uchar low = 0x80, high = 0xBF;
-        if (lead >= 0xC2 && lead <= 0xDF)
-            length = 2;
-        else if (lead >= 0xE0 && lead <= 0xEF) {
-            length = 3;
-            low = lead == 0xE0 ? 0xA0 : 0x80;
-            high = lead == 0xED ? 0x9F : 0xBF;
-        } else if (lead >= 0xF0 && lead <= 0xF4) {
-            length = 4;
-            low = lead == 0xF0 ? 0x90 : 0x80;
-            high = lead == 0xF4 ? 0x8F : 0xBF;
-        } else {
+    for (qsizetype i = 0; i < bytes.size();) {
+        const int length = Utf8SequenceLength(b + i, bytes.size() - i);
+        if (length == 0)
             return i;
-        }
-        if (i + length > n || b[i + 1] < low || b[i + 1] > high)
-            return i;
-        for (int k = 2; k < length; ++k) {
-            if (b[i + k] < 0x80 || b[i + k] > 0xBF)
-                return i;
-        }
         i += length;
     }
     return -1;

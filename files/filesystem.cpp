@@ -92,6 +92,39 @@ QByteArray NativePath(const QString &path)
     return native;
 }
 
+int Utf8SequenceLength(const uchar *bytes, qsizetype available)
+{
+    if (available < 1)
+        return 0;
+    const uchar lead = bytes[0];
+    if (lead < 0x80)
+        return 1;
+    // The length of a valid sequence with this lead byte, and the range its
+    // second byte must lie in: the narrower ranges exclude overlong forms
+    // (E0, F0), surrogates (ED) and code points above U+10FFFF (F4).
+    int length = 0;
+    uchar low = 0x80;
+    uchar high = 0xBF;
+    if (lead >= 0xC2 && lead <= 0xDF) {
+        length = 2;
+    } else if (lead >= 0xE0 && lead <= 0xEF) {
+        length = 3;
+        low = lead == 0xE0 ? 0xA0 : 0x80;
+        high = lead == 0xED ? 0x9F : 0xBF;
+    } else if (lead >= 0xF0 && lead <= 0xF4) {
+        length = 4;
+        low = lead == 0xF0 ? 0x90 : 0x80;
+        high = lead == 0xF4 ? 0x8F : 0xBF;
+    }
+    if (length == 0 || available < length || bytes[1] < low || bytes[1] > high)
+        return 0;
+    for (int k = 2; k < length; ++k) {
+        if ((bytes[k] & 0xC0) != 0x80)
+            return 0;
+    }
+    return length;
+}
+
 QString DecodeNativePath(const QByteArray &native)
 {
     QString text;
@@ -105,27 +138,8 @@ QString DecodeNativePath(const QByteArray &native)
             ++i;
             continue;
         }
-        // The length of a valid sequence with this lead byte, and the range
-        // its second byte must lie in: the narrower ranges exclude overlong
-        // forms (E0, F0), surrogates (ED) and code points above U+10FFFF (F4).
-        int length = 0;
-        uchar low = 0x80;
-        uchar high = 0xBF;
-        if (lead >= 0xC2 && lead <= 0xDF) {
-            length = 2;
-        } else if (lead >= 0xE0 && lead <= 0xEF) {
-            length = 3;
-            low = lead == 0xE0 ? 0xA0 : 0x80;
-            high = lead == 0xED ? 0x9F : 0xBF;
-        } else if (lead >= 0xF0 && lead <= 0xF4) {
-            length = 4;
-            low = lead == 0xF0 ? 0x90 : 0x80;
-            high = lead == 0xF4 ? 0x8F : 0xBF;
-        }
-        bool valid = length > 0 && size - i >= length && bytes[i + 1] >= low && bytes[i + 1] <= high;
-        for (int k = 2; valid && k < length; ++k)
-            valid = (bytes[i + k] & 0xC0) == 0x80;
-        if (!valid) {
+        const int length = Utf8SequenceLength(bytes + i, size - i);
+        if (length == 0) {
             text.append(QChar(char16_t(0xDC00 + lead)));
             ++i;
             continue;

@@ -44,4 +44,9 @@ QString FileErrorMessage(int errnum, const QString &path);
 QByteArray NativePath(const QString &path);
 QString DecodeNativePath(const QByteArray &native);
 
+// The length of the well-formed UTF-8 sequence at the start of bytes, at
+// most available bytes long (strict, as above): 1 for ASCII, 2-4 for the
+// rest, 0 where none starts.
+int Utf8SequenceLength(const uchar *bytes, qsizetype available);
+
 } // namespace perrox
