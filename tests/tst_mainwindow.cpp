@@ -222,7 +222,7 @@ private slots:
         const double tpp = ScreenTwipsPerPixel();
         f->w->resize(TwipsToPixels(6000, tpp), TwipsToPixels(5000, tpp));
         QCoreApplication::processEvents();
-        QCOMPARE(f->w->frameGeometry().size(), QSize(TwipsToPixels(7215, tpp), TwipsToPixels(5500, tpp)));
+        QCOMPARE(f->w->frameGeometry().size(), QSize(TwipsToPixels(9105, tpp), TwipsToPixels(5500, tpp)));
         // Widening goes to the wide columns: the file column and half each to Find and Replace; Count stays 60 pixels.
         const auto widths = [&](int width) {
             f->w->resize(width, 450);
@@ -231,7 +231,7 @@ private slots:
             ArgumentListView *args = f->args();
             return QList<int> {files->width(), files->columnWidth(0), files->columnWidth(1), args->width(), args->columnWidth(1), args->columnWidth(3)};
         };
-        const QList<int> narrow = widths(600), wide = widths(750);
+        const QList<int> narrow = widths(650), wide = widths(800);
         const int half = (wide[3] - narrow[3]) / 2;
         QCOMPARE(narrow[2], 60);
         QCOMPARE(wide, (QList<int> {narrow[0] + 150, narrow[1] + 150, 60, wide[3], narrow[4] + half, narrow[4] + half}));
@@ -664,20 +664,20 @@ private slots:
     {
         f.reset();
         const double tpp = ScreenTwipsPerPixel();
-        seed({{u"WindowLeft"_s, u"-300"_s}, {u"WindowTop"_s, u"1500"_s}, {u"WindowWidth"_s, u"9000"_s}, {u"WindowHeight"_s, u"7500"_s},
+        seed({{u"WindowLeft"_s, u"-300"_s}, {u"WindowTop"_s, u"1500"_s}, {u"WindowWidth"_s, u"9600"_s}, {u"WindowHeight"_s, u"7500"_s},
             {u"WindowState"_s, u"1"_s}, {u"RecentFile1"_s, u"/a/first.txt"_s}, {u"RecentFile2"_s, u"/b/second.txt"_s}});
         {
             WindowFixture g(prefs());
             QVERIFY(!g.w->isMinimized()); // never starts minimized
             QCOMPARE(g.w->frameGeometry().topLeft(), QPoint(0, TwipsToPixels(1500, tpp))); // a negative left becomes 0
-            QTRY_COMPARE(g.w->frameGeometry().width(), TwipsToPixels(9000, tpp)); // once the frame has settled
+            QTRY_COMPARE(g.w->frameGeometry().width(), TwipsToPixels(9600, tpp)); // once the frame has settled
             QCOMPARE(Restored(g).mid(6), QStringList({u"first.txt"_s, u"second.txt"_s, u"-"_s, u"-"_s, u"-"_s, u"separator"_s}));
             g.w->showMaximized();
             QTRY_VERIFY(g.w->isMaximized());
             g.w->close();
         }
         // Maximized: the state is stored, the bounds keep the last normal placement.
-        QCOMPARE(QStringList({stored(u"WindowState"_s), stored(u"WindowLeft"_s), stored(u"WindowWidth"_s)}), QStringList({u"2"_s, u"-300"_s, u"9000"_s}));
+        QCOMPARE(QStringList({stored(u"WindowState"_s), stored(u"WindowLeft"_s), stored(u"WindowWidth"_s)}), QStringList({u"2"_s, u"-300"_s, u"9600"_s}));
         WindowFixture again(prefs());
         QTRY_VERIFY(again.w->isMaximized());
     }
