@@ -81,16 +81,18 @@ NotationField::NotationField(Side side, QWidget *client, double twipsPerPixel, M
     setObjectName(side == Find ? u"findField"_s : u"replaceField"_s);
     m_frame = new QGroupBox(side == Find ? u"F&ind what"_s : u"Re&place with"_s, client);
     m_frame->setObjectName(side == Find ? u"frmFind"_s : u"frmReplace"_s);
-    // The design's frames held three options; the fourth, with the spacing
-    // of the others, widened each frame by 945 twips.
-    m_frame->setGeometry(px(side == Find ? 60 : 3825), px(120), px(3720), px(1005));
+    // The design's frames held three options. The fourth, at the spacing of
+    // the others and 840 twips wide for its longer caption, keeps the design's
+    // margin to the frame's right edge: each frame widened by 1170 twips.
+    m_frame->setGeometry(px(side == Find ? 60 : 4050), px(120), px(3945), px(1005));
     const std::array<double, kNotationCount> optionLefts = {120, 1050, 1995, 2940};
+    const std::array<double, kNotationCount> optionWidths = {615, 615, 615, 840};
     for (qint16 n = 0; n < kNotationCount; ++n) {
         QRadioButton *option = m_options[n] = new QRadioButton(optionCaption(n, side), m_frame);
         option->setObjectName(u"opt"_s + TypeCode(n) + QString::number(side + 1)); // optAsc1 ... optUtf2
         option->setToolTip(NotationDescription(n));
         // Wide enough for its caption in the font at hand.
-        option->setGeometry(px(optionLefts[n]), px(315), std::max(px(615), option->sizeHint().width()), px(255));
+        option->setGeometry(px(optionLefts[n]), px(315), std::max(px(optionWidths[n]), option->sizeHint().width()), px(255));
         // An option click keeps the focus where it is, so that the field's
         // check can refuse a switch of a text that is invalid while being typed.
         option->setFocusPolicy(Qt::TabFocus);
@@ -98,7 +100,7 @@ NotationField::NotationField(Side side, QWidget *client, double twipsPerPixel, M
     }
     m_edit = new QLineEdit(m_frame);
     m_edit->setObjectName(side == Find ? u"edSearch"_s : u"edReplace"_s);
-    m_edit->setGeometry(px(90), px(600), px(3555), px(285));
+    m_edit->setGeometry(px(90), px(600), px(3780), px(285));
     m_edit->setAcceptDrops(side == Find);
     m_edit->installEventFilter(this);
     m_options[0]->setChecked(true);

@@ -231,7 +231,7 @@ private slots:
         const double tpp = ScreenTwipsPerPixel();
         f->w->resize(TwipsToPixels(6000, tpp), TwipsToPixels(5000, tpp));
         QCoreApplication::processEvents();
-        QCOMPARE(f->w->frameGeometry().size(), QSize(TwipsToPixels(9105, tpp), TwipsToPixels(5500, tpp)));
+        QCOMPARE(f->w->frameGeometry().size(), QSize(TwipsToPixels(9555, tpp), TwipsToPixels(5500, tpp)));
         // Widening goes to the wide columns: the file column and half each to Find and Replace; Count stays 60 pixels.
         const auto widths = [&](int width) {
             f->w->resize(width, 450);
