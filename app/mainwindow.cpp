@@ -42,10 +42,11 @@ namespace perrox {
 
 namespace {
 
-// The design client area and the smallest outer size, in twips.
-const double kDesignClientWidth = 7095;
+// The design client area and the smallest outer size, in twips. The fourth
+// notation option widened each of the two frames by 1170, the window by 2340.
+const double kDesignClientWidth = 9435;
 const double kDesignClientHeight = 5850;
-const double kMinimumWidth = 7215;
+const double kMinimumWidth = 9555;
 const double kMinimumHeight = 5500;
 // Where a file list item keeps the result of the last run that reached it.
 constexpr int kRowResultRole = Qt::UserRole + 1;
@@ -128,24 +129,24 @@ void MainWindow::createControls()
         return b;
     };
     // The two Replace buttons are connected with the Actions menu.
-    m_cmdReplace = button(u"cmdReplace"_s, u"&Replace"_s, u"Replace the bytes in the original file"_s, 5880, 240, 1110, 345, [] {});
+    m_cmdReplace = button(u"cmdReplace"_s, u"&Replace"_s, u"Replace the bytes in the original file"_s, 8220, 240, 1110, 345, [] {});
     m_cmdReplace->setDefault(true);
-    m_cmdReplaceAs = button(u"cmdReplaceAs"_s, u"Rep&lace As..."_s, u"Replace the bytes and save the result in a new file"_s, 5880, 690, 1110, 345, [] {});
-    m_cmdAddParam = picture(u"cmdAddParam"_s, Picture::Add, u"Add Find&Replace arguments"_s, 5880, 1320, &MainWindow::AddArgument);
-    m_cmdRemoveParam = picture(u"cmdRemoveParam"_s, Picture::Remove, u"Remove Find&Replace arguments"_s, 6240, 1320, &MainWindow::RemoveArguments);
-    m_cmdParamUp = picture(u"cmdParamUp"_s, Picture::Up, u"Move arguments up"_s, 5880, 1800, &MainWindow::MoveArgumentUp);
-    m_cmdParamDown = picture(u"cmdParamDown"_s, Picture::Down, u"Move arguments down"_s, 5880, 2160, &MainWindow::MoveArgumentDown);
+    m_cmdReplaceAs = button(u"cmdReplaceAs"_s, u"Rep&lace As..."_s, u"Replace the bytes and save the result in a new file"_s, 8220, 690, 1110, 345, [] {});
+    m_cmdAddParam = picture(u"cmdAddParam"_s, Picture::Add, u"Add Find&Replace arguments"_s, 8220, 1320, &MainWindow::AddArgument);
+    m_cmdRemoveParam = picture(u"cmdRemoveParam"_s, Picture::Remove, u"Remove Find&Replace arguments"_s, 8580, 1320, &MainWindow::RemoveArguments);
+    m_cmdParamUp = picture(u"cmdParamUp"_s, Picture::Up, u"Move arguments up"_s, 8220, 1800, &MainWindow::MoveArgumentUp);
+    m_cmdParamDown = picture(u"cmdParamDown"_s, Picture::Down, u"Move arguments down"_s, 8220, 2160, &MainWindow::MoveArgumentDown);
 
     m_lvwFind = new ArgumentListView(*m_messages, client);
     m_lvwFind->setObjectName(QStringLiteral("lvwFind"));
-    m_lvwFind->setGeometry(px(60), px(1200), px(5595), px(1455));
+    m_lvwFind->setGeometry(px(60), px(1200), px(7935), px(1455));
     connect(m_lvwFind, &ArgumentListView::doubleClicked, this, &MainWindow::AddArgument);
     connect(m_lvwFind, &ArgumentListView::deleteReleased, this, &MainWindow::RemoveArguments);
     connect(m_lvwFind, &ArgumentListView::rightButtonReleased, this, [this](const QPoint &at) { m_findReplaceMenu->popup(at); });
 
     m_lvwFiles = new FileListView(*m_messages, client);
     m_lvwFiles->setObjectName(QStringLiteral("lvwFiles"));
-    m_lvwFiles->setGeometry(px(60), px(2760), px(6975), px(2775));
+    m_lvwFiles->setGeometry(px(60), px(2760), px(9315), px(2775));
     // The drop event returns first; the scan then runs with window events.
     connect(m_lvwFiles, &FileListView::filesDropped, this, &MainWindow::DropFiles, Qt::QueuedConnection);
     connect(m_lvwFiles, &FileListView::deleteReleased, m_lvwFiles, &FileListView::RemoveSelectedFiles);

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "arguments/notation.h"
+
 #include <QObject>
 #include <QString>
 
@@ -15,7 +17,7 @@ namespace perrox {
 class MessageSink;
 
 // One side of a Find&Replace argument in the main window: its frame with the
-// edit field and the three notation options. It keeps the side's notation
+// edit field and the four notation options. It keeps the side's notation
 // (iFindType or iReplaceType), converts the text on every switch, filters
 // typed characters by notation, and checks the text when the focus leaves the
 // field.
@@ -26,8 +28,8 @@ class NotationField : public QObject
 public:
     enum Side
     {
-        Find, // frmFind "F&ind what" with edSearch and optAsc1, optDec1, optHex1
-        Replace, // frmReplace "Re&place with" with edReplace and optAsc2, optDec2, optHex2
+        Find, // frmFind "F&ind what" with edSearch and optAsc1, optDec1, optHex1, optUtf1
+        Replace, // frmReplace "Re&place with" with edReplace and optAsc2, optDec2, optHex2, optUtf2
     };
 
     // Builds the side's frame in client, placed in twips of twipsPerPixel.
@@ -35,7 +37,10 @@ public:
 
     QGroupBox *frame() const { return m_frame; }
     qint16 notation() const { return m_notation; }
-    // Selects the option of a notation, running the switch on the present text.
+    // Selects the option of a notation (0-3, anything else Characters),
+    // running the switch on the present text. Unlike a switch by the user it
+    // is never refused: a text whose bytes are not UTF-8 becomes the empty
+    // text in UTF-8.
     void selectNotation(qint16 notation);
     QLineEdit *edit() const { return m_edit; }
     QString label() const { return m_label; }
@@ -62,7 +67,7 @@ private:
     Side m_side;
     QGroupBox *m_frame;
     QLineEdit *m_edit;
-    std::array<QRadioButton *, 3> m_options;
+    std::array<QRadioButton *, kNotationCount> m_options;
     QString m_label;
     // bEditKey: set by each key press before its character is filtered. A Qt
     // key event carries the key and the character it types together, so the
@@ -71,6 +76,8 @@ private:
     MessageSink &m_messages;
     qint16 m_notation = 0;
     bool m_reverting = false;
+    // Set while selectNotation runs: the program's switches are not refused.
+    bool m_selecting = false;
 };
 
 // The key filter's rule for a typed character that is not an editing key.

@@ -16,8 +16,10 @@
 
 #include <QApplication>
 #include <QClipboard>
+#include <QGroupBox>
 #include <QHeaderView>
 #include <QMenu>
+#include <QMenuBar>
 #include <QMimeData>
 #include <QPointer>
 #include <QProgressBar>
@@ -65,12 +67,19 @@ struct SwitchCase
     qint16 from;
     QString text;
     qint16 to;
-    QString expected;
+    QString expected; // refused: the text stays and the option goes back
+    QString refusal = {};
 };
 const SwitchCase kSwitches[] = {
     {"Dec to Hex", Notation::Decimal, u"10,13"_s, Notation::Hexadecimal, u"0A 0D "_s},
     {"Hex to Asc with NUL", Notation::Hexadecimal, u"41 00 42"_s, Notation::Characters, u"A"_s + QChar(0) + u"B"_s},
     {"invalid text loaded from a row empties", Notation::Decimal, u"300"_s, Notation::Hexadecimal, QString()},
+    {"Hex to UTF-8", Notation::Hexadecimal, u"63 61 66 C3 A9"_s, Notation::Utf8, u"caf\u00e9"_s},
+    {"UTF-8 to Hex", Notation::Utf8, u"caf\u00e9\U0001F600"_s, Notation::Hexadecimal, u"63 61 66 C3 A9 F0 9F 98 80 "_s},
+    {"UTF-8 to Dec", Notation::Utf8, u"caf\u00e9"_s, Notation::Decimal, u"99 97 102 195 169 "_s},
+    {"UTF-8 to Asc, a character per byte", Notation::Utf8, u"caf\u00e9"_s, Notation::Characters, u"caf\u00c3\u00a9"_s},
+    {"Hex E9 to UTF-8 refused", Notation::Hexadecimal, u"E9"_s, Notation::Utf8, u"E9"_s, u"The value 'E9' at byte 1 is not valid UTF-8."_s},
+    {"Asc to UTF-8 refused", Notation::Characters, u"caf\u00e9"_s, Notation::Utf8, u"caf\u00e9"_s, u"The value 'E9' at byte 4 is not valid UTF-8."_s},
 };
 
 struct ScaleCase
@@ -222,7 +231,7 @@ private slots:
         const double tpp = ScreenTwipsPerPixel();
         f->w->resize(TwipsToPixels(6000, tpp), TwipsToPixels(5000, tpp));
         QCoreApplication::processEvents();
-        QCOMPARE(f->w->frameGeometry().size(), QSize(TwipsToPixels(7215, tpp), TwipsToPixels(5500, tpp)));
+        QCOMPARE(f->w->frameGeometry().size(), QSize(TwipsToPixels(9555, tpp), TwipsToPixels(5500, tpp)));
         // Widening goes to the wide columns: the file column and half each to Find and Replace; Count stays 60 pixels.
         const auto widths = [&](int width) {
             f->w->resize(width, 450);
@@ -231,7 +240,7 @@ private slots:
             ArgumentListView *args = f->args();
             return QList<int> {files->width(), files->columnWidth(0), files->columnWidth(1), args->width(), args->columnWidth(1), args->columnWidth(3)};
         };
-        const QList<int> narrow = widths(600), wide = widths(750);
+        const QList<int> narrow = widths(650), wide = widths(800);
         const int half = (wide[3] - narrow[3]) / 2;
         QCOMPARE(narrow[2], 60);
         QCOMPARE(wide, (QList<int> {narrow[0] + 150, narrow[1] + 150, 60, wide[3], narrow[4] + half, narrow[4] + half}));
@@ -245,9 +254,94 @@ private slots:
         f->field(0)->selectNotation(c.from);
         f->edSearch()->setText(c.text);
         f->option(0, c.to)->click(); // the focus is not in the field: no check
-        QCOMPARE(f->edSearch()->text(), c.expected);
-        QCOMPARE(f->field(0)->notation(), c.to);
-        QVERIFY(sink().shown.isEmpty());
+        const qint16 now = c.refusal.isEmpty() ? c.to : c.from;
+        QVERIFY(f->edSearch()->text() == c.expected && f->field(0)->notation() == now && f->option(0, now)->isChecked());
+        QCOMPARE(sink().texts(), c.refusal.isEmpty() ? QStringList() : QStringList {c.refusal});
+        QVERIFY(c.refusal.isEmpty() || (sink().shown[0].icon == MessageSink::Icon::Exclamation && sink().shown[0].buttons == MessageSink::Buttons::Ok));
+        // The program's switch is never refused: bytes that are no UTF-8 text give the empty text.
+        f->field(0)->selectNotation(c.from);
+        f->edSearch()->setText(c.text);
+        f->field(0)->selectNotation(c.to);
+        QVERIFY(f->edSearch()->text() == (c.refusal.isEmpty() ? c.expected : QString()) && sink().shown.size() == (c.refusal.isEmpty() ? 0 : 1));
+    }
+
+    // Four options per frame in the design's order and spacing, side by side inside the frame; no two mnemonics of
+    // the window's buttons, frames and menu bar are alike.
+    void notationOptions()
+    {
+        const double tpp = ScreenTwipsPerPixel();
+        QStringList captions;
+        for (int side : {0, 1}) {
+            QWidget *frame = f->child(side ? u"frmReplace"_s : u"frmFind"_s);
+            QCOMPARE(frame->findChildren<QRadioButton *>().size(), 4);
+            for (int n = 0, right = -1; n < 4; right = f->option(side, n++)->geometry().right()) {
+                QRadioButton *o = f->option(side, n); // optAsc1 ... optUtf2
+                QVERIFY(o->parent() == frame && o->x() > right && o->geometry().right() < frame->width() && o->width() >= o->sizeHint().width());
+                QVERIFY(o->x() == TwipsToPixels(std::array {120, 1050, 1995, 2940}[n], tpp) && o->toolTip() == NotationDescription(qint16(n)));
+                captions << o->text();
+            }
+        }
+        QCOMPARE(captions, QStringList({u"Asc"_s, u"Dec"_s, u"Hex"_s, u"&UTF-8"_s, u"Asc"_s, u"Dec"_s, u"Hex"_s, u"UTF-&8"_s}));
+        for (QAbstractButton *b : f->w->findChildren<QAbstractButton *>())
+            captions << b->text();
+        for (QGroupBox *g : f->w->findChildren<QGroupBox *>())
+            captions << g->title();
+        for (QAction *a : f->w->menuBar()->actions())
+            captions << a->text();
+        QList<QKeySequence> mnemonics;
+        for (const QString &caption : captions)
+            mnemonics << QKeySequence::mnemonic(caption);
+        mnemonics.removeAll(QKeySequence());
+        QCOMPARE(QSet(mnemonics.begin(), mnemonics.end()).size(), 11); // the Replace buttons, frames, UTF-8 options, five menus
+    }
+
+    // Typed characters by notation: a character Windows-1252 lacks beeps in Characters, UTF-8 takes everything.
+    void typedCharacters_data()
+    {
+        QTest::addColumn<int>("notation");
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<QString>("kept");
+        const QString mixed = u"\u00e9\u20ac\u0416\u2192\U0001F600g"_s; // é € Ж → emoji g
+        QTest::newRow("Asc") << int(Notation::Characters) << mixed << u"\u00e9\u20acg"_s;
+        QTest::newRow("UTF-8") << int(Notation::Utf8) << mixed << mixed;
+        QTest::newRow("Dec") << int(Notation::Decimal) << u"7\u00e9 g"_s << u"7 "_s;
+        QTest::newRow("Hex") << int(Notation::Hexadecimal) << u"f\u0416"_s << u"f"_s;
+    }
+    void typedCharacters()
+    {
+        QFETCH(int, notation);
+        QFETCH(QString, typed);
+        QFETCH(QString, kept);
+        QLineEdit *ed = f->edReplace();
+        f->field(1)->selectNotation(qint16(notation));
+        ed->setFocus();
+        for (qsizetype i = 0, n; i < typed.size(); i += n) {
+            n = typed.at(i).isHighSurrogate() ? 2 : 1;
+            QKeyEvent press(QEvent::KeyPress, Qt::Key_unknown, Qt::NoModifier, typed.mid(i, n));
+            QApplication::sendEvent(ed, &press);
+        }
+        QVERIFY(ed->text() == kept && sink().beeps == typed.toUcs4().size() - kept.toUcs4().size());
+    }
+
+    // Pasted into a Characters field, the character is reported on leaving and selected whole.
+    void pastedCharacterOutsideTheCodePage_data()
+    {
+        QTest::addColumn<QString>("character");
+        QTest::newRow("Cyrillic") << u"\u0416"_s;
+        QTest::newRow("emoji, a surrogate pair") << u"\U0001F600"_s;
+    }
+    void pastedCharacterOutsideTheCodePage()
+    {
+        QFETCH(QString, character);
+        QLineEdit *ed = f->edSearch();
+        ed->setFocus();
+        ed->insert(u"\u00e9"_s + character + u"b"_s + character); // as Ctrl+V pastes, past the key filter
+        QTest::keyClick(ed, Qt::Key_Tab);
+        QCOMPARE(sink().texts(),
+            QStringList {u"An invalid value found in the 'Find what' field: %1\r\n\r\nCharacters are the 256 characters of Windows-1252; choose the UTF-8 "
+                         u"notation for any other character."_s.arg(character)});
+        QTRY_COMPARE(ed->selectedText(), character); // once the focus is back
+        QVERIFY(ed->hasFocus() && ed->selectionStart() == 1 && sink().beeps == 0);
     }
 
     void keyFilter()
@@ -388,6 +482,14 @@ private slots:
         QVERIFY(QCoreApplication::sendEvent(f->edSearch(), &enter) && enter.isAccepted());
         QVERIFY(QCoreApplication::sendEvent(f->edSearch(), &drop) && drop.isAccepted());
         QCOMPARE(QStringList({f->edSearch()->text(), f->edReplace()->text(), f->findTexts().join(u' ')}), QStringList({u"x"_s, u"y"_s, QString()}));
+        // UTF-8 sides: the options switch silently, also from bytes that are no UTF-8 text, then the texts come.
+        f->field(0)->selectNotation(Notation::Hexadecimal);
+        f->pending(u"E9"_s, u"\u00e9"_s);
+        f->addRow(u"Utf"_s, u"caf\u00e9"_s, u"Utf"_s, u"\u0416"_s);
+        f->setCurrentRow(0);
+        f->trigger(u"IDM_ARG_EDIT"_s);
+        QCOMPARE(QStringList({f->edSearch()->text(), f->edReplace()->text()}), QStringList({u"caf\u00e9"_s, u"\u0416"_s}));
+        QVERIFY(f->option(0, Notation::Utf8)->isChecked() && f->field(1)->notation() == Notation::Utf8 && sink().shown.isEmpty());
     }
 
     void removeClearAndMove()
@@ -642,7 +744,7 @@ private slots:
     {
         QFETCH(bool, byMenu);
         f->field(0)->selectNotation(Notation::Decimal);
-        f->field(1)->selectNotation(Notation::Hexadecimal);
+        f->field(1)->selectNotation(Notation::Utf8);
         f->w->preferences().addDir = u"/data/in; \"quoted\", = ü"_s;
         f->w->replaceAsSettings().outpath = u"/data/out"_s;
         f->w->preferences().masks = {u"src*;lib"_s, u".git"_s, u"*.txt;*.md"_s, u"*~"_s};
@@ -656,7 +758,7 @@ private slots:
         QCOMPARE(QStringList({stored(u"FindType"_s), stored(u"WindowState"_s), stored(u"FindEndTag"_s), stored(u"RecentFile1"_s)}),
             QStringList({u"1"_s, u"0"_s, u"</FIND>"_s, u"/args/two.txt"_s}));
         QCOMPARE(Restored(WindowFixture(prefs(), false)),
-            QStringList({u"1"_s, u"2"_s, u"</FIND>"_s, u"/data/in; \"quoted\", = ü"_s, u"/data/out"_s, u"src*;lib|.git|*.txt;*.md|*~"_s, u"two.txt"_s,
+            QStringList({u"1"_s, u"3"_s, u"</FIND>"_s, u"/data/in; \"quoted\", = ü"_s, u"/data/out"_s, u"src*;lib|.git|*.txt;*.md|*~"_s, u"two.txt"_s,
                 u"one.txt"_s, u"-"_s, u"-"_s, u"-"_s, u"separator"_s}));
     }
 
@@ -664,20 +766,20 @@ private slots:
     {
         f.reset();
         const double tpp = ScreenTwipsPerPixel();
-        seed({{u"WindowLeft"_s, u"-300"_s}, {u"WindowTop"_s, u"1500"_s}, {u"WindowWidth"_s, u"9000"_s}, {u"WindowHeight"_s, u"7500"_s},
+        seed({{u"WindowLeft"_s, u"-300"_s}, {u"WindowTop"_s, u"1500"_s}, {u"WindowWidth"_s, u"9600"_s}, {u"WindowHeight"_s, u"7500"_s},
             {u"WindowState"_s, u"1"_s}, {u"RecentFile1"_s, u"/a/first.txt"_s}, {u"RecentFile2"_s, u"/b/second.txt"_s}});
         {
             WindowFixture g(prefs());
             QVERIFY(!g.w->isMinimized()); // never starts minimized
             QCOMPARE(g.w->frameGeometry().topLeft(), QPoint(0, TwipsToPixels(1500, tpp))); // a negative left becomes 0
-            QTRY_COMPARE(g.w->frameGeometry().width(), TwipsToPixels(9000, tpp)); // once the frame has settled
+            QTRY_COMPARE(g.w->frameGeometry().width(), TwipsToPixels(9600, tpp)); // once the frame has settled
             QCOMPARE(Restored(g).mid(6), QStringList({u"first.txt"_s, u"second.txt"_s, u"-"_s, u"-"_s, u"-"_s, u"separator"_s}));
             g.w->showMaximized();
             QTRY_VERIFY(g.w->isMaximized());
             g.w->close();
         }
         // Maximized: the state is stored, the bounds keep the last normal placement.
-        QCOMPARE(QStringList({stored(u"WindowState"_s), stored(u"WindowLeft"_s), stored(u"WindowWidth"_s)}), QStringList({u"2"_s, u"-300"_s, u"9000"_s}));
+        QCOMPARE(QStringList({stored(u"WindowState"_s), stored(u"WindowLeft"_s), stored(u"WindowWidth"_s)}), QStringList({u"2"_s, u"-300"_s, u"9600"_s}));
         WindowFixture again(prefs());
         QTRY_VERIFY(again.w->isMaximized());
     }
@@ -801,6 +903,22 @@ private slots:
         QCOMPARE(f->cells(), u"       2|       0|   10000|       0"_s);
         ::stat(NativePath(none).constData(), &after);
         QCOMPARE(after.st_ino, before.st_ino);
+        QVERIFY(sink().shown.isEmpty());
+    }
+
+    // A UTF-8 file holding "café": the UTF-8 find matches its bytes, the Characters find (é the byte E9) does not.
+    void countsUtf8Text()
+    {
+        f->addFiles({file(u"utf8.txt"_s, "caf\xc3\xa9")});
+        QStringList cells;
+        for (qint16 notation : {Notation::Utf8, Notation::Characters}) {
+            f->field(0)->selectNotation(notation);
+            f->pending(u"caf\u00e9"_s, QString());
+            f->trigger(u"IDM_COUNT"_s);
+            cells << f->cells();
+            QTRY_VERIFY(!f->progress());
+        }
+        QCOMPARE(cells, QStringList({u"       1"_s, u"       0"_s}));
         QVERIFY(sink().shown.isEmpty());
     }
 
