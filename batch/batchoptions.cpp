@@ -53,7 +53,8 @@ void ParseSide(const QString &side, qint16 &notation, QString &text)
     {
         QLatin1String prefix;
         qint16 notation;
-    } prefixes[] = {{QLatin1String("asc:"), Characters}, {QLatin1String("dec:"), Decimal}, {QLatin1String("hex:"), Hexadecimal}, {QLatin1String("utf8:"), Utf8}};
+    } prefixes[]
+        = {{QLatin1String("asc:"), Characters}, {QLatin1String("dec:"), Decimal}, {QLatin1String("hex:"), Hexadecimal}, {QLatin1String("utf8:"), Utf8}};
     for (const auto &p : prefixes) {
         if (side.startsWith(p.prefix, Qt::CaseInsensitive)) {
             notation = p.notation;
