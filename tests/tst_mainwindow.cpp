@@ -171,15 +171,11 @@ const MatchesCase kMatches[] = {
 
 } // namespace
 
-class TestMainWindow : public QObject
+class TestMainWindow : public WindowTest
 {
     Q_OBJECT
 
-    std::unique_ptr<QTemporaryDir> dir, temp;
-    std::unique_ptr<StateFolderGuard> state; // the journal of runs too
-    std::unique_ptr<WindowFixture> f;
     QString file(const QString &name, const QByteArray &bytes = "x") const { return WriteFileIn(dir->path(), name, bytes); }
-    QString prefs() const { return dir->filePath(u"prefs.conf"_s); }
     QString stored(const QString &key) const { return QSettings(prefs(), QSettings::NativeFormat).value(u"Preferences/"_s + key).toString(); }
     void seed(const QList<std::pair<QString, QString>> &values) const
     {
@@ -190,22 +186,8 @@ class TestMainWindow : public QObject
     RecordingSink &sink() const { return f->sink; }
 
 private slots:
-    void init()
-    {
-        dir = std::make_unique<QTemporaryDir>();
-        temp = std::make_unique<QTemporaryDir>();
-        qputenv("TEMP", NativePath(temp->path()));
-        state = std::make_unique<StateFolderGuard>();
-        f = std::make_unique<WindowFixture>(prefs());
-        f->w->setEventPumpInterval(0);
-    }
-    void cleanup()
-    {
-        f.reset();
-        state.reset();
-        QVERIFY(TemporaryFilesIn(temp->path()).isEmpty());
-        qunsetenv("TEMP");
-    }
+    void init() { startWindow(); }
+    void cleanup() { QVERIFY(stopWindow()); }
 
     void enablingRuleFollowsTheFileCount()
     {

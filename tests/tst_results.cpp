@@ -80,13 +80,10 @@ const PairCase kPairs[] = {
 
 } // namespace
 
-class TestResults : public QObject
+class TestResults : public WindowTest
 {
     Q_OBJECT
 
-    std::unique_ptr<QTemporaryDir> dir, temp;
-    std::unique_ptr<StateFolderGuard> state;
-    std::unique_ptr<WindowFixture> f;
     QString file(const QString &name, const QByteArray &bytes = "x") const { return WriteFileIn(dir->path(), name, bytes); }
     QStringList marks() const
     {
@@ -96,22 +93,8 @@ class TestResults : public QObject
     bool exportEnabled() const { return f->action(u"IDM_EXPORT_RESULTS"_s)->isEnabled(); }
 
 private slots:
-    void init()
-    {
-        dir = std::make_unique<QTemporaryDir>();
-        temp = std::make_unique<QTemporaryDir>();
-        qputenv("TEMP", NativePath(temp->path()));
-        state = std::make_unique<StateFolderGuard>();
-        f = std::make_unique<WindowFixture>(dir->filePath(u"prefs.conf"_s));
-        f->w->setEventPumpInterval(0);
-    }
-    void cleanup()
-    {
-        f.reset();
-        state.reset();
-        QVERIFY(TemporaryFilesIn(temp->path()).isEmpty() && TemporaryFilesIn(dir->path()).isEmpty());
-        qunsetenv("TEMP");
-    }
+    void init() { startWindow(); }
+    void cleanup() { QVERIFY(stopWindow() && TemporaryFilesIn(dir->path()).isEmpty()); }
 
     void marksAndTotalsAfterARun_data()
     {

@@ -14,8 +14,10 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QTemporaryDir>
 #include <QUrl>
 
+#include <memory>
 #include <optional>
 
 namespace perrox::test {
@@ -126,6 +128,23 @@ public:
     RecordingSink sink;
     ScriptedDialogs dialogs;
     std::unique_ptr<MainWindow> w;
+};
+
+// A test of the main window: each test function gets a window of its own,
+// with its preferences in dir, TEMP in temp and the journal's state folder,
+// all removed afterwards.
+class WindowTest : public QObject
+{
+protected:
+    // For init(): the folders, then the window on prefs().
+    void startWindow();
+    // For cleanup(): closes the window; false when it left a temporary file in TEMP.
+    bool stopWindow();
+    QString prefs() const { return dir->filePath(u"prefs.conf"_s); }
+
+    std::unique_ptr<QTemporaryDir> dir, temp;
+    std::unique_ptr<StateFolderGuard> state; // the journal of runs too
+    std::unique_ptr<WindowFixture> f;
 };
 
 } // namespace perrox::test
