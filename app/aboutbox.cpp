@@ -42,7 +42,8 @@ QString AboutDescriptionText()
 
 QString AboutCopyrightText()
 {
-    return QStringLiteral("Copyright © 2026 The Perrox developers");
+    return QStringLiteral("Copyright © 2026 The Perrox developers\n"
+                          "Free software under the GNU GPL, version 3 or later");
 }
 
 QString AboutWebAddress()
