@@ -95,8 +95,9 @@ CommitResult keepFailure(const CommitUndo &undo, const QString &path, bool exist
 void applyAttributes(int fd, const Attributes &a, const struct stat *now = nullptr)
 {
     const bool ownerRight = now && now->st_uid == a.uid && now->st_gid == a.gid;
-    if (a.ownerKnown && !ownerRight)
-        (void)::fchown(fd, a.uid, a.gid); // changing the owner needs rights we may lack
+    if (a.ownerKnown && !ownerRight && ::fchown(fd, a.uid, a.gid) != 0) {
+        // Changing the owner needs rights we may lack; the file is then the user's own.
+    }
     ::fchmod(fd, a.mode); // after fchown, which may clear set-id bits
 }
 

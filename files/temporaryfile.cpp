@@ -162,8 +162,10 @@ bool RunFolder::create(const QString &parent)
                 continue;
             return false;
         }
-        // The umask must not take our own rights away.
-        ::fchmodat(m_parent.get(), m_name.constData(), 0700, 0);
+        if (::fchmodat(m_parent.get(), m_name.constData(), 0700, 0) != 0) {
+            // The umask must not take our own rights away; should this fail, the
+            // folder is still ours, and the files made in it report their own errors.
+        }
         m_fd = FileDescriptor(::openat(m_parent.get(), m_name.constData(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
         struct stat st;
         if (m_fd.get() < 0 || ::fstat(m_fd.get(), &st) != 0) {
