@@ -3,6 +3,7 @@
 #include <QFileInfo>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -60,8 +61,8 @@ private slots:
         QTest::newRow("Architecture") << u"^[a-z0-9-]+$"_s;
         QTest::newRow("Maintainer") << u"^[^<>]+ <[^<>@]+@[^<>@]+>$"_s;
         QTest::newRow("Section") << u"^utils$"_s;
-        // The summary, then the long description, each of its lines after exactly one blank.
-        QTest::newRow("Description") << u"^Replace characters or any bytes in your files\\.(\\n [^ \\n][^\\n]*)+$"_s;
+        // A summary phrase without the final full stop, then the long description, each of its lines after exactly one blank.
+        QTest::newRow("Description") << u"^Replace characters or any bytes in your files(\\n [^ \\n][^\\n]*)+$"_s;
         // The Qt runtime, worked out from the binaries: "libc6 (>= 2.34), libqt6core6 (>= 6.4.2), ...".
         QTest::newRow("Depends") << u"^(?=(.*, )?libqt6core6( |,|$))(?=(.*, )?libqt6gui6( |,|$))(?=(.*, )?libqt6widgets6( |,|$))(?=(.*, )?libc6( |,|$))"_s;
     }
@@ -84,20 +85,23 @@ private slots:
             const QStringList words = line.split(u' ', Qt::SkipEmptyParts);
             QVERIFY2(words.size() >= 6 && words.at(1) == u"root/root"_s, qPrintable(line));
             if (!words.at(0).startsWith(u'd'))
-                files.append(words.at(0).left(4) + u' ' + words.mid(5).join(u' '));
+                files.append(words.at(0) + u' ' + words.mid(5).join(u' '));
         }
         files.sort();
         QCOMPARE(files,
-            QStringList({u"-rw- ./usr/lib/perrox/help.txt"_s, u"-rw- ./usr/share/applications/perrox.desktop"_s,
-                u"-rw- ./usr/share/icons/hicolor/scalable/apps/perrox.svg"_s, u"-rwx ./usr/bin/perrox-batch"_s, u"-rwx ./usr/lib/perrox/perrox"_s,
-                u"lrwx ./usr/bin/perrox -> ../lib/perrox/perrox"_s}));
-        // Exec and Icon name the link in /usr/bin, which leads to the program inside the package, and the icon the package holds.
-        QFile entry(m_tree + u"/usr/share/applications/perrox.desktop"_s);
+            QStringList({u"-rw-r--r-- ./usr/lib/perrox/help.txt"_s, u"-rw-r--r-- ./usr/share/applications/org.example.perrox.desktop"_s,
+                u"-rw-r--r-- ./usr/share/doc/perrox/changelog.gz"_s, u"-rw-r--r-- ./usr/share/doc/perrox/copyright"_s,
+                u"-rw-r--r-- ./usr/share/icons/hicolor/scalable/apps/org.example.perrox.svg"_s, u"-rw-r--r-- ./usr/share/lintian/overrides/perrox"_s,
+                u"-rw-r--r-- ./usr/share/metainfo/org.example.perrox.metainfo.xml"_s, u"-rwxr-xr-x ./usr/bin/perrox-batch"_s,
+                u"-rwxr-xr-x ./usr/lib/perrox/perrox"_s, u"lrwxrwxrwx ./usr/bin/perrox -> ../lib/perrox/perrox"_s}));
+        // Exec and Icon name the link in /usr/bin, which leads to the program inside the package, and the icon the package holds;
+        // file managers hand the program the files to open.
+        QFile entry(m_tree + u"/usr/share/applications/org.example.perrox.desktop"_s);
         QVERIFY(entry.open(QIODevice::ReadOnly | QIODevice::Text));
         const QStringList lines = QString::fromUtf8(entry.readAll()).split(u'\n');
-        QVERIFY(lines.contains(u"Exec=perrox"_s) && lines.contains(u"Icon=perrox"_s));
+        QVERIFY(lines.contains(u"Exec=perrox %F"_s) && lines.contains(u"Icon=org.example.perrox"_s));
         const QFileInfo link(m_tree + u"/usr/bin/perrox"_s);
-        QVERIFY(link.isSymLink() && link.isExecutable() && QFileInfo(m_tree + u"/usr/share/icons/hicolor/scalable/apps/perrox.svg"_s).size() > 0);
+        QVERIFY(link.isSymLink() && link.isExecutable() && QFileInfo(m_tree + u"/usr/share/icons/hicolor/scalable/apps/org.example.perrox.svg"_s).size() > 0);
         QCOMPARE(link.canonicalFilePath(), QFileInfo(m_tree + u"/usr/lib/perrox/perrox"_s).canonicalFilePath());
         // The stripped binaries from the package still start and answer.
         const Run batch = RunProgram(m_tree + u"/usr/bin/perrox-batch"_s, {u"--help"_s});
@@ -105,6 +109,46 @@ private slots:
         const Run file = RunProgram(u"file"_s, {u"--brief"_s, m_tree + u"/usr/lib/perrox/perrox"_s});
         if (file.exitCode == 0)
             QVERIFY2(file.out.contains(u"ELF"_s) && file.out.contains(u"stripped"_s) && !file.out.contains(u"not stripped"_s), qPrintable(file.out));
+    }
+
+    // The changelog's newest entry and the AppStream data's newest release are this version.
+    void historyNamesThisVersion()
+    {
+        const Run changelog = RunProgram(
+            u"sh"_s, {u"-c"_s, u"gzip -dc \"$1\" | dpkg-parsechangelog -l - -S Version"_s, u"sh"_s, m_tree + u"/usr/share/doc/perrox/changelog.gz"_s});
+        QCOMPARE(changelog.exitCode, 0);
+        QCOMPARE(changelog.out.trimmed(), QStringLiteral(PERROX_PACKAGE_VERSION));
+        QFile metainfo(m_tree + u"/usr/share/metainfo/org.example.perrox.metainfo.xml"_s);
+        QVERIFY(metainfo.open(QIODevice::ReadOnly));
+        const QString xml = QString::fromUtf8(metainfo.readAll());
+        const QRegularExpressionMatch release = QRegularExpression(u"<release version=\"([^\"]+)\""_s).match(xml);
+        QVERIFY(release.hasMatch());
+        QCOMPARE(release.captured(1), QStringLiteral(PERROX_PACKAGE_VERSION));
+    }
+
+    // The checkers a Debian or desktop user's tools run on the package and its files.
+    void checkers_data()
+    {
+        QTest::addColumn<QString>("program");
+        QTest::addColumn<QStringList>("arguments"); // "%tree" and "%package" stand for the unpacked files and the .deb
+        QTest::newRow("lintian") << u"lintian"_s << QStringList {u"--fail-on"_s, u"error,warning"_s, u"--display-info"_s, u"%package"_s};
+        QTest::newRow("appstreamcli") << u"appstreamcli"_s
+                                      << QStringList {
+                                             u"validate"_s, u"--no-net"_s, u"--pedantic"_s, u"%tree/usr/share/metainfo/org.example.perrox.metainfo.xml"_s};
+        QTest::newRow("desktop-file-validate") << u"desktop-file-validate"_s << QStringList {u"%tree/usr/share/applications/org.example.perrox.desktop"_s};
+    }
+    void checkers()
+    {
+        QFETCH(QString, program);
+        QFETCH(QStringList, arguments);
+        QVERIFY2(!QStandardPaths::findExecutable(program).isEmpty(), qPrintable(program + u" is missing; tools/dev test installs it"_s));
+        for (QString &argument : arguments)
+            argument.replace(u"%tree"_s, m_tree).replace(u"%package"_s, m_package);
+        const Run run = RunProgram(program, arguments);
+        QVERIFY2(run.exitCode == 0, qPrintable(run.out + run.err));
+        // lintian reports each finding as "E: ", "W: ", "I: "...; errors and warnings fail, overridden tags come as "O: ".
+        for (const QString &line : (run.out + run.err).split(u'\n'))
+            QVERIFY2(!line.startsWith(u"E: "_s) && !line.startsWith(u"W: "_s), qPrintable(line));
     }
 
 private:
