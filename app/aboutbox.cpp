@@ -42,8 +42,7 @@ QString AboutDescriptionText()
 
 QString AboutCopyrightText()
 {
-    return QStringLiteral("Copyright © 2026 The Perrox developers\n"
-                          "Free software under the GNU GPL, version 3 or later");
+    return QStringLiteral("Copyright © 2026 The Perrox developers, GNU GPL 3 or later");
 }
 
 QString AboutWebAddress()
