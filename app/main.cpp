@@ -1,3 +1,4 @@
+#include "app/commandline.h"
 #include "app/mainwindow.h"
 
 #include "base/version.h"
@@ -6,11 +7,19 @@
 
 int main(int argc, char *argv[])
 {
-    QApplication app(argc, argv);
+    // --help and --version are answered before QApplication exists: it needs a
+    // display, and aborts without one.
+    perrox::StartArguments arguments(argc, argv);
+    if (const std::optional<int> status = arguments.answerWithoutWindow())
+        return *status;
+    QApplication app(arguments.qtArgumentCount(), argv);
     QApplication::setApplicationName(QStringLiteral("Perrox"));
     QApplication::setApplicationVersion(QStringLiteral(PERROX_VERSION));
+    if (const std::optional<int> status = arguments.readWhatQtLeft(argv))
+        return *status;
     perrox::MainWindow window;
     window.show();
     window.FinishInterruptedRewrites();
+    window.AddStartPaths(arguments.paths());
     return app.exec();
 }

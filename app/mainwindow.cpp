@@ -634,6 +634,11 @@ void MainWindow::DropFiles(const QStringList &paths)
     m_lvwFiles->DropFiles(paths, m_preferences.masks);
 }
 
+void MainWindow::AddStartPaths(const QStringList &paths)
+{
+    DropFiles(paths);
+}
+
 void MainWindow::fileCountChanged(const QString &statusText)
 {
     m_run->SetStatusText(statusText);

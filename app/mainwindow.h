@@ -56,6 +56,11 @@ public:
     // journal such a program left; called once the window shows.
     void FinishInterruptedRewrites();
 
+    // The files and folders of the command line, added as a drop of them from
+    // the file manager is: a folder scanned under the folder masks, anything
+    // else a row; nothing changes when there are none.
+    void AddStartPaths(const QStringList &paths);
+
     // The menu entry or separator of that name (IDM_ADD, IDM_FILE_SPACE3 ...).
     QAction *action(const QString &name) const;
 

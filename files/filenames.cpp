@@ -1,6 +1,12 @@
 #include "filenames.h"
 
+#include "filesystem.h"
+
 #include <QDir>
+
+#include <cstdlib>
+#include <memory>
+#include <unistd.h>
 
 namespace perrox {
 
@@ -91,7 +97,18 @@ QString ShortenPath(QString path, const std::function<bool(const QString &)> &fi
 
 QString AbsolutePath(const QString &path)
 {
-    return path.startsWith(QLatin1Char('/')) ? path : QDir::current().absoluteFilePath(path);
+    if (path.startsWith(kSeparator))
+        return path;
+    // The current folder's bytes as they are: Qt's QDir::currentPath() turns
+    // bytes that are no valid UTF-8 into U+FFFD, and the path would name
+    // another file.
+    const std::unique_ptr<char, decltype(&std::free)> current(::getcwd(nullptr, 0), &std::free);
+    if (!current)
+        return QDir::current().absoluteFilePath(path);
+    const QString folder = DecodeNativePath(QByteArray(current.get()));
+    if (path.isEmpty())
+        return folder;
+    return folder.endsWith(kSeparator) ? folder + path : folder + kSeparator + path;
 }
 
 } // namespace perrox

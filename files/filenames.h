@@ -26,7 +26,8 @@ QString GetFolderName(const QString &path);
 
 // The path itself when it starts with "/", else the current folder (the one
 // step here that asks the system), "/" and the path; nothing is resolved or
-// cleaned ("..", links stay as they are).
+// cleaned ("..", links stay as they are). The folder keeps its bytes
+// (DecodeNativePath) when its name is no valid UTF-8.
 QString AbsolutePath(const QString &path);
 
 // Removes every character that may not stand in a file name here or that would

@@ -1,6 +1,13 @@
 #include "files/filenames.h"
+#include "files/filesystem.h"
 
+#include <QScopeGuard>
+#include <QTemporaryDir>
 #include <QTest>
+
+#include <memory>
+#include <sys/stat.h>
+#include <unistd.h>
 
 using namespace perrox;
 using namespace Qt::StringLiterals;
@@ -68,6 +75,37 @@ private slots:
         QFETCH(QString, result);
         const int removed = RemoveInvalidChars(text);
         QCOMPARE(text + u'|' + QString::number(removed), result);
+    }
+
+    void absolutePath_data()
+    {
+        QTest::addColumn<QByteArray>("current"); // "/", or a folder made in a temporary one
+        QTest::addColumn<QByteArray>("path");
+        QTest::addColumn<QByteArray>("absolute"); // "@" stands for the current folder
+        QTest::newRow("name") << QByteArray("data") << QByteArray("a.txt") << QByteArray("@/a.txt");
+        QTest::newRow("dots stay") << QByteArray("data") << QByteArray("../x/./a") << QByteArray("@/../x/./a");
+        QTest::newRow("empty: the folder") << QByteArray("data") << QByteArray() << QByteArray("@");
+        QTest::newRow("absolute stays") << QByteArray("data") << QByteArray("/b//c/../d") << QByteArray("/b//c/../d");
+        QTest::newRow("folder that is no UTF-8") << QByteArray("caf\xe9 \xff") << QByteArray("na\xefve") << QByteArray("@/na\xefve");
+        QTest::newRow("in the root") << QByteArray("/") << QByteArray("a") << QByteArray("/a");
+    }
+    void absolutePath()
+    {
+        QFETCH(QByteArray, current);
+        QFETCH(QByteArray, path);
+        QFETCH(QByteArray, absolute);
+        QTemporaryDir dir;
+        const QByteArray folder = current == "/" ? current : NativePath(dir.path()) + '/' + current;
+        QVERIFY(current == "/" || ::mkdir(folder.constData(), 0700) == 0);
+        const std::unique_ptr<char, decltype(&std::free)> saved(::getcwd(nullptr, 0), &std::free);
+        QVERIFY(saved && ::chdir(folder.constData()) == 0);
+        // Back, and the folder removed by its bytes: QTemporaryDir cannot name it.
+        const auto back = qScopeGuard([&] {
+            (void)::chdir(saved.get());
+            if (current != "/")
+                ::rmdir(folder.constData());
+        });
+        QCOMPARE(NativePath(AbsolutePath(DecodeNativePath(path))), absolute.replace("@", folder));
     }
 
     void shortenPath()

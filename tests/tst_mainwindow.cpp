@@ -626,6 +626,54 @@ private slots:
         QVERIFY(FileListView::droppedPaths(&text).isEmpty());
     }
 
+    void startPathsAreAddedAsADrop_data()
+    {
+        QTest::addColumn<QStringList>("start"); // in the test folder, but "/..."
+        QTest::addColumn<QStringList>("rows");
+        QTest::addColumn<QString>("status");
+        const QStringList scanned {u"tree/a.txt"_s, u"tree/b.txt"_s, u"tree/sub/c.txt"_s};
+        QTest::newRow("two files, then a folder") << QStringList {u"one.txt"_s, u"two.bak"_s, u"tree"_s} << QStringList {u"one.txt"_s, u"two.bak"_s} + scanned
+                                                  << u"5 files"_s;
+        QTest::newRow("a folder, then a file") << QStringList {u"tree"_s, u"one.txt"_s} << scanned + QStringList {u"one.txt"_s} << u"4 files"_s;
+        const QStringList missing {u"/not/there"_s, DecodeNativePath("/not/caf\xe9"), u"one.txt"_s};
+        QTest::newRow("missing files are rows") << missing << missing << u"3 files"_s;
+        QTest::newRow("an empty folder") << QStringList {u"empty"_s} << QStringList() << u"0 files"_s;
+        QTest::newRow("none: nothing changes") << QStringList() << QStringList() << QString();
+    }
+    void startPathsAreAddedAsADrop()
+    {
+        QFETCH(QStringList, start);
+        QFETCH(QStringList, rows);
+        QFETCH(QString, status);
+        for (const QString &folder : {u"tree/sub"_s, u"tree/Backup"_s, u"empty"_s})
+            QVERIFY(QDir(dir->path()).mkpath(folder));
+        for (const QString &name : {u"one.txt"_s, u"two.bak"_s, u"tree/b.txt"_s, u"tree/a.txt"_s, u"tree/skip.bak"_s, u"tree/Backup/old.txt"_s,
+                 u"tree/sub/c.txt"_s, u"tree/sub/d.bak"_s})
+            file(name);
+        // The masks come from the stored preferences, as at a start; they leave out
+        // a subfolder and the folder's *.bak files, never a file given itself.
+        f.reset();
+        seed({{u"ExcludeDirectories"_s, u"Backup"_s}, {u"ExcludeFiles"_s, u"*.bak"_s}});
+        f = std::make_unique<WindowFixture>(prefs());
+        f->w->setEventPumpInterval(0);
+        const auto inDir = [&](QStringList paths) {
+            for (QString &path : paths)
+                path = path.startsWith(u'/') ? path : dir->filePath(path);
+            return paths;
+        };
+        f->w->AddStartPaths(inDir(start));
+        QCOMPARE(f->paths(), inDir(rows));
+        QCOMPARE(f->status(), status);
+        // What a drop's end does: the file commands follow the count, the last row is
+        // current and none selected, the busy pointer came once and went.
+        for (const char *name : {"IDM_REMOVE", "IDM_SELECT_ALL", "IDM_INVERT_SELECTION", "IDM_COUNT", "IDM_REPLACE", "IDM_COPYREPLACE"})
+            QCOMPARE(f->action(QString::fromLatin1(name))->isEnabled(), !rows.isEmpty());
+        QCOMPARE(f->button(u"cmdReplaceAs"_s)->isEnabled(), !rows.isEmpty());
+        QCOMPARE(f->files()->currentItem(), rows.isEmpty() ? nullptr : f->files()->topLevelItem(int(rows.size()) - 1));
+        QVERIFY(f->selectedFiles().isEmpty() && !f->files()->busy() && sink().busyDepth == 0 && sink().beeps == 0 && sink().shown.isEmpty());
+        QCOMPARE(sink().busyOnCount, start.isEmpty() ? 0 : 1);
+    }
+
     void droppedUrlsKeepTheirBytes_data() { AddRows(kUrls); }
     void droppedUrlsKeepTheirBytes()
     {
