@@ -15,6 +15,8 @@ int main(int argc, char *argv[])
     QApplication app(arguments.qtArgumentCount(), argv);
     QApplication::setApplicationName(QStringLiteral("Perrox"));
     QApplication::setApplicationVersion(QStringLiteral(PERROX_VERSION));
+    // Lets the desktop match the window with its menu entry and icon.
+    QGuiApplication::setDesktopFileName(QStringLiteral(PERROX_APP_ID));
     if (const std::optional<int> status = arguments.readWhatQtLeft(argv))
         return *status;
     perrox::MainWindow window;
