@@ -101,7 +101,8 @@ private slots:
         QVERIFY(saved && ::chdir(folder.constData()) == 0);
         // Back, and the folder removed by its bytes: QTemporaryDir cannot name it.
         const auto back = qScopeGuard([&] {
-            (void)::chdir(saved.get());
+            if (::chdir(saved.get()) != 0)
+                qFatal("cannot go back to %s", saved.get());
             if (current != "/")
                 ::rmdir(folder.constData());
         });
