@@ -34,13 +34,13 @@ _perrox_batch_paths()
 
 _perrox_batch()
 {
-    local cur prev words cword split=false
+    local cur prev words cword split=false i
     if declare -F _init_completion >/dev/null; then
         _init_completion -s -n : || return
     else
         # bash splits "--format=csv" and "hex:0D" into words at "=" and ":";
         # they are put back together here.
-        local i word glue=false
+        local word glue=false
         words=() cword=0
         for ((i = 0; i < ${#COMP_WORDS[@]}; i++)); do
             word=${COMP_WORDS[i]}
@@ -66,7 +66,6 @@ _perrox_batch()
     fi
 
     # Everything after "--" is a PATH.
-    local i
     for ((i = 1; i < cword; i++)); do
         if [[ ${words[i]} == -- ]]; then
             _perrox_batch_paths
