@@ -90,9 +90,11 @@ private slots:
         files.sort();
         QCOMPARE(files,
             QStringList({u"-rw-r--r-- ./usr/lib/perrox/help.txt"_s, u"-rw-r--r-- ./usr/share/applications/org.example.perrox.desktop"_s,
-                u"-rw-r--r-- ./usr/share/doc/perrox/changelog.gz"_s, u"-rw-r--r-- ./usr/share/doc/perrox/copyright"_s,
-                u"-rw-r--r-- ./usr/share/icons/hicolor/scalable/apps/org.example.perrox.svg"_s, u"-rw-r--r-- ./usr/share/lintian/overrides/perrox"_s,
-                u"-rw-r--r-- ./usr/share/metainfo/org.example.perrox.metainfo.xml"_s, u"-rwxr-xr-x ./usr/bin/perrox-batch"_s,
+                u"-rw-r--r-- ./usr/share/bash-completion/completions/perrox-batch"_s, u"-rw-r--r-- ./usr/share/doc/perrox/changelog.gz"_s,
+                u"-rw-r--r-- ./usr/share/doc/perrox/copyright"_s, u"-rw-r--r-- ./usr/share/icons/hicolor/scalable/apps/org.example.perrox.svg"_s,
+                u"-rw-r--r-- ./usr/share/lintian/overrides/perrox"_s, u"-rw-r--r-- ./usr/share/man/man1/perrox-batch.1.gz"_s,
+                u"-rw-r--r-- ./usr/share/man/man1/perrox.1.gz"_s, u"-rw-r--r-- ./usr/share/metainfo/org.example.perrox.metainfo.xml"_s,
+                u"-rw-r--r-- ./usr/share/zsh/vendor-completions/_perrox-batch"_s, u"-rwxr-xr-x ./usr/bin/perrox-batch"_s,
                 u"-rwxr-xr-x ./usr/lib/perrox/perrox"_s, u"lrwxrwxrwx ./usr/bin/perrox -> ../lib/perrox/perrox"_s}));
         // Exec and Icon name the link in /usr/bin, which leads to the program inside the package, and the icon the package holds;
         // file managers hand the program the files to open.

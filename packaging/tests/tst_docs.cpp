@@ -1,0 +1,410 @@
+#include <QDir>
+#include <QFile>
+#include <QMap>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <QTest>
+
+using namespace Qt::StringLiterals;
+
+namespace {
+
+struct Run
+{
+    int exitCode = -1;
+    QString out;
+    QString err;
+};
+
+Run RunProgram(const QString &program, const QStringList &arguments, const QString &folder = {}, const QStringList &environment = {})
+{
+    QProcess process; // killed when still running at the end
+    if (!environment.isEmpty()) {
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        for (const QString &variable : environment)
+            env.insert(variable.section(u'=', 0, 0), variable.section(u'=', 1));
+        process.setProcessEnvironment(env);
+    }
+    process.setWorkingDirectory(folder);
+    process.start(program, arguments);
+    const bool finished = process.waitForFinished(120000);
+    return {finished && process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1, QString::fromUtf8(process.readAllStandardOutput()),
+        finished ? QString::fromUtf8(process.readAllStandardError()) : process.errorString()};
+}
+
+QString ReadText(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : u"<cannot read "_s + path + u'>';
+}
+
+QStringList Sorted(QStringList list)
+{
+    list.sort();
+    list.removeDuplicates();
+    return list;
+}
+
+// The words bash makes of a command line for completion, with the cursor at
+// its end: blanks separate words, and a run of "=" or ":" (in the default
+// COMP_WORDBREAKS) is a word of its own. A line that ends in a blank ends in
+// an empty word.
+QStringList CompletionWords(const QString &line)
+{
+    const auto isBreak = [](QChar c) { return c == u'=' || c == u':'; };
+    QStringList words {QString()};
+    for (const QChar c : line) {
+        if (c == u' ') {
+            if (!words.last().isEmpty())
+                words.append(QString());
+        } else {
+            if (!words.last().isEmpty() && isBreak(words.last().back()) != isBreak(c))
+                words.append(QString());
+            words.last().append(c);
+        }
+    }
+    return words;
+}
+
+// Calls _perrox_batch as bash does for a completion, outside a terminal.
+// $1 bash-completion's main script or "", $2 the completion file, $3 the
+// line, $4 the cursor word's index, then the words. Prints "nospace" or
+// "space" (what compopt was asked), then COMPREPLY, one a line.
+const QString kBashCompletion = uR"(bc=$1 file=$2 line=$3 cword=$4
+shift 4
+if [[ -n $bc ]]; then source "$bc" || exit 3; fi
+source "$file" || exit 3
+compopt() { calls+=" $*"; }
+COMP_WORDS=("$@") COMP_CWORD=$cword COMP_LINE=$line COMP_POINT=${#line}
+_perrox_batch perrox-batch "${COMP_WORDS[COMP_CWORD]}" "${COMP_WORDS[COMP_CWORD-1]}"
+if [[ $calls == *nospace* ]]; then echo nospace; else echo space; fi
+printf '%s\n' "${COMPREPLY[@]}"
+)"_s;
+
+// Types each line into an interactive zsh on a pseudo terminal, presses Tab
+// and prints what the completion system offered, as "N:candidate" for line
+// N. $1 the folder of _perrox-batch, $2 the working folder, then the lines.
+const QString kZshCompletion = uR"(zmodload zsh/zpty || exit 3
+compdir=$1 workdir=$2
+shift 2
+zpty z zsh -f -i
+zpty -w z "PS1= PROMPT= RPROMPT=; unsetopt auto_list; cd ${(q)workdir}; fpath=(${(q)compdir} \$fpath); autoload -Uz compinit; compinit -u -D"
+zpty -w z 'compadd() { if [[ ${@[1,(i)(-|--)]} == *-(O|A|D)\ * ]]; then builtin compadd "$@"; return; fi; local -a hits; builtin compadd -A hits "$@"; local h; for h in $hits; do print -r -- "<<""C:$h>>" >&2; done; builtin compadd "$@"; }'
+zpty -w z 'exec 2>&1; bindkey "^I" complete-word; comp-end() { print -r -- "<<E""ND>>"; BUFFER=; }; zle -N comp-end; bindkey "^X" comp-end'
+integer n=0
+for line; do
+  zpty -w -n z "$line"$'\t\C-x'
+  zpty -r z out '*<<END>>*'
+  for c in ${(M)${(f)out//$'\r'/}:#*<<C:*>>*}; do c=${c#*<<C:}; print -r -- "$n:${c%>>*}"; done
+  n+=1
+done
+zpty -d z
+)"_s;
+
+const QString kBashCompletionMain = u"/usr/share/bash-completion/bash_completion"_s;
+
+struct CompletionRow
+{
+    const char *line;
+    QStringList expected;
+};
+
+// Lines typed into zsh in one session, and what each offers.
+const QList<CompletionRow> &ZshRows()
+{
+    static const QList<CompletionRow> rows {
+        {"perrox-batch --rep", {u"--replace"_s, u"--replace-as"_s}},
+        {"perrox-batch --format ", {u"csv"_s, u"json"_s, u"text"_s}},
+        {"perrox-batch --format=j", {u"json"_s}},
+        {"perrox-batch --find h", {u"hex:"_s}},
+        {"perrox-batch --with ", {u"asc:"_s, u"dec:"_s, u"hex:"_s, u"utf8:"_s}},
+        {"perrox-batch --find hex:", {}},
+        {"perrox-batch --replace-as d/", {u"sub1"_s, u"sub2"_s}},
+        {"perrox-batch --arguments d/", {u"file.txt"_s, u"sub1"_s, u"sub2"_s}},
+        {"perrox-batch --undo-max-runs ", {}},
+        {"perrox-batch --include-files ", {}},
+        {"perrox-batch --count ", {u"--x.txt"_s, u"a:b.txt"_s, u"d"_s, u"f.txt"_s}},
+    };
+    return rows;
+}
+
+} // namespace
+
+// The manual pages and the shell completion of perrox-batch, checked with the
+// tools that read them, and against perrox-batch --help, so that an option
+// added to the program without its page and completion fails here.
+class TestDocs : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY(m_dir.isValid());
+        // Every completion check runs on the installed files.
+        m_prefix = m_dir.filePath(u"prefix"_s);
+        const Run install = RunProgram(QStringLiteral(PERROX_CMAKE),
+            {u"-DCMAKE_INSTALL_PREFIX="_s + m_prefix, u"-P"_s, QStringLiteral(PERROX_PACKAGING_BINARY_DIR) + u"/cmake_install.cmake"_s});
+        QVERIFY2(install.exitCode == 0, qPrintable(install.out + install.err));
+        m_bashFile = m_prefix + u"/share/bash-completion/completions/perrox-batch"_s;
+        m_zshFolder = m_prefix + u"/share/zsh/vendor-completions"_s;
+
+        const Run help = RunProgram(QStringLiteral(PERROX_BATCH), {u"--help"_s});
+        QVERIFY2(help.exitCode == 0, qPrintable(help.err));
+        m_help = help.out;
+        // "  --replace-as FOLDER  write ...", "  --count              show ..."
+        static const QRegularExpression optionLine(u"^  (--[a-z][a-z-]*)(?: ([A-Z]+))?(?:  |$)"_s, QRegularExpression::MultilineOption);
+        for (auto it = optionLine.globalMatch(m_help); it.hasNext();) {
+            const QRegularExpressionMatch m = it.next();
+            m_options.insert(m.captured(1), m.captured(2));
+        }
+        QVERIFY2(m_options.size() > 20 && m_options.contains(u"--replace-as"_s), qPrintable(m_help));
+
+        // Completion finds these.
+        m_work = m_dir.filePath(u"work"_s);
+        for (const QString &folder : {u"d/sub1"_s, u"d/sub2"_s})
+            QVERIFY(QDir(m_work).mkpath(folder));
+        for (const QString &file : {u"d/file.txt"_s, u"f.txt"_s, u"--x.txt"_s, u"a:b.txt"_s}) {
+            QFile f(m_work + u'/' + file);
+            QVERIFY(f.open(QIODevice::WriteOnly));
+        }
+        QVERIFY2(QFile::exists(kBashCompletionMain), "bash-completion is not installed (tools/dev test installs it)");
+
+        QStringList zshArguments {u"-f"_s, u"-c"_s, kZshCompletion, u"zsh"_s, m_zshFolder, m_work};
+        for (const CompletionRow &row : ZshRows())
+            zshArguments.append(QString::fromLatin1(row.line));
+        zshArguments.append(u"perrox-batch --"_s);
+        const Run zsh = RunProgram(u"zsh"_s, zshArguments, m_work);
+        QVERIFY2(zsh.exitCode == 0, qPrintable(zsh.err));
+        m_zsh.resize(ZshRows().size() + 1);
+        for (const QString &line : zsh.out.split(u'\n', Qt::SkipEmptyParts)) {
+            const qsizetype row = line.section(u':', 0, 0).toInt();
+            QVERIFY2(row >= 0 && row < m_zsh.size(), qPrintable(line));
+            m_zsh[row].append(line.section(u':', 1));
+        }
+    }
+
+    void manPage_data()
+    {
+        QTest::addColumn<QString>("page");
+        QTest::addColumn<QString>("nameLine");
+        QTest::newRow("perrox") << u"perrox.1"_s << u"perrox - replace characters or any bytes in your files, in a window"_s;
+        QTest::newRow("perrox-batch") << u"perrox-batch.1"_s << u"perrox-batch - replace characters or any bytes in files, from the command line"_s;
+    }
+    void manPage()
+    {
+        QFETCH(QString, page);
+        QFETCH(QString, nameLine);
+        const QString roff = QStringLiteral(PERROX_MAN_DIR) + u'/' + page;
+        const Run groff = RunProgram(u"groff"_s, {u"-man"_s, u"-ww"_s, u"-z"_s, u"-t"_s, roff});
+        QCOMPARE(groff.err, QString());
+        QCOMPARE(groff.exitCode, 0);
+        const Run lexgrog = RunProgram(u"lexgrog"_s, {roff});
+        QCOMPARE(lexgrog.out, roff + u": \""_s + nameLine + u"\"\n"_s);
+        // The footer names the version; the date is a date.
+        const QRegularExpression th(u"^\\.TH \""_s + page.chopped(2) + u"\" \"1\" \"\\d{4}-\\d\\d-\\d\\d\" \"Perrox "_s
+                + QRegularExpression::escape(QStringLiteral(PERROX_VERSION)) + u"\"$"_s,
+            QRegularExpression::MultilineOption);
+        QVERIFY2(th.match(ReadText(roff)).hasMatch(), qPrintable(ReadText(roff).left(600)));
+
+        // The installed file: the same page, packed without a name or a time.
+        const QString gz = roff + u".gz"_s;
+        QFile packed(gz);
+        QVERIFY(packed.open(QIODevice::ReadOnly));
+        const QByteArray header = packed.read(8);
+        QVERIFY2(header.size() == 8 && header.startsWith("\x1f\x8b\x08") && !(header.at(3) & 0x08) && header.mid(4) == QByteArray(4, '\0'),
+            header.toHex().constData());
+        const Run unpacked = RunProgram(u"gzip"_s, {u"-dc"_s, gz});
+        QCOMPARE(unpacked.out, ReadText(roff));
+        const Run man = RunProgram(u"man"_s, {u"-l"_s, gz}, {}, {u"LC_ALL=C.UTF-8"_s, u"MANWIDTH=200"_s, u"MANPAGER=cat"_s});
+        QCOMPARE(man.err, QString());
+        QVERIFY2(man.exitCode == 0 && man.out.contains(u"\n       "_s + nameLine + u'\n'), qPrintable(man.out.left(400)));
+    }
+
+    // perrox-batch(1), the bash and the zsh completion know exactly the
+    // options of --help, and the page's synopsis is the help's usage.
+    void optionsAgree()
+    {
+        const QString roff = ReadText(QStringLiteral(PERROX_MAN_DIR) + u"/perrox-batch.1"_s);
+        QMap<QString, QString> documented; // an option's entry: "\fB--replace-as\fR \fIFOLDER\fR" followed by ".RS 4"
+        static const QRegularExpression item(u"^\\\\fB(--[a-z-]+)\\\\fR(?: \\\\fI([A-Z]+)\\\\fR)?\\n\\.RS 4$"_s, QRegularExpression::MultilineOption);
+        for (auto it = item.globalMatch(roff); it.hasNext();) {
+            const QRegularExpressionMatch m = it.next();
+            QVERIFY2(!documented.contains(m.captured(1)), qPrintable(m.captured(1)));
+            documented.insert(m.captured(1), m.captured(2));
+        }
+        QCOMPARE(documented, m_options);
+
+        const auto plain = [](QString text) {
+            static const QRegularExpression markup(u"\\\\f[BIR]|\\\\&|^\\.P$|^Usage: |^   or: "_s, QRegularExpression::MultilineOption);
+            return text.remove(markup).simplified();
+        };
+        const QString synopsis = roff.section(u".SH SYNOPSIS\n"_s, 1).section(u"\n.SH "_s, 0, 0);
+        QCOMPARE(plain(synopsis), plain(m_help.section(u"\nReplace characters"_s, 0, 0)));
+
+        QStringList bash = Sorted(bashCompletion({}, u"perrox-batch -"_s).mid(1));
+        QCOMPARE(bash, Sorted(m_options.keys()));
+
+        const QStringList names = QDir(m_work).entryList(QDir::AllEntries | QDir::NoDotAndDotDot);
+        QStringList zsh = m_zsh.last(); // "perrox-batch --": the options and the files named "--..."
+        zsh.removeIf([&](const QString &candidate) { return names.contains(candidate); });
+        QCOMPARE(Sorted(zsh), Sorted(m_options.keys()));
+        // Its specifications: "--format=[" takes a value, "--count[" none.
+        QMap<QString, QString> specified;
+        static const QRegularExpression spec(u"\"(?:\\([^)]*\\))?\\*?(--[a-z-]+)(=?)\\["_s);
+        for (auto it = spec.globalMatch(ReadText(m_zshFolder + u"/_perrox-batch"_s)); it.hasNext();) {
+            const QRegularExpressionMatch m = it.next();
+            specified.insert(m.captured(1), m_options.value(m.captured(1)).isEmpty() == m.captured(2).isEmpty() ? m_options.value(m.captured(1)) : u"?"_s);
+        }
+        QCOMPARE(specified, m_options);
+    }
+
+    // The bash completion knows which options take a value: after one the
+    // next word is never an option, after any other it may be.
+    void bashOptionValue_data()
+    {
+        QTest::addColumn<QString>("option");
+        QTest::addColumn<bool>("takesValue");
+        for (auto it = m_options.cbegin(); it != m_options.cend(); ++it)
+            QTest::newRow(qPrintable(it.key())) << it.key() << !it.value().isEmpty();
+    }
+    void bashOptionValue()
+    {
+        QFETCH(QString, option);
+        QFETCH(bool, takesValue);
+        for (const QString &bc : {QString(), kBashCompletionMain}) {
+            QStringList offered = bashCompletion(bc, u"perrox-batch "_s + option + u" -"_s).mid(1);
+            offered.removeIf([&](const QString &word) { return !m_options.contains(word); });
+            QCOMPARE(Sorted(offered), takesValue ? QStringList() : Sorted(m_options.keys()));
+        }
+    }
+
+    // Each line, with and without bash-completion loaded: what is offered,
+    // and whether no blank is to follow it. The working folder holds d/ (with
+    // file.txt, sub1/ and sub2/), f.txt, --x.txt and a:b.txt.
+    void bashCompletion_data()
+    {
+        QTest::addColumn<QString>("line");
+        QTest::addColumn<QStringList>("expected");
+        QTest::addColumn<bool>("nospace");
+        const QStringList all {u"--x.txt"_s, u"a:b.txt"_s, u"d"_s, u"f.txt"_s};
+        const QStringList prefixes {u"asc:"_s, u"dec:"_s, u"hex:"_s, u"utf8:"_s};
+        const QStringList formats {u"csv"_s, u"json"_s, u"text"_s};
+        const QStringList subfolders {u"d/sub1"_s, u"d/sub2"_s};
+        QTest::newRow("options") << u"perrox-batch --rep"_s << QStringList {u"--replace"_s, u"--replace-as"_s} << false;
+        QTest::newRow("undo options") << u"perrox-batch --undo"_s << QStringList {u"--undo"_s, u"--undo-max-runs"_s, u"--undo-max-size"_s, u"--undo-run"_s}
+                                      << false;
+        QTest::newRow("formats") << u"perrox-batch --format "_s << formats << false;
+        QTest::newRow("format j") << u"perrox-batch --format j"_s << QStringList {u"json"_s} << false;
+        QTest::newRow("--format=j") << u"perrox-batch --format=j"_s << QStringList {u"json"_s} << false;
+        QTest::newRow("--format=") << u"perrox-batch --format="_s << formats << false;
+        QTest::newRow("find h") << u"perrox-batch --find h"_s << QStringList {u"hex:"_s} << true;
+        QTest::newRow("with") << u"perrox-batch --with "_s << prefixes << true;
+        QTest::newRow("--with=d") << u"perrox-batch --with=d"_s << QStringList {u"dec:"_s} << true;
+        QTest::newRow("find after a prefix") << u"perrox-batch --find hex:"_s << QStringList() << false;
+        QTest::newRow("find hex:0") << u"perrox-batch --find hex:0"_s << QStringList() << false;
+        QTest::newRow("find -") << u"perrox-batch --find -"_s << QStringList() << false;
+        QTest::newRow("replace-as: folders") << u"perrox-batch --replace-as d/"_s << subfolders << false;
+        QTest::newRow("--replace-as=") << u"perrox-batch --replace-as=d/s"_s << subfolders << false;
+        QTest::newRow("arguments: files") << u"perrox-batch --arguments d/"_s << QStringList {u"d/file.txt"_s, u"d/sub1"_s, u"d/sub2"_s} << false;
+        QTest::newRow("save-arguments") << u"perrox-batch --save-arguments f"_s << QStringList {u"f.txt"_s} << false;
+        QTest::newRow("path") << u"perrox-batch "_s << all << false;
+        QTest::newRow("path after a mode") << u"perrox-batch --count d/s"_s << subfolders << false;
+        QTest::newRow("path after a pair") << u"perrox-batch --find a --with b f"_s << QStringList {u"f.txt"_s} << false;
+        QTest::newRow("path after --") << u"perrox-batch -- --"_s << QStringList {u"--x.txt"_s} << false;
+        QTest::newRow("path with a colon") << u"perrox-batch a:"_s << QStringList {u"b.txt"_s} << false;
+        QTest::newRow("number") << u"perrox-batch --undo-max-runs "_s << QStringList() << false;
+        QTest::newRow("size") << u"perrox-batch --undo-max-size "_s << QStringList() << false;
+        QTest::newRow("run ID") << u"perrox-batch --undo-run "_s << QStringList() << false;
+        QTest::newRow("masks") << u"perrox-batch --include-files "_s << QStringList() << false;
+        QTest::newRow("text") << u"perrox-batch --prefix "_s << QStringList() << false;
+        QTest::newRow("value of a flag") << u"perrox-batch --quiet=x"_s << QStringList() << false;
+    }
+    void bashCompletion()
+    {
+        QFETCH(QString, line);
+        QFETCH(QStringList, expected);
+        QFETCH(bool, nospace);
+        for (const QString &bc : {QString(), kBashCompletionMain}) {
+            const QStringList reply = bashCompletion(bc, line);
+            QVERIFY2(!reply.isEmpty(), qPrintable(bc));
+            QCOMPARE(reply.first(), nospace ? u"nospace"_s : u"space"_s);
+            QCOMPARE(Sorted(reply.mid(1)), Sorted(expected));
+        }
+    }
+
+    void zshCompletion_data()
+    {
+        QTest::addColumn<int>("row");
+        QTest::addColumn<QStringList>("expected");
+        for (int i = 0; i < ZshRows().size(); ++i)
+            QTest::newRow(ZshRows().at(i).line) << i << ZshRows().at(i).expected;
+    }
+    void zshCompletion()
+    {
+        QFETCH(int, row);
+        QFETCH(QStringList, expected);
+        QCOMPARE(Sorted(m_zsh.at(row)), Sorted(expected));
+    }
+
+    // The install rules (run in initTestCase) put each file where man and
+    // bash-completion look for it; zsh finds its file in the completion
+    // checks, and here it passes zsh's syntax check.
+    void installed()
+    {
+        for (const QString &page : {u"perrox"_s, u"perrox-batch"_s}) {
+            const Run where = RunProgram(u"man"_s, {u"-w"_s, page}, {}, {u"LC_ALL=C.UTF-8"_s, u"MANPATH="_s + m_prefix + u"/share/man"_s});
+            QCOMPARE(where.out, m_prefix + u"/share/man/man1/"_s + page + u".1.gz\n"_s);
+        }
+        const Run bash = RunProgram(u"bash"_s,
+            {u"--norc"_s, u"--noprofile"_s, u"-c"_s, u"source \"$1\" && __load_completion perrox-batch && complete -p perrox-batch"_s, u"bash"_s,
+                kBashCompletionMain},
+            {}, {u"XDG_DATA_DIRS="_s + m_prefix + u"/share"_s, u"BASH_COMPLETION_USER_DIR="_s + m_dir.filePath(u"none"_s)});
+        QCOMPARE(bash.out, u"complete -F _perrox_batch perrox-batch\n"_s);
+        const Run zsh = RunProgram(u"zsh"_s, {u"-n"_s, m_zshFolder + u"/_perrox-batch"_s});
+        QVERIFY2(zsh.exitCode == 0 && zsh.err.isEmpty(), qPrintable(zsh.err));
+    }
+
+    // Every example of the README's perrox-batch section is in the page.
+    void examples()
+    {
+        const QString readme = ReadText(QStringLiteral(PERROX_SOURCE_DIR) + u"/README.md"_s);
+        const QString block = readme.section(u"\nExamples:\n\n```sh\n"_s, 1).section(u"\n```"_s, 0, 0);
+        const QString roff = ReadText(QStringLiteral(PERROX_MAN_DIR) + u"/perrox-batch.1"_s).remove(u"\\&"_s);
+        int examples = 0;
+        for (const QString &line : block.split(u'\n')) {
+            if (!line.startsWith(u"perrox-batch "_s))
+                continue;
+            ++examples;
+            QVERIFY2(roff.contains(u'\n' + line + u'\n'), qPrintable(line));
+        }
+        QVERIFY2(examples >= 8, qPrintable(block));
+    }
+
+private:
+    // "space" or "nospace", then COMPREPLY; bc is bash-completion's main
+    // script, or empty for the completion file alone.
+    QStringList bashCompletion(const QString &bc, const QString &line)
+    {
+        const QStringList words = CompletionWords(line);
+        const Run bash = RunProgram(u"bash"_s,
+            QStringList {u"--norc"_s, u"--noprofile"_s, u"-c"_s, kBashCompletion, u"bash"_s, bc, m_bashFile, line, QString::number(words.size() - 1)} + words,
+            m_work);
+        if (bash.exitCode != 0 || !bash.err.isEmpty())
+            return {u"<bash failed: "_s + bash.err + u'>'};
+        return bash.out.split(u'\n', Qt::SkipEmptyParts);
+    }
+
+    QTemporaryDir m_dir;
+    QString m_prefix; // the package's files are installed here
+    QString m_bashFile;
+    QString m_zshFolder;
+    QString m_work; // the working folder of the completion checks
+    QString m_help;
+    QMap<QString, QString> m_options; // of --help, each with its value's name or ""
+    QList<QStringList> m_zsh; // what zsh offered for each of ZshRows(), then for "perrox-batch --"
+};
+
+QTEST_GUILESS_MAIN(TestDocs)
+#include "tst_docs.moc"
