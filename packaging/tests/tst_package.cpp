@@ -108,6 +108,17 @@ private slots:
         // The stripped binaries from the package still start and answer.
         const Run batch = RunProgram(m_tree + u"/usr/bin/perrox-batch"_s, {u"--help"_s});
         QVERIFY2(batch.exitCode == 0 && !(batch.out + batch.err).isEmpty(), qPrintable(batch.err));
+        // The window's program, through its link, answers on the terminal with no display at all.
+        QProcess window;
+        QProcessEnvironment noDisplay = QProcessEnvironment::systemEnvironment();
+        for (const QString &name : {u"DISPLAY"_s, u"WAYLAND_DISPLAY"_s, u"QT_QPA_PLATFORM"_s})
+            noDisplay.remove(name);
+        window.setProcessEnvironment(noDisplay);
+        window.start(m_tree + u"/usr/bin/perrox"_s, {u"--version"_s});
+        QVERIFY(window.waitForFinished(60000));
+        QCOMPARE(window.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(window.exitCode(), 0);
+        QCOMPARE(window.readAllStandardOutput(), QByteArray("perrox " PERROX_PACKAGE_VERSION "\n"));
         const Run file = RunProgram(u"file"_s, {u"--brief"_s, m_tree + u"/usr/lib/perrox/perrox"_s});
         if (file.exitCode == 0)
             QVERIFY2(file.out.contains(u"ELF"_s) && file.out.contains(u"stripped"_s) && !file.out.contains(u"not stripped"_s), qPrintable(file.out));
