@@ -6,32 +6,11 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include "runprogram.h"
+
 using namespace Qt::StringLiterals;
 
 namespace {
-
-struct Run
-{
-    int exitCode = -1;
-    QString out;
-    QString err;
-};
-
-Run RunProgram(const QString &program, const QStringList &arguments, const QString &folder = {}, const QStringList &environment = {})
-{
-    QProcess process; // killed when still running at the end
-    if (!environment.isEmpty()) {
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        for (const QString &variable : environment)
-            env.insert(variable.section(u'=', 0, 0), variable.section(u'=', 1));
-        process.setProcessEnvironment(env);
-    }
-    process.setWorkingDirectory(folder);
-    process.start(program, arguments);
-    const bool finished = process.waitForFinished(120000);
-    return {finished && process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1, QString::fromUtf8(process.readAllStandardOutput()),
-        finished ? QString::fromUtf8(process.readAllStandardError()) : process.errorString()};
-}
 
 QString ReadText(const QString &path)
 {

@@ -7,27 +7,9 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include "runprogram.h"
+
 using namespace Qt::StringLiterals;
-
-namespace {
-
-struct Run
-{
-    int exitCode = -1;
-    QString out;
-    QString err;
-};
-
-Run RunProgram(const QString &program, const QStringList &arguments)
-{
-    QProcess process; // killed when still running at the end
-    process.start(program, arguments);
-    const bool finished = process.waitForFinished(300000);
-    return {finished && process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1, QString::fromUtf8(process.readAllStandardOutput()),
-        finished ? QString::fromUtf8(process.readAllStandardError()) : process.errorString()};
-}
-
-} // namespace
 
 // Builds the Debian package the way the "package" target does, into a
 // temporary folder, and checks what it holds and what it says of itself.
