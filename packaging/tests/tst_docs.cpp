@@ -229,14 +229,14 @@ private slots:
         QStringList zsh = m_zsh.last(); // "perrox-batch --": the options and the files named "--..."
         zsh.removeIf([&](const QString &candidate) { return names.contains(candidate); });
         QCOMPARE(Sorted(zsh), Sorted(m_options.keys()));
-        // Its specifications: "--format=[" takes a value, "--count[" none.
-        QMap<QString, QString> specified;
-        static const QRegularExpression spec(u"\"(?:\\([^)]*\\))?\\*?(--[a-z-]+)(=?)\\["_s);
-        for (auto it = spec.globalMatch(ReadText(m_zshFolder + u"/_perrox-batch"_s)); it.hasNext();) {
+        // Its _arguments entries: "--format=[" takes a value, "--count[" none.
+        QMap<QString, QString> declared;
+        static const QRegularExpression zshOption(u"\"(?:\\([^)]*\\))?\\*?(--[a-z-]+)(=?)\\["_s);
+        for (auto it = zshOption.globalMatch(ReadText(m_zshFolder + u"/_perrox-batch"_s)); it.hasNext();) {
             const QRegularExpressionMatch m = it.next();
-            specified.insert(m.captured(1), m_options.value(m.captured(1)).isEmpty() == m.captured(2).isEmpty() ? m_options.value(m.captured(1)) : u"?"_s);
+            declared.insert(m.captured(1), m_options.value(m.captured(1)).isEmpty() == m.captured(2).isEmpty() ? m_options.value(m.captured(1)) : u"?"_s);
         }
-        QCOMPARE(specified, m_options);
+        QCOMPARE(declared, m_options);
     }
 
     // The bash completion knows which options take a value: after one the
