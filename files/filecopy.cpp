@@ -1,5 +1,7 @@
 #include "filecopy.h"
 
+#include "files/systemcalls.h"
+
 #include <cerrno>
 #include <unistd.h>
 #include <vector>
@@ -11,7 +13,7 @@ int CopyContents(int in, int out)
     off_t inOffset = 0;
     off_t outOffset = 0;
     for (;;) {
-        const ssize_t n = ::copy_file_range(in, &inOffset, out, &outOffset, size_t(1) << 30, 0);
+        const ssize_t n = sys::copy_file_range(in, &inOffset, out, &outOffset, size_t(1) << 30);
         if (n == 0)
             return 0;
         if (n > 0)
@@ -57,7 +59,7 @@ QByteArray ReadFromStart(int fd, qint64 limit)
 int WriteAllAt(int fd, const char *data, qint64 len, qint64 offset)
 {
     while (len > 0) {
-        const ssize_t n = ::pwrite(fd, data, size_t(len), off_t(offset));
+        const ssize_t n = sys::pwrite(fd, data, size_t(len), off_t(offset));
         if (n < 0) {
             if (errno == EINTR)
                 continue;

@@ -3,6 +3,8 @@
 #include "files/filecopy.h"
 #include "files/filesystem.h"
 #include "files/openedfile.h"
+#include "files/recordtext.h"
+#include "files/systemcalls.h"
 
 #include <QList>
 #include <QRandomGenerator>
@@ -14,6 +16,7 @@
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
+#include <limits>
 #include <optional>
 #include <sys/file.h>
 #include <unistd.h>
@@ -26,16 +29,20 @@ namespace {
 const QByteArray kMagic = "perrox-rewrite 1\n";
 const QByteArray kRecordSuffix = ".record";
 const QByteArray kResultSuffix = ".result";
+const QByteArray kStepSuffix = ".step";
+const QByteArray kStemPrefix = "rewrite-";
 constexpr qint64 kMaxRecordSize = 65536;
+constexpr qint64 kMaxSize = std::numeric_limits<qint64>::max() / 2;
 const QLatin1String kParagraph("\r\n\r\n");
 
 // The last line of a record, rewritten in place at every step: the change
-// time the file had after our last step, and the step under way.
-QByteArray stateLine(const timespec &ctime, char flight, qint64 from, qint64 to)
+// time the file had after our last step, the step under way, and the
+// file's size before it.
+QByteArray stateLine(const timespec &ctime, char flight, qint64 from, qint64 to, qint64 size)
 {
-    char line[128];
-    const int n = std::snprintf(line, sizeof line, "state %020lld %09ld %c %020lld %020lld\n", static_cast<long long>(ctime.tv_sec),
-        static_cast<long>(ctime.tv_nsec), flight, static_cast<long long>(from), static_cast<long long>(to));
+    char line[160];
+    const int n = std::snprintf(line, sizeof line, "state %020lld %09ld %c %020lld %020lld %020lld\n", static_cast<long long>(ctime.tv_sec),
+        static_cast<long>(ctime.tv_nsec), flight, static_cast<long long>(from), static_cast<long long>(to), static_cast<long long>(size));
     return QByteArray(line, n);
 }
 
@@ -47,7 +54,7 @@ int openFolderForSync(const QString &path)
 QByteArray randomStem()
 {
     const quint64 n = QRandomGenerator::system()->generate64();
-    return "rewrite-" + QByteArray::number(n, 16).rightJustified(16, '0');
+    return kStemPrefix + QByteArray::number(n, 16).rightJustified(16, '0');
 }
 
 // What a record holds.
@@ -62,8 +69,29 @@ struct Record
     char flight = 'n';
     qint64 from = 0;
     qint64 to = 0;
+    qint64 sizeBefore = -1; // the file's size before the step; -1 in records that do not tell
     qint64 stateOffset = 0;
 };
+
+bool parseState(const QByteArray &value, Record &r)
+{
+    const QList<QByteArray> f = value.split(' ');
+    if ((f.size() != 5 && f.size() != 6) || f.at(2).size() != 1 || !QByteArrayView("nwtf").contains(f.at(2).at(0)))
+        return false;
+    const auto sec = ParseDecimal(f.at(0), std::numeric_limits<time_t>::min(), std::numeric_limits<time_t>::max());
+    const auto nsec = ParseDecimal(f.at(1), 0, 999999999);
+    const auto from = ParseDecimal(f.at(3), 0, kMaxSize);
+    const auto to = ParseDecimal(f.at(4), 0, kMaxSize);
+    const auto size = f.size() == 6 ? ParseDecimal(f.at(5), -1, kMaxSize) : std::optional<qint64>(-1);
+    if (!sec || !nsec || !from || !to || !size || *from > *to)
+        return false;
+    r.ctime = {time_t(*sec), long(*nsec)};
+    r.flight = f.at(2).at(0);
+    r.from = *from;
+    r.to = *to;
+    r.sizeBefore = *size;
+    return true;
+}
 
 std::optional<Record> parseRecord(const QByteArray &text)
 {
@@ -72,65 +100,111 @@ std::optional<Record> parseRecord(const QByteArray &text)
     Record r;
     bool haveState = false;
     qint64 offset = 0;
-    const QList<QByteArray> lines = text.split('\n');
-    for (const QByteArray &line : lines) {
+    QList<QByteArray> lines = text.split('\n');
+    lines.removeLast(); // after the last "\n"
+    for (const QByteArray &line : std::as_const(lines)) {
         const qint64 lineOffset = offset;
         offset += line.size() + 1;
+        if (lineOffset == 0)
+            continue; // the magic line
         const qsizetype space = line.indexOf(' ');
         if (space < 0)
-            continue;
+            return std::nullopt;
         const QByteArray key = line.left(space);
         const QByteArray value = line.mid(space + 1);
         bool ok = true;
         if (key == "device") {
-            r.device = dev_t(value.toULongLong(&ok));
+            const auto n = ParseDecimal(value, 0, std::numeric_limits<qint64>::max());
+            ok = n.has_value();
+            r.device = dev_t(n.value_or(0));
         } else if (key == "inode") {
-            r.inode = ino_t(value.toULongLong(&ok));
+            const auto n = ParseDecimal(value, 0, std::numeric_limits<qint64>::max());
+            ok = n.has_value();
+            r.inode = ino_t(n.value_or(0));
         } else if (key == "size") {
-            r.size = value.toLongLong(&ok);
+            const auto n = ParseDecimal(value, 0, kMaxSize);
+            ok = n.has_value();
+            r.size = n.value_or(0);
         } else if (key == "result") {
             r.resultName = value;
-            ok = !value.isEmpty() && !value.contains('/') && value.endsWith(kResultSuffix);
+            ok = value.startsWith(kStemPrefix) && !value.contains('/') && value.endsWith(kResultSuffix);
         } else if (key == "path") {
-            r.path = QByteArray::fromPercentEncoding(value);
-            ok = r.path.startsWith('/');
+            const std::optional<QByteArray> path = ParseRecordedPath(value);
+            ok = path.has_value();
+            r.path = path.value_or(QByteArray());
         } else if (key == "state") {
-            const QList<QByteArray> f = value.split(' ');
-            ok = f.size() == 5 && f.at(2).size() == 1;
-            if (ok) {
-                bool a = false, b = false, c = false, d = false;
-                r.ctime.tv_sec = time_t(f.at(0).toLongLong(&a));
-                r.ctime.tv_nsec = long(f.at(1).toLong(&b));
-                r.flight = f.at(2).at(0);
-                r.from = f.at(3).toLongLong(&c);
-                r.to = f.at(4).toLongLong(&d);
-                ok = a && b && c && d;
-                r.stateOffset = lineOffset;
-                haveState = true;
-            }
+            ok = parseState(value, r);
+            r.stateOffset = lineOffset;
+            haveState = true;
+        } else {
+            ok = false;
         }
         if (!ok)
             return std::nullopt;
     }
-    if (!haveState || r.resultName.isEmpty() || r.path.isEmpty() || r.size < 0)
+    if (!haveState || r.resultName.isEmpty() || r.path.isEmpty())
         return std::nullopt;
     return r;
+}
+
+// Reads want bytes at offset, all of them; false on a short or failed read.
+bool readAll(int fd, char *data, size_t want, qint64 offset)
+{
+    while (want > 0) {
+        const ssize_t n = ::pread(fd, data, want, off_t(offset));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        data += n;
+        want -= size_t(n);
+        offset += n;
+    }
+    return true;
+}
+
+constexpr size_t kCompareChunk = size_t(1) << 16;
+
+// How many bytes from offset from on, up to to, a and b (read from bOffset
+// on) have in common; -1 on a read error.
+qint64 commonBytes(int a, int b, qint64 from, qint64 to, qint64 bOffset)
+{
+    std::vector<char> x(kCompareChunk);
+    std::vector<char> y(kCompareChunk);
+    for (qint64 done = 0; from + done < to;) {
+        const size_t want = size_t(std::min<qint64>(qint64(kCompareChunk), to - from - done));
+        if (!readAll(a, x.data(), want, from + done) || !readAll(b, y.data(), want, bOffset + done))
+            return -1;
+        const auto differ = std::mismatch(x.begin(), x.begin() + qsizetype(want), y.begin());
+        done += differ.first - x.begin();
+        if (differ.first != x.begin() + qsizetype(want))
+            return done;
+    }
+    return to - from;
 }
 
 // Whether bytes [from, to) of a and b are equal.
 bool sameBytes(int a, int b, qint64 from, qint64 to)
 {
-    std::vector<char> x(size_t(1) << 16);
-    std::vector<char> y(x.size());
-    while (from < to) {
-        const size_t want = size_t(std::min<qint64>(qint64(x.size()), to - from));
-        const ssize_t n = ::pread(a, x.data(), want, off_t(from));
-        const ssize_t m = ::pread(b, y.data(), want, off_t(from));
-        if (n != ssize_t(want) || m != ssize_t(want) || std::memcmp(x.data(), y.data(), want) != 0)
-            return false;
-        from += qint64(want);
-    }
-    return true;
+    return commonBytes(a, b, from, to, from) == to - from;
+}
+
+// Whether the file shows the step under way (writing [from, to) of the
+// result over a file of sizeBefore bytes, whose old bytes of that range
+// step holds), cut short anywhere by a kill, and nothing else: the
+// result's bytes from "from" up to some point, the old bytes after it, and
+// the size such a write leaves.
+bool onlyTheStepLanded(int file, int result, int step, const Record &r, qint64 size)
+{
+    if (r.flight != 'w' || r.from >= r.to || r.to > r.size || r.sizeBefore < r.from)
+        return false;
+    if (size > r.sizeBefore) // the write went past the old end: it wrote up to the size
+        return size <= r.to && sameBytes(file, result, r.from, size);
+    if (size < r.sizeBefore)
+        return false;
+    const qint64 end = std::min(r.to, size);
+    const qint64 landed = commonBytes(file, result, r.from, end, r.from);
+    return landed >= 0 && commonBytes(file, step, r.from + landed, end, landed) == end - r.from - landed;
 }
 
 // Every message of a recovery starts the same way.
@@ -168,10 +242,40 @@ QString RewriteRecordFolder()
 
 QString RewriteRecord::keptResultPath() const
 {
-    return m_folderPath + QLatin1Char('/') + DecodeNativePath(m_resultName);
+    return m_folderPath + QLatin1Char('/') + DecodeNativePath(m_stem + kResultSuffix);
 }
 
-int RewriteRecord::begin(const struct stat &file, const QByteArray &filePath, int resultFd, int resultFolderFd, const QByteArray &resultName)
+// The record goes last, so that nothing of a rewrite is ever left without it.
+void RewriteRecord::removeFiles(bool keepResult)
+{
+    for (const QByteArray &suffix : {kStepSuffix, kResultSuffix, kRecordSuffix})
+        if (!keepResult || suffix != kResultSuffix)
+            sys::unlinkat(m_folder.get(), (m_stem + suffix).constData(), 0);
+}
+
+// The record comes first, locked, so that every file of a rewrite stands
+// beside a record: one whose writing was cut short tells the next start to
+// remove them. Another start may take a record that is not locked yet for
+// such a one and remove it; then another name is drawn.
+int RewriteRecord::createRecord()
+{
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        m_stem = randomStem();
+        m_record = FileDescriptor(sys::openat(m_folder.get(), (m_stem + kRecordSuffix).constData(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+        if (m_record.get() < 0) {
+            if (errno == EEXIST)
+                continue;
+            return errno;
+        }
+        struct stat st;
+        if (::flock(m_record.get(), LOCK_EX | LOCK_NB) == 0 && ::fstat(m_record.get(), &st) == 0 && st.st_nlink > 0)
+            return 0;
+        m_record.reset();
+    }
+    return EEXIST;
+}
+
+int RewriteRecord::begin(const struct stat &file, const QByteArray &filePath, int fileFd, int resultFd, int resultFolderFd, const QByteArray &resultName)
 {
     m_folderPath = RewriteRecordFolder();
     m_failedPath = m_folderPath;
@@ -183,84 +287,97 @@ int RewriteRecord::begin(const struct stat &file, const QByteArray &filePath, in
     struct stat result;
     if (::fstat(resultFd, &result) != 0)
         return errno;
-
-    const QByteArray stem = randomStem();
-    m_resultName = stem + kResultSuffix;
-    m_recordName = stem + kRecordSuffix;
+    if (const int error = createRecord())
+        return error;
+    m_file = fileFd;
+    const auto failed = [this](int error) {
+        removeFiles(false);
+        m_record.reset();
+        m_step.reset();
+        return error;
+    };
     m_failedPath = keptResultPath();
 
     // The result itself, under a second name where the file system allows
     // it, else a copy; either way on disk before the record names it.
-    if (::linkat(resultFolderFd, resultName.constData(), m_folder.get(), m_resultName.constData(), 0) == 0) {
-        if (::fsync(resultFd) != 0) {
-            const int error = errno;
-            ::unlinkat(m_folder.get(), m_resultName.constData(), 0);
-            return error;
-        }
+    const QByteArray kept = m_stem + kResultSuffix;
+    if (sys::linkat(resultFolderFd, resultName.constData(), m_folder.get(), kept.constData(), 0) == 0) {
+        if (sys::fsync(resultFd) != 0)
+            return failed(errno);
     } else {
-        FileDescriptor kept(::openat(m_folder.get(), m_resultName.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
-        if (kept.get() < 0)
-            return errno;
-        int error = CopyContents(resultFd, kept.get());
-        if (!error && ::fsync(kept.get()) != 0)
+        FileDescriptor copy(sys::openat(m_folder.get(), kept.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+        if (copy.get() < 0)
+            return failed(errno);
+        int error = CopyContents(resultFd, copy.get());
+        if (!error && sys::fsync(copy.get()) != 0)
             error = errno;
         if (!error)
-            error = kept.closeChecked();
-        if (error) {
-            ::unlinkat(m_folder.get(), m_resultName.constData(), 0);
-            return error;
-        }
+            error = copy.closeChecked();
+        if (error)
+            return failed(error);
     }
 
-    m_failedPath = m_folderPath + QLatin1Char('/') + DecodeNativePath(m_recordName);
-    m_record = FileDescriptor(::openat(m_folder.get(), m_recordName.constData(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
-    if (m_record.get() < 0) {
-        const int error = errno;
-        ::unlinkat(m_folder.get(), m_resultName.constData(), 0);
-        return error;
-    }
-    ::flock(m_record.get(), LOCK_EX | LOCK_NB);
+    m_failedPath = m_folderPath + QLatin1Char('/') + DecodeNativePath(m_stem + kStepSuffix);
+    m_step = FileDescriptor(sys::openat(m_folder.get(), (m_stem + kStepSuffix).constData(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+    if (m_step.get() < 0)
+        return failed(errno);
+
+    m_failedPath = m_folderPath + QLatin1Char('/') + DecodeNativePath(m_stem + kRecordSuffix);
     QByteArray text = kMagic;
     text += "device " + QByteArray::number(quint64(file.st_dev)) + '\n';
     text += "inode " + QByteArray::number(quint64(file.st_ino)) + '\n';
     text += "size " + QByteArray::number(qint64(result.st_size)) + '\n';
-    text += "result " + m_resultName + '\n';
-    text += "path " + filePath.toPercentEncoding("/") + '\n';
+    text += "result " + kept + '\n';
+    text += "path " + RecordedPathText(filePath) + '\n';
     m_stateOffset = text.size();
     m_ctime = file.st_ctim;
-    text += stateLine(m_ctime, m_flight, 0, 0);
+    m_flight = 'n';
+    m_size = file.st_size;
+    text += stateLine(m_ctime, m_flight, 0, 0, m_size);
     int error = WriteAllAt(m_record.get(), text.constData(), text.size(), 0);
-    if (!error && ::fsync(m_record.get()) != 0)
+    if (!error && sys::fsync(m_record.get()) != 0)
         error = errno;
-    if (!error && ::fsync(m_folder.get()) != 0)
+    if (!error && sys::fsync(m_folder.get()) != 0)
         error = errno;
-    if (error) {
-        ::unlinkat(m_folder.get(), m_recordName.constData(), 0);
-        ::unlinkat(m_folder.get(), m_resultName.constData(), 0);
-        m_record.reset();
-        return error;
-    }
+    if (error)
+        return failed(error);
     m_active = true;
     return 0;
 }
 
-void RewriteRecord::writeState()
+int RewriteRecord::writeState()
 {
     // Not synced: the record only has to outlive this process, which the
     // page cache does; after a crash of the whole system the change time
     // tells that the file can no longer be trusted.
-    const QByteArray line = stateLine(m_ctime, m_flight, m_from, m_to);
-    WriteAllAt(m_record.get(), line.constData(), line.size(), m_stateOffset);
+    const QByteArray line = stateLine(m_ctime, m_flight, m_from, m_to, m_size);
+    return WriteAllAt(m_record.get(), line.constData(), line.size(), m_stateOffset);
 }
 
-void RewriteRecord::aboutToWrite(qint64 from, qint64 to)
+int RewriteRecord::aboutToWrite(qint64 from, qint64 to)
 {
     if (!m_active)
-        return;
+        return 0;
+    if (from < to) {
+        // The old bytes the step overwrites, kept before the state names
+        // the step: like the state, they only have to outlive this process.
+        struct stat st;
+        if (::fstat(m_file, &st) != 0)
+            return errno;
+        const qint64 end = std::min<qint64>(to, st.st_size);
+        if (end > from) {
+            std::vector<char> old(size_t(end - from));
+            if (!readAll(m_file, old.data(), old.size(), from))
+                return errno ? errno : EIO;
+            if (const int error = WriteAllAt(m_step.get(), old.data(), qint64(old.size()), 0))
+                return error;
+        }
+        m_size = st.st_size;
+    }
     m_flight = from == to ? 't' : 'w';
     m_from = from;
     m_to = to;
-    writeState();
+    return writeState();
 }
 
 void RewriteRecord::written(const struct stat &file)
@@ -268,6 +385,7 @@ void RewriteRecord::written(const struct stat &file)
     if (!m_active)
         return;
     m_ctime = file.st_ctim;
+    m_size = file.st_size;
     m_flight = 'n';
     m_from = m_to = 0;
     writeState();
@@ -278,10 +396,14 @@ void RewriteRecord::finish()
     if (!m_active)
         return;
     m_active = false;
-    ::unlinkat(m_folder.get(), m_recordName.constData(), 0);
-    ::unlinkat(m_folder.get(), m_resultName.constData(), 0);
-    ::fsync(m_folder.get());
+    // A record found in this state names a file that is complete: what is
+    // left of it only goes.
+    m_flight = 'f';
+    writeState();
+    removeFiles(false);
+    sys::fsync(m_folder.get());
     m_record.reset();
+    m_step.reset();
 }
 
 int RewriteFromResult(int file, int result, qint64 resultSize, RewriteRecord &record, qint64 chunk, const std::function<void()> &pump)
@@ -294,7 +416,8 @@ int RewriteFromResult(int file, int result, qint64 resultSize, RewriteRecord &re
             continue;
         if (got <= 0)
             return got < 0 ? errno : EIO;
-        record.aboutToWrite(offset, offset + got);
+        if (const int r = record.aboutToWrite(offset, offset + got))
+            return r;
         if (const int r = WriteAllAt(file, buffer.data(), got, offset))
             return r;
         if (::fstat(file, &st) != 0)
@@ -307,14 +430,15 @@ int RewriteFromResult(int file, int result, qint64 resultSize, RewriteRecord &re
     if (::fstat(file, &st) != 0)
         return errno;
     if (st.st_size != resultSize) {
-        record.aboutToWrite(resultSize, resultSize);
-        if (::ftruncate(file, off_t(resultSize)) != 0)
+        if (const int r = record.aboutToWrite(resultSize, resultSize))
+            return r;
+        if (sys::ftruncate(file, off_t(resultSize)) != 0)
             return errno;
         if (::fstat(file, &st) != 0)
             return errno;
         record.written(st);
     }
-    if (::fsync(file) != 0)
+    if (sys::fsync(file) != 0)
         return errno;
     return 0;
 }
@@ -323,11 +447,11 @@ int RewriteFromResult(int file, int result, qint64 resultSize, RewriteRecord &re
 class RewriteRecovery
 {
 public:
-    RewriteRecovery(const QString &folderPath, int folder, const QByteArray &recordName)
+    RewriteRecovery(const QString &folderPath, int folder, const QByteArray &stem)
     {
         m_record.m_folderPath = folderPath;
         m_record.m_folder = FileDescriptor(::dup(folder));
-        m_record.m_recordName = recordName;
+        m_record.m_stem = stem;
     }
 
     // The message for this record, or an empty text when it is not ours to
@@ -335,27 +459,47 @@ public:
     QString run()
     {
         RewriteRecord &rec = m_record;
-        rec.m_record = FileDescriptor(::openat(rec.m_folder.get(), rec.m_recordName.constData(), O_RDWR | O_NOFOLLOW | O_CLOEXEC));
-        if (rec.m_record.get() < 0 || ::flock(rec.m_record.get(), LOCK_EX | LOCK_NB) != 0)
+        rec.m_record = FileDescriptor(::openat(rec.m_folder.get(), (rec.m_stem + kRecordSuffix).constData(), O_RDWR | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+        struct stat recordStat;
+        if (rec.m_record.get() < 0 || ::fstat(rec.m_record.get(), &recordStat) != 0 || !S_ISREG(recordStat.st_mode)
+            || ::flock(rec.m_record.get(), LOCK_EX | LOCK_NB) != 0)
             return QString();
-        const std::optional<Record> parsed = parseRecord(ReadFromStart(rec.m_record.get(), kMaxRecordSize));
-        if (!parsed)
+        const QByteArray text = ReadFromStart(rec.m_record.get(), kMaxRecordSize);
+        const std::optional<Record> parsed = parseRecord(text);
+        if (!parsed) {
+            // A record whose writing was cut short: the file was not touched
+            // yet, as its first byte is written only once the whole record is
+            // on the disk. What was made for it goes, without a word.
+            if (!text.contains("\nstate ") && kMagic.startsWith(text.left(kMagic.size())))
+                rec.removeFiles(false);
             return QString();
+        }
         const Record &r = *parsed;
-        rec.m_resultName = r.resultName;
+        if (r.flight == 'f') {
+            rec.removeFiles(false); // stopped while it tidied up after a complete rewrite
+            return QString();
+        }
         rec.m_stateOffset = r.stateOffset;
         rec.m_ctime = r.ctime;
         rec.m_active = true;
         const QString path = DecodeNativePath(r.path);
-        const QString kept = rec.keptResultPath();
+        const QString kept = m_record.m_folderPath + QLatin1Char('/') + DecodeNativePath(r.resultName);
 
-        const FileDescriptor result(::openat(rec.m_folder.get(), r.resultName.constData(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
+        const FileDescriptor result(::openat(rec.m_folder.get(), r.resultName.constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
         struct stat resultStat;
-        if (result.get() < 0 || ::fstat(result.get(), &resultStat) != 0 || resultStat.st_size != r.size) {
+        if (result.get() < 0 || ::fstat(result.get(), &resultStat) != 0 || !S_ISREG(resultStat.st_mode) || resultStat.st_size != r.size) {
             // Without its result the record can do nothing more.
-            ::unlinkat(rec.m_folder.get(), rec.m_recordName.constData(), 0);
+            rec.removeFiles(true);
+            rec.m_active = false;
             return stoppedWhileRewriting(path) + QLatin1String(", and the complete result it kept for it is gone. Check the file before you use it.");
         }
+        // Records that name no size before the step have no old bytes kept
+        // either; finishing the rewrite needs a place for them all the same.
+        rec.m_step = FileDescriptor(
+            sys::openat(rec.m_folder.get(), (rec.m_stem + kStepSuffix).constData(), O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0600));
+        struct stat stepStat;
+        if (rec.m_step.get() >= 0 && (::fstat(rec.m_step.get(), &stepStat) != 0 || !S_ISREG(stepStat.st_mode)))
+            rec.m_step.reset();
 
         const FileDescriptor file(::open(r.path.constData(), O_RDWR | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
         struct stat st;
@@ -365,18 +509,24 @@ public:
                 return failedMessage(path, errno, kept);
             return abandon(path, QStringLiteral("the file is no longer there or is another file now"), kept);
         }
+        if (rec.m_step.get() < 0)
+            return failedMessage(path, errno ? errno : EIO, kept);
+        rec.m_file = file.get();
+        rec.m_size = st.st_size;
 
         const bool complete = st.st_size == r.size && sameBytes(file.get(), result.get(), 0, r.size);
         if (!complete) {
             const bool untouchedSince = st.st_ctim.tv_sec == r.ctime.tv_sec && st.st_ctim.tv_nsec == r.ctime.tv_nsec;
-            // Stopped between a step and its note in the record: that step
-            // must have left exactly its own bytes.
-            const bool stepLanded = r.flight == 'w' && r.from < r.to && r.to <= r.size && sameBytes(file.get(), result.get(), r.from, r.to);
+            // Stopped between a step and its note in the record, or in the
+            // middle of the step's write: the file must show that step's
+            // bytes and nothing else.
+            const bool stepLanded = r.sizeBefore < 0 ? r.flight == 'w' && r.from < r.to && r.to <= r.size && sameBytes(file.get(), result.get(), r.from, r.to)
+                                                     : rec.m_step.get() >= 0 && onlyTheStepLanded(file.get(), result.get(), rec.m_step.get(), r, st.st_size);
             if (!untouchedSince && !stepLanded)
                 return abandon(path, QStringLiteral("another program has changed the file since"), kept);
             if (const int error = RewriteFromResult(file.get(), result.get(), r.size, rec, qint64(1) << 20, {}))
                 return failedMessage(path, error, kept);
-        } else if (::fsync(file.get()) != 0) {
+        } else if (sys::fsync(file.get()) != 0) {
             return failedMessage(path, errno, kept);
         }
         rec.finish();
@@ -388,7 +538,7 @@ private:
     // where the message says.
     QString abandon(const QString &path, const QString &reason, const QString &kept)
     {
-        ::unlinkat(m_record.m_folder.get(), m_record.m_recordName.constData(), 0);
+        m_record.removeFiles(true);
         m_record.m_active = false;
         return leftMessage(path, reason, kept);
     }
@@ -406,8 +556,8 @@ QString RecoverInterruptedRewrites()
     if (DIR *dir = ::fdopendir(::dup(folder.get()))) {
         while (const dirent *entry = ::readdir(dir)) {
             const QByteArray name(entry->d_name);
-            if (name.startsWith("rewrite-") && name.endsWith(kRecordSuffix))
-                names.push_back(name);
+            if (name.startsWith(kStemPrefix) && name.endsWith(kRecordSuffix))
+                names.push_back(name.chopped(kRecordSuffix.size()));
         }
         ::closedir(dir);
     }

@@ -14,8 +14,11 @@ namespace perrox {
 // folder takes no new name) is rewritten in place. So that it never ends
 // half written, the complete result is kept on disk first, with a small
 // record of which file (device, inode, path) is being rewritten from it.
-// The record follows the rewrite step by step; if the program dies during
-// it, the next start finishes the rewrite (RecoverInterruptedRewrites).
+// The record follows the rewrite step by step, and keeps the old bytes of
+// the step under way, so that a write the kernel cut short when the
+// program was killed can be told from a change by another program; if the
+// program dies during the rewrite, the next start finishes it
+// (RecoverInterruptedRewrites).
 
 // Where records and kept results live: $XDG_STATE_HOME/perrox, else
 // ~/.local/state/perrox.
@@ -32,14 +35,17 @@ public:
 
     // Keeps the complete result (the file open as resultFd, named resultName
     // in the folder open as resultFolderFd) and writes a record naming the
-    // file (its status before the rewrite and its absolute path); both have
-    // reached the disk when this returns 0. Otherwise returns the errno
-    // value and failedPath() names what failed; nothing is left behind.
-    int begin(const struct stat &file, const QByteArray &filePath, int resultFd, int resultFolderFd, const QByteArray &resultName);
+    // file (its status before the rewrite and its absolute path; fileFd is
+    // the file open for reading); both have reached the disk when this
+    // returns 0. Otherwise returns the errno value and failedPath() names
+    // what failed; nothing is left behind.
+    int begin(const struct stat &file, const QByteArray &filePath, int fileFd, int resultFd, int resultFolderFd, const QByteArray &resultName);
 
-    // Before bytes [from, to) of the file are written; from == to: before
-    // the file is cut to the length from.
-    void aboutToWrite(qint64 from, qint64 to);
+    // Before bytes [from, to) of the file are written (their old bytes are
+    // kept first); from == to: before the file is cut to the length from.
+    // Returns 0, or the errno value of a failure to keep the old bytes, and
+    // then the step must not be made.
+    int aboutToWrite(qint64 from, qint64 to);
     // After a step, with the file's status then.
     void written(const struct stat &file);
     // The rewrite is complete and on disk: the record and the kept result
@@ -51,18 +57,22 @@ public:
 
 private:
     friend class RewriteRecovery;
-    void writeState();
+    int writeState();
+    int createRecord();
+    void removeFiles(bool keepResult);
 
     QString m_folderPath;
     FileDescriptor m_folder; // read-only, so that it can be synced
-    QByteArray m_recordName;
-    QByteArray m_resultName;
+    QByteArray m_stem; // the names of the record, the result and the step's old bytes
     FileDescriptor m_record; // locked while the rewrite runs
+    FileDescriptor m_step; // the old bytes of the step under way
+    int m_file = -1; // the file being rewritten, for reading; not owned
     qint64 m_stateOffset = 0;
     struct timespec m_ctime = {};
-    char m_flight = 'n'; // 'n' nothing, 'w' writing [m_from, m_to), 't' cutting to m_from
+    char m_flight = 'n'; // 'n' nothing, 'w' writing [m_from, m_to), 't' cutting to m_from, 'f' finished
     qint64 m_from = 0;
     qint64 m_to = 0;
+    qint64 m_size = -1; // the file's size before the step under way
     QString m_failedPath;
     bool m_active = false;
 };

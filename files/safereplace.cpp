@@ -5,6 +5,7 @@
 #include "files/filenames.h"
 #include "files/filesystem.h"
 #include "files/openedfile.h"
+#include "files/systemcalls.h"
 #include "rewritejournal.h"
 #include "temporaryfile.h"
 
@@ -108,18 +109,18 @@ void applyAttributes(int fd, const Attributes &a, const struct stat *now = nullp
 template<typename Check> int exchange(TemporaryFile &from, int folder, const QByteArray &name, Check check)
 {
     const QByteArray fromName = from.name();
-    if (::renameat2(from.folderFd(), fromName.constData(), folder, name.constData(), RENAME_EXCHANGE) != 0)
+    if (sys::renameat2(from.folderFd(), fromName.constData(), folder, name.constData(), RENAME_EXCHANGE) != 0)
         return errno;
     struct stat old;
     if (::fstatat(from.folderFd(), fromName.constData(), &old, AT_SYMLINK_NOFOLLOW) == 0 && check(old)) {
         from.release();
-        ::unlinkat(from.folderFd(), fromName.constData(), 0); // the file just replaced
+        sys::unlinkat(from.folderFd(), fromName.constData(), 0); // the file just replaced
         return 0;
     }
     // Not what was checked: put the other program's entry back. Should even
     // that fail, its entry now stands under our temporary name, which is
     // then never deleted.
-    if (::renameat2(from.folderFd(), fromName.constData(), folder, name.constData(), RENAME_EXCHANGE) != 0)
+    if (sys::renameat2(from.folderFd(), fromName.constData(), folder, name.constData(), RENAME_EXCHANGE) != 0)
         from.release();
     return kChanged;
 }
@@ -142,7 +143,7 @@ int swapIntoPlace(TemporaryFile &from, const OpenedFile &source)
         return r;
     if (!source.unchanged() || !source.stillNamed())
         return kChanged;
-    if (::renameat(from.folderFd(), from.name().constData(), source.folderFd(), source.name().constData()) != 0)
+    if (sys::renameat(from.folderFd(), from.name().constData(), source.folderFd(), source.name().constData()) != 0)
         return errno;
     from.release();
     return 0;
@@ -155,6 +156,16 @@ int copyBeside(TemporaryFile &beside, const TemporaryFile &temp)
     if (!beside.open())
         return beside.error();
     return CopyContents(temp.fd(), beside.fd());
+}
+
+// Done, with the file open as fd standing at the target now.
+CommitResult doneWith(int fd)
+{
+    CommitResult done;
+    struct stat st;
+    if (::fstat(fd, &st) == 0)
+        done.result = IdentityOf(st);
+    return done;
 }
 
 bool refusedByFolder(int error)
@@ -236,7 +247,7 @@ public:
             r = putInPlace(*m_from, false);
         }
         if (r == 0)
-            return {};
+            return doneWith(m_from->fd());
         if (r == kChanged)
             return changed();
         // A sticky folder, or one that takes no new name: the file itself
@@ -288,7 +299,7 @@ private:
     {
         // On disk before its name can replace the old file, so that a crash
         // cannot leave the name on a file whose data never got there.
-        if (!flushed && ::fsync(from.fd()) != 0)
+        if (!flushed && sys::fsync(from.fd()) != 0)
             return errno;
         return swapIntoPlace(from, m_source);
     }
@@ -312,7 +323,7 @@ private:
             return failure(errno);
         // Claim the space first, without changing the file, so that a full
         // disk fails before anything is overwritten.
-        if (result.st_size > m_source.status().st_size && ::fallocate(m_writer.get(), FALLOC_FL_KEEP_SIZE, 0, result.st_size) != 0 && errno != EOPNOTSUPP
+        if (result.st_size > m_source.status().st_size && sys::fallocate(m_writer.get(), FALLOC_FL_KEEP_SIZE, 0, result.st_size) != 0 && errno != EOPNOTSUPP
             && errno != ENOSYS)
             return failure(errno);
         struct stat before;
@@ -325,7 +336,7 @@ private:
         if (where.isEmpty())
             where = NativePath(AbsolutePath(m_source.path()));
         RewriteRecord record;
-        if (const int r = record.begin(before, where, m_temp.fd(), m_temp.folderFd(), m_temp.name()))
+        if (const int r = record.begin(before, where, m_source.fd(), m_temp.fd(), m_temp.folderFd(), m_temp.name()))
             return {CommitResult::Status::Failed, FileErrorMessage(r, record.failedPath())};
         // The last look before the first byte is written.
         struct stat now;
@@ -341,7 +352,7 @@ private:
         if (m_undo && m_undo->restore)
             applyAttributes(m_writer.get(), attributes());
         applyTimes(m_writer.get(), m_times);
-        return {};
+        return doneWith(m_writer.get());
     }
 
     CommitResult failure(int error) const { return {CommitResult::Status::Failed, FileErrorMessage(error, m_source.path()), error}; }
@@ -468,24 +479,24 @@ public:
             const ReplaceAsTarget now = InspectTarget(m_target.folderFd, m_target.name, m_target.path);
             if (!stillAsInspected(now))
                 return now.kind == Kind::Unknown ? failure(now.error) : refused(now);
-            if (!flushed && ::fsync(m_from->fd()) != 0)
+            if (!flushed && sys::fsync(m_from->fd()) != 0)
                 return failure(errno);
             flushed = true;
             if (m_target.kind == Kind::Regular) {
                 r = exchange(
                     *m_from, m_target.folderFd, m_target.name, [&](const struct stat &old) { return S_ISREG(old.st_mode) && SameFile(old, m_target.status); });
                 if (cannotSwap(r)) {
-                    r = ::renameat(m_from->folderFd(), m_from->name().constData(), m_target.folderFd, m_target.name.constData()) == 0 ? 0 : errno;
+                    r = sys::renameat(m_from->folderFd(), m_from->name().constData(), m_target.folderFd, m_target.name.constData()) == 0 ? 0 : errno;
                     if (r == 0)
                         m_from->release();
                 }
             } else {
                 // Only where nothing stands: whatever appeared meanwhile is
                 // neither replaced nor written through.
-                r = ::renameat2(m_from->folderFd(), m_from->name().constData(), m_target.folderFd, m_target.name.constData(), RENAME_NOREPLACE) == 0 ? 0
-                                                                                                                                                     : errno;
+                r = sys::renameat2(m_from->folderFd(), m_from->name().constData(), m_target.folderFd, m_target.name.constData(), RENAME_NOREPLACE) == 0 ? 0
+                                                                                                                                                        : errno;
                 if (cannotSwap(r))
-                    r = ::renameat(m_from->folderFd(), m_from->name().constData(), m_target.folderFd, m_target.name.constData()) == 0 ? 0 : errno;
+                    r = sys::renameat(m_from->folderFd(), m_from->name().constData(), m_target.folderFd, m_target.name.constData()) == 0 ? 0 : errno;
                 if (r == 0)
                     m_from->release();
                 else if (r == EEXIST)
@@ -502,7 +513,7 @@ public:
             }
             if (r == kChanged)
                 return refused(InspectTarget(m_target.folderFd, m_target.name, m_target.path));
-            return r == 0 ? CommitResult {} : failure(r);
+            return r == 0 ? doneWith(m_from->fd()) : failure(r);
         }
     }
 
@@ -589,7 +600,7 @@ std::vector<int> FlushTogether(const std::vector<int> &fds)
 {
     std::vector<int> errors(fds.size(), 0);
     if (fds.size() == 1) {
-        if (::fsync(fds.front()) != 0)
+        if (sys::fsync(fds.front()) != 0)
             errors.front() = errno;
         return errors;
     }
@@ -608,7 +619,7 @@ std::vector<int> FlushTogether(const std::vector<int> &fds)
         if (std::find(devices.begin(), devices.end(), st.st_dev) != devices.end())
             continue;
         devices.push_back(st.st_dev);
-        if (::syncfs(fd) != 0) {
+        if (sys::syncfs(fd) != 0) {
             failed = true;
             break;
         }
@@ -618,7 +629,7 @@ std::vector<int> FlushTogether(const std::vector<int> &fds)
     // A failure tells only that some write of the file system failed: find
     // out which of ours did.
     for (size_t i = 0; i < fds.size(); ++i)
-        if (::fsync(fds[i]) != 0)
+        if (sys::fsync(fds[i]) != 0)
             errors[i] = errno;
     return errors;
 }

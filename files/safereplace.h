@@ -32,6 +32,8 @@ struct CommitResult
     QString message;
     // Failed with "reason - target": the errno value of the reason; else 0.
     int error = 0;
+    // Done: the file that now stands at the target, for the journal.
+    FileIdentity result = {};
     bool ok() const { return status == Status::Done; }
 };
 

@@ -867,25 +867,33 @@ private slots:
     }
 
     // A rewrite in place whose program died right after it kept the result
-    // and wrote its record: the window's start finishes it and says so once.
+    // and wrote its record: the window's start finishes it and says so once,
+    // and removes the killed run's folder in TEMP without a word.
     void finishesAnInterruptedRewriteAtStart()
     {
         StateFolderGuard state;
+        const QString dead = temp->filePath(u"perrox-Dead01"_s);
+        QVERIFY(QDir().mkpath(dead));
+        QCOMPARE(::chmod(NativePath(dead).constData(), 0700), 0);
+        WriteFileIn(dead, u"~PX12345.tmp"_s, "a result never put in place");
         const QString path = file(u"linked.txt"_s, "old content");
         file(u"result.bin"_s, "new");
         {
             const FileDescriptor folder(::open(NativePath(dir->path()).constData(), O_PATH | O_DIRECTORY));
             const FileDescriptor in(::open(NativePath(dir->filePath(u"result.bin"_s)).constData(), O_RDONLY));
+            const FileDescriptor old(::open(NativePath(path).constData(), O_RDONLY));
             struct stat st;
             QVERIFY(::stat(NativePath(path).constData(), &st) == 0);
             RewriteRecord record;
-            QCOMPARE(record.begin(st, NativePath(QFileInfo(path).canonicalFilePath()), in.get(), folder.get(), "result.bin"), 0);
+            QCOMPARE(record.begin(st, NativePath(QFileInfo(path).canonicalFilePath()), old.get(), in.get(), folder.get(), "result.bin"), 0);
         } // dies here: the record stays
-        QCOMPARE(state.records().size(), 2);
+        QCOMPARE(state.records().size(), 3); // the record, the result and the place for a step's old bytes
         f->w->FinishInterruptedRewrites();
         QCOMPARE(sink().texts(),
             QStringList {u"Perrox was stopped while it rewrote the file %1 and has now finished it."_s.arg(QFileInfo(path).canonicalFilePath())});
-        QVERIFY(ReadFile(path) == "new" && state.records().isEmpty());
+        QCOMPARE(ReadFile(path), "new"_ba);
+        QCOMPARE(state.records(), QStringList());
+        QCOMPARE(TemporaryFilesIn(temp->path()), QStringList());
         f->w->FinishInterruptedRewrites();
         QCOMPARE(sink().shown.size(), 1);
     }
