@@ -19,7 +19,6 @@
 #include "files/filenames.h"
 #include "files/filesystem.h"
 #include "files/optionsdialog.h"
-#include "files/rewritejournal.h"
 #include "files/runjournal.h"
 
 #include <QAction>
@@ -76,9 +75,8 @@ MainWindow::~MainWindow() = default;
 
 void MainWindow::FinishInterruptedRewrites()
 {
-    if (const QString report = RecoverInterruptedRewrites(); !report.isEmpty())
+    if (const QString report = FinishStoppedRuns(); !report.isEmpty())
         m_messages->warn(report);
-    RecoverInterruptedRuns();
     UpdateUndoCommand();
 }
 

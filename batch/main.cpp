@@ -7,7 +7,6 @@
 #include "engine/runreport.h"
 #include "engine/undorun.h"
 #include "files/filesystem.h"
-#include "files/rewritejournal.h"
 #include "terminalhost.h"
 
 #include <QCoreApplication>
@@ -104,11 +103,10 @@ int main(int argc, char *argv[])
 
     TerminalHost::installInterruptHandler();
     TerminalSink sink;
-    // A rewrite in place that an earlier run left unfinished is finished
-    // first, whatever this run is about.
-    if (const QString report = RecoverInterruptedRewrites(); !report.isEmpty())
+    // What an earlier run left unfinished is finished first, whatever this
+    // run is about.
+    if (const QString report = FinishStoppedRuns(); !report.isEmpty())
         sink.warn(report);
-    RecoverInterruptedRuns();
     if (options.journalCommand == BatchOptions::JournalCommand::History)
         return history();
     if (options.journalCommand == BatchOptions::JournalCommand::Undo)

@@ -7,11 +7,13 @@
 #include "files/filenames.h"
 #include "files/filesystem.h"
 #include "files/openedfile.h"
+#include "files/rewritejournal.h"
 #include "files/safereplace.h"
 #include "files/temporaryfile.h"
 
 #include <QDir>
 #include <QSemaphore>
+#include <QStringList>
 #include <QThread>
 #include <QThreadPool>
 
@@ -273,7 +275,7 @@ public:
                 commit = p->commit->finish(true);
             if (m_journal && p->undo.entry > 0) {
                 if (commit.ok())
-                    m_journal->done(p->undo.entry);
+                    m_journal->done(p->undo.entry, commit.result);
                 else
                     m_journal->skipped(p->undo.entry);
             }
@@ -415,6 +417,17 @@ QString GetTempFolder()
             return folder;
     }
     return GetDefaultTempFolder();
+}
+
+QString FinishStoppedRuns()
+{
+    QStringList messages;
+    if (const QString report = RecoverInterruptedRewrites(); !report.isEmpty())
+        messages.append(report);
+    RecoverInterruptedRuns();
+    if (const QString report = RemoveDeadRunFolders(GetTempFolder()); !report.isEmpty())
+        messages.append(report);
+    return messages.join(kCrLf + kCrLf);
 }
 
 double GetTotalBytes(RunHost &host, std::vector<struct stat> *seen)

@@ -133,6 +133,14 @@ QString GetTempFolder();
 // "/tmp", created when it is missing.
 QString GetDefaultTempFolder();
 
+// Sets right what runs that were stopped before their end (a kill, a
+// crash) left behind, as both front ends do when they start: rewrites in
+// place are finished (RecoverInterruptedRewrites), the journal's records of
+// such runs are tidied (RecoverInterruptedRuns), and their folders in the
+// temporary folder are removed (RemoveDeadRunFolders). Returns what is to be
+// shown, empty when all went without a word.
+QString FinishStoppedRuns();
+
 // The sum of the lengths of the rows' files (unreadable ones add nothing),
 // with the status text "Calculating the number of bytes to process." and the
 // busy pointer meanwhile. seen, when given, receives for every row the

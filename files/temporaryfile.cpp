@@ -1,14 +1,18 @@
 #include "temporaryfile.h"
 
 #include "files/filesystem.h"
+#include "files/systemcalls.h"
 
 #include <QRandomGenerator>
+#include <QStringList>
 
 #include <cerrno>
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <vector>
 
 namespace perrox {
 
@@ -73,7 +77,7 @@ bool TemporaryFile::open()
     for (int attempt = 0; attempt < kMaxDraws; ++attempt) {
         if (m_rng && attempt > 0)
             m_path = drawName();
-        m_fd = FileDescriptor(::openat(folderFd(), name().constData(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+        m_fd = FileDescriptor(sys::openat(folderFd(), name().constData(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
         if (m_fd.get() >= 0) {
             m_owned = true;
             m_error = 0;
@@ -100,7 +104,7 @@ bool TemporaryFile::close()
 bool TemporaryFile::write(const char *data, qint64 len)
 {
     while (len > 0) {
-        const ssize_t n = ::write(m_fd.get(), data, size_t(len));
+        const ssize_t n = sys::write(m_fd.get(), data, size_t(len));
         if (n < 0) {
             if (errno == EINTR)
                 continue;
@@ -124,8 +128,48 @@ void TemporaryFile::remove()
     if (!m_owned)
         return;
     m_owned = false;
-    ::unlinkat(folderFd(), name().constData(), 0);
+    sys::unlinkat(folderFd(), name().constData(), 0);
 }
+
+namespace {
+
+constexpr QByteArrayView kRunFolderPrefix("perrox-");
+constexpr int kRunFolderLetters = 6;
+
+bool isRunFolderName(QByteArrayView name)
+{
+    if (name.size() != kRunFolderPrefix.size() + kRunFolderLetters || !name.startsWith(kRunFolderPrefix))
+        return false;
+    for (const char c : name.sliced(kRunFolderPrefix.size()))
+        if (!((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9')))
+            return false;
+    return true;
+}
+
+// "~PX" + five digits + ".tmp".
+bool isTemporaryFileName(QByteArrayView name)
+{
+    if (name.size() != 12 || !name.startsWith("~PX") || !name.endsWith(".tmp"))
+        return false;
+    for (const char c : name.sliced(3, 5))
+        if (c < '0' || c > '9')
+            return false;
+    return true;
+}
+
+// A folder made by RunFolder for this user: a folder, not a link, ours,
+// with no rights for anybody else.
+bool isOwnRunFolder(const struct stat &st)
+{
+    return S_ISDIR(st.st_mode) && st.st_uid == ::geteuid() && (st.st_mode & 07777) == 0700;
+}
+
+QString cannotRemoveMessage(int error, const QString &path)
+{
+    return QLatin1String("Cannot remove what a stopped run left in the temporary folder: ") + FileErrorMessage(error, path);
+}
+
+} // namespace
 
 RunFolder::~RunFolder()
 {
@@ -137,7 +181,7 @@ RunFolder::~RunFolder()
     struct stat made;
     if (::fstatat(m_parent.get(), m_name.constData(), &now, AT_SYMLINK_NOFOLLOW) == 0 && ::fstat(m_fd.get(), &made) == 0 && now.st_dev == made.st_dev
         && now.st_ino == made.st_ino)
-        ::unlinkat(m_parent.get(), m_name.constData(), AT_REMOVEDIR);
+        sys::unlinkat(m_parent.get(), m_name.constData(), AT_REMOVEDIR);
 }
 
 bool RunFolder::create(const QString &parent)
@@ -152,11 +196,11 @@ bool RunFolder::create(const QString &parent)
     // 62^6 names: a clash is a rare accident, never something another user
     // can arrange for every try.
     for (int attempt = 0; attempt < 100; ++attempt) {
-        m_name = "perrox-";
-        for (int i = 0; i < 6; ++i)
+        m_name = kRunFolderPrefix.toByteArray();
+        for (int i = 0; i < kRunFolderLetters; ++i)
             m_name += letters[QRandomGenerator::system()->bounded(int(sizeof letters - 1))];
         m_path = parent + QLatin1Char('/') + QString::fromLatin1(m_name);
-        if (::mkdirat(m_parent.get(), m_name.constData(), 0700) != 0) {
+        if (sys::mkdirat(m_parent.get(), m_name.constData(), 0700) != 0) {
             m_error = errno;
             if (m_error == EEXIST)
                 continue;
@@ -166,7 +210,9 @@ bool RunFolder::create(const QString &parent)
             // The umask must not take our own rights away; should this fail, the
             // folder is still ours, and the files made in it report their own errors.
         }
-        m_fd = FileDescriptor(::openat(m_parent.get(), m_name.constData(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+        m_fd = FileDescriptor(::openat(m_parent.get(), m_name.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+        if (m_fd.get() < 0 && errno == ENOENT)
+            continue; // taken for a dead run's folder and removed at once (see below)
         struct stat st;
         if (m_fd.get() < 0 || ::fstat(m_fd.get(), &st) != 0) {
             m_error = errno;
@@ -180,10 +226,69 @@ bool RunFolder::create(const QString &parent)
             m_fd.reset();
             return false;
         }
+        // Locked for the run's whole life: the folder of a run that is gone
+        // is the one whose lock nobody holds (see RemoveDeadRunFolders).
+        // Another start may have taken the new, empty folder for such a one
+        // before the lock was taken, and removed it: then another is made.
+        if (::flock(m_fd.get(), LOCK_EX | LOCK_NB) != 0 || ::fstat(m_fd.get(), &st) != 0 || st.st_nlink == 0) {
+            m_fd.reset();
+            continue;
+        }
         m_error = 0;
         return true;
     }
+    m_error = EEXIST;
     return false;
+}
+
+QString RemoveDeadRunFolders(const QString &parent)
+{
+    const FileDescriptor folder(::open(NativePath(parent).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (folder.get() < 0)
+        return QString();
+    std::vector<QByteArray> names;
+    if (DIR *dir = ::fdopendir(::dup(folder.get()))) {
+        while (const dirent *entry = ::readdir(dir))
+            if (isRunFolderName(entry->d_name))
+                names.emplace_back(entry->d_name);
+        ::closedir(dir);
+    }
+    QStringList failures;
+    for (const QByteArray &name : names) {
+        const QString path = parent + QLatin1Char('/') + QString::fromLatin1(name);
+        struct stat seen;
+        struct stat st;
+        if (::fstatat(folder.get(), name.constData(), &seen, AT_SYMLINK_NOFOLLOW) != 0 || !isOwnRunFolder(seen))
+            continue;
+        const FileDescriptor run(::openat(folder.get(), name.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+        if (run.get() < 0 || ::fstat(run.get(), &st) != 0 || !isOwnRunFolder(st) || st.st_ino != seen.st_ino || st.st_dev != seen.st_dev)
+            continue;
+        // A living run holds its folder locked.
+        if (::flock(run.get(), LOCK_EX | LOCK_NB) != 0)
+            continue;
+        std::vector<QByteArray> files;
+        if (DIR *dir = ::fdopendir(::dup(run.get()))) {
+            while (const dirent *entry = ::readdir(dir))
+                if (isTemporaryFileName(entry->d_name))
+                    files.emplace_back(entry->d_name);
+            ::closedir(dir);
+        }
+        bool failed = false;
+        for (const QByteArray &file : files) {
+            struct stat f;
+            if (::fstatat(run.get(), file.constData(), &f, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(f.st_mode))
+                continue;
+            if (sys::unlinkat(run.get(), file.constData(), 0) != 0 && errno != ENOENT) {
+                failures.append(cannotRemoveMessage(errno, path + QLatin1Char('/') + QString::fromLatin1(file)));
+                failed = true;
+                break;
+            }
+        }
+        // What is not ours stays, and with it the folder.
+        if (!failed && sys::unlinkat(folder.get(), name.constData(), AT_REMOVEDIR) != 0 && errno != ENOTEMPTY && errno != EEXIST && errno != ENOENT)
+            failures.append(cannotRemoveMessage(errno, path));
+    }
+    return failures.join(QLatin1String("\r\n\r\n"));
 }
 
 } // namespace perrox

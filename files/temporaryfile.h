@@ -108,8 +108,8 @@ QString TemporaryFileName(const QString &folder, int number);
 // A folder of its own for one run's temporary files, created inside the
 // temporary folder under a fresh random name with mode 0700: nobody else can
 // take, plant or read names in it, so files that other users leave in the
-// temporary folder cannot stop a run. The destructor removes it again when
-// it is empty.
+// temporary folder cannot stop a run. It is held locked (flock) while the
+// run lives. The destructor removes it again when it is empty.
 class RunFolder
 {
 public:
@@ -132,5 +132,13 @@ private:
     QString m_path;
     int m_error = 0;
 };
+
+// Removes from parent the run folders that runs of this user left when they
+// were killed: a folder named as RunFolder names them, not a link, owned by
+// this user with mode 0700, that no living process holds locked; in it only
+// the temporary files ("~PX" + five digits + ".tmp", regular files) go, and
+// the folder with them when nothing else is in it. Everything else is left
+// alone. Returns a message for each removal that failed, empty when none did.
+QString RemoveDeadRunFolders(const QString &parent);
 
 } // namespace perrox

@@ -8,6 +8,7 @@
 #include "support/testsupport.h"
 
 #include <QDir>
+#include <QDirIterator>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryDir>
@@ -182,8 +183,10 @@ const Case kCases[] = {
     {"swapped for a pipe after the total", "data.txt=x|+swap-in:pipe", "c", "x>y", End::Completed, 1, "0",
         "begin Counting... 1\nfile data.txt|\n[.] ! Is a named pipe, not a regular file - data.txt\nend 0", "swap-in!", "out", "", "",
         "begin:data.txt<swap-in"},
-    {"swapped for a link after the total", "data.txt=x|+other.txt=xxx|+swap-in->other.txt", "c", "x>y", End::Completed, 0, "3*",
-        "begin Counting... 1\nfile data.txt|\nend 3", "swap-in!|data.txt->other.txt", "out", "", "", "begin:data.txt<swap-in"},
+    // A link put where a file stood leads where whoever put it chose: not followed.
+    {"swapped for a link after the total", "data.txt=x|+other.txt=xxx|+swap-in->other.txt", "c", "x>y", End::Completed, 1, "0*",
+        "begin Counting... 1\nfile data.txt|\n[.*] ! Was replaced by a symbolic link while Perrox was working on it - data.txt\nend 0",
+        "swap-in!|data.txt->other.txt|other.txt=xxx", "out", "", "", "begin:data.txt<swap-in"},
     // The kernel's file has no size, yet bytes ("process" once); nothing blocks.
     {"special files, count", "pipe:pipe|socket:socket|/proc/self/comm|plain.txt=process process", "c", "process>P", End::Completed, 2, "0 0 1 2",
         "begin Counting... 15\nfile pipe|\n[. . . .] ! Is a named pipe, not a regular file - pipe\nfile socket|\n[0 . . .] ! Is a socket, not a regular file - "
@@ -296,6 +299,8 @@ private slots:
     void keepTimes_data();
     void keepTimes();
     void tempFolderFilledByAnotherUser();
+    void deadRunFolders_data();
+    void deadRunFolders();
     void tempFolder_data();
     void tempFolder();
     void adjustRight();
@@ -700,7 +705,7 @@ void TestProcessFiles::interruptedRewriteInPlace()
     QVERIFY(InterruptRewriteInPlace(path, "a", "AA", 4096));
     const QByteArray half = ReadFile(path);
     QCOMPARE(half, expected.left(4096) + original.mid(4096));
-    QCOMPARE(m_state->records().size(), 2); // the record and the kept result
+    QCOMPARE(m_state->records().size(), 3); // the record, the kept result and the old bytes of the step under way
     const auto recordPath = [&](const QString &suffix) { return m_state->recordFolder() + u'/' + m_state->records().filter(suffix).value(0); };
     const QString kept = recordPath(u".result"_s);
     QCOMPARE(ReadFile(kept), expected);
@@ -819,6 +824,68 @@ void TestProcessFiles::tempFolderFilledByAnotherUser()
     QVERIFY(!left.join(u' ').contains(u"perrox-"_s));
     for (const QString &name : left)
         QFile::remove(m_temp->filePath(name));
+}
+
+void TestProcessFiles::deadRunFolders_data()
+{
+    QTest::addColumn<QString>("layout"); // in TEMP, as make() takes it
+    QTest::addColumn<QString>("left"); // what stays in TEMP, sorted, inside folders as "folder/name"
+    QTest::newRow("a killed run's folder") << u"TEMP/perrox-Ab12Cd/~PX12345.tmp=old result|TEMP/perrox-Ab12Cd/~PX54321.tmp=x"_s << QString();
+    QTest::newRow("an empty one") << u"TEMP/perrox-Ab12Cd/"_s << QString();
+    QTest::newRow("a living run's folder") << u"live"_s << u"perrox-*|perrox-*/~PX*.tmp"_s;
+    QTest::newRow("another user's") << u"TEMP/perrox-Ab12Cd/~PX12345.tmp=x|TEMP/perrox-Ab12Cd:0700|nobody"_s << u"perrox-Ab12Cd|perrox-Ab12Cd/~PX12345.tmp"_s;
+    QTest::newRow("open to others") << u"TEMP/perrox-Ab12Cd/~PX12345.tmp=x|TEMP/perrox-Ab12Cd:0755"_s << u"perrox-Ab12Cd|perrox-Ab12Cd/~PX12345.tmp"_s;
+    QTest::newRow("a file by that name") << u"TEMP/perrox-Ab12Cd=not a folder"_s << u"perrox-Ab12Cd"_s;
+    QTest::newRow("a link by that name") << u"TEMP/elsewhere/~PX12345.tmp=x|TEMP/elsewhere:0700|TEMP/perrox-Ab12Cd->elsewhere"_s
+                                         << u"elsewhere|elsewhere/~PX12345.tmp|perrox-Ab12Cd"_s;
+    QTest::newRow("another name") << u"TEMP/perrox-Ab12Cde/~PX12345.tmp=x|TEMP/perrox-Ab12Cde:0700"_s << u"perrox-Ab12Cde|perrox-Ab12Cde/~PX12345.tmp"_s;
+    QTest::newRow("what is not ours stays inside") << u"TEMP/perrox-Ab12Cd/~PX12345.tmp=x|TEMP/perrox-Ab12Cd/notes.txt=keep|TEMP/perrox-Ab12Cd/~PX123.tmp=odd"_s
+                                                   << u"perrox-Ab12Cd|perrox-Ab12Cd/notes.txt|perrox-Ab12Cd/~PX123.tmp"_s;
+    QTest::newRow("a link by a temporary name") << u"TEMP/victim=keep|TEMP/perrox-Ab12Cd/~PX12345.tmp->../victim"_s
+                                                << u"perrox-Ab12Cd|perrox-Ab12Cd/~PX12345.tmp|victim"_s;
+}
+
+// A run killed with kill -9 leaves its folder in TEMP; the next start
+// removes such folders of its own user, and nothing else, without a word.
+void TestProcessFiles::deadRunFolders()
+{
+    QFETCH(QString, layout);
+    QFETCH(QString, left);
+    std::optional<RunFolder> live;
+    std::optional<TemporaryFile> liveFile;
+    std::mt19937 rng(1);
+    if (layout == u"live"_s) {
+        live.emplace();
+        QVERIFY(live->create(m_temp->path()));
+        liveFile.emplace(live->fd(), live->path(), rng);
+        QVERIFY(liveFile->open());
+    } else {
+        make(qPrintable(QString(layout).remove(u"|nobody"_s)));
+        if (layout.endsWith(u"|nobody"_s)) {
+            const QByteArray folder = NativePath(m_temp->filePath(u"perrox-Ab12Cd"_s));
+            QCOMPARE(::chown(folder.constData(), 65534, 65534), 0);
+            QCOMPARE(::chown((folder + "/~PX12345.tmp").constData(), 65534, 65534), 0);
+        }
+        // A folder made here is private, as a run's own.
+        const QString folder = m_temp->filePath(u"perrox-Ab12Cd"_s);
+        if (!layout.contains(u"perrox-Ab12Cd:"_s) && QFileInfo(folder).isDir() && !QFileInfo(folder).isSymLink())
+            QVERIFY(setMode(folder, 0700));
+    }
+    QCOMPARE(RemoveDeadRunFolders(m_temp->path()), QString());
+    QStringList found;
+    QDirIterator it(m_temp->path(), QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDirIterator::Subdirectories);
+    while (it.hasNext())
+        found.append(QDir(m_temp->path()).relativeFilePath(it.next()));
+    found.sort();
+    static const QRegularExpression random(u"(perrox-|~PX)[A-Za-z0-9]+"_s);
+    if (live)
+        found.replaceInStrings(random, u"\\1*"_s);
+    QCOMPARE(found.join(u'|'), left);
+    QCOMPARE(ReadFile(m_temp->filePath(u"victim"_s)), layout.contains(u"victim"_s) ? "keep"_ba : QByteArray());
+    for (const QString &name : QDir(m_temp->path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System)) {
+        const QString path = m_temp->filePath(name);
+        QVERIFY(QFileInfo(path).isSymLink() || !QFileInfo(path).isDir() ? QFile::remove(path) : QDir(path).removeRecursively());
+    }
 }
 
 void TestProcessFiles::tempFolder_data()
