@@ -7,6 +7,7 @@
 #include "files/filesystem.h"
 #include "files/openedfile.h"
 #include "files/safereplace.h"
+#include "files/systemcalls.h"
 #include "files/temporaryfile.h"
 
 #include <QLocale>
@@ -14,7 +15,9 @@
 #include <cerrno>
 #include <chrono>
 #include <fcntl.h>
+#include <map>
 #include <random>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace perrox {
@@ -42,6 +45,21 @@ QString keptCopyGoneMessage(const QString &path, int error)
 {
     return QLatin1String("The copy kept of ") + path + QLatin1String(" cannot be read (") + SystemErrorText(error)
         + QLatin1String("); the file was left as it is.");
+}
+
+QString keptCopyChangedMessage(const QString &path)
+{
+    return QLatin1String("The copy kept of ") + path + QLatin1String(" is not what the run kept; the file was left as it is.");
+}
+
+QString damagedRecordMessage(const JournalRun &run)
+{
+    QStringList lines;
+    for (int line : run.damagedLines)
+        lines.append(QString::number(line));
+    return QLatin1String("The record of the run ") + run.id + QLatin1String(" cannot be read at ")
+        + (lines.size() == 1 ? QLatin1String("line ") : QLatin1String("lines ")) + lines.join(QLatin1String(", "))
+        + QLatin1String("; what it names there was left as it is.");
 }
 
 // Undoes the entries of one run, newest first, as a run of its own.
@@ -77,6 +95,14 @@ public:
         OpenedFile current;
         if (const QString reason = current.open(path); !reason.isEmpty())
             return leave(current.error() == ENOENT ? goneMessage(path) : FileErrorMessage(reason, path));
+        // Only the very file the run left there: a link put at the path
+        // since then leads elsewhere, whatever that file holds. Where the
+        // record does not name the file, at least no link at the name itself
+        // is followed.
+        const auto restoredHere = m_restored.find(e.path);
+        const FileIdentity expected = restoredHere != m_restored.end() ? restoredHere->second : e.result;
+        if (expected.known ? !(IdentityOf(current.status()) == expected) : current.linkFollowed())
+            return leave(changedSinceMessage(path));
         qint64 size = -1;
         if (HashContents(current.fd(), &size) != e.hash || size != e.size || !current.stillNamed())
             return leave(changedSinceMessage(path));
@@ -99,9 +125,17 @@ private:
     // undo; null when it cannot be made (reported).
     std::unique_ptr<TemporaryFile> keptContent(const JournalEntry &e, const QString &path, CommitUndo &undo)
     {
-        const FileDescriptor kept(::open(NativePath(KeptPath(m_run.id, e.kept)).constData(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
-        if (kept.get() < 0) {
+        // A regular file of the size recorded, or nothing: a pipe or a
+        // device put in its place must not make the undo wait or read
+        // without end.
+        const FileDescriptor kept(::open(NativePath(KeptPath(m_run.id, e.kept)).constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+        struct stat st;
+        if (kept.get() < 0 || ::fstat(kept.get(), &st) != 0) {
             m_outcome.leftAlone.append(keptCopyGoneMessage(path, errno));
+            return nullptr;
+        }
+        if (!S_ISREG(st.st_mode) || st.st_size != e.keptBytes) {
+            m_outcome.leftAlone.append(keptCopyChangedMessage(path));
             return nullptr;
         }
         undo.hash = HashContents(kept.get(), &undo.size);
@@ -140,11 +174,15 @@ private:
         const CommitResult result = commit->finish(flushed);
         if (m_journal && undo.entry > 0) {
             if (result.ok())
-                m_journal->done(undo.entry);
+                m_journal->done(undo.entry, result.result);
             else
                 m_journal->skipped(undo.entry);
         }
         if (result.ok()) {
+            // Where the run wrote this name more than once, the file put
+            // here now holds what its earlier entry wrote.
+            if (undo.restore)
+                m_restored[undo.restore->path] = result.result;
             ++m_outcome.restored;
             return true;
         }
@@ -166,7 +204,7 @@ private:
                 return fail(m_journal->error() + QLatin1String("\r\n\r\nThe file ") + path + QLatin1String(" was left as it is."));
             int error = 0;
             for (int fd : m_journal->syncFds(error))
-                if (!error && ::fsync(fd) != 0)
+                if (!error && sys::fsync(fd) != 0)
                     error = errno;
             if (error) {
                 m_journal->skipped(entry);
@@ -175,7 +213,7 @@ private:
         }
         struct stat now;
         const bool same = ::fstat(current.fd(), &now) == 0 && SameContent(now, current.status()) && current.stillNamed();
-        if (!same || ::unlinkat(current.folderFd(), current.name().constData(), 0) != 0) {
+        if (!same || sys::unlinkat(current.folderFd(), current.name().constData(), 0) != 0) {
             const int error = errno;
             if (m_journal)
                 m_journal->skipped(entry);
@@ -186,7 +224,7 @@ private:
             m_outcome.leftAlone.append(FileErrorMessage(error, path));
             return true;
         }
-        ::fsync(current.folderFd());
+        sys::fsync(current.folderFd());
         if (m_journal)
             m_journal->done(entry);
         ++m_outcome.restored;
@@ -229,6 +267,7 @@ private:
     CommitContext m_context;
     RunFolder m_folder;
     std::optional<RunJournal> m_journal;
+    std::map<QByteArray, FileIdentity> m_restored; // by path: the file this Undo put there
 };
 
 } // namespace
@@ -269,6 +308,8 @@ UndoOutcome UndoRun(const QString &id, const UndoSettings &settings)
         return outcome;
     }
     outcome.end = End::Completed;
+    if (!outcome.run.damagedLines.empty())
+        outcome.leftAlone.append(damagedRecordMessage(outcome.run));
     Undoer undoer(outcome.run, settings, outcome);
     const std::vector<JournalEntry> &entries = outcome.run.entries;
     // Newest first: where a run wrote one name twice, the older content

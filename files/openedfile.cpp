@@ -118,6 +118,7 @@ QString OpenedFile::openWith(const QString &path, FolderCache *cache, const stru
     m_fd.reset();
     m_folder.reset();
     m_error = 0;
+    m_linksFollowed = 0;
     const auto fail = [this](int error) {
         m_error = error;
         return SystemErrorText(error);
@@ -152,6 +153,12 @@ QString OpenedFile::openWith(const QString &path, FolderCache *cache, const stru
             m_fd = FileDescriptor(::openat(folderFd(), m_name.constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
             if (m_fd.get() >= 0 && ::fstat(m_fd.get(), &m_status) == 0 && S_ISREG(m_status.st_mode) && SameFile(m_status, *seen))
                 return QString();
+            if (m_fd.get() < 0 && errno == ELOOP) {
+                // A link put where a file stood: whoever put it there chose
+                // where it leads, not the user.
+                m_error = ELOOP;
+                return QStringLiteral("Was replaced by a symbolic link while Perrox was working on it");
+            }
             m_fd.reset(); // something else: step by step
         }
 
@@ -168,6 +175,7 @@ QString OpenedFile::openWith(const QString &path, FolderCache *cache, const stru
             target.truncate(n);
             if (target.isEmpty())
                 return fail(ENOENT);
+            ++m_linksFollowed;
             // A relative link continues from the folder that holds it; an
             // absolute one from the root, whatever the base.
             part = splitPath(target);

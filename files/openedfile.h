@@ -36,13 +36,18 @@ public:
     // which saves walking the folder's path again. seen, when given, is what
     // was found at the path shortly before (links not followed): where that
     // was a regular file, it is opened at once and kept only if it is that
-    // same regular file; otherwise the path is followed step by step.
+    // same regular file; a link that stands there now instead is not
+    // followed (the reason says so); otherwise the path is followed step by
+    // step.
     QString open(const QString &path, FolderCache &cache, const struct stat *seen = nullptr);
 
     bool isOpen() const { return m_fd.get() >= 0; }
     // The errno value of a failed open(); 0 after success and for a file
     // that was refused for its kind.
     int error() const { return m_error; }
+    // Whether open() followed a symbolic link that stood at the file's own
+    // name (links in the folders on the way do not count).
+    bool linkFollowed() const { return m_linksFollowed > 0; }
     // The path as given to open(), for messages.
     const QString &path() const { return m_path; }
     int fd() const { return m_fd.get(); }
@@ -81,6 +86,7 @@ private:
     FileDescriptor m_fd;
     struct stat m_status = {};
     int m_error = 0;
+    int m_linksFollowed = 0;
 };
 
 // The folder of the last file opened through it, kept open for the next file

@@ -2,7 +2,9 @@
 
 #include "files/filecopy.h"
 #include "files/filesystem.h"
+#include "files/recordtext.h"
 #include "files/rewritejournal.h"
+#include "files/systemcalls.h"
 
 #include <QCryptographicHash>
 
@@ -10,9 +12,11 @@
 #include <cerrno>
 #include <dirent.h>
 #include <fcntl.h>
+#include <limits>
 #include <linux/fs.h>
 #include <map>
 #include <memory>
+#include <optional>
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
@@ -44,6 +48,15 @@ QByteArray timeFields(const struct timespec &t)
     return QByteArray::number(qint64(t.tv_sec)) + ' ' + QByteArray::number(qint64(t.tv_nsec));
 }
 
+// "done N", with the device and inode of the file the run left where known.
+QByteArray doneLine(int number, const FileIdentity &result)
+{
+    QByteArray line = "done " + QByteArray::number(number);
+    if (result.known)
+        line += ' ' + QByteArray::number(quint64(result.device)) + ' ' + QByteArray::number(quint64(result.inode));
+    return line + '\n';
+}
+
 // Makes the journal's folder (0700, as is its parent) and opens it.
 int openRunsFolder(int flags)
 {
@@ -59,7 +72,7 @@ class JournalFolderLock
 {
 public:
     explicit JournalFolderLock(int runs)
-        : m_fd(::openat(runs, ".lock", O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600))
+        : m_fd(sys::openat(runs, ".lock", O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600))
     {
         if (m_fd.get() >= 0)
             while (::flock(m_fd.get(), LOCK_EX) != 0 && errno == EINTR) { }
@@ -69,33 +82,86 @@ private:
     FileDescriptor m_fd;
 };
 
+// The largest size a record may name: sums of many stay far from overflow.
+constexpr qint64 kMaxSize = qint64(1) << 56;
+
+bool isHash(const QByteArray &text)
+{
+    return text.size() == 64 && std::all_of(text.begin(), text.end(), [](char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'); });
+}
+
+std::optional<timespec> parseTime(const QByteArray &sec, const QByteArray &nsec)
+{
+    const auto s = ParseDecimal(sec, std::numeric_limits<time_t>::min(), std::numeric_limits<time_t>::max());
+    const auto n = ParseDecimal(nsec, 0, 999999999);
+    if (!s || !n)
+        return std::nullopt;
+    return timespec {time_t(*s), long(*n)};
+}
+
 bool parseEntry(const QList<QByteArray> &f, JournalEntry &e)
 {
     // entry N KIND KEPT HASH SIZE MODE UID GID ASEC ANSEC MSEC MNSEC KEPTBYTES PATH
     if (f.size() != 15 || f.at(2).size() != 1)
         return false;
-    bool ok[12] = {};
-    e.number = f.at(1).toInt(&ok[0]);
+    const auto number = ParseDecimal(f.at(1), 1, std::numeric_limits<int>::max());
+    const auto size = ParseDecimal(f.at(5), 0, kMaxSize);
+    const auto mode = ParseOctal(f.at(6), 07777);
+    const auto uid = ParseDecimal(f.at(7), 0, std::numeric_limits<uid_t>::max());
+    const auto gid = ParseDecimal(f.at(8), 0, std::numeric_limits<gid_t>::max());
+    const auto atime = parseTime(f.at(9), f.at(10));
+    const auto mtime = parseTime(f.at(11), f.at(12));
+    const auto keptBytes = ParseDecimal(f.at(13), 0, kMaxSize);
+    const auto path = ParseRecordedPath(f.at(14));
+    if (!number || !size || !mode || !uid || !gid || !atime || !mtime || !keptBytes || !path)
+        return false;
+    e.number = int(*number);
     e.kind = JournalEntry::Kind(f.at(2).at(0));
     e.kept = f.at(3) == "-" ? QByteArray() : f.at(3);
-    e.hash = f.at(4);
-    e.size = f.at(5).toLongLong(&ok[1]);
-    e.mode = mode_t(f.at(6).toUInt(&ok[2], 8));
-    e.uid = uid_t(f.at(7).toUInt(&ok[3]));
-    e.gid = gid_t(f.at(8).toUInt(&ok[4]));
-    e.atime.tv_sec = time_t(f.at(9).toLongLong(&ok[5]));
-    e.atime.tv_nsec = long(f.at(10).toLong(&ok[6]));
-    e.mtime.tv_sec = time_t(f.at(11).toLongLong(&ok[7]));
-    e.mtime.tv_nsec = long(f.at(12).toLong(&ok[8]));
-    e.keptBytes = f.at(13).toLongLong(&ok[9]);
-    e.path = QByteArray::fromPercentEncoding(f.at(14));
+    e.hash = f.at(4) == "-" ? QByteArray() : f.at(4);
+    e.size = *size;
+    e.mode = mode_t(*mode);
+    e.uid = uid_t(*uid);
+    e.gid = gid_t(*gid);
+    e.atime = *atime;
+    e.mtime = *mtime;
+    e.keptBytes = *keptBytes;
+    e.path = *path;
     const bool kindKnown = e.kind == JournalEntry::Kind::Replaced || e.kind == JournalEntry::Kind::Created || e.kind == JournalEntry::Kind::Deleted;
-    const bool keptSafe = !e.kept.contains('/') && e.kept != kRecordName && e.kept != "." && e.kept != "..";
-    return std::all_of(ok, ok + 10, [](bool b) { return b; }) && kindKnown && keptSafe && e.path.startsWith('/')
-        && (e.kind == JournalEntry::Kind::Created) == e.kept.isEmpty();
+    // The kept content is always named after its entry.
+    const bool keptNamed = e.kind == JournalEntry::Kind::Created ? e.kept.isEmpty() : e.kept == 'k' + QByteArray::number(e.number);
+    return kindKnown && keptNamed && (e.hash.isEmpty() || isHash(e.hash));
 }
 
-// Reads a record; a last line cut short by a crash is ignored.
+// "done N" or "done N DEVICE INODE", "skip N": the entry's number and the
+// identity, into e; false for any other text.
+bool parseOutcome(const QList<QByteArray> &f, const std::map<int, size_t> &byNumber, size_t &index, FileIdentity &result)
+{
+    if (f.size() != 2 && !(f.size() == 4 && f.first() == "done"))
+        return false;
+    const auto number = ParseDecimal(f.at(1), 1, std::numeric_limits<int>::max());
+    const auto it = number ? byNumber.find(int(*number)) : byNumber.end();
+    if (it == byNumber.end())
+        return false;
+    index = it->second;
+    if (f.size() == 4) {
+        const auto device = ParseDecimal(f.at(2), 0, std::numeric_limits<qint64>::max());
+        const auto inode = ParseDecimal(f.at(3), 0, std::numeric_limits<qint64>::max());
+        if (!device || !inode)
+            return false;
+        result = {true, dev_t(*device), ino_t(*inode)};
+    }
+    return true;
+}
+
+bool validId(const QString &id)
+{
+    return !id.isEmpty() && !id.startsWith(QLatin1Char('.')) && !id.contains(QLatin1Char('/'));
+}
+
+// Reads a record; a last line cut short by a crash is ignored. Every line
+// is taken byte for byte; one that is not as this program writes it is
+// counted in run.damagedLines and what it names is never acted on.
 bool parseRecord(const QByteArray &text, JournalRun &run, bool *complete = nullptr)
 {
     QList<QByteArray> lines = text.split('\n');
@@ -104,44 +170,68 @@ bool parseRecord(const QByteArray &text, JournalRun &run, bool *complete = nullp
         return false;
     std::map<int, size_t> byNumber;
     bool ended = false;
-    for (const QByteArray &line : std::as_const(lines)) {
-        const QList<QByteArray> f = line.split(' ');
+    for (qsizetype n = 1; n < lines.size(); ++n) {
+        const QList<QByteArray> f = lines.at(n).split(' ');
         const QByteArray &key = f.first();
+        const QByteArray value = f.size() == 2 ? f.at(1) : QByteArray();
+        bool ok = true;
         if (key == "mode" && f.size() == 2) {
-            run.mode = f.at(1) == "ReplaceAs" ? JournalMode::ReplaceAs : f.at(1) == "Undo" ? JournalMode::Undo : JournalMode::Replace;
+            ok = value == "Replace" || value == "ReplaceAs" || value == "Undo";
+            run.mode = value == "ReplaceAs" ? JournalMode::ReplaceAs : value == "Undo" ? JournalMode::Undo : JournalMode::Replace;
         } else if (key == "time" && f.size() == 2) {
-            run.time = QDateTime::fromString(QString::fromLatin1(f.at(1)), Qt::ISODateWithMs);
-        } else if (key == "undoes" && f.size() == 2) {
-            run.undoes = QString::fromLatin1(f.at(1));
-        } else if (key == "undone" && f.size() == 2) {
-            run.undoneBy = QString::fromLatin1(f.at(1));
+            run.time = QDateTime::fromString(QString::fromLatin1(value), Qt::ISODateWithMs);
+            ok = run.time.isValid();
+        } else if ((key == "undoes" || key == "undone") && f.size() == 2) {
+            const QString id = QString::fromLatin1(value);
+            ok = validId(id);
+            (key == "undoes" ? run.undoes : run.undoneBy) = id;
         } else if (key == "entry") {
             JournalEntry e;
-            if (parseEntry(f, e) && !byNumber.count(e.number)) {
+            ok = parseEntry(f, e) && !byNumber.count(e.number);
+            if (ok) {
                 byNumber[e.number] = run.entries.size();
                 run.entries.push_back(e);
             }
-        } else if ((key == "done" || key == "skip") && f.size() == 2) {
-            const auto it = byNumber.find(f.at(1).toInt());
-            if (it != byNumber.end())
-                run.entries[it->second].state = key == "done" ? JournalEntry::State::Done : JournalEntry::State::Skipped;
-        } else if (key == "end") {
+        } else if (key == "done" || key == "skip") {
+            size_t index = 0;
+            FileIdentity result;
+            ok = parseOutcome(f, byNumber, index, result);
+            if (ok) {
+                run.entries[index].state = key == "done" ? JournalEntry::State::Done : JournalEntry::State::Skipped;
+                run.entries[index].result = result;
+            }
+        } else if (key == "end" && f.size() == 1) {
             ended = true;
+        } else {
+            ok = false;
         }
+        if (!ok)
+            run.damagedLines.push_back(int(n + 1));
     }
     if (complete)
         *complete = ended;
     return true;
 }
 
+// Opens a file of the journal for reading (and writing where flags say so),
+// only if it is a regular file: a link is not followed, and a pipe or a
+// device put in its place can make nothing wait. -1 with errno set.
+int openJournalFile(int folder, const char *name, int flags)
+{
+    FileDescriptor fd(::openat(folder, name, flags | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+    struct stat st;
+    if (fd.get() < 0 || ::fstat(fd.get(), &st) != 0)
+        return -1;
+    if (!S_ISREG(st.st_mode)) {
+        errno = S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
+        return -1;
+    }
+    return fd.release();
+}
+
 QString runFolderPath(const QString &id)
 {
     return RunJournalFolder() + QLatin1Char('/') + id;
-}
-
-bool validId(const QString &id)
-{
-    return !id.isEmpty() && !id.startsWith(QLatin1Char('.')) && !id.contains(QLatin1Char('/'));
 }
 
 // Deletes a run's folder with what this program put in it.
@@ -158,12 +248,12 @@ void removeRunFolder(int runs, const QByteArray &name)
                 names.push_back(n);
         }
         for (const QByteArray &n : names)
-            ::unlinkat(::dirfd(dir), n.constData(), 0);
+            sys::unlinkat(::dirfd(dir), n.constData(), 0);
         ::closedir(dir);
     } else {
         ::close(folder);
     }
-    ::unlinkat(runs, name.constData(), AT_REMOVEDIR);
+    sys::unlinkat(runs, name.constData(), AT_REMOVEDIR);
 }
 
 std::vector<QByteArray> runNames(int runs)
@@ -182,6 +272,11 @@ std::vector<QByteArray> runNames(int runs)
 }
 
 } // namespace
+
+FileIdentity IdentityOf(const struct stat &st)
+{
+    return {true, st.st_dev, st.st_ino};
+}
 
 QString RunJournalFolder()
 {
@@ -208,7 +303,7 @@ qint64 JournalRun::keptBytes() const
     qint64 sum = 0;
     for (const JournalEntry &e : entries)
         if (e.state != JournalEntry::State::Skipped)
-            sum += e.keptBytes;
+            sum = SaturatingAdd(sum, e.keptBytes);
     return sum;
 }
 
@@ -270,7 +365,7 @@ bool RunJournal::open()
     const QString stem = now.toString(QStringLiteral("yyyyMMdd-HHmmss-zzz"));
     for (int n = 1;; ++n) {
         const QString id = n == 1 ? stem : stem + QLatin1Char('-') + QString::number(n);
-        if (::mkdirat(runs.get(), id.toLatin1().constData(), 0700) == 0) {
+        if (sys::mkdirat(runs.get(), id.toLatin1().constData(), 0700) == 0) {
             m_id = id;
             break;
         }
@@ -285,10 +380,10 @@ bool RunJournal::open()
     if (m_folder.get() >= 0 && ::fstat(m_folder.get(), &folder) == 0)
         m_device = folder.st_dev;
     if (m_folder.get() >= 0)
-        m_record = FileDescriptor(::openat(m_folder.get(), kRecordName.constData(), O_RDWR | O_APPEND | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
+        m_record = FileDescriptor(sys::openat(m_folder.get(), kRecordName.constData(), O_RDWR | O_APPEND | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
     if (m_record.get() < 0) {
         fail(errno, m_folderPath);
-        ::unlinkat(runs.get(), m_id.toLatin1().constData(), AT_REMOVEDIR);
+        sys::unlinkat(runs.get(), m_id.toLatin1().constData(), AT_REMOVEDIR);
         m_folder.reset();
         return false;
     }
@@ -318,7 +413,7 @@ bool RunJournal::append(const QByteArray &line)
 {
     // One write per line, to a file opened for appending: a crash can cut
     // only the last line short, which the reader ignores.
-    const ssize_t n = ::write(m_record.get(), line.constData(), size_t(line.size()));
+    const ssize_t n = sys::write(m_record.get(), line.constData(), size_t(line.size()));
     if (n == line.size())
         return true;
     if (n >= 0)
@@ -331,7 +426,7 @@ QByteArray RunJournal::entryLine(const JournalEntry &e) const
     return "entry " + QByteArray::number(e.number) + ' ' + char(e.kind) + ' ' + (e.kept.isEmpty() ? QByteArray("-") : e.kept) + ' '
         + (e.hash.isEmpty() ? QByteArray("-") : e.hash) + ' ' + QByteArray::number(e.size) + ' ' + QByteArray::number(uint(e.mode), 8) + ' '
         + QByteArray::number(uint(e.uid)) + ' ' + QByteArray::number(uint(e.gid)) + ' ' + timeFields(e.atime) + ' ' + timeFields(e.mtime) + ' '
-        + QByteArray::number(e.keptBytes) + ' ' + e.path.toPercentEncoding("/") + '\n';
+        + QByteArray::number(e.keptBytes) + ' ' + RecordedPathText(e.path) + '\n';
 }
 
 int RunJournal::keep(JournalEntry::Kind kind, int fd, const struct stat &st, const QByteArray &path, bool linkable, const QByteArray &hash, qint64 size)
@@ -358,15 +453,15 @@ int RunJournal::keep(JournalEntry::Kind kind, int fd, const struct stat &st, con
         // The file's own inode, under a second name: it lives on when the
         // result takes its place, at no cost.
         const QByteArray self = "/proc/self/fd/" + QByteArray::number(fd);
-        linked = ::linkat(AT_FDCWD, self.constData(), m_folder.get(), e.kept.constData(), AT_SYMLINK_FOLLOW) == 0;
+        linked = sys::linkat(AT_FDCWD, self.constData(), m_folder.get(), e.kept.constData(), AT_SYMLINK_FOLLOW) == 0;
     }
     if (!linked) {
-        FileDescriptor copy(::openat(m_folder.get(), e.kept.constData(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
+        FileDescriptor copy(sys::openat(m_folder.get(), e.kept.constData(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
         if (copy.get() < 0)
             return fail(errno, keptPath);
-        const int error = ::ioctl(copy.get(), FICLONE, fd) == 0 ? 0 : CopyContents(fd, copy.get());
+        const int error = sys::ficlone(copy.get(), fd) == 0 ? 0 : CopyContents(fd, copy.get());
         if (error) {
-            ::unlinkat(m_folder.get(), e.kept.constData(), 0);
+            sys::unlinkat(m_folder.get(), e.kept.constData(), 0);
             return fail(error, keptPath);
         }
         m_copies.push_back(std::move(copy));
@@ -405,18 +500,18 @@ int RunJournal::copyInsteadOfLink(int number, int fd)
         return 0;
     const QByteArray kept = m_entries[size_t(number - 1)].kept;
     const QByteArray part = kept + ".part";
-    FileDescriptor copy(::openat(m_folder.get(), part.constData(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
+    FileDescriptor copy(sys::openat(m_folder.get(), part.constData(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
     if (copy.get() < 0)
         return errno;
-    int error = ::ioctl(copy.get(), FICLONE, fd) == 0 ? 0 : CopyContents(fd, copy.get());
-    if (!error && ::fsync(copy.get()) != 0)
+    int error = sys::ficlone(copy.get(), fd) == 0 ? 0 : CopyContents(fd, copy.get());
+    if (!error && sys::fsync(copy.get()) != 0)
         error = errno;
-    if (!error && ::renameat(m_folder.get(), part.constData(), m_folder.get(), kept.constData()) != 0)
+    if (!error && sys::renameat(m_folder.get(), part.constData(), m_folder.get(), kept.constData()) != 0)
         error = errno;
-    if (!error && ::fsync(m_folder.get()) != 0)
+    if (!error && sys::fsync(m_folder.get()) != 0)
         error = errno;
     if (error) {
-        ::unlinkat(m_folder.get(), part.constData(), 0);
+        sys::unlinkat(m_folder.get(), part.constData(), 0);
         return error;
     }
     m_linked[size_t(number - 1)] = false;
@@ -440,11 +535,11 @@ std::vector<int> RunJournal::syncFds(int &error)
     return fds;
 }
 
-void RunJournal::done(int number)
+void RunJournal::done(int number, const FileIdentity &result)
 {
     if (number <= 0 || m_record.get() < 0)
         return;
-    m_lines += "done " + QByteArray::number(number) + '\n';
+    m_lines += doneLine(number, result);
     ++m_doneCount;
 }
 
@@ -455,7 +550,7 @@ void RunJournal::skipped(int number)
     m_lines += "skip " + QByteArray::number(number) + '\n';
     const JournalEntry &e = m_entries[size_t(number - 1)];
     if (!e.kept.isEmpty())
-        ::unlinkat(m_folder.get(), e.kept.constData(), 0);
+        sys::unlinkat(m_folder.get(), e.kept.constData(), 0);
     m_linked[size_t(number - 1)] = false;
 }
 
@@ -494,7 +589,7 @@ bool LoadRun(const QString &givenId, JournalRun &run)
     if (!validId(id))
         return false;
     const FileDescriptor record(
-        ::open(NativePath(runFolderPath(id) + QLatin1Char('/') + QString::fromLatin1(kRecordName)).constData(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
+        openJournalFile(AT_FDCWD, NativePath(runFolderPath(id) + QLatin1Char('/') + QString::fromLatin1(kRecordName)).constData(), O_RDONLY));
     if (record.get() < 0)
         return false;
     run = JournalRun();
@@ -525,7 +620,7 @@ bool RunLock::lock(const QString &id)
     if (!validId(id))
         return false;
     m_record = FileDescriptor(
-        ::open(NativePath(runFolderPath(id) + QLatin1Char('/') + QString::fromLatin1(kRecordName)).constData(), O_WRONLY | O_APPEND | O_NOFOLLOW | O_CLOEXEC));
+        openJournalFile(AT_FDCWD, NativePath(runFolderPath(id) + QLatin1Char('/') + QString::fromLatin1(kRecordName)).constData(), O_WRONLY | O_APPEND));
     if (m_record.get() < 0 || ::flock(m_record.get(), LOCK_EX | LOCK_NB) != 0) {
         m_record.reset();
         return false;
@@ -536,8 +631,8 @@ bool RunLock::lock(const QString &id)
 void RunLock::markUndone(const QString &byId)
 {
     const QByteArray line = "undone " + byId.toLatin1() + '\n';
-    if (::write(m_record.get(), line.constData(), size_t(line.size())) == line.size())
-        ::fsync(m_record.get());
+    if (sys::write(m_record.get(), line.constData(), size_t(line.size())) == line.size())
+        sys::fsync(m_record.get());
 }
 
 void RecoverInterruptedRuns()
@@ -550,7 +645,7 @@ void RecoverInterruptedRuns()
         const FileDescriptor folder(::openat(runs.get(), name.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
         if (folder.get() < 0)
             continue;
-        const FileDescriptor record(::openat(folder.get(), kRecordName.constData(), O_RDWR | O_APPEND | O_NOFOLLOW | O_CLOEXEC));
+        const FileDescriptor record(openJournalFile(folder.get(), kRecordName.constData(), O_RDWR | O_APPEND));
         if (record.get() < 0) {
             // Stopped between making the folder and its record.
             if (errno == ENOENT)
@@ -570,6 +665,10 @@ void RecoverInterruptedRuns()
         }
         if (complete)
             continue;
+        // A last line cut short goes, so that the lines added here start
+        // lines of their own.
+        if (!text.endsWith('\n') && sys::ftruncate(record.get(), off_t(text.lastIndexOf('\n') + 1)) != 0)
+            continue;
         // Kept contents whose entry never got written.
         if (DIR *dir = ::fdopendir(::dup(folder.get()))) {
             std::vector<QByteArray> orphans;
@@ -581,13 +680,14 @@ void RecoverInterruptedRuns()
             }
             ::closedir(dir);
             for (const QByteArray &n : orphans)
-                ::unlinkat(folder.get(), n.constData(), 0);
+                sys::unlinkat(folder.get(), n.constData(), 0);
         }
         int changed = 0;
         for (const JournalEntry &e : run.entries) {
             bool happened = e.state == JournalEntry::State::Done;
             if (e.state == JournalEntry::State::Pending) {
                 const FileDescriptor file(::open(e.path.constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+                FileIdentity result;
                 if (e.kind == JournalEntry::Kind::Deleted) {
                     happened = file.get() < 0 && errno == ENOENT;
                 } else {
@@ -595,19 +695,21 @@ void RecoverInterruptedRuns()
                     struct stat st;
                     happened = file.get() >= 0 && ::fstat(file.get(), &st) == 0 && S_ISREG(st.st_mode) && st.st_size == e.size
                         && HashContents(file.get(), &size) == e.hash && size == e.size;
+                    if (happened)
+                        result = IdentityOf(st);
                 }
-                const QByteArray line = (happened ? "done " : "skip ") + QByteArray::number(e.number) + '\n';
-                (void)!::write(record.get(), line.constData(), size_t(line.size()));
+                const QByteArray line = happened ? doneLine(e.number, result) : "skip " + QByteArray::number(e.number) + '\n';
+                (void)!sys::write(record.get(), line.constData(), size_t(line.size()));
                 if (!happened && !e.kept.isEmpty())
-                    ::unlinkat(folder.get(), e.kept.constData(), 0);
+                    sys::unlinkat(folder.get(), e.kept.constData(), 0);
             }
             changed += happened ? 1 : 0;
         }
         if (changed == 0) {
             removeRunFolder(runs.get(), name);
         } else {
-            (void)!::write(record.get(), "end\n", 4);
-            ::fsync(record.get());
+            (void)!sys::write(record.get(), "end\n", 4);
+            sys::fsync(record.get());
         }
     }
 }
@@ -625,7 +727,7 @@ void PruneRuns(const UndoSettings &settings, const QString &keepId)
             continue;
         const qint64 kept = run.keptBytes();
         if (run.id != keepId) {
-            dropping = dropping || count + 1 > settings.maxRuns || bytes + kept > settings.maxBytes;
+            dropping = dropping || count + 1 > settings.maxRuns || SaturatingAdd(bytes, kept) > settings.maxBytes;
             if (dropping) {
                 RunLock lock;
                 if (lock.lock(run.id))
@@ -634,7 +736,7 @@ void PruneRuns(const UndoSettings &settings, const QString &keepId)
             }
         }
         ++count;
-        bytes += kept;
+        bytes = SaturatingAdd(bytes, kept);
     }
 }
 

@@ -42,6 +42,17 @@ enum class JournalMode
 // "Replace", "Replace As", "Undo".
 QString JournalModeName(JournalMode mode);
 
+// A file system object, by device and inode.
+struct FileIdentity
+{
+    bool known = false;
+    dev_t device = 0;
+    ino_t inode = 0;
+    bool operator==(const FileIdentity &) const = default;
+};
+
+FileIdentity IdentityOf(const struct stat &st);
+
 struct JournalEntry
 {
     enum class Kind : char
@@ -63,6 +74,9 @@ struct JournalEntry
     QByteArray kept; // name in the run's folder; empty for Created
     QByteArray hash; // SHA-256 (hexadecimal) of what the run left at path (Replaced, Created) or deleted (Deleted)
     qint64 size = 0; // of that content
+    // Done (Replaced, Created): the file the run left at path. Undo touches
+    // only this very file; records of older versions do not name it.
+    FileIdentity result;
     qint64 keptBytes = 0;
     // The old file's status (Replaced, Deleted).
     mode_t mode = 0;
@@ -81,6 +95,9 @@ struct JournalRun
     QString undoneBy; // the Undo run that undid it; empty while it stands
     bool running = false; // its process still writes it
     std::vector<JournalEntry> entries;
+    // The lines of its record (counted from 1) that could not be read; what
+    // they name is left alone.
+    std::vector<int> damagedLines;
 
     int changedFiles() const;
     qint64 keptBytes() const;
@@ -121,7 +138,9 @@ public:
     // are written to the record here, in one write; error is the errno
     // value of its failure, else 0 (the entries are then not kept).
     std::vector<int> syncFds(int &error);
-    void done(int number);
+    // The file was changed; result is the file that stands at its path now
+    // (not known for a deleted file).
+    void done(int number, const FileIdentity &result = {});
     // The file was left as it was: its kept content goes.
     void skipped(int number);
 

@@ -102,6 +102,7 @@ private slots:
         m_dir.emplace();
         m_state.emplace();
         QVERIFY(m_dir->isValid());
+        QVERIFY(QDir().mkpath(path(u"private"_s)));
     }
     void cleanup()
     {
@@ -212,6 +213,12 @@ private slots:
         QTest::newRow("deleted") << 1 << u"The file %1 is no longer there; nothing was restored."_s;
         QTest::newRow("same size, other bytes") << 2 << u"The file %1 was changed after the run; it was left as it is."_s;
         QTest::newRow("replace as target changed") << 3 << u"The file %1 was changed after the run; it was left as it is."_s;
+        // Another user puts a link where the run's file stood, to a file of
+        // root's that holds exactly what the run wrote: Undo follows no such
+        // link, neither to write nor to delete nor to give away an owner.
+        QTest::newRow("link planted after a replace") << 4 << u"The file %1 was changed after the run; it was left as it is."_s;
+        QTest::newRow("link planted after a replace as") << 5 << u"The file %1 was changed after the run; it was left as it is."_s;
+        QTest::newRow("link planted, record of an older version") << 6 << u"The file %1 was changed after the run; it was left as it is."_s;
     }
     void leftAlone()
     {
@@ -221,19 +228,33 @@ private slots:
         const QString b = WriteFileIn(m_dir->path(), u"b.txt"_s, "hello b\n");
         const QString out = path(u"out"_s);
         QVERIFY(QDir().mkpath(out));
-        const bool as = change == 3;
-        QCOMPARE(replace({a, b}, kJournal, as ? RunMode::ReplaceAs : RunMode::Replace, as ? out : QString()).end, RunResult::End::Completed);
+        const bool as = change == 3 || change == 5;
+        const RunResult run = replace({a, b}, kJournal, as ? RunMode::ReplaceAs : RunMode::Replace, as ? out : QString());
+        QCOMPARE(run.end, RunResult::End::Completed);
         const QString touched = as ? out + u"/a-new.txt"_s : a;
         const QString other = as ? out + u"/b-new.txt"_s : b;
-        if (change == 1)
+        if (change == 1) {
             QVERIFY(QFile::remove(touched));
-        else
+        } else if (change >= 4) {
+            const QString victim = WriteFileIn(path(u"private"_s), u"victim"_s, ReadFile(touched));
+            QCOMPARE(::chmod(NativePath(victim).constData(), 0600), 0);
+            QCOMPARE(::chown(NativePath(victim).constData(), 65534, 65534), 0);
+            if (change == 6) {
+                // Older versions recorded no identity of what the run left.
+                const QString record = RunJournalFolder() + u'/' + run.journalRun + u"/record"_s;
+                WriteFile(
+                    record, QString::fromLatin1(ReadFile(record)).replace(QRegularExpression(u"(?m)^done (\\d+) \\d+ \\d+$"_s), u"done \\1"_s).toLatin1());
+            }
+            QVERIFY(QFile::remove(touched));
+            QVERIFY(QFile::link(victim, touched));
+        } else {
             WriteFile(touched, change == 2 ? "HI? a\n" : "edited by hand\n");
+        }
         const std::optional<Status> kept = statusOf(touched);
         const UndoOutcome undone = UndoRun(QString(), kJournal);
         QCOMPARE(std::tuple(undone.end, undone.restored, undone.leftAlone), std::tuple(UndoOutcome::End::Completed, 1, QStringList {message.arg(touched)}));
-        QCOMPARE(statusOf(touched).has_value(), kept.has_value());
-        QCOMPARE(statusOf(touched).value_or(Status {}).content, kept.value_or(Status {}).content);
+        QCOMPARE(statusOf(touched), kept);
+        QCOMPARE(QFileInfo(touched).isSymLink(), change >= 4);
         QCOMPARE(statusOf(other).has_value(), !as);
         if (!as)
             QCOMPARE(ReadFile(other), "hello b\n");
@@ -370,7 +391,9 @@ private slots:
         const QString id = replace({a, b}).journalRun;
         const QString record = RunJournalFolder() + u"/"_s + id + u"/record"_s;
         QByteArray text = ReadFile(record);
-        text.replace("done 1\n", "").replace("done 2\n", "").replace("end\n", "");
+        QByteArrayList lines = text.split('\n');
+        lines.removeIf([](const QByteArray &line) { return line.startsWith("done ") || line == "end"; });
+        text = lines.join('\n');
         WriteFile(record, text + "entry 3 R k3 00 1 644 0 0 0 0 0 0 1 /no/such/fi"); // a last line cut short
         WriteFile(b, "hello b\n"); // as if the crash came before b was replaced
         // What a crash leaves while a copy is made or a run's folder is new.
@@ -385,6 +408,65 @@ private slots:
         QCOMPARE(QDir(RunJournalFolder() + u"/"_s + id).entryList(QDir::Files), QStringList({u"k1"_s, u"record"_s}));
         QCOMPARE(UndoRun(id, kJournal).leftAlone, QStringList());
         QCOMPARE(std::pair(ReadFile(a), ReadFile(b)), std::pair(QByteArray("hello a\n"), QByteArray("hello b\n")));
+    }
+
+    // A journal is read as if it could hold anything: a damaged line, or a
+    // kept copy that is no longer what was kept, leaves its file alone with
+    // a message; nothing hangs, overflows or reaches another file.
+    void damagedJournal_data()
+    {
+        QTest::addColumn<QString>("damage"); // what happens to the run of a.txt and b.txt
+        QTest::addColumn<QString>("message"); // %1 a.txt, %2 the run
+        QTest::addColumn<int>("restored"); // a.txt stays replaced unless both are restored
+        const QString lines = u"The record of the run %2 cannot be read at lines 4, 6; what it names there was left as it is."_s;
+        QTest::newRow("kept copy became a named pipe") << u"pipe"_s << u"The copy kept of %1 is not what the run kept; the file was left as it is."_s << 1;
+        QTest::newRow("kept copy cut short") << u"cut"_s << u"The copy kept of %1 is not what the run kept; the file was left as it is."_s << 1;
+        QTest::newRow("kept copy became a link") << u"link"_s
+                                                 << u"The copy kept of %1 cannot be read (Too many levels of symbolic links); the file was left as it is."_s
+                                                 << 1;
+        QTest::newRow("size beyond any file") << u"entry 1 R k1 \\S+ \\K\\d+|9223372036854775807"_s << lines << 1;
+        QTest::newRow("kept bytes beyond any file") << u"entry 1 R(?: \\S+){10} \\K\\d+|9223372036854775807"_s << lines << 1;
+        QTest::newRow("negative size") << u"entry 1 R k1 \\S+ \\K\\d+|-8"_s << lines << 1;
+        QTest::newRow("blank after a number") << u"entry 1 R k1 \\S+ \\K(\\d+)|\\1\t"_s << lines << 1;
+        QTest::newRow("nanoseconds out of range") << u"entry 1 R(?: \\S+){7} \\K\\d+|1000000000"_s << lines << 1;
+        QTest::newRow("path ends in a carriage return") << u"(entry 1 .*)$|\\1\r"_s << lines << 1;
+        QTest::newRow("path cut by a NUL") << u"(entry 1 .*)a.txt$|\\1%00a.txt"_s << lines << 1;
+        QTest::newRow("kept copy named outside") << u"entry 1 R \\Kk1|../k1"_s << lines << 1;
+        QTest::newRow("unknown entry done") << u"^done \\K2|7"_s
+                                            << u"The record of the run %2 cannot be read at line 7; what it names there was left as it is."_s << 2;
+    }
+    void damagedJournal()
+    {
+        QFETCH(QString, damage);
+        QFETCH(QString, message);
+        QFETCH(int, restored);
+        const QString a = WriteFileIn(m_dir->path(), u"a.txt"_s, "hello a\n");
+        const QString b = WriteFileIn(m_dir->path(), u"b.txt"_s, "hello b\n");
+        const QString id = replace({a, b}).journalRun;
+        const QString folder = RunJournalFolder() + u'/' + id;
+        const QByteArray kept = NativePath(folder + u"/k1"_s);
+        if (damage == u"pipe"_s) {
+            QVERIFY(QFile::remove(folder + u"/k1"_s));
+            QCOMPARE(::mkfifo(kept.constData(), 0600), 0);
+        } else if (damage == u"cut"_s) {
+            QCOMPARE(::truncate(kept.constData(), 3), 0);
+        } else if (damage == u"link"_s) {
+            QVERIFY(QFile::rename(folder + u"/k1"_s, folder + u"/elsewhere"_s));
+            QVERIFY(QFile::link(folder + u"/elsewhere"_s, folder + u"/k1"_s));
+        } else {
+            const QStringList how = damage.split(u'|');
+            const QString record = folder + u"/record"_s;
+            const QString text = QString::fromLatin1(ReadFile(record));
+            const QString damaged = QString(text).replace(QRegularExpression(how.at(0), QRegularExpression::MultilineOption), how.at(1));
+            QVERIFY(damaged != text);
+            WriteFile(record, damaged.toLatin1());
+        }
+        ::alarm(20); // a hang ends the test
+        const UndoOutcome undone = UndoRun(id, kJournal);
+        ::alarm(0);
+        QCOMPARE(undone.leftAlone, QStringList {QString(message).replace(u"%1"_s, a).replace(u"%2"_s, id)});
+        QCOMPARE(std::pair(ReadFile(a), ReadFile(b)), std::pair(restored == 2 ? "hello a\n"_ba : "HI! a\n"_ba, "hello b\n"_ba));
+        QCOMPARE(undone.restored, restored);
     }
 
     // The command line: --undo, --undo-run, --history and --no-undo, with
