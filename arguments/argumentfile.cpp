@@ -228,7 +228,7 @@ std::optional<FindReplaceArguments> LoadArgumentFile(const QString &path, const 
         return std::nullopt;
     }
     const auto tooLarge = [&] {
-        messages.warn(AllocateArgumentsErrorMessage(path, SystemErrorText(ENOMEM)));
+        messages.warn(AllocateArgumentsErrorMessage(path, TooLargeArgumentFileDescription(maxSize)));
         return std::nullopt;
     };
     if (S_ISREG(st.st_mode) && st.st_size > maxSize)
@@ -261,7 +261,8 @@ std::optional<FindReplaceArguments> LoadArgumentFile(const QString &path, const 
             content.append(chunk, got);
         }
     } catch (const std::bad_alloc &) {
-        return tooLarge();
+        messages.warn(AllocateArgumentsErrorMessage(path, SystemErrorText(ENOMEM)));
+        return std::nullopt;
     }
 
     try {
@@ -285,6 +286,12 @@ QString WriteArgumentsErrorMessage(const QString &name, const QString &descripti
 QString AllocateArgumentsErrorMessage(const QString &name, const QString &description)
 {
     return QLatin1String("Cannot allocate memory for the data of file ") + name + QLatin1String(":") + kCrLf + description;
+}
+
+QString TooLargeArgumentFileDescription(qint64 maxSize)
+{
+    const QString limit = maxSize % (qint64(1) << 20) == 0 ? QStringLiteral("%1 MiB").arg(maxSize >> 20) : QStringLiteral("%1 bytes").arg(maxSize);
+    return QLatin1String("The file is larger than ") + limit + QLatin1String(", the most an argument file may hold");
 }
 
 QString ReadArgumentsErrorMessage(const QString &name, const QString &description)

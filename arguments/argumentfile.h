@@ -109,6 +109,8 @@ std::optional<FindReplaceArguments> LoadArgumentFile(
 
 // The messages of argument files; name is the file's path, description the
 // system's text of the error.
+// Why a file of more than maxSize bytes (or a source that gives more) is refused.
+QString TooLargeArgumentFileDescription(qint64 maxSize);
 QString CollectArgumentsErrorMessage(const QString &description);
 QString WriteArgumentsErrorMessage(const QString &name, const QString &description);
 QString AllocateArgumentsErrorMessage(const QString &name, const QString &description);

@@ -1,5 +1,7 @@
 #include "pairchecks.h"
 
+#include "arguments/findindex.h"
+
 #include <QStringList>
 
 namespace perrox {
@@ -7,24 +9,15 @@ namespace perrox {
 std::vector<PairWarning> CheckPairs(const std::vector<QByteArray> &finds, const std::vector<QByteArray> &replaces)
 {
     std::vector<PairWarning> warnings(finds.size());
+    const FindIndex index(finds);
     for (size_t i = 0; i < finds.size(); ++i) {
         PairWarning &w = warnings[i];
         if (!finds[i].isEmpty()) {
-            for (size_t j = 0; j < i; ++j) {
-                if (!finds[j].isEmpty() && finds[i].startsWith(finds[j])) {
-                    w.shadowedBy = int(j);
-                    break;
-                }
-            }
+            const int first = index.firstPrefixOf(finds[i]);
+            w.shadowedBy = first < int(i) ? first : -1;
         }
-        if (i < replaces.size() && !replaces[i].isEmpty()) {
-            for (size_t j = 0; j < finds.size(); ++j) {
-                if (!finds[j].isEmpty() && replaces[i].contains(finds[j])) {
-                    w.replacementFinds = int(j);
-                    break;
-                }
-            }
-        }
+        if (i < replaces.size() && !replaces[i].isEmpty())
+            w.replacementFinds = index.firstIn(replaces[i]);
     }
     return warnings;
 }

@@ -1,5 +1,7 @@
 #include "matcher.h"
 
+#include "arguments/findindex.h"
+
 #include <algorithm>
 #include <array>
 #include <atomic>
@@ -328,14 +330,14 @@ struct Matcher::Vector
 Matcher::Matcher(std::vector<QByteArray> finds)
     : m_finds(std::move(finds))
 {
+    const FindIndex index(m_finds);
     for (int i = 0; i < size(); ++i) {
         const QByteArray &f = m_finds[size_t(i)];
         Q_ASSERT(!f.isEmpty());
         m_maxLength = std::max<qint64>(m_maxLength, f.size());
         // An earlier sequence that is a prefix of this one (or equal to it)
         // matches wherever this one would, and wins.
-        const bool shadowed = std::any_of(m_live.begin(), m_live.end(), [&](int j) { return f.startsWith(m_finds[size_t(j)]); });
-        if (!shadowed)
+        if (index.firstPrefixOf(f) == i)
             m_live.push_back(i);
     }
     if (m_live.empty())

@@ -260,7 +260,9 @@ private slots:
     void load_data()
     {
         QTest::addColumn<LoadCase>("c");
-        const QString tooLarge = u"Cannot allocate memory for the data of file %1:\r\n"_s + SystemErrorText(ENOMEM);
+        const auto tooLarge = [](const QString &limit) {
+            return u"Cannot allocate memory for the data of file %1:\r\nThe file is larger than "_s + limit + u", the most an argument file may hold"_s;
+        };
         const qint64 size = kExampleFile.size();
         QByteArray binary = RandomBytes(7, 1 << 20); // random bytes around one entry
         binary.insert(1 << 19, "<FIND TYPE=HEX>00 FF</FIND><REPLACE TYPE=ASC>\x90</REPLACE>");
@@ -272,15 +274,15 @@ private slots:
             {"missing", u"missing"_s, {}, 100, 0, FileErrorMessage(ENOENT, u"%1"_s)},
             {"folder", u"folder"_s, {}, 100, 0, FileErrorMessage(EISDIR, u"%1"_s)},
             {"unreadable", u"unreadable"_s, kExampleFile, 100, 0, FileErrorMessage(EACCES, u"%1"_s)},
-            {"too large, by its size", u"file"_s, kExampleFile, size - 1, 0, tooLarge},
+            {"too large, by its size", u"file"_s, kExampleFile, size - 1, 0, tooLarge(u"%1 bytes"_s.arg(size - 1))},
             {"exactly at the limit", u"file"_s, kExampleFile, size, size, {}, kExample},
             {"binary", u"file"_s, binary, MaxArgumentFileSize, binary.size(), {}, {{2, u"00 FF"_s, 0, u"\u0090"_s}}},
             {"pipe that nobody writes to", u"fifo"_s},
             {"pipe exactly at the limit, buffer grown many times", u"pipe"_s, many, many.size(), many.size(), {}, manyArguments},
-            {"pipe one byte over the limit", u"pipe"_s, many, many.size() - 1, many.size(), tooLarge},
-            {"endless pipe", u"endless pipe"_s, kExampleFile, 1 << 20, (1 << 20) + 1, tooLarge},
-            {"endless device", u"/dev/zero"_s, {}, 100, 101, tooLarge},
-            {"endless device at the default limit", u"/dev/zero"_s, {}, MaxArgumentFileSize, MaxArgumentFileSize + 1, tooLarge},
+            {"pipe one byte over the limit", u"pipe"_s, many, many.size() - 1, many.size(), tooLarge(u"%1 bytes"_s.arg(many.size() - 1))},
+            {"endless pipe", u"endless pipe"_s, kExampleFile, 1 << 20, (1 << 20) + 1, tooLarge(u"1 MiB"_s)},
+            {"endless device", u"/dev/zero"_s, {}, 100, 101, tooLarge(u"100 bytes"_s)},
+            {"endless device at the default limit", u"/dev/zero"_s, {}, MaxArgumentFileSize, MaxArgumentFileSize + 1, tooLarge(u"64 MiB"_s)},
             {"no name", {}},
         };
         for (const LoadCase &c : cases)

@@ -1,6 +1,7 @@
 #include "arguments/pairchecks.h"
 #include "engine/runreport.h"
 
+#include <QRandomGenerator>
 #include <QTest>
 
 using namespace perrox;
@@ -38,6 +39,8 @@ private slots:
     void checkPairs();
     void totalsText_data();
     void totalsText();
+    void checkPairsAgainstOracle_data();
+    void checkPairsAgainstOracle();
 };
 
 void TestReport::checkPairs_data()
@@ -70,6 +73,50 @@ void TestReport::checkPairs()
         QCOMPARE(w.any(), w.shadowedBy >= 0 || w.replacementFinds >= 0);
     }
     QCOMPARE(got.join(u' '), expected);
+}
+
+// The indexed checks give what checking every pair against every other
+// gives, over many pairs of few letters, where finds are often equal,
+// prefixes of each other and parts of replacements.
+void TestReport::checkPairsAgainstOracle_data()
+{
+    QTest::addColumn<int>("seed");
+    QTest::addColumn<QByteArray>("alphabet");
+    QTest::addColumn<int>("maxLength");
+    QTest::newRow("two letters, short") << 1 << "ab"_ba << 3;
+    QTest::newRow("three letters, longer") << 2 << "abc"_ba << 6;
+    QTest::newRow("any byte, with empty finds") << 3 << QByteArray() << 2;
+}
+
+void TestReport::checkPairsAgainstOracle()
+{
+    QFETCH(int, seed);
+    QFETCH(QByteArray, alphabet);
+    QFETCH(int, maxLength);
+    QRandomGenerator rng {quint32(seed)};
+    const auto word = [&](int minLength) {
+        QByteArray w;
+        for (int n = minLength + int(rng.bounded(maxLength - minLength + 1)); n > 0; --n)
+            w.append(alphabet.isEmpty() ? char(rng.bounded(256)) : alphabet.at(rng.bounded(int(alphabet.size()))));
+        return w;
+    };
+    std::vector<QByteArray> finds, replaces;
+    for (int i = 0; i < 300; ++i) {
+        finds.push_back(word(alphabet.isEmpty() ? 0 : 1));
+        replaces.push_back(word(0) + word(0));
+    }
+    const std::vector<PairWarning> warnings = CheckPairs(finds, replaces);
+    for (size_t i = 0; i < finds.size(); ++i) {
+        int shadowedBy = -1, replacementFinds = -1;
+        for (size_t j = 0; j < i && shadowedBy < 0 && !finds[i].isEmpty(); ++j)
+            if (!finds[j].isEmpty() && finds[i].startsWith(finds[j]))
+                shadowedBy = int(j);
+        for (size_t j = 0; j < finds.size() && replacementFinds < 0; ++j)
+            if (!finds[j].isEmpty() && replaces[i].contains(finds[j]))
+                replacementFinds = int(j);
+        QCOMPARE(warnings[i].shadowedBy, shadowedBy);
+        QCOMPARE(warnings[i].replacementFinds, replacementFinds);
+    }
 }
 
 void TestReport::totalsText_data()
