@@ -85,6 +85,9 @@ void printReport(BatchOptions::Format format, RunMode mode, const ArgumentTables
 
 int main(int argc, char *argv[])
 {
+    // A command line needs no GLib main loop, whose set-up aborts the
+    // program where few file descriptors are left.
+    qputenv("QT_NO_GLIB", "1");
     QCoreApplication app(argc, argv);
     const BatchParse parse = ParseBatchArguments(DecodeArguments(argc, argv));
     if (!parse.ok())

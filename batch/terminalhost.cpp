@@ -90,8 +90,8 @@ void TerminalHost::installInterruptHandler()
     action.sa_handler = [](int) { interrupted = 1; };
     sigemptyset(&action.sa_mask);
     action.sa_flags = 0; // no SA_RESTART: a prompt waiting for input gives up
-    ::sigaction(SIGINT, &action, nullptr);
-    ::sigaction(SIGTERM, &action, nullptr);
+    for (const int signal : {SIGINT, SIGTERM, SIGHUP})
+        ::sigaction(signal, &action, nullptr);
 }
 
 TerminalHost::TerminalHost(const QStringList &paths, bool progressBar, bool countLines)

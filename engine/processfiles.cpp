@@ -3,6 +3,7 @@
 #include "arguments/notation.h"
 #include "base/blanks.h"
 #include "base/messagesink.h"
+#include "base/workers.h"
 #include "files/filedescriptor.h"
 #include "files/filenames.h"
 #include "files/filesystem.h"
@@ -12,10 +13,7 @@
 #include "files/temporaryfile.h"
 
 #include <QDir>
-#include <QSemaphore>
 #include <QStringList>
-#include <QThread>
-#include <QThreadPool>
 
 #include <algorithm>
 #include <cerrno>
@@ -23,6 +21,7 @@
 #include <fcntl.h>
 #include <memory>
 #include <random>
+#include <semaphore>
 #include <sys/resource.h>
 #include <sys/stat.h>
 
@@ -82,16 +81,17 @@ private:
     bool m_folderFailed = false;
 };
 
-// The SHA-256 of a complete result, for the journal, computed on a worker
-// thread of pool while the run reads the next files; the result's
-// descriptor must stay open until it is done, which the destructor waits for.
+// The SHA-256 of a complete result, for the journal, computed on one of the
+// run's workers while the run reads the next files (or at once where there
+// is no worker); the result's descriptor must stay open until it is done,
+// which the destructor waits for.
 class BackgroundHash
 {
 public:
-    BackgroundHash(QThreadPool &pool, int fd)
+    BackgroundHash(Workers &workers, int fd)
         : m_job(std::make_shared<Job>())
     {
-        pool.start([job = m_job, fd] {
+        workers.run([job = m_job, fd] {
             job->hash = HashContents(fd);
             job->done.release();
         });
@@ -110,7 +110,7 @@ private:
     struct Job
     {
         QByteArray hash;
-        QSemaphore done;
+        std::binary_semaphore done {0};
     };
     void wait()
     {
@@ -137,12 +137,11 @@ public:
         , m_context(context)
         , m_journal(journal)
     {
-        m_hashers.setMaxThreadCount(std::max(1, QThread::idealThreadCount() - 1));
         // Every waiting result holds a few descriptors; stay well inside the
         // limit of open files.
         struct rlimit limit = {};
         if (::getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY)
-            m_maxResults = int(std::clamp<rlim_t>((limit.rlim_cur - 64) / 6, 1, kMaxResults));
+            m_maxResults = limit.rlim_cur <= 64 ? 1 : int(std::clamp<rlim_t>((limit.rlim_cur - 64) / 6, 1, kMaxResults));
     }
 
     bool empty() const { return m_results == 0; }
@@ -352,7 +351,7 @@ private:
     // The run's own, so that it never waits on threads of another run or
     // of a parent process it was forked from; declared before the steps,
     // whose hashes it runs, so that it outlives them.
-    QThreadPool m_hashers;
+    Workers m_hashers {Workers::spareThreads()};
     std::vector<Step> m_steps;
     std::vector<struct stat> m_files;
     std::vector<QByteArray> m_targetNames;

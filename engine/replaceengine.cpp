@@ -10,6 +10,7 @@
 #include <fcntl.h>
 #include <functional>
 #include <limits>
+#include <new>
 #include <unistd.h>
 
 namespace perrox {
@@ -314,7 +315,16 @@ ReplaceOutcome ReplaceInFile(const OpenedFile &source, ReplaceOutput &output, co
     if (size == 0 && !replacer.openNow())
         return failed(FileErrorMessage(output.errorString(), output.path()));
     ReplaceOutcome::Status status = ReplaceOutcome::Status::Done;
-    const bool ok = replacer.run(source.fd(), length, state, observer, status);
+    bool ok = false;
+    try {
+        ok = replacer.run(source.fd(), length, state, observer, status);
+    } catch (const std::bad_alloc &) {
+        // No memory for the buffers (a limit on the address space): this
+        // file fails, its output is dropped, the run goes on.
+        if (replacer.outputOpened())
+            output.close();
+        return failed(FileErrorMessage(ENOMEM, source.path()));
+    }
     // An output that was never opened has nothing to close.
     const auto closeOutput = [&] { return !replacer.outputOpened() || output.close(); };
     if (!ok) {

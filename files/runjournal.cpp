@@ -1,5 +1,6 @@
 #include "runjournal.h"
 
+#include "base/workers.h"
 #include "files/filecopy.h"
 #include "files/filesystem.h"
 #include "files/recordtext.h"
@@ -405,7 +406,7 @@ bool RunJournal::open()
     // counted while it is written.
     UndoSettings early = m_settings;
     early.maxRuns = std::max(0, m_settings.maxRuns - 1);
-    m_pruner = std::thread([early, id = m_id] { PruneRuns(early, id); });
+    m_pruner = StartOrRun([early, id = m_id] { PruneRuns(early, id); });
     return true;
 }
 

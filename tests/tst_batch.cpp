@@ -18,6 +18,7 @@
 #include <filesystem>
 #include <grp.h>
 #include <numeric>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -57,6 +58,13 @@ const std::pair<const char *, QByteArray> Fixture[] = {{"a.txt", "aGG"}, {"bad.a
     {"tree/src/Backup/deep.txt", "cat"}, {"tree/src/lib/b.TXT", "cat"}, {"u8.txt", "un caf\xc3\xa9, deux caf\xc3\xa9s"}};
 
 // A run from Fixture: every entry not named in changes stays as it was, and no other entry appears.
+// A limit set in the child before perrox-batch starts.
+struct Limit
+{
+    int resource = -1;
+    rlim_t value = 0;
+};
+
 struct BatchCase
 {
     const char *name;
@@ -377,9 +385,12 @@ private slots:
     void interruptLeavesFileAndNoTemporary_data()
     {
         QTest::addColumn<QByteArray>("format");
+        QTest::addColumn<int>("signal");
         QTest::addColumn<QByteArray>("out"); // %1 the path
-        QTest::newRow("text") << QByteArray("text") << QByteArray();
-        QTest::newRow("json") << QByteArray("json")
+        QTest::newRow("text") << QByteArray("text") << int(SIGINT) << QByteArray();
+        QTest::newRow("text, terminated") << QByteArray("text") << int(SIGTERM) << QByteArray();
+        QTest::newRow("text, hung up") << QByteArray("text") << int(SIGHUP) << QByteArray();
+        QTest::newRow("json") << QByteArray("json") << int(SIGINT)
                               << QByteArray(
                                      "{\"end\":\"cancelled\",\"files\":[{\"count\":0,\"error\":null,\"path\":\"%1\",\"per_pair\":[0],\"result\":"
                                      "\"not processed\"}],\"mode\":\"replace\",\"pairs\":[{\"count\":0,\"find\":\"505258\",\"never_matches_because_of\":"
@@ -388,6 +399,7 @@ private slots:
     void interruptLeavesFileAndNoTemporary()
     {
         QFETCH(QByteArray, format);
+        QFETCH(int, signal);
         QFETCH(QByteArray, out);
         // A large sparse file keeps the run busy long enough to interrupt it.
         const QString path = WriteFileIn(m_dir->path(), u"big.bin"_s, "PRX");
@@ -396,7 +408,7 @@ private slots:
         QVERIFY(::stat(NativePath(path).constData(), &before) == 0);
         const pid_t pid = start({"--format", format, "--replace", "--find", "PRX", "--with", "x", NativePath(path)});
         QTRY_VERIFY_WITH_TIMEOUT(!TemporaryFilesIn(m_temp->path()).isEmpty(), 20000);
-        ::kill(pid, SIGINT);
+        ::kill(pid, signal);
         const auto [code, stdOut, err] = finish(pid);
         QCOMPARE(std::pair(code, stdOut), std::pair(130, out.replace("%1", NativePath(path)))); // the row was not finished
         QVERIFY(::stat(NativePath(path).constData(), &after) == 0);
@@ -404,6 +416,47 @@ private slots:
         QFile big(path);
         QVERIFY(big.open(QIODevice::ReadOnly));
         QCOMPARE(big.read(3), QByteArray("PRX"));
+    }
+
+    // Under tight limits a run never hangs or aborts: where the system gives
+    // no thread it works on its own, with few file descriptors it flushes
+    // its results one by one, and what it cannot do it reports (exit 1),
+    // every file whole.
+    void limits_data()
+    {
+        QTest::addColumn<int>("resource");
+        QTest::addColumn<int>("value");
+        QTest::addColumn<bool>("unprivileged");
+        QTest::addColumn<int>("exitCode");
+        QTest::addColumn<QByteArray>("err"); // what stderr starts with
+        QTest::newRow("no thread beside the run") << int(RLIMIT_NPROC) << 1 << true << 0 << QByteArray();
+        QTest::newRow("sixteen file descriptors") << int(RLIMIT_NOFILE) << 16 << false << 0 << QByteArray();
+        QTest::newRow("ten file descriptors") << int(RLIMIT_NOFILE) << 10 << false << 1 << QByteArray("Cannot keep a copy for Undo: Too many open files - ");
+        QTest::newRow("a small address space") << int(RLIMIT_AS) << 60000 * 1024 << false << 1 << QByteArray("Cannot allocate memory - f1.txt\n");
+    }
+    void limits()
+    {
+        QFETCH(int, resource);
+        QFETCH(int, value);
+        QFETCH(bool, unprivileged);
+        QFETCH(int, exitCode);
+        QFETCH(QByteArray, err);
+        StateFolderGuard state;
+        QVERIFY(::chmod(NativePath(m_dir->path()).constData(), 0777) == 0);
+        QVERIFY(::chmod(NativePath(m_temp->path()).constData(), 01777) == 0);
+        QByteArrayList command {"--replace", "--find", "hello", "--with", "HI"};
+        for (const QString &name : {u"f1.txt"_s, u"f2.txt"_s, u"f3.txt"_s}) {
+            const QString path = WriteFileIn(m_dir->path(), name, "hello " + name.toLatin1());
+            QVERIFY(::chmod(NativePath(path).constData(), 0666) == 0);
+            command.append(name.toLatin1());
+        }
+        const auto [code, out, error] = finish(start(command, unprivileged, {resource, rlim_t(value)}));
+        QVERIFY2(error.startsWith(err), error.constData());
+        QVERIFY2(code == exitCode, error.constData());
+        for (const QString &name : {u"f1.txt"_s, u"f2.txt"_s, u"f3.txt"_s}) {
+            const QByteArray now = ReadFile(m_dir->filePath(name));
+            QVERIFY(now == (exitCode == 0 ? "HI " : "hello ") + name.toLatin1());
+        }
     }
 
     void finishesAnInterruptedRewriteFirst()
@@ -461,7 +514,7 @@ private:
 
     // Starts perrox-batch in the test folder with this environment, each argument exactly these bytes, its output
     // going to files in the temporary folder; as root and unprivileged, as the user nobody.
-    pid_t start(const QByteArrayList &arguments, bool unprivileged = false)
+    pid_t start(const QByteArrayList &arguments, bool unprivileged = false, Limit limit = {})
     {
         const QByteArray program(PERROX_BATCH_BINARY), folder = NativePath(m_dir->path()), out = NativePath(m_temp->filePath(u"batch.out"_s)),
                                                        err = NativePath(m_temp->filePath(u"batch.err"_s));
@@ -476,6 +529,9 @@ private:
             if (in < 0 || o < 0 || e < 0 || ::dup2(in, 0) < 0 || ::dup2(o, 1) < 0 || ::dup2(e, 2) < 0
                 || (unprivileged && ::geteuid() == 0 && (::setgroups(0, nullptr) != 0 || ::setgid(65534) != 0 || ::setuid(65534) != 0))
                 || ::chdir(folder.constData()) != 0)
+                ::_exit(126);
+            const struct rlimit value = {limit.value, limit.value};
+            if (limit.resource >= 0 && ::setrlimit(limit.resource, &value) != 0)
                 ::_exit(126);
             ::execv(program.constData(), argv.data());
             ::_exit(127);
