@@ -31,12 +31,12 @@ namespace {
 
 const QLatin1String kCrLf("\r\n");
 
-// A regular file that reports a length of 0 yet gave bytes is made by the
-// kernel (/proc, /sys): writing to it changes no file, so it is counted but
-// never rewritten.
-QString NoSizeMessage(const QString &path)
+// A file of a file system the kernel makes (/proc, /sys and their kind):
+// writing to it changes no file but the kernel's state, so it is counted
+// but never rewritten, and nothing is recorded for it.
+QString KernelFileMessage(const QString &path)
 {
-    return QLatin1String("The file ") + path + QLatin1String(" does not report its size, as the files of /proc and /sys do; it was counted but left as it is.");
+    return QLatin1String("The file ") + path + QLatin1String(" is made by the kernel, as the files of /proc and /sys are; it was counted but left as it is.");
 }
 
 // The output of one row: a temporary file in the run's own folder. The
@@ -642,8 +642,8 @@ RunResult ProcessFiles(RunMode mode, const FindReplaceArguments &arguments, Repl
         if (mode == RunMode::Count || outcome.count < 1) {
             batch.showCount(row, cell);
         } else {
-            const bool noSize = mode == RunMode::Replace && file->status().st_size == 0;
-            batch.add(row, cell, std::move(file), output, mode == RunMode::ReplaceAs ? &slot : nullptr, noSize ? NoSizeMessage(source) : QString());
+            const bool kernel = mode == RunMode::Replace && IsKernelFile(file->fd());
+            batch.add(row, cell, std::move(file), output, mode == RunMode::ReplaceAs ? &slot : nullptr, kernel ? KernelFileMessage(source) : QString());
         }
         if (batch.full() && !batch.flush(result))
             break;

@@ -5,6 +5,8 @@
 #include <cerrno>
 #include <climits>
 #include <fcntl.h>
+#include <linux/magic.h>
+#include <sys/vfs.h>
 #include <unistd.h>
 
 namespace perrox {
@@ -48,6 +50,32 @@ bool sameTime(const timespec &a, const timespec &b)
 }
 
 } // namespace
+
+bool IsKernelFile(int fd)
+{
+    struct statfs fs;
+    if (::fstatfs(fd, &fs) != 0)
+        return false;
+    switch (static_cast<unsigned long>(fs.f_type)) {
+    case PROC_SUPER_MAGIC:
+    case SYSFS_MAGIC:
+    case DEBUGFS_MAGIC:
+    case TRACEFS_MAGIC:
+    case CGROUP_SUPER_MAGIC:
+    case CGROUP2_SUPER_MAGIC:
+    case SECURITYFS_MAGIC:
+    case 0x62656570: // configfs
+    case BPF_FS_MAGIC:
+    case PSTOREFS_MAGIC:
+    case EFIVARFS_MAGIC:
+    case SELINUX_MAGIC:
+    case SMACK_MAGIC:
+    case BINFMTFS_MAGIC:
+    case 0x65735543: // fusectl
+        return true;
+    }
+    return false;
+}
 
 bool SameFile(const struct stat &a, const struct stat &b)
 {

@@ -112,6 +112,12 @@ private:
 // deleted.
 QByteArray DescriptorPath(int fd);
 
+// Whether the open file belongs to a file system the kernel makes rather
+// than stores (proc, sysfs, debugfs, tracefs, cgroup, securityfs, configfs
+// and their kind), whatever size its files report. Such files are read but
+// never written.
+bool IsKernelFile(int fd);
+
 // Whether two status records describe the same file (device and inode).
 bool SameFile(const struct stat &a, const struct stat &b);
 // Whether a file is unchanged between two status records: the same file with

@@ -177,7 +177,7 @@ const BatchCase Runs[] = {
         "<FIND TYPE=HEX>62,0a</FIND><REPLACE TYPE=ASC>a</REPLACE>\r\n",
         0, "perrox-batch: warning: Pair 3 can never match: the find sequence of pair 1 is the same or its beginning, and is searched first.\n"},
     {"a file of /proc", "--replace --find Name: --with x /proc/self/status", "1 /proc/self/status", "", 1,
-        "The file /proc/self/status does not report its size, as the files of /proc and /sys do; it was counted but left as it is.\n"},
+        "The file /proc/self/status is made by the kernel, as the files of /proc and /sys are; it was counted but left as it is.\n"},
 };
 
 // --format json on every way a row and a run can end; the report read back must agree with itself.

@@ -194,7 +194,7 @@ const Case kCases[] = {
         "plain.txt=process process"},
     {"special files, replace", "pipe:pipe|socket:socket|/proc/self/comm|plain.txt=process process", "r", "process>P", End::Completed, 3, "0 0 1 2*",
         "begin Replacing... 15\nfile pipe|\n[. . . .] ! Is a named pipe, not a regular file - pipe\nfile socket|\n[0 . . .] ! Is a socket, not a regular file "
-        "- socket\nfile /proc/self/comm|\nfile plain.txt|\n[0 0 1 .] ! The file /proc/self/comm does not report its size, as the files of /proc and /sys do; "
+        "- socket\nfile /proc/self/comm|\nfile plain.txt|\n[0 0 1 .] ! The file /proc/self/comm is made by the kernel, as the files of /proc and /sys are; "
         "it was counted but left as it is.\nend 31",
         "plain.txt=P P"},
     {"special files, replace as", "pipe:pipe|socket:socket|/proc/self/comm|plain.txt=process process", "a", "process>P", End::Completed, 2, "0 0 1 2",
@@ -301,6 +301,8 @@ private slots:
     void tempFolderFilledByAnotherUser();
     void deadRunFolders_data();
     void deadRunFolders();
+    void kernelFiles_data();
+    void kernelFiles();
     void tempFolder_data();
     void tempFolder();
     void adjustRight();
@@ -886,6 +888,31 @@ void TestProcessFiles::deadRunFolders()
         const QString path = m_temp->filePath(name);
         QVERIFY(QFileInfo(path).isSymLink() || !QFileInfo(path).isDir() ? QFile::remove(path) : QDir(path).removeRecursively());
     }
+}
+
+void TestProcessFiles::kernelFiles_data()
+{
+    QTest::addColumn<QString>("path");
+    QTest::newRow("proc, no size") << u"/proc/self/comm"_s;
+    QTest::newRow("sysfs, a size of 4096") << u"/sys/kernel/uevent_seqnum"_s;
+}
+
+// A file the kernel makes is told by its file system, not by its size: it
+// is counted, never written, and nothing is recorded for it.
+void TestProcessFiles::kernelFiles()
+{
+    QFETCH(QString, path);
+    if (!QFileInfo(path).isReadable())
+        QSKIP("the kernel's file is not there (no /sys mounted)");
+    ScriptedHost host({path});
+    host.undo = {true, 20, qint64(1) << 30};
+    const RunResult result = host.run(RunMode::Replace, {{2, u"0A"_s, 0, u"x"_s}});
+    QCOMPARE(host.sink.texts(),
+        QStringList {u"The file %1 is made by the kernel, as the files of /proc and /sys are; it was counted but left as it is."_s.arg(path)});
+    QCOMPARE(host.cells, QStringList {u"       1"_s});
+    QCOMPARE(result.journalRun, QString());
+    QCOMPARE(ListRuns().size(), size_t(0));
+    QCOMPARE(m_state->records(), QStringList());
 }
 
 void TestProcessFiles::tempFolder_data()
