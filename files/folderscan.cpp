@@ -7,6 +7,7 @@
 #include <QStringList>
 
 #include <algorithm>
+#include <cerrno>
 #include <dirent.h>
 #include <memory>
 #include <set>
@@ -74,15 +75,31 @@ std::vector<Entry> listFolder(const QString &folder)
     return entries;
 }
 
-// Whether an entry is a folder, links followed. A type from readdir that is
-// neither a folder, a link nor unknown settles it without the entry's
-// attributes; the others need them, and an entry without them (a folder we
-// may list but not search, say) is no folder.
-bool isFolder(const Entry &entry, const QString &path)
+enum class EntryKind
+{
+    File,
+    Folder,
+    DanglingLink
+};
+
+// What an entry is, links followed. A type from readdir that is neither a
+// folder, a link nor unknown settles it without the entry's attributes; the
+// others need them. A link whose target does not exist is a dangling link;
+// any other entry without attributes (a folder we may list but not search,
+// say, or a link that loops) is a file.
+EntryKind kindOf(const Entry &entry, const QString &path)
 {
     if (entry.type != DT_DIR && entry.type != DT_LNK && entry.type != DT_UNKNOWN)
-        return false;
-    return IsFolder(path);
+        return EntryKind::File;
+    const QByteArray native = NativePath(path);
+    struct stat st;
+    if (::stat(native.constData(), &st) == 0)
+        return S_ISDIR(st.st_mode) ? EntryKind::Folder : EntryKind::File;
+    if (errno != ENOENT && errno != ENOTDIR)
+        return EntryKind::File;
+    // The entry itself may be what is missing (removed since the listing):
+    // only a link that is still there points nowhere.
+    return ::lstat(native.constData(), &st) == 0 && S_ISLNK(st.st_mode) ? EntryKind::DanglingLink : EntryKind::File;
 }
 
 } // namespace
@@ -129,10 +146,11 @@ FolderScanResult ScanFolder(const QString &path, const FolderMasks &masks, Folde
         for (const Entry &entry : entries) {
             const QString &name = entry.name;
             const QString full = folder + name;
-            if (isFolder(entry, full)) {
+            const EntryKind kind = kindOf(entry, full);
+            if (kind == EntryKind::Folder) {
                 if (PassesMasks(name, masks.includeDirectories, masks.excludeDirectories))
                     subfolders.append(full + QLatin1Char('/'));
-            } else if (PassesMasks(name, masks.includeFiles, masks.excludeFiles)) {
+            } else if (kind == EntryKind::File && PassesMasks(name, masks.includeFiles, masks.excludeFiles)) {
                 ++result.filesFound;
                 if (!observer.fileFound(full)) {
                     result.stopped = true;

@@ -48,17 +48,20 @@ struct FolderScanResult
 // sorted by name (QDir::Name: case-sensitive, by UTF-16 code unit, so a run
 // gives the same order every time); all its files come before those of its
 // subfolders, which are then scanned in that order. An entry is a folder when
-// it (or the entry a link points to) is a directory; anything else, an entry
-// whose attributes cannot be read included, counts as a file. Symbolic links
-// are followed, but each real folder (device and inode) is entered at most
-// once per scan, so a link back to a parent cannot make the scan loop. A
-// folder that cannot be listed adds nothing; nothing here shows a message.
-// An empty path scans nothing.
+// it (or the entry a link points to) is a directory. A symbolic link whose
+// target does not exist is left out, neither file nor folder. Anything else
+// counts as a file, an entry whose attributes cannot be read for another
+// reason (no permission, a link that loops) included. Symbolic links are
+// followed, but each real folder (device and inode) is entered at most once
+// per scan, so a link back to a parent cannot make the scan loop. A folder
+// that cannot be listed adds nothing; nothing here shows a message. An empty
+// path scans nothing.
 FolderScanResult ScanFolder(const QString &path, const FolderMasks &masks, FolderScanObserver &observer);
 
 // A list of dropped or given paths: a folder is scanned as above, anything
-// else is reported as it is, without the masks. Ends early when the observer
-// stops a scan.
+// else is reported as it is, without the masks; so a path that does not
+// exist, a dangling link named directly included, becomes a row whose run
+// says so. Ends early when the observer stops a scan.
 FolderScanResult ScanPaths(const QStringList &paths, const FolderMasks &masks, FolderScanObserver &observer);
 
 } // namespace perrox

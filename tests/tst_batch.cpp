@@ -48,14 +48,14 @@ const QByteArray InvalidHex = "An invalid value found in the hexadecimal 'GG' ar
 const QByteArray NoPair = "Cannot find any Find&Replace arguments.\n\nEnter Find&Replace arguments and try again.\n";
 const QByteArray Pipe = "Is a named pipe, not a regular file - shared/pipe\n";
 
-// The folder every run starts from, names as bytes; a "shared/pipe" and a "shared/socket" and an empty folder "empty"
-// come with it.
+// The folder every run starts from, names as bytes; a "shared/pipe" and a "shared/socket", an empty folder "empty" and
+// "links/gone", a symbolic link to nothing, come with it.
 const std::pair<const char *, QByteArray> Fixture[] = {{"a.txt", "aGG"}, {"bad.args", BadArgs}, {"n.txt", "AB\r\nAB\r\nx"}, {"data.txt", "abcde"},
     {"one.args", "<FIND TYPE=ASC>b</FIND><REPLACE TYPE=ASC>2</REPLACE>\r\n<FIND TYPE=HEX>63</FIND><REPLACE TYPE=ASC>3</REPLACE>\r\n"},
     {"two.args", "<FIND TYPE=DEC>100</FIND><REPLACE TYPE=ASC>4</REPLACE>\r\n"}, {"a\xff.args", "<FIND TYPE=ASC>cat</FIND><REPLACE TYPE=ASC>cow</REPLACE>\r\n"},
     {"dir/cafe.txt", "cat"}, {"dir/caf\xe9.txt", "cat"}, {"out\xe9/caf\xe9.txt", "keep"}, {"shared/a.txt", "a"}, {"tree/top.txt", "cat"},
     {"tree/.hidden.txt", "cat"}, {"tree/skip.bak", "cat"}, {"tree/single.bak", "cat cat"}, {"tree/Backup/old.txt", "cat"}, {"tree/src/a.txt", "cat"},
-    {"tree/src/Backup/deep.txt", "cat"}, {"tree/src/lib/b.TXT", "cat"}, {"u8.txt", "un caf\xc3\xa9, deux caf\xc3\xa9s"}};
+    {"tree/src/Backup/deep.txt", "cat"}, {"tree/src/lib/b.TXT", "cat"}, {"u8.txt", "un caf\xc3\xa9, deux caf\xc3\xa9s"}, {"links/real.txt", "cat"}};
 
 // A run from Fixture: every entry not named in changes stays as it was, and no other entry appears.
 // A limit set in the child before perrox-batch starts.
@@ -158,6 +158,9 @@ const BatchCase Runs[] = {
     // have bytes: counted, never rewritten.
     {"a scanned folder", "--replace --find a --with b shared", "1 shared/a.txt 0 shared/pipe 0 shared/socket", "shared/a.txt=b", 1,
         Pipe + "Is a socket, not a regular file - shared/socket\n"},
+    // A link to nothing found in a folder is no file, so no failure; named, it is one.
+    {"a dangling link in a folder", "--count --find cat --with dog links", "1 links/real.txt"},
+    {"a dangling link named", "--count --find cat --with dog links/gone", "0 links/gone", "", 1, noFile(ENOENT, "links/gone")},
     {"a pipe named alone", "--replace --find a --with b shared/pipe shared/a.txt", "0 shared/pipe 1 shared/a.txt", "shared/a.txt=b", 1, Pipe},
     // --fail-none: 4 only for a completed run without an occurrence and without a failed file.
     {"fail-none, nothing found", "--fail-none --find zzz --with y a.txt", "0 a.txt", "", 4},
@@ -492,6 +495,7 @@ private:
         }
         QVERIFY(QDir(root).mkdir(u"empty"_s) && ::mkfifo(NativePath(root + u"shared/pipe"_s).constData(), 0666) == 0);
         QVERIFY(MakeSocket(root + u"shared/socket"_s));
+        QVERIFY(QFile::link(u"nowhere"_s, root + u"links/gone"_s));
     }
 
     // Records by RFC 4180, each ended by CR LF: a field is quoted, "" in it standing for one quote, or holds no quote, CR,

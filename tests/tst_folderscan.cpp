@@ -99,7 +99,8 @@ const MaskCase kMasks[] = {
     {"include of blanks", u"x"_s, u" "_s, {}, false},
 };
 
-// start: the folder scanned below the tree; "" the tree, "/" the tree with a final slash, "-" no name at all.
+// start: the folder scanned below the tree; "" the tree, "/" the tree with a final slash, "-" no name at all;
+// "=name" the path given (ScanPaths) as a dropped one is, not a folder scanned.
 // pumps: the events that ran, -1 when not checked. stopAfter, stopAtPump: see Recorder.
 struct ScanCase
 {
@@ -112,8 +113,8 @@ const char *const Tree
     = "a.txt B.doc notes.txt.bak src/ src/s.txt src/Backup/ src/Backup/k.txt src/lib/ src/lib/l.txt src/src/ src/src/t.txt x.dir/ x.dir/d.txt";
 const char *const AllText = "B.doc a.txt src/s.txt src/Backup/k.txt src/lib/l.txt src/src/t.txt x.dir/d.txt";
 // b is reached first as b, so c (the same folder) is not entered again; a
-// link to a file and a broken link are files. A link given as the folder
-// is scanned like the folder itself.
+// link to a file is a file, a link to nothing is left out. A link given as
+// the folder is scanned like the folder itself.
 const char *const Links = "a/ a/f.txt b/ b/g.txt a/up@ROOT a/self@. c@ROOT/b file-link@a/f.txt broken@nowhere";
 // Names sort by code unit: "." < upper case < lower case. A folder's own
 // files come first, then its subfolders in that order, each one whole;
@@ -133,7 +134,13 @@ const ScanCase kScans[] = {
     // src/lib is not entered, src/src is: the include list applies at every level.
     {"folder include", Tree, "", {u"SRC"_s, {}, {}, {}}, "B.doc a.txt notes.txt.bak src/s.txt src/src/t.txt", -1, -1, 0},
     {"file masks leave folders alone", Tree, "", {{}, {}, u"*.dir"_s, {}}, "", -1, -1, 0},
-    {"links are followed once", Links, "", {}, "broken file-link a/f.txt b/g.txt", -1, -1, 0},
+    {"links are followed once", Links, "", {}, "file-link a/f.txt b/g.txt", -1, -1, 0},
+    // A link whose target does not exist, or runs through a file, is neither file nor folder, at any depth; events still run for it.
+    {"a dangling link left out", "a.txt gone@nowhere", "", {}, "a.txt", 2, -1, 0},
+    {"a dangling link in a subfolder left out", "a.txt sub/ sub/lost@ROOT/a.txt/x sub/gone@missing sub/z.txt", "", {}, "a.txt sub/z.txt", 5, -1, 0},
+    {"a link to a file taken", "a.txt sub/ sub/to-a@ROOT/a.txt", "", {}, "a.txt sub/to-a", -1, -1, 0},
+    // A path given is reported as it is: the run says what is wrong with it.
+    {"a dangling link given", "gone@nowhere", "=gone", {}, "gone", -1, -1, 0},
     {"a link as the folder", Links, "c", {}, "g.txt", -1, -1, 0},
     {"stopped by the file found", "1 2 3 s/ s/4", "", {}, "1 2", -1, 2, 0},
     {"stopped between events", "1 2 3 s/ s/4", "", {}, "1", -1, -1, 1},
@@ -174,9 +181,11 @@ private slots:
         QTemporaryDir dir;
         const QString root = dir.path(), start = QString::fromUtf8(c.start);
         makeTree(root, c.tree);
-        const QString folder = start == u"-"_s ? QString() : start.isEmpty() ? root : start == u"/"_s ? root + u'/' : root + u'/' + start;
-        Recorder r(start == u"/"_s ? root : folder, c.stopAfter, c.stopAtPump);
-        const FolderScanResult result = ScanFolder(folder, c.masks, r);
+        const bool given = start.startsWith(u'=');
+        const QString below = given ? start.mid(1) : start;
+        const QString folder = start == u"-"_s ? QString() : below.isEmpty() ? root : start == u"/"_s ? root + u'/' : root + u'/' + below;
+        Recorder r(start == u"/"_s || given ? root : folder, c.stopAfter, c.stopAtPump);
+        const FolderScanResult result = given ? ScanPaths({folder}, c.masks, r) : ScanFolder(folder, c.masks, r);
         QCOMPARE(r.files, names(c.expected));
         QCOMPARE(result.stopped, c.stopAfter > 0 || c.stopAtPump > 0);
         QCOMPARE(result.filesFound, r.files.size());

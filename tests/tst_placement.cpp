@@ -52,14 +52,15 @@ int RunStarts(int argc, char **argv)
 }
 
 // An X server on a free display number, with a window manager if asked;
-// both end with the object.
+// both end with the object. The server listens on Linux's abstract socket
+// only, so it makes no socket file in /tmp/.X11-unix.
 class VirtualDisplay
 {
 public:
     bool start(bool windowManager)
     {
         m_server.setProgram(u"Xvfb"_s);
-        m_server.setArguments({u"-displayfd"_s, u"1"_s, u"-nolisten"_s, u"tcp"_s, u"-screen"_s, u"0"_s, u"1280x1024x24"_s});
+        m_server.setArguments({u"-displayfd"_s, u"1"_s, u"-nolisten"_s, u"tcp"_s, u"-nolisten"_s, u"unix"_s, u"-screen"_s, u"0"_s, u"1280x1024x24"_s});
         m_server.start();
         if (!m_server.waitForStarted() || !m_server.waitForReadyRead(10000))
             return false;

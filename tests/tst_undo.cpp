@@ -93,6 +93,8 @@ class TestUndo : public QObject
 
 private:
     std::optional<QTemporaryDir> m_dir;
+    std::optional<QTemporaryDir> m_temp; // TEMP: the runs' own folders go here, not to the system's
+    std::optional<EnvironmentGuard> m_tempVariable;
     std::optional<StateFolderGuard> m_state;
     QString path(const QString &name) const { return m_dir->filePath(name); }
 
@@ -100,14 +102,22 @@ private slots:
     void init()
     {
         m_dir.emplace();
-        m_state.emplace();
+        m_temp.emplace();
         QVERIFY(m_dir->isValid());
+        QVERIFY(m_temp->isValid());
+        m_tempVariable.emplace("TEMP", NativePath(m_temp->path()));
+        m_state.emplace();
         QVERIFY(QDir().mkpath(path(u"private"_s)));
     }
+    // No run leaves a temporary file behind; a test that kills one removes what it left.
     void cleanup()
     {
+        const QStringList left = TemporaryFilesIn(m_temp->path());
         m_state.reset();
+        m_tempVariable.reset();
+        m_temp.reset();
         m_dir.reset();
+        QCOMPARE(left, QStringList());
     }
 
     // Replace (or Replace As) and Undo give every file back exactly: bytes,
@@ -313,6 +323,7 @@ private slots:
     void unwritableJournal()
     {
         QCOMPARE(::chmod(NativePath(m_dir->path()).constData(), 0777), 0);
+        QCOMPARE(::chmod(NativePath(m_temp->path()).constData(), 0777), 0);
         const QString a = WriteFileIn(m_dir->path(), u"a.txt"_s, "hello\n");
         QCOMPARE(::chmod(NativePath(a).constData(), 0666), 0);
         QVERIFY(QDir().mkpath(RunJournalFolder()));
@@ -339,6 +350,7 @@ private slots:
         const QString a = WriteFileIn(m_dir->path(), u"a.txt"_s, "hello world\n");
         QCOMPARE(::chown(NativePath(a).constData(), 65534, 65534), 0);
         QCOMPARE(::chmod(NativePath(m_dir->path()).constData(), 0755), 0);
+        QCOMPARE(::chmod(NativePath(m_temp->path()).constData(), 0777), 0);
         const int code = RunUnprivileged([&]() -> int {
             ScriptedHost host({a});
             host.undo = kJournal;
@@ -369,6 +381,11 @@ private slots:
             return 0;
         });
         QCOMPARE(code, -1);
+        // The killed run's own folder, with the results it had not put in place yet, is left to whoever killed it.
+        const QStringList left = TemporaryFilesIn(m_temp->path());
+        QVERIFY(!left.isEmpty());
+        QVERIFY(left.at(0).startsWith(u"perrox-"_s));
+        QVERIFY(QDir(m_temp->filePath(left.at(0))).removeRecursively());
         for (int i = 0; i < 60; ++i)
             QCOMPARE(ReadFile(paths[i]).startsWith("HI "), i < 37);
         RecoverInterruptedRuns();

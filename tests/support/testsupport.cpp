@@ -94,8 +94,14 @@ int RunUnprivileged(const std::function<int()> &body)
 
 int RunSelfUnprivileged(const QString &caseName, const QStringList &arguments)
 {
+    // Qt wants a runtime folder that belongs to the user: without one it
+    // makes TMPDIR/runtime-nobody and leaves it there.
+    QTemporaryDir runtime;
+    if (!runtime.isValid() || (::geteuid() == 0 && ::chown(QFile::encodeName(runtime.path()).constData(), 65534, 65534) != 0))
+        return -1;
     QProcess child;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtime.path());
     env.insert(QStringLiteral("PERROX_CHILD_CASE"), caseName);
     env.insert(QStringLiteral("PERROX_CHILD_ARGS"), arguments.join(QLatin1Char('\n')));
     child.setProcessEnvironment(env);

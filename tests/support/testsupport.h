@@ -122,9 +122,10 @@ public:
 // code, or -1 when it did not exit normally.
 int RunUnprivileged(const std::function<int()> &body);
 // Runs this test program again as `nobody`, with PERROX_CHILD_CASE set to
-// caseName and the arguments in PERROX_CHILD_ARGS (joined by newlines), and
-// returns its exit code. For code that needs a window: a forked child of a
-// process with windows can hang on locks held by threads that did not follow.
+// caseName, the arguments in PERROX_CHILD_ARGS (joined by newlines) and a
+// runtime folder of its own, and returns its exit code. For code that needs
+// a window: a forked child of a process with windows can hang on locks held
+// by threads that did not follow.
 int RunSelfUnprivileged(const QString &caseName, const QStringList &arguments);
 // The arguments a child started by RunSelfUnprivileged was given.
 QStringList ChildArguments();
