@@ -169,8 +169,12 @@ public:
         p->file = std::move(file);
         p->undo = {m_journal, {}, output.written()};
         p->temp = output.take();
-        if (m_journal)
+        if (m_journal) {
             p->hash = std::make_unique<BackgroundHash>(m_hashers, p->temp->fd());
+            // What the journal keeps of a replaced file is its content now.
+            if (!target && refusal.isEmpty())
+                p->keptHash = std::make_unique<BackgroundHash>(m_hashers, p->file->fd());
+        }
         p->refusal = refusal;
         if (target) {
             p->target = *target;
@@ -223,6 +227,8 @@ public:
             }
             if (p->hash)
                 p->undo.hash = p->hash->result();
+            if (p->keptHash)
+                p->undo.keptHash = p->keptHash->result();
             p->commit = p->target.name.isEmpty() ? MakeReplaceCommit(*p->temp, *p->file, m_context, &p->undo)
                                                  : MakeReplaceAsCommit(*p->temp, p->target, m_context, &p->undo, p->file.get());
             const int fd = p->commit->prepare();
@@ -314,6 +320,7 @@ private:
         std::unique_ptr<OpenedFile> file;
         std::unique_ptr<TemporaryFile> temp;
         std::unique_ptr<BackgroundHash> hash; // declared after temp: done before its file closes
+        std::unique_ptr<BackgroundHash> keptHash; // of the file's content before the change, after file
         ReplaceAsTarget target; // Replace As only
         QString messagePath;
         QString refusal;

@@ -139,6 +139,10 @@ private:
             return nullptr;
         }
         undo.hash = HashContents(kept.get(), &undo.size);
+        if (!e.keptHash.isEmpty() && undo.hash != e.keptHash) {
+            m_outcome.leftAlone.append(keptCopyChangedMessage(path));
+            return nullptr;
+        }
         if (m_folder.fd() < 0 && !m_folder.create(GetTempFolder())) {
             fail(FileErrorMessage(m_folder.error(), m_folder.path()));
             return nullptr;
@@ -199,7 +203,7 @@ private:
         int entry = -1;
         if (m_journal) {
             const struct stat before = current.status();
-            entry = m_journal->keep(Kind::Deleted, current.fd(), before, e.path, true, e.hash, e.size);
+            entry = m_journal->keep(Kind::Deleted, current.fd(), before, e.path, true, e.hash, e.size, e.hash);
             if (entry < 0)
                 return fail(m_journal->error() + QLatin1String("\r\n\r\nThe file ") + path + QLatin1String(" was left as it is."));
             int error = 0;
@@ -247,7 +251,9 @@ private:
     // makeCommit, with the old file's status.
     template<typename MakeCommit> bool restore(const JournalEntry &e, const QString &path, MakeCommit makeCommit)
     {
-        CommitUndo undo {journal(), {}, 0, -1, &e};
+        // The file holds what the run wrote (checked before), and that is
+        // what this Undo keeps of it.
+        CommitUndo undo {journal(), {}, 0, -1, &e, e.hash};
         std::unique_ptr<TemporaryFile> temp = keptContent(e, path, undo);
         if (!temp)
             return m_outcome.end != UndoOutcome::End::Failed;

@@ -78,6 +78,10 @@ struct JournalEntry
     // only this very file; records of older versions do not name it.
     FileIdentity result;
     qint64 keptBytes = 0;
+    // SHA-256 (hexadecimal) of the kept content (Replaced, Deleted), so that
+    // Undo never puts back a kept copy that changed since; empty in records
+    // of older versions, which are checked by size only.
+    QByteArray keptHash;
     // The old file's status (Replaced, Deleted).
     mode_t mode = 0;
     uid_t uid = 0;
@@ -121,9 +125,11 @@ public:
     // hard link (on the journal's file system) keeps it without a copy;
     // otherwise it is cloned where the file system can, else copied. hash
     // and size describe what the file holds after the change (Replaced) or
-    // what is deleted (Deleted). Returns the entry's number, or -1 with the
-    // message in error().
-    int keep(JournalEntry::Kind kind, int fd, const struct stat &st, const QByteArray &path, bool linkable, const QByteArray &hash, qint64 size);
+    // what is deleted (Deleted); keptHash, where known already, that of the
+    // file's content now (else it is worked out here). Returns the entry's
+    // number, or -1 with the message in error().
+    int keep(JournalEntry::Kind kind, int fd, const struct stat &st, const QByteArray &path, bool linkable, const QByteArray &hash, qint64 size,
+        const QByteArray &keptHash = {});
     // A file about to be created at path with this content.
     int keepCreated(const QByteArray &path, const QByteArray &hash, qint64 size);
     // The entry kept its content as a hard link, and the file is about to be

@@ -268,7 +268,8 @@ private:
         // are followed again by Undo, as they were here.
         const QByteArray path = NativePath(AbsolutePath(m_source.path()));
         const struct stat before = m_source.status();
-        m_undo->entry = m_undo->journal->keep(JournalEntry::Kind::Replaced, m_source.fd(), before, path, linkable, m_undo->hash, m_undo->size);
+        m_undo->entry
+            = m_undo->journal->keep(JournalEntry::Kind::Replaced, m_source.fd(), before, path, linkable, m_undo->hash, m_undo->size, m_undo->keptHash);
         if (m_undo->entry < 0) {
             m_keepResult = keepFailure(*m_undo, m_source.path(), true);
             return false;

