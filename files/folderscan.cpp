@@ -1,5 +1,7 @@
 #include "folderscan.h"
 
+#include "files/openedfile.h"
+
 #include "filesystem.h"
 
 #include "base/blanks.h"
@@ -39,10 +41,10 @@ bool matchesOne(const QString &lowerName, const QString &mask)
 
 using FolderId = std::pair<dev_t, ino_t>;
 
-// The real folder a path names, following links; false when it has none.
-bool folderId(const QString &path, FolderId &id)
+// The real folder a path names, following links, with its status; false
+// when it has none.
+bool folderId(const QString &path, FolderId &id, struct stat &st)
 {
-    struct stat st;
     if (::stat(NativePath(path).constData(), &st) != 0 || !S_ISDIR(st.st_mode))
         return false;
     id = {st.st_dev, st.st_ino};
@@ -87,12 +89,17 @@ enum class EntryKind
 // others need them. A link whose target does not exist is a dangling link;
 // any other entry without attributes (a folder we may list but not search,
 // say, or a link that loops) is a file.
-EntryKind kindOf(const Entry &entry, const QString &path)
+// A link that another user planted in a shared folder (see MayFollowLink)
+// is not followed: it is a file, which the run then reports.
+EntryKind kindOf(const Entry &entry, const QString &path, const struct stat &folder)
 {
     if (entry.type != DT_DIR && entry.type != DT_LNK && entry.type != DT_UNKNOWN)
         return EntryKind::File;
     const QByteArray native = NativePath(path);
     struct stat st;
+    const bool shared = (folder.st_mode & S_ISVTX) && (folder.st_mode & S_IWOTH);
+    if (shared && entry.type != DT_DIR && ::lstat(native.constData(), &st) == 0 && S_ISLNK(st.st_mode) && !MayFollowLink(folder, st))
+        return EntryKind::File;
     if (::stat(native.constData(), &st) == 0)
         return S_ISDIR(st.st_mode) ? EntryKind::Folder : EntryKind::File;
     if (errno != ENOENT && errno != ENOTDIR)
@@ -136,7 +143,8 @@ FolderScanResult ScanFolder(const QString &path, const FolderMasks &masks, Folde
         const QString folder = std::move(pending.back());
         pending.pop_back();
         FolderId id;
-        if (!folderId(folder, id) || !entered.insert(id).second)
+        struct stat folderStatus;
+        if (!folderId(folder, id, folderStatus) || !entered.insert(id).second)
             continue;
 
         // The listing is complete before any subfolder is entered, so only one
@@ -146,7 +154,7 @@ FolderScanResult ScanFolder(const QString &path, const FolderMasks &masks, Folde
         for (const Entry &entry : entries) {
             const QString &name = entry.name;
             const QString full = folder + name;
-            const EntryKind kind = kindOf(entry, full);
+            const EntryKind kind = kindOf(entry, full, folderStatus);
             if (kind == EntryKind::Folder) {
                 if (PassesMasks(name, masks.includeDirectories, masks.excludeDirectories))
                     subfolders.append(full + QLatin1Char('/'));

@@ -53,7 +53,9 @@ struct FolderScanResult
 // counts as a file, an entry whose attributes cannot be read for another
 // reason (no permission, a link that loops) included. Symbolic links are
 // followed, but each real folder (device and inode) is entered at most once
-// per scan, so a link back to a parent cannot make the scan loop. A folder
+// per scan, so a link back to a parent cannot make the scan loop; a link
+// that MayFollowLink refuses (another user's, in a shared sticky folder) is
+// not followed, and counts as a file. A folder
 // that cannot be listed adds nothing; nothing here shows a message. An empty
 // path scans nothing.
 FolderScanResult ScanFolder(const QString &path, const FolderMasks &masks, FolderScanObserver &observer);

@@ -51,6 +51,17 @@ bool sameTime(const timespec &a, const timespec &b)
 
 } // namespace
 
+bool MayFollowLink(const struct stat &folder, const struct stat &link)
+{
+    const bool shared = (folder.st_mode & S_ISVTX) && (folder.st_mode & S_IWOTH);
+    return !shared || link.st_uid == ::geteuid() || link.st_uid == folder.st_uid;
+}
+
+QString PlantedLinkReason()
+{
+    return QStringLiteral("Is a link another user planted in a shared folder");
+}
+
 bool IsKernelFile(int fd)
 {
     struct statfs fs;
@@ -196,6 +207,13 @@ QString OpenedFile::openWith(const QString &path, FolderCache *cache, const stru
         if (S_ISLNK(st.st_mode)) {
             if (links == kMaxLinks)
                 return fail(ELOOP);
+            struct stat folder;
+            if (::fstat(folderFd(), &folder) != 0)
+                return fail(errno);
+            if (!MayFollowLink(folder, st)) {
+                m_error = EACCES;
+                return PlantedLinkReason();
+            }
             QByteArray target(PATH_MAX, Qt::Uninitialized);
             const ssize_t n = ::readlinkat(folderFd(), m_name.constData(), target.data(), size_t(target.size()));
             if (n < 0)

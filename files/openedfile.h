@@ -118,6 +118,16 @@ QByteArray DescriptorPath(int fd);
 // never written.
 bool IsKernelFile(int fd);
 
+// The kernel's own rule for links in shared folders (fs.protected_symlinks),
+// kept wherever Perrox follows a link itself: in a sticky folder that others
+// may write to (/tmp), a link is followed only when it belongs to the user
+// running Perrox or to the folder's owner, so that nobody can steer a run
+// to a file of its choice by putting a link there.
+bool MayFollowLink(const struct stat &folder, const struct stat &link);
+
+// The reason given for a link that MayFollowLink refuses.
+QString PlantedLinkReason();
+
 // Whether two status records describe the same file (device and inode).
 bool SameFile(const struct stat &a, const struct stat &b);
 // Whether a file is unchanged between two status records: the same file with

@@ -220,6 +220,39 @@ private slots:
         QVERIFY(::rmdir((root + "/d\xff").constData()) == 0);
     }
 
+    // In a sticky folder open to everyone, a link another user planted is
+    // not followed: listed as a file (which the run then reports), never
+    // entered; a link of the user's own, or one in a folder not shared, is.
+    void linksPlantedInASharedFolder_data()
+    {
+        QTest::addColumn<bool>("sticky");
+        QTest::addColumn<bool>("byNobody");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("shared, planted by another user") << true << true << u"sh/data.txt sh/zz-dir sh/zz-file"_s;
+        QTest::newRow("shared, the user's own") << true << false << u"sh/data.txt sh/zz-file sh/zz-dir/secret"_s;
+        QTest::newRow("open to all but not sticky") << false << true << u"sh/data.txt sh/zz-file sh/zz-dir/secret"_s;
+    }
+    void linksPlantedInASharedFolder()
+    {
+        QFETCH(bool, sticky);
+        QFETCH(bool, byNobody);
+        QFETCH(QString, expected);
+        QTemporaryDir dir;
+        const QString root = dir.path();
+        makeTree(root, "sh/ sh/data.txt victim/ victim/secret");
+        QVERIFY(::chmod(NativePath(root).constData(), 0755) == 0);
+        QVERIFY(::chmod(NativePath(root + u"/sh"_s).constData(), sticky ? 01777 : 0777) == 0);
+        const auto plant = [&] {
+            CHILD_CHECK(::symlink(NativePath(root + u"/victim"_s).constData(), NativePath(root + u"/sh/zz-dir"_s).constData()) == 0);
+            CHILD_CHECK(::symlink(NativePath(root + u"/victim/secret"_s).constData(), NativePath(root + u"/sh/zz-file"_s).constData()) == 0);
+            return 0;
+        };
+        QCOMPARE(byNobody ? RunUnprivileged(plant) : plant(), 0);
+        Recorder r(root);
+        ScanFolder(root + u"/sh"_s, {}, r);
+        QCOMPARE(r.files.join(u' '), expected);
+    }
+
     void unreadableFolderAddsNothing()
     {
         QTemporaryDir dir;

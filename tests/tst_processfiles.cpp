@@ -303,6 +303,8 @@ private slots:
     void deadRunFolders();
     void kernelFiles_data();
     void kernelFiles();
+    void linksInASharedFolder_data();
+    void linksInASharedFolder();
     void tempFolder_data();
     void tempFolder();
     void adjustRight();
@@ -913,6 +915,51 @@ void TestProcessFiles::kernelFiles()
     QCOMPARE(result.journalRun, QString());
     QCOMPARE(ListRuns().size(), size_t(0));
     QCOMPARE(m_state->records(), QStringList());
+}
+
+void TestProcessFiles::linksInASharedFolder_data()
+{
+    QTest::addColumn<bool>("byNobody"); // the link belongs to nobody, not to the user running Perrox
+    QTest::addColumn<bool>("swapped"); // it takes the place of a file between the total and the open
+    QTest::addColumn<QString>("message"); // %1 the link's path; empty: followed
+    QTest::newRow("planted by another user") << true << false << u"Is a link another user planted in a shared folder - %1"_s;
+    QTest::newRow("the user's own") << false << false << QString();
+    QTest::newRow("swapped in by another user") << true << true << u"Was replaced by a symbolic link while Perrox was working on it - %1"_s;
+}
+
+// In a sticky folder open to everyone, root never follows a link another
+// user put there, to a file only root may write.
+void TestProcessFiles::linksInASharedFolder()
+{
+    QFETCH(bool, byNobody);
+    QFETCH(bool, swapped);
+    QFETCH(QString, message);
+    const QString shared = m_dir->filePath(u"sh"_s);
+    QVERIFY(QDir().mkpath(shared));
+    QVERIFY(QDir().mkpath(m_dir->filePath(u"victim"_s)));
+    const QString victim = file(u"victim/secret"_s, "PATTERN of root");
+    QVERIFY(setMode(m_dir->path(), 0755));
+    QVERIFY(setMode(shared, 01777));
+    QVERIFY(setMode(victim, 0600));
+    const QString data = file(u"sh/data.txt"_s, "PATTERN"), link = shared + u"/zz-link.txt"_s;
+    const auto plant = [&](const QString &at) {
+        CHILD_CHECK(::symlink(NativePath(victim).constData(), NativePath(at).constData()) == 0);
+        return 0;
+    };
+    if (!swapped)
+        QCOMPARE(byNobody ? RunUnprivileged([&] { return plant(link); }) : plant(link), 0);
+    ScriptedHost host(swapped ? QStringList {data} : QStringList {data, link});
+    host.onPump = [&] {
+        if (swapped && host.log.size() == 1) { // right after the total, before the first open
+            QFile::remove(data);
+            RunUnprivileged([&] { return plant(data); });
+        }
+    };
+    host.run(RunMode::Replace, u"PATTERN"_s, u"PWNED"_s);
+    const QString at = swapped ? data : link;
+    QCOMPARE(host.sink.texts(), message.isEmpty() ? QStringList() : QStringList(message.arg(at)));
+    QCOMPARE(ReadFile(victim), message.isEmpty() ? "PWNED of root"_ba : "PATTERN of root"_ba);
+    QCOMPARE(statOf(victim).st_mode & 07777, 0600u);
 }
 
 void TestProcessFiles::tempFolder_data()
