@@ -4,6 +4,7 @@
 
 #include <QTextStream>
 
+#include <algorithm>
 #include <cstdio>
 #include <string>
 #include <sys/ioctl.h>
@@ -32,6 +33,41 @@ int terminalWidth()
 }
 
 } // namespace
+
+QByteArray TerminalName(const QString &path)
+{
+    const QByteArray bytes = NativePath(path);
+    const auto control = [](char c) { return uchar(c) < 0x20 || uchar(c) == 0x7f; };
+    if (std::none_of(bytes.begin(), bytes.end(), control))
+        return bytes;
+    QByteArray quoted;
+    bool inQuotes = false;
+    for (const char c : bytes) {
+        if (control(c)) {
+            if (inQuotes)
+                quoted += '\'';
+            inQuotes = false;
+            static const char letters[] = "abtnvfr"; // \a (7) to \r (13)
+            char escape[8];
+            if (c >= 7 && c <= 13)
+                std::snprintf(escape, sizeof escape, "\\%c", letters[c - 7]);
+            else
+                std::snprintf(escape, sizeof escape, "\\%03o", uchar(c));
+            quoted += "$'" + QByteArray(escape) + '\'';
+            continue;
+        }
+        if (!inQuotes)
+            quoted += '\'';
+        inQuotes = true;
+        if (c == '\'')
+            quoted += "'\\''";
+        else
+            quoted += c;
+    }
+    if (inQuotes)
+        quoted += '\'';
+    return quoted;
+}
 
 QString ProgressBarLine(int percent, const QString &file, int width)
 {
@@ -108,7 +144,7 @@ void TerminalHost::setRowCount(int row, const QString &cell)
     if (!m_countLines)
         return;
     clearBar();
-    const QByteArray line = NativePath(cell + QLatin1String("  ") + m_paths.at(row) + QLatin1Char('\n'));
+    const QByteArray line = NativePath(cell + QLatin1String("  ")) + TerminalName(m_paths.at(row)) + '\n';
     // Buffered: a terminal sees each line at its end, a pipe or file in
     // large writes; every message flushes it first.
     std::fwrite(line.constData(), 1, size_t(line.size()), stdout);

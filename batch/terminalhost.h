@@ -14,6 +14,12 @@ namespace perrox {
 // end. A character outside the BMP is never cut in half.
 QString ProgressBarLine(int percent, const QString &file, int width);
 
+// A file name as the text output shows it: its own bytes, unless it holds
+// a control character (a newline, an escape sequence): then it is quoted
+// as ls quotes it on a terminal, 'a'$'\n''b', so that nothing in a name can
+// split a line or reach the terminal as a command.
+QByteArray TerminalName(const QString &path);
+
 // Messages on standard error with the program's own texts; the overwrite
 // question is asked on the terminal when standard input is one, and answered
 // No otherwise.

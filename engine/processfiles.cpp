@@ -10,6 +10,7 @@
 #include "files/openedfile.h"
 #include "files/rewritejournal.h"
 #include "files/safereplace.h"
+#include "files/statefolder.h"
 #include "files/temporaryfile.h"
 
 #include <QDir>
@@ -430,7 +431,9 @@ QString FinishStoppedRuns()
     QStringList messages;
     if (const QString report = RecoverInterruptedRewrites(); !report.isEmpty())
         messages.append(report);
-    RecoverInterruptedRuns();
+    // One word about a state folder that cannot be trusted is enough.
+    if (const QString report = RecoverInterruptedRuns(); !report.isEmpty() && !messages.contains(report))
+        messages.append(report);
     if (const QString report = RemoveDeadRunFolders(GetTempFolder()); !report.isEmpty())
         messages.append(report);
     return messages.join(kCrLf + kCrLf);
@@ -556,13 +559,17 @@ RunResult ProcessFiles(RunMode mode, const FindReplaceArguments &arguments, Repl
 
     state.dblActVal = 0;
     std::mt19937 rng(std::mt19937::result_type(std::chrono::system_clock::now().time_since_epoch().count()));
-    CommitContext commitContext {rng, [&host] { host.pumpEvents(); }, state.ioChunk, keepTimes};
+    CommitContext commitContext {[&host] { host.pumpEvents(); }, state.ioChunk, keepTimes};
     // Every temporary file of the run lives in a folder of the run's own.
     RunFolder runFolder;
     FolderCache folders;
     std::optional<RunJournal> journal;
-    if (undo.keep && mode != RunMode::Count)
-        journal.emplace(mode == RunMode::ReplaceAs ? JournalMode::ReplaceAs : JournalMode::Replace, undo);
+    if (undo.keep && mode != RunMode::Count) {
+        if (!StateFolder().isEmpty())
+            journal.emplace(mode == RunMode::ReplaceAs ? JournalMode::ReplaceAs : JournalMode::Replace, undo);
+        else
+            messages.warn(NoStateFolderMessage());
+    }
     CommitBatch batch(host, commitContext, journal ? &*journal : nullptr);
     FlushingSink sink(messages, batch, result);
 

@@ -70,7 +70,7 @@ public:
         : m_run(run)
         , m_outcome(outcome)
         , m_rng(std::mt19937::result_type(std::chrono::system_clock::now().time_since_epoch().count()))
-        , m_context {m_rng}
+        , m_context {}
     {
         if (settings.keep)
             m_journal.emplace(JournalMode::Undo, settings, run.id);
@@ -128,13 +128,13 @@ private:
         // A regular file of the size recorded, or nothing: a pipe or a
         // device put in its place must not make the undo wait or read
         // without end.
-        const FileDescriptor kept(::open(NativePath(KeptPath(m_run.id, e.kept)).constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+        const FileDescriptor kept(OpenKept(m_run.id, e.kept));
         struct stat st;
         if (kept.get() < 0 || ::fstat(kept.get(), &st) != 0) {
             m_outcome.leftAlone.append(keptCopyGoneMessage(path, errno));
             return nullptr;
         }
-        if (!S_ISREG(st.st_mode) || st.st_size != e.keptBytes) {
+        if (!S_ISREG(st.st_mode) || st.st_uid != ::geteuid() || st.st_size != e.keptBytes) {
             m_outcome.leftAlone.append(keptCopyChangedMessage(path));
             return nullptr;
         }

@@ -4,6 +4,7 @@
 #include "files/filesystem.h"
 #include "files/openedfile.h"
 #include "files/recordtext.h"
+#include "files/statefolder.h"
 #include "files/systemcalls.h"
 
 #include <QList>
@@ -44,11 +45,6 @@ QByteArray stateLine(const timespec &ctime, char flight, qint64 from, qint64 to,
     const int n = std::snprintf(line, sizeof line, "state %020lld %09ld %c %020lld %020lld %020lld\n", static_cast<long long>(ctime.tv_sec),
         static_cast<long>(ctime.tv_nsec), flight, static_cast<long long>(from), static_cast<long long>(to), static_cast<long long>(size));
     return QByteArray(line, n);
-}
-
-int openFolderForSync(const QString &path)
-{
-    return ::open(NativePath(path).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
 }
 
 QByteArray randomStem()
@@ -234,10 +230,12 @@ QString failedMessage(const QString &path, int error, const QString &kept)
 
 QString RewriteRecordFolder()
 {
-    QString base = qEnvironmentVariable("XDG_STATE_HOME");
-    if (!base.startsWith(QLatin1Char('/')))
-        base = qEnvironmentVariable("HOME") + QLatin1String("/.local/state");
-    return base + QLatin1String("/perrox");
+    return StateFolder();
+}
+
+QString RewriteRecord::failureMessage(int error) const
+{
+    return FileErrorMessage(m_failedReason.isEmpty() ? SystemErrorText(error) : m_failedReason, m_failedPath);
 }
 
 QString RewriteRecord::keptResultPath() const
@@ -277,12 +275,15 @@ int RewriteRecord::createRecord()
 
 int RewriteRecord::begin(const struct stat &file, const QByteArray &filePath, int fileFd, int resultFd, int resultFolderFd, const QByteArray &resultName)
 {
-    m_folderPath = RewriteRecordFolder();
+    PrivateFolder folder;
+    const bool opened = folder.open(RewriteRecordFolder(), true);
+    m_folderPath = folder.path();
     m_failedPath = m_folderPath;
-    const bool made = MakePrivateFolder(m_folderPath);
-    m_folder = FileDescriptor(openFolderForSync(m_folderPath));
-    if (!made || m_folder.get() < 0)
-        return errno ? errno : EACCES;
+    if (!opened) {
+        m_failedReason = folder.reason();
+        return EACCES;
+    }
+    m_folder = folder.take();
 
     struct stat result;
     if (::fstat(resultFd, &result) != 0)
@@ -461,7 +462,7 @@ public:
         RewriteRecord &rec = m_record;
         rec.m_record = FileDescriptor(::openat(rec.m_folder.get(), (rec.m_stem + kRecordSuffix).constData(), O_RDWR | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
         struct stat recordStat;
-        if (rec.m_record.get() < 0 || ::fstat(rec.m_record.get(), &recordStat) != 0 || !S_ISREG(recordStat.st_mode)
+        if (rec.m_record.get() < 0 || ::fstat(rec.m_record.get(), &recordStat) != 0 || !S_ISREG(recordStat.st_mode) || recordStat.st_uid != ::geteuid()
             || ::flock(rec.m_record.get(), LOCK_EX | LOCK_NB) != 0)
             return QString();
         const QByteArray text = ReadFromStart(rec.m_record.get(), kMaxRecordSize);
@@ -487,7 +488,8 @@ public:
 
         const FileDescriptor result(::openat(rec.m_folder.get(), r.resultName.constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
         struct stat resultStat;
-        if (result.get() < 0 || ::fstat(result.get(), &resultStat) != 0 || !S_ISREG(resultStat.st_mode) || resultStat.st_size != r.size) {
+        if (result.get() < 0 || ::fstat(result.get(), &resultStat) != 0 || !S_ISREG(resultStat.st_mode) || resultStat.st_uid != ::geteuid()
+            || resultStat.st_size != r.size) {
             // Without its result the record can do nothing more.
             rec.removeFiles(true);
             rec.m_active = false;
@@ -548,10 +550,11 @@ private:
 
 QString RecoverInterruptedRewrites()
 {
-    const QString folderPath = RewriteRecordFolder();
-    const FileDescriptor folder(openFolderForSync(folderPath));
-    if (folder.get() < 0)
-        return QString();
+    PrivateFolder state;
+    if (!state.open(RewriteRecordFolder(), false))
+        return state.reason().isEmpty() ? QString() : UntrustedStateFolderMessage(state);
+    const QString folderPath = state.path();
+    const FileDescriptor folder = state.take();
     std::vector<QByteArray> names;
     if (DIR *dir = ::fdopendir(::dup(folder.get()))) {
         while (const dirent *entry = ::readdir(dir)) {

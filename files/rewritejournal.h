@@ -20,8 +20,8 @@ namespace perrox {
 // program dies during the rewrite, the next start finishes it
 // (RecoverInterruptedRewrites).
 
-// Where records and kept results live: $XDG_STATE_HOME/perrox, else
-// ~/.local/state/perrox.
+// Where records and kept results live: StateFolder(), used only while it
+// is a folder of the user's alone (see PrivateFolder).
 QString RewriteRecordFolder();
 
 class RewriteRecord
@@ -54,6 +54,8 @@ public:
 
     QString keptResultPath() const;
     QString failedPath() const { return m_failedPath; }
+    // "reason - path" for a failed begin() that returned error.
+    QString failureMessage(int error) const;
 
 private:
     friend class RewriteRecovery;
@@ -74,6 +76,7 @@ private:
     qint64 m_to = 0;
     qint64 m_size = -1; // the file's size before the step under way
     QString m_failedPath;
+    QString m_failedReason; // where the folder cannot be trusted
     bool m_active = false;
 };
 

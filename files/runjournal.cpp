@@ -4,7 +4,7 @@
 #include "files/filecopy.h"
 #include "files/filesystem.h"
 #include "files/recordtext.h"
-#include "files/rewritejournal.h"
+#include "files/statefolder.h"
 #include "files/systemcalls.h"
 
 #include <algorithm>
@@ -57,12 +57,30 @@ QByteArray doneLine(int number, const FileIdentity &result)
     return line + '\n';
 }
 
-// Makes the journal's folder (0700, as is its parent) and opens it.
-int openRunsFolder(int flags)
+// The journal's folder, made where missing with create; opened only when it
+// and the state folder that holds it can be trusted (see PrivateFolder).
+PrivateFolder openRuns(bool create)
 {
-    const QString path = RunJournalFolder();
-    MakePrivateFolder(path);
-    return ::open(NativePath(path).constData(), flags | O_DIRECTORY | O_CLOEXEC);
+    PrivateFolder state;
+    if (!state.open(StateFolder(), create))
+        return state;
+    PrivateFolder runs;
+    runs.openAt(state.fd(), state.path(), "runs", create);
+    return runs;
+}
+
+// A run's folder in the journal's: ours, not a link, private; -1 otherwise.
+int openRunFolder(int runs, const QByteArray &id)
+{
+    FileDescriptor folder(::openat(runs, id.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    struct stat st;
+    if (folder.get() < 0 || ::fstat(folder.get(), &st) != 0)
+        return -1;
+    if (st.st_uid != ::geteuid() || (st.st_mode & (S_IWGRP | S_IWOTH))) {
+        errno = EACCES;
+        return -1;
+    }
+    return folder.release();
 }
 
 // Held while a run's folder is made and its record started, and while
@@ -225,8 +243,8 @@ int openJournalFile(int folder, const char *name, int flags)
     struct stat st;
     if (fd.get() < 0 || ::fstat(fd.get(), &st) != 0)
         return -1;
-    if (!S_ISREG(st.st_mode)) {
-        errno = S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
+    if (!S_ISREG(st.st_mode) || st.st_uid != ::geteuid()) {
+        errno = S_ISDIR(st.st_mode) ? EISDIR : EACCES;
         return -1;
     }
     return fd.release();
@@ -283,7 +301,7 @@ FileIdentity IdentityOf(const struct stat &st)
 
 QString RunJournalFolder()
 {
-    return RewriteRecordFolder() + QLatin1String("/runs");
+    return StateFolder() + QLatin1String("/runs");
 }
 
 QString JournalModeName(JournalMode mode)
@@ -365,11 +383,13 @@ bool RunJournal::open()
 {
     if (m_record.get() >= 0)
         return true;
-    const FileDescriptor runs(openRunsFolder(O_RDONLY));
-    if (runs.get() < 0) {
-        fail(errno, RunJournalFolder());
+    PrivateFolder runsFolder = openRuns(true);
+    if (runsFolder.fd() < 0) {
+        m_error = QLatin1String("Cannot keep a copy for Undo: ")
+            + FileErrorMessage(runsFolder.reason().isEmpty() ? SystemErrorText(ENOENT) : runsFolder.reason(), runsFolder.path());
         return false;
     }
+    const FileDescriptor runs = runsFolder.take();
     const JournalFolderLock folderLock(runs.get());
     // The ID tells when the run started; a second run in the same
     // millisecond, in this process or another, takes the next free suffix.
@@ -463,7 +483,9 @@ int RunJournal::keep(JournalEntry::Kind kind, int fd, const struct stat &st, con
     const QString keptPath = KeptPath(m_id, e.kept);
 
     bool linked = false;
-    if (linkable && m_device == st.st_dev) {
+    // Only a file of the user's own is kept as itself: every kept copy
+    // belongs to the user running Perrox.
+    if (linkable && m_device == st.st_dev && st.st_uid == ::geteuid()) {
         // The file's own inode, under a second name: it lives on when the
         // result takes its place, at no cost.
         const QByteArray self = "/proc/self/fd/" + QByteArray::number(fd);
@@ -579,9 +601,9 @@ QString RunJournal::finish()
     if (m_doneCount == 0) {
         m_record.reset();
         m_folder.reset();
-        const FileDescriptor runs(::open(NativePath(RunJournalFolder()).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-        if (runs.get() >= 0)
-            removeRunFolder(runs.get(), m_id.toLatin1());
+        const PrivateFolder runs = openRuns(false);
+        if (runs.fd() >= 0)
+            removeRunFolder(runs.fd(), m_id.toLatin1());
         return QString();
     }
     append(m_lines + "end\n");
@@ -597,13 +619,22 @@ QString KeptPath(const QString &id, const QByteArray &kept)
     return runFolderPath(id) + QLatin1Char('/') + QString::fromLatin1(kept);
 }
 
-bool LoadRun(const QString &givenId, JournalRun &run)
+namespace {
+
+// The record of the run id, through the journal's folder and the run's,
+// each checked; -1 when there is none that can be trusted.
+int openRecord(int runs, const QString &id, int flags)
+{
+    if (!validId(id))
+        return -1;
+    const FileDescriptor folder(openRunFolder(runs, id.toLatin1()));
+    return folder.get() < 0 ? -1 : openJournalFile(folder.get(), kRecordName.constData(), flags);
+}
+
+bool loadRun(int runs, const QString &givenId, JournalRun &run)
 {
     const QString id = givenId; // may be run.id itself
-    if (!validId(id))
-        return false;
-    const FileDescriptor record(
-        openJournalFile(AT_FDCWD, NativePath(runFolderPath(id) + QLatin1Char('/') + QString::fromLatin1(kRecordName)).constData(), O_RDONLY));
+    const FileDescriptor record(openRecord(runs, id, O_RDONLY));
     if (record.get() < 0)
         return false;
     run = JournalRun();
@@ -615,26 +646,43 @@ bool LoadRun(const QString &givenId, JournalRun &run)
     return true;
 }
 
+} // namespace
+
+bool LoadRun(const QString &id, JournalRun &run)
+{
+    const PrivateFolder runs = openRuns(false);
+    return runs.fd() >= 0 && loadRun(runs.fd(), id, run);
+}
+
 std::vector<JournalRun> ListRuns()
 {
-    std::vector<JournalRun> runs;
-    const FileDescriptor folder(::open(NativePath(RunJournalFolder()).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (folder.get() < 0)
-        return runs;
-    for (const QByteArray &name : runNames(folder.get())) {
+    std::vector<JournalRun> list;
+    const PrivateFolder runs = openRuns(false);
+    if (runs.fd() < 0)
+        return list;
+    for (const QByteArray &name : runNames(runs.fd())) {
         JournalRun run;
-        if (LoadRun(QString::fromLatin1(name), run))
-            runs.push_back(std::move(run));
+        if (loadRun(runs.fd(), QString::fromLatin1(name), run))
+            list.push_back(std::move(run));
     }
-    return runs;
+    return list;
+}
+
+int OpenKept(const QString &id, const QByteArray &kept)
+{
+    const PrivateFolder runs = openRuns(false);
+    if (runs.fd() < 0 || !validId(id)) {
+        errno = ENOENT;
+        return -1;
+    }
+    const FileDescriptor folder(openRunFolder(runs.fd(), id.toLatin1()));
+    return folder.get() < 0 ? -1 : ::openat(folder.get(), kept.constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
 }
 
 bool RunLock::lock(const QString &id)
 {
-    if (!validId(id))
-        return false;
-    m_record = FileDescriptor(
-        openJournalFile(AT_FDCWD, NativePath(runFolderPath(id) + QLatin1Char('/') + QString::fromLatin1(kRecordName)).constData(), O_WRONLY | O_APPEND));
+    const PrivateFolder runs = openRuns(false);
+    m_record = FileDescriptor(runs.fd() < 0 ? -1 : openRecord(runs.fd(), id, O_WRONLY | O_APPEND));
     if (m_record.get() < 0 || ::flock(m_record.get(), LOCK_EX | LOCK_NB) != 0) {
         m_record.reset();
         return false;
@@ -649,14 +697,15 @@ void RunLock::markUndone(const QString &byId)
         sys::fsync(m_record.get());
 }
 
-void RecoverInterruptedRuns()
+QString RecoverInterruptedRuns()
 {
-    const FileDescriptor runs(::open(NativePath(RunJournalFolder()).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (runs.get() < 0)
-        return;
+    PrivateFolder runsFolder = openRuns(false);
+    if (runsFolder.fd() < 0)
+        return runsFolder.reason().isEmpty() ? QString() : UntrustedStateFolderMessage(runsFolder);
+    const FileDescriptor runs = runsFolder.take();
     const JournalFolderLock folderLock(runs.get());
     for (const QByteArray &name : runNames(runs.get())) {
-        const FileDescriptor folder(::openat(runs.get(), name.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+        const FileDescriptor folder(openRunFolder(runs.get(), name));
         if (folder.get() < 0)
             continue;
         const FileDescriptor record(openJournalFile(folder.get(), kRecordName.constData(), O_RDWR | O_APPEND));
@@ -726,13 +775,15 @@ void RecoverInterruptedRuns()
             sys::fsync(record.get());
         }
     }
+    return QString();
 }
 
 void PruneRuns(const UndoSettings &settings, const QString &keepId)
 {
-    const FileDescriptor runs(::open(NativePath(RunJournalFolder()).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (runs.get() < 0)
+    const PrivateFolder runsFolder = openRuns(false);
+    if (runsFolder.fd() < 0)
         return;
+    const int runs = runsFolder.fd();
     int count = 0;
     qint64 bytes = 0;
     bool dropping = false;
@@ -745,7 +796,7 @@ void PruneRuns(const UndoSettings &settings, const QString &keepId)
             if (dropping) {
                 RunLock lock;
                 if (lock.lock(run.id))
-                    removeRunFolder(runs.get(), run.id.toLatin1());
+                    removeRunFolder(runs, run.id.toLatin1());
                 continue;
             }
         }

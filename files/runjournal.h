@@ -21,7 +21,10 @@ namespace perrox {
 // names every file it changed; an entry without "done" whose file does not
 // hold what the run wrote was never carried out and is skipped.
 
-// $XDG_STATE_HOME/perrox/runs (else ~/.local/state/perrox/runs).
+// runs/ in StateFolder(): $XDG_STATE_HOME/perrox/runs (else
+// ~/.local/state/perrox/runs). It is used only while it, the state folder
+// and each run's folder are the user's alone (see PrivateFolder), and each
+// record and kept copy a regular file of the user's.
 QString RunJournalFolder();
 
 // How many runs and how many bytes of old contents the journal keeps.
@@ -189,8 +192,12 @@ QString CannotKeepMessage(int error, const QString &path);
 std::vector<JournalRun> ListRuns();
 // One run; false when there is none with this ID.
 bool LoadRun(const QString &id, JournalRun &run);
-// The absolute path of a kept content of a run.
+// The absolute path of a kept content of a run, for messages.
 QString KeptPath(const QString &id, const QByteArray &kept);
+// Opens a kept content of a run for reading (not following a link, never
+// blocking), through folders that are checked as RunJournalFolder() says;
+// -1 with errno set.
+int OpenKept(const QString &id, const QByteArray &kept);
 
 // Holds the record of a run locked, so that it can be undone by one process
 // only; marks it undone.
@@ -208,8 +215,9 @@ private:
 // Tidies what a process that died while it wrote a run left behind: kept
 // contents without an entry go; an entry without "done" is marked done when
 // its file holds what the run wrote, else skipped; a run that then changed
-// nothing is removed. Runs still being written are left alone.
-void RecoverInterruptedRuns();
+// nothing is removed. Runs still being written are left alone. Returns a
+// message when the journal's folder cannot be trusted, else an empty text.
+QString RecoverInterruptedRuns();
 
 // Removes the oldest runs until at most settings.maxRuns remain and their
 // kept contents sum up to at most settings.maxBytes; keepId is never removed.

@@ -197,7 +197,8 @@ public:
         , m_source(source)
         , m_context(context)
         , m_undo(undo)
-        , m_beside(source.folderFd(), GetFolderName(source.path()).isEmpty() ? QStringLiteral(".") : GetFolderName(source.path()), context.rng)
+        , m_beside(
+              source.folderFd(), GetFolderName(source.path()).isEmpty() ? QStringLiteral(".") : GetFolderName(source.path()), TemporaryFile::Unpredictable {})
         , m_times(resultTimes(undo, context, &source.status())) // as opened: before the run read it
     { }
 
@@ -338,7 +339,7 @@ private:
             where = NativePath(AbsolutePath(m_source.path()));
         RewriteRecord record;
         if (const int r = record.begin(before, where, m_source.fd(), m_temp.fd(), m_temp.folderFd(), m_temp.name()))
-            return {CommitResult::Status::Failed, FileErrorMessage(r, record.failedPath())};
+            return {CommitResult::Status::Failed, record.failureMessage(r)};
         // The last look before the first byte is written.
         struct stat now;
         if (::fstat(m_writer.get(), &now) != 0 || !SameContentStatus(now, before)) {
@@ -442,7 +443,7 @@ public:
         : m_temp(temp)
         , m_target(target)
         , m_undo(undo)
-        , m_beside(target.folderFd, GetFolderName(target.path), context.rng)
+        , m_beside(target.folderFd, GetFolderName(target.path), TemporaryFile::Unpredictable {})
         , m_times(resultTimes(undo, context, source ? &source->status() : nullptr))
     { }
 
@@ -641,14 +642,13 @@ QString SaveContents(const QString &path, const QByteArray &content, const std::
     QString folder = GetFolderName(path);
     if (folder.isEmpty())
         folder = path.startsWith(QLatin1Char('/')) ? QStringLiteral("/") : QStringLiteral(".");
-    std::mt19937 rng(std::random_device {}());
     // Deleted by its destructor on every way out but the commit.
-    TemporaryFile temp(folder, rng);
+    TemporaryFile temp(folder, TemporaryFile::Unpredictable {});
     if (!temp.open())
         return FileErrorMessage(temp.errorString(), path);
     if (!temp.write(content.constData(), content.size()) || !temp.close())
         return failed(temp.errorString());
-    CommitContext context {rng};
+    CommitContext context;
     const CommitResult commit = CommitToPath(temp, path, context);
     if (!commit.ok())
         // Putting the complete file in place is the last step of writing it.

@@ -40,7 +40,6 @@ struct CommitResult
 // What putting a result in place needs besides the result and its target.
 struct CommitContext
 {
-    std::mt19937 &rng; // numbers of temporary files beside a target
     std::function<void()> pump = {}; // called after every chunk of a rewrite in place
     qint64 chunk = qint64(1) << 20; // bytes per write of a rewrite in place
     // The result takes the access and modification times of the file it was

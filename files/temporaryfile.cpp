@@ -32,6 +32,17 @@ TemporaryFile::TemporaryFile(const QString &folderPath, std::mt19937 &rng)
     , m_rng(&rng)
 { }
 
+TemporaryFile::TemporaryFile(int folderFd, const QString &folderPath, Unpredictable)
+    : m_folderFd(folderFd)
+    , m_folder(folderPath)
+    , m_unpredictable(true)
+{ }
+
+TemporaryFile::TemporaryFile(const QString &folderPath, Unpredictable)
+    : m_folder(folderPath)
+    , m_unpredictable(true)
+{ }
+
 TemporaryFile::TemporaryFile(const QString &exactPath)
     : m_path(exactPath)
 {
@@ -46,6 +57,13 @@ TemporaryFile::~TemporaryFile()
 
 QString TemporaryFile::drawName()
 {
+    if (m_unpredictable) {
+        static const char letters[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+        QString name = m_folder + QLatin1String("/~PX");
+        for (int i = 0; i < 10; ++i)
+            name += QLatin1Char(letters[QRandomGenerator::system()->bounded(int(sizeof letters - 1))]);
+        return name + QLatin1String(".tmp");
+    }
     // The whole part of r * 90000 + 10000 for a uniform r in [0, 1).
     std::uniform_int_distribution<int> number(10000, 99999);
     return TemporaryFileName(m_folder, number(*m_rng));
@@ -65,7 +83,8 @@ bool TemporaryFile::open()
 {
     remove();
     m_fd.reset();
-    if (m_rng)
+    const bool drawn = m_rng || m_unpredictable;
+    if (drawn)
         m_path = drawName();
     if (folderFd() < 0) {
         m_ownFolder = FileDescriptor(::open(NativePath(m_folder).constData(), O_PATH | O_DIRECTORY | O_CLOEXEC));
@@ -75,7 +94,7 @@ bool TemporaryFile::open()
         }
     }
     for (int attempt = 0; attempt < kMaxDraws; ++attempt) {
-        if (m_rng && attempt > 0)
+        if (drawn && attempt > 0)
             m_path = drawName();
         m_fd = FileDescriptor(sys::openat(folderFd(), name().constData(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
         if (m_fd.get() >= 0) {
@@ -86,7 +105,7 @@ bool TemporaryFile::open()
             return true;
         }
         m_error = errno;
-        if (m_error != EEXIST || !m_rng)
+        if (m_error != EEXIST || !drawn)
             break;
     }
     return false;

@@ -56,6 +56,14 @@ public:
     TemporaryFile(int folderFd, const QString &folderPath, std::mt19937 &rng);
     // The same in the folder at folderPath.
     TemporaryFile(const QString &folderPath, std::mt19937 &rng);
+    // A temporary file beside a user's file, in a folder others may share:
+    // "~PX" + ten random letters or digits + ".tmp", drawn from the system's
+    // random source, so that nobody can take the names beforehand.
+    struct Unpredictable
+    {
+    };
+    TemporaryFile(int folderFd, const QString &folderPath, Unpredictable);
+    TemporaryFile(const QString &folderPath, Unpredictable);
     // Exactly this path, which must not exist yet.
     explicit TemporaryFile(const QString &exactPath);
     ~TemporaryFile() override;
@@ -96,6 +104,7 @@ private:
     FileDescriptor m_ownFolder; // when the folder was given by its path
     QString m_folder;
     std::mt19937 *m_rng = nullptr;
+    bool m_unpredictable = false;
     QString m_path;
     FileDescriptor m_fd;
     int m_error = 0;

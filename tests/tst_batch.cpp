@@ -23,6 +23,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+extern char **environ;
+
 using namespace perrox;
 using namespace perrox::test;
 using namespace Qt::StringLiterals;
@@ -461,6 +463,49 @@ private slots:
         }
     }
 
+    // Without HOME and XDG_STATE_HOME, the home the password database names
+    // holds the journal; an account without one (nobody's is /nonexistent)
+    // replaces without a journal, and says so.
+    void noHome()
+    {
+        QVERIFY(::chmod(NativePath(m_dir->path()).constData(), 0777) == 0);
+        QVERIFY(::chmod(NativePath(m_temp->path()).constData(), 01777) == 0);
+        const QString path = WriteFileIn(m_dir->path(), u"h.txt"_s, "hello");
+        QVERIFY(::chmod(NativePath(path).constData(), 0666) == 0);
+        m_unset = {"HOME", "XDG_STATE_HOME"};
+        const Batch run = finish(start({"--replace", "--find", "hello", "--with", "HI", "h.txt"}, true));
+        m_unset.clear();
+        QCOMPARE(run,
+            Batch(0, "       1  h.txt\n",
+                "Cannot keep a copy for Undo: neither XDG_STATE_HOME nor HOME is set, and your account has no home folder to keep it in. The files are "
+                "replaced all the same; this run cannot be undone.\n"));
+        QCOMPARE(ReadFile(path), "HI"_ba);
+    }
+
+    // A name that holds a control character cannot split a line of the text
+    // output or reach the terminal as a command: it is quoted as ls quotes it.
+    void terminalNames_data()
+    {
+        QTest::addColumn<QByteArray>("name");
+        QTest::addColumn<QByteArray>("shown");
+        QTest::newRow("plain, with blanks and bytes of another encoding") << "a b\xe9.txt"_ba
+                                                                          << "a b\xe9.txt"_ba;
+        QTest::newRow("a newline") << "a\nb"_ba
+                                   << "'a'$'\\n''b'"_ba;
+        QTest::newRow("an escape sequence") << "x\x1b[31my"_ba
+                                            << "'x'$'\\033''[31my'"_ba;
+        QTest::newRow("an apostrophe and a tab at the end") << "it's\t"_ba
+                                                            << "'it'\\''s'$'\\t'"_ba;
+        QTest::newRow("delete and carriage return first") << "\x7f\rz"_ba
+                                                          << "$'\\177'$'\\r''z'"_ba;
+    }
+    void terminalNames()
+    {
+        QFETCH(QByteArray, name);
+        QFETCH(QByteArray, shown);
+        QCOMPARE(TerminalName(DecodeNativePath(name)), shown);
+    }
+
     void finishesAnInterruptedRewriteFirst()
     {
         StateFolderGuard state;
@@ -525,6 +570,25 @@ private:
         for (const QByteArray &a : arguments)
             argv.push_back(const_cast<char *>(a.constData()));
         argv.push_back(nullptr);
+        // The user nobody gets a state folder of its own: the test home's is root's, which Perrox refuses to use.
+        QByteArrayList environment;
+        for (char **e = environ; *e; ++e) {
+            const QByteArray variable(*e);
+            const bool dropped = std::any_of(m_unset.begin(), m_unset.end(), [&](const QByteArray &name) { return variable.startsWith(name + '='); });
+            if (!dropped && (!unprivileged || !variable.startsWith("XDG_STATE_HOME=")))
+                environment.append(variable);
+        }
+        if (unprivileged && !m_unset.contains("XDG_STATE_HOME")) {
+            const QString state = m_temp->filePath(u"nobody-state"_s);
+            QDir().mkpath(state);
+            if (::chown(NativePath(state).constData(), 65534, 65534) != 0 || ::chmod(NativePath(state).constData(), 0700) != 0)
+                return -1;
+            environment.append("XDG_STATE_HOME=" + NativePath(state));
+        }
+        std::vector<char *> envp;
+        for (QByteArray &e : environment)
+            envp.push_back(e.data());
+        envp.push_back(nullptr);
         const pid_t pid = ::fork();
         if (pid == 0) { // only async-signal-safe calls until exec
             const int in = ::open("/dev/null", O_RDONLY | O_CLOEXEC), o = ::open(out.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600),
@@ -536,7 +600,7 @@ private:
             const struct rlimit value = {limit.value, limit.value};
             if (limit.resource >= 0 && ::setrlimit(limit.resource, &value) != 0)
                 ::_exit(126);
-            ::execv(program.constData(), argv.data());
+            ::execve(program.constData(), argv.data(), envp.data());
             ::_exit(127);
         }
         return pid;
@@ -559,6 +623,7 @@ private:
 
     std::unique_ptr<QTemporaryDir> m_dir;
     std::unique_ptr<QTemporaryDir> m_temp;
+    QByteArrayList m_unset; // variables start() leaves out of perrox-batch's environment
 };
 
 QTEST_GUILESS_MAIN(TestBatch)

@@ -299,6 +299,7 @@ private slots:
     void keepTimes_data();
     void keepTimes();
     void tempFolderFilledByAnotherUser();
+    void namesBesideTakenByAnotherUser();
     void deadRunFolders_data();
     void deadRunFolders();
     void kernelFiles_data();
@@ -828,6 +829,42 @@ void TestProcessFiles::tempFolderFilledByAnotherUser()
     QVERIFY(!left.join(u' ').contains(u"perrox-"_s));
     for (const QString &name : left)
         QFile::remove(m_temp->filePath(name));
+}
+
+// Another user takes every name of the form "~PX" + five digits in a shared
+// folder: what Perrox writes beside a file there (a save, a result from
+// another file system) draws names nobody can guess, and goes on.
+void TestProcessFiles::namesBesideTakenByAnotherUser()
+{
+    const QString shared = m_dir->filePath(u"shared"_s);
+    QVERIFY(QDir().mkpath(shared));
+    QVERIFY(setMode(m_dir->path(), 0755));
+    QVERIFY(setMode(shared, 01777));
+    const int filled = RunUnprivileged([&]() -> int {
+        for (int n = 10000; n <= 99999; ++n) {
+            const int fd = ::open(NativePath(TemporaryFileName(shared, n)).constData(), O_WRONLY | O_CREAT | O_EXCL, 0644);
+            CHILD_CHECK(fd >= 0);
+            ::close(fd);
+        }
+        return 0;
+    });
+    QCOMPARE(filled, 0);
+    QCOMPARE(SaveContents(shared + u"/saved.txt"_s, "saved"), QString());
+    QCOMPARE(ReadFile(shared + u"/saved.txt"_s), "saved"_ba);
+    // A result made in a TEMP of another file system is copied beside its file first.
+    QTemporaryDir elsewhere(u"/dev/shm/perrox-test-XXXXXX"_s);
+    if (elsewhere.isValid() && statOf(elsewhere.path()).st_dev != statOf(shared).st_dev) {
+        EnvironmentGuard temp("TEMP", NativePath(elsewhere.path()));
+        const QString path = file(u"shared/x.txt"_s, "x x");
+        ScriptedHost host({path});
+        QCOMPARE(host.run(RunMode::Replace, u"x"_s, u"y"_s).end, End::Completed);
+        QCOMPARE(host.sink.texts(), QStringList());
+        QCOMPARE(ReadFile(path), "y y"_ba);
+    }
+    const QStringList left = TemporaryFilesIn(shared);
+    QCOMPARE(left.size(), 90000);
+    for (const QString &name : left)
+        QFile::remove(shared + u'/' + name);
 }
 
 void TestProcessFiles::deadRunFolders_data()

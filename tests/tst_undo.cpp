@@ -1,5 +1,8 @@
 #include "engine/undorun.h"
+#include "files/filedescriptor.h"
 #include "files/filesystem.h"
+#include "files/rewritejournal.h"
+#include "files/statefolder.h"
 #include "support/testsupport.h"
 
 #include <QDir>
@@ -328,18 +331,91 @@ private slots:
         QCOMPARE(::chmod(NativePath(a).constData(), 0666), 0);
         QVERIFY(QDir().mkpath(RunJournalFolder()));
         QCOMPARE(::chmod(NativePath(RunJournalFolder()).constData(), 0755), 0); // root's, not nobody's
+        const QString state = QFileInfo(RunJournalFolder()).path();
         const int code = RunUnprivileged([&]() -> int {
             ScriptedHost host({a});
             host.undo = kJournal;
             const RunResult run = host.run(RunMode::Replace, u"hello"_s, u"HI"_s);
             CHILD_CHECK(run.end == RunResult::End::CopyFailed && run.journalRun.isEmpty());
             CHILD_CHECK(host.sink.texts()
-                == QStringList {u"Cannot keep a copy for Undo: Permission denied - %1\r\n\r\nThe file %2 was left as it is."_s.arg(RunJournalFolder(), a)});
+                == QStringList {u"Cannot keep a copy for Undo: Belongs to another user - %1\r\n\r\nThe file %2 was left as it is."_s.arg(state, a)});
             return 0;
         });
         QCOMPARE(code, 0);
         QCOMPARE(ReadFile(a), "hello\n");
         QCOMPARE(TemporaryFilesIn(m_dir->path()), QStringList());
+    }
+
+    // Perrox's own folders are used only while they are the user's alone:
+    // records another user could have put there are never run, neither by
+    // Undo nor at a start, and no Replace keeps a copy there.
+    void foreignStateFolder_data()
+    {
+        QTest::addColumn<QString>("how");
+        QTest::addColumn<QString>("reason");
+        QTest::addColumn<QString>("folder"); // the one refused, below the state home
+        QTest::newRow("another user's") << u"nobody"_s << u"Belongs to another user"_s << u"perrox"_s;
+        QTest::newRow("open to all") << u"0777"_s << u"Other users may write to it"_s << u"perrox"_s;
+        QTest::newRow("a link to a folder of another user's") << u"link"_s << u"Is a symbolic link, not a folder of your own"_s << u"perrox"_s;
+        // The records of rewrites are still of use; the journal is not.
+        QTest::newRow("its runs open to all") << u"runs"_s << u"Other users may write to it"_s << u"perrox/runs"_s;
+    }
+    void foreignStateFolder()
+    {
+        QFETCH(QString, how);
+        QFETCH(QString, reason);
+        QFETCH(QString, folder);
+        const QString a = WriteFileIn(m_dir->path(), u"a.txt"_s, "hello\n");
+        const QString linked = WriteFileIn(m_dir->path(), u"linked.txt"_s, "old content");
+        QCOMPARE(::link(NativePath(linked).constData(), NativePath(path(u"other.txt"_s)).constData()), 0);
+        QVERIFY(!replace({a}).journalRun.isEmpty());
+        // A rewrite in place whose program died after it wrote its record.
+        {
+            const QString result = WriteFileIn(m_dir->path(), u"result.bin"_s, "new");
+            const FileDescriptor folder(::open(NativePath(m_dir->path()).constData(), O_PATH | O_DIRECTORY));
+            const FileDescriptor in(::open(NativePath(result).constData(), O_RDONLY));
+            const FileDescriptor old(::open(NativePath(linked).constData(), O_RDONLY));
+            struct stat st;
+            QVERIFY(::stat(NativePath(linked).constData(), &st) == 0);
+            RewriteRecord record;
+            QCOMPARE(record.begin(st, NativePath(QFileInfo(linked).canonicalFilePath()), old.get(), in.get(), folder.get(), "result.bin"), 0);
+        }
+        const QString state = StateFolder();
+        const QByteArray native = NativePath(state);
+        if (how == u"nobody"_s) {
+            QCOMPARE(std::system(("chown -R nobody " + native).constData()), 0);
+        } else if (how == u"0777"_s) {
+            QCOMPARE(::chmod(native.constData(), 0777), 0);
+        } else if (how == u"runs"_s) {
+            QCOMPARE(::chmod(NativePath(RunJournalFolder()).constData(), 0777), 0);
+        } else {
+            QVERIFY(QFile::rename(state, state + u"-moved"_s));
+            QCOMPARE(std::system(("chown -R nobody " + native + "-moved").constData()), 0);
+            QVERIFY(QFile::link(state + u"-moved"_s, state));
+        }
+        const QString refused = FileErrorMessage(reason, QFileInfo(state).path() + u'/' + folder);
+        const bool rewrites = how == u"runs"_s;
+        const QString finished
+            = u"Perrox was stopped while it rewrote the file %1 and has now finished it.\r\n\r\n"_s.arg(QFileInfo(linked).canonicalFilePath());
+        QCOMPARE(FinishStoppedRuns(),
+            (rewrites ? finished : QString()) + u"Perrox does not use its folder of records and Undo copies: "_s + refused
+                + u". Nothing is kept there and nothing is undone from it until it is a folder of yours alone (mode 0700)."_s);
+        QCOMPARE(ReadFile(linked), rewrites ? "new"_ba : "old content"_ba);
+        QCOMPARE(UndoRun(QString(), kJournal).end, UndoOutcome::End::NothingToUndo);
+        QCOMPARE(ReadFile(a), "HI!\n"_ba);
+        // A Replace keeps no copy there, so it replaces nothing; without Undo it may.
+        const QString b = WriteFileIn(m_dir->path(), u"b.txt"_s, "hello b\n");
+        ScriptedHost host({b});
+        host.undo = kJournal;
+        host.run(RunMode::Replace, u"hello"_s, u"HI!"_s);
+        QCOMPARE(host.sink.texts(), QStringList {u"Cannot keep a copy for Undo: %1\r\n\r\nThe file %2 was left as it is."_s.arg(refused, b)});
+        QCOMPARE(ReadFile(b), "hello b\n"_ba);
+        QCOMPARE(replace({b}, UndoSettings {false}).end, RunResult::End::Completed);
+        QCOMPARE(ReadFile(b), "HI! b\n"_ba);
+        if (how == u"link"_s) {
+            QVERIFY(QFile::remove(state));
+            QVERIFY(QDir(state + u"-moved"_s).removeRecursively());
+        }
     }
 
     // A folder that takes no new name (nobody's file in root's folder): the
