@@ -3,7 +3,9 @@
 #include <QDir>
 
 #include <cstring>
+#include <dirent.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace perrox {
 
@@ -156,6 +158,22 @@ QString DecodeNativePath(const QByteArray &native)
         i += length;
     }
     return text;
+}
+
+std::vector<QByteArray> NamesIn(int fd, const std::function<bool(const QByteArray &name)> &wanted)
+{
+    std::vector<QByteArray> names;
+    DIR *dir = ::fdopendir(::dup(fd));
+    if (!dir)
+        return names;
+    ::rewinddir(dir); // the duplicate shares its position with fd
+    while (const dirent *entry = ::readdir(dir)) {
+        const QByteArray name(entry->d_name);
+        if (name != "." && name != ".." && wanted(name))
+            names.push_back(name);
+    }
+    ::closedir(dir);
+    return names;
 }
 
 bool MakePrivateFolder(const QString &path)

@@ -1,6 +1,10 @@
 #pragma once
 
+#include <QByteArray>
 #include <QString>
+
+#include <functional>
+#include <vector>
 
 namespace perrox {
 
@@ -14,6 +18,11 @@ bool FileExists(const QString &path);
 // Creates the folder path and any missing parents for the user alone (mode
 // 0700, whatever the umask); true when it exists afterwards.
 bool MakePrivateFolder(const QString &path);
+
+// The names in the folder open as fd ("." and ".." left out) for which
+// wanted(name) is true, in the order the folder lists them; empty when it
+// cannot be listed. fd stays open and unmoved.
+std::vector<QByteArray> NamesIn(int fd, const std::function<bool(const QByteArray &name)> &wanted);
 
 // The C library's description of an errno value ("Permission denied").
 QString SystemErrorText(int errnum);

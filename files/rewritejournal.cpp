@@ -555,19 +555,11 @@ QString RecoverInterruptedRewrites()
         return state.reason().isEmpty() ? QString() : UntrustedStateFolderMessage(state);
     const QString folderPath = state.path();
     const FileDescriptor folder = state.take();
-    std::vector<QByteArray> names;
-    if (DIR *dir = ::fdopendir(::dup(folder.get()))) {
-        while (const dirent *entry = ::readdir(dir)) {
-            const QByteArray name(entry->d_name);
-            if (name.startsWith(kStemPrefix) && name.endsWith(kRecordSuffix))
-                names.push_back(name.chopped(kRecordSuffix.size()));
-        }
-        ::closedir(dir);
-    }
+    std::vector<QByteArray> names = NamesIn(folder.get(), [](const QByteArray &n) { return n.startsWith(kStemPrefix) && n.endsWith(kRecordSuffix); });
     std::sort(names.begin(), names.end());
     QStringList messages;
     for (const QByteArray &name : names) {
-        RewriteRecovery recovery(folderPath, folder.get(), name);
+        RewriteRecovery recovery(folderPath, folder.get(), name.chopped(kRecordSuffix.size()));
         if (const QString message = recovery.run(); !message.isEmpty())
             messages.append(message);
     }

@@ -258,36 +258,17 @@ QString runFolderPath(const QString &id)
 // Deletes a run's folder with what this program put in it.
 void removeRunFolder(int runs, const QByteArray &name)
 {
-    const int folder = ::openat(runs, name.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-    if (folder < 0)
+    const FileDescriptor folder(::openat(runs, name.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    if (folder.get() < 0)
         return;
-    if (DIR *dir = ::fdopendir(folder)) {
-        std::vector<QByteArray> names;
-        while (const dirent *entry = ::readdir(dir)) {
-            const QByteArray n(entry->d_name);
-            if (n == kRecordName || (n.startsWith('k') && n.size() > 1))
-                names.push_back(n);
-        }
-        for (const QByteArray &n : names)
-            sys::unlinkat(::dirfd(dir), n.constData(), 0);
-        ::closedir(dir);
-    } else {
-        ::close(folder);
-    }
+    for (const QByteArray &n : NamesIn(folder.get(), [](const QByteArray &n) { return n == kRecordName || (n.startsWith('k') && n.size() > 1); }))
+        sys::unlinkat(folder.get(), n.constData(), 0);
     sys::unlinkat(runs, name.constData(), AT_REMOVEDIR);
 }
 
 std::vector<QByteArray> runNames(int runs)
 {
-    std::vector<QByteArray> names;
-    if (DIR *dir = ::fdopendir(::dup(runs))) {
-        while (const dirent *entry = ::readdir(dir)) {
-            const QByteArray n(entry->d_name);
-            if (!n.startsWith('.'))
-                names.push_back(n);
-        }
-        ::closedir(dir);
-    }
+    std::vector<QByteArray> names = NamesIn(runs, [](const QByteArray &n) { return !n.startsWith('.'); });
     std::sort(names.begin(), names.end(), std::greater<>());
     return names;
 }
@@ -733,18 +714,11 @@ QString RecoverInterruptedRuns()
         if (!text.endsWith('\n') && sys::ftruncate(record.get(), off_t(text.lastIndexOf('\n') + 1)) != 0)
             continue;
         // Kept contents whose entry never got written.
-        if (DIR *dir = ::fdopendir(::dup(folder.get()))) {
-            std::vector<QByteArray> orphans;
-            while (const dirent *entry = ::readdir(dir)) {
-                const QByteArray n(entry->d_name);
-                const bool named = std::any_of(run.entries.begin(), run.entries.end(), [&](const JournalEntry &e) { return e.kept == n; });
-                if (n.startsWith('k') && !named)
-                    orphans.push_back(n);
-            }
-            ::closedir(dir);
-            for (const QByteArray &n : orphans)
-                sys::unlinkat(folder.get(), n.constData(), 0);
-        }
+        const auto orphan = [&](const QByteArray &n) {
+            return n.startsWith('k') && std::none_of(run.entries.begin(), run.entries.end(), [&](const JournalEntry &e) { return e.kept == n; });
+        };
+        for (const QByteArray &n : NamesIn(folder.get(), orphan))
+            sys::unlinkat(folder.get(), n.constData(), 0);
         int changed = 0;
         for (const JournalEntry &e : run.entries) {
             bool happened = e.state == JournalEntry::State::Done;

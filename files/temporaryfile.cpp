@@ -155,7 +155,7 @@ namespace {
 constexpr QByteArrayView kRunFolderPrefix("perrox-");
 constexpr int kRunFolderLetters = 6;
 
-bool isRunFolderName(QByteArrayView name)
+bool isRunFolderName(const QByteArray &name)
 {
     if (name.size() != kRunFolderPrefix.size() + kRunFolderLetters || !name.startsWith(kRunFolderPrefix))
         return false;
@@ -166,7 +166,7 @@ bool isRunFolderName(QByteArrayView name)
 }
 
 // "~PX" + five digits + ".tmp".
-bool isTemporaryFileName(QByteArrayView name)
+bool isTemporaryFileName(const QByteArray &name)
 {
     if (name.size() != 12 || !name.startsWith("~PX") || !name.endsWith(".tmp"))
         return false;
@@ -265,15 +265,8 @@ QString RemoveDeadRunFolders(const QString &parent)
     const FileDescriptor folder(::open(NativePath(parent).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (folder.get() < 0)
         return QString();
-    std::vector<QByteArray> names;
-    if (DIR *dir = ::fdopendir(::dup(folder.get()))) {
-        while (const dirent *entry = ::readdir(dir))
-            if (isRunFolderName(entry->d_name))
-                names.emplace_back(entry->d_name);
-        ::closedir(dir);
-    }
     QStringList failures;
-    for (const QByteArray &name : names) {
+    for (const QByteArray &name : NamesIn(folder.get(), isRunFolderName)) {
         const QString path = parent + QLatin1Char('/') + QString::fromLatin1(name);
         struct stat seen;
         struct stat st;
@@ -285,15 +278,8 @@ QString RemoveDeadRunFolders(const QString &parent)
         // A living run holds its folder locked.
         if (::flock(run.get(), LOCK_EX | LOCK_NB) != 0)
             continue;
-        std::vector<QByteArray> files;
-        if (DIR *dir = ::fdopendir(::dup(run.get()))) {
-            while (const dirent *entry = ::readdir(dir))
-                if (isTemporaryFileName(entry->d_name))
-                    files.emplace_back(entry->d_name);
-            ::closedir(dir);
-        }
         bool failed = false;
-        for (const QByteArray &file : files) {
+        for (const QByteArray &file : NamesIn(run.get(), isTemporaryFileName)) {
             struct stat f;
             if (::fstatat(run.get(), file.constData(), &f, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(f.st_mode))
                 continue;

@@ -369,17 +369,7 @@ private slots:
         const QString linked = WriteFileIn(m_dir->path(), u"linked.txt"_s, "old content");
         QCOMPARE(::link(NativePath(linked).constData(), NativePath(path(u"other.txt"_s)).constData()), 0);
         QVERIFY(!replace({a}).journalRun.isEmpty());
-        // A rewrite in place whose program died after it wrote its record.
-        {
-            const QString result = WriteFileIn(m_dir->path(), u"result.bin"_s, "new");
-            const FileDescriptor folder(::open(NativePath(m_dir->path()).constData(), O_PATH | O_DIRECTORY));
-            const FileDescriptor in(::open(NativePath(result).constData(), O_RDONLY));
-            const FileDescriptor old(::open(NativePath(linked).constData(), O_RDONLY));
-            struct stat st;
-            QVERIFY(::stat(NativePath(linked).constData(), &st) == 0);
-            RewriteRecord record;
-            QCOMPARE(record.begin(st, NativePath(QFileInfo(linked).canonicalFilePath()), old.get(), in.get(), folder.get(), "result.bin"), 0);
-        }
+        QVERIFY(LeaveInterruptedRewrite(linked, "new"));
         const QString state = StateFolder();
         const QByteArray native = NativePath(state);
         if (how == u"nobody"_s) {

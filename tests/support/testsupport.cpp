@@ -2,10 +2,12 @@
 
 #include "files/filedescriptor.h"
 #include "files/filesystem.h"
+#include "files/rewritejournal.h"
 
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QProcess>
 #include <QRandomGenerator>
 
@@ -140,6 +142,21 @@ bool InterruptRewriteInPlace(const QString &path, const QByteArray &find, const 
         host.run(RunMode::Replace, QString::fromLatin1(find), QString::fromLatin1(replace));
         return 0; // the rewrite ended before the kill: not what was asked for
     }) == -1;
+}
+
+bool LeaveInterruptedRewrite(const QString &path, const QByteArray &result)
+{
+    const QString folder = QFileInfo(path).path(), kept = folder + QStringLiteral("/result.bin");
+    if (!WriteFile(kept, result))
+        return false;
+    const FileDescriptor folderFd(::open(NativePath(folder).constData(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+    const FileDescriptor in(::open(NativePath(kept).constData(), O_RDONLY | O_CLOEXEC));
+    const FileDescriptor old(::open(NativePath(path).constData(), O_RDONLY | O_CLOEXEC));
+    struct stat st;
+    if (::fstat(old.get(), &st) != 0)
+        return false;
+    RewriteRecord record; // dies with this scope: the record stays
+    return record.begin(st, NativePath(QFileInfo(path).canonicalFilePath()), old.get(), in.get(), folderFd.get(), "result.bin") == 0;
 }
 
 bool MakeSocket(const QString &path)

@@ -138,6 +138,11 @@ int RunInChild(const std::function<int()> &body);
 // child died as planned.
 bool InterruptRewriteInPlace(const QString &path, const QByteArray &find, const QByteArray &replace, qint64 chunk);
 
+// Leaves what a rewrite in place leaves when its program dies right after
+// it kept the result and wrote its record: path is to become result, the
+// record says so, and nothing is written to path yet. False on a failure.
+bool LeaveInterruptedRewrite(const QString &path, const QByteArray &result);
+
 // A Unix socket at path that nobody listens on: it lives as long as its name.
 bool MakeSocket(const QString &path);
 // Gives a file (not a link's end) a modification time long past, so that
