@@ -14,12 +14,12 @@
 #include "arguments/notationfield.h"
 #include "base/twips.h"
 #include "base/widgetsupport.h"
+#include "commit/runjournal.h"
 #include "engine/runreport.h"
 #include "files/filelistview.h"
 #include "files/filenames.h"
 #include "files/filesystem.h"
 #include "files/optionsdialog.h"
-#include "files/runjournal.h"
 
 #include <QAction>
 #include <QApplication>

@@ -2,11 +2,11 @@
 
 #include "base/messagesink.h"
 #include "codepage.h"
+#include "commit/safereplace.h"
+#include "commit/temporaryfile.h"
 #include "files/filedescriptor.h"
 #include "files/filenames.h"
 #include "files/filesystem.h"
-#include "files/safereplace.h"
-#include "files/temporaryfile.h"
 #include "notation.h"
 
 #include <algorithm>

@@ -4,14 +4,14 @@
 #include "base/blanks.h"
 #include "base/messagesink.h"
 #include "base/workers.h"
+#include "commit/rewritejournal.h"
+#include "commit/safereplace.h"
+#include "commit/statefolder.h"
+#include "commit/temporaryfile.h"
 #include "files/filedescriptor.h"
 #include "files/filenames.h"
 #include "files/filesystem.h"
 #include "files/openedfile.h"
-#include "files/rewritejournal.h"
-#include "files/safereplace.h"
-#include "files/statefolder.h"
-#include "files/temporaryfile.h"
 
 #include <QDir>
 #include <QStringList>

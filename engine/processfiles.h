@@ -1,7 +1,7 @@
 #pragma once
 
 #include "arguments/findreplaceargument.h"
-#include "files/runjournal.h"
+#include "commit/runjournal.h"
 #include "replaceengine.h"
 
 #include <QString>

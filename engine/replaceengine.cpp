@@ -1,8 +1,8 @@
 #include "replaceengine.h"
 
+#include "commit/temporaryfile.h"
 #include "files/filesystem.h"
 #include "files/openedfile.h"
-#include "files/temporaryfile.h"
 
 #include <algorithm>
 #include <cerrno>

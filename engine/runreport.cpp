@@ -1,9 +1,9 @@
 #include "runreport.h"
 
 #include "arguments/pairchecks.h"
+#include "commit/safereplace.h"
 #include "files/filenames.h"
 #include "files/filesystem.h"
-#include "files/safereplace.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>

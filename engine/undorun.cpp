@@ -1,14 +1,14 @@
 #include "undorun.h"
 
+#include "commit/filecopy.h"
+#include "commit/safereplace.h"
+#include "commit/systemcalls.h"
+#include "commit/temporaryfile.h"
 #include "engine/processfiles.h"
-#include "files/filecopy.h"
 #include "files/filedescriptor.h"
 #include "files/filenames.h"
 #include "files/filesystem.h"
 #include "files/openedfile.h"
-#include "files/safereplace.h"
-#include "files/systemcalls.h"
-#include "files/temporaryfile.h"
 
 #include <QLocale>
 

@@ -1,8 +1,16 @@
 #pragma once
 
-#include "files/runjournal.h"
+#include <QtGlobal>
 
 namespace perrox {
+
+// How many runs and how many bytes of old contents the journal keeps.
+struct UndoSettings
+{
+    bool keep = true; // false: runs are not recorded and cannot be undone
+    int maxRuns = 20;
+    qint64 maxBytes = qint64(1) << 30;
+};
 
 // The journal of runs as the user sets it: on or off, and its two limits in
 // the units the window shows, runs and mebibytes.

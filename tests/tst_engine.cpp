@@ -1,7 +1,7 @@
+#include "commit/temporaryfile.h"
 #include "engine/replaceengine.h"
 #include "files/filenames.h"
 #include "files/filesystem.h"
-#include "files/temporaryfile.h"
 #include "support/testsupport.h"
 
 #include <QRandomGenerator>

@@ -5,10 +5,10 @@
 // find every file wholly old or wholly new, undo what the run did, and leave
 // nothing of the run behind.
 
+#include "commit/systemcalls.h"
 #include "engine/processfiles.h"
 #include "engine/undorun.h"
 #include "files/filesystem.h"
-#include "files/systemcalls.h"
 #include "support/testsupport.h"
 
 #include <QDir>

@@ -7,11 +7,11 @@
 #include "arguments/notation.h"
 #include "base/twips.h"
 #include "base/widgetsupport.h"
+#include "commit/rewritejournal.h"
 #include "engine/progressscale.h"
 #include "engine/undorun.h"
 #include "files/filedescriptor.h"
 #include "files/filesystem.h"
-#include "files/rewritejournal.h"
 #include "support/windowfixture.h"
 
 #include <QApplication>

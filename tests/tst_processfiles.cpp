@@ -1,10 +1,10 @@
 #include "arguments/notation.h"
+#include "commit/rewritejournal.h"
+#include "commit/safereplace.h"
 #include "engine/processfiles.h"
 #include "engine/runreport.h"
 #include "files/filenames.h"
 #include "files/filesystem.h"
-#include "files/rewritejournal.h"
-#include "files/safereplace.h"
 #include "support/testsupport.h"
 
 #include <QDir>

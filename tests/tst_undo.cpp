@@ -1,8 +1,8 @@
+#include "commit/rewritejournal.h"
+#include "commit/statefolder.h"
 #include "engine/undorun.h"
 #include "files/filedescriptor.h"
 #include "files/filesystem.h"
-#include "files/rewritejournal.h"
-#include "files/statefolder.h"
 #include "support/testsupport.h"
 
 #include <QDir>

@@ -1,8 +1,8 @@
 #include "testsupport.h"
 
+#include "commit/rewritejournal.h"
 #include "files/filedescriptor.h"
 #include "files/filesystem.h"
-#include "files/rewritejournal.h"
 
 #include <QCoreApplication>
 #include <QDir>

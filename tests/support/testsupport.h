@@ -1,9 +1,9 @@
 #pragma once
 
 #include "base/messagesink.h"
+#include "commit/temporaryfile.h"
 #include "engine/processfiles.h"
 #include "engine/replaceengine.h"
-#include "files/temporaryfile.h"
 
 #include <QByteArray>
 #include <QList>

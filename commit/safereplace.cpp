@@ -1,13 +1,13 @@
 #include "safereplace.h"
 
-#include "files/filecopy.h"
+#include "commit/filecopy.h"
+#include "commit/rewritejournal.h"
+#include "commit/systemcalls.h"
+#include "commit/temporaryfile.h"
 #include "files/filedescriptor.h"
 #include "files/filenames.h"
 #include "files/filesystem.h"
 #include "files/openedfile.h"
-#include "files/systemcalls.h"
-#include "rewritejournal.h"
-#include "temporaryfile.h"
 
 #include <algorithm>
 #include <cerrno>

@@ -1,7 +1,7 @@
 #include "temporaryfile.h"
 
+#include "commit/systemcalls.h"
 #include "files/filesystem.h"
-#include "files/systemcalls.h"
 
 #include <QRandomGenerator>
 #include <QStringList>

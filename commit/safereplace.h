@@ -1,6 +1,6 @@
 #pragma once
 
-#include "files/runjournal.h"
+#include "commit/runjournal.h"
 
 #include <QByteArray>
 #include <QString>

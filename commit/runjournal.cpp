@@ -1,11 +1,11 @@
 #include "runjournal.h"
 
 #include "base/workers.h"
-#include "files/filecopy.h"
+#include "commit/filecopy.h"
+#include "commit/recordtext.h"
+#include "commit/statefolder.h"
+#include "commit/systemcalls.h"
 #include "files/filesystem.h"
-#include "files/recordtext.h"
-#include "files/statefolder.h"
-#include "files/systemcalls.h"
 
 #include <algorithm>
 #include <cerrno>

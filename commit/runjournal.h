@@ -1,6 +1,7 @@
 #pragma once
 
 #include "files/filedescriptor.h"
+#include "files/undooptions.h"
 
 #include <QByteArray>
 #include <QDateTime>
@@ -26,14 +27,6 @@ namespace perrox {
 // and each run's folder are the user's alone (see PrivateFolder), and each
 // record and kept copy a regular file of the user's.
 QString RunJournalFolder();
-
-// How many runs and how many bytes of old contents the journal keeps.
-struct UndoSettings
-{
-    bool keep = true; // false: runs are not recorded and cannot be undone
-    int maxRuns = 20;
-    qint64 maxBytes = qint64(1) << 30;
-};
 
 enum class JournalMode
 {

@@ -1,11 +1,11 @@
 #include "rewritejournal.h"
 
-#include "files/filecopy.h"
+#include "commit/filecopy.h"
+#include "commit/recordtext.h"
+#include "commit/statefolder.h"
+#include "commit/systemcalls.h"
 #include "files/filesystem.h"
 #include "files/openedfile.h"
-#include "files/recordtext.h"
-#include "files/statefolder.h"
-#include "files/systemcalls.h"
 
 #include <QList>
 #include <QRandomGenerator>

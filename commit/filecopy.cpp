@@ -1,6 +1,6 @@
 #include "filecopy.h"
 
-#include "files/systemcalls.h"
+#include "commit/systemcalls.h"
 
 #include <cerrno>
 #include <unistd.h>
