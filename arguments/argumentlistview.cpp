@@ -42,7 +42,9 @@ ArgumentListView::ArgumentListView(MessageSink &messages, QWidget *parent)
     m_pairCheck->setSingleShot(true);
     m_pairCheck->setInterval(0);
     connect(m_pairCheck, &QTimer::timeout, this, &ArgumentListView::markPairWarnings);
-    const auto rowsChanged = [this] { m_pairCheck->start(); };
+    // The timer, not this: the model also reports the rows the tree
+    // widget's own destructor removes, after this object's part is gone.
+    const auto rowsChanged = [timer = m_pairCheck] { timer->start(); };
     connect(model(), &QAbstractItemModel::rowsInserted, this, rowsChanged);
     connect(model(), &QAbstractItemModel::rowsRemoved, this, rowsChanged);
     connect(model(), &QAbstractItemModel::rowsMoved, this, rowsChanged);

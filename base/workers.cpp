@@ -1,18 +1,58 @@
 #include "workers.h"
 
 #include <algorithm>
-#include <system_error>
+#include <memory>
+#include <thread>
+#include <utility>
 
 namespace perrox {
 
+Thread::Thread(Thread &&other) noexcept
+    : m_id(other.m_id)
+    , m_running(std::exchange(other.m_running, false))
+{ }
+
+Thread &Thread::operator=(Thread &&other) noexcept
+{
+    if (this != &other) {
+        join();
+        m_id = other.m_id;
+        m_running = std::exchange(other.m_running, false);
+    }
+    return *this;
+}
+
+bool Thread::start(std::function<void()> body)
+{
+    join();
+    auto owned = std::make_unique<std::function<void()>>(std::move(body));
+    const auto run = [](void *arg) -> void * {
+        const std::unique_ptr<std::function<void()>> f(static_cast<std::function<void()> *>(arg));
+        (*f)();
+        return nullptr;
+    };
+    if (::pthread_create(&m_id, nullptr, run, owned.get()) != 0)
+        return false;
+    owned.release(); // the thread's now
+    m_running = true;
+    return true;
+}
+
+void Thread::join()
+{
+    if (m_running)
+        ::pthread_join(m_id, nullptr);
+    m_running = false;
+}
+
 Workers::Workers(int threads)
 {
+    m_threads.reserve(size_t(std::max(threads, 0)));
     for (int i = 0; i < threads; ++i) {
-        try {
-            m_threads.emplace_back([this] { work(); });
-        } catch (const std::system_error &) {
+        Thread t;
+        if (!t.start([this] { work(); }))
             break; // the threads made so far do the work
-        }
+        m_threads.push_back(std::move(t));
     }
 }
 
@@ -23,7 +63,7 @@ Workers::~Workers()
         m_stopping = true;
     }
     m_wake.notify_all();
-    for (std::thread &t : m_threads)
+    for (Thread &t : m_threads)
         t.join();
 }
 
@@ -61,14 +101,12 @@ int Workers::spareThreads()
     return std::max(1, int(std::thread::hardware_concurrency()) - 1);
 }
 
-std::thread StartOrRun(std::function<void()> body)
+Thread StartOrRun(std::function<void()> body)
 {
-    try {
-        return std::thread(body);
-    } catch (const std::system_error &) {
+    Thread thread;
+    if (!thread.start(body))
         body();
-        return std::thread();
-    }
+    return thread;
 }
 
 } // namespace perrox

@@ -4,16 +4,37 @@
 #include <deque>
 #include <functional>
 #include <mutex>
-#include <thread>
+#include <pthread.h>
 #include <vector>
 
 namespace perrox {
 
-// A few threads that run jobs in the order given. They are plain threads:
-// no event loop, so none needs a file descriptor of its own. Where the
-// system gives no thread (a limit on processes or memory), the jobs run at
-// once on the thread that hands them over, so nothing ever waits for a
-// thread that was never made. The destructor runs what is queued and joins.
+// A plain thread, started with pthread_create: no event loop (so it needs
+// no file descriptor of its own), and a thread the system cannot give is a
+// false from start(), never an exception. The destructor joins it.
+class Thread
+{
+public:
+    Thread() = default;
+    ~Thread() { join(); }
+    Thread(Thread &&other) noexcept;
+    Thread &operator=(Thread &&other) noexcept;
+    Thread(const Thread &) = delete;
+    Thread &operator=(const Thread &) = delete;
+
+    bool start(std::function<void()> body);
+    bool joinable() const { return m_running; }
+    void join();
+
+private:
+    pthread_t m_id = {};
+    bool m_running = false;
+};
+
+// A few threads that run jobs in the order given. Where the system gives no
+// thread (a limit on processes or memory), the jobs run at once on the
+// thread that hands them over, so nothing ever waits for a thread that was
+// never made. The destructor runs what is queued and joins.
 class Workers
 {
 public:
@@ -36,11 +57,11 @@ private:
     std::condition_variable m_wake;
     std::deque<std::function<void()>> m_jobs;
     bool m_stopping = false;
-    std::vector<std::thread> m_threads;
+    std::vector<Thread> m_threads;
 };
 
 // Starts body on a thread of its own; where no thread can be made, runs it
-// at once. The thread (empty in that case) is the caller's to join.
-std::thread StartOrRun(std::function<void()> body);
+// at once. The thread (not joinable in that case) is the caller's to join.
+Thread StartOrRun(std::function<void()> body);
 
 } // namespace perrox

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "base/workers.h"
 #include "files/filedescriptor.h"
 #include "files/undooptions.h"
 
@@ -8,7 +9,6 @@
 #include <QString>
 
 #include <sys/stat.h>
-#include <thread>
 #include <vector>
 
 namespace perrox {
@@ -163,7 +163,7 @@ private:
     JournalMode m_mode;
     UndoSettings m_settings;
     QString m_undoes;
-    std::thread m_pruner;
+    Thread m_pruner;
     QString m_id;
     QString m_folderPath;
     FileDescriptor m_folder;
