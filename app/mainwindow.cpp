@@ -698,8 +698,7 @@ RunResult MainWindow::ProcessFiles(RunMode mode)
     const QString totals = m_staTotals->text();
     m_lvwFiles->clearRowMarks();
     m_staTotals->clear();
-    const RunResult result
-        = perrox::ProcessFiles(mode, CollectArguments(), m_replaceAs, m_engine, *m_run, m_preferences.undo.settings(), m_preferences.keepTimes);
+    const RunResult result = ProcessArguments(mode, CollectArguments(), m_replaceAs, m_engine, *m_run, m_preferences.undo.settings(), m_preferences.keepTimes);
     if (!result.rows.empty()) {
         m_lastRun = {mode, result.finds, result.replaces};
         // Each result goes with its row's item, so that sorting and removing

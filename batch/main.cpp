@@ -142,7 +142,8 @@ int main(int argc, char *argv[])
     TerminalHost host(files, options.progress, options.format == BatchOptions::Format::Text);
     ReplaceAsSettings settings = options.settings;
     EngineState state;
-    const RunResult result = ProcessFiles(options.mode, *arguments, settings, state, host, options.undo, options.keepTimes);
+    const RunResult result = tables ? ProcessFiles(options.mode, *tables, settings, state, host, options.undo, options.keepTimes)
+                                    : ProcessArguments(options.mode, *arguments, settings, state, host, options.undo, options.keepTimes);
     if (options.format != BatchOptions::Format::Text && result.end != RunResult::End::ArgumentError && tables)
         printReport(options.format, options.mode, *tables, files, result);
 

@@ -512,8 +512,22 @@ std::optional<ArgumentTables> BuildArgumentTables(const FindReplaceArguments &ar
     return ArgumentTables(std::move(finds), std::move(replaces));
 }
 
-RunResult ProcessFiles(RunMode mode, const FindReplaceArguments &arguments, ReplaceAsSettings &settings, EngineState &state, RunHost &host,
+RunResult ProcessArguments(RunMode mode, const FindReplaceArguments &arguments, ReplaceAsSettings &settings, EngineState &state, RunHost &host,
     const UndoSettings &undo, bool keepTimes)
+{
+    if (host.rowCount() == 0)
+        return {};
+    const std::optional<ArgumentTables> tables = BuildArgumentTables(arguments, host.messages());
+    if (!tables) {
+        RunResult result;
+        result.end = RunResult::End::ArgumentError;
+        return result;
+    }
+    return ProcessFiles(mode, *tables, settings, state, host, undo, keepTimes);
+}
+
+RunResult ProcessFiles(
+    RunMode mode, const ArgumentTables &pairs, ReplaceAsSettings &settings, EngineState &state, RunHost &host, const UndoSettings &undo, bool keepTimes)
 {
     using End = RunResult::End;
     RunResult result;
@@ -522,14 +536,8 @@ RunResult ProcessFiles(RunMode mode, const FindReplaceArguments &arguments, Repl
     if (host.rowCount() == 0)
         return result;
 
-    const std::optional<ArgumentTables> tables = BuildArgumentTables(arguments, messages);
-    if (!tables) {
-        result.end = End::ArgumentError;
-        return result;
-    }
-
-    result.finds = tables->finds.finds();
-    result.replaces = tables->replaces;
+    result.finds = pairs.finds.finds();
+    result.replaces = pairs.replaces;
 
     if (mode == RunMode::ReplaceAs) {
         const bool chosen = host.chooseReplaceAsTarget(settings);
@@ -621,7 +629,7 @@ RunResult ProcessFiles(RunMode mode, const FindReplaceArguments &arguments, Repl
         RowOutput output(runFolder, rng);
         DiscardedOutput discarded;
         const ReplaceOutcome outcome = reason.isEmpty()
-            ? ReplaceInFile(*file, mode == RunMode::Count ? static_cast<ReplaceOutput &>(discarded) : output, *tables, state, host)
+            ? ReplaceInFile(*file, mode == RunMode::Count ? static_cast<ReplaceOutput &>(discarded) : output, pairs, state, host)
             : ReplaceOutcome {0, ReplaceOutcome::Status::Failed, FileErrorMessage(reason, source), {}};
         // Shown through the run's sink, so it comes after the waiting results.
         if (!outcome.error.isEmpty())
@@ -669,7 +677,7 @@ RunResult ProcessFiles(RunMode mode, const FindReplaceArguments &arguments, Repl
     for (RowResult &row : result.rows) {
         if (row.state == RowState::NotProcessed)
             row = RowResult();
-        row.perPair.resize(size_t(tables->finds.size()), 0);
+        row.perPair.resize(size_t(pairs.finds.size()), 0);
     }
 
     host.endRun();

@@ -169,7 +169,14 @@ std::optional<ArgumentTables> BuildArgumentTables(const FindReplaceArguments &ar
 // a file that cannot be kept is left as it is and ends the run. With
 // keepTimes, every result takes the access and modification times its
 // source had when it was opened (see CommitContext::keepTimes).
-RunResult ProcessFiles(RunMode mode, const FindReplaceArguments &arguments, ReplaceAsSettings &settings, EngineState &state, RunHost &host,
+RunResult ProcessFiles(RunMode mode, const ArgumentTables &pairs, ReplaceAsSettings &settings, EngineState &state, RunHost &host,
+    const UndoSettings &undo = UndoSettings {false}, bool keepTimes = false);
+
+// The same from the pairs as typed: with no rows nothing is done (the pairs
+// are not even checked); a pair that fails its check shows its message and
+// ends with ArgumentError, before anything else; else they are turned into
+// bytes once and ProcessFiles runs.
+RunResult ProcessArguments(RunMode mode, const FindReplaceArguments &arguments, ReplaceAsSettings &settings, EngineState &state, RunHost &host,
     const UndoSettings &undo = UndoSettings {false}, bool keepTimes = false);
 
 } // namespace perrox

@@ -1039,7 +1039,7 @@ private slots:
     {
         const QString a = file(u"a"_s, "abc");
         ScriptedHost host({a});
-        QVERIFY(!ProcessFiles(RunMode::Replace, {{0, u"b"_s, 0, u"x"_s}}, host.settings, host.state, host, UndoSettings()).journalRun.isEmpty());
+        QVERIFY(!ProcessArguments(RunMode::Replace, {{0, u"b"_s, 0, u"x"_s}}, host.settings, host.state, host, UndoSettings()).journalRun.isEmpty());
         QAction *undo = f->action(u"IDM_UNDO"_s);
         QVERIFY(!undo->isEnabled());
         Q_EMIT f->child<QMenu>(u"IDM_EDIT"_s)->aboutToShow();

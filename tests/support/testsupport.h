@@ -76,7 +76,7 @@ public:
     { }
 
     // Runs a command with the host's settings and engine state.
-    RunResult run(RunMode mode, const FindReplaceArguments &arguments) { return ProcessFiles(mode, arguments, settings, state, *this, undo, keepTimes); }
+    RunResult run(RunMode mode, const FindReplaceArguments &arguments) { return ProcessArguments(mode, arguments, settings, state, *this, undo, keepTimes); }
     RunResult run(RunMode mode, const QString &find, const QString &replace) { return run(mode, {{0, find, 0, replace}}); }
 
     MessageSink &messages() override { return sink; }
