@@ -1,6 +1,7 @@
 #include "undorun.h"
 
 #include "commit/filecopy.h"
+#include "commit/resultbatch.h"
 #include "commit/safereplace.h"
 #include "commit/systemcalls.h"
 #include "commit/temporaryfile.h"
@@ -61,6 +62,23 @@ QString damagedRecordMessage(const JournalRun &run)
         + (lines.size() == 1 ? QLatin1String("line ") : QLatin1String("lines ")) + lines.join(QLatin1String(", "))
         + QLatin1String("; what it names there was left as it is.");
 }
+
+// A commit made already, for a ResultBatch.
+class PreparedResult : public BatchedResult
+{
+public:
+    PreparedResult(std::unique_ptr<ResultCommit> commit, CommitUndo &undo)
+        : m_commit(std::move(commit))
+        , m_undo(undo)
+    { }
+    std::unique_ptr<ResultCommit> makeCommit(QString &) override { return std::move(m_commit); }
+    CommitUndo *undo() override { return &m_undo; }
+    QString messagePath() const override { return DecodeNativePath(m_undo.restore ? m_undo.restore->path : QByteArray()); }
+
+private:
+    std::unique_ptr<ResultCommit> m_commit;
+    CommitUndo &m_undo;
+};
 
 // Undoes the entries of one run, newest first, as a run of its own.
 class Undoer
@@ -158,43 +176,31 @@ private:
         return temp;
     }
 
+    // Puts one restored file in place, as a run puts its results.
     bool commit(std::unique_ptr<ResultCommit> commit, CommitUndo &undo)
     {
-        const int fd = commit->prepare();
-        bool flushed = false;
-        if (fd >= 0 && m_journal) {
-            int error = 0;
-            std::vector<int> fds = m_journal->syncFds(error);
-            fds.push_back(fd);
-            const std::vector<int> errors = FlushTogether(fds);
-            for (size_t i = 0; i + 1 < errors.size() && !error; ++i)
-                error = errors[i];
-            if (error) {
-                m_journal->skipped(undo.entry);
-                return fail(CannotKeepMessage(error, RunJournalFolder()));
-            }
-            flushed = errors.back() == 0;
-        }
-        const CommitResult result = commit->finish(flushed);
-        if (m_journal && undo.entry > 0) {
-            if (result.ok())
-                m_journal->done(undo.entry, result.result);
-            else
-                m_journal->skipped(undo.entry);
-        }
-        if (result.ok()) {
+        ResultBatch batch(journal());
+        batch.add(std::make_unique<PreparedResult>(std::move(commit), undo));
+        CommitResult placed;
+        ResultBatch::Steps steps;
+        steps.placed = [&](size_t, BatchedResult &, const CommitResult &result) {
+            placed = result;
+            return true;
+        };
+        batch.place(steps);
+        if (placed.ok()) {
             // Where the run wrote this name more than once, the file put
             // here now holds what its earlier entry wrote.
             if (undo.restore)
-                m_restored[undo.restore->path] = result.result;
+                m_restored[undo.restore->path] = placed.result;
             ++m_outcome.restored;
             return true;
         }
-        if (result.status == CommitResult::Status::Refused) {
-            m_outcome.leftAlone.append(result.message);
+        if (placed.status == CommitResult::Status::Refused) {
+            m_outcome.leftAlone.append(placed.message);
             return true;
         }
-        return fail(result.message);
+        return fail(placed.message);
     }
 
     // A file the run created goes, kept in the Undo's own record.
