@@ -4,10 +4,12 @@
 #include "app/help.h"
 #include "app/matcheswindow.h"
 #include "app/outersizefit.h"
+#include "app/runresults.h"
 #include "app/runwindowhost.h"
 #include "app/undocommand.h"
 #include "app/windowdialogs.h"
 #include "app/windowpictures.h"
+#include "app/windowplacement.h"
 #include "arguments/argumentfile.h"
 #include "arguments/argumentlistview.h"
 #include "arguments/notation.h"
@@ -47,9 +49,6 @@ const double kDesignClientWidth = 9435;
 const double kDesignClientHeight = 5850;
 const double kMinimumWidth = 9555;
 const double kMinimumHeight = 5500;
-// Where a file list item keeps the result of the last run that reached it.
-constexpr int kRowResultRole = Qt::UserRole + 1;
-
 } // namespace
 
 MainWindow::MainWindow(MessageSink *messages, const QString &preferencesFile, WindowDialogs *dialogs, QWidget *parent)
@@ -196,7 +195,7 @@ void MainWindow::createMenus()
     addMenuAction(file, u"IDM_LOAD"_s, u"&Load Arguments"_s, load, QKeySequence(Qt::CTRL | Qt::Key_L));
     addMenuAction(file, u"IDM_SAVE"_s, u"&Save Arguments"_s, &MainWindow::SaveArguments, QKeySequence(Qt::CTRL | Qt::Key_S));
     addSeparator(file, u"IDM_FILE_SPACE_RESULTS"_s);
-    addMenuAction(file, u"IDM_EXPORT_RESULTS"_s, u"&Export Results..."_s, &MainWindow::ExportResults)->setEnabled(false);
+    addMenuAction(file, u"IDM_EXPORT_RESULTS"_s, u"&Export Results..."_s, [this] { m_results->exportResults(); })->setEnabled(false);
     addSeparator(file, u"IDM_FILE_SPACE2"_s);
     for (int k = 1; k <= RecentFiles::Count; ++k)
         addMenuAction(file, u"IDM_FILE_FILE%1"_s.arg(k), u"<empty>"_s, [this, k] { LoadArguments(m_recent.entry(k - 1).path); })->setVisible(false);
@@ -246,7 +245,9 @@ void MainWindow::createMenus()
     addSeparator(m_findReplaceMenu, u"IDM_ARG_SPACE2"_s);
     addMenuAction(m_findReplaceMenu, u"IDM_ARG_LOAD"_s, u"&Load Arguments"_s, load);
     addMenuAction(m_findReplaceMenu, u"IDM_ARG_SAVE"_s, u"&Save Arguments"_s, &MainWindow::SaveArguments);
-    createMatchesCommand();
+    const auto busy = [this] { return m_run->running() || m_lvwFiles->refuseWhileBusy(); };
+    m_results = new RunResults(
+        {m_lvwFiles, m_staTotals, action(u"IDM_EXPORT_RESULTS"_s), *m_messages, *m_dialogs, [this] { return CollectArguments(); }, busy}, this);
 
     QMenu *help = menuBar()->addMenu(u"&Help"_s);
     help->setObjectName(u"IDM_HELP_MENU"_s);
@@ -283,7 +284,7 @@ void MainWindow::Form_Load()
 
     // The design client area is the size of a first run.
     resize(TwipsToPixels(kDesignClientWidth, m_twipsPerPixel), TwipsToPixels(kDesignClientHeight, m_twipsPerPixel) + menuBar()->sizeHint().height());
-    RestoreWindowPlacement(p.placement);
+    RestoreWindowPlacement(*this, p.placement, m_twipsPerPixel);
 
     // The Count column 60 pixels, the File column the rest less 22 pixels.
     m_lvwFiles->setColumnWidth(1, 60);
@@ -294,43 +295,6 @@ void MainWindow::Form_Load()
     showRecentEntries();
     UpdateCommands();
     UpdateUndoCommand();
-}
-
-void MainWindow::RestoreWindowPlacement(const StoredPlacement &stored)
-{
-    const QScreen *screen = QGuiApplication::primaryScreen();
-    const QSize screenSize = screen ? screen->geometry().size() : QSize();
-    QRect frame = frameGeometry();
-    // A window that was never placed would have its client area, not its
-    // frame, put at the top left corner, with the title bar off the screen:
-    // it starts in the middle of the work area instead.
-    if (screen && (!stored.left || !stored.top)) {
-        const QRect work = screen->availableGeometry();
-        frame.moveTo(std::max(work.left(), work.center().x() - frame.width() / 2), std::max(work.top(), work.center().y() - frame.height() / 2));
-    }
-    const TwipsRect current {PixelsToTwips(frame.x(), m_twipsPerPixel), PixelsToTwips(frame.y(), m_twipsPerPixel),
-        PixelsToTwips(frame.width(), m_twipsPerPixel), PixelsToTwips(frame.height(), m_twipsPerPixel)};
-    const qint16 currentState = isMaximized() ? PlacementMaximized : isMinimized() ? PlacementMinimized : PlacementNormal;
-    const Placement placed = perrox::RestoreWindowPlacement(
-        stored, current, currentState, PixelsToTwips(screenSize.width(), m_twipsPerPixel), PixelsToTwips(screenSize.height(), m_twipsPerPixel));
-    move(TwipsToPixels(placed.left, m_twipsPerPixel), TwipsToPixels(placed.top, m_twipsPerPixel));
-    const QSize size(TwipsToPixels(placed.width, m_twipsPerPixel), TwipsToPixels(placed.height, m_twipsPerPixel));
-    // A stored size is the outer one; a first start keeps the design client area.
-    if (stored.width || stored.height)
-        OuterSizeFit::start(this, size);
-    else
-        resize(size);
-    if (placed.state == PlacementMaximized)
-        setWindowState(windowState() | Qt::WindowMaximized);
-}
-
-StoredPlacement MainWindow::SaveWindowPlacement() const
-{
-    const qint16 state = isMinimized() ? PlacementMinimized : isMaximized() ? PlacementMaximized : PlacementNormal;
-    const QRect frame = frameGeometry();
-    return perrox::SaveWindowPlacement(state,
-        {PixelsToTwips(frame.x(), m_twipsPerPixel), PixelsToTwips(frame.y(), m_twipsPerPixel), PixelsToTwips(frame.width(), m_twipsPerPixel),
-            PixelsToTwips(frame.height(), m_twipsPerPixel)});
 }
 
 void MainWindow::SaveSettingsAndUnload()
@@ -353,7 +317,7 @@ void MainWindow::savePreferences()
     p.findType = m_findField->notation();
     p.replaceType = m_replaceField->notation();
     p.saveAsDir = m_replaceAs.outpath;
-    p.placement = SaveWindowPlacement();
+    p.placement = SavedWindowPlacement(*this, m_twipsPerPixel);
     p.recentFiles = m_recent.paths();
     WritePreferences(*openPreferenceStore(), p);
     m_unloaded = true;
@@ -641,50 +605,7 @@ void MainWindow::fileCountChanged(const QString &statusText)
 {
     m_run->SetStatusText(statusText);
     UpdateCommands();
-    // The totals describe the list as it was.
-    m_staTotals->clear();
-    updateExportCommand();
-}
-
-void MainWindow::createMatchesCommand()
-{
-    // The last entry of the file list's right-click menu.
-    auto *separator = new QAction(this);
-    separator->setSeparator(true);
-    separator->setObjectName(u"IDM_FILES_SPACE1"_s);
-    auto *show = new QAction(u"Show &Matches..."_s, this);
-    show->setObjectName(u"IDM_SHOW_MATCHES"_s);
-    connect(show, &QAction::triggered, this, [this] { ShowMatches(matchesRow()); });
-    m_lvwFiles->addActions({separator, show});
-    const auto update = [this, show] { show->setEnabled(matchesRow() >= 0); };
-    update();
-    connect(m_lvwFiles, &QTreeWidget::itemSelectionChanged, this, update);
-    connect(m_lvwFiles, &QTreeWidget::currentItemChanged, this, update);
-    connect(m_lvwFiles, &QTreeWidget::itemDoubleClicked, this, [this](QTreeWidgetItem *item) { ShowMatches(m_lvwFiles->indexOfTopLevelItem(item)); });
-}
-
-int MainWindow::matchesRow() const
-{
-    const QList<QTreeWidgetItem *> selected = m_lvwFiles->selectedItems();
-    if (selected.size() == 1)
-        return m_lvwFiles->indexOfTopLevelItem(selected.first());
-    return selected.isEmpty() && m_lvwFiles->currentItem() ? m_lvwFiles->indexOfTopLevelItem(m_lvwFiles->currentItem()) : -1;
-}
-
-MatchesWindow *MainWindow::ShowMatches(int row)
-{
-    if (row < 0 || row >= m_lvwFiles->topLevelItemCount() || m_run->running() || m_lvwFiles->refuseWhileBusy())
-        return nullptr;
-    MatchesWindow::Source source {m_lvwFiles->path(row), {}, rowResult(row), m_lastRun.mode};
-    if (source.run) {
-        source.pairs = ArgumentTables(m_lastRun.finds, m_lastRun.replaces);
-    } else {
-        std::optional<ArgumentTables> current = BuildArgumentTables(CollectArguments(), *m_messages);
-        if (!current)
-            return nullptr;
-        source.pairs = std::move(*current);
-    }
-    return MatchesWindow::open(std::move(source), *m_messages, this);
+    m_results->listChanged();
 }
 
 // Runs
@@ -693,87 +614,12 @@ RunResult MainWindow::ProcessFiles(RunMode mode)
 {
     if (m_run->running() || m_lvwFiles->refuseWhileBusy())
         return {};
-    // The Count cells are rewritten: what they said before is not marked
-    // meanwhile. A run that does not reach the files leaves every result.
-    const QString totals = m_staTotals->text();
-    m_lvwFiles->clearRowMarks();
-    m_staTotals->clear();
+    m_results->runStarts();
     const RunResult result = ProcessArguments(mode, CollectArguments(), m_replaceAs, m_engine, *m_run, m_preferences.undo.settings(), m_preferences.keepTimes);
-    if (!result.rows.empty()) {
-        m_lastRun = {mode, result.finds, result.replaces};
-        // Each result goes with its row's item, so that sorting and removing
-        // rows keep them together; rows of an earlier run lose theirs.
-        for (int row = 0; row < m_lvwFiles->topLevelItemCount(); ++row) {
-            QVariant data;
-            if (size_t(row) < result.rows.size())
-                data = QVariant::fromValue(result.rows[size_t(row)]);
-            m_lvwFiles->topLevelItem(row)->setData(0, kRowResultRole, data);
-        }
-    }
-    showRunResults(result.rows.empty() ? totals : RunTotalsText(TotalsOf(result.rows)));
+    m_results->runEnded(mode, result);
     if (mode != RunMode::Count)
         UpdateUndoCommand();
     return result;
-}
-
-std::optional<RowResult> MainWindow::rowResult(int row) const
-{
-    const QTreeWidgetItem *item = m_lvwFiles->topLevelItem(row);
-    if (!item)
-        return std::nullopt;
-    const QVariant data = item->data(0, kRowResultRole);
-    if (!data.canConvert<RowResult>())
-        return std::nullopt;
-    return data.value<RowResult>();
-}
-
-void MainWindow::showRunResults(const QString &totals)
-{
-    // A failed row must not pass for a file without occurrences, nor a row
-    // the run never reached for one it did.
-    for (int row = 0; row < m_lvwFiles->topLevelItemCount(); ++row) {
-        if (const std::optional<RowResult> result = rowResult(row)) {
-            const FileListView::RowMark mark = result->state == RowState::Failed ? FileListView::RowMark::Warning
-                : result->state == RowState::NotProcessed                        ? FileListView::RowMark::Dimmed
-                                                                                 : FileListView::RowMark::None;
-            m_lvwFiles->setRowMark(row, mark, RowResultText(*result));
-        }
-    }
-    m_staTotals->setText(totals);
-    updateExportCommand();
-}
-
-void MainWindow::updateExportCommand()
-{
-    bool any = false;
-    for (int row = 0; row < m_lvwFiles->topLevelItemCount() && !any; ++row)
-        any = m_lvwFiles->topLevelItem(row)->data(0, kRowResultRole).isValid();
-    action(u"IDM_EXPORT_RESULTS"_s)->setEnabled(any);
-}
-
-void MainWindow::ExportResults()
-{
-    if (m_run->running() || m_lvwFiles->refuseWhileBusy())
-        return;
-    // The list as it stands, in its order; a row without a result was not processed.
-    RunReport report {m_lastRun.mode, m_lastRun.finds, m_lastRun.replaces, {}, {}, RunResult::End::Completed};
-    bool any = false;
-    for (int row = 0; row < m_lvwFiles->topLevelItemCount(); ++row) {
-        const std::optional<RowResult> result = rowResult(row);
-        any = any || result.has_value();
-        report.paths << m_lvwFiles->path(row);
-        report.rows.push_back(result.value_or(RowResult()));
-    }
-    if (!any) {
-        m_messages->beep();
-        return;
-    }
-    const QString path = m_dialogs->saveFile(u"Export Results"_s, u"results.csv"_s, u"CSV files (*.csv)"_s);
-    QCoreApplication::processEvents();
-    if (path.isEmpty())
-        return;
-    if (const QString error = WriteReportFile(path, ReportCsv(report)); !error.isEmpty())
-        m_messages->warn(error);
 }
 
 void MainWindow::UndoLastRun()

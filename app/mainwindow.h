@@ -3,6 +3,7 @@
 #include "app/placement.h"
 #include "app/preferences.h"
 #include "app/recentfiles.h"
+#include "app/runresults.h"
 #include "engine/processfiles.h"
 #include "engine/replaceengine.h"
 
@@ -85,19 +86,11 @@ public:
 
     // Count, Replace, Replace As; nothing while a run or a list change is under way.
     RunResult ProcessFiles(RunMode mode);
-    // What the last run that reached the row did with its file; nothing for
-    // a row added since, or before any run.
-    std::optional<RowResult> rowResult(int row) const;
-    // The last run that reached its files: its mode and its pairs as bytes
-    // (both lists empty before the first).
-    RunMode lastRunMode() const { return m_lastRun.mode; }
-    const std::vector<QByteArray> &lastRunFinds() const { return m_lastRun.finds; }
-    const std::vector<QByteArray> &lastRunReplaces() const { return m_lastRun.replaces; }
-    // Show Matches (a double-click on a row, or the file list's right-click
-    // menu): reads the row's file and opens its Matches window, with the pairs
-    // of the last run when that run reached the row, else the current pairs.
-    // Null when nothing opened: a message or a beep said why.
-    MatchesWindow *ShowMatches(int row);
+    // What the runs left: each row's result, the last run's mode and pairs,
+    // File > Export Results and Show Matches (see RunResults).
+    RunResults &results() { return *m_results; }
+    std::optional<RowResult> rowResult(int row) const { return m_results->rowResult(row); }
+    MatchesWindow *ShowMatches(int row) { return m_results->showMatches(row); }
     // File > Exit and the close box: every preference is written, then the window closes.
     void SaveSettingsAndUnload();
     // Edit > Undo Replace: asks, undoes the last run that can be undone and
@@ -117,8 +110,6 @@ private:
     template<typename Slot> QAction *addMenuAction(QMenu *menu, const QString &name, const QString &caption, Slot slot, const QKeySequence &shortcut = {});
     QAction *addSeparator(QMenu *menu, const QString &name);
     void Form_Load();
-    void RestoreWindowPlacement(const StoredPlacement &stored);
-    StoredPlacement SaveWindowPlacement() const;
     void Form_Resize();
     void ArrangeControls();
     void showRecentEntries();
@@ -141,16 +132,6 @@ private:
     void AddFolderByDialog();
     void DropFiles(const QStringList &paths);
     void fileCountChanged(const QString &statusText);
-    void createMatchesCommand();
-    // The row Show Matches works on: the one selected row, or the current row
-    // when none is selected; -1 otherwise.
-    int matchesRow() const;
-
-    // Run results: the marks and tooltips of the rows that have one, the
-    // totals beside the file count, File > Export Results.
-    void showRunResults(const QString &totals);
-    void updateExportCommand();
-    void ExportResults();
 
     std::unique_ptr<MessageSink> m_ownMessages;
     MessageSink *m_messages;
@@ -175,17 +156,12 @@ private:
     NotationField *m_findField = nullptr;
     NotationField *m_replaceField = nullptr;
     std::unique_ptr<RunWindowHost> m_run;
+    RunResults *m_results = nullptr;
 
     bool m_ctrlKeyDown = false; // CtrlKeyDown
     double m_twipsPerPixel = 15;
 
     EngineState m_engine;
-    struct LastRun
-    {
-        RunMode mode = RunMode::Count;
-        std::vector<QByteArray> finds;
-        std::vector<QByteArray> replaces;
-    } m_lastRun;
     ReplaceAsSettings m_replaceAs;
     RecentFiles m_recent;
     QString m_preferencesFile;
