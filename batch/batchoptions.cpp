@@ -371,10 +371,10 @@ BatchParse ParseBatchArguments(const QStringList &arguments)
             value = arg.mid(eq + 1);
         }
         const BatchOption *option = FindOption(name);
-        if ((!option || !*option->value) && value) {
-            parser.fail(QStringLiteral("option '%1' doesn't allow an argument").arg(name));
-        } else if (!option) {
+        if (!option) {
             parser.fail(QStringLiteral("unrecognized option '%1'").arg(arg));
+        } else if (!*option->value && value) {
+            parser.fail(QStringLiteral("option '%1' doesn't allow an argument").arg(name));
         } else if (*option->value && !value && i + 1 >= arguments.size()) {
             parser.fail(QStringLiteral("option '%1' requires an argument").arg(name));
         } else {
