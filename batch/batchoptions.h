@@ -6,6 +6,8 @@
 
 #include <QStringList>
 
+#include <span>
+
 namespace perrox {
 
 // What perrox-batch was asked to do.
@@ -68,6 +70,25 @@ void ParseSide(const QString &side, qint16 &notation, QString &text);
 // The arguments after the program name, each decoded like a path
 // (DecodeNativePath), so a file name that is no valid UTF-8 keeps its bytes.
 QStringList DecodeArguments(int argc, const char *const argv[]);
+
+// A command line being parsed (batchoptions.cpp).
+struct BatchParser;
+
+// An option of perrox-batch. The table of them is what the parser knows and
+// what --help lists, in its order.
+struct BatchOption
+{
+    const char *name; // "--replace-as"
+    const char *value; // the name of its value in --help, "FOLDER"; "" for an option that takes none
+    const char *group; // the heading --help lists it under
+    const char *help; // its text in --help; each "\n" starts a line under the text column
+    // What the option does to the command line being parsed, given its value
+    // ("" for an option that takes none).
+    void (*apply)(BatchParser &parser, const QString &value);
+};
+
+// Every option perrox-batch knows, in the order --help lists them.
+std::span<const BatchOption> BatchOptionTable();
 
 // Parses the arguments after the program name. Options may be written
 // "--name VALUE" or "--name=VALUE"; "--" ends the options.

@@ -81,6 +81,28 @@ void printReport(BatchOptions::Format format, RunMode mode, const ArgumentTables
     std::fflush(stdout);
 }
 
+// The exit status of a run that got as far as its files.
+int exitStatus(const RunResult &result, bool failNone)
+{
+    if (TerminalHost::interrupted)
+        return Interrupted;
+    switch (result.end) {
+    case RunResult::End::ArgumentError:
+        return UsageError;
+    case RunResult::End::StoppedAtNo:
+        return StoppedAtNo;
+    case RunResult::End::Cancelled:
+        return Interrupted;
+    case RunResult::End::SetupFailed:
+        return FileFailed;
+    default:
+        break;
+    }
+    if (result.failedFiles > 0)
+        return FileFailed;
+    return failNone && TotalsOf(result.rows).occurrences == 0 ? NothingFound : Success;
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
@@ -147,21 +169,5 @@ int main(int argc, char *argv[])
     if (options.format != BatchOptions::Format::Text && result.end != RunResult::End::ArgumentError && tables)
         printReport(options.format, options.mode, *tables, files, result);
 
-    if (TerminalHost::interrupted)
-        return Interrupted;
-    switch (result.end) {
-    case RunResult::End::ArgumentError:
-        return UsageError;
-    case RunResult::End::StoppedAtNo:
-        return StoppedAtNo;
-    case RunResult::End::Cancelled:
-        return Interrupted;
-    case RunResult::End::SetupFailed:
-        return FileFailed;
-    default:
-        break;
-    }
-    if (result.failedFiles > 0)
-        return FileFailed;
-    return options.failNone && TotalsOf(result.rows).occurrences == 0 ? NothingFound : Success;
+    return exitStatus(result, options.failNone);
 }

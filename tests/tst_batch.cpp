@@ -100,6 +100,7 @@ const BatchCase Runs[] = {
     {"two modes", "--count --replace --find a --with b a.txt", "", "", 2, usage("only one of --count, --replace and --replace-as may be given")},
     {"no file", "--find a --with b", "", "", 2, usage("no file given")},
     {"unknown option", "--frobnicate a.txt", "", "", 2, usage("unrecognized option '--frobnicate'")},
+    {"unknown option with a value", "--frobnicate=1 a.txt", "", "", 2, usage("unrecognized option '--frobnicate=1'")},
     {"missing value", "a.txt --find", "", "", 2, usage("option '--find' requires an argument")},
     {"save twice", "--find a --with b --save-arguments x --save-arguments=y", "", "", 2, usage("--save-arguments may be given only once")},
     {"arguments inside a pair", "--find a --arguments f.txt --with b a.txt", "", "", 2, usage("--find 'a' is not followed by --with")},

@@ -6,6 +6,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include "batch/batchoptions.h"
 #include "runprogram.h"
 
 using namespace Qt::StringLiterals;
@@ -23,6 +24,30 @@ QStringList Sorted(QStringList list)
     list.sort();
     list.removeDuplicates();
     return list;
+}
+
+// The options a text names, each with the name of the value written after it
+// ("--replace-as FOLDER"), or "" where it never has one; "?" where it has two.
+QMap<QString, QString> OptionsNamed(const QString &text)
+{
+    static const QRegularExpression option(u"(--[a-z][a-z-]*)(?: ([A-Z]+)\\b)?"_s);
+    QMap<QString, QString> named;
+    for (auto it = option.globalMatch(text); it.hasNext();) {
+        const QRegularExpressionMatch m = it.next();
+        QString &value = named[m.captured(1)];
+        if (value.isEmpty())
+            value = m.captured(2);
+        else if (!m.captured(2).isEmpty() && m.captured(2) != value)
+            value = u"?"_s;
+    }
+    return named;
+}
+
+// The usage lines of a synopsis, without their markup and layout.
+QString PlainSynopsis(QString text)
+{
+    static const QRegularExpression markup(u"\\\\f[BIR]|\\\\&|^\\.P$|^Usage: |^   or: "_s, QRegularExpression::MultilineOption);
+    return text.remove(markup).simplified();
 }
 
 // The words bash makes of a command line for completion, with the cursor at
@@ -111,8 +136,9 @@ const QList<CompletionRow> &ZshRows()
 } // namespace
 
 // The manual pages and the shell completion of perrox-batch, checked with the
-// tools that read them, and against perrox-batch --help, so that an option
-// added to the program without its page and completion fails here.
+// tools that read them, and against the table of options perrox-batch parses
+// and lists in --help, so that an option added to the program without its
+// page, completion and README fails here.
 class TestDocs : public QObject
 {
     Q_OBJECT
@@ -129,16 +155,8 @@ private slots:
         m_bashFile = m_prefix + u"/share/bash-completion/completions/perrox-batch"_s;
         m_zshFolder = m_prefix + u"/share/zsh/vendor-completions"_s;
 
-        const Run help = RunProgram(QStringLiteral(PERROX_BATCH), {u"--help"_s});
-        QVERIFY2(help.exitCode == 0, qPrintable(help.err));
-        m_help = help.out;
-        // "  --replace-as FOLDER  write ...", "  --count              show ..."
-        static const QRegularExpression optionLine(u"^  (--[a-z][a-z-]*)(?: ([A-Z]+))?(?:  |$)"_s, QRegularExpression::MultilineOption);
-        for (auto it = optionLine.globalMatch(m_help); it.hasNext();) {
-            const QRegularExpressionMatch m = it.next();
-            m_options.insert(m.captured(1), m.captured(2));
-        }
-        QVERIFY2(m_options.size() > 20 && m_options.contains(u"--replace-as"_s), qPrintable(m_help));
+        for (const perrox::BatchOption &option : perrox::BatchOptionTable())
+            m_options.insert(QLatin1String(option.name), QLatin1String(option.value));
 
         // Completion finds these.
         m_work = m_dir.filePath(u"work"_s);
@@ -201,8 +219,9 @@ private slots:
         QVERIFY2(man.exitCode == 0 && man.out.contains(u"\n       "_s + nameLine + u'\n'), qPrintable(man.out.left(400)));
     }
 
-    // perrox-batch(1), the bash and the zsh completion know exactly the
-    // options of --help, and the page's synopsis is the help's usage.
+    // perrox-batch(1), the README, the bash and the zsh completion know
+    // exactly the options of the table, and the synopses of the page and the
+    // README are the help's usage, which names every option that runs.
     void optionsAgree()
     {
         const QString roff = ReadText(QStringLiteral(PERROX_MAN_DIR) + u"/perrox-batch.1"_s);
@@ -215,12 +234,21 @@ private slots:
         }
         QCOMPARE(documented, m_options);
 
-        const auto plain = [](QString text) {
-            static const QRegularExpression markup(u"\\\\f[BIR]|\\\\&|^\\.P$|^Usage: |^   or: "_s, QRegularExpression::MultilineOption);
-            return text.remove(markup).simplified();
-        };
-        const QString synopsis = roff.section(u".SH SYNOPSIS\n"_s, 1).section(u"\n.SH "_s, 0, 0);
-        QCOMPARE(plain(synopsis), plain(m_help.section(u"\nReplace characters"_s, 0, 0)));
+        // The usage names every option but --help and --version.
+        const QString usage = PlainSynopsis(perrox::BatchUsage().section(u"\nReplace characters"_s, 0, 0));
+        QCOMPARE(OptionsNamed(usage + u" --help --version"_s), m_options);
+        QCOMPARE(PlainSynopsis(roff.section(u".SH SYNOPSIS\n"_s, 1).section(u"\n.SH "_s, 0, 0)), usage);
+
+        // The README's section, split at its code blocks: the first is the
+        // synopsis; the text around the blocks names the options, the other
+        // blocks, examples and their output, only use them.
+        const QStringList readme
+            = ReadText(QStringLiteral(PERROX_SOURCE_DIR) + u"/README.md"_s).section(u"\n## perrox-batch\n"_s, 1).section(u"\n## "_s, 0, 0).split(u"```"_s);
+        QCOMPARE(PlainSynopsis(readme.value(1)), usage);
+        QString text;
+        for (qsizetype i = 0; i < readme.size(); i += 2)
+            text += readme.at(i);
+        QCOMPARE(OptionsNamed(readme.value(1) + text), m_options);
 
         QStringList bash = Sorted(bashCompletion({}, u"perrox-batch -"_s).mid(1));
         QCOMPARE(bash, Sorted(m_options.keys()));
@@ -380,8 +408,7 @@ private:
     QString m_bashFile;
     QString m_zshFolder;
     QString m_work; // the working folder of the completion checks
-    QString m_help;
-    QMap<QString, QString> m_options; // of --help, each with its value's name or ""
+    QMap<QString, QString> m_options; // of the table, each with its value's name or ""
     QList<QStringList> m_zsh; // what zsh offered for each of ZshRows(), then for "perrox-batch --"
 };
 
