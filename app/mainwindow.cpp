@@ -462,8 +462,8 @@ void MainWindow::closeEvent(QCloseEvent *event)
 
 void MainWindow::AddArgument()
 {
-    const qint16 findNotation = m_findField->notation();
-    const qint16 replaceNotation = m_replaceField->notation();
+    const Notation findNotation = m_findField->notation();
+    const Notation replaceNotation = m_replaceField->notation();
     const QString findText = m_edSearch->text();
     const QString replaceText = m_edReplace->text();
     const bool findValid = ValidateArgument(findText, findNotation, *m_messages);
@@ -472,7 +472,7 @@ void MainWindow::AddArgument()
         m_messages->beep();
         return;
     }
-    m_lvwFind->appendRow({TypeCode(findNotation), findText, TypeCode(replaceNotation), replaceText});
+    m_lvwFind->appendRow({Info(findNotation).code, findText, Info(replaceNotation).code, replaceText});
     m_lvwFind->scrollToItem(m_lvwFind->topLevelItem(m_lvwFind->topLevelItemCount() - 1));
     if (!m_ctrlKeyDown) {
         m_edSearch->clear();
@@ -489,9 +489,9 @@ void MainWindow::EditArgument()
     }
     const ArgumentRow row = m_lvwFind->takeRow(current);
     // An unknown type code changes no option.
-    if (const std::optional<qint16> n = NotationFromTypeCode(row.findType))
+    if (const std::optional<Notation> n = NotationFromCode(row.findType))
         m_findField->selectNotation(*n);
-    if (const std::optional<qint16> n = NotationFromTypeCode(row.replaceType))
+    if (const std::optional<Notation> n = NotationFromCode(row.replaceType))
         m_replaceField->selectNotation(*n);
     m_edSearch->setText(row.findText);
     m_edReplace->setText(row.replaceText);

@@ -214,8 +214,8 @@ void MatchesWindow::fillPairs(const MatchList &list)
     m_lvwPairs->clear();
     const QFont fixed = QFontDatabase::systemFont(QFontDatabase::FixedFont);
     for (int i = 0; i < m_source.pairs.finds.size(); ++i) {
-        const QString find = CanonicalText(m_source.pairs.finds.find(i), Hexadecimal).trimmed();
-        const QString replace = CanonicalText(m_source.pairs.replaces[size_t(i)], Hexadecimal).trimmed();
+        const QString find = CanonicalText(m_source.pairs.finds.find(i), Notation::Hexadecimal).trimmed();
+        const QString replace = CanonicalText(m_source.pairs.replaces[size_t(i)], Notation::Hexadecimal).trimmed();
         const QString run = counted && size_t(i) < m_source.run->perPair.size() ? QString::number(m_source.run->perPair[size_t(i)]) : QString();
         const QString now = size_t(i) < list.scan.outcome.perPair.size() ? QString::number(list.scan.outcome.perPair[size_t(i)]) : QString();
         auto *item = new QTreeWidgetItem(m_lvwPairs, QStringList {QString::number(i + 1), find, replace, run, now});

@@ -66,6 +66,13 @@ std::optional<qint16> ReadInt16(PreferenceStore &store, const QString &key)
     return static_cast<qint16>(*value);
 }
 
+// The notation stored under key as its number; Characters for any other text.
+Notation ReadNotation(PreferenceStore &store, const QString &key)
+{
+    const std::optional<qint16> number = ReadInt16(store, key);
+    return (number ? NotationFromNumber(*number) : std::nullopt).value_or(Notation::Characters);
+}
+
 int ReadInt(PreferenceStore &store, const QString &key, int low, int high, int fallback)
 {
     return int(ReadWholeNumber(store, key, low, high).value_or(fallback));
@@ -165,8 +172,8 @@ std::unique_ptr<QSettings> OpenPreferences(const QString &fileName)
 Preferences ReadPreferences(PreferenceStore &store)
 {
     Preferences p;
-    p.findType = KnownNotation(ReadInt16(store, KeyFindType).value_or(Characters));
-    p.replaceType = KnownNotation(ReadInt16(store, KeyReplaceType).value_or(Characters));
+    p.findType = ReadNotation(store, KeyFindType);
+    p.replaceType = ReadNotation(store, KeyReplaceType);
     p.addDir = ReadText(store, KeyAddDir);
     p.saveAsDir = ReadText(store, KeySaveAsDir);
 
@@ -206,8 +213,8 @@ Preferences ReadPreferences(QSettings &settings)
 
 void WritePreferences(PreferenceStore &store, const Preferences &p)
 {
-    store.write(KeyFindType, QString::number(p.findType));
-    store.write(KeyReplaceType, QString::number(p.replaceType));
+    store.write(KeyFindType, QString::number(Info(p.findType).number));
+    store.write(KeyReplaceType, QString::number(Info(p.replaceType).number));
     store.write(KeyAddDir, p.addDir);
     store.write(KeySaveAsDir, p.saveAsDir);
 

@@ -30,11 +30,10 @@ inline constexpr int RecentFileCount = 5;
 // Every preference, with the value of a first run.
 struct Preferences
 {
-    // "FindType", "ReplaceType": the notation of each side, 0 Characters,
-    // 1 Decimal, 2 Hexadecimal. Reading gives 0 for any number other than 1
-    // and 2.
-    qint16 findType = 0;
-    qint16 replaceType = 0;
+    // "FindType", "ReplaceType": the notation of each side, stored as its
+    // number in kNotations. Reading gives Characters for any other number.
+    Notation findType = Notation::Characters;
+    Notation replaceType = Notation::Characters;
     // "AddDir": the folder the Add Files dialog opens in.
     QString addDir;
     // "SaveAsDir": the Replace As target folder (outpath).

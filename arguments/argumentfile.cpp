@@ -16,6 +16,7 @@
 #include <new>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <vector>
 
 namespace perrox {
 
@@ -28,10 +29,22 @@ QString orDefault(const QString &tag, const QString &fallback)
     return tag.isEmpty() ? fallback : tag;
 }
 
-QString expandStartTag(const QString &tag, qint16 notation)
+QString expandStartTag(const QString &tag, Notation notation)
 {
     QString expanded = tag;
-    return expanded.replace(QLatin1String("..."), NotationWord(notation));
+    return expanded.replace(QLatin1String("..."), Info(notation).fileWord);
+}
+
+// A side's text as the characters of the bytes its notation keeps in files.
+QString fileCharacters(const QString &text, Notation notation)
+{
+    return Info(notation).utf8InFiles ? BytesToCharacters(NativePath(text)) : text;
+}
+
+// A side's text from the bytes its notation keeps in files.
+QString fileText(QByteArrayView bytes, Notation notation)
+{
+    return Info(notation).utf8InFiles ? DecodeNativePath(bytes.toByteArray()) : BytesToCharacters(bytes);
 }
 
 // A tag as the bytes it must meet in the file.
@@ -52,6 +65,23 @@ struct ByteTag
             && std::memcmp(content.constData() + index, bytes.constData(), size_t(bytes.size())) == 0;
     }
 };
+
+// The start tags of a notation, as the file scan tries them.
+struct StartTags
+{
+    Notation notation;
+    ByteTag find;
+    ByteTag replace;
+};
+
+// The start tags of every notation, in the order of their file scan ranks.
+std::vector<StartTags> scanOrder(const ExpandedTags &tags)
+{
+    std::vector<StartTags> starts(kNotationCount, {Notation::Characters, ByteTag(QString()), ByteTag(QString())});
+    for (const NotationInfo &n : kNotations)
+        starts[size_t(n.fileScanRank)] = {n.notation, ByteTag(tags.findStart[Index(n.notation)]), ByteTag(tags.replaceStart[Index(n.notation)])};
+    return starts;
+}
 
 // Why a file cannot be replaced, found before anything is created for it.
 QString saveRefusal(const QString &path)
@@ -92,20 +122,14 @@ ArgumentTags ArgumentTags::defaults()
     return {DefaultFindStartTag(), DefaultFindEndTag(), DefaultReplaceStartTag(), DefaultReplaceEndTag()};
 }
 
-QString NotationWord(qint16 notation)
-{
-    // The type code in capitals: "ASC", "DEC", "HEX"; UTF-8 says so in full.
-    return notation == Utf8 ? QStringLiteral("UTF8") : TypeCode(notation).toUpper();
-}
-
 ExpandedTags ExpandTags(const ArgumentTags &tags)
 {
     const QString findStart = orDefault(tags.findStartTag, DefaultFindStartTag());
     const QString replaceStart = orDefault(tags.replaceStartTag, DefaultReplaceStartTag());
     ExpandedTags expanded;
-    for (qint16 t = 0; t < kNotationCount; ++t) {
-        expanded.findStart[t] = expandStartTag(findStart, t);
-        expanded.replaceStart[t] = expandStartTag(replaceStart, t);
+    for (const NotationInfo &n : kNotations) {
+        expanded.findStart[Index(n.notation)] = expandStartTag(findStart, n.notation);
+        expanded.replaceStart[Index(n.notation)] = expandStartTag(replaceStart, n.notation);
     }
     expanded.findEnd = orDefault(tags.findEndTag, DefaultFindEndTag());
     expanded.replaceEnd = orDefault(tags.replaceEndTag, DefaultReplaceEndTag());
@@ -116,12 +140,11 @@ QByteArray ArgumentFileContent(const FindReplaceArguments &arguments, const Argu
 {
     const ExpandedTags t = ExpandTags(tags);
     QString text;
-    // A UTF-8 text goes in as the characters of its bytes, so that the whole
+    // Each text goes in as the characters of its bytes, so that the whole
     // content turns into bytes at once.
-    const auto side = [](const QString &text, qint16 notation) { return notation == Utf8 ? BytesToCharacters(NativePath(text)) : text; };
     for (const FindReplaceArgument &a : arguments) {
-        text += t.findStart[KnownNotation(a.findNotation)] + side(a.findText, a.findNotation) + t.findEnd;
-        text += t.replaceStart[KnownNotation(a.replaceNotation)] + side(a.replaceText, a.replaceNotation) + t.replaceEnd;
+        text += t.findStart[Index(a.findNotation)] + fileCharacters(a.findText, a.findNotation) + t.findEnd;
+        text += t.replaceStart[Index(a.replaceNotation)] + fileCharacters(a.replaceText, a.replaceNotation) + t.replaceEnd;
         text += kCrLf;
     }
     return CharactersToBytes(text);
@@ -130,13 +153,9 @@ QByteArray ArgumentFileContent(const FindReplaceArguments &arguments, const Argu
 FindReplaceArguments ParseArgumentFile(const QByteArray &content, const ArgumentTags &tags)
 {
     const ExpandedTags t = ExpandTags(tags);
-    const std::array<ByteTag, kNotationCount> findStart {ByteTag(t.findStart[0]), ByteTag(t.findStart[1]), ByteTag(t.findStart[2]), ByteTag(t.findStart[3])};
-    const std::array<ByteTag, kNotationCount> replaceStart {
-        ByteTag(t.replaceStart[0]), ByteTag(t.replaceStart[1]), ByteTag(t.replaceStart[2]), ByteTag(t.replaceStart[3])};
-    const auto text = [&](qint64 start, qint64 end, qint16 notation) {
-        const QByteArrayView bytes = QByteArrayView(content).sliced(start - 1, end - start + 1);
-        return notation == Utf8 ? DecodeNativePath(bytes.toByteArray()) : BytesToCharacters(bytes);
-    };
+    const std::vector<StartTags> starts = scanOrder(t);
+    const auto text
+        = [&](qint64 start, qint64 end, Notation notation) { return fileText(QByteArrayView(content).sliced(start - 1, end - start + 1), notation); };
     const ByteTag findEnd(t.findEnd);
     const ByteTag replaceEnd(t.replaceEnd);
 
@@ -147,21 +166,19 @@ FindReplaceArguments ParseArgumentFile(const QByteArray &content, const Argument
     qint64 findTextEnd = 0;
     qint64 replaceTextStart = 0;
     qint64 replaceTextEnd = 0;
-    qint16 findNotation = 0;
-    qint16 replaceNotation = 0;
+    Notation findNotation = Notation::Characters;
+    Notation replaceNotation = Notation::Characters;
 
     FindReplaceArguments entries;
     for (qsizetype index = 0; index < content.size(); ++index) {
         const qint64 p = index + 1;
-        // UTF-8 first: where tags without "..." are alike for every notation,
-        // Hexadecimal stays the last tried, as in files from before UTF-8.
-        for (const qint16 n : {Utf8, Characters, Decimal, Hexadecimal}) {
-            if (findStart[n].standsAt(content, index)) {
-                findTextStart = p + findStart[n].bytes.size();
-                findNotation = n;
-            } else if (replaceStart[n].standsAt(content, index)) {
-                replaceTextStart = p + replaceStart[n].bytes.size();
-                replaceNotation = n;
+        for (const StartTags &start : starts) {
+            if (start.find.standsAt(content, index)) {
+                findTextStart = p + start.find.bytes.size();
+                findNotation = start.notation;
+            } else if (start.replace.standsAt(content, index)) {
+                replaceTextStart = p + start.replace.bytes.size();
+                replaceNotation = start.notation;
             }
         }
         if (findEnd.standsAt(content, index)) {

@@ -16,8 +16,9 @@ class MessageSink;
 // Argument files: one entry per Find&Replace argument, each a line of the
 // expanded find start tag of the find side's notation, the find text, the
 // find end tag, the expanded replace start tag, the replace text, the replace
-// end tag and "\r\n". One byte per character in Windows-1252; texts are
-// written verbatim, nothing is escaped or checked.
+// end tag and "\r\n". One byte per character in Windows-1252, except the
+// texts of a notation kept as UTF-8 in files (kNotations); texts are written
+// verbatim, nothing is escaped or checked.
 
 // The tags a file is written and read with unless the preferences say
 // otherwise; "..." stands for the notation word.
@@ -42,8 +43,8 @@ struct ArgumentTags
     friend bool operator==(const ArgumentTags &, const ArgumentTags &) = default;
 };
 
-// The tags ready for use: start tags by notation (0 Characters, 1 Decimal,
-// 2 Hexadecimal, 3 UTF-8), empty tags replaced by their defaults.
+// The tags ready for use: start tags by notation (at its Index), empty tags
+// replaced by their defaults.
 struct ExpandedTags
 {
     std::array<QString, kNotationCount> findStart;
@@ -52,31 +53,27 @@ struct ExpandedTags
     QString replaceEnd;
 };
 
-// "ASC", "DEC", "HEX", "UTF8" for the notations 0-3; empty for any other value.
-QString NotationWord(qint16 notation);
-
-// Every "..." of a start tag replaced, left to right, by the notation word.
+// Every "..." of a start tag replaced, left to right, by the notation's
+// file word (kNotations).
 ExpandedTags ExpandTags(const ArgumentTags &tags);
 
-// The content of a file holding the arguments in order, in Windows-1252; the
-// text of a UTF-8 side is written as its UTF-8 bytes. A notation other than
-// 0-3 is written as Characters; a character the code page lacks becomes "?"
-// (the checks of a Characters side let none through).
+// The content of a file holding the arguments in order, each side's text in
+// the bytes its notation keeps in files; in Windows-1252 a character the code
+// page lacks becomes "?" (the checks of a Characters side let none through).
 QByteArray ArgumentFileContent(const FindReplaceArguments &arguments, const ArgumentTags &tags);
 
 // The entries of a file's content, in file order. Every byte is one
 // character, so any content can be scanned. The scan visits every position;
-// at each one the start tags of the notations are tried in turn, UTF-8 first,
-// then Characters, Decimal and Hexadecimal (a find
-// start tag before the replace start tag of the same notation; the last one
-// found counts), then the find end tag, else the replace end tag, which ends
-// an entry. The entry is taken when its find text has at least one character
-// and its replace part lies after the find text; the replace text may be
-// empty. Otherwise it is dropped and the positions found so far are kept.
-// A tag matches exactly, case included; a tag with a character the code page
-// lacks never matches. Texts are taken verbatim, line breaks included; a
-// UTF-8 side's bytes are decoded as UTF-8, a byte that is not kept as
-// DecodeNativePath keeps it (so the side fails its check, and nothing is lost).
+// at each one the start tags of the notations are tried in the order of their
+// file scan ranks (a find start tag before the replace start tag of the same
+// notation; the last one found counts), then the find end tag, else the
+// replace end tag, which ends an entry. The entry is taken when its find text
+// has at least one character and its replace part lies after the find text;
+// the replace text may be empty. Otherwise it is dropped and the positions
+// found so far are kept. A tag matches exactly, case included; a tag with a
+// character the code page lacks never matches. Texts are taken verbatim, line
+// breaks included, from the bytes as their notation keeps them in files (so a
+// UTF-8 side with a byte that is not UTF-8 fails its check, and nothing is lost).
 FindReplaceArguments ParseArgumentFile(const QByteArray &content, const ArgumentTags &tags);
 
 // Argument files larger than this (64 MiB) are refused with the memory

@@ -6,12 +6,13 @@ namespace perrox {
 
 ArgumentRow RowFromArgument(const FindReplaceArgument &argument)
 {
-    return {TypeCode(argument.findNotation), argument.findText, TypeCode(argument.replaceNotation), argument.replaceText};
+    return {Info(argument.findNotation).code, argument.findText, Info(argument.replaceNotation).code, argument.replaceText};
 }
 
 FindReplaceArgument ArgumentFromRow(const ArgumentRow &row)
 {
-    return {NotationFromTypeCode(row.findType).value_or(0), row.findText, NotationFromTypeCode(row.replaceType).value_or(0), row.replaceText};
+    return {NotationFromCode(row.findType).value_or(Notation::Characters), row.findText, NotationFromCode(row.replaceType).value_or(Notation::Characters),
+        row.replaceText};
 }
 
 FindReplaceArguments CollectArguments(const FindReplaceArgument &pending, const QList<ArgumentRow> &rows)

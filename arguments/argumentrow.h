@@ -13,7 +13,7 @@ namespace perrox {
 // side, texts exactly as typed.
 struct ArgumentRow
 {
-    QString findType; // "Asc", "Dec", "Hex" (anything else counts as Characters)
+    QString findType; // a type code of kNotations (anything else counts as Characters)
     QString findText;
     QString replaceType;
     QString replaceText;

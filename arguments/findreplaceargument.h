@@ -1,17 +1,18 @@
 #pragma once
 
+#include "notation.h"
+
 #include <QList>
 #include <QString>
 
 namespace perrox {
 
-// One Find&Replace argument as the user typed it: each side's notation
-// (Characters 0, Decimal 1, Hexadecimal 2) and text.
+// One Find&Replace argument as the user typed it: each side's notation and text.
 struct FindReplaceArgument
 {
-    qint16 findNotation = 0;
+    Notation findNotation = Notation::Characters;
     QString findText;
-    qint16 replaceNotation = 0;
+    Notation replaceNotation = Notation::Characters;
     QString replaceText;
 
     friend bool operator==(const FindReplaceArgument &, const FindReplaceArgument &) = default;

@@ -4,6 +4,8 @@
 #include "codepage.h"
 #include "files/filesystem.h"
 
+using namespace Qt::StringLiterals;
+
 namespace perrox {
 
 namespace {
@@ -23,13 +25,12 @@ int digitValue(QChar c, int base)
     return -1;
 }
 
-// The byte a Decimal (at most 3 digits, 0-255) or Hexadecimal (1 or 2
-// digits) token stands for, or -1 when the notation refuses it.
-int tokenValue(QStringView token, bool decimal)
+// The byte a token stands for in base 10 (at most 3 digits, 0-255) or 16 (1
+// or 2 digits), or -1 when the base refuses it.
+int tokenValue(QStringView token, int base)
 {
-    if (token.isEmpty() || token.size() > (decimal ? 3 : 2))
+    if (token.isEmpty() || token.size() > (base == 10 ? 3 : 2))
         return -1;
-    const int base = decimal ? 10 : 16;
     int value = 0;
     for (QChar c : token) {
         const int digit = digitValue(c, base);
@@ -40,22 +41,17 @@ int tokenValue(QStringView token, bool decimal)
     return value <= 255 ? value : -1;
 }
 
-QString decimalValueError(QStringView token)
+QString tokenError(QStringView token, int base)
 {
-    return QLatin1String("The decimal value '") + token.toString() + QLatin1String("' is not beetwen '0' and '255'.");
+    return base == 10 ? "The decimal value '"_L1 + token.toString() + "' is not beetwen '0' and '255'."_L1
+                      : "The hexadecimal value '"_L1 + token.toString() + "' is not beetwen '00' and 'FF'."_L1;
 }
 
-QString hexValueError(QStringView token)
+// The token values of a text, or the error at its first invalid token. The
+// tokens are counted first, so the bytes are allocated once at their final
+// size.
+BytesResult tokenBytes(QStringView text, int base)
 {
-    return QLatin1String("The hexadecimal value '") + token.toString() + QLatin1String("' is not beetwen '00' and 'FF'.");
-}
-
-// Token values of a Decimal or Hexadecimal text, or the error at the first
-// invalid token. The tokens are counted first, so the bytes are allocated
-// once at their final size.
-BytesResult tokenValues(QStringView text, qint16 notation)
-{
-    const bool decimal = notation == Decimal;
     qsizetype count = 0;
     for (TokenWalker tokens(text); tokens.next();)
         ++count;
@@ -63,174 +59,29 @@ BytesResult tokenValues(QStringView text, qint16 notation)
     char *out = bytes.data();
     TokenWalker tokens(text);
     while (const std::optional<QStringView> token = tokens.next()) {
-        const int value = tokenValue(*token, decimal);
+        const int value = tokenValue(*token, base);
         if (value < 0)
-            return {QByteArray(), decimal ? decimalValueError(*token) : hexValueError(*token)};
+            return {QByteArray(), tokenError(*token, base)};
         *out++ = char(value);
     }
     return {bytes, QString()};
 }
 
-// The lone surrogates DC80-DCFF stand for bytes that are not UTF-8 (see
-// DecodeNativePath); other lone surrogates cannot be encoded at all.
-qsizetype firstLoneSurrogate(QStringView text)
+std::optional<QString> firstInvalidTokenIn(const QString &text, int base)
 {
-    for (qsizetype i = 0; i < text.size(); ++i) {
-        const QChar c = text.at(i);
-        if (c.isHighSurrogate() && i + 1 < text.size() && text.at(i + 1).isLowSurrogate())
-            ++i;
-        else if (c.isSurrogate())
-            return i;
-    }
-    return -1;
-}
-
-// A lone surrogate as the byte it stands for, in hexadecimal ("E9").
-QString byteOfSurrogate(QChar c)
-{
-    const int byte = c.unicode() >= 0xDC80 && c.unicode() <= 0xDCFF ? c.unicode() - 0xDC00 : '?';
-    return QString::number(byte, 16).toUpper().rightJustified(2, u'0');
-}
-
-// The whole character at i (a pair of surrogates counts as one).
-QString characterAt(const QString &text, qsizetype i)
-{
-    const bool pair = text.at(i).isHighSurrogate() && i + 1 < text.size() && text.at(i + 1).isLowSurrogate();
-    return text.mid(i, pair ? 2 : 1);
-}
-
-QString utf8ValueError(QByteArrayView bytes, qsizetype at)
-{
-    return QLatin1String("The value '") + CanonicalText(bytes.sliced(at, 1), Hexadecimal).trimmed() + QLatin1String("' at byte ") + QString::number(at + 1)
-        + QLatin1String(" is not valid UTF-8.");
-}
-
-const QLatin1String kCharactersAdvice("Characters are the 256 characters of Windows-1252; choose the UTF-8 notation for any other character.");
-const QLatin1String kUtf8Advice("A UTF-8 text holds whole characters only; choose the Hex notation for single bytes.");
-
-CharactersResult toCharacters(const QString &text, qint16 notation)
-{
-    const BytesResult values = tokenValues(text, notation);
-    if (!values.ok())
-        return {QString(), values.error};
-    return {BytesToCharacters(values.bytes), QString()};
-}
-
-} // namespace
-
-qint16 KnownNotation(qint16 notation)
-{
-    return notation >= Characters && notation < kNotationCount ? notation : qint16(Characters);
-}
-
-QString TypeCode(qint16 notation)
-{
-    switch (notation) {
-    case Characters:
-        return QStringLiteral("Asc");
-    case Decimal:
-        return QStringLiteral("Dec");
-    case Hexadecimal:
-        return QStringLiteral("Hex");
-    case Utf8:
-        return QStringLiteral("Utf");
-    }
-    return QString();
-}
-
-QString OptionCaption(qint16 notation)
-{
-    return notation == Utf8 ? QStringLiteral("UTF-8") : TypeCode(notation);
-}
-
-std::optional<qint16> NotationFromTypeCode(const QString &code)
-{
-    for (qint16 n : {Characters, Decimal, Hexadecimal, Utf8}) {
-        if (code == TypeCode(n))
-            return n;
+    TokenWalker tokens(text);
+    while (const std::optional<QStringView> token = tokens.next()) {
+        if (tokenValue(*token, base) < 0)
+            return token->toString();
     }
     return std::nullopt;
 }
 
-QString NotationDescription(qint16 notation)
+// The bytes as tokens of base 10 or 16, each followed by a blank. The digits
+// go straight into a text of its final length: the bytes may be those of an
+// argument file, millions of them.
+QString tokenText(QByteArrayView bytes, int base)
 {
-    switch (notation) {
-    case Characters:
-        return QStringLiteral("Characters");
-    case Decimal:
-        return QStringLiteral("Decimal values (0-255)");
-    case Hexadecimal:
-        return QStringLiteral("Hexadecimal values (00-FF)");
-    case Utf8:
-        return QStringLiteral("UTF-8 text (any character)");
-    }
-    return QString();
-}
-
-std::optional<QStringView> TokenWalker::next()
-{
-    const auto separates = [](QChar c) { return c == u' ' || c == u',' || c == u';'; };
-    while (m_pos < m_text.size() && separates(m_text[m_pos]))
-        ++m_pos;
-    if (m_pos == m_text.size())
-        return std::nullopt;
-    const qsizetype start = m_pos;
-    while (m_pos < m_text.size() && !separates(m_text[m_pos]))
-        ++m_pos;
-    return m_text.sliced(start, m_pos - start);
-}
-
-bool IsDecimalValue(QStringView token)
-{
-    return tokenValue(token, true) >= 0;
-}
-
-bool IsHexValue(QStringView token)
-{
-    return tokenValue(token, false) >= 0;
-}
-
-CharactersResult DecimalToCharacters(const QString &text)
-{
-    return toCharacters(text, Decimal);
-}
-
-CharactersResult HexToCharacters(const QString &text)
-{
-    return toCharacters(text, Hexadecimal);
-}
-
-BytesResult ToByteSequence(const QString &text, qint16 notation)
-{
-    switch (notation) {
-    case Characters:
-        if (const qsizetype at = FirstOutsideCodePage(text); at >= 0)
-            return {QByteArray(), QLatin1String("The character '") + characterAt(text, at) + QLatin1String("' is not one of Windows-1252.")};
-        return {CharactersToBytes(text), QString()};
-    case Decimal:
-    case Hexadecimal:
-        return tokenValues(text, notation);
-    case Utf8:
-        if (firstLoneSurrogate(text) >= 0) {
-            const QByteArray bytes = NativePath(text);
-            return {QByteArray(), utf8ValueError(bytes, FirstInvalidUtf8(bytes))};
-        }
-        return {text.toUtf8(), QString()};
-    }
-    return {};
-}
-
-QString CanonicalText(QByteArrayView bytes, qint16 notation)
-{
-    if (notation == Characters)
-        return BytesToCharacters(bytes);
-    if (notation == Utf8)
-        return DecodeNativePath(bytes.toByteArray());
-    if (notation != Decimal && notation != Hexadecimal)
-        return QString();
-    // The digits go straight into a text of its final length: the bytes may
-    // be those of an argument file, millions of them.
-    const int base = notation == Hexadecimal ? 16 : 10;
     const auto width = [base](uchar b) -> qsizetype { return base == 16 ? 2 : b >= 100 ? 3 : b >= 10 ? 2 : 1; };
     qsizetype length = 0;
     for (char b : bytes)
@@ -247,93 +98,318 @@ QString CanonicalText(QByteArrayView bytes, qint16 notation)
     return text;
 }
 
-QString ConvertNotation(const QString &text, qint16 fromNotation, qint16 toNotation)
+// The lone surrogates DC80-DCFF stand for bytes that are not UTF-8 (see
+// DecodeNativePath); other lone surrogates cannot be encoded at all.
+qsizetype firstLoneSurrogate(QStringView text)
 {
-    if (fromNotation == toNotation && (fromNotation == Characters || fromNotation == Utf8))
-        return FirstInvalidToken(text, fromNotation) ? QString() : text; // taken as it is
-    const BytesResult bytes = ToByteSequence(text, fromNotation);
-    if (!bytes.ok() || (fromNotation < Characters || fromNotation >= kNotationCount))
-        return QString();
-    if (toNotation == Utf8 && FirstInvalidUtf8(bytes.bytes) >= 0)
-        return QString();
-    return CanonicalText(bytes.bytes, toNotation);
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const QChar c = text.at(i);
+        if (c.isHighSurrogate() && i + 1 < text.size() && text.at(i + 1).isLowSurrogate())
+            ++i;
+        else if (c.isSurrogate())
+            return i;
+    }
+    return -1;
 }
 
-QString ConversionRefusal(const QString &text, qint16 fromNotation, qint16 toNotation)
+// The whole character at i (a pair of surrogates counts as one).
+QString characterAt(const QString &text, qsizetype i)
 {
-    if (toNotation != Utf8 || fromNotation == Utf8)
-        return QString();
-    const BytesResult bytes = ToByteSequence(text, fromNotation);
-    const qsizetype at = bytes.ok() ? FirstInvalidUtf8(bytes.bytes) : -1;
-    return at < 0 ? QString() : utf8ValueError(bytes.bytes, at);
+    const bool pair = text.at(i).isHighSurrogate() && i + 1 < text.size() && text.at(i + 1).isLowSurrogate();
+    return text.mid(i, pair ? 2 : 1);
 }
 
-std::optional<QString> FirstInvalidToken(const QString &text, qint16 notation)
+QString utf8ValueError(QByteArrayView bytes, qsizetype at)
 {
-    if (notation == Characters) {
-        const qsizetype at = FirstOutsideCodePage(text);
-        return at < 0 ? std::nullopt : std::optional<QString>(characterAt(text, at));
+    return "The value '"_L1 + tokenText(bytes.sliced(at, 1), 16).trimmed() + "' at byte "_L1 + QString::number(at + 1) + " is not valid UTF-8."_L1;
+}
+
+QString anyBytes(QByteArrayView)
+{
+    return QString();
+}
+
+QString asTyped(const QString &part)
+{
+    return part;
+}
+
+// The functions of the rows of kNotations, a row's after another's.
+
+BytesResult charactersBytes(const QString &text)
+{
+    if (const qsizetype at = FirstOutsideCodePage(text); at >= 0)
+        return {QByteArray(), "The character '"_L1 + characterAt(text, at) + "' is not one of Windows-1252."_L1};
+    return {CharactersToBytes(text), QString()};
+}
+
+std::optional<QString> firstOutsideCodePage(const QString &text)
+{
+    const qsizetype at = FirstOutsideCodePage(text);
+    return at < 0 ? std::nullopt : std::optional<QString>(characterAt(text, at));
+}
+
+BytesResult decimalBytes(const QString &text)
+{
+    return tokenBytes(text, 10);
+}
+
+QString decimalText(QByteArrayView bytes)
+{
+    return tokenText(bytes, 10);
+}
+
+std::optional<QString> firstInvalidDecimal(const QString &text)
+{
+    return firstInvalidTokenIn(text, 10);
+}
+
+BytesResult hexBytes(const QString &text)
+{
+    return tokenBytes(text, 16);
+}
+
+QString hexText(QByteArrayView bytes)
+{
+    return tokenText(bytes, 16);
+}
+
+std::optional<QString> firstInvalidHex(const QString &text)
+{
+    return firstInvalidTokenIn(text, 16);
+}
+
+BytesResult utf8Bytes(const QString &text)
+{
+    if (firstLoneSurrogate(text) >= 0) {
+        const QByteArray bytes = NativePath(text);
+        return {QByteArray(), utf8ValueError(bytes, FirstInvalidUtf8(bytes))};
     }
-    if (notation == Utf8) {
-        const qsizetype at = firstLoneSurrogate(text);
-        return at < 0 ? std::nullopt : std::optional<QString>(text.mid(at, 1));
+    return {text.toUtf8(), QString()};
+}
+
+QString utf8Text(QByteArrayView bytes)
+{
+    return DecodeNativePath(bytes.toByteArray());
+}
+
+QString utf8Refusal(QByteArrayView bytes)
+{
+    const qsizetype at = FirstInvalidUtf8(bytes);
+    return at < 0 ? QString() : utf8ValueError(bytes, at);
+}
+
+std::optional<QString> firstLoneSurrogateIn(const QString &text)
+{
+    const qsizetype at = firstLoneSurrogate(text);
+    return at < 0 ? std::nullopt : std::optional<QString>(text.mid(at, 1));
+}
+
+// A lone surrogate as the byte it stands for, in hexadecimal ("E9").
+QString byteOfSurrogate(const QString &part)
+{
+    const char16_t c = part.at(0).unicode();
+    const int byte = c >= 0xDC80 && c <= 0xDCFF ? c - 0xDC00 : '?';
+    return QString::number(byte, 16).toUpper().rightJustified(2, u'0');
+}
+
+} // namespace
+
+// Every notation, in the order of its options. The options keep the design's
+// spacing; the last is wider for its longer caption. The UTF-8 options of the
+// two frames need mnemonics of their own: T and F belong to the Tools and
+// File menus. Where start tags without "..." are alike for every notation, an
+// argument file's sides are Hexadecimal, the last tried, as in files from
+// before UTF-8.
+constexpr std::array<NotationInfo, kNotationCount> kNotations {{
+    {
+        .notation = Notation::Characters,
+        .number = 0,
+        .code = "Asc"_L1,
+        .fileWord = "ASC"_L1,
+        .batchPrefix = "asc:"_L1,
+        .findCaption = "Asc"_L1,
+        .replaceCaption = "Asc"_L1,
+        .description = "Characters"_L1,
+        .optionLeft = 120,
+        .optionWidth = 615,
+        .keys = {},
+        .messageName = "characters"_L1,
+        .advice = "Characters are the 256 characters of Windows-1252; choose the UTF-8 notation for any other character."_L1,
+        .utf8InFiles = false,
+        .fileScanRank = 1,
+        .toBytes = charactersBytes,
+        .canonicalText = BytesToCharacters,
+        .refusal = anyBytes,
+        .firstInvalid = firstOutsideCodePage,
+        .shownInvalid = asTyped,
+    },
+    {
+        .notation = Notation::Decimal,
+        .number = 1,
+        .code = "Dec"_L1,
+        .fileWord = "DEC"_L1,
+        .batchPrefix = "dec:"_L1,
+        .findCaption = "Dec"_L1,
+        .replaceCaption = "Dec"_L1,
+        .description = "Decimal values (0-255)"_L1,
+        .optionLeft = 1050,
+        .optionWidth = 615,
+        .keys = "0123456789,; "_L1,
+        .messageName = "decimal"_L1,
+        .advice = "Valid decimal values are between '0' and '255'."_L1,
+        .utf8InFiles = false,
+        .fileScanRank = 2,
+        .toBytes = decimalBytes,
+        .canonicalText = decimalText,
+        .refusal = anyBytes,
+        .firstInvalid = firstInvalidDecimal,
+        .shownInvalid = asTyped,
+    },
+    {
+        .notation = Notation::Hexadecimal,
+        .number = 2,
+        .code = "Hex"_L1,
+        .fileWord = "HEX"_L1,
+        .batchPrefix = "hex:"_L1,
+        .findCaption = "Hex"_L1,
+        .replaceCaption = "Hex"_L1,
+        .description = "Hexadecimal values (00-FF)"_L1,
+        .optionLeft = 1995,
+        .optionWidth = 615,
+        .keys = "0123456789ABCDEFabcdef,; "_L1,
+        .messageName = "hexadecimal"_L1,
+        .advice = "Valid hexadecimal values are between '00' and 'FF'."_L1,
+        .utf8InFiles = false,
+        .fileScanRank = 3,
+        .toBytes = hexBytes,
+        .canonicalText = hexText,
+        .refusal = anyBytes,
+        .firstInvalid = firstInvalidHex,
+        .shownInvalid = asTyped,
+    },
+    {
+        .notation = Notation::Utf8,
+        .number = 3,
+        .code = "Utf"_L1,
+        .fileWord = "UTF8"_L1,
+        .batchPrefix = "utf8:"_L1,
+        .findCaption = "&UTF-8"_L1,
+        .replaceCaption = "UTF-&8"_L1,
+        .description = "UTF-8 text (any character)"_L1,
+        .optionLeft = 2940,
+        .optionWidth = 840,
+        .keys = {},
+        .messageName = "UTF-8"_L1,
+        .advice = "A UTF-8 text holds whole characters only; choose the Hex notation for single bytes."_L1,
+        .utf8InFiles = true,
+        .fileScanRank = 0,
+        .toBytes = utf8Bytes,
+        .canonicalText = utf8Text,
+        .refusal = utf8Refusal,
+        .firstInvalid = firstLoneSurrogateIn,
+        .shownInvalid = byteOfSurrogate,
+    },
+}};
+
+namespace {
+
+// Every row filled, at its Index, with a scan rank of its own.
+constexpr bool wellFormed(const std::array<NotationInfo, kNotationCount> &rows)
+{
+    std::array<bool, kNotationCount> ranked {};
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+        const NotationInfo &n = rows[i];
+        if (Index(n.notation) != i || n.code.isEmpty() || !n.toBytes || !n.canonicalText || !n.refusal || !n.firstInvalid || !n.shownInvalid)
+            return false;
+        if (n.fileScanRank < 0 || std::size_t(n.fileScanRank) >= rows.size() || ranked[std::size_t(n.fileScanRank)])
+            return false;
+        ranked[std::size_t(n.fileScanRank)] = true;
     }
-    if (notation != Decimal && notation != Hexadecimal)
-        return std::nullopt;
-    TokenWalker tokens(text);
-    while (const std::optional<QStringView> token = tokens.next()) {
-        if (tokenValue(*token, notation == Decimal) < 0)
-            return token->toString();
+    return true;
+}
+static_assert(wellFormed(kNotations));
+
+} // namespace
+
+std::optional<Notation> NotationFromCode(const QString &code)
+{
+    for (const NotationInfo &n : kNotations) {
+        if (code == n.code)
+            return n.notation;
     }
     return std::nullopt;
 }
 
-QString FieldMessage(const QString &label, const QString &token, qint16 notation)
+std::optional<Notation> NotationFromNumber(qint16 number)
 {
-    QString shown = token;
-    QString advice;
-    switch (notation) {
-    case Decimal:
-        advice = QStringLiteral("Valid decimal values are between '0' and '255'.");
-        break;
-    case Hexadecimal:
-        advice = QStringLiteral("Valid hexadecimal values are between '00' and 'FF'.");
-        break;
-    case Characters:
-        advice = kCharactersAdvice;
-        break;
-    default:
-        shown = byteOfSurrogate(token.at(0));
-        advice = kUtf8Advice;
-        break;
+    for (const NotationInfo &n : kNotations) {
+        if (number == n.number)
+            return n.notation;
     }
-    return QLatin1String("An invalid value found in the '") + label + QLatin1String("' field: ") + shown + kCrLf + kCrLf + advice;
+    return std::nullopt;
 }
 
-QString ArgumentMessage(const QString &text, qint16 notation)
+std::optional<QStringView> TokenWalker::next()
 {
-    if (notation == Decimal)
-        return QLatin1String("An invalid value found in the decimal '") + text + QLatin1String("' argument.") + kCrLf + kCrLf
-            + QLatin1String("Valid decimal values are between '0' and '255'.");
-    if (notation == Characters)
-        return QLatin1String("An invalid value found in the characters '") + text + QLatin1String("' argument.") + kCrLf + kCrLf + kCharactersAdvice;
-    if (notation == Utf8)
-        return QLatin1String("An invalid value found in the UTF-8 '") + text + QLatin1String("' argument.") + kCrLf + kCrLf + kUtf8Advice;
-    return QLatin1String("An invalid value found in the hexadecimal '") + text + QLatin1String("' argument.") + kCrLf + kCrLf
-        + QLatin1String("Valid hexadecimal values are between '00' and 'FF'.");
+    const auto separates = [](QChar c) { return c == u' ' || c == u',' || c == u';'; };
+    while (m_pos < m_text.size() && separates(m_text[m_pos]))
+        ++m_pos;
+    if (m_pos == m_text.size())
+        return std::nullopt;
+    const qsizetype start = m_pos;
+    while (m_pos < m_text.size() && !separates(m_text[m_pos]))
+        ++m_pos;
+    return m_text.sliced(start, m_pos - start);
 }
 
-bool ValidateArgument(const QString &text, qint16 notation, MessageSink &messages)
+BytesResult ToByteSequence(const QString &text, Notation notation)
+{
+    return Info(notation).toBytes(text);
+}
+
+QString CanonicalText(QByteArrayView bytes, Notation notation)
+{
+    return Info(notation).canonicalText(bytes);
+}
+
+QString ConvertNotation(const QString &text, Notation fromNotation, Notation toNotation)
+{
+    const BytesResult bytes = ToByteSequence(text, fromNotation);
+    if (!bytes.ok() || !Info(toNotation).refusal(bytes.bytes).isEmpty())
+        return QString();
+    return CanonicalText(bytes.bytes, toNotation);
+}
+
+QString ConversionRefusal(const QString &text, Notation fromNotation, Notation toNotation)
+{
+    const BytesResult bytes = ToByteSequence(text, fromNotation);
+    return bytes.ok() ? Info(toNotation).refusal(bytes.bytes) : QString();
+}
+
+std::optional<QString> FirstInvalidToken(const QString &text, Notation notation)
+{
+    return Info(notation).firstInvalid(text);
+}
+
+QString FieldMessage(const QString &label, const QString &token, Notation notation)
+{
+    const NotationInfo &n = Info(notation);
+    return "An invalid value found in the '"_L1 + label + "' field: "_L1 + n.shownInvalid(token) + kCrLf + kCrLf + n.advice;
+}
+
+QString ArgumentMessage(const QString &text, Notation notation)
+{
+    const NotationInfo &n = Info(notation);
+    return "An invalid value found in the "_L1 + n.messageName + " '"_L1 + text + "' argument."_L1 + kCrLf + kCrLf + n.advice;
+}
+
+bool ValidateArgument(const QString &text, Notation notation, MessageSink &messages)
 {
     if (!FirstInvalidToken(text, notation))
         return true;
     messages.warn(ArgumentMessage(text, notation));
     return false;
-}
-
-bool IsCharInSet(const QString &ch, const QString &set)
-{
-    return !ch.isEmpty() && set.contains(ch.at(0));
 }
 
 } // namespace perrox

@@ -2,39 +2,108 @@
 
 #include <QByteArray>
 #include <QByteArrayView>
+#include <QLatin1StringView>
 #include <QString>
 #include <QStringView>
 
+#include <array>
+#include <cstddef>
 #include <optional>
 
 namespace perrox {
 
 class MessageSink;
 
-// How one side of a Find&Replace argument is typed. The number is what the
-// preferences and argument records hold; the type code is what the argument
-// list shows.
-enum Notation : qint16
+// How one side of a Find&Replace argument is typed. Everything the program
+// knows of a notation is its row of kNotations; the enumerators only index
+// that table, and what is stored or shown comes from the row.
+enum class Notation : quint8
 {
-    Characters = 0, // one byte per character
-    Decimal = 1, // tokens 0-255
-    Hexadecimal = 2, // tokens 00-FF
-    Utf8 = 3, // the UTF-8 bytes of any text
+    Characters,
+    Decimal,
+    Hexadecimal,
+    Utf8,
 };
-constexpr qint16 kNotationCount = 4;
+inline constexpr std::size_t kNotationCount = 4; // the rows of kNotations
 
-// The notation itself when it is one of the four, else Characters.
-qint16 KnownNotation(qint16 notation);
-// sTypeCode: "Asc", "Dec", "Hex", "Utf"; empty for any other value.
-QString TypeCode(qint16 notation);
-// The caption of the notation's option: its type code, "UTF-8" for UTF-8.
-QString OptionCaption(qint16 notation);
+// The place of a notation in kNotations and in arrays that follow it.
+constexpr std::size_t Index(Notation notation)
+{
+    return std::size_t(notation);
+}
+
+// A text turned into bytes: the bytes, or the error at the first part of the
+// text that the notation refuses.
+struct BytesResult
+{
+    QByteArray bytes;
+    QString error;
+    bool ok() const { return error.isEmpty(); }
+};
+
+// One row of kNotations: every fact of one notation.
+struct NotationInfo
+{
+    Notation notation;
+    // The number the preferences store for it (FindType, ReplaceType).
+    qint16 number;
+    // Its type code, shown in the argument list ("Asc").
+    QLatin1StringView code;
+    // What its start tags in argument files put for "..." ("ASC").
+    QLatin1StringView fileWord;
+    // perrox-batch reads a side that starts with it, in any case, in this
+    // notation ("asc:").
+    QLatin1StringView batchPrefix;
+    // Its option in the Find frame and in the Replace frame (captions with
+    // their mnemonics, the same tooltip), placed at the left edge and at least
+    // as wide as given, in twips.
+    QLatin1StringView findCaption;
+    QLatin1StringView replaceCaption;
+    QLatin1StringView description;
+    int optionLeft;
+    int optionWidth;
+    // The characters its field takes from the keyboard (the first character
+    // of a key's text counts); empty: any text that passes firstInvalid.
+    QLatin1StringView keys;
+    // The messages of a failed check: "An invalid value found in the
+    // <messageName> '...' argument.", and the advice that ends each message.
+    QLatin1StringView messageName;
+    QLatin1StringView advice;
+    // Argument files hold its texts as their UTF-8 bytes (a byte that is no
+    // UTF-8 kept as DecodeNativePath keeps it); otherwise one byte per
+    // character, in Windows-1252.
+    bool utf8InFiles;
+    // The order in which a scan of an argument file tries the start tags of
+    // the notations, from 0; where several stand at one place (tags without
+    // "..."), the last tried counts.
+    int fileScanRank;
+    // The bytes a text stands for.
+    BytesResult (*toBytes)(const QString &text);
+    // The bytes written in the notation's canonical form.
+    QString (*canonicalText)(QByteArrayView bytes);
+    // Why the notation cannot write these bytes; empty when it can.
+    QString (*refusal)(QByteArrayView bytes);
+    // The first part of a text that the notation refuses, whole, so that a
+    // field can select it; nothing when the text is valid.
+    std::optional<QString> (*firstInvalid)(const QString &text);
+    // How a field's message shows that part.
+    QString (*shownInvalid)(const QString &part);
+};
+
+// The notations, in the order of their options, each at its Index.
+extern const std::array<NotationInfo, kNotationCount> kNotations;
+
+inline const NotationInfo &Info(Notation notation)
+{
+    return kNotations[Index(notation)];
+}
+
 // The notation whose type code equals code exactly; nothing for other texts.
-std::optional<qint16> NotationFromTypeCode(const QString &code);
-// The long name shown as the option's tooltip ("Decimal values (0-255)").
-QString NotationDescription(qint16 notation);
+std::optional<Notation> NotationFromCode(const QString &code);
+// The notation the preferences store as number; nothing for other numbers.
+std::optional<Notation> NotationFromNumber(qint16 number);
 
-// The tokens of a Decimal or Hexadecimal text, in order: "," ";" and " "
+// The tokens of a text of byte values, in order: "," ";" and " "
 // separate, empty pieces are skipped. A tab or line break is part of a token.
 // Each token is a view into the text, which must outlive the walk; nothing is
 // copied, so a text of any length is walked in constant memory.
@@ -53,69 +122,35 @@ private:
     qsizetype m_pos = 0;
 };
 
-// At most 3 characters, all decimal digits, value 0-255 ("007" is 7).
-bool IsDecimalValue(QStringView token);
-// 1 or 2 hexadecimal digits of either case, nothing else.
-bool IsHexValue(QStringView token);
+// The bytes a text stands for in its notation, or the error at the first part
+// the notation refuses. Only a text loaded from an argument file can hold a
+// byte that is no part of a UTF-8 character.
+BytesResult ToByteSequence(const QString &text, Notation notation);
 
-// A conversion out of Decimal or Hexadecimal: the result, or the error text
-// quoting the first invalid token.
-struct CharactersResult
-{
-    QString text;
-    QString error;
-    bool ok() const { return error.isEmpty(); }
-};
-
-struct BytesResult
-{
-    QByteArray bytes;
-    QString error;
-    bool ok() const { return error.isEmpty(); }
-};
-
-CharactersResult DecimalToCharacters(const QString &text);
-CharactersResult HexToCharacters(const QString &text);
-
-// The bytes a text stands for in its notation. Characters: one byte per
-// character (Windows-1252); Decimal and Hexadecimal: one byte per token;
-// UTF-8: the text's UTF-8 bytes; any other notation: no bytes. Fails like
-// DecimalToCharacters/HexToCharacters, for a character Windows-1252 lacks in
-// Characters, and for a byte that is no part of a character in UTF-8 (only a
-// text loaded from an argument file can hold one).
-BytesResult ToByteSequence(const QString &text, qint16 notation);
-
-// The bytes written in a notation's canonical form: Decimal "65 66 7 ",
-// Hexadecimal "41 0A ", Characters one character per byte, UTF-8 the text
-// they encode (bytes that are not UTF-8 kept as in DecodeNativePath).
-QString CanonicalText(QByteArrayView bytes, qint16 notation);
+// The bytes written in the notation's canonical form ("65 66 7 " in Decimal).
+QString CanonicalText(QByteArrayView bytes, Notation notation);
 
 // The text rewritten from one notation into another, in canonical form. Never
-// fails: a text that is invalid in its notation, or whose bytes are not UTF-8
-// text when UTF-8 is the target, gives the empty text.
-QString ConvertNotation(const QString &text, qint16 fromNotation, qint16 toNotation);
-// Why a switch of a valid text to toNotation is refused: its bytes are not
-// UTF-8 text ("The value 'E9' at byte 4 is not valid UTF-8."); empty when
-// the switch may convert.
-QString ConversionRefusal(const QString &text, qint16 fromNotation, qint16 toNotation);
+// fails: a text that is invalid in its notation, or whose bytes the target
+// notation cannot write, gives the empty text.
+QString ConvertNotation(const QString &text, Notation fromNotation, Notation toNotation);
+// Why a switch of a valid text to toNotation is refused: the target cannot
+// write its bytes ("The value 'E9' at byte 4 is not valid UTF-8."); empty
+// when the switch may convert.
+QString ConversionRefusal(const QString &text, Notation fromNotation, Notation toNotation);
 
-// The first token that the notation refuses; nothing when the text is valid
-// (texts without tokens always are). In Characters, the first character that
-// Windows-1252 lacks; in UTF-8, the first byte that is no part of a character
-// (as DecodeNativePath keeps it). Tokens are whole, so a field can select one.
-std::optional<QString> FirstInvalidToken(const QString &text, qint16 notation);
+// The first part of a text that the notation refuses; nothing when the text
+// is valid (texts without tokens always are).
+std::optional<QString> FirstInvalidToken(const QString &text, Notation notation);
 
 // The message of a field that fails its check when the focus leaves it; label
 // is "Find what" or "Replace with".
-QString FieldMessage(const QString &label, const QString &token, qint16 notation);
+QString FieldMessage(const QString &label, const QString &token, Notation notation);
 // The message of an argument side that fails its check, quoting the whole text.
-QString ArgumentMessage(const QString &text, qint16 notation);
+QString ArgumentMessage(const QString &text, Notation notation);
 
 // True when the text is valid in its notation; otherwise shows the argument
 // message and returns false.
-bool ValidateArgument(const QString &text, qint16 notation, MessageSink &messages);
-
-// True when the first character of ch occurs in set.
-bool IsCharInSet(const QString &ch, const QString &set);
+bool ValidateArgument(const QString &text, Notation notation, MessageSink &messages);
 
 } // namespace perrox

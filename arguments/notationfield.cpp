@@ -1,6 +1,5 @@
 #include "notationfield.h"
 
-#include "arguments/codepage.h"
 #include "arguments/notation.h"
 #include "base/messagesink.h"
 #include "base/twips.h"
@@ -20,19 +19,12 @@ using namespace Qt::StringLiterals;
 
 namespace perrox {
 
-bool AcceptsTypedCharacter(const QString &character, qint16 notation)
+bool AcceptsTypedCharacter(const QString &character, Notation notation)
 {
-    static const QString kSeparators = QStringLiteral(",; ");
-    switch (notation) {
-    case Notation::Characters:
-        return FirstOutsideCodePage(character) < 0;
-    case Notation::Decimal:
-        return IsCharInSet(character, QStringLiteral("0123456789")) || IsCharInSet(character, kSeparators);
-    case Notation::Hexadecimal:
-        return IsCharInSet(character, QStringLiteral("0123456789ABCDEFabcdef")) || IsCharInSet(character, kSeparators);
-    default:
-        return true;
-    }
+    const NotationInfo &n = Info(notation);
+    if (n.keys.isEmpty())
+        return !n.firstInvalid(character);
+    return !character.isEmpty() && n.keys.contains(character.at(0));
 }
 
 namespace {
@@ -60,15 +52,6 @@ protected:
     }
 };
 
-// The caption of a notation's option. The UTF-8 options of the two frames
-// need mnemonics of their own; T and F belong to the Tools and File menus.
-QString optionCaption(qint16 notation, NotationField::Side side)
-{
-    if (notation != Notation::Utf8)
-        return OptionCaption(notation);
-    return side == NotationField::Find ? u"&UTF-8"_s : u"UTF-&8"_s;
-}
-
 } // namespace
 
 NotationField::NotationField(Side side, QWidget *client, double twipsPerPixel, MessageSink &messages, QObject *parent)
@@ -81,48 +64,45 @@ NotationField::NotationField(Side side, QWidget *client, double twipsPerPixel, M
     setObjectName(side == Find ? u"findField"_s : u"replaceField"_s);
     m_frame = new QGroupBox(side == Find ? u"F&ind what"_s : u"Re&place with"_s, client);
     m_frame->setObjectName(side == Find ? u"frmFind"_s : u"frmReplace"_s);
-    // The design's frames held three options. The fourth, at the spacing of
-    // the others and 840 twips wide for its longer caption, keeps the design's
-    // margin to the frame's right edge: each frame widened by 1170 twips.
+    // The design's frames held three options. The fourth widened each frame
+    // by 1170 twips, keeping the design's margin to the frame's right edge.
     m_frame->setGeometry(px(side == Find ? 60 : 4050), px(120), px(3945), px(1005));
-    const std::array<double, kNotationCount> optionLefts = {120, 1050, 1995, 2940};
-    const std::array<double, kNotationCount> optionWidths = {615, 615, 615, 840};
-    for (qint16 n = 0; n < kNotationCount; ++n) {
-        QRadioButton *option = m_options[n] = new QRadioButton(optionCaption(n, side), m_frame);
-        option->setObjectName(u"opt"_s + TypeCode(n) + QString::number(side + 1)); // optAsc1 ... optUtf2
-        option->setToolTip(NotationDescription(n));
+    for (const NotationInfo &n : kNotations) {
+        QRadioButton *option = m_options[Index(n.notation)] = new QRadioButton(side == Find ? n.findCaption : n.replaceCaption, m_frame);
+        option->setObjectName(u"opt"_s + n.code + QString::number(side + 1)); // optAsc1 for Characters in the Find frame
+        option->setToolTip(n.description);
         // Wide enough for its caption in the font at hand.
-        option->setGeometry(px(optionLefts[n]), px(315), std::max(px(optionWidths[n]), option->sizeHint().width()), px(255));
+        option->setGeometry(px(n.optionLeft), px(315), std::max(px(n.optionWidth), option->sizeHint().width()), px(255));
         // An option click keeps the focus where it is, so that the field's
         // check can refuse a switch of a text that is invalid while being typed.
         option->setFocusPolicy(Qt::TabFocus);
-        connect(option, &QRadioButton::toggled, this, [this, n](bool checked) { optionToggled(n, checked); });
+        connect(option, &QRadioButton::toggled, this, [this, notation = n.notation](bool checked) { optionToggled(notation, checked); });
     }
     m_edit = new QLineEdit(m_frame);
     m_edit->setObjectName(side == Find ? u"edSearch"_s : u"edReplace"_s);
     m_edit->setGeometry(px(90), px(600), px(3780), px(285));
     m_edit->setAcceptDrops(side == Find);
     m_edit->installEventFilter(this);
-    m_options[0]->setChecked(true);
+    m_options[Index(m_notation)]->setChecked(true);
 }
 
-void NotationField::selectNotation(qint16 notation)
+void NotationField::selectNotation(Notation notation)
 {
-    notation = KnownNotation(notation);
+    QRadioButton *option = m_options[Index(notation)];
     m_selecting = true;
-    if (m_options[notation]->isChecked())
+    if (option->isChecked())
         switchNotation(notation); // the switch runs even when the option was already selected
     else
-        m_options[notation]->setChecked(true);
+        option->setChecked(true);
     m_selecting = false;
 }
 
-void NotationField::optionToggled(qint16 notation, bool checked)
+void NotationField::optionToggled(Notation notation, bool checked)
 {
     if (!checked || m_reverting)
         return;
     // A switch made while the user is in the field first checks the text; a
-    // switch to UTF-8 of bytes that are no UTF-8 text is refused.
+    // switch to a notation that cannot write the text's bytes is refused.
     bool refused = m_edit->hasFocus() && !validate();
     if (!refused && !m_selecting) {
         if (const QString refusal = ConversionRefusal(m_edit->text(), m_notation, notation); !refusal.isEmpty()) {
@@ -132,14 +112,14 @@ void NotationField::optionToggled(qint16 notation, bool checked)
     }
     if (refused) {
         m_reverting = true;
-        m_options[m_notation]->setChecked(true);
+        m_options[Index(m_notation)]->setChecked(true);
         m_reverting = false;
         return;
     }
     switchNotation(notation);
 }
 
-void NotationField::switchNotation(qint16 notation)
+void NotationField::switchNotation(Notation notation)
 {
     if (!m_edit->text().isEmpty())
         m_edit->setText(ConvertNotation(m_edit->text(), m_notation, notation));

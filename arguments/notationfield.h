@@ -17,7 +17,7 @@ namespace perrox {
 class MessageSink;
 
 // One side of a Find&Replace argument in the main window: its frame with the
-// edit field and the four notation options. It keeps the side's notation
+// edit field and an option for each row of kNotations. It keeps the side's notation
 // (iFindType or iReplaceType), converts the text on every switch, filters
 // typed characters by notation, and checks the text when the focus leaves the
 // field.
@@ -28,20 +28,19 @@ class NotationField : public QObject
 public:
     enum Side
     {
-        Find, // frmFind "F&ind what" with edSearch and optAsc1, optDec1, optHex1, optUtf1
-        Replace, // frmReplace "Re&place with" with edReplace and optAsc2, optDec2, optHex2, optUtf2
+        Find, // frmFind "F&ind what" with edSearch and the options "opt" + type code + "1"
+        Replace, // frmReplace "Re&place with" with edReplace and the options "opt" + type code + "2"
     };
 
     // Builds the side's frame in client, placed in twips of twipsPerPixel.
     NotationField(Side side, QWidget *client, double twipsPerPixel, MessageSink &messages, QObject *parent = nullptr);
 
     QGroupBox *frame() const { return m_frame; }
-    qint16 notation() const { return m_notation; }
-    // Selects the option of a notation (0-3, anything else Characters),
-    // running the switch on the present text. Unlike a switch by the user it
-    // is never refused: a text whose bytes are not UTF-8 becomes the empty
-    // text in UTF-8.
-    void selectNotation(qint16 notation);
+    Notation notation() const { return m_notation; }
+    // Selects the option of a notation, running the switch on the present
+    // text. Unlike a switch by the user it is never refused: a text whose
+    // bytes the notation cannot write becomes the empty text.
+    void selectNotation(Notation notation);
     QLineEdit *edit() const { return m_edit; }
     QString label() const { return m_label; }
 
@@ -60,8 +59,8 @@ protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
-    void optionToggled(qint16 notation, bool checked);
-    void switchNotation(qint16 notation);
+    void optionToggled(Notation notation, bool checked);
+    void switchNotation(Notation notation);
     void swallowMouseUntilRelease();
 
     Side m_side;
@@ -74,13 +73,13 @@ private:
     // flag needs no life beyond the event.
     bool m_editKey = false;
     MessageSink &m_messages;
-    qint16 m_notation = 0;
+    Notation m_notation = Notation::Characters;
     bool m_reverting = false;
     // Set while selectNotation runs: the program's switches are not refused.
     bool m_selecting = false;
 };
 
 // The key filter's rule for a typed character that is not an editing key.
-bool AcceptsTypedCharacter(const QString &character, qint16 notation);
+bool AcceptsTypedCharacter(const QString &character, Notation notation);
 
 } // namespace perrox

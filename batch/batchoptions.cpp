@@ -10,22 +10,16 @@
 
 namespace perrox {
 
-void ParseSide(const QString &side, qint16 &notation, QString &text)
+void ParseSide(const QString &side, Notation &notation, QString &text)
 {
-    static const struct
-    {
-        QLatin1String prefix;
-        qint16 notation;
-    } prefixes[]
-        = {{QLatin1String("asc:"), Characters}, {QLatin1String("dec:"), Decimal}, {QLatin1String("hex:"), Hexadecimal}, {QLatin1String("utf8:"), Utf8}};
-    for (const auto &p : prefixes) {
-        if (side.startsWith(p.prefix, Qt::CaseInsensitive)) {
-            notation = p.notation;
-            text = side.mid(p.prefix.size());
+    for (const NotationInfo &n : kNotations) {
+        if (side.startsWith(n.batchPrefix, Qt::CaseInsensitive)) {
+            notation = n.notation;
+            text = side.mid(n.batchPrefix.size());
             return;
         }
     }
-    notation = Characters;
+    notation = Notation::Characters;
     text = side;
 }
 

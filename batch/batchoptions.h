@@ -63,9 +63,9 @@ struct BatchParse
     bool ok() const { return error.isEmpty(); }
 };
 
-// A side of a pair: "asc:TEXT", "dec:TEXT", "hex:TEXT" (prefix in any case),
-// anything else is a Characters text as it stands.
-void ParseSide(const QString &side, qint16 &notation, QString &text);
+// A side of a pair: a notation's batch prefix (kNotations, in any case) and
+// the text; anything else is a Characters text as it stands.
+void ParseSide(const QString &side, Notation &notation, QString &text);
 
 // The arguments after the program name, each decoded like a path
 // (DecodeNativePath), so a file name that is no valid UTF-8 keeps its bytes.

@@ -18,7 +18,7 @@ namespace {
 
 QString visibleCharacters(QByteArrayView bytes)
 {
-    QString text = CanonicalText(bytes, Characters);
+    QString text = CanonicalText(bytes, Notation::Characters);
     for (QChar &c : text) {
         if (!c.isPrint())
             c = u'.';
@@ -29,7 +29,7 @@ QString visibleCharacters(QByteArrayView bytes)
 // The hexadecimal text of bytes without its final blank.
 QString hexWords(QByteArrayView bytes)
 {
-    return CanonicalText(bytes, Hexadecimal).chopped(bytes.isEmpty() ? 0 : 1);
+    return CanonicalText(bytes, Notation::Hexadecimal).chopped(bytes.isEmpty() ? 0 : 1);
 }
 
 } // namespace

@@ -106,7 +106,7 @@ namespace {
 
 // One side of an argument as bytes, after its checks; nothing once a check
 // has shown its message. An empty replace side deletes what is found.
-std::optional<QByteArray> SideBytes(const QString &text, qint16 notation, bool findSide, MessageSink &messages)
+std::optional<QByteArray> SideBytes(const QString &text, Notation notation, bool findSide, MessageSink &messages)
 {
     if (!ValidateArgument(text, notation, messages))
         return std::nullopt;

@@ -33,11 +33,11 @@ using namespace Qt::StringLiterals;
 
 namespace {
 
-const FindReplaceArguments kExample {{0, u"hello"_s, 2, u"48 49"_s}, {1, u"13,10"_s, 0, QString()}};
+const FindReplaceArguments kExample {{Asc, u"hello"_s, Hex, u"48 49"_s}, {Dec, u"13,10"_s, Asc, QString()}};
 const QByteArray kExampleFile("<FIND TYPE=ASC>hello</FIND><REPLACE TYPE=HEX>48 49</REPLACE>\r\n"
                               "<FIND TYPE=DEC>13,10</FIND><REPLACE TYPE=ASC></REPLACE>\r\n");
 const ArgumentTags kTags = ArgumentTags::defaults();
-// Without dots the three notations give the same tag.
+// Without dots every notation gives the same tag.
 const ArgumentTags kPlainTags {u"<F>"_s, u"</F>"_s, u"<R>"_s, u"</R>"_s};
 const QByteArray kPlainFile("<F>a</F><R>1</R>\r\n<F>2</F><R>b</R>\r\n");
 
@@ -98,7 +98,7 @@ private slots:
     {
         for (const ArgumentTags &tags : {kTags, ArgumentTags()}) // empty tags are the defaults
             QCOMPARE(ArgumentFileContent(kExample, tags), kExampleFile);
-        QCOMPARE(ArgumentFileContent({{0, u"a"_s, 1, u"1"_s}, {1, u"2"_s, 0, u"b"_s}}, kPlainTags), kPlainFile);
+        QCOMPARE(ArgumentFileContent({{Asc, u"a"_s, Dec, u"1"_s}, {Dec, u"2"_s, Asc, u"b"_s}}, kPlainTags), kPlainFile);
         // Every "..." of a start tag, left to right, becomes the notation word.
         const auto expanded = [](const QString &startTag) {
             const ExpandedTags t = ExpandTags({startTag, QString(), QString(), QString()});
@@ -121,28 +121,29 @@ private slots:
         static const char highAndNul[] = "<FIND TYPE=ASC>\x80\x81\xff</FIND><REPLACE TYPE=ASC>\0</REPLACE>";
         row("worked example", kExampleFile, kExample);
         row("empty tags are the defaults", kExampleFile, kExample, ArgumentTags());
-        row("no dots: the last notation tried wins", kPlainFile, {{2, u"a"_s, 2, u"1"_s}, {2, u"2"_s, 2, u"b"_s}}, kPlainTags);
+        row("no dots: the last notation tried wins", kPlainFile, {{Hex, u"a"_s, Hex, u"1"_s}, {Hex, u"2"_s, Hex, u"b"_s}}, kPlainTags);
         row("saved with other tags", kPlainFile, {});
         row("a tag the code page cannot hold, not even as ?", "<?ASC>a</F><R>b</R>", {}, {u"<\u2603...>"_s, u"</F>"_s, u"<R>"_s, u"</R>"_s});
         row("empty file", {}, {});
         row("empty find text skipped", "<FIND TYPE=ASC></FIND><REPLACE TYPE=ASC>x</REPLACE>", {});
-        row("empty replace text loaded", "<FIND TYPE=ASC>a</FIND><REPLACE TYPE=HEX></REPLACE>", {{0, u"a"_s, 2, {}}});
+        row("empty replace text loaded", "<FIND TYPE=ASC>a</FIND><REPLACE TYPE=HEX></REPLACE>", {{Asc, u"a"_s, Hex, {}}});
         row("replace side first skipped", "<REPLACE TYPE=ASC>x</REPLACE><FIND TYPE=ASC>a</FIND>", {});
         row("no replace start tag skipped", "<FIND TYPE=ASC>a</FIND>x</REPLACE>", {});
-        row("a skipped entry keeps its find side", "<FIND TYPE=ASC>a</FIND>x</REPLACE><REPLACE TYPE=DEC>1</REPLACE>", {{0, u"a"_s, 1, u"1"_s}});
+        row("a skipped entry keeps its find side", "<FIND TYPE=ASC>a</FIND>x</REPLACE><REPLACE TYPE=DEC>1</REPLACE>", {{Asc, u"a"_s, Dec, u"1"_s}});
         row("unfinished entry at the end", "<FIND TYPE=ASC>a</FIND><REPLACE TYPE=ASC>b", {});
-        row("last start tag wins", "<FIND TYPE=ASC>x<FIND TYPE=HEX>41</FIND><REPLACE TYPE=DEC>y<REPLACE TYPE=ASC>z</REPLACE>", {{2, u"41"_s, 0, u"z"_s}});
-        row("later find end tag wins", "<FIND TYPE=ASC>a</FIND>b</FIND><REPLACE TYPE=ASC>c</REPLACE>", {{0, u"a</FIND>b"_s, 0, u"c"_s}});
+        row("last start tag wins", "<FIND TYPE=ASC>x<FIND TYPE=HEX>41</FIND><REPLACE TYPE=DEC>y<REPLACE TYPE=ASC>z</REPLACE>", {{Hex, u"41"_s, Asc, u"z"_s}});
+        row("later find end tag wins", "<FIND TYPE=ASC>a</FIND>b</FIND><REPLACE TYPE=ASC>c</REPLACE>", {{Asc, u"a</FIND>b"_s, Asc, u"c"_s}});
         row("lower-case word", "<FIND TYPE=asc>a</FIND><REPLACE TYPE=ASC>b</REPLACE>", {});
         row("text outside tags, texts over lines", "junk\r\n<FIND TYPE=DEC>13\r\n10</FIND>\r\n\r\n<REPLACE TYPE=HEX>0A\n</REPLACE>tail\r\n",
-            {{1, u"13\r\n10"_s, 2, u"0A\n"_s}});
-        row("bytes one per character", QByteArray(highAndNul, sizeof highAndNul - 1), {{0, u"\u20ac\u0081\u00ff"_s, 0, QString(QChar(0))}});
+            {{Dec, u"13\r\n10"_s, Hex, u"0A\n"_s}});
+        row("bytes one per character", QByteArray(highAndNul, sizeof highAndNul - 1), {{Asc, u"\u20ac\u0081\u00ff"_s, Asc, QString(QChar(0))}});
         row("utf8 sides, any character", "<FIND TYPE=UTF8>caf\xc3\xa9 \xd0\x96</FIND><REPLACE TYPE=UTF8>\xe2\x86\x92</REPLACE>",
-            {{3, u"caf\u00e9 \u0416"_s, 3, u"\u2192"_s}});
+            {{Utf, u"caf\u00e9 \u0416"_s, Utf, u"\u2192"_s}});
         row("utf8 word matched exactly", "<FIND TYPE=utf8>a</FIND><REPLACE TYPE=Utf8>b</REPLACE>", {});
-        row("a byte that is no utf8 is kept", "<FIND TYPE=UTF8>a\xe9</FIND><REPLACE TYPE=ASC>\xe9</REPLACE>", {{3, DecodeNativePath("a\xe9"), 0, u"\u00e9"_s}});
+        row("a byte that is no utf8 is kept", "<FIND TYPE=UTF8>a\xe9</FIND><REPLACE TYPE=ASC>\xe9</REPLACE>",
+            {{Utf, DecodeNativePath("a\xe9"), Asc, u"\u00e9"_s}});
         row("two entries on one line", "<FIND TYPE=ASC>a</FIND><REPLACE TYPE=ASC>b</REPLACE><FIND TYPE=HEX>1</FIND><REPLACE TYPE=DEC>2</REPLACE>",
-            {{0, u"a"_s, 0, u"b"_s}, {2, u"1"_s, 1, u"2"_s}});
+            {{Asc, u"a"_s, Asc, u"b"_s}, {Hex, u"1"_s, Dec, u"2"_s}});
     }
     void parse()
     {
@@ -159,7 +160,7 @@ private slots:
         const ExpandedTags t = ExpandTags(kTags);
         QRandomGenerator rng(4);
         QStringList tags {t.findEnd, t.replaceEnd};
-        for (qint16 n = 0; n < kNotationCount; ++n)
+        for (std::size_t n = 0; n < kNotationCount; ++n)
             tags << t.findStart[n] << t.replaceStart[n];
         // UTF-8 sides hold any character, some whose bytes are those of the tags.
         const QStringList characters {
@@ -177,12 +178,12 @@ private slots:
         for (quint32 round = 0; round < 200; ++round) {
             FindReplaceArguments arguments;
             for (const int count = 1 + rng.bounded(5); arguments.size() < count;) {
-                const auto notation = qint16(rng.bounded(kNotationCount));
-                const auto replaceNotation = qint16(rng.bounded(kNotationCount));
+                const Notation notation = kNotations[rng.bounded(int(kNotationCount))].notation;
+                const Notation replaceNotation = kNotations[rng.bounded(int(kNotationCount))].notation;
                 const QString find
-                    = notation == Utf8 ? utf8Text(1 + rng.bounded(20)) : BytesToCharacters(RandomBytes(rng.generate(), 1 + rng.bounded(40), alphabet));
+                    = notation == Utf ? utf8Text(1 + rng.bounded(20)) : BytesToCharacters(RandomBytes(rng.generate(), 1 + rng.bounded(40), alphabet));
                 const QString replace
-                    = replaceNotation == Utf8 ? utf8Text(rng.bounded(20)) : BytesToCharacters(RandomBytes(rng.generate(), rng.bounded(40), alphabet));
+                    = replaceNotation == Utf ? utf8Text(rng.bounded(20)) : BytesToCharacters(RandomBytes(rng.generate(), rng.bounded(40), alphabet));
                 if (!holdsTag(find) && !holdsTag(replace))
                     arguments.append({notation, find, replaceNotation, replace});
             }
@@ -276,7 +277,7 @@ private slots:
             {"unreadable", u"unreadable"_s, kExampleFile, 100, 0, FileErrorMessage(EACCES, u"%1"_s)},
             {"too large, by its size", u"file"_s, kExampleFile, size - 1, 0, tooLarge(u"%1 bytes"_s.arg(size - 1))},
             {"exactly at the limit", u"file"_s, kExampleFile, size, size, {}, kExample},
-            {"binary", u"file"_s, binary, MaxArgumentFileSize, binary.size(), {}, {{2, u"00 FF"_s, 0, u"\u0090"_s}}},
+            {"binary", u"file"_s, binary, MaxArgumentFileSize, binary.size(), {}, {{Hex, u"00 FF"_s, Asc, u"\u0090"_s}}},
             {"pipe that nobody writes to", u"fifo"_s},
             {"pipe exactly at the limit, buffer grown many times", u"pipe"_s, many, many.size(), many.size(), {}, manyArguments},
             {"pipe one byte over the limit", u"pipe"_s, many, many.size() - 1, many.size(), tooLarge(u"%1 bytes"_s.arg(many.size() - 1))},

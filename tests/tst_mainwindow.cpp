@@ -52,7 +52,7 @@ QStringList Restored(const WindowFixture &g)
 {
     QStringList shown;
     for (int side : {0, 1})
-        shown << QString::number(g.field(side)->notation()) + (g.option(side, g.field(side)->notation())->isChecked() ? u""_s : u"?"_s);
+        shown << QString::number(Info(g.field(side)->notation()).number) + (g.option(side, g.field(side)->notation())->isChecked() ? u""_s : u"?"_s);
     const Preferences &p = g.w->preferences();
     shown << p.tags.findEndTag << p.addDir << g.w->replaceAsSettings().outpath
           << QStringList {p.masks.includeDirectories, p.masks.excludeDirectories, p.masks.includeFiles, p.masks.excludeFiles}.join(u'|');
@@ -64,20 +64,15 @@ QStringList Restored(const WindowFixture &g)
 struct SwitchCase
 {
     const char *name;
-    qint16 from;
+    Notation from;
     QString text;
-    qint16 to;
+    Notation to;
     QString expected; // refused: the text stays and the option goes back
     QString refusal = {};
 };
 const SwitchCase kSwitches[] = {
     {"Dec to Hex", Notation::Decimal, u"10,13"_s, Notation::Hexadecimal, u"0A 0D "_s},
     {"Hex to Asc with NUL", Notation::Hexadecimal, u"41 00 42"_s, Notation::Characters, u"A"_s + QChar(0) + u"B"_s},
-    {"invalid text loaded from a row empties", Notation::Decimal, u"300"_s, Notation::Hexadecimal, QString()},
-    {"Hex to UTF-8", Notation::Hexadecimal, u"63 61 66 C3 A9"_s, Notation::Utf8, u"caf\u00e9"_s},
-    {"UTF-8 to Hex", Notation::Utf8, u"caf\u00e9\U0001F600"_s, Notation::Hexadecimal, u"63 61 66 C3 A9 F0 9F 98 80 "_s},
-    {"UTF-8 to Dec", Notation::Utf8, u"caf\u00e9"_s, Notation::Decimal, u"99 97 102 195 169 "_s},
-    {"UTF-8 to Asc, a character per byte", Notation::Utf8, u"caf\u00e9"_s, Notation::Characters, u"caf\u00c3\u00a9"_s},
     {"Hex E9 to UTF-8 refused", Notation::Hexadecimal, u"E9"_s, Notation::Utf8, u"E9"_s, u"The value 'E9' at byte 1 is not valid UTF-8."_s},
     {"Asc to UTF-8 refused", Notation::Characters, u"caf\u00e9"_s, Notation::Utf8, u"caf\u00e9"_s, u"The value 'E9' at byte 4 is not valid UTF-8."_s},
 };
@@ -113,7 +108,7 @@ const UrlCase kUrls[] = {
 struct RefusedCase
 {
     const char *name;
-    qint16 notation;
+    Notation notation;
     QString find, message;
 };
 const RefusedCase kRefused[] = {
@@ -236,7 +231,7 @@ private slots:
         f->field(0)->selectNotation(c.from);
         f->edSearch()->setText(c.text);
         f->option(0, c.to)->click(); // the focus is not in the field: no check
-        const qint16 now = c.refusal.isEmpty() ? c.to : c.from;
+        const Notation now = c.refusal.isEmpty() ? c.to : c.from;
         QVERIFY(f->edSearch()->text() == c.expected && f->field(0)->notation() == now && f->option(0, now)->isChecked());
         QCOMPARE(sink().texts(), c.refusal.isEmpty() ? QStringList() : QStringList {c.refusal});
         QVERIFY(c.refusal.isEmpty() || (sink().shown[0].icon == MessageSink::Icon::Exclamation && sink().shown[0].buttons == MessageSink::Buttons::Ok));
@@ -247,19 +242,25 @@ private slots:
         QVERIFY(f->edSearch()->text() == (c.refusal.isEmpty() ? c.expected : QString()) && sink().shown.size() == (c.refusal.isEmpty() ? 0 : 1));
     }
 
-    // Four options per frame in the design's order and spacing, side by side inside the frame; no two mnemonics of
-    // the window's buttons, frames and menu bar are alike.
+    // An option per notation in each frame in the design's order and spacing, side by side inside the frame; no two
+    // mnemonics of the window's buttons, frames and menu bar are alike.
     void notationOptions()
     {
         const double tpp = ScreenTwipsPerPixel();
         QStringList captions;
         for (int side : {0, 1}) {
             QWidget *frame = f->child(side ? u"frmReplace"_s : u"frmFind"_s);
-            QCOMPARE(frame->findChildren<QRadioButton *>().size(), 4);
-            for (int n = 0, right = -1; n < 4; right = f->option(side, n++)->geometry().right()) {
-                QRadioButton *o = f->option(side, n); // optAsc1 ... optUtf2
-                QVERIFY(o->parent() == frame && o->x() > right && o->geometry().right() < frame->width() && o->width() >= o->sizeHint().width());
-                QVERIFY(o->x() == TwipsToPixels(std::array {120, 1050, 1995, 2940}[n], tpp) && o->toolTip() == NotationDescription(qint16(n)));
+            QCOMPARE(frame->findChildren<QRadioButton *>().size(), qsizetype(kNotationCount));
+            int right = -1;
+            for (const NotationInfo &n : kNotations) {
+                QRadioButton *o = f->option(side, n.notation);
+                QCOMPARE(o->parent(), frame);
+                QCOMPARE_GT(o->x(), right);
+                QCOMPARE_LT(o->geometry().right(), frame->width());
+                QCOMPARE_GE(o->width(), o->sizeHint().width());
+                QCOMPARE(o->x(), TwipsToPixels(std::array {120, 1050, 1995, 2940}[Index(n.notation)], tpp));
+                QCOMPARE(o->toolTip(), n.description);
+                right = o->geometry().right();
                 captions << o->text();
             }
         }
@@ -280,22 +281,22 @@ private slots:
     // Typed characters by notation: a character Windows-1252 lacks beeps in Characters, UTF-8 takes everything.
     void typedCharacters_data()
     {
-        QTest::addColumn<int>("notation");
+        QTest::addColumn<Notation>("notation");
         QTest::addColumn<QString>("typed");
         QTest::addColumn<QString>("kept");
         const QString mixed = u"\u00e9\u20ac\u0416\u2192\U0001F600g"_s; // é € Ж → emoji g
-        QTest::newRow("Asc") << int(Notation::Characters) << mixed << u"\u00e9\u20acg"_s;
-        QTest::newRow("UTF-8") << int(Notation::Utf8) << mixed << mixed;
-        QTest::newRow("Dec") << int(Notation::Decimal) << u"7\u00e9 g"_s << u"7 "_s;
-        QTest::newRow("Hex") << int(Notation::Hexadecimal) << u"f\u0416"_s << u"f"_s;
+        const std::pair<QString, QString> cases[] = {{mixed, u"\u00e9\u20acg"_s}, {u"7\u00e9 g"_s, u"7 "_s}, {u"f\u0416"_s, u"f"_s}, {mixed, mixed}};
+        static_assert(std::size(cases) == kNotationCount);
+        for (const NotationInfo &n : kNotations)
+            QTest::newRow(qPrintable(QString(n.code))) << n.notation << cases[Index(n.notation)].first << cases[Index(n.notation)].second;
     }
     void typedCharacters()
     {
-        QFETCH(int, notation);
+        QFETCH(Notation, notation);
         QFETCH(QString, typed);
         QFETCH(QString, kept);
         QLineEdit *ed = f->edReplace();
-        f->field(1)->selectNotation(qint16(notation));
+        f->field(1)->selectNotation(notation);
         ed->setFocus();
         for (qsizetype i = 0, n; i < typed.size(); i += n) {
             n = typed.at(i).isHighSurrogate() ? 2 : 1;
@@ -356,17 +357,17 @@ private slots:
     void keysThatTypeNothingPass_data()
     {
         QTest::addColumn<int>("side");
-        QTest::addColumn<int>("notation");
+        QTest::addColumn<Notation>("notation");
         for (int side : {0, 1})
-            for (const int notation : {int(Notation::Hexadecimal), int(Notation::Decimal)})
-                QTest::addRow("%s, %s", side ? "Replace" : "Find", notation == Notation::Decimal ? "Dec" : "Hex") << side << notation;
+            for (const Notation notation : {Notation::Hexadecimal, Notation::Decimal})
+                QTest::addRow("%s, %s", side ? "Replace" : "Find", qPrintable(QString(Info(notation).code))) << side << notation;
     }
     void keysThatTypeNothingPass()
     {
         QFETCH(int, side);
-        QFETCH(int, notation);
+        QFETCH(Notation, notation);
         QLineEdit *ed = side ? f->edReplace() : f->edSearch();
-        f->field(side)->selectNotation(qint16(notation));
+        f->field(side)->selectNotation(notation);
         ed->setFocus();
         const bool dec = notation == Notation::Decimal;
         ed->setText(dec ? u"10 11"_s : u"0A 0B"_s);
@@ -525,14 +526,14 @@ private slots:
         QVERIFY(f->w->CollectArguments().isEmpty());
         f->field(0)->selectNotation(Notation::Hexadecimal);
         f->edSearch()->setText(u"41"_s);
-        QCOMPARE(f->w->CollectArguments(), FindReplaceArguments({{2, u"41"_s, 0, u""_s}}));
+        QCOMPARE(f->w->CollectArguments(), FindReplaceArguments({{Hex, u"41"_s, Asc, u""_s}}));
         f->addRow(u"Dec"_s, u"1"_s, u"Hex"_s, u"02"_s);
         f->addRow(u"bad"_s, u"x"_s, u"Hex"_s);
-        QCOMPARE(f->w->CollectArguments(), FindReplaceArguments({{2, u"41"_s, 0, u""_s}, {1, u"1"_s, 2, u"02"_s}, {0, u"x"_s, 2, u""_s}}));
+        QCOMPARE(f->w->CollectArguments(), FindReplaceArguments({{Hex, u"41"_s, Asc, u""_s}, {Dec, u"1"_s, Hex, u"02"_s}, {Asc, u"x"_s, Hex, u""_s}}));
         // Separators only are not empty: the record comes first.
         f->field(0)->selectNotation(Notation::Decimal);
         f->edSearch()->setText(u" ,"_s);
-        QCOMPARE(f->w->CollectArguments().first(), FindReplaceArgument({1, u" ,"_s, 0, u""_s}));
+        QCOMPARE(f->w->CollectArguments().first(), FindReplaceArgument({Dec, u" ,"_s, Asc, u""_s}));
     }
 
     void progressScale_data() { AddRows(kScales); }
@@ -940,7 +941,7 @@ private slots:
     {
         f->addFiles({file(u"utf8.txt"_s, "caf\xc3\xa9")});
         QStringList cells;
-        for (qint16 notation : {Notation::Utf8, Notation::Characters}) {
+        for (const Notation notation : {Notation::Utf8, Notation::Characters}) {
             f->field(0)->selectNotation(notation);
             f->pending(u"caf\u00e9"_s, QString());
             f->trigger(u"IDM_COUNT"_s);
@@ -1039,7 +1040,7 @@ private slots:
     {
         const QString a = file(u"a"_s, "abc");
         ScriptedHost host({a});
-        QVERIFY(!ProcessArguments(RunMode::Replace, {{0, u"b"_s, 0, u"x"_s}}, host.settings, host.state, host, UndoSettings()).journalRun.isEmpty());
+        QVERIFY(!ProcessArguments(RunMode::Replace, {{Asc, u"b"_s, Asc, u"x"_s}}, host.settings, host.state, host, UndoSettings()).journalRun.isEmpty());
         QAction *undo = f->action(u"IDM_UNDO"_s);
         QVERIFY(!undo->isEnabled());
         Q_EMIT f->child<QMenu>(u"IDM_EDIT"_s)->aboutToShow();

@@ -108,8 +108,8 @@ private slots:
         QFETCH(QString, value);
         const QString file = m_dir.filePath(QString::fromLatin1(QTest::currentDataTag()).replace(u' ', u'_') + u".conf"_s);
         Preferences written = AllTexts(value);
-        written.findType = 2;
-        written.replaceType = 1;
+        written.findType = Notation::Hexadecimal;
+        written.replaceType = Notation::Decimal;
         written.placement = SaveWindowPlacement(PlacementNormal, {-300, 45, 7215, 6690});
         written.undo = {false, 1000, 1};
         written.keepTimes = true;
@@ -155,10 +155,10 @@ private slots:
         MapStore store;
         store.values.insert(key, text);
         const Preferences p = ReadPreferences(store);
-        const QMap<QString, std::optional<double>> read {{u"FindType"_s, p.findType}, {u"ReplaceType"_s, p.replaceType}, {u"WindowState"_s, p.placement.state},
-            {u"WindowLeft"_s, p.placement.left}, {u"WindowTop"_s, p.placement.top}, {u"WindowWidth"_s, p.placement.width},
-            {u"WindowHeight"_s, p.placement.height}, {u"Undo/KeepJournal"_s, p.undo.keepJournal}, {u"Undo/MaxRuns"_s, p.undo.maxRuns},
-            {u"Undo/MaxMegabytes"_s, p.undo.maxMegabytes}, {u"Replace/KeepTimes"_s, p.keepTimes}};
+        const QMap<QString, std::optional<double>> read {{u"FindType"_s, Info(p.findType).number}, {u"ReplaceType"_s, Info(p.replaceType).number},
+            {u"WindowState"_s, p.placement.state}, {u"WindowLeft"_s, p.placement.left}, {u"WindowTop"_s, p.placement.top},
+            {u"WindowWidth"_s, p.placement.width}, {u"WindowHeight"_s, p.placement.height}, {u"Undo/KeepJournal"_s, p.undo.keepJournal},
+            {u"Undo/MaxRuns"_s, p.undo.maxRuns}, {u"Undo/MaxMegabytes"_s, p.undo.maxMegabytes}, {u"Replace/KeepTimes"_s, p.keepTimes}};
         QVERIFY(read.contains(key));
         QCOMPARE(read.value(key), expected == -1 ? std::nullopt : std::optional<double>(expected));
     }
@@ -213,8 +213,8 @@ private slots:
         const QString file = m_dir.filePath(u"hand.conf"_s);
         QVERIFY(test::WriteFile(file, content));
         Preferences expected = AllTexts(u"v"_s);
-        expected.findType = 1;
-        expected.replaceType = 2;
+        expected.findType = Notation::Decimal;
+        expected.replaceType = Notation::Hexadecimal;
         expected.placement = {PlacementNormal, -1, 2, 9000, 4};
         expected.tags.findStartTag = u"[F,...]"_s;
         expected.tags.findEndTag = DefaultFindEndTag();

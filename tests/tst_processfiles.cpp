@@ -60,9 +60,9 @@ QByteArray content(const QString &text)
 FindReplaceArguments pairs(const char *joined)
 {
     FindReplaceArguments list;
-    const auto side = [](const QString &text, qint16 &notation) {
-        notation = text.startsWith(u"D:"_s) ? Decimal : text.startsWith(u"H:"_s) ? Hexadecimal : Characters;
-        return notation == Characters ? text : text.mid(2);
+    const auto side = [](const QString &text, Notation &notation) {
+        notation = text.startsWith(u"D:"_s) ? Notation::Decimal : text.startsWith(u"H:"_s) ? Notation::Hexadecimal : Notation::Characters;
+        return notation == Notation::Characters ? text : text.mid(2);
     };
     for (const QString &pair : QString::fromUtf8(joined).split(u" | "_s, Qt::SkipEmptyParts)) {
         FindReplaceArgument a;
@@ -945,7 +945,7 @@ void TestProcessFiles::kernelFiles()
         QSKIP("the kernel's file is not there (no /sys mounted)");
     ScriptedHost host({path});
     host.undo = {true, 20, qint64(1) << 30};
-    const RunResult result = host.run(RunMode::Replace, {{2, u"0A"_s, 0, u"x"_s}});
+    const RunResult result = host.run(RunMode::Replace, {{Notation::Hexadecimal, u"0A"_s, Notation::Characters, u"x"_s}});
     QCOMPARE(host.sink.texts(),
         QStringList {u"The file %1 is made by the kernel, as the files of /proc and /sys are; it was counted but left as it is."_s.arg(path)});
     QCOMPARE(host.cells, QStringList {u"       1"_s});

@@ -27,6 +27,9 @@
 
 namespace perrox::test {
 
+// The notations by their type codes, for short argument lists.
+inline constexpr Notation Asc = Notation::Characters, Dec = Notation::Decimal, Hex = Notation::Hexadecimal, Utf = Notation::Utf8;
+
 // Records every message and answers questions from a script (No when the
 // script has run out), so no test ever waits on a dialog.
 class RecordingSink : public MessageSink
@@ -77,7 +80,7 @@ public:
 
     // Runs a command with the host's settings and engine state.
     RunResult run(RunMode mode, const FindReplaceArguments &arguments) { return ProcessArguments(mode, arguments, settings, state, *this, undo, keepTimes); }
-    RunResult run(RunMode mode, const QString &find, const QString &replace) { return run(mode, {{0, find, 0, replace}}); }
+    RunResult run(RunMode mode, const QString &find, const QString &replace) { return run(mode, {{.findText = find, .replaceText = replace}}); }
 
     MessageSink &messages() override { return sink; }
     int rowCount() const override { return int(paths.size()); }

@@ -70,7 +70,7 @@ public:
     QLineEdit *edSearch() const { return child<QLineEdit>(u"edSearch"_s); }
     QLineEdit *edReplace() const { return child<QLineEdit>(u"edReplace"_s); }
     NotationField *field(int side) const { return child<NotationField>(side ? u"replaceField"_s : u"findField"_s); }
-    QRadioButton *option(int side, int notation) const { return child<QRadioButton>(u"opt"_s + TypeCode(qint16(notation)) + QString::number(side + 1)); }
+    QRadioButton *option(int side, Notation notation) const { return child<QRadioButton>(u"opt"_s + Info(notation).code + QString::number(side + 1)); }
     QPushButton *button(const QString &name) const { return child<QPushButton>(name); }
     QAction *action(const QString &name) const { return child<QAction>(name); }
     void trigger(const QString &name) const { action(name)->trigger(); }
