@@ -1,6 +1,7 @@
 #include "mainwindow.h"
 
 #include "app/aboutbox.h"
+#include "app/argumenteditor.h"
 #include "app/help.h"
 #include "app/matcheswindow.h"
 #include "app/outersizefit.h"
@@ -99,18 +100,33 @@ void MainWindow::createControls()
         m_lineMenu[i]->setGeometry(0, i, px(kDesignClientWidth), 1);
     }
 
-    m_findField = new NotationField(NotationField::Find, client, m_twipsPerPixel, *m_messages, this);
-    m_replaceField = new NotationField(NotationField::Replace, client, m_twipsPerPixel, *m_messages, this);
-    m_frmFind = m_findField->frame();
-    m_frmReplace = m_replaceField->frame();
-    m_edSearch = m_findField->edit();
-    m_edReplace = m_replaceField->edit();
-    connect(m_findField, &NotationField::rowDropped, this, &MainWindow::EditArgument);
-    connect(m_findField, &NotationField::validated, this, &MainWindow::UpdateCommands);
-    connect(m_replaceField, &NotationField::validated, this, &MainWindow::UpdateCommands);
-    connect(m_edSearch, &QLineEdit::textChanged, this, &MainWindow::UpdateCommands);
-    connect(m_edReplace, &QLineEdit::textChanged, this, &MainWindow::UpdateCommands);
+    m_arguments = new ArgumentEditor(client, m_twipsPerPixel,
+        {*m_messages, *m_dialogs, m_preferences.tags, [this] { return m_ctrlKeyDown; }, [this](const QString &path) { AddRecentFile(path); }}, this);
+    connect(m_arguments, &ArgumentEditor::changed, this, &MainWindow::UpdateCommands);
+    m_frmFind = m_arguments->findField()->frame();
+    m_frmReplace = m_arguments->replaceField()->frame();
+    m_edSearch = m_arguments->findField()->edit();
+    m_edReplace = m_arguments->replaceField()->edit();
+    m_lvwFind = m_arguments->list();
+    m_lvwFind->setGeometry(px(60), px(1200), px(7935), px(1455));
+    connect(m_lvwFind, &ArgumentListView::rightButtonReleased, this, [this](const QPoint &at) { m_findReplaceMenu->popup(at); });
+    createButtons(client);
 
+    m_lvwFiles = new FileListView(*m_messages, client);
+    m_lvwFiles->setObjectName(QStringLiteral("lvwFiles"));
+    m_lvwFiles->setGeometry(px(60), px(2760), px(9315), px(2775));
+    // The drop event returns first; the scan then runs with window events.
+    connect(m_lvwFiles, &FileListView::filesDropped, this, &MainWindow::DropFiles, Qt::QueuedConnection);
+    connect(m_lvwFiles, &FileListView::deleteReleased, m_lvwFiles, &FileListView::RemoveSelectedFiles);
+    connect(m_lvwFiles, &FileListView::countChanged, this, &MainWindow::fileCountChanged);
+
+    createStatusBar();
+    qApp->installEventFilter(this);
+}
+
+void MainWindow::createButtons(QWidget *client)
+{
+    const auto px = [this](double twips) { return TwipsToPixels(twips, m_twipsPerPixel); };
     const QColor ink = palette().color(QPalette::ButtonText);
     const auto button = [&](const QString &name, const QString &caption, const QString &tip, double l, double t, double w, double h, auto slot) {
         auto *b = new QPushButton(caption, client);
@@ -129,26 +145,17 @@ void MainWindow::createControls()
     m_cmdReplace = button(u"cmdReplace"_s, u"&Replace"_s, u"Replace the bytes in the original file"_s, 8220, 240, 1110, 345, [] {});
     m_cmdReplace->setDefault(true);
     m_cmdReplaceAs = button(u"cmdReplaceAs"_s, u"Rep&lace As..."_s, u"Replace the bytes and save the result in a new file"_s, 8220, 690, 1110, 345, [] {});
-    m_cmdAddParam = picture(u"cmdAddParam"_s, Picture::Add, u"Add Find&Replace arguments"_s, 8220, 1320, &MainWindow::AddArgument);
-    m_cmdRemoveParam = picture(u"cmdRemoveParam"_s, Picture::Remove, u"Remove Find&Replace arguments"_s, 8580, 1320, &MainWindow::RemoveArguments);
-    m_cmdParamUp = picture(u"cmdParamUp"_s, Picture::Up, u"Move arguments up"_s, 8220, 1800, &MainWindow::MoveArgumentUp);
-    m_cmdParamDown = picture(u"cmdParamDown"_s, Picture::Down, u"Move arguments down"_s, 8220, 2160, &MainWindow::MoveArgumentDown);
+    ArgumentEditor *a = m_arguments;
+    m_cmdAddParam = picture(u"cmdAddParam"_s, Picture::Add, u"Add Find&Replace arguments"_s, 8220, 1320, [a] { a->add(); });
+    m_cmdRemoveParam = picture(u"cmdRemoveParam"_s, Picture::Remove, u"Remove Find&Replace arguments"_s, 8580, 1320, [a] { a->remove(); });
+    m_cmdParamUp = picture(u"cmdParamUp"_s, Picture::Up, u"Move arguments up"_s, 8220, 1800, [a] { a->moveUp(); });
+    m_cmdParamDown = picture(u"cmdParamDown"_s, Picture::Down, u"Move arguments down"_s, 8220, 2160, [a] { a->moveDown(); });
+    // The list is made with the fields, and comes after the buttons when Tab walks the controls.
+    setTabOrder(m_cmdParamDown, m_lvwFind);
+}
 
-    m_lvwFind = new ArgumentListView(*m_messages, client);
-    m_lvwFind->setObjectName(QStringLiteral("lvwFind"));
-    m_lvwFind->setGeometry(px(60), px(1200), px(7935), px(1455));
-    connect(m_lvwFind, &ArgumentListView::doubleClicked, this, &MainWindow::AddArgument);
-    connect(m_lvwFind, &ArgumentListView::deleteReleased, this, &MainWindow::RemoveArguments);
-    connect(m_lvwFind, &ArgumentListView::rightButtonReleased, this, [this](const QPoint &at) { m_findReplaceMenu->popup(at); });
-
-    m_lvwFiles = new FileListView(*m_messages, client);
-    m_lvwFiles->setObjectName(QStringLiteral("lvwFiles"));
-    m_lvwFiles->setGeometry(px(60), px(2760), px(9315), px(2775));
-    // The drop event returns first; the scan then runs with window events.
-    connect(m_lvwFiles, &FileListView::filesDropped, this, &MainWindow::DropFiles, Qt::QueuedConnection);
-    connect(m_lvwFiles, &FileListView::deleteReleased, m_lvwFiles, &FileListView::RemoveSelectedFiles);
-    connect(m_lvwFiles, &FileListView::countChanged, this, &MainWindow::fileCountChanged);
-
+void MainWindow::createStatusBar()
+{
     auto *status = new QLabel(this);
     status->setObjectName(u"staBarText"_s);
     status->setTextFormat(Qt::PlainText);
@@ -161,8 +168,6 @@ void MainWindow::createControls()
     statusBar()->setSizeGripEnabled(true);
     m_run = std::make_unique<RunWindowHost>(*this, *m_lvwFiles, *status, *m_messages, *m_dialogs);
     m_lvwFiles->setEventPump([this] { m_run->pumpEvents(); });
-
-    qApp->installEventFilter(this);
 }
 
 template<typename Slot> QAction *MainWindow::addMenuAction(QMenu *menu, const QString &name, const QString &caption, Slot slot, const QKeySequence &shortcut)
@@ -184,7 +189,8 @@ QAction *MainWindow::addSeparator(QMenu *menu, const QString &name)
 void MainWindow::createMenus()
 {
     const auto run = [this](RunMode mode) { return [this, mode] { ProcessFiles(mode); }; };
-    const auto load = [this] { LoadArguments(QString()); };
+    ArgumentEditor *a = m_arguments;
+    const auto load = [a] { a->load(QString()); };
 
     QMenu *file = menuBar()->addMenu(u"&File"_s);
     file->setObjectName(u"IDM_FILE"_s);
@@ -193,12 +199,13 @@ void MainWindow::createMenus()
     QAction *remove = addMenuAction(file, u"IDM_REMOVE"_s, u"&Remove Files"_s, [this] { m_lvwFiles->RemoveSelectedFiles(); });
     addSeparator(file, u"IDM_FILE_SPACE1"_s);
     addMenuAction(file, u"IDM_LOAD"_s, u"&Load Arguments"_s, load, QKeySequence(Qt::CTRL | Qt::Key_L));
-    addMenuAction(file, u"IDM_SAVE"_s, u"&Save Arguments"_s, &MainWindow::SaveArguments, QKeySequence(Qt::CTRL | Qt::Key_S));
+    addMenuAction(
+        file, u"IDM_SAVE"_s, u"&Save Arguments"_s, [a] { a->save(); }, QKeySequence(Qt::CTRL | Qt::Key_S));
     addSeparator(file, u"IDM_FILE_SPACE_RESULTS"_s);
     addMenuAction(file, u"IDM_EXPORT_RESULTS"_s, u"&Export Results..."_s, [this] { m_results->exportResults(); })->setEnabled(false);
     addSeparator(file, u"IDM_FILE_SPACE2"_s);
     for (int k = 1; k <= RecentFiles::Count; ++k)
-        addMenuAction(file, u"IDM_FILE_FILE%1"_s.arg(k), u"<empty>"_s, [this, k] { LoadArguments(m_recent.entry(k - 1).path); })->setVisible(false);
+        addMenuAction(file, u"IDM_FILE_FILE%1"_s.arg(k), u"<empty>"_s, [this, k] { m_arguments->load(m_recent.entry(k - 1).path); })->setVisible(false);
     addSeparator(file, u"IDM_FILE_SPACE3"_s)->setVisible(false);
     addMenuAction(file, u"IDM_EXIT"_s, u"E&xit"_s, &MainWindow::SaveSettingsAndUnload);
     // The file list's context menu: the commands that add and remove its rows.
@@ -235,16 +242,16 @@ void MainWindow::createMenus()
     // Not in the menu bar: the context menu of the argument list.
     m_findReplaceMenu = new QMenu(u"Find&&Replace"_s, this);
     m_findReplaceMenu->setObjectName(u"IDM_FIND_REPLACE"_s);
-    addMenuAction(m_findReplaceMenu, u"IDM_ARG_ADD"_s, u"&Add Arguments"_s, &MainWindow::AddArgument);
-    addMenuAction(m_findReplaceMenu, u"IDM_ARG_EDIT"_s, u"&Edit"_s, &MainWindow::EditArgument);
-    addMenuAction(m_findReplaceMenu, u"IDM_ARG_REMOVE"_s, u"&Remove"_s, &MainWindow::RemoveArguments);
-    addMenuAction(m_findReplaceMenu, u"IDM_ARG_CLEAR"_s, u"&Clear List"_s, &MainWindow::ClearArguments);
+    addMenuAction(m_findReplaceMenu, u"IDM_ARG_ADD"_s, u"&Add Arguments"_s, [a] { a->add(); });
+    addMenuAction(m_findReplaceMenu, u"IDM_ARG_EDIT"_s, u"&Edit"_s, [a] { a->edit(); });
+    addMenuAction(m_findReplaceMenu, u"IDM_ARG_REMOVE"_s, u"&Remove"_s, [a] { a->remove(); });
+    addMenuAction(m_findReplaceMenu, u"IDM_ARG_CLEAR"_s, u"&Clear List"_s, [a] { a->clear(); });
     addSeparator(m_findReplaceMenu, u"IDM_ARG_SPACE1"_s);
-    addMenuAction(m_findReplaceMenu, u"IDM_ARG_UP"_s, u"Move &Up"_s, &MainWindow::MoveArgumentUp);
-    addMenuAction(m_findReplaceMenu, u"IDM_ARG_DOWN"_s, u"Move &Down"_s, &MainWindow::MoveArgumentDown);
+    addMenuAction(m_findReplaceMenu, u"IDM_ARG_UP"_s, u"Move &Up"_s, [a] { a->moveUp(); });
+    addMenuAction(m_findReplaceMenu, u"IDM_ARG_DOWN"_s, u"Move &Down"_s, [a] { a->moveDown(); });
     addSeparator(m_findReplaceMenu, u"IDM_ARG_SPACE2"_s);
     addMenuAction(m_findReplaceMenu, u"IDM_ARG_LOAD"_s, u"&Load Arguments"_s, load);
-    addMenuAction(m_findReplaceMenu, u"IDM_ARG_SAVE"_s, u"&Save Arguments"_s, &MainWindow::SaveArguments);
+    addMenuAction(m_findReplaceMenu, u"IDM_ARG_SAVE"_s, u"&Save Arguments"_s, [a] { a->save(); });
     const auto busy = [this] { return m_run->running() || m_lvwFiles->refuseWhileBusy(); };
     m_results = new RunResults(
         {m_lvwFiles, m_staTotals, action(u"IDM_EXPORT_RESULTS"_s), *m_messages, *m_dialogs, [this] { return CollectArguments(); }, busy}, this);
@@ -278,8 +285,8 @@ void MainWindow::Form_Load()
     m_preferences = ReadPreferences(*openPreferenceStore());
     const Preferences &p = m_preferences;
 
-    m_findField->selectNotation(p.findType);
-    m_replaceField->selectNotation(p.replaceType);
+    m_arguments->findField()->selectNotation(p.findType);
+    m_arguments->replaceField()->selectNotation(p.replaceType);
     m_replaceAs.outpath = p.saveAsDir;
 
     // The design client area is the size of a first run.
@@ -314,8 +321,8 @@ void MainWindow::savePreferences()
         return;
     // The add folder, the masks and the tags are kept up to date in m_preferences.
     Preferences p = m_preferences;
-    p.findType = m_findField->notation();
-    p.replaceType = m_replaceField->notation();
+    p.findType = m_arguments->findField()->notation();
+    p.replaceType = m_arguments->replaceField()->notation();
     p.saveAsDir = m_replaceAs.outpath;
     p.placement = SavedWindowPlacement(*this, m_twipsPerPixel);
     p.recentFiles = m_recent.paths();
@@ -458,97 +465,9 @@ void MainWindow::closeEvent(QCloseEvent *event)
     event->accept();
 }
 
-// Argument list
-
-void MainWindow::AddArgument()
-{
-    const Notation findNotation = m_findField->notation();
-    const Notation replaceNotation = m_replaceField->notation();
-    const QString findText = m_edSearch->text();
-    const QString replaceText = m_edReplace->text();
-    const bool findValid = ValidateArgument(findText, findNotation, *m_messages);
-    const bool replaceValid = ValidateArgument(replaceText, replaceNotation, *m_messages);
-    if (!findValid || findText.isEmpty() || !replaceValid) {
-        m_messages->beep();
-        return;
-    }
-    m_lvwFind->appendRow({Info(findNotation).code, findText, Info(replaceNotation).code, replaceText});
-    m_lvwFind->scrollToItem(m_lvwFind->topLevelItem(m_lvwFind->topLevelItemCount() - 1));
-    if (!m_ctrlKeyDown) {
-        m_edSearch->clear();
-        m_edReplace->clear();
-    }
-}
-
-void MainWindow::EditArgument()
-{
-    const int current = m_lvwFind->currentPosition();
-    if (current < 0) {
-        m_messages->beep();
-        return;
-    }
-    const ArgumentRow row = m_lvwFind->takeRow(current);
-    // An unknown type code changes no option.
-    if (const std::optional<Notation> n = NotationFromCode(row.findType))
-        m_findField->selectNotation(*n);
-    if (const std::optional<Notation> n = NotationFromCode(row.replaceType))
-        m_replaceField->selectNotation(*n);
-    m_edSearch->setText(row.findText);
-    m_edReplace->setText(row.replaceText);
-    UpdateCommands();
-}
-
-void MainWindow::RemoveArguments()
-{
-    m_lvwFind->RemoveSelectedRows();
-    UpdateCommands();
-}
-
-void MainWindow::ClearArguments()
-{
-    m_lvwFind->ClearRows();
-    UpdateCommands();
-}
-
-void MainWindow::MoveArgumentUp()
-{
-    m_lvwFind->MoveCurrentUp();
-}
-void MainWindow::MoveArgumentDown()
-{
-    m_lvwFind->MoveCurrentDown();
-}
-
 FindReplaceArguments MainWindow::CollectArguments() const
 {
-    const FindReplaceArgument pending {m_findField->notation(), m_edSearch->text(), m_replaceField->notation(), m_edReplace->text()};
-    return perrox::CollectArguments(pending, m_lvwFind->rows());
-}
-
-void MainWindow::SaveArguments()
-{
-    const QString path = m_dialogs->argumentFile(true);
-    QCoreApplication::processEvents();
-    if (!path.isEmpty() && SaveArgumentFile(path, CollectArguments(), m_preferences.tags, *m_messages))
-        AddRecentFile(path);
-}
-
-void MainWindow::LoadArguments(const QString &chosen)
-{
-    QString path = chosen;
-    if (path.isEmpty()) {
-        path = m_dialogs->argumentFile(false);
-        QCoreApplication::processEvents();
-        if (path.isEmpty())
-            return;
-    }
-    const std::optional<FindReplaceArguments> loaded = LoadArgumentFile(path, m_preferences.tags, *m_messages);
-    if (!loaded)
-        return;
-    for (const FindReplaceArgument &argument : *loaded)
-        m_lvwFind->appendRow(RowFromArgument(argument));
-    AddRecentFile(path);
-    UpdateCommands();
+    return m_arguments->collect();
 }
 
 // File list

@@ -25,11 +25,11 @@ class QSettings;
 
 namespace perrox {
 
+class ArgumentEditor;
 class ArgumentListView;
 class FileListView;
 class MatchesWindow;
 class MessageSink;
-class NotationField;
 class RunWindowHost;
 class WindowDialogs;
 
@@ -106,6 +106,8 @@ protected:
 
 private:
     void createControls();
+    void createButtons(QWidget *client);
+    void createStatusBar();
     void createMenus();
     template<typename Slot> QAction *addMenuAction(QMenu *menu, const QString &name, const QString &caption, Slot slot, const QKeySequence &shortcut = {});
     QAction *addSeparator(QMenu *menu, const QString &name);
@@ -115,16 +117,6 @@ private:
     void showRecentEntries();
     std::unique_ptr<QSettings> openPreferenceStore() const;
     void savePreferences();
-
-    // Argument list and argument files.
-    void AddArgument();
-    void EditArgument();
-    void RemoveArguments();
-    void ClearArguments();
-    void MoveArgumentUp();
-    void MoveArgumentDown();
-    void SaveArguments();
-    void LoadArguments(const QString &path);
 
     // File list.
     QString addStartFolder();
@@ -153,8 +145,7 @@ private:
     FileListView *m_lvwFiles = nullptr;
     QLabel *m_staTotals = nullptr;
     QMenu *m_findReplaceMenu = nullptr;
-    NotationField *m_findField = nullptr;
-    NotationField *m_replaceField = nullptr;
+    ArgumentEditor *m_arguments = nullptr;
     std::unique_ptr<RunWindowHost> m_run;
     RunResults *m_results = nullptr;
 
