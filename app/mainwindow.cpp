@@ -239,19 +239,7 @@ void MainWindow::createMenus()
         dialog.exec();
     });
 
-    // Not in the menu bar: the context menu of the argument list.
-    m_findReplaceMenu = new QMenu(u"Find&&Replace"_s, this);
-    m_findReplaceMenu->setObjectName(u"IDM_FIND_REPLACE"_s);
-    addMenuAction(m_findReplaceMenu, u"IDM_ARG_ADD"_s, u"&Add Arguments"_s, [a] { a->add(); });
-    addMenuAction(m_findReplaceMenu, u"IDM_ARG_EDIT"_s, u"&Edit"_s, [a] { a->edit(); });
-    addMenuAction(m_findReplaceMenu, u"IDM_ARG_REMOVE"_s, u"&Remove"_s, [a] { a->remove(); });
-    addMenuAction(m_findReplaceMenu, u"IDM_ARG_CLEAR"_s, u"&Clear List"_s, [a] { a->clear(); });
-    addSeparator(m_findReplaceMenu, u"IDM_ARG_SPACE1"_s);
-    addMenuAction(m_findReplaceMenu, u"IDM_ARG_UP"_s, u"Move &Up"_s, [a] { a->moveUp(); });
-    addMenuAction(m_findReplaceMenu, u"IDM_ARG_DOWN"_s, u"Move &Down"_s, [a] { a->moveDown(); });
-    addSeparator(m_findReplaceMenu, u"IDM_ARG_SPACE2"_s);
-    addMenuAction(m_findReplaceMenu, u"IDM_ARG_LOAD"_s, u"&Load Arguments"_s, load);
-    addMenuAction(m_findReplaceMenu, u"IDM_ARG_SAVE"_s, u"&Save Arguments"_s, [a] { a->save(); });
+    createArgumentMenu(load);
     const auto busy = [this] { return m_run->running() || m_lvwFiles->refuseWhileBusy(); };
     m_results = new RunResults(
         {m_lvwFiles, m_staTotals, action(u"IDM_EXPORT_RESULTS"_s), *m_messages, *m_dialogs, [this] { return CollectArguments(); }, busy}, this);
@@ -267,6 +255,24 @@ void MainWindow::createMenus()
         box.openUrlHook = [this](const QUrl &url) { return m_dialogs->openUrl(url); };
         box.exec();
     });
+}
+
+// Not in the menu bar: the context menu of the argument list.
+template<typename Load> void MainWindow::createArgumentMenu(Load load)
+{
+    ArgumentEditor *a = m_arguments;
+    m_findReplaceMenu = new QMenu(u"Find&&Replace"_s, this);
+    m_findReplaceMenu->setObjectName(u"IDM_FIND_REPLACE"_s);
+    addMenuAction(m_findReplaceMenu, u"IDM_ARG_ADD"_s, u"&Add Arguments"_s, [a] { a->add(); });
+    addMenuAction(m_findReplaceMenu, u"IDM_ARG_EDIT"_s, u"&Edit"_s, [a] { a->edit(); });
+    addMenuAction(m_findReplaceMenu, u"IDM_ARG_REMOVE"_s, u"&Remove"_s, [a] { a->remove(); });
+    addMenuAction(m_findReplaceMenu, u"IDM_ARG_CLEAR"_s, u"&Clear List"_s, [a] { a->clear(); });
+    addSeparator(m_findReplaceMenu, u"IDM_ARG_SPACE1"_s);
+    addMenuAction(m_findReplaceMenu, u"IDM_ARG_UP"_s, u"Move &Up"_s, [a] { a->moveUp(); });
+    addMenuAction(m_findReplaceMenu, u"IDM_ARG_DOWN"_s, u"Move &Down"_s, [a] { a->moveDown(); });
+    addSeparator(m_findReplaceMenu, u"IDM_ARG_SPACE2"_s);
+    addMenuAction(m_findReplaceMenu, u"IDM_ARG_LOAD"_s, u"&Load Arguments"_s, load);
+    addMenuAction(m_findReplaceMenu, u"IDM_ARG_SAVE"_s, u"&Save Arguments"_s, [a] { a->save(); });
 }
 
 QAction *MainWindow::action(const QString &name) const

@@ -109,6 +109,7 @@ private:
     void createButtons(QWidget *client);
     void createStatusBar();
     void createMenus();
+    template<typename Load> void createArgumentMenu(Load load);
     template<typename Slot> QAction *addMenuAction(QMenu *menu, const QString &name, const QString &caption, Slot slot, const QKeySequence &shortcut = {});
     QAction *addSeparator(QMenu *menu, const QString &name);
     void Form_Load();

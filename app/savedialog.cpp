@@ -111,30 +111,8 @@ void SaveDialog::createControls()
     SetGeometryTwips(m_lblActFolder, 2400, 405, 2055, 195);
     m_lblActFolder->adjustSize();
 
-    m_model = new QFileSystemModel(this);
-    m_model->setObjectName(QStringLiteral("Dir1Model"));
-    m_model->setFilter(QDir::AllDirs | QDir::Hidden | QDir::NoDotAndDotDot);
-    m_model->setReadOnly(true);
-    m_model->setRootPath(QStringLiteral("/"));
-
-    m_dir1 = new QTreeView(this);
-    m_dir1->setObjectName(QStringLiteral("Dir1"));
-    m_dir1->setModel(m_model);
-    for (int column = 1; column < m_model->columnCount(); ++column)
-        m_dir1->hideColumn(column);
-    m_dir1->setHeaderHidden(true);
-    // Narrow and deep: small indentation steps, and the names fill the width
-    // (a long one is cut short) instead of scrolling out of sight sideways.
-    m_dir1->setIndentation(10);
-    m_dir1->header()->setStretchLastSection(true);
-    m_dir1->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    m_dir1->setExpandsOnDoubleClick(false);
-    m_dir1->setUniformRowHeights(true);
-    m_dir1->sortByColumn(0, Qt::AscendingOrder);
-    m_dir1->setToolTip(QStringLiteral("Double-click to specify the target folder"));
-    SetGeometryTwips(m_dir1, 2400, 720, 2055, 1665);
+    createFolderTree();
     label1->setBuddy(m_dir1);
-    connect(m_dir1, &QAbstractItemView::doubleClicked, this, &SaveDialog::Dir1_DblClick);
 
     auto *label3 = DesignLabel(this, QStringLiteral("Label3"), QStringLiteral("&Drive:"), 2400, 2520, 420, 195);
     m_drive1 = new QComboBox(this);
@@ -163,6 +141,33 @@ void SaveDialog::createControls()
     // Connected last, so the set-up above does not fill the list early.
     connect(m_edPrefix, &QLineEdit::textChanged, this, [this] { fieldChanged(m_edPrefix); });
     connect(m_edSuffix, &QLineEdit::textChanged, this, [this] { fieldChanged(m_edSuffix); });
+}
+
+void SaveDialog::createFolderTree()
+{
+    m_model = new QFileSystemModel(this);
+    m_model->setObjectName(QStringLiteral("Dir1Model"));
+    m_model->setFilter(QDir::AllDirs | QDir::Hidden | QDir::NoDotAndDotDot);
+    m_model->setReadOnly(true);
+    m_model->setRootPath(QStringLiteral("/"));
+
+    m_dir1 = new QTreeView(this);
+    m_dir1->setObjectName(QStringLiteral("Dir1"));
+    m_dir1->setModel(m_model);
+    for (int column = 1; column < m_model->columnCount(); ++column)
+        m_dir1->hideColumn(column);
+    m_dir1->setHeaderHidden(true);
+    // Narrow and deep: small indentation steps, and the names fill the width
+    // (a long one is cut short) instead of scrolling out of sight sideways.
+    m_dir1->setIndentation(10);
+    m_dir1->header()->setStretchLastSection(true);
+    m_dir1->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    m_dir1->setExpandsOnDoubleClick(false);
+    m_dir1->setUniformRowHeights(true);
+    m_dir1->sortByColumn(0, Qt::AscendingOrder);
+    m_dir1->setToolTip(QStringLiteral("Double-click to specify the target folder"));
+    SetGeometryTwips(m_dir1, 2400, 720, 2055, 1665);
+    connect(m_dir1, &QAbstractItemView::doubleClicked, this, &SaveDialog::Dir1_DblClick);
 }
 
 void SaveDialog::Form_Load()

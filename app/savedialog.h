@@ -69,6 +69,7 @@ public:
 
 private:
     void createControls();
+    void createFolderTree();
     void Form_Load();
     void fieldChanged(QLineEdit *field);
     void Dir1_DblClick(const QModelIndex &index);

@@ -430,17 +430,17 @@ void Matcher::buildPackedPair()
     m_strategy = Strategy::PackedPair;
 }
 
-bool Matcher::buildTeddy()
-{
-    auto v = std::make_shared<Vector>();
-    const int width = int(std::min<qint64>(m_minLength, 3));
-    v->width = width;
+namespace {
 
+// The sequences live, by index into finds, gathered in at most eight buckets
+// by their first width bytes.
+std::vector<Cluster> TeddyClusters(const std::vector<QByteArray> &finds, const std::vector<int> &live, int width)
+{
     // One cluster per distinct fingerprint; then the two whose merge adds the
     // fewest passing positions are merged until eight are left.
     std::map<QByteArray, Cluster> byFingerprint;
-    for (int i : m_live) {
-        const QByteArray fingerprint = m_finds[size_t(i)].left(width);
+    for (int i : live) {
+        const QByteArray fingerprint = finds[size_t(i)].left(width);
         Cluster &c = byFingerprint[fingerprint];
         if (c.sequences.empty())
             c.add(reinterpret_cast<const uchar *>(fingerprint.constData()), width);
@@ -486,7 +486,18 @@ bool Matcher::buildTeddy()
         clusters[bestA].updateRate(width);
         clusters.erase(clusters.begin() + std::ptrdiff_t(bestB));
     }
+    return clusters;
+}
 
+} // namespace
+
+bool Matcher::buildTeddy()
+{
+    auto v = std::make_shared<Vector>();
+    const int width = int(std::min<qint64>(m_minLength, 3));
+    v->width = width;
+
+    std::vector<Cluster> clusters = TeddyClusters(m_finds, m_live, width);
     double rate = 0;
     for (const Cluster &c : clusters)
         rate += c.rate;

@@ -22,6 +22,20 @@ struct Split
     QByteArray name; // empty: the path ends with "/"
 };
 
+// The target of the link name in folder; empty, with errno set, when it
+// cannot be read or is empty.
+QByteArray readLink(int folder, const QByteArray &name)
+{
+    QByteArray target(PATH_MAX, Qt::Uninitialized);
+    const ssize_t n = ::readlinkat(folder, name.constData(), target.data(), size_t(target.size()));
+    if (n < 0)
+        return {};
+    target.truncate(n);
+    if (target.isEmpty())
+        errno = ENOENT;
+    return target;
+}
+
 Split splitPath(const QByteArray &path)
 {
     const qsizetype slash = path.lastIndexOf('/');
@@ -186,19 +200,8 @@ QString OpenedFile::openWith(const QString &path, FolderCache *cache, const stru
         m_name = part.name;
 
         if (links == 0 && seen && S_ISREG(seen->st_mode)) {
-            // A regular file stood here a moment ago: open it straight away,
-            // and keep it only if it still is that file. O_NONBLOCK keeps
-            // whatever else may have taken its place from blocking the open.
-            m_fd = FileDescriptor(::openat(folderFd(), m_name.constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
-            if (m_fd.get() >= 0 && ::fstat(m_fd.get(), &m_status) == 0 && S_ISREG(m_status.st_mode) && SameFile(m_status, *seen))
-                return QString();
-            if (m_fd.get() < 0 && errno == ELOOP) {
-                // A link put where a file stood: whoever put it there chose
-                // where it leads, not the user.
-                m_error = ELOOP;
-                return QStringLiteral("Was replaced by a symbolic link while Perrox was working on it");
-            }
-            m_fd.reset(); // something else: step by step
+            if (std::optional<QString> result = openSeen(*seen))
+                return *result;
         }
 
         struct stat st;
@@ -214,13 +217,9 @@ QString OpenedFile::openWith(const QString &path, FolderCache *cache, const stru
                 m_error = EACCES;
                 return PlantedLinkReason();
             }
-            QByteArray target(PATH_MAX, Qt::Uninitialized);
-            const ssize_t n = ::readlinkat(folderFd(), m_name.constData(), target.data(), size_t(target.size()));
-            if (n < 0)
-                return fail(errno);
-            target.truncate(n);
+            const QByteArray target = readLink(folderFd(), m_name);
             if (target.isEmpty())
-                return fail(ENOENT);
+                return fail(errno);
             ++m_linksFollowed;
             // A relative link continues from the folder that holds it; an
             // absolute one from the root, whatever the base.
@@ -230,26 +229,50 @@ QString OpenedFile::openWith(const QString &path, FolderCache *cache, const stru
         if (const QString reason = NotRegularReason(st.st_mode); !reason.isEmpty())
             return reason;
 
-        // O_NOFOLLOW: a link put in its place meanwhile is not followed here
-        // but resolved by the next round. O_NONBLOCK: a pipe put in its place
-        // cannot make the open wait.
-        m_fd = FileDescriptor(::openat(folderFd(), m_name.constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
-        if (m_fd.get() < 0) {
-            if (errno == ELOOP && links < kMaxLinks)
-                continue;
-            return fail(errno);
-        }
-        if (::fstat(m_fd.get(), &m_status) != 0) {
-            const int error = errno;
-            m_fd.reset();
-            return fail(error);
-        }
-        if (const QString reason = NotRegularReason(m_status.st_mode); !reason.isEmpty()) {
-            m_fd.reset();
-            return reason;
-        }
-        return QString();
+        if (std::optional<QString> result = openFound(links < kMaxLinks))
+            return *result;
     }
+}
+
+std::optional<QString> OpenedFile::openSeen(const struct stat &seen)
+{
+    // A regular file stood here a moment ago: open it straight away, and keep
+    // it only if it still is that file. O_NONBLOCK keeps whatever else may
+    // have taken its place from blocking the open.
+    m_fd = FileDescriptor(::openat(folderFd(), m_name.constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+    if (m_fd.get() >= 0 && ::fstat(m_fd.get(), &m_status) == 0 && S_ISREG(m_status.st_mode) && SameFile(m_status, seen))
+        return QString();
+    if (m_fd.get() < 0 && errno == ELOOP) {
+        // A link put where a file stood: whoever put it there chose where it
+        // leads, not the user.
+        m_error = ELOOP;
+        return QStringLiteral("Was replaced by a symbolic link while Perrox was working on it");
+    }
+    m_fd.reset(); // something else: step by step
+    return std::nullopt;
+}
+
+std::optional<QString> OpenedFile::openFound(bool mayRetry)
+{
+    // O_NOFOLLOW: a link put in its place meanwhile is not followed here but
+    // resolved by another round. O_NONBLOCK: a pipe put in its place cannot
+    // make the open wait.
+    m_fd = FileDescriptor(::openat(folderFd(), m_name.constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+    int error = m_fd.get() < 0 ? errno : 0;
+    if (error == ELOOP && mayRetry)
+        return std::nullopt;
+    if (!error && ::fstat(m_fd.get(), &m_status) != 0)
+        error = errno;
+    if (error) {
+        m_fd.reset();
+        m_error = error;
+        return SystemErrorText(error);
+    }
+    if (const QString reason = NotRegularReason(m_status.st_mode); !reason.isEmpty()) {
+        m_fd.reset();
+        return reason;
+    }
+    return QString();
 }
 
 bool OpenedFile::unchanged() const

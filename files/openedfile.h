@@ -5,6 +5,8 @@
 #include <QByteArray>
 #include <QString>
 
+#include <optional>
+
 #include <memory>
 #include <sys/stat.h>
 
@@ -79,6 +81,10 @@ public:
 
 private:
     QString openWith(const QString &path, FolderCache *cache, const struct stat *seen);
+    // The two ways to open the regular file m_name in the folder, once it is
+    // reached: nothing when the walk must take another round.
+    std::optional<QString> openSeen(const struct stat &seen);
+    std::optional<QString> openFound(bool mayRetry);
 
     QString m_path;
     std::shared_ptr<const FileDescriptor> m_folder;

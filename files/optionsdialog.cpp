@@ -62,9 +62,34 @@ void OptionsDialog::createControls()
     m_edExcludeFiles = addField(QStringLiteral("edExcludeFiles"), QStringLiteral("Don't add f&iles that match:"));
     fields->addStretch();
 
+    pageLayout->addWidget(createUndoGroup(page));
+
+    // A line of its own below the groups.
+    m_chkKeepTimes = new QCheckBox(QStringLiteral("Keep the files' modification &times"), page);
+    m_chkKeepTimes->setObjectName(QStringLiteral("chkKeepTimes"));
+    pageLayout->addWidget(m_chkKeepTimes);
+    m_tbsOptions->addTab(page, QStringLiteral("General"));
+
+    createButtons();
+    auto *nextTab = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_Tab), this);
+    connect(nextTab, &QShortcut::activated, this, &OptionsDialog::SelectNextTab);
+
+    // The controls keep their natural height: where the interface font
+    // needs more room than drawn, the tab strip and the dialog grow and the
+    // buttons move down.
+    const int grow = m_tbsOptions->minimumSizeHint().height() - m_tbsOptions->height();
+    if (grow > 0) {
+        m_tbsOptions->resize(m_tbsOptions->width(), m_tbsOptions->height() + grow);
+        for (QPushButton *button : {m_cmdOK, m_cmdCancel, m_cmdApply})
+            button->move(button->x(), button->y() + grow);
+        setFixedSize(width(), height() + grow);
+    }
+}
+
+QGroupBox *OptionsDialog::createUndoGroup(QWidget *page)
+{
     auto *undo = new QGroupBox(QStringLiteral("Undo"), page);
     undo->setObjectName(QStringLiteral("frmUndo"));
-    pageLayout->addWidget(undo);
     auto *undoLayout = new QVBoxLayout(undo);
     m_chkKeepJournal = new QCheckBox(QStringLiteral("&Keep a journal to undo Replace"), undo);
     m_chkKeepJournal->setObjectName(QStringLiteral("chkKeepJournal"));
@@ -87,13 +112,11 @@ void OptionsDialog::createControls()
     };
     m_spnMaxRuns = addLimit(QStringLiteral("spnMaxRuns"), QStringLiteral("&Runs kept:"), UndoOptions::MaxRunsLimit);
     m_spnMaxMegabytes = addLimit(QStringLiteral("spnMaxMegabytes"), QStringLiteral("Space for kept &copies (MiB):"), UndoOptions::MaxMegabytesLimit);
+    return undo;
+}
 
-    // A line of its own below the groups.
-    m_chkKeepTimes = new QCheckBox(QStringLiteral("Keep the files' modification &times"), page);
-    m_chkKeepTimes->setObjectName(QStringLiteral("chkKeepTimes"));
-    pageLayout->addWidget(m_chkKeepTimes);
-    m_tbsOptions->addTab(page, QStringLiteral("General"));
-
+void OptionsDialog::createButtons()
+{
     m_cmdOK = new QPushButton(QStringLiteral("OK"), this);
     m_cmdOK->setObjectName(QStringLiteral("cmdOK"));
     SetGeometryTwips(m_cmdOK, 2040, 3300, 1035, 375);
@@ -109,20 +132,6 @@ void OptionsDialog::createControls()
     m_cmdApply->setObjectName(QStringLiteral("cmdApply"));
     SetGeometryTwips(m_cmdApply, 4380, 3300, 1035, 375);
     connect(m_cmdApply, &QPushButton::clicked, this, &OptionsDialog::cmdApply_Click);
-
-    auto *nextTab = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_Tab), this);
-    connect(nextTab, &QShortcut::activated, this, &OptionsDialog::SelectNextTab);
-
-    // The controls keep their natural height: where the interface font
-    // needs more room than drawn, the tab strip and the dialog grow and the
-    // buttons move down.
-    const int grow = m_tbsOptions->minimumSizeHint().height() - m_tbsOptions->height();
-    if (grow > 0) {
-        m_tbsOptions->resize(m_tbsOptions->width(), m_tbsOptions->height() + grow);
-        for (QPushButton *button : {m_cmdOK, m_cmdCancel, m_cmdApply})
-            button->move(button->x(), button->y() + grow);
-        setFixedSize(width(), height() + grow);
-    }
 }
 
 void OptionsDialog::Form_Load()

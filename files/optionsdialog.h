@@ -3,6 +3,7 @@
 #include <QDialog>
 
 class QCheckBox;
+class QGroupBox;
 class QLineEdit;
 class QPushButton;
 class QSpinBox;
@@ -49,6 +50,8 @@ public:
 
 private:
     void createControls();
+    QGroupBox *createUndoGroup(QWidget *page);
+    void createButtons();
     void Form_Load();
 
     FolderMasks &m_masks;
