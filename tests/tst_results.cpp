@@ -84,7 +84,6 @@ class TestResults : public WindowTest
 {
     Q_OBJECT
 
-    QString file(const QString &name, const QByteArray &bytes = "x") const { return WriteFileIn(dir->path(), name, bytes); }
     QStringList marks() const
     {
         return f->eachFile([&](int i) { return RowMark(f->files(), i); });
@@ -93,15 +92,7 @@ class TestResults : public WindowTest
     bool exportEnabled() const { return f->action(u"IDM_EXPORT_RESULTS"_s)->isEnabled(); }
 
 private slots:
-    void init() { startWindow(); }
-    void cleanup() { QVERIFY(stopWindow() && TemporaryFilesIn(dir->path()).isEmpty()); }
-
-    void marksAndTotalsAfterARun_data()
-    {
-        QTest::addColumn<int>("row");
-        for (int i = 0; i < int(std::size(kMarks)); ++i)
-            QTest::newRow(kMarks[i].name) << i;
-    }
+    void marksAndTotalsAfterARun_data() { AddRows(kMarks); }
     void marksAndTotalsAfterARun()
     {
         QFETCH(int, row);
@@ -123,7 +114,8 @@ private slots:
         for (int i = 0; i < paths.size(); ++i)
             expected << QString(c.marks[i]).replace(u"%1"_s, paths[i]);
         QCOMPARE(marks(), expected);
-        QVERIFY(totals() == c.totals && f->status() == u"%1 files"_s.arg(paths.size()) && exportEnabled());
+        QCOMPARE(QStringList({totals(), f->status()}), QStringList({c.totals, u"%1 files"_s.arg(paths.size())}));
+        QVERIFY(exportEnabled());
     }
 
     // A run clears the marks and totals while it runs; one that never reaches the files keeps them. Rows added since
@@ -137,9 +129,10 @@ private slots:
         const QStringList first {u"! Failed: No such file or directory - "_s + a, u"Counted: 1 occurrence"_s};
         f->pending(QString(), QString()); // no arguments
         f->trigger(u"IDM_COUNT"_s);
-        QVERIFY(marks() == first && totals() == u"1 occurrence in 1 of 2 files, 1 failed"_s);
+        QCOMPARE(marks() << totals(), first + QStringList {u"1 occurrence in 1 of 2 files, 1 failed"_s});
         f->addFiles({file(u"c"_s)});
-        QVERIFY(marks() == first + QStringList {QString()} && totals().isEmpty() && exportEnabled());
+        QCOMPARE(marks() << totals(), first + QStringList(2, QString()));
+        QVERIFY(exportEnabled());
         file(u"a"_s);
         f->pending(u"x"_s, u"y"_s);
         QStringList during;
@@ -152,7 +145,9 @@ private slots:
         f->files()->setFocus();
         f->files()->setCurrentItem(f->files()->topLevelItem(0));
         f->trigger(u"IDM_REMOVE"_s);
-        QVERIFY(totals().isEmpty() && f->files()->topLevelItemCount() == 2 && exportEnabled());
+        QCOMPARE(totals(), QString());
+        QCOMPARE(f->files()->topLevelItemCount(), 2);
+        QVERIFY(exportEnabled());
         f->trigger(u"IDM_SELECT_ALL"_s);
         f->trigger(u"IDM_REMOVE"_s);
         QVERIFY(!exportEnabled());
@@ -171,13 +166,15 @@ private slots:
         f->pending(u"q"_s, QString()); // nothing until the next run
         f->dialogs.savePath = target;
         f->trigger(u"IDM_EXPORT_RESULTS"_s);
-        QVERIFY(f->sink.shown.isEmpty() && f->dialogs.asked.last() == u"Export Results results.csv CSV files (*.csv)"_s);
+        QCOMPARE(sink().texts(), QStringList());
+        QCOMPARE(f->dialogs.asked.last(), u"Export Results results.csv CSV files (*.csv)"_s);
         QCOMPARE(QString::fromUtf8(ReadFile(target)),
             u"path,count,result,pair1,pair2\r\n\"%1/we,\"\"ird\",3,counted,2,1\r\n%1/none,0,counted,0,0\r\n%1/late,0,not processed,0,0\r\n"_s.arg(dir->path()));
         QVERIFY(QFile::remove(target));
         f->dialogs.savePath.clear();
         f->trigger(u"IDM_EXPORT_RESULTS"_s);
-        QVERIFY(!QFile::exists(target) && f->sink.shown.isEmpty());
+        QVERIFY(!QFile::exists(target));
+        QCOMPARE(sink().texts(), QStringList());
     }
 
     void exportFailuresLeaveNothing_data()
@@ -195,22 +192,19 @@ private slots:
         f->dialogs.savePath = dir->filePath(name);
         f->addFiles({file(u"a"_s)});
         f->trigger(u"IDM_EXPORT_RESULTS"_s); // nothing to export before a run
-        QVERIFY(!exportEnabled() && f->dialogs.asked.size() == 1);
+        QVERIFY(!exportEnabled());
+        QCOMPARE(f->dialogs.asked.size(), 1);
         f->pending(u"x"_s, u"y"_s);
         f->trigger(u"IDM_COUNT"_s);
         f->trigger(u"IDM_EXPORT_RESULTS"_s);
-        QCOMPARE(f->sink.texts(), QStringList {message.arg(f->dialogs.savePath)});
+        QCOMPARE(sink().texts(), QStringList {message.arg(f->dialogs.savePath)});
         QStringList left = QDir(dir->path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden);
         left.removeAll(u"prefs.conf"_s);
-        QVERIFY(left == QStringList({u"a"_s, u"folder"_s}) && QDir(dir->filePath(u"folder"_s)).isEmpty());
+        QCOMPARE(left, QStringList({u"a"_s, u"folder"_s}));
+        QVERIFY(QDir(dir->filePath(u"folder"_s)).isEmpty());
     }
 
-    void pairWarnings_data()
-    {
-        QTest::addColumn<int>("row");
-        for (int i = 0; i < int(std::size(kPairs)); ++i)
-            QTest::newRow(kPairs[i].name) << i;
-    }
+    void pairWarnings_data() { AddRows(kPairs); }
     void pairWarnings()
     {
         QFETCH(int, row);
@@ -246,12 +240,12 @@ private slots:
                 w.replacementFinds = code.mid(code.indexOf(u'R') + 1).toInt() - 1;
             expected << (w.shadowedBy >= 0 ? u"!"_s : QString()) + u'|' + (w.replacementFinds >= 0 ? u"!"_s : QString()) + u'|' + PairWarningText(i, w);
             shown << Icon(list, item->icon(1)) + u'|' + Icon(list, item->icon(3)) + u'|' + item->toolTip(0);
-            QVERIFY(item->icon(0).isNull() && item->icon(2).isNull());
+            QCOMPARE(Icon(list, item->icon(0)) + Icon(list, item->icon(2)), QString());
             for (int column : {1, 2, 3})
                 QCOMPARE(item->toolTip(column), item->toolTip(0));
         }
         QCOMPARE(shown, expected);
-        QVERIFY(f->sink.shown.isEmpty());
+        QVERIFY(sink().shown.isEmpty());
         // The text itself, once.
         if (c.change == 'L')
             QCOMPARE(list->topLevelItem(1)->toolTip(0),
@@ -260,11 +254,5 @@ private slots:
     }
 };
 
-int main(int argc, char *argv[])
-{
-    QApplication app(argc, argv);
-    TestResults test;
-    QTEST_SET_MAIN_SOURCE_PATH
-    return QTest::qExec(&test, argc, argv);
-}
+QTEST_MAIN(TestResults)
 #include "tst_results.moc"
