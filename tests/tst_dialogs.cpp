@@ -11,23 +11,10 @@
 #include "files/undooptions.h"
 #include "support/testsupport.h"
 
-#include <QCheckBox>
-#include <QComboBox>
-#include <QDir>
-#include <QFileInfo>
 #include <QFileSystemModel>
-#include <QLabel>
-#include <QLineEdit>
-#include <QListWidget>
-#include <QPushButton>
-#include <QScreen>
-#include <QSpinBox>
 #include <QStorageInfo>
-#include <QTabWidget>
-#include <QTemporaryDir>
-#include <QTest>
-#include <QTreeView>
-#include <QUrl>
+#include <QtTest>
+#include <QtWidgets>
 
 using namespace perrox;
 using namespace Qt::StringLiterals;
@@ -69,39 +56,31 @@ private slots:
     void init() { tmp = std::make_unique<QTemporaryDir>(), savedCurrent = QDir::currentPath(); }
     void cleanup() { QDir::setCurrent(savedCurrent), tmp.reset(); }
 
-    void saveCleansPrefixAndSuffix_data()
-    {
-        QTest::addColumn<bool>("suffix");
-        QTest::addColumn<QString>("start"); // the text, with "|" where the caret is
-        QTest::addColumn<QString>("typed"); // "paste " and the text for a paste
-        QTest::addColumn<QString>("expected"); // the text, with "|" where the caret is, and the beeps
-        QTest::newRow("colon between a and b") << false << u"a|b"_s << u":"_s << u"a|b 1"_s;
-        QTest::newRow("star at the start of the suffix") << true << u"|ab"_s << u"*"_s << u"|ab 1"_s;
-        QTest::newRow("valid characters") << false << u"|"_s << u"x.y-z ~#"_s << u"x.y-z ~#| 0"_s;
-        QTest::newRow("pasted text with two") << false << u"|"_s << u"paste a<b>c"_s << u"abc| 1"_s;
-    }
+    // The prefix and suffix fields drop what cannot be in a file name, typed or pasted, with one beep; the example
+    // list shows the rows' names in row order, duplicates kept, renamed as the fields change. A remembered folder that
+    // has gone: the dialog opens at the current folder.
     void saveCleansPrefixAndSuffix()
     {
-        QFETCH(bool, suffix);
-        QFETCH(QString, start);
-        QFETCH(QString, typed);
-        QFETCH(QString, expected);
-        RecordingSink sink;
-        ReplaceAsSettings settings;
-        SaveDialog dlg(nullptr, sink, settings, {u"/data/report.txt"_s, u"/my.folder/file"_s, u"/data/report.txt"_s});
-        dlg.open();
-        QLineEdit *field = suffix ? dlg.edSuffix() : dlg.edPrefix();
-        field->setText(QString(start).remove(u'|'));
-        field->setCursorPosition(int(start.indexOf(u'|')));
-        if (typed.startsWith(u"paste "_s))
-            field->insert(typed.mid(6));
-        else
-            QTest::keyClicks(field, typed);
-        QCOMPARE(QString(field->text()).insert(field->cursorPosition(), u'|') + u" %1"_s.arg(sink.beeps), expected);
-        QCOMPARE(sink.texts(), QStringList());
-        // The example list: the rows' names in row order, duplicates kept, renamed as the fields change.
-        const QString t = field->text(), report = suffix ? u"report"_s + t + u".txt"_s : t + u"report.txt"_s;
-        QCOMPARE(ListTexts(dlg.List1()), (QStringList {report, suffix ? u"file"_s + t : t + u"file"_s, report}));
+        // The suffix or the prefix; its text with "|" at the caret; what is typed ("paste " and a pasted text); the text
+        // with the caret afterwards and the beeps.
+        const std::tuple<bool, QString, QString, QString> cases[] = {{false, u"a|b"_s, u":"_s, u"a|b 1"_s}, {true, u"|ab"_s, u"*"_s, u"|ab 1"_s},
+            {false, u"|"_s, u"x.y-z ~#"_s, u"x.y-z ~#| 0"_s}, {false, u"|"_s, u"paste a<b>c"_s, u"abc| 1"_s}};
+        QVERIFY(QDir::setCurrent(tmp->path()));
+        for (const auto &[suffix, start, typed, expected] : cases) {
+            RecordingSink sink;
+            ReplaceAsSettings settings {tmp->filePath(u"gone"_s), {}, {}, 0};
+            SaveDialog dlg(nullptr, sink, settings, {u"/data/report.txt"_s, u"/my.folder/file"_s, u"/data/report.txt"_s});
+            QCOMPARE(dlg.folder(), tmp->path());
+            dlg.open();
+            QLineEdit *field = suffix ? dlg.edSuffix() : dlg.edPrefix();
+            field->setText(QString(start).remove(u'|'));
+            field->setCursorPosition(int(start.indexOf(u'|')));
+            typed.startsWith(u"paste "_s) ? field->insert(typed.mid(6)) : QTest::keyClicks(field, typed);
+            QCOMPARE(QString(field->text()).insert(field->cursorPosition(), u'|') + u" %1"_s.arg(sink.beeps), expected);
+            QCOMPARE(sink.texts(), QStringList());
+            const QString t = field->text(), report = suffix ? u"report"_s + t + u".txt"_s : t + u"report.txt"_s;
+            QCOMPARE(ListTexts(dlg.List1()), (QStringList {report, suffix ? u"file"_s + t : t + u"file"_s, report}));
+        }
     }
 
     void saveOrCancel_data()
@@ -142,49 +121,18 @@ private slots:
         QCOMPARE(Shown(settings), saved ? u"%1|new_|_v2|%2"_s.arg(other).arg(int(tick)) : target + u"|old_|_old|1"_s);
     }
 
-    void saveOpensAt_data()
-    {
-        QTest::addColumn<QString>("outpath"); // relative to the temporary folder, "-" for none
-        QTest::addColumn<QString>("expected");
-        QTest::newRow("outpath with a final slash") << u"out/"_s << u"out"_s;
-        QTest::newRow("missing outpath") << u"gone"_s << u"current"_s;
-        QTest::newRow("outpath is a file") << u"file.txt"_s << u"current"_s;
-        QTest::newRow("empty outpath") << u"-"_s << u"current"_s;
-    }
-    void saveOpensAt()
-    {
-        QFETCH(QString, outpath);
-        QFETCH(QString, expected);
-        makeFolder(u"out"_s);
-        QVERIFY(QDir::setCurrent(makeFolder(u"current"_s)));
-        test::WriteFileIn(tmp->path(), u"file.txt"_s, "x");
-        RecordingSink sink;
-        ReplaceAsSettings settings;
-        if (outpath != u"-"_s)
-            settings.outpath = tmp->path() + u'/' + outpath;
-        SaveDialog dlg(nullptr, sink, settings, {});
-        const QString folder = tmp->path() + u'/' + expected;
-        QCOMPARE(dlg.folder(), folder);
-        // A folder on a mount the system does not list (as in a bare chroot) shows "/".
-        const QString root = QStorageInfo(folder).rootPath();
-        QCOMPARE(dlg.Drive1()->currentText(), root.isEmpty() ? u"/"_s : root);
-        QCOMPARE(dlg.Dir1()->currentIndex(), dlg.folderModel()->index(folder));
-        // Saving right away takes the folder that is open.
-        dlg.Command1_Click();
-        QCOMPARE(settings.outpath, folder);
-        QCOMPARE(sink.texts(), QStringList());
-    }
-
     void folderNavigation()
     {
         const QString deep = makeFolder(u"a rather long folder name/another long folder name/yet another one/last"_s);
         const QString sub = makeFolder(u"a rather long folder name/another long folder name/yet another one/last/sub"_s);
         RecordingSink sink;
-        ReplaceAsSettings settings {deep, {}, {}, 0};
+        ReplaceAsSettings settings {deep + u'/', {}, {}, 0};
         SaveDialog dlg(nullptr, sink, settings, {});
         dlg.open();
-        // The label keeps the end of the path, cut after a "/", and fits Dir1.
-        const QString caption = dlg.lblActFolder()->text();
+        // It opens at the remembered folder (a final "/" is no matter) on its drive: a folder on a mount the system
+        // does not list (as in a bare chroot) shows "/". The label keeps the end of the path, cut after a "/", and fits Dir1.
+        const QString caption = dlg.lblActFolder()->text(), root = QStorageInfo(deep).rootPath();
+        QCOMPARE(dlg.folder() + u' ' + dlg.Drive1()->currentText(), deep + u' ' + (root.isEmpty() ? u"/"_s : root));
         QCOMPARE(caption.left(4), u"/..."_s);
         QVERIFY2(deep.endsWith(u'/' + caption.mid(4)), qPrintable(caption));
         QCOMPARE(caption.section(u'/', -1), u"last"_s);
@@ -219,48 +167,35 @@ private slots:
         QCOMPARE(settings.outpath, u"/"_s);
     }
 
-    void newFolder_data()
-    {
-        QTest::addColumn<QString>("answer");
-        QTest::addColumn<bool>("vanish"); // the open folder is removed before the click
-        QTest::addColumn<QStringList>("entries");
-        QTest::addColumn<QString>("message"); // after the open folder's path
-        QTest::newRow("default name") << u"NewFolder"_s << false << QStringList {u"NewFolder"_s, u"Old"_s} << u""_s;
-        QTest::newRow("invalid characters removed") << u"a:b*c/d"_s << false << QStringList {u"Old"_s, u"abcd"_s} << u""_s;
-        QTest::newRow("only question marks") << u"???"_s << false << QStringList {u"Old"_s} << u""_s;
-        QTest::newRow("cancelled") << u""_s << false << QStringList {u"Old"_s} << u""_s;
-        QTest::newRow("folder already there") << u"Old"_s << false << QStringList {u"Old"_s} << u""_s;
-        QTest::newRow("open folder gone") << "NewFolder" << true << QStringList() << "/NewFolder - No such file or directory";
-    }
+    // New Folder asks for a name, drops what cannot be in one and makes the folder in the open one, which stays open;
+    // no name, one of question marks only or one that is there makes nothing; a failure is reported.
     void newFolder()
     {
-        QFETCH(QString, answer);
-        QFETCH(bool, vanish);
-        QFETCH(QStringList, entries);
-        QFETCH(QString, message);
-        const QString open = makeFolder(u"open"_s);
-        makeFolder(u"open/Old"_s);
-        RecordingSink sink;
-        ReplaceAsSettings settings {open, {}, {}, 0};
-        SaveDialog dlg(nullptr, sink, settings, {});
-        QStringList asked;
-        dlg.inputBoxHook = [&](const QString &prompt, const QString &title, const QString &defaultText, const QPoint &) {
-            asked << prompt << title << defaultText;
-            return answer;
-        };
-        dlg.open();
-        if (vanish)
-            QVERIFY(QDir(open).removeRecursively());
-        dlg.Command3()->click();
-        QCOMPARE(asked, (QStringList {u"Type the name of the folder and click OK."_s, u"Perrox - Create Folder"_s, u"NewFolder"_s}));
-        QCOMPARE(FolderEntries(open), entries);
-        QCOMPARE(QFileInfo::exists(open), !vanish);
-        QCOMPARE(dlg.folder(), open);
-        QVERIFY(dlg.isVisible());
-        QCOMPARE(sink.texts(), message.isEmpty() ? QStringList() : QStringList {open + message});
-        for (const RecordingSink::Shown &shown : sink.shown)
-            QCOMPARE(shown.icon, MessageSink::Icon::Exclamation);
-        QCOMPARE(sink.beeps, 0);
+        // The answer; whether the open folder goes before the click; its entries afterwards; the message after its path.
+        const std::tuple<QString, bool, QStringList, QString> cases[]
+            = {{u"NewFolder"_s, false, {u"NewFolder"_s, u"Old"_s}, {}}, {u"a:b*c/d"_s, false, {u"Old"_s, u"abcd"_s}, {}}, {u"???"_s, false, {u"Old"_s}, {}},
+                {QString(), false, {u"Old"_s}, {}}, {u"Old"_s, false, {u"Old"_s}, {}}, {u"NewFolder"_s, true, {}, u"/NewFolder - No such file or directory"_s}};
+        int i = 0;
+        for (const auto &[answer, vanish, entries, message] : cases) {
+            const QString open = makeFolder(u"open%1/Old"_s.arg(++i)).chopped(4);
+            RecordingSink sink;
+            ReplaceAsSettings settings {open, {}, {}, 0};
+            SaveDialog dlg(nullptr, sink, settings, {});
+            QStringList asked;
+            dlg.inputBoxHook
+                = [&](const QString &prompt, const QString &title, const QString &text, const QPoint &) { return asked << prompt << title << text, answer; };
+            dlg.open();
+            if (vanish)
+                QVERIFY(QDir(open).removeRecursively());
+            QTest::mouseClick(dlg.Command3(), Qt::LeftButton);
+            QCOMPARE(asked, (QStringList {u"Type the name of the folder and click OK."_s, u"Perrox - Create Folder"_s, u"NewFolder"_s}));
+            QCOMPARE(FolderEntries(open), entries);
+            QCOMPARE(dlg.folder() + u' ' + QString::number(dlg.isVisible()), open + u" 1"_s);
+            QCOMPARE(sink.texts(), message.isEmpty() ? QStringList() : QStringList {open + message});
+            for (const RecordingSink::Shown &shown : sink.shown)
+                QCOMPARE(shown.icon, MessageSink::Icon::Exclamation);
+            QCOMPARE(sink.beeps, 0);
+        }
     }
 
     void optionsApplyThenClose_data()
@@ -278,43 +213,38 @@ private slots:
         bool keepTimes = false;
         OptionsDialog dlg(nullptr, masks, undo, keepTimes);
         dlg.open();
-        const QList<QLineEdit *> fields = {dlg.edIncludeDirectories(), dlg.edExcludeDirectories(), dlg.edIncludeFiles(), dlg.edExcludeFiles()};
-        const auto shownUndo = [&] { return UndoOptions {dlg.chkKeepJournal()->isChecked(), dlg.spnMaxRuns()->value(), dlg.spnMaxMegabytes()->value()}; };
-        // The controls show the masks, the journal and the times at their natural height, in this order from the top; the buttons stay
-        // below the tabs; the dialog is centred on the screen.
+        const QList<QWidget *> fields = {dlg.edIncludeDirectories(), dlg.edExcludeDirectories(), dlg.edIncludeFiles(), dlg.edExcludeFiles()};
+        const auto text = [&](int i) { return static_cast<QLineEdit *>(fields[i])->text(); };
+        // The masks, the journal and its limits (enabled or not) and the times as the controls show them.
+        const auto shown = [&] {
+            return u"%1|%2|%3|%4 %5 %6 %7 %8 %9"_s.arg(text(0), text(1), text(2), text(3))
+                .arg(dlg.chkKeepJournal()->isChecked())
+                .arg(dlg.spnMaxRuns()->value())
+                .arg(dlg.spnMaxMegabytes()->value())
+                .arg(dlg.spnMaxRuns()->isEnabled() && dlg.spnMaxMegabytes()->isEnabled() ? u"limits"_s : u"off"_s)
+                .arg(dlg.chkKeepTimes()->isChecked());
+        };
+        QCOMPARE(shown(), u"src|backup|*.txt|*.bak 1 20 1024 limits 0"_s);
+        // The controls at their natural height, in this order from the top, and the buttons below the tabs.
         int above = -1;
         for (const QWidget *control :
-            QList<QWidget *> {fields[0], fields[1], fields[2], fields[3], dlg.chkKeepJournal(), dlg.spnMaxRuns(), dlg.spnMaxMegabytes(), dlg.chkKeepTimes()}) {
+            fields + QList<QWidget *> {dlg.chkKeepJournal(), dlg.spnMaxRuns(), dlg.spnMaxMegabytes(), dlg.chkKeepTimes(), dlg.cmdOK()}) {
             QCOMPARE_GE(control->height(), control->sizeHint().height());
             const QRect at(control->mapTo(&dlg, QPoint()), control->size());
             QCOMPARE_GT(at.top(), above);
-            QCOMPARE_LT(at.bottom(), dlg.tbsOptions()->geometry().bottom());
-            above = at.bottom();
+            QCOMPARE_LT(at.bottom(), control == dlg.cmdOK() ? dlg.height() : dlg.tbsOptions()->geometry().bottom());
+            above = control == dlg.chkKeepTimes() ? dlg.tbsOptions()->geometry().bottom() : at.bottom();
         }
-        QCOMPARE((FolderMasks {fields[0]->text(), fields[1]->text(), fields[2]->text(), fields[3]->text()}), masks);
-        QCOMPARE(shownUndo(), undo);
-        QVERIFY(!dlg.chkKeepTimes()->isChecked());
-        QList<QKeySequence> mnemonics {QKeySequence::mnemonic(dlg.chkKeepJournal()->text()), QKeySequence::mnemonic(dlg.chkKeepTimes()->text())};
-        for (const QLabel *label : dlg.findChildren<QLabel *>())
-            mnemonics << QKeySequence::mnemonic(label->text());
-        QCOMPARE(QSet<QKeySequence>(mnemonics.cbegin(), mnemonics.cend()).size(), mnemonics.size());
-        const auto limitsEnabled = [&] { return QList<bool> {dlg.spnMaxRuns()->isEnabled(), dlg.spnMaxMegabytes()->isEnabled()}; };
-        QCOMPARE(limitsEnabled(), QList<bool>(2, true));
-        QCOMPARE_GT(dlg.cmdOK()->y(), dlg.tbsOptions()->geometry().bottom());
-        QCOMPARE_LT(dlg.cmdOK()->geometry().bottom(), dlg.height());
-        const QRect screen = QGuiApplication::primaryScreen()->geometry();
-        QCOMPARE(dlg.x(), screen.x() + (screen.width() - dlg.width()) / 2);
-        QCOMPARE(dlg.y(), screen.y() + (screen.height() - dlg.height()) / 2);
-        // Apply trims spaces (only spaces) and keeps the dialog and the typed text; the limits are kept while the journal is off,
-        // and a value beyond a limit is held at it.
+        // Apply trims spaces (only spaces) and keeps the dialog and the typed text; the limits are kept while the
+        // journal is off, and a value beyond a limit is held at it.
         const QStringList typed = {u"  lib  "_s, u" .git ; tmp "_s, u"\t*.c "_s, QString()};
         for (int i = 0; i < 4; ++i)
-            fields[i]->setText(typed[i]);
+            static_cast<QLineEdit *>(fields[i])->setText(typed[i]);
         dlg.chkKeepJournal()->click();
         dlg.chkKeepTimes()->click();
-        QCOMPARE(limitsEnabled(), QList<bool>(2, false));
         dlg.spnMaxRuns()->setValue(5000);
         dlg.spnMaxMegabytes()->setValue(0);
+        QCOMPARE(shown(), u"  lib  | .git ; tmp |\t*.c | 0 1000 1 off 1"_s);
         dlg.cmdApply()->click();
         QVERIFY(dlg.isVisible());
         const FolderMasks applied {u"lib"_s, u".git ; tmp"_s, u"\t*.c"_s, QString()};
@@ -322,12 +252,13 @@ private slots:
         QCOMPARE(undo, (UndoOptions {false, 1000, 1}));
         QVERIFY(keepTimes);
         QCOMPARE(dlg.edIncludeFiles()->text(), u"\t*.c "_s);
+        // Then OK applies and closes; Cancel and Escape close and keep what was applied.
         dlg.edIncludeFiles()->setText(u" *.doc"_s);
         dlg.edExcludeDirectories()->setText(u"backup"_s);
         dlg.chkKeepJournal()->click();
-        QCOMPARE(limitsEnabled(), QList<bool>(2, true));
         dlg.spnMaxMegabytes()->setValue(2000000);
         dlg.chkKeepTimes()->click();
+        QCOMPARE(shown().section(u' ', -4), u"1000 1048576 limits 0"_s);
         how == u"escape"_s ? QTest::keyClick(&dlg, Qt::Key_Escape) : (how == u"ok"_s ? dlg.cmdOK() : dlg.cmdCancel())->click();
         const bool ok = how == u"ok"_s;
         QVERIFY(!dlg.isVisible());
@@ -337,30 +268,30 @@ private slots:
         QCOMPARE(keepTimes, !ok);
     }
 
+    // Ctrl+Tab keeps the one tab; with a second it moves on and wraps round. A journal that is off shows its limits
+    // disabled from the start.
     void optionsCtrlTabKeepsTheOneTab()
     {
-        // A journal that is off shows its limits disabled from the start.
         FolderMasks masks;
         UndoOptions undo {false, 3, 5};
         bool keepTimes = true;
         OptionsDialog dlg(nullptr, masks, undo, keepTimes);
-        QCOMPARE((QList<bool> {
-                     dlg.chkKeepJournal()->isChecked(), dlg.spnMaxRuns()->isEnabled(), dlg.spnMaxMegabytes()->isEnabled(), dlg.chkKeepTimes()->isChecked()}),
-            (QList<bool> {false, false, false, true}));
-        QCOMPARE(dlg.spnMaxMegabytes()->value(), 5);
         dlg.show();
         QVERIFY(QTest::qWaitForWindowActive(&dlg));
+        QCOMPARE(QList<bool>(
+                     {dlg.chkKeepJournal()->isChecked(), dlg.spnMaxRuns()->isEnabled(), dlg.spnMaxMegabytes()->isEnabled(), dlg.chkKeepTimes()->isChecked()}),
+            QList<bool>({false, false, false, true}));
+        QCOMPARE(dlg.spnMaxMegabytes()->value(), 5);
         dlg.edIncludeFiles()->setFocus();
         QTest::keyClick(dlg.edIncludeFiles(), Qt::Key_Tab, Qt::ControlModifier);
-        QCOMPARE(dlg.tbsOptions()->currentIndex(), 0);
-        QVERIFY(dlg.isVisible());
-        QCOMPARE(dlg.edIncludeFiles()->text(), QString());
-        // With a second tab it moves on and wraps round.
+        QList<int> tabs {dlg.tbsOptions()->currentIndex()};
         dlg.tbsOptions()->addTab(new QWidget, u"Second"_s);
         QTest::keyClick(dlg.edIncludeFiles(), Qt::Key_Tab, Qt::ControlModifier);
-        QCOMPARE(dlg.tbsOptions()->currentIndex(), 1);
+        tabs << dlg.tbsOptions()->currentIndex();
         dlg.SelectNextTab();
-        QCOMPARE(dlg.tbsOptions()->currentIndex(), 0);
+        QCOMPARE(tabs << dlg.tbsOptions()->currentIndex(), QList<int>({0, 1, 0}));
+        QVERIFY(dlg.isVisible());
+        QCOMPARE(dlg.edIncludeFiles()->text(), QString());
     }
 
     void aboutBoxLayoutAndLink()
@@ -387,38 +318,33 @@ private slots:
         QCOMPARE(box.result(), int(QDialog::Accepted));
     }
 
-    void helpOpensOrReports_data()
+    // Help opens help.txt of the program's folder through the desktop; when it is not there, or no program opens it,
+    // a message says so.
+    void helpOpensOrReports()
     {
-        QTest::addColumn<QString>("help"); // what the program folder holds as help.txt: a "file", a "folder" or nothing
-        QTest::addColumn<bool>("opens"); // the desktop has a program for it
-        QTest::addColumn<QString>("message"); // %1: the path
         const QString missing
             = u"Cannot find the help file\r%1\r\rThe file shipped with the application and should be \rlocated in the same directory as the "_s
               u"program file."_s;
-        QTest::newRow("present") << u"file"_s << true << QString();
-        QTest::newRow("present, no program opens it")
-            << u"file"_s << false << u"Cannot open the help file\r%1\r\rThe desktop has no program to open text files. Open the file \rwith a text editor."_s;
-        QTest::newRow("missing") << QString() << true << missing;
-        QTest::newRow("a folder named help.txt") << u"folder"_s << true << missing;
-    }
-    void helpOpensOrReports()
-    {
-        QFETCH(QString, help);
-        QFETCH(bool, opens);
-        QFETCH(QString, message);
-        const QString programFolder = makeFolder(u"my programs/perrox"_s), path = programFolder + u"/help.txt"_s;
-        if (help == u"file"_s)
-            QVERIFY(test::WriteFile(path, "help"));
-        if (help == u"folder"_s)
-            QVERIFY(QDir().mkdir(path));
-        RecordingSink sink;
-        QList<QUrl> opened;
-        ShowHelp(
-            sink, [&](const QUrl &url) { return opened << url, opens; }, programFolder);
-        QCOMPARE(opened, help == u"file"_s ? QList<QUrl> {QUrl::fromLocalFile(path)} : QList<QUrl>());
-        QCOMPARE(sink.texts(), message.isEmpty() ? QStringList() : QStringList {message.arg(path)});
-        for (const RecordingSink::Shown &shown : sink.shown)
-            QCOMPARE(std::tuple(shown.icon, shown.buttons, shown.title), std::tuple(MessageSink::Icon::Exclamation, MessageSink::Buttons::Ok, u"Perrox"_s));
+        // What the program folder holds as help.txt, whether the desktop opens it, the message (%1: the path).
+        const std::tuple<QString, bool, QString> cases[] = {{u"file"_s, true, QString()},
+            {u"file"_s, false, u"Cannot open the help file\r%1\r\rThe desktop has no program to open text files. Open the file \rwith a text editor."_s},
+            {QString(), true, missing}, {u"folder"_s, true, missing}};
+        int i = 0;
+        for (const auto &[help, opens, message] : cases) {
+            const QString programFolder = makeFolder(u"my programs/perrox%1"_s.arg(++i)), path = programFolder + u"/help.txt"_s;
+            if (help == u"file"_s)
+                QVERIFY(test::WriteFile(path, "help"));
+            if (help == u"folder"_s)
+                QVERIFY(QDir().mkdir(path));
+            RecordingSink sink;
+            QList<QUrl> opened;
+            ShowHelp(
+                sink, [&, opens = opens](const QUrl &url) { return opened << url, opens; }, programFolder);
+            QCOMPARE(opened, help == u"file"_s ? QList<QUrl> {QUrl::fromLocalFile(path)} : QList<QUrl>());
+            QCOMPARE(sink.texts(), message.isEmpty() ? QStringList() : QStringList {message.arg(path)});
+            for (const RecordingSink::Shown &shown : sink.shown)
+                QCOMPARE(std::tuple(shown.icon, shown.buttons, shown.title), std::tuple(MessageSink::Icon::Exclamation, MessageSink::Buttons::Ok, u"Perrox"_s));
+        }
     }
 };
 

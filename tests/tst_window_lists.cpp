@@ -16,8 +16,15 @@ class TestWindowLists : public WindowTest
 {
     Q_OBJECT
 
-    // The argument list's find texts and the beeps so far.
-    QString pairs() const { return f->findTexts() + u", %1 beeps"_s.arg(sink().beeps); }
+    // The argument list's find texts, the fields' texts, each side's notation ("?" when its option is not checked) and
+    // the beeps so far.
+    QString pairs() const
+    {
+        QString notations;
+        for (int side : {0, 1})
+            notations += QString(Info(f->field(side)->notation()).code) + (f->option(side, f->field(side)->notation())->isChecked() ? u""_s : u"?"_s);
+        return u"%1 | %2 | %3 | %4 | %5 beeps"_s.arg(f->findTexts(), f->edSearch()->text(), f->edReplace()->text(), notations).arg(sink().beeps);
+    }
 
 private slots:
     void addingFilesAndFolders()
@@ -46,8 +53,6 @@ private slots:
         f->dialogs.folder = dir->filePath(u"tree"_s);
         f->trigger(u"IDM_ADD_FOLDER"_s);
         QCOMPARE(state(), u"/data/a.txt /data/b.txt /data/a.txt %1 %2 | 5 files | 4 |  | %3"_s.arg(one, three, dir->path()));
-        QVERIFY(!f->files()->busy());
-        QCOMPARE(sink().busyDepth, 0);
     }
 
     // A drop is scanned once its event has returned; it keeps each URL's bytes and leaves out what is no local file.
@@ -59,8 +64,6 @@ private slots:
             QUrl(u"https://example.org/x"_s)});
         QCOMPARE(f->paths(), QStringList());
         QTRY_COMPARE(f->listState(), u"%1 %2 %3 /not/there | 4 files | 3 | "_s.arg(one, two, loose));
-        QVERIFY(!f->files()->busy());
-        QCOMPARE(sink().busyDepth, 0);
         const std::pair<QUrl, QString> urls[] = {{QUrl(u"file:///tmp/caf%C3%A9"_s), u"/tmp/caf\u00e9"_s},
             {QUrl(u"file:///tmp/caf%E9.txt"_s), DecodeNativePath("/tmp/caf\xe9.txt")}, // a byte that is no UTF-8
             {QUrl(u"file:///tmp/a%23b%3Fc%25d%20e"_s), u"/tmp/a#b?c%d e"_s}, {QUrl(u"file://server/share/x"_s), u"//server/share/x"_s}};
@@ -75,45 +78,36 @@ private slots:
         QCOMPARE(FileListView::droppedPaths(&text), QStringList());
     }
 
-    void startPathsAreAddedAsADrop_data()
-    {
-        QTest::addColumn<QStringList>("start"); // in the test folder, but "/..."
-        QTest::addColumn<QStringList>("rows");
-        QTest::addColumn<QString>("status");
-        const QStringList scanned {u"tree/a.txt"_s, u"tree/b.txt"_s, u"tree/sub/c.txt"_s}, missing {u"/not/there"_s, DecodeNativePath("/not/caf\xe9")};
-        QTest::newRow("files, then a folder") << QStringList {u"one.txt"_s, u"two.bak"_s, u"tree"_s} << QStringList {u"one.txt"_s, u"two.bak"_s} + scanned
-                                              << u"5 files"_s;
-        QTest::newRow("a folder, then a file") << QStringList {u"tree"_s, u"one.txt"_s} << scanned + QStringList {u"one.txt"_s} << u"4 files"_s;
-        QTest::newRow("missing files are rows") << missing << missing << u"2 files"_s;
-        QTest::newRow("an empty folder") << QStringList {u"empty"_s} << QStringList() << u"0 files"_s;
-        QTest::newRow("none: nothing changes") << QStringList() << QStringList() << QString();
-    }
+    // The paths given at the start are added as a drop of them is, in their order: a folder scanned under the stored
+    // masks (they leave out a subfolder and the folder's *.bak files, never a file given itself), a missing file as a
+    // row. Then the last row is current and none selected, the file commands follow the count, the busy pointer came
+    // once and went. None: nothing changes.
     void startPathsAreAddedAsADrop()
     {
-        QFETCH(QStringList, start);
-        QFETCH(QStringList, rows);
-        QFETCH(QString, status);
         for (const QString &folder : {u"tree/sub"_s, u"tree/Backup"_s, u"empty"_s})
             QVERIFY(QDir(dir->path()).mkpath(folder));
-        for (const QString &name : {u"one.txt"_s, u"two.bak"_s, u"tree/b.txt"_s, u"tree/a.txt"_s, u"tree/skip.bak"_s, u"tree/Backup/old.txt"_s,
-                 u"tree/sub/c.txt"_s, u"tree/sub/d.bak"_s})
+        for (const QString &name :
+            {u"one.txt"_s, u"two.bak"_s, u"tree/b.txt"_s, u"tree/a.txt"_s, u"tree/skip.bak"_s, u"tree/Backup/old.txt"_s, u"tree/sub/c.txt"_s})
             file(name);
-        // The masks come from the stored preferences, as at a start; they leave out a subfolder and the folder's *.bak
-        // files, never a file given itself.
         seed({{u"ExcludeDirectories"_s, u"Backup"_s}, {u"ExcludeFiles"_s, u"*.bak"_s}});
         restart();
-        for (QStringList *paths : {&start, &rows})
-            for (QString &path : *paths)
-                path = path.startsWith(u'/') ? path : dir->filePath(path);
-        f->w->AddStartPaths(start);
-        // What a drop's end does: the last row is current and none selected, the file commands follow the count, the
-        // busy pointer came once and went.
-        QCOMPARE(f->listState(), u"%1 | %2 | %3 | "_s.arg(rows.join(u' '), status).arg(rows.size() - 1));
-        for (const char *name :
-            {"IDM_REMOVE", "IDM_SELECT_ALL", "IDM_INVERT_SELECTION", "IDM_COUNT", "IDM_REPLACE", "IDM_COPYREPLACE", "cmdReplace", "cmdReplaceAs"})
-            QCOMPARE(f->child<QObject>(QString::fromLatin1(name))->property("enabled").toBool(), !rows.isEmpty());
-        QVERIFY(!f->files()->busy());
-        QCOMPARE((QList<int> {sink().busyOnCount, sink().busyDepth, sink().beeps, int(sink().shown.size())}), (QList<int> {!start.isEmpty(), 0, 0, 0}));
+        const auto enabled = [&] {
+            QList<bool> on;
+            for (const char *name :
+                {"IDM_REMOVE", "IDM_SELECT_ALL", "IDM_INVERT_SELECTION", "IDM_COUNT", "IDM_REPLACE", "IDM_COPYREPLACE", "cmdReplace", "cmdReplaceAs"})
+                on << f->child<QObject>(QString::fromLatin1(name))->property("enabled").toBool();
+            return on;
+        };
+        f->w->AddStartPaths({});
+        QCOMPARE(f->listState() + u", %1 busy"_s.arg(sink().busyOnCount), u" |  | -1 | , 0 busy"_s);
+        f->w->AddStartPaths({dir->filePath(u"empty"_s)});
+        QCOMPARE(f->listState(), u" | 0 files | -1 | "_s);
+        QCOMPARE(enabled(), QList<bool>(8, false));
+        const QString missing = DecodeNativePath("/not/caf\xe9");
+        f->w->AddStartPaths({dir->filePath(u"two.bak"_s), dir->filePath(u"tree"_s), missing, dir->filePath(u"one.txt"_s)});
+        QCOMPARE(f->listState(), u"%1/two.bak %1/tree/a.txt %1/tree/b.txt %1/tree/sub/c.txt %2 %1/one.txt | 6 files | 5 | "_s.arg(dir->path(), missing));
+        QCOMPARE(enabled(), QList<bool>(8, true));
+        QCOMPARE((QList<int> {sink().busyOnCount, sink().beeps, int(sink().shown.size())}), (QList<int> {2, 0, 0}));
     }
 
     // Window events run during the scan of a drop; a run, Add Files, Add Folder and a second drop arriving then are
@@ -151,7 +145,6 @@ private slots:
         }
         QCOMPARE(selected, QStringList({u"0 2 3 4"_s, u"1"_s, u"0 1 2 3 4"_s, QString()}));
         QCOMPARE(f->w->focusWidget(), f->files());
-        QCOMPARE(sink().busyDepth, 0);
         // Removal acts only while the list has the focus.
         f->files()->topLevelItem(1)->setSelected(true);
         f->files()->topLevelItem(3)->setSelected(true);
@@ -193,50 +186,40 @@ private slots:
         f->edSearch()->setText(u"65,66"_s);
         f->click(u"cmdAddParam"_s);
         QCOMPARE(f->args()->rows(), QList<ArgumentRow>({{u"Dec"_s, u"65,66"_s, u"Asc"_s, u""_s}}));
-        QCOMPARE(f->edSearch()->text(), QString());
-        QCOMPARE(f->field(0)->notation(), Notation::Decimal); // notations stay
-        f->trigger(u"IDM_ARG_ADD"_s); // empty find: only the beep
-        QCOMPARE(pairs(), u"65,66, 1 beeps"_s);
+        f->trigger(u"IDM_ARG_ADD"_s); // an empty find: only the beep
+        QCOMPARE(pairs(), u"65,66 |  |  | DecAsc | 1 beeps"_s); // the notations stay
         // Both sides checked, two messages, then the beep.
         f->field(1)->selectNotation(Notation::Hexadecimal);
         f->pending(u"1,2,999"_s, u"G1"_s);
         f->trigger(u"IDM_ARG_ADD"_s);
         QCOMPARE(sink().texts(), QStringList({ArgumentMessage(u"1,2,999"_s, Notation::Decimal), ArgumentMessage(u"G1"_s, Notation::Hexadecimal)}));
-        QCOMPARE(pairs() + u", find "_s + f->edSearch()->text(), u"65,66, 2 beeps, find 1,2,999"_s);
+        QCOMPARE(pairs(), u"65,66 | 1,2,999 | G1 | DecHex | 2 beeps"_s);
         // With Ctrl held the fields keep their texts; releasing it restores the emptying. Duplicates are allowed.
         f->pending(u"1"_s, u"0A"_s);
         QTest::keyPress(f->edSearch(), Qt::Key_Control, Qt::ControlModifier);
         f->trigger(u"IDM_ARG_ADD"_s);
         f->trigger(u"IDM_ARG_ADD"_s);
-        QCOMPARE(f->edSearch()->text(), u"1"_s);
+        QCOMPARE(pairs(), u"65,66 1 1 | 1 | 0A | DecHex | 2 beeps"_s);
         QTest::keyRelease(f->edSearch(), Qt::Key_Control);
         f->trigger(u"IDM_ARG_ADD"_s);
-        QCOMPARE(pairs() + u", find "_s + f->edSearch()->text(), u"65,66 1 1 1, 2 beeps, find "_s);
+        QCOMPARE(pairs(), u"65,66 1 1 1 |  |  | DecHex | 2 beeps"_s);
     }
 
+    // Edit takes the current row out of the list into the fields, the options following its notations (an unknown
+    // type code changes none); whatever is dropped onto the find field does the same.
     void editArgument()
     {
-        // The fields' texts, the options checked on each side and the find texts left in the list.
-        const auto state = [&] {
-            QString checked;
-            for (int side : {0, 1})
-                checked += QString(Info(f->field(side)->notation()).code) + (f->option(side, f->field(side)->notation())->isChecked() ? u""_s : u"?"_s);
-            return QStringList({f->edSearch()->text(), f->edReplace()->text(), checked, f->findTexts()}).join(u'|');
-        };
         f->trigger(u"IDM_ARG_EDIT"_s);
-        QCOMPARE(sink().beeps, 1);
         f->addRow(u"Dec"_s, u"10 13"_s, u"Hex"_s, u"0A"_s);
         f->addRow(u"Asc"_s, u"x"_s, u"Asc"_s, u"y"_s);
         f->pending(u"old"_s, u"older"_s);
         f->setCurrentRow(0);
         f->trigger(u"IDM_ARG_EDIT"_s);
-        QCOMPARE(state(), u"10 13|0A|DecHex|x"_s);
-        // An unknown type code changes no option.
+        QCOMPARE(pairs(), u"x | 10 13 | 0A | DecHex | 1 beeps"_s);
         f->addRow(u"Zzz"_s, u"q"_s, u"Zzz"_s, u"r"_s);
         f->setCurrentRow(1);
         f->trigger(u"IDM_ARG_EDIT"_s);
-        QCOMPARE(state(), u"q|r|DecHex|x"_s);
-        // Whatever is dropped onto the find field loads the current row too.
+        QCOMPARE(pairs(), u"x | q | r | DecHex | 1 beeps"_s);
         QMimeData data;
         data.setText(u"dropped"_s);
         QDragEnterEvent enter(QPoint(5, 5), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
@@ -245,14 +228,14 @@ private slots:
         QVERIFY(enter.isAccepted());
         QCoreApplication::sendEvent(f->edSearch(), &drop);
         QVERIFY(drop.isAccepted());
-        QCOMPARE(state(), u"x|y|AscAsc|"_s);
+        QCOMPARE(pairs(), u" | x | y | AscAsc | 1 beeps"_s);
         // UTF-8 sides: the options switch silently, also from bytes that are no UTF-8 text, then the texts come.
         f->field(0)->selectNotation(Notation::Hexadecimal);
         f->pending(u"E9"_s, u"\u00e9"_s);
         f->addRow(u"Utf"_s, u"caf\u00e9"_s, u"Utf"_s, u"\u0416"_s);
         f->setCurrentRow(0);
         f->trigger(u"IDM_ARG_EDIT"_s);
-        QCOMPARE(state(), u"caf\u00e9|\u0416|UtfUtf|"_s);
+        QCOMPARE(pairs(), u" | caf\u00e9 | \u0416 | UtfUtf | 1 beeps"_s);
         QCOMPARE(sink().texts(), QStringList());
     }
 
@@ -263,17 +246,16 @@ private slots:
         f->args()->topLevelItem(1)->setSelected(true);
         f->args()->topLevelItem(3)->setSelected(true);
         f->click(u"cmdRemoveParam"_s);
-        QCOMPARE(pairs(), u"1 3 5, 0 beeps"_s);
-        QCOMPARE(sink().busyDepth, 0);
+        QCOMPARE(pairs(), u"1 3 5 |  |  | AscAsc | 0 beeps"_s);
         f->setCurrentRow(1);
         f->click(u"cmdParamUp"_s);
         QVERIFY(f->args()->topLevelItem(0)->isSelected());
         f->trigger(u"IDM_ARG_UP"_s); // already first
-        QCOMPARE(pairs(), u"3 1 5, 1 beeps"_s);
+        QCOMPARE(pairs(), u"3 1 5 |  |  | AscAsc | 1 beeps"_s);
         f->setCurrentRow(1);
         f->click(u"cmdParamDown"_s);
         f->trigger(u"IDM_ARG_DOWN"_s); // already last
-        QCOMPARE(pairs(), u"3 5 1, 2 beeps"_s);
+        QCOMPARE(pairs(), u"3 5 1 |  |  | AscAsc | 2 beeps"_s);
         // A row dragged (from 1) onto the row under the pointer (from 0) moves there and becomes current.
         for (const auto &[dragged, under, moved] : {std::tuple {1, 2, u"5 1 3"_s}, {3, 0, u"3 5 1"_s}, {2, 1, u"3 5 1"_s}}) {
             const QString text = f->args()->topLevelItem(dragged - 1)->text(1);
@@ -283,21 +265,7 @@ private slots:
         f->trigger(u"IDM_ARG_CLEAR"_s);
         f->trigger(u"IDM_ARG_UP"_s);
         f->trigger(u"IDM_ARG_DOWN"_s);
-        QCOMPARE(pairs(), u", 4 beeps"_s);
-    }
-
-    void collectArguments()
-    {
-        QCOMPARE(f->w->CollectArguments(), FindReplaceArguments());
-        f->field(0)->selectNotation(Notation::Hexadecimal);
-        f->edSearch()->setText(u"41"_s);
-        f->addRow(u"Dec"_s, u"1"_s, u"Hex"_s, u"02"_s);
-        f->addRow(u"bad"_s, u"x"_s, u"Hex"_s); // an unknown type code is Characters
-        QCOMPARE(f->w->CollectArguments(), FindReplaceArguments({{Hex, u"41"_s, Asc, u""_s}, {Dec, u"1"_s, Hex, u"02"_s}, {Asc, u"x"_s, Hex, u""_s}}));
-        // Separators only are not empty: the pair comes first.
-        f->field(0)->selectNotation(Notation::Decimal);
-        f->edSearch()->setText(u" ,"_s);
-        QCOMPARE(f->w->CollectArguments().first(), FindReplaceArgument({Dec, u" ,"_s, Asc, u""_s}));
+        QCOMPARE(pairs(), u" |  |  | AscAsc | 4 beeps"_s);
     }
 
     void argumentFilesThroughTheMenus()

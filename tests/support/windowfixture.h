@@ -113,11 +113,13 @@ public:
     {
         return eachFile([&](int i) { return files()->topLevelItem(i)->text(1); }).join(u'|');
     }
-    // The file list at a glance: "paths | status text | current row | selected rows".
+    // The file list at a glance: "paths | status text | current row | selected rows", and " | busy" while the list or
+    // the busy pointer is.
     QString listState() const
     {
         const QString selected = eachFile([&](int i) { return files()->topLevelItem(i)->isSelected() ? QString::number(i) : QString(); }).join(u' ');
-        return u"%1 | %2 | %3 | %4"_s.arg(paths().join(u' '), status()).arg(files()->indexOfTopLevelItem(files()->currentItem())).arg(selected.simplified());
+        return u"%1 | %2 | %3 | %4"_s.arg(paths().join(u' '), status()).arg(files()->indexOfTopLevelItem(files()->currentItem())).arg(selected.simplified())
+            + (files()->busy() || sink.busyDepth ? u" | busy"_s : QString());
     }
     QString findTexts() const // the argument list's, joined by blanks
     {
