@@ -69,8 +69,11 @@ FileListView::FileListView(MessageSink &messages, QWidget *parent)
     setAcceptDrops(true);
     setDragDropMode(QAbstractItemView::DropOnly);
     header()->setStretchLastSection(false);
-    header()->setSectionsClickable(true);
+    // Sorted once per click on a column (SortByColumn), never as rows come:
+    // no sorting by the view, whose switching off also makes the header
+    // unclickable, so the header is made clickable after it.
     setSortingEnabled(false);
+    header()->setSectionsClickable(true);
     connect(header(), &QHeaderView::sectionClicked, this, &FileListView::SortByColumn);
 }
 

@@ -11,23 +11,10 @@
 #include "files/undooptions.h"
 #include "support/testsupport.h"
 
-#include <QCheckBox>
-#include <QComboBox>
-#include <QDir>
-#include <QFileInfo>
 #include <QFileSystemModel>
-#include <QLabel>
-#include <QLineEdit>
-#include <QListWidget>
-#include <QPushButton>
-#include <QScreen>
-#include <QSpinBox>
 #include <QStorageInfo>
-#include <QTabWidget>
-#include <QTemporaryDir>
-#include <QTest>
-#include <QTreeView>
-#include <QUrl>
+#include <QtTest>
+#include <QtWidgets>
 
 using namespace perrox;
 using namespace Qt::StringLiterals;
@@ -48,9 +35,10 @@ QStringList FolderEntries(const QString &folder)
     return QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot, QDir::Name);
 }
 
-bool SameSettings(const ReplaceAsSettings &a, const ReplaceAsSettings &b)
+// A Save As choice as "folder|prefix|suffix|overwrite".
+QString Shown(const ReplaceAsSettings &s)
 {
-    return a.outpath == b.outpath && a.outprefix == b.outprefix && a.outsuffix == b.outsuffix && a.outoverwrite == b.outoverwrite;
+    return QStringList {s.outpath, s.outprefix, s.outsuffix, QString::number(s.outoverwrite)}.join(u'|');
 }
 
 } // namespace
@@ -62,71 +50,37 @@ class TestDialogs : public QObject
     std::unique_ptr<QTemporaryDir> tmp;
     QString savedCurrent;
 
-    QString makeFolder(const QString &relative)
-    {
-        const QString path = tmp->path() + QLatin1Char('/') + relative;
-        QDir().mkpath(path);
-        return path;
-    }
+    QString makeFolder(const QString &relative) { return QDir().mkpath(tmp->filePath(relative)), tmp->filePath(relative); }
 
 private slots:
-    void init()
-    {
-        tmp = std::make_unique<QTemporaryDir>();
-        QVERIFY(tmp->isValid());
-        savedCurrent = QDir::currentPath();
-    }
-    void cleanup()
-    {
-        QDir::setCurrent(savedCurrent);
-        tmp.reset();
-    }
+    void init() { tmp = std::make_unique<QTemporaryDir>(), savedCurrent = QDir::currentPath(); }
+    void cleanup() { QDir::setCurrent(savedCurrent), tmp.reset(); }
 
-    void saveCleansPrefixAndSuffix_data()
-    {
-        QTest::addColumn<bool>("suffix");
-        QTest::addColumn<QString>("start"); // the text, with "|" where the caret is
-        QTest::addColumn<QString>("typed"); // "paste " and the text for a paste
-        QTest::addColumn<QString>("expected"); // the text, with "|" where the caret is, and the beeps
-        QTest::newRow("colon between a and b") << false << u"a|b"_s << u":"_s << u"a|b 1"_s;
-        QTest::newRow("star at the start of the suffix") << true << u"|ab"_s << u"*"_s << u"|ab 1"_s;
-        QTest::newRow("valid characters") << false << u"|"_s << u"x.y-z ~#"_s << u"x.y-z ~#| 0"_s;
-        QTest::newRow("pasted text with two") << false << u"|"_s << u"paste a<b>c"_s << u"abc| 1"_s;
-    }
+    // The prefix and suffix fields drop what cannot be in a file name, typed or pasted, with one beep; the example
+    // list shows the rows' names in row order, duplicates kept, renamed as the fields change. A remembered folder that
+    // has gone: the dialog opens at the current folder.
     void saveCleansPrefixAndSuffix()
     {
-        QFETCH(bool, suffix);
-        QFETCH(QString, start);
-        QFETCH(QString, typed);
-        QFETCH(QString, expected);
-        RecordingSink sink;
-        ReplaceAsSettings settings;
-        SaveDialog dlg(nullptr, sink, settings, {QStringLiteral("/data/report.txt")});
-        dlg.open();
-        QLineEdit *field = suffix ? dlg.edSuffix() : dlg.edPrefix();
-        field->setText(QString(start).remove(u'|'));
-        field->setCursorPosition(int(start.indexOf(u'|')));
-        if (typed.startsWith(u"paste "_s))
-            field->insert(typed.mid(6));
-        else
-            QTest::keyClicks(field, typed);
-        QCOMPARE(QString(field->text()).insert(field->cursorPosition(), u'|') + u" %1"_s.arg(sink.beeps), expected);
-        QVERIFY(sink.shown.isEmpty());
-        const QString text = field->text();
-        QCOMPARE(ListTexts(dlg.List1()), QStringList {suffix ? u"report"_s + text + u".txt"_s : text + u"report.txt"_s});
-    }
-
-    void saveExampleList()
-    {
-        RecordingSink sink;
-        ReplaceAsSettings settings;
-        SaveDialog dlg(nullptr, sink, settings, {u"/b/z.bin"_s, u"/my.folder/file"_s, u"/b/z.bin"_s});
-        // In row order, duplicates kept, and renamed as the fields change.
-        QCOMPARE(ListTexts(dlg.List1()), (QStringList {u"z.bin"_s, u"file"_s, u"z.bin"_s}));
-        dlg.edPrefix()->setText(QStringLiteral("new_"));
-        QCOMPARE(ListTexts(dlg.List1()), (QStringList {u"new_z.bin"_s, u"new_file"_s, u"new_z.bin"_s}));
-        dlg.edSuffix()->setText(QStringLiteral("_v2"));
-        QCOMPARE(ListTexts(dlg.List1()), (QStringList {u"new_z_v2.bin"_s, u"new_file_v2"_s, u"new_z_v2.bin"_s}));
+        // The suffix or the prefix; its text with "|" at the caret; what is typed ("paste " and a pasted text); the text
+        // with the caret afterwards and the beeps.
+        const std::tuple<bool, QString, QString, QString> cases[] = {{false, u"a|b"_s, u":"_s, u"a|b 1"_s}, {true, u"|ab"_s, u"*"_s, u"|ab 1"_s},
+            {false, u"|"_s, u"x.y-z ~#"_s, u"x.y-z ~#| 0"_s}, {false, u"|"_s, u"paste a<b>c"_s, u"abc| 1"_s}};
+        QVERIFY(QDir::setCurrent(tmp->path()));
+        for (const auto &[suffix, start, typed, expected] : cases) {
+            RecordingSink sink;
+            ReplaceAsSettings settings {tmp->filePath(u"gone"_s), {}, {}, 0};
+            SaveDialog dlg(nullptr, sink, settings, {u"/data/report.txt"_s, u"/my.folder/file"_s, u"/data/report.txt"_s});
+            QCOMPARE(dlg.folder(), tmp->path());
+            dlg.open();
+            QLineEdit *field = suffix ? dlg.edSuffix() : dlg.edPrefix();
+            field->setText(QString(start).remove(u'|'));
+            field->setCursorPosition(int(start.indexOf(u'|')));
+            typed.startsWith(u"paste "_s) ? field->insert(typed.mid(6)) : QTest::keyClicks(field, typed);
+            QCOMPARE(QString(field->text()).insert(field->cursorPosition(), u'|') + u" %1"_s.arg(sink.beeps), expected);
+            QCOMPARE(sink.texts(), QStringList());
+            const QString t = field->text(), report = suffix ? u"report"_s + t + u".txt"_s : t + u"report.txt"_s;
+            QCOMPARE(ListTexts(dlg.List1()), (QStringList {report, suffix ? u"file"_s + t : t + u"file"_s, report}));
+        }
     }
 
     void saveOrCancel_data()
@@ -143,183 +97,105 @@ private slots:
     {
         QFETCH(QString, how);
         QFETCH(bool, tick);
-        const QString target = makeFolder(QStringLiteral("out"));
-        const QString other = makeFolder(QStringLiteral("out/other"));
+        const QString target = makeFolder(u"out"_s), other = makeFolder(u"out/other"_s);
         RecordingSink sink;
-        const ReplaceAsSettings before {target, QStringLiteral("old_"), QStringLiteral("_old"), 1};
-        ReplaceAsSettings settings = before;
+        ReplaceAsSettings settings {target, u"old_"_s, u"_old"_s, 1};
         SaveDialog dlg(nullptr, sink, settings, {});
         dlg.open();
         // Prefix, suffix and overwrite start afresh; the folder is remembered.
-        QVERIFY(dlg.edPrefix()->text().isEmpty() && dlg.edSuffix()->text().isEmpty() && !dlg.chkOverwrite()->isChecked());
-        QCOMPARE(dlg.folder(), target);
-        QCOMPARE(dlg.g_rv(), 2);
+        const auto shown = [&] {
+            return u"%1|%2|%3|%4 %5"_s.arg(dlg.folder(), dlg.edPrefix()->text(), dlg.edSuffix()->text()).arg(dlg.chkOverwrite()->isChecked()).arg(dlg.g_rv());
+        };
+        QCOMPARE(shown(), target + u"|||0 2"_s);
         QVERIFY(dlg.OpenFolder(other));
-        QTest::keyClicks(dlg.edPrefix(), QStringLiteral("new_"));
-        QTest::keyClicks(dlg.edSuffix(), QStringLiteral("_v2"));
+        QTest::keyClicks(dlg.edPrefix(), u"new_"_s);
+        QTest::keyClicks(dlg.edSuffix(), u"_v2"_s);
         dlg.chkOverwrite()->setChecked(tick);
-        if (how == QLatin1String("save"))
-            dlg.Command1()->click();
-        else if (how == QLatin1String("cancel"))
-            dlg.Command2()->click();
-        else if (how == QLatin1String("escape"))
-            QTest::keyClick(&dlg, Qt::Key_Escape);
-        else
-            dlg.close();
-
-        const bool saved = how == QLatin1String("save");
+        const std::map<QString, std::function<void()>> ways {{u"save"_s, [&] { dlg.Command1()->click(); }}, {u"cancel"_s, [&] { dlg.Command2()->click(); }},
+            {u"escape"_s, [&] { QTest::keyClick(&dlg, Qt::Key_Escape); }}, {u"close"_s, [&] { dlg.close(); }}};
+        ways.at(how)();
+        const bool saved = how == u"save"_s;
         QVERIFY(!dlg.isVisible());
         QCOMPARE(dlg.g_rv(), saved ? 1 : 2);
         QCOMPARE(dlg.result(), int(saved ? QDialog::Accepted : QDialog::Rejected));
-        QVERIFY(SameSettings(settings, saved ? ReplaceAsSettings {other, QStringLiteral("new_"), QStringLiteral("_v2"), qint16(tick ? 1 : 0)} : before));
-    }
-
-    void saveOpensAt_data()
-    {
-        QTest::addColumn<QString>("outpath"); // relative to the temporary folder, "-" for none
-        QTest::addColumn<QString>("expected");
-        QTest::newRow("outpath with a final slash") << u"out/"_s << u"out"_s;
-        QTest::newRow("missing outpath") << u"gone"_s << u"current"_s;
-        QTest::newRow("outpath is a file") << u"file.txt"_s << u"current"_s;
-        QTest::newRow("empty outpath") << u"-"_s << u"current"_s;
-    }
-    void saveOpensAt()
-    {
-        QFETCH(QString, outpath);
-        QFETCH(QString, expected);
-        makeFolder(QStringLiteral("out"));
-        const QString current = makeFolder(QStringLiteral("current"));
-        test::WriteFileIn(tmp->path(), QStringLiteral("file.txt"), "x");
-        QVERIFY(QDir::setCurrent(current));
-        RecordingSink sink;
-        ReplaceAsSettings settings;
-        if (outpath != QLatin1String("-"))
-            settings.outpath = tmp->path() + QLatin1Char('/') + outpath;
-        SaveDialog dlg(nullptr, sink, settings, {});
-        const QString folder = tmp->path() + QLatin1Char('/') + expected;
-        QCOMPARE(dlg.folder(), folder);
-        // A folder on a mount the system does not list (as in a bare chroot) shows "/".
-        const QString root = QStorageInfo(folder).rootPath();
-        QCOMPARE(dlg.Drive1()->currentText(), root.isEmpty() ? QStringLiteral("/") : root);
-        QCOMPARE(dlg.Dir1()->currentIndex(), dlg.folderModel()->index(folder));
-        QVERIFY(sink.shown.isEmpty());
-        // Saving right away takes the folder that is open.
-        dlg.Command1_Click();
-        QCOMPARE(settings.outpath, folder);
+        QCOMPARE(Shown(settings), saved ? u"%1|new_|_v2|%2"_s.arg(other).arg(int(tick)) : target + u"|old_|_old|1"_s);
     }
 
     void folderNavigation()
     {
-        const QString deep = makeFolder(QStringLiteral("a rather long folder name/another long folder name/yet another one/last"));
-        const QString sub = makeFolder(QStringLiteral("a rather long folder name/another long folder name/yet another one/last/sub"));
+        const QString deep = makeFolder(u"a rather long folder name/another long folder name/yet another one/last"_s);
+        const QString sub = makeFolder(u"a rather long folder name/another long folder name/yet another one/last/sub"_s);
         RecordingSink sink;
-        ReplaceAsSettings settings {deep, {}, {}, 0};
+        ReplaceAsSettings settings {deep + u'/', {}, {}, 0};
         SaveDialog dlg(nullptr, sink, settings, {});
         dlg.open();
-        const QString caption = dlg.lblActFolder()->text();
-        QVERIFY2(caption.startsWith(QLatin1String("/...")), qPrintable(caption));
-        // The label keeps the end of the path, cut after a "/", and fits Dir1.
-        const QString kept = caption.mid(4);
-        QVERIFY(deep.endsWith(QLatin1Char('/') + kept));
-        QVERIFY(kept.endsWith(QLatin1String("/last")) || kept == QLatin1String("last"));
-        QVERIFY(dlg.lblActFolder()->width() <= dlg.Dir1()->width());
-        // A double click opens the folder.
+        // It opens at the remembered folder (a final "/" is no matter) on its drive: a folder on a mount the system
+        // does not list (as in a bare chroot) shows "/". The label keeps the end of the path, cut after a "/", and fits Dir1.
+        const QString caption = dlg.lblActFolder()->text(), root = QStorageInfo(deep).rootPath();
+        QCOMPARE(dlg.folder() + u' ' + dlg.Drive1()->currentText(), deep + u' ' + (root.isEmpty() ? u"/"_s : root));
+        QCOMPARE(caption.left(4), u"/..."_s);
+        QVERIFY2(deep.endsWith(u'/' + caption.mid(4)), qPrintable(caption));
+        QCOMPARE(caption.section(u'/', -1), u"last"_s);
+        QCOMPARE_LE(dlg.lblActFolder()->width(), dlg.Dir1()->width());
+        // A double click opens the folder: a click, then the double-click, as the system delivers them.
         const QModelIndex index = dlg.folderModel()->index(sub);
-        QVERIFY(index.isValid());
-        Q_EMIT dlg.Dir1()->doubleClicked(index);
-        QCOMPARE(dlg.folder(), sub);
-        QVERIFY(dlg.lblActFolder()->text().endsWith(QLatin1String("/sub")));
+        QTRY_VERIFY(dlg.Dir1()->visualRect(index).isValid());
+        const QPoint at = dlg.Dir1()->visualRect(index).center();
+        QTest::mouseClick(dlg.Dir1()->viewport(), Qt::LeftButton, {}, at);
+        QTest::mouseDClick(dlg.Dir1()->viewport(), Qt::LeftButton, {}, at);
+        const auto state = [&] { return QStringList({dlg.folder(), dlg.Drive1()->currentText(), dlg.lblActFolder()->text()}); };
+        const QStringList atSub = state();
+        QCOMPARE(atSub[0] + atSub[2].section(u'/', -1), sub + u"sub"_s);
         QCOMPARE(dlg.Dir1()->currentIndex(), index);
-        QVERIFY(sink.shown.isEmpty());
+        QCOMPARE(sink.texts(), QStringList());
         // A drive that is not there is reported and changes nothing.
-        const QString drive = dlg.Drive1()->currentText();
-        const QString subCaption = dlg.lblActFolder()->text();
-        dlg.Drive1()->addItem(tmp->path() + QLatin1String("/no such volume"));
+        dlg.Drive1()->addItem(tmp->path() + u"/no such volume"_s);
         dlg.Drive1()->setCurrentIndex(dlg.Drive1()->count() - 1);
-        QCOMPARE(sink.texts(), QStringList {QLatin1String("Drive ") + tmp->path() + QLatin1String("/no such volume not available.")});
-        QCOMPARE(sink.shown.first().icon, MessageSink::Icon::Exclamation);
-        QCOMPARE(sink.shown.first().title, QStringLiteral("Perrox"));
-        QCOMPARE(dlg.folder(), sub);
-        QCOMPARE(dlg.Drive1()->currentText(), drive);
-        QCOMPARE(dlg.lblActFolder()->text(), subCaption);
+        QCOMPARE(sink.texts(), QStringList {u"Drive "_s + tmp->path() + u"/no such volume not available."_s});
+        QCOMPARE(std::pair(sink.shown.first().icon, sink.shown.first().title), std::pair(MessageSink::Icon::Exclamation, u"Perrox"_s));
+        QCOMPARE(state(), atSub);
         // A drive that is there opens at its root.
-        const QString volume = makeFolder(QStringLiteral("volume"));
+        const QString volume = makeFolder(u"volume"_s);
         dlg.Drive1()->addItem(volume);
         dlg.Drive1()->setCurrentIndex(dlg.Drive1()->count() - 1);
         QCOMPARE(dlg.folder(), volume);
         QCOMPARE(sink.shown.size(), 1);
         // A short path is shown whole, and Save takes the open folder.
-        QVERIFY(dlg.OpenFolder(QStringLiteral("/")));
-        QCOMPARE(dlg.lblActFolder()->text(), QStringLiteral("/"));
+        QVERIFY(dlg.OpenFolder(u"/"_s));
+        QCOMPARE(dlg.lblActFolder()->text(), u"/"_s);
         dlg.Command1_Click();
-        QCOMPARE(settings.outpath, QStringLiteral("/"));
+        QCOMPARE(settings.outpath, u"/"_s);
     }
 
-    void newFolder_data()
-    {
-        QTest::addColumn<QString>("answer");
-        QTest::addColumn<bool>("vanish"); // the open folder is removed before the click
-        QTest::addColumn<QStringList>("entries");
-        QTest::addColumn<QString>("message"); // after the open folder's path
-        QTest::newRow("default name") << u"NewFolder"_s << false << QStringList {u"NewFolder"_s, u"Old"_s} << u""_s;
-        QTest::newRow("invalid characters removed") << u"a:b*c/d"_s << false << QStringList {u"Old"_s, u"abcd"_s} << u""_s;
-        QTest::newRow("only question marks") << u"???"_s << false << QStringList {u"Old"_s} << u""_s;
-        QTest::newRow("cancelled") << u""_s << false << QStringList {u"Old"_s} << u""_s;
-        QTest::newRow("folder already there") << u"Old"_s << false << QStringList {u"Old"_s} << u""_s;
-        QTest::newRow("open folder gone") << "NewFolder" << true << QStringList() << "/NewFolder - No such file or directory";
-    }
+    // New Folder asks for a name, drops what cannot be in one and makes the folder in the open one, which stays open;
+    // no name, one of question marks only or one that is there makes nothing; a failure is reported.
     void newFolder()
     {
-        QFETCH(QString, answer);
-        QFETCH(bool, vanish);
-        QFETCH(QStringList, entries);
-        QFETCH(QString, message);
-        const QString open = makeFolder(QStringLiteral("open"));
-        makeFolder(QStringLiteral("open/Old"));
-        RecordingSink sink;
-        ReplaceAsSettings settings {open, {}, {}, 0};
-        SaveDialog dlg(nullptr, sink, settings, {});
-        QStringList asked;
-        dlg.inputBoxHook = [&](const QString &prompt, const QString &title, const QString &defaultText, const QPoint &) {
-            asked << prompt << title << defaultText;
-            return answer;
-        };
-        dlg.open();
-        if (vanish)
-            QVERIFY(QDir(open).removeRecursively());
-        dlg.Command3()->click();
-        QCOMPARE(asked, (QStringList {u"Type the name of the folder and click OK."_s, u"Perrox - Create Folder"_s, u"NewFolder"_s}));
-        QCOMPARE(FolderEntries(open), entries);
-        QCOMPARE(QFileInfo::exists(open), !vanish);
-        QCOMPARE(dlg.folder(), open);
-        QVERIFY(dlg.isVisible());
-        QCOMPARE(sink.texts(), message.isEmpty() ? QStringList() : QStringList {open + message});
-        if (!message.isEmpty())
-            QCOMPARE(sink.shown.first().icon, MessageSink::Icon::Exclamation);
-        QCOMPARE(sink.beeps, 0);
-    }
-
-    void newFolderRefusedToUnprivilegedUser()
-    {
-        // nobody may enter the temporary folder but not write the open one.
-        QFile::setPermissions(tmp->path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner | QFile::ReadOther | QFile::ExeOther);
-        const QString locked = makeFolder(QStringLiteral("locked"));
-        QVERIFY(QFile::setPermissions(locked, QFile::ReadOwner | QFile::ExeOwner | QFile::ReadOther | QFile::ExeOther));
-        const int rc = test::RunUnprivileged([&] {
+        // The answer; whether the open folder goes before the click; its entries afterwards; the message after its path.
+        const std::tuple<QString, bool, QStringList, QString> cases[]
+            = {{u"NewFolder"_s, false, {u"NewFolder"_s, u"Old"_s}, {}}, {u"a:b*c/d"_s, false, {u"Old"_s, u"abcd"_s}, {}}, {u"???"_s, false, {u"Old"_s}, {}},
+                {QString(), false, {u"Old"_s}, {}}, {u"Old"_s, false, {u"Old"_s}, {}}, {u"NewFolder"_s, true, {}, u"/NewFolder - No such file or directory"_s}};
+        int i = 0;
+        for (const auto &[answer, vanish, entries, message] : cases) {
+            const QString open = makeFolder(u"open%1/Old"_s.arg(++i)).chopped(4);
             RecordingSink sink;
-            ReplaceAsSettings settings {locked, {}, {}, 0};
+            ReplaceAsSettings settings {open, {}, {}, 0};
             SaveDialog dlg(nullptr, sink, settings, {});
-            if (dlg.folder() != locked)
-                return 2;
-            dlg.inputBoxHook = [](const QString &, const QString &, const QString &, const QPoint &) { return QStringLiteral("NewFolder"); };
-            dlg.Command3_Click();
-            if (sink.texts() != QStringList {locked + QLatin1String("/NewFolder - Permission denied")})
-                return 3;
-            return QFileInfo::exists(locked + QLatin1String("/NewFolder")) ? 4 : 0;
-        });
-        QFile::setPermissions(locked, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-        QCOMPARE(rc, 0);
-        QCOMPARE(FolderEntries(locked), QStringList());
+            QStringList asked;
+            dlg.inputBoxHook
+                = [&](const QString &prompt, const QString &title, const QString &text, const QPoint &) { return asked << prompt << title << text, answer; };
+            dlg.open();
+            if (vanish)
+                QVERIFY(QDir(open).removeRecursively());
+            QTest::mouseClick(dlg.Command3(), Qt::LeftButton);
+            QCOMPARE(asked, (QStringList {u"Type the name of the folder and click OK."_s, u"Perrox - Create Folder"_s, u"NewFolder"_s}));
+            QCOMPARE(FolderEntries(open), entries);
+            QCOMPARE(dlg.folder() + u' ' + QString::number(dlg.isVisible()), open + u" 1"_s);
+            QCOMPARE(sink.texts(), message.isEmpty() ? QStringList() : QStringList {open + message});
+            for (const RecordingSink::Shown &shown : sink.shown)
+                QCOMPARE(shown.icon, MessageSink::Icon::Exclamation);
+            QCOMPARE(sink.beeps, 0);
+        }
     }
 
     void optionsApplyThenClose_data()
@@ -332,67 +208,59 @@ private slots:
     void optionsApplyThenClose()
     {
         QFETCH(QString, how);
-        FolderMasks masks {QStringLiteral("src"), QStringLiteral("backup"), QStringLiteral("*.txt"), QStringLiteral("*.bak")};
+        FolderMasks masks {u"src"_s, u"backup"_s, u"*.txt"_s, u"*.bak"_s};
         UndoOptions undo {true, 20, 1024};
         bool keepTimes = false;
         OptionsDialog dlg(nullptr, masks, undo, keepTimes);
         dlg.open();
-        const QList<QLineEdit *> fields = {dlg.edIncludeDirectories(), dlg.edExcludeDirectories(), dlg.edIncludeFiles(), dlg.edExcludeFiles()};
-        const auto shownUndo = [&] { return UndoOptions {dlg.chkKeepJournal()->isChecked(), dlg.spnMaxRuns()->value(), dlg.spnMaxMegabytes()->value()}; };
-        // The controls show the masks, the journal and the times at their natural height, in this order from the top; the buttons stay
-        // below the tabs; the dialog is centred on the screen.
+        const QList<QWidget *> fields = {dlg.edIncludeDirectories(), dlg.edExcludeDirectories(), dlg.edIncludeFiles(), dlg.edExcludeFiles()};
+        const auto text = [&](int i) { return static_cast<QLineEdit *>(fields[i])->text(); };
+        // The masks, the journal and its limits (enabled or not) and the times as the controls show them.
+        const auto shown = [&] {
+            return u"%1|%2|%3|%4 %5 %6 %7 %8 %9"_s.arg(text(0), text(1), text(2), text(3))
+                .arg(dlg.chkKeepJournal()->isChecked())
+                .arg(dlg.spnMaxRuns()->value())
+                .arg(dlg.spnMaxMegabytes()->value())
+                .arg(dlg.spnMaxRuns()->isEnabled() && dlg.spnMaxMegabytes()->isEnabled() ? u"limits"_s : u"off"_s)
+                .arg(dlg.chkKeepTimes()->isChecked());
+        };
+        QCOMPARE(shown(), u"src|backup|*.txt|*.bak 1 20 1024 limits 0"_s);
+        // The controls at their natural height, in this order from the top, and the buttons below the tabs.
         int above = -1;
         for (const QWidget *control :
-            QList<QWidget *> {fields[0], fields[1], fields[2], fields[3], dlg.chkKeepJournal(), dlg.spnMaxRuns(), dlg.spnMaxMegabytes(), dlg.chkKeepTimes()}) {
-            QVERIFY(control->height() >= control->sizeHint().height());
+            fields + QList<QWidget *> {dlg.chkKeepJournal(), dlg.spnMaxRuns(), dlg.spnMaxMegabytes(), dlg.chkKeepTimes(), dlg.cmdOK()}) {
+            QCOMPARE_GE(control->height(), control->sizeHint().height());
             const QRect at(control->mapTo(&dlg, QPoint()), control->size());
-            QVERIFY2(at.top() > above && at.bottom() < dlg.tbsOptions()->geometry().bottom(), qPrintable(control->objectName()));
-            above = at.bottom();
+            QCOMPARE_GT(at.top(), above);
+            QCOMPARE_LT(at.bottom(), control == dlg.cmdOK() ? dlg.height() : dlg.tbsOptions()->geometry().bottom());
+            above = control == dlg.chkKeepTimes() ? dlg.tbsOptions()->geometry().bottom() : at.bottom();
         }
-        QCOMPARE((FolderMasks {fields[0]->text(), fields[1]->text(), fields[2]->text(), fields[3]->text()}), masks);
-        QCOMPARE(shownUndo(), undo);
-        QVERIFY(!dlg.chkKeepTimes()->isChecked());
-        QList<QKeySequence> mnemonics {QKeySequence::mnemonic(dlg.chkKeepJournal()->text()), QKeySequence::mnemonic(dlg.chkKeepTimes()->text())};
-        for (const QLabel *label : dlg.findChildren<QLabel *>())
-            mnemonics << QKeySequence::mnemonic(label->text());
-        QCOMPARE(QSet<QKeySequence>(mnemonics.cbegin(), mnemonics.cend()).size(), mnemonics.size());
-        QVERIFY(dlg.spnMaxRuns()->isEnabled() && dlg.spnMaxMegabytes()->isEnabled());
-        QVERIFY(dlg.cmdOK()->y() > dlg.tbsOptions()->geometry().bottom());
-        QVERIFY(dlg.cmdOK()->geometry().bottom() < dlg.height());
-        const QRect screen = QGuiApplication::primaryScreen()->geometry();
-        QCOMPARE(dlg.x(), screen.x() + (screen.width() - dlg.width()) / 2);
-        QCOMPARE(dlg.y(), screen.y() + (screen.height() - dlg.height()) / 2);
-        // Apply trims spaces (only spaces) and keeps the dialog and the typed text; the limits are kept while the journal is off,
-        // and a value beyond a limit is held at it.
+        // Apply trims spaces (only spaces) and keeps the dialog and the typed text; the limits are kept while the
+        // journal is off, and a value beyond a limit is held at it.
         const QStringList typed = {u"  lib  "_s, u" .git ; tmp "_s, u"\t*.c "_s, QString()};
         for (int i = 0; i < 4; ++i)
-            fields[i]->setText(typed[i]);
+            static_cast<QLineEdit *>(fields[i])->setText(typed[i]);
         dlg.chkKeepJournal()->click();
         dlg.chkKeepTimes()->click();
-        QVERIFY(!dlg.spnMaxRuns()->isEnabled() && !dlg.spnMaxMegabytes()->isEnabled());
         dlg.spnMaxRuns()->setValue(5000);
         dlg.spnMaxMegabytes()->setValue(0);
+        QCOMPARE(shown(), u"  lib  | .git ; tmp |\t*.c | 0 1000 1 off 1"_s);
         dlg.cmdApply()->click();
         QVERIFY(dlg.isVisible());
-        const FolderMasks applied {QStringLiteral("lib"), QStringLiteral(".git ; tmp"), QStringLiteral("\t*.c"), QString()};
+        const FolderMasks applied {u"lib"_s, u".git ; tmp"_s, u"\t*.c"_s, QString()};
         QCOMPARE(masks, applied);
         QCOMPARE(undo, (UndoOptions {false, 1000, 1}));
         QVERIFY(keepTimes);
-        QCOMPARE(dlg.edIncludeFiles()->text(), QStringLiteral("\t*.c "));
-
-        dlg.edIncludeFiles()->setText(QStringLiteral(" *.doc"));
-        dlg.edExcludeDirectories()->setText(QStringLiteral("backup"));
+        QCOMPARE(dlg.edIncludeFiles()->text(), u"\t*.c "_s);
+        // Then OK applies and closes; Cancel and Escape close and keep what was applied.
+        dlg.edIncludeFiles()->setText(u" *.doc"_s);
+        dlg.edExcludeDirectories()->setText(u"backup"_s);
         dlg.chkKeepJournal()->click();
-        QVERIFY(dlg.spnMaxRuns()->isEnabled() && dlg.spnMaxMegabytes()->isEnabled());
         dlg.spnMaxMegabytes()->setValue(2000000);
         dlg.chkKeepTimes()->click();
-        if (how == QLatin1String("ok"))
-            dlg.cmdOK()->click();
-        else if (how == QLatin1String("cancel"))
-            dlg.cmdCancel()->click();
-        else
-            QTest::keyClick(&dlg, Qt::Key_Escape);
-        const bool ok = how == QLatin1String("ok");
+        QCOMPARE(shown().section(u' ', -4), u"1000 1048576 limits 0"_s);
+        how == u"escape"_s ? QTest::keyClick(&dlg, Qt::Key_Escape) : (how == u"ok"_s ? dlg.cmdOK() : dlg.cmdCancel())->click();
+        const bool ok = how == u"ok"_s;
         QVERIFY(!dlg.isVisible());
         QCOMPARE(dlg.result(), int(ok ? QDialog::Accepted : QDialog::Rejected));
         QCOMPARE(masks, (ok ? FolderMasks {u"lib"_s, u"backup"_s, u"*.doc"_s, QString()} : applied));
@@ -400,27 +268,30 @@ private slots:
         QCOMPARE(keepTimes, !ok);
     }
 
+    // Ctrl+Tab keeps the one tab; with a second it moves on and wraps round. A journal that is off shows its limits
+    // disabled from the start.
     void optionsCtrlTabKeepsTheOneTab()
     {
-        // A journal that is off shows its limits disabled from the start.
         FolderMasks masks;
         UndoOptions undo {false, 3, 5};
         bool keepTimes = true;
         OptionsDialog dlg(nullptr, masks, undo, keepTimes);
-        QVERIFY(!dlg.chkKeepJournal()->isChecked() && !dlg.spnMaxRuns()->isEnabled() && dlg.spnMaxMegabytes()->value() == 5 && dlg.chkKeepTimes()->isChecked());
         dlg.show();
         QVERIFY(QTest::qWaitForWindowActive(&dlg));
+        QCOMPARE(QList<bool>(
+                     {dlg.chkKeepJournal()->isChecked(), dlg.spnMaxRuns()->isEnabled(), dlg.spnMaxMegabytes()->isEnabled(), dlg.chkKeepTimes()->isChecked()}),
+            QList<bool>({false, false, false, true}));
+        QCOMPARE(dlg.spnMaxMegabytes()->value(), 5);
         dlg.edIncludeFiles()->setFocus();
         QTest::keyClick(dlg.edIncludeFiles(), Qt::Key_Tab, Qt::ControlModifier);
-        QCOMPARE(dlg.tbsOptions()->currentIndex(), 0);
-        QVERIFY(dlg.isVisible());
-        QVERIFY(dlg.edIncludeFiles()->text().isEmpty());
-        // With a second tab it moves on and wraps round.
-        dlg.tbsOptions()->addTab(new QWidget, QStringLiteral("Second"));
+        QList<int> tabs {dlg.tbsOptions()->currentIndex()};
+        dlg.tbsOptions()->addTab(new QWidget, u"Second"_s);
         QTest::keyClick(dlg.edIncludeFiles(), Qt::Key_Tab, Qt::ControlModifier);
-        QCOMPARE(dlg.tbsOptions()->currentIndex(), 1);
+        tabs << dlg.tbsOptions()->currentIndex();
         dlg.SelectNextTab();
-        QCOMPARE(dlg.tbsOptions()->currentIndex(), 0);
+        QCOMPARE(tabs << dlg.tbsOptions()->currentIndex(), QList<int>({0, 1, 0}));
+        QVERIFY(dlg.isVisible());
+        QCOMPARE(dlg.edIncludeFiles()->text(), QString());
     }
 
     void aboutBoxLayoutAndLink()
@@ -431,60 +302,49 @@ private slots:
         box.open();
         // Nothing is cut off or overlaps, whatever the interface font.
         for (const QLabel *label : {box.Label1(), box.lblVersion(), box.lblDescription(), box.lblCopyright(), box.Label4(), box.lblWWW()}) {
-            QVERIFY2(label->geometry().right() < box.width(), qPrintable(label->objectName()));
+            QCOMPARE_LT(label->geometry().right(), box.width());
             QCOMPARE(label->width(), label->sizeHint().width());
         }
-        QVERIFY(box.lblWWW()->x() > box.Label4()->geometry().right());
-        QVERIFY(box.Command1()->geometry().right() < box.width());
+        QCOMPARE_GT(box.lblWWW()->x(), box.Label4()->geometry().right());
+        QCOMPARE_LT(box.Command1()->geometry().right(), box.width());
         // The link and the image open the web address; other labels do nothing.
         QTest::mouseClick(box.lblWWW(), Qt::LeftButton);
         QTest::mouseClick(box.Image1(), Qt::LeftButton);
         QTest::mouseClick(box.lblVersion(), Qt::LeftButton);
-        QCOMPARE(opened, (QList<QUrl> {QUrl(QStringLiteral("https://perrox.example.org")), QUrl(QStringLiteral("https://perrox.example.org"))}));
+        QCOMPARE(opened, (QList<QUrl> {QUrl(u"https://perrox.example.org"_s), QUrl(u"https://perrox.example.org"_s)}));
         QVERIFY(box.isVisible());
         box.Command1()->click();
         QVERIFY(!box.isVisible());
         QCOMPARE(box.result(), int(QDialog::Accepted));
     }
 
-    void helpOpensOrReports_data()
-    {
-        QTest::addColumn<bool>("present");
-        QTest::addColumn<bool>("asFolder"); // help.txt is a folder there
-        QTest::addColumn<bool>("opens"); // the desktop has a program for it
-        QTest::addColumn<QString>("message"); // after the path
-        const QString missing = u"\r\rThe file shipped with the application and should be \rlocated in the same directory as the program file."_s;
-        QTest::newRow("present") << true << false << true << QString();
-        QTest::newRow("present, no program opens it") << true << false << false
-                                                      << u"\r\rThe desktop has no program to open text files. Open the file \rwith a text editor."_s;
-        QTest::newRow("missing") << false << false << true << missing;
-        QTest::newRow("a folder named help.txt") << false << true << true << missing;
-    }
+    // Help opens help.txt of the program's folder through the desktop; when it is not there, or no program opens it,
+    // a message says so.
     void helpOpensOrReports()
     {
-        QFETCH(bool, present);
-        QFETCH(bool, asFolder);
-        QFETCH(bool, opens);
-        QFETCH(QString, message);
-        const QString programFolder = makeFolder(QStringLiteral("my programs/perrox"));
-        const QString path = programFolder + QLatin1String("/help.txt");
-        if (present)
-            test::WriteFile(path, "help");
-        if (asFolder)
-            QDir().mkdir(path);
-        RecordingSink sink;
-        QList<QUrl> opened;
-        ShowHelp(
-            sink, [&](const QUrl &url) { return opened << url, opens; }, programFolder);
-        QCOMPARE(opened, present ? QList<QUrl> {QUrl::fromLocalFile(path)} : QList<QUrl>());
-        if (message.isEmpty()) {
-            QVERIFY(sink.shown.isEmpty());
-            return;
+        const QString missing
+            = u"Cannot find the help file\r%1\r\rThe file shipped with the application and should be \rlocated in the same directory as the "_s
+              u"program file."_s;
+        // What the program folder holds as help.txt, whether the desktop opens it, the message (%1: the path).
+        const std::tuple<QString, bool, QString> cases[] = {{u"file"_s, true, QString()},
+            {u"file"_s, false, u"Cannot open the help file\r%1\r\rThe desktop has no program to open text files. Open the file \rwith a text editor."_s},
+            {QString(), true, missing}, {u"folder"_s, true, missing}};
+        int i = 0;
+        for (const auto &[help, opens, message] : cases) {
+            const QString programFolder = makeFolder(u"my programs/perrox%1"_s.arg(++i)), path = programFolder + u"/help.txt"_s;
+            if (help == u"file"_s)
+                QVERIFY(test::WriteFile(path, "help"));
+            if (help == u"folder"_s)
+                QVERIFY(QDir().mkdir(path));
+            RecordingSink sink;
+            QList<QUrl> opened;
+            ShowHelp(
+                sink, [&, opens = opens](const QUrl &url) { return opened << url, opens; }, programFolder);
+            QCOMPARE(opened, help == u"file"_s ? QList<QUrl> {QUrl::fromLocalFile(path)} : QList<QUrl>());
+            QCOMPARE(sink.texts(), message.isEmpty() ? QStringList() : QStringList {message.arg(path)});
+            for (const RecordingSink::Shown &shown : sink.shown)
+                QCOMPARE(std::tuple(shown.icon, shown.buttons, shown.title), std::tuple(MessageSink::Icon::Exclamation, MessageSink::Buttons::Ok, u"Perrox"_s));
         }
-        QCOMPARE(sink.texts(), QStringList {(present ? u"Cannot open the help file\r"_s : u"Cannot find the help file\r"_s) + path + message});
-        QCOMPARE(sink.shown.first().icon, MessageSink::Icon::Exclamation);
-        QCOMPARE(sink.shown.first().buttons, MessageSink::Buttons::Ok);
-        QCOMPARE(sink.shown.first().title, QStringLiteral("Perrox"));
     }
 };
 

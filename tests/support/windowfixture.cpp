@@ -4,6 +4,7 @@
 
 #include <QDragEnterEvent>
 #include <QMimeData>
+#include <QSettings>
 #include <QTest>
 
 namespace perrox::test {
@@ -28,22 +29,41 @@ void WindowFixture::drop(const QList<QUrl> &urls) const
     QCoreApplication::sendEvent(files()->viewport(), &drop);
 }
 
-void WindowTest::startWindow()
+void WindowTest::init()
 {
     dir = std::make_unique<QTemporaryDir>();
     temp = std::make_unique<QTemporaryDir>();
     qputenv("TEMP", NativePath(temp->path()));
     state = std::make_unique<StateFolderGuard>();
-    f = std::make_unique<WindowFixture>(prefs());
-    f->w->setEventPumpInterval(0);
+    restart();
 }
 
-bool WindowTest::stopWindow()
+void WindowTest::cleanup()
 {
     f.reset();
     state.reset();
     qunsetenv("TEMP");
-    return TemporaryFilesIn(temp->path()).isEmpty();
+    QCOMPARE(TemporaryFilesIn(temp->path()), QStringList());
+    QCOMPARE(TemporaryFilesIn(dir->path()), QStringList());
+}
+
+void WindowTest::restart()
+{
+    f.reset();
+    f = std::make_unique<WindowFixture>(prefs());
+    f->w->setEventPumpInterval(0);
+}
+
+void WindowTest::seed(const QList<std::pair<QString, QString>> &values) const
+{
+    QSettings settings(prefs(), QSettings::NativeFormat);
+    for (const auto &[key, value] : values)
+        settings.setValue(u"Preferences/"_s + key, value);
+}
+
+QString WindowTest::stored(const QString &key) const
+{
+    return QSettings(prefs(), QSettings::NativeFormat).value(u"Preferences/"_s + key).toString();
 }
 
 } // namespace perrox::test

@@ -15,6 +15,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTemporaryDir>
+#include <QTest>
 #include <QUrl>
 
 #include <memory>
@@ -24,7 +25,8 @@ namespace perrox::test {
 
 using namespace Qt::StringLiterals;
 
-// Answers the window's dialogs from a script and records what was asked.
+// Answers the window's dialogs from a script and records what was asked: "files START", "folder START", "save",
+// "load", "target N", "url URL", "CAPTION NAME FILTER".
 class ScriptedDialogs : public WindowDialogs
 {
 public:
@@ -42,15 +44,13 @@ public:
     bool openUrl(const QUrl &url) override { return asked << u"url "_s + url.toString(), urlOpens; }
     void runStarted(ProgressWindow *progress) override { onRunStarted ? onRunStarted(progress) : void(); }
 
-    QStringList files; // Add Files; empty: cancelled
-    QString folder; // Add Folder; empty: cancelled
-    QString argumentPath; // Save and Load Arguments; empty: cancelled
-    QString savePath; // saveFile; empty: cancelled
-    std::optional<ReplaceAsSettings> target; // Replace As; none: cancelled
+    // The answers; an empty one (none for the target) cancels the dialog.
+    QStringList files; // Add Files
+    QString folder, argumentPath, savePath; // Add Folder, Save and Load Arguments, saveFile
+    std::optional<ReplaceAsSettings> target; // Replace As
     bool urlOpens = true;
     std::function<void(ProgressWindow *)> onRunStarted;
-    QStringList asked; // "files START", "folder START", "save", "load", "target N", "url URL",
-                       // "CAPTION NAME FILTER"
+    QStringList asked;
 };
 
 // A main window over a recording sink and scripted dialogs, shown and active,
@@ -71,9 +71,9 @@ public:
     QLineEdit *edReplace() const { return child<QLineEdit>(u"edReplace"_s); }
     NotationField *field(int side) const { return child<NotationField>(side ? u"replaceField"_s : u"findField"_s); }
     QRadioButton *option(int side, Notation notation) const { return child<QRadioButton>(u"opt"_s + Info(notation).code + QString::number(side + 1)); }
-    QPushButton *button(const QString &name) const { return child<QPushButton>(name); }
     QAction *action(const QString &name) const { return child<QAction>(name); }
     void trigger(const QString &name) const { action(name)->trigger(); }
+    void click(const QString &button) const { QTest::mouseClick(child<QPushButton>(button), Qt::LeftButton); }
     QString status() const { return child<QLabel>(u"staBarText"_s)->text(); }
     ProgressWindow *progress() const { return w->findChild<ProgressWindow *>(); }
 
@@ -97,19 +97,7 @@ public:
         edSearch()->setText(find);
         edReplace()->setText(replace);
     }
-    // The file list's paths, its Count cells joined by "|", its selected rows joined by blanks.
-    QStringList paths() const
-    {
-        return eachFile([&](int i) { return files()->path(i); });
-    }
-    QString cells() const
-    {
-        return eachFile([&](int i) { return files()->topLevelItem(i)->text(1); }).join(u'|');
-    }
-    QString selectedFiles() const
-    {
-        return eachFile([&](int i) { return files()->topLevelItem(i)->isSelected() ? QString::number(i) : QString(); }).join(u' ').simplified();
-    }
+    // One text per row of the file list.
     template<typename F> QStringList eachFile(F cell) const
     {
         QStringList list;
@@ -117,12 +105,28 @@ public:
             list << cell(i);
         return list;
     }
-    QStringList findTexts() const
+    QStringList paths() const
+    {
+        return eachFile([&](int i) { return files()->path(i); });
+    }
+    QString cells() const // the Count cells joined by "|"
+    {
+        return eachFile([&](int i) { return files()->topLevelItem(i)->text(1); }).join(u'|');
+    }
+    // The file list at a glance: "paths | status text | current row | selected rows", and " | busy" while the list or
+    // the busy pointer is.
+    QString listState() const
+    {
+        const QString selected = eachFile([&](int i) { return files()->topLevelItem(i)->isSelected() ? QString::number(i) : QString(); }).join(u' ');
+        return u"%1 | %2 | %3 | %4"_s.arg(paths().join(u' '), status()).arg(files()->indexOfTopLevelItem(files()->currentItem())).arg(selected.simplified())
+            + (files()->busy() || sink.busyDepth ? u" | busy"_s : QString());
+    }
+    QString findTexts() const // the argument list's, joined by blanks
     {
         QStringList texts;
         for (const ArgumentRow &row : args()->rows())
             texts << row.findText;
-        return texts;
+        return texts.join(u' ');
     }
 
     RecordingSink sink;
@@ -130,21 +134,39 @@ public:
     std::unique_ptr<MainWindow> w;
 };
 
+// One row per case of a table, by its name; the test fetches the case's index as "row".
+template<typename Case, std::size_t N> void AddRows(const Case (&cases)[N])
+{
+    QTest::addColumn<int>("row");
+    for (std::size_t i = 0; i < N; ++i)
+        QTest::newRow(cases[i].name) << int(i);
+}
+
 // A test of the main window: each test function gets a window of its own,
 // with its preferences in dir, TEMP in temp and the journal's state folder,
-// all removed afterwards.
+// all removed afterwards; no temporary file of the program may be left in
+// either folder.
 class WindowTest : public QObject
 {
+    Q_OBJECT
+
 protected:
-    // For init(): the folders, then the window on prefs().
-    void startWindow();
-    // For cleanup(): closes the window; false when it left a temporary file in TEMP.
-    bool stopWindow();
     QString prefs() const { return dir->filePath(u"prefs.conf"_s); }
+    QString file(const QString &name, const QByteArray &bytes = "x") const { return WriteFileIn(dir->path(), name, bytes); }
+    RecordingSink &sink() const { return f->sink; }
+    // Preferences: seed() stores values for the next start, stored() reads one the window wrote.
+    void seed(const QList<std::pair<QString, QString>> &values) const;
+    QString stored(const QString &key) const;
+    // A new window on prefs(), after the old one closed without saving.
+    void restart();
 
     std::unique_ptr<QTemporaryDir> dir, temp;
     std::unique_ptr<StateFolderGuard> state; // the journal of runs too
     std::unique_ptr<WindowFixture> f;
+
+private slots:
+    void init();
+    void cleanup();
 };
 
 } // namespace perrox::test

@@ -1,0 +1,241 @@
+// The main window's Find and Replace fields as the user types, pastes, leaves them and switches their notations; the
+// window's layout; what it keeps between starts (notations, folders, masks, recent argument files, state); Help.
+
+#include "base/twips.h"
+#include "base/widgetsupport.h"
+#include "support/windowfixture.h"
+
+#include <QApplication>
+#include <QClipboard>
+
+using namespace perrox;
+using namespace perrox::test;
+using namespace Qt::StringLiterals;
+
+namespace {
+
+// What a window shows of its preferences: each side's notation (with "?" when its option is not checked), the find
+// end tag, the Add and Save As folders, the masks, the five recent entries ("-" when hidden) and their separator.
+QStringList Restored(const WindowFixture &g)
+{
+    QStringList shown;
+    for (int side : {0, 1})
+        shown << QString::number(Info(g.field(side)->notation()).number) + (g.option(side, g.field(side)->notation())->isChecked() ? u""_s : u"?"_s);
+    const Preferences &p = g.w->preferences();
+    shown << p.tags.findEndTag << p.addDir << g.w->replaceAsSettings().outpath
+          << QStringList {p.masks.includeDirectories, p.masks.excludeDirectories, p.masks.includeFiles, p.masks.excludeFiles}.join(u'|');
+    for (int k = 1; k <= 5; ++k)
+        shown << (g.action(u"IDM_FILE_FILE%1"_s.arg(k))->isVisible() ? g.action(u"IDM_FILE_FILE%1"_s.arg(k))->text() : u"-"_s);
+    return shown << (g.action(u"IDM_FILE_SPACE3"_s)->isVisible() ? u"separator"_s : u"-"_s);
+}
+
+// Keys in a field of each notation, the Replace field for Characters and Hexadecimal, the Find field for the others.
+// The start text is two values; the editing keys cut it down to a blank and the first character of the second.
+// Return beeps where the notation has no such character; so does a typed character the notation lacks.
+struct KeysCase
+{
+    const char *name;
+    Notation notation;
+    QString start;
+    int returnBeeps;
+    QString typed, kept;
+};
+const QString kMixed = u"\u00e9\u20ac\u0416\u2192\U0001F600g!"_s; // é € Ж → emoji g !
+const KeysCase kKeys[] = {
+    {"Asc", Notation::Characters, u"ab c"_s, 0, kMixed, u"\u00e9\u20acg!"_s},
+    {"Dec", Notation::Decimal, u"10 11"_s, 1, u"7\u00e9 g,"_s, u"7 ,"_s},
+    {"Hex", Notation::Hexadecimal, u"0A 0B"_s, 1, u"f\u0416;Z"_s, u"f;"_s},
+    {"UTF-8", Notation::Utf8, u"ab c"_s, 0, kMixed, kMixed},
+};
+
+} // namespace
+
+class TestWindowFields : public WindowTest
+{
+    Q_OBJECT
+
+private slots:
+    // A click on another option converts the text; while the focus is not in the field, a switch that cannot write
+    // the text's bytes is refused with a message, and the text and the option stay.
+    void notationSwitches()
+    {
+        const std::tuple<Notation, QString, Notation, QString, QString> cases[] = {// from, text, to, text afterwards, refusal
+            {Notation::Decimal, u"10,13"_s, Notation::Hexadecimal, u"0A 0D "_s, {}},
+            {Notation::Hexadecimal, u"41 00 42"_s, Notation::Characters, u"A"_s + QChar(0) + u"B"_s, {}},
+            {Notation::Hexadecimal, u"E9"_s, Notation::Utf8, u"E9"_s, u"The value 'E9' at byte 1 is not valid UTF-8."_s},
+            {Notation::Characters, u"caf\u00e9"_s, Notation::Utf8, u"caf\u00e9"_s, u"The value 'E9' at byte 4 is not valid UTF-8."_s}};
+        for (const auto &[from, text, to, converted, refusal] : cases) {
+            sink().shown.clear();
+            f->field(0)->selectNotation(from);
+            f->edSearch()->setText(text);
+            QTest::mouseClick(f->option(0, to), Qt::LeftButton);
+            const Notation now = refusal.isEmpty() ? to : from;
+            QCOMPARE(f->edSearch()->text(), converted);
+            QCOMPARE(f->field(0)->notation(), now);
+            QVERIFY(f->option(0, now)->isChecked());
+            QCOMPARE(sink().texts(), refusal.isEmpty() ? QStringList() : QStringList {refusal});
+            for (const RecordingSink::Shown &shown : sink().shown)
+                QCOMPARE(std::pair(shown.icon, shown.buttons), std::pair(MessageSink::Icon::Exclamation, MessageSink::Buttons::Ok));
+        }
+    }
+
+    // The window's least size, and where widening goes: to the file column and half each to Find and Replace; Count
+    // stays 60 pixels. The notation options stand side by side inside their frames, none cut off.
+    void layout()
+    {
+        const double tpp = ScreenTwipsPerPixel();
+        f->w->resize(TwipsToPixels(6000, tpp), TwipsToPixels(5000, tpp));
+        QCoreApplication::processEvents();
+        QCOMPARE(f->w->frameGeometry().size(), QSize(TwipsToPixels(9555, tpp), TwipsToPixels(5500, tpp)));
+        const auto widths = [&](int width) {
+            f->w->resize(width, 450);
+            QCoreApplication::processEvents();
+            return QList<int> {f->files()->width(), f->files()->columnWidth(0), f->files()->columnWidth(1), f->args()->width(), f->args()->columnWidth(1),
+                f->args()->columnWidth(3)};
+        };
+        const QList<int> narrow = widths(650), wide = widths(800);
+        const int half = (wide[3] - narrow[3]) / 2;
+        QCOMPARE(narrow[2], 60);
+        QCOMPARE(wide, (QList<int> {narrow[0] + 150, narrow[1] + 150, 60, wide[3], narrow[4] + half, narrow[4] + half}));
+        for (int side : {0, 1}) {
+            for (int right = -1; const NotationInfo &n : kNotations) {
+                QRadioButton *o = f->option(side, n.notation);
+                QCOMPARE_GT(o->x(), right);
+                QCOMPARE_LT(o->geometry().right(), o->parentWidget()->width());
+                QCOMPARE_GE(o->width(), o->sizeHint().width());
+                right = o->geometry().right();
+            }
+        }
+    }
+
+    // Keys that type no character pass the filter whatever text the platform gives them (X11 gives Delete "\x7f"), as
+    // do Backspace and the clipboard keys: a paste is not filtered (the check on leaving catches it).
+    void keysByNotation_data() { AddRows(kKeys); }
+    void keysByNotation()
+    {
+        QFETCH(int, row);
+        const KeysCase &c = kKeys[row];
+        const int side = 1 - row % 2;
+        f->field(side)->selectNotation(c.notation);
+        QLineEdit *ed = side ? f->edReplace() : f->edSearch();
+        ed->setFocus();
+        ed->setText(c.start);
+        ed->setCursorPosition(0);
+        QStringList seen, expected; // text@cursor after each key
+        const auto state = [&] { seen << u"%1@%2"_s.arg(ed->text()).arg(ed->cursorPosition()); };
+        QTest::keyClick(ed, Qt::Key_Delete);
+        state();
+        QKeyEvent x11Delete(QEvent::KeyPress, Qt::Key_Delete, Qt::NoModifier, QString(QChar(0x7f)));
+        QApplication::sendEvent(ed, &x11Delete);
+        state();
+        for (Qt::Key key : {Qt::Key_End, Qt::Key_Backspace, Qt::Key_Left, Qt::Key_Home, Qt::Key_Right, Qt::Key_Return}) {
+            QTest::keyClick(ed, key);
+            state();
+        }
+        const QString rest = c.start.mid(2), cut = rest.chopped(1);
+        for (const auto &[text, at] : {std::pair {c.start.mid(1), 0}, {rest, 0}, {rest, int(rest.size())}, {cut, int(cut.size())}, {cut, int(cut.size()) - 1},
+                 {cut, 0}, {cut, 1}, {cut, 1}})
+            expected << u"%1@%2"_s.arg(text).arg(at);
+        QCOMPARE(seen, expected);
+        QCOMPARE(sink().beeps, c.returnBeeps);
+        QGuiApplication::clipboard()->setText(u"xyz"_s);
+        QTest::keyClick(ed, Qt::Key_V, Qt::ControlModifier);
+        if (QGuiApplication::clipboard()->text() == u"xyz"_s)
+            QCOMPARE(ed->text(), cut.left(1) + u"xyz"_s + cut.mid(1));
+        ed->clear();
+        for (qsizetype i = 0, n; i < c.typed.size(); i += n) {
+            n = c.typed.at(i).isHighSurrogate() ? 2 : 1;
+            QKeyEvent press(QEvent::KeyPress, Qt::Key_unknown, Qt::NoModifier, c.typed.mid(i, n));
+            QApplication::sendEvent(ed, &press);
+        }
+        QCOMPARE(ed->text(), c.kept);
+        QCOMPARE(sink().beeps, int(c.returnBeeps + c.typed.toUcs4().size() - c.kept.toUcs4().size()));
+    }
+
+    // Leaving a field whose text is invalid reports the first invalid value and selects it, the focus stays; so does a
+    // click on another option. Characters outside Windows-1252 get into a Characters field by a paste.
+    void leavingAnInvalidFieldKeepsTheFocus_data()
+    {
+        QTest::addColumn<Notation>("notation");
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("token");
+        QTest::addColumn<QString>("message");
+        QTest::newRow("decimal beyond 255") << Notation::Decimal << u"12 300 4"_s << u"300"_s << FieldMessage(u"Find what"_s, u"300"_s, Notation::Decimal);
+        for (const QString &c : {u"\u0416"_s, u"\U0001F600"_s}) // Cyrillic; an emoji, a surrogate pair
+            QTest::newRow(qPrintable(c)) << Notation::Characters << u"\u00e9"_s + c + u"b"_s + c << c
+                                         << u"An invalid value found in the 'Find what' field: %1\r\n\r\nCharacters are the 256 characters of Windows-1252; "
+                                            u"choose the UTF-8 notation for any other character."_s.arg(c);
+    }
+    void leavingAnInvalidFieldKeepsTheFocus()
+    {
+        QFETCH(Notation, notation);
+        QFETCH(QString, text);
+        QFETCH(QString, token);
+        QFETCH(QString, message);
+        QLineEdit *ed = f->edSearch();
+        ed->setFocus();
+        f->field(0)->selectNotation(notation);
+        ed->insert(text); // as Ctrl+V pastes, past the key filter
+        QTest::keyClick(ed, Qt::Key_Tab);
+        QCOMPARE(sink().texts(), QStringList {message});
+        QTRY_COMPARE(ed->selectedText(), token); // once the focus is back
+        QVERIFY(ed->hasFocus());
+        QCOMPARE(ed->selectionStart(), text.indexOf(token));
+        QTest::mouseClick(f->option(0, Notation::Hexadecimal), Qt::LeftButton); // its release is not taken as a click either
+        QCOMPARE(f->field(0)->notation(), notation);
+        QVERIFY(f->option(0, notation)->isChecked());
+        QCOMPARE(ed->text(), text);
+        QCOMPARE(sink().shown.size(), 2);
+        QCOMPARE(sink().beeps, 0);
+    }
+
+    // Everything is stored when the window closes, by File > Exit or the close box, and nothing before; maximized, the
+    // state is stored and the bounds are not (they keep the last normal placement, none yet here).
+    void roundTripThroughExitAndCloseBox_data()
+    {
+        QTest::addColumn<bool>("byMenu");
+        QTest::newRow("File > Exit") << true;
+        QTest::newRow("close box, maximized") << false;
+    }
+    void roundTripThroughExitAndCloseBox()
+    {
+        QFETCH(bool, byMenu);
+        QCOMPARE(Restored(*f), QStringList({u"0"_s, u"0"_s, u"</FIND>"_s, QString(), QString(), u"|||"_s, u"-"_s, u"-"_s, u"-"_s, u"-"_s, u"-"_s, u"-"_s}));
+        f->field(0)->selectNotation(Notation::Decimal);
+        f->field(1)->selectNotation(Notation::Utf8);
+        f->w->preferences().addDir = u"/data/in; \"quoted\", = ü"_s;
+        f->w->replaceAsSettings().outpath = u"/data/out"_s;
+        f->w->preferences().masks = {u"src*;lib"_s, u".git"_s, u"*.txt;*.md"_s, u"*~"_s};
+        f->w->AddRecentFile(u"/args/one.txt"_s);
+        f->w->AddRecentFile(u"/args/two.txt"_s);
+        const QString width = QString::number(f->w->frameGeometry().width() * ScreenTwipsPerPixel());
+        if (!byMenu)
+            f->w->showMaximized();
+        QTRY_COMPARE(f->w->isMaximized(), !byMenu);
+        QVERIFY(!QFile::exists(prefs()));
+        if (byMenu)
+            f->trigger(u"IDM_EXIT"_s);
+        else
+            QVERIFY(f->w->close());
+        QVERIFY(!f->w->isVisible());
+        QCOMPARE(QStringList({stored(u"FindType"_s), stored(u"WindowState"_s), stored(u"WindowWidth"_s), stored(u"FindEndTag"_s), stored(u"RecentFile1"_s)}),
+            QStringList({u"1"_s, byMenu ? u"0"_s : u"2"_s, byMenu ? width : QString(), u"</FIND>"_s, u"/args/two.txt"_s}));
+        WindowFixture again(prefs());
+        QCOMPARE(Restored(again),
+            QStringList({u"1"_s, u"3"_s, u"</FIND>"_s, u"/data/in; \"quoted\", = ü"_s, u"/data/out"_s, u"src*;lib|.git|*.txt;*.md|*~"_s, u"two.txt"_s,
+                u"one.txt"_s, u"-"_s, u"-"_s, u"-"_s, u"separator"_s}));
+        QTRY_COMPARE(again.w->isMaximized(), !byMenu);
+    }
+
+    // Help opens help.txt of the program's folder through the desktop, or says it is not there.
+    void help()
+    {
+        f->trigger(u"IDM_HELP"_s);
+        const QStringList said = f->dialogs.asked + sink().texts();
+        QCOMPARE(said.size(), 1);
+        QVERIFY2(said[0].contains(QCoreApplication::applicationDirPath() + u"/help.txt"_s), qPrintable(said[0]));
+    }
+};
+
+QTEST_MAIN(TestWindowFields)
+#include "tst_window_fields.moc"

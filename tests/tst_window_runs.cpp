@@ -1,0 +1,295 @@
+// What goes with a run of the main window: the progress window and its Cancel, a message in the middle of a run, a
+// rewrite left unfinished by a killed program, Undo Replace and the journal behind it, and the Matches window.
+
+#include "app/matcheswindow.h"
+#include "commit/rewritejournal.h"
+#include "engine/progressscale.h"
+#include "engine/undorun.h"
+#include "files/filesystem.h"
+#include "support/windowfixture.h"
+
+#include <QtWidgets>
+
+#include <sys/stat.h>
+
+using namespace perrox;
+using namespace perrox::test;
+using namespace Qt::StringLiterals;
+
+namespace {
+
+// The Matches window on "abcabc" with the pair find -> X (the current pair changes to b -> Y after the run).
+struct MatchesCase
+{
+    const char *name;
+    QString find;
+    std::optional<RunMode> run;
+    QByteArray afterRun; // written to the file after the run; "gone": removed
+    bool doubleClick; // else the file list's Show Matches command
+    QString message; // %1: the file's path; the window does not open
+    // The pairs line, the pairs row (number, find, replace, run, now), "changed" for that note, the showing line.
+    QString shown;
+};
+const MatchesCase kMatches[] = {
+    {"no run: the current pairs", u"a"_s, {}, {}, true, {}, u"Current pairs; no run has reached this file yet. / 1,61,58,,2 /  / 2 occurrences."_s},
+    {"unchanged since Count", u"a"_s, RunMode::Count, {}, false, {}, u"Pairs of the last run (Count). / 1,61,58,2,2 /  / 2 occurrences."_s},
+    {"changed since Count", u"a"_s, RunMode::Count, "xa", true, {}, u"Pairs of the last run (Count). / 1,61,58,2,1 / changed / 1 occurrence."_s},
+    {"Replace leaves what it wrote", u"a"_s, RunMode::Replace, {}, false, {}, u"Pairs of the last run (Replace). / 1,61,58,2,0 /  / No occurrences."_s},
+    {"gone since Count", u"a"_s, RunMode::Count, "gone", true, FileErrorMessage(ENOENT, u"%1"_s), {}},
+    {"no current pair", QString(), {}, {}, false, u"Cannot find any Find&Replace arguments.\r\n\r\nEnter Find&Replace arguments and try again."_s, {}},
+};
+
+// Undo after a Replace of "a" by "XY" in a ("one a") and b ("two a"): the journal kept or not, the answer to the
+// question, what b holds when Undo comes, the summary (%1: b's path), both files and the command's caption afterwards.
+struct UndoCase
+{
+    const char *name;
+    bool keep;
+    MessageSink::Answer answer;
+    QByteArray bBefore;
+    QString summary;
+    QByteArray a, b;
+    QString caption;
+};
+const UndoCase kUndos[] = {
+    {"Yes restores every file", true, MessageSink::Answer::Yes, {}, u"2 of 2 files were restored."_s, "one a", "two a", u"&Undo Undo (2 files)"_s},
+    {"No changes nothing", true, MessageSink::Answer::No, {}, {}, "one XY", "two XY", u"&Undo Replace (2 files)"_s},
+    {"a file changed since is left alone", true, MessageSink::Answer::Yes, "mine",
+        u"1 of 2 files were restored.\r\n\r\nThese files were left as they are:\r\nThe file %1 was changed after the run; it was left as it is."_s, "one a",
+        "mine", u"&Undo Undo (1 file)"_s},
+    {"journal off", false, MessageSink::Answer::Yes, {}, {}, "one XY", "two XY", u"&Undo Replace"_s},
+};
+
+} // namespace
+
+class TestWindowRuns : public WindowTest
+{
+    Q_OBJECT
+
+private slots:
+    // The window puts what a run shows on screen once per event round; a message still comes after the cells of the
+    // rows before it, with its own file in the progress window.
+    void aMessageComesAfterWhatTheRunShowed()
+    {
+        f->w->setEventPumpInterval(60000);
+        const QString a = file(u"a"_s, "aaa"), folder = dir->filePath(u"folder"_s);
+        QVERIFY(QDir().mkpath(folder));
+        f->addFiles({a, folder, a});
+        f->pending(u"a"_s, u"b"_s);
+        QStringList seen;
+        sink().onShow = [&] { seen << f->cells() << f->progress()->status1()->text().section(u'/', -1); };
+        f->trigger(u"IDM_COUNT"_s);
+        QCOMPARE(sink().texts(), QStringList {FileErrorMessage(EISDIR, folder)});
+        QCOMPARE(seen, QStringList({u"       3||"_s, u"folder"_s}));
+        QCOMPARE(f->cells(), u"       3|       0|       3"_s);
+    }
+
+    // A rewrite in place whose program died right after it kept the result and wrote its record: the window's start
+    // finishes it and says so once, and removes the killed run's folder in TEMP without a word (cleanup() checks).
+    void finishesAnInterruptedRewriteAtStart()
+    {
+        const QString dead = temp->filePath(u"perrox-Dead01"_s), path = file(u"linked.txt"_s, "old content");
+        QVERIFY(QDir().mkpath(dead));
+        QCOMPARE(::chmod(NativePath(dead).constData(), 0700), 0);
+        WriteFileIn(dead, u"~PX12345.tmp"_s, "a result never put in place");
+        QVERIFY(LeaveInterruptedRewrite(path, "new"));
+        f->w->FinishInterruptedRewrites();
+        f->w->FinishInterruptedRewrites();
+        QCOMPARE(sink().texts(),
+            QStringList {u"Perrox was stopped while it rewrote the file %1 and has now finished it."_s.arg(QFileInfo(path).canonicalFilePath())});
+        QCOMPARE(ReadFile(path), "new"_ba);
+        QCOMPARE(state->records(), QStringList());
+    }
+
+    // The bar moves in whole percent once a step of the total is passed (halves go to the even neighbour). Cancel
+    // asks; No goes on. Yes sets the flag, but neither the close box nor Escape closes the window. A long path keeps
+    // its start and end; one with a single "/" stays whole.
+    void progressWindow()
+    {
+        const std::tuple<double, double, QList<double>, QList<int>> scales[]
+            = {{10000, 101, {4096, 8192, 10000}, {41, 82, 100}}, {250, 3, {3, 250}, {-1, 100}}, {0, 1, {0}, {-1}}, {800, 9, {100}, {12}}}; // -1: no change
+        for (const auto &[total, step, positions, percents] : scales) {
+            ProgressScale scale;
+            scale.initialize(total);
+            QCOMPARE(scale.step(), total > 0 ? step : scale.step());
+            for (int i = 0; i < positions.size(); ++i)
+                QCOMPARE(scale.update(positions[i]), percents[i] < 0 ? std::nullopt : std::optional<int>(percents[i]));
+        }
+        ProgressWindow progress(f->w.get(), sink());
+        progress.Initialize(10000);
+        progress.show();
+        progress.Update(4096);
+        QCOMPARE(progress.progressBar()->value(), 41);
+        sink().answers = {MessageSink::Answer::No, MessageSink::Answer::Yes};
+        QTest::mouseClick(progress.cancelButton(), Qt::LeftButton);
+        QVERIFY(!progress.cancelFlag());
+        QVERIFY(!progress.close());
+        QTest::keyClick(&progress, Qt::Key_Escape);
+        QCOMPARE(sink().texts(), QStringList(3, CancelQuestion()));
+        QCOMPARE(std::pair(sink().shown[0].icon, sink().shown[0].buttons), std::pair(MessageSink::Icon::Question, MessageSink::Buttons::YesNo));
+        QVERIFY(progress.isVisible());
+        QVERIFY(progress.cancelFlag());
+        progress.unload();
+        QVERIFY(!progress.isVisible());
+        const QString longPath = u"/data/"_s + QString(60, u'p') + u"/old/"_s + QString(40, u'q') + u"/file.bin"_s, single = u"/"_s + QString(300, u'x');
+        progress.setStatus1(longPath);
+        progress.setStatus2(single);
+        const QString shown = progress.status1()->text();
+        QCOMPARE(shown.left(4) + shown.right(8) + progress.status2()->text(), u"/...file.bin"_s + single);
+        QCOMPARE_LT(shown.size(), longPath.size());
+        progress.setStatus1(u"/a/b"_s);
+        QCOMPARE(progress.status1()->text(), u"/a/b"_s);
+    }
+
+    void matchesWindow_data() { AddRows(kMatches); }
+    void matchesWindow()
+    {
+        QFETCH(int, row);
+        const MatchesCase &c = kMatches[row];
+        const QString a = file(u"a.txt"_s, "abcabc");
+        f->addFiles({a, file(u"other"_s)});
+        f->pending(c.find, u"X"_s);
+        if (c.run) {
+            f->w->ProcessFiles(*c.run);
+            f->pending(u"b"_s, u"Y"_s);
+        }
+        if (c.afterRun == "gone")
+            QVERIFY(QFile::remove(a));
+        else if (!c.afterRun.isEmpty())
+            WriteFileIn(dir->path(), u"a.txt"_s, c.afterRun);
+        if (c.doubleClick) {
+            // As the system delivers it: a click, then the double-click.
+            const QPoint at = f->files()->visualItemRect(f->files()->topLevelItem(0)).center();
+            QTest::mouseClick(f->files()->viewport(), Qt::LeftButton, {}, at);
+            QTest::mouseDClick(f->files()->viewport(), Qt::LeftButton, {}, at);
+        } else {
+            f->files()->setCurrentItem(f->files()->topLevelItem(0));
+            f->trigger(u"IDM_SHOW_MATCHES"_s);
+        }
+        auto *window = f->w->findChild<MatchesWindow *>();
+        QCOMPARE(sink().texts(), c.message.isEmpty() ? QStringList() : QStringList {QString(c.message).replace(u"%1"_s, a)});
+        QCOMPARE(window != nullptr, c.message.isEmpty());
+        QCOMPARE(sink().busyDepth, 0);
+        if (!window)
+            return;
+        QCOMPARE(window->windowTitle(), u"Matches - a.txt"_s);
+        QCOMPARE(window->parent(), f->w.get());
+        QVERIFY(window->isVisible());
+        QVERIFY(!window->isModal());
+        const auto *matches = window->findChild<QTreeWidget *>(u"lvwMatches"_s);
+        const auto texts = [](const QTreeWidgetItem *item, int columns) {
+            QStringList texts;
+            for (int i = 0; i < columns; ++i)
+                texts << item->text(i);
+            return texts;
+        };
+        const auto label = [&](const QString &name) { return window->findChild<QLabel *>(name); };
+        QCOMPARE(QStringList({label(u"lblPairs"_s)->text(), texts(window->findChild<QTreeWidget *>(u"lvwPairs"_s)->topLevelItem(0), 5).join(u','),
+                                 label(u"lblChanged"_s)->isVisible() ? u"changed"_s : QString(), label(u"lblShowing"_s)->text()})
+                     .join(u" / "_s),
+            c.shown);
+        QVERIFY(!window->findChild<QWidget *>(u"cmdMore"_s)->isVisible());
+        QCOMPARE(matches->topLevelItemCount(), c.shown.section(u',', 4, 4).section(u' ', 0, 0).toInt());
+        if (const QTreeWidgetItem *last = matches->topLevelItem(matches->topLevelItemCount() - 1); last && !c.shown.contains(u"changed"_s))
+            QCOMPARE(texts(last, 4), QStringList({u"3 (0x3)"_s, u"1"_s, u"61 62 63 [61] 62 63\nabc[a]bc"_s, u"61 62 63 [58] 62 63\nabc[X]bc"_s}));
+    }
+
+    // Show Matches takes the one selected row, or the current row when none is selected; it is in the file list's
+    // context menu. More lists the rest, and its first row becomes current.
+    void matchesWindowShowsMore()
+    {
+        f->addFiles({file(u"big"_s, QByteArray(MatchesWindow::Page + 5, 'a')), file(u"small"_s)});
+        f->pending(u"a"_s, QString());
+        QAction *show = f->action(u"IDM_SHOW_MATCHES"_s);
+        QVERIFY(show->isEnabled());
+        f->trigger(u"IDM_SELECT_ALL"_s);
+        QVERIFY(!show->isEnabled());
+        f->files()->clearSelection();
+        f->files()->topLevelItem(0)->setSelected(true);
+        QCOMPARE(f->files()->actions().last(), show);
+        sink().busyOnCount = 0;
+        show->trigger();
+        QPointer<MatchesWindow> window = f->w->findChild<MatchesWindow *>();
+        QVERIFY(window);
+        const auto *matches = window->findChild<QTreeWidget *>(u"lvwMatches"_s);
+        auto *more = window->findChild<QPushButton *>(u"cmdMore"_s);
+        const auto state = [&] {
+            return u"%1 rows, %2 More %3"_s.arg(matches->topLevelItemCount()).arg(window->findChild<QLabel *>(u"lblShowing"_s)->text()).arg(more->isVisible());
+        };
+        QCOMPARE(state(), u"10000 rows, Showing 10000 of 10005 occurrences. More 1"_s);
+        QTest::mouseClick(more, Qt::LeftButton);
+        QCOMPARE(state(), u"10005 rows, 10005 occurrences. More 0"_s);
+        QCOMPARE(matches->currentItem()->text(0) + u' ' + matches->currentItem()->text(3),
+            u"10000 (0x2710) 61 61 61 61 61 61 61 61 [] 61 61 61 61\naaaaaaaa[]aaaa"_s);
+        QCOMPARE((QList<int> {int(sink().shown.size()), sink().busyOnCount, sink().busyDepth}), (QList<int> {0, 2, 0}));
+        QTest::keyClick(window, Qt::Key_Escape);
+        QTRY_VERIFY(!window);
+    }
+
+    void undoReplace_data() { AddRows(kUndos); }
+    void undoReplace()
+    {
+        QFETCH(int, row);
+        const UndoCase &c = kUndos[row];
+        f->w->preferences().undo.keepJournal = c.keep;
+        const QString a = file(u"a"_s, "one a"), b = file(u"b"_s, "two a");
+        f->addFiles({a, b});
+        f->pending(u"a"_s, u"XY"_s);
+        f->click(u"cmdReplace"_s);
+        QAction *undo = f->action(u"IDM_UNDO"_s);
+        const auto command = [&] { return undo->text() + (undo->isEnabled() ? u", enabled"_s : u", disabled"_s); };
+        const std::vector<JournalRun> runs = ListRuns();
+        QCOMPARE(runs.size(), size_t(c.keep));
+        QCOMPARE(command(), c.keep ? u"&Undo Replace (2 files), enabled"_s : u"&Undo Replace, disabled"_s);
+        if (!c.bBefore.isEmpty())
+            QVERIFY(WriteFile(b, c.bBefore));
+        sink().answers = {c.answer};
+        const int busy = sink().busyOnCount;
+        undo->trigger();
+        QCOMPARE(QList<QByteArray>({ReadFile(a), ReadFile(b)}), QList<QByteArray>({c.a, c.b}));
+        QCOMPARE(command(), c.caption + (c.keep ? u", enabled"_s : u", disabled"_s));
+        QCOMPARE(sink().shown.size(), int(c.keep) + !c.summary.isEmpty());
+        QCOMPARE(sink().busyOnCount > busy, !c.summary.isEmpty());
+        QCOMPARE(sink().busyDepth, 0);
+        if (!c.keep)
+            return;
+        const QString made = runs[0].time.toLocalTime().toString(u"yyyy-MM-dd HH:mm:ss"_s);
+        QCOMPARE(sink().texts()[0],
+            u"Undo the Replace of 2 files made on %1?\r\n\r\nEach file gets back what it held before, if nothing changed it since."_s.arg(made));
+        QCOMPARE(std::pair(sink().shown[0].icon, sink().shown[0].buttons), std::pair(MessageSink::Icon::Question, MessageSink::Buttons::YesNo));
+        if (c.summary.isEmpty())
+            return;
+        QCOMPARE(sink().shown[1].text, c.summary.arg(b));
+        QCOMPARE(sink().shown[1].icon, c.bBefore.isEmpty() ? MessageSink::Icon::Information : MessageSink::Icon::Exclamation);
+    }
+
+    // Another program's run shows when the Edit menu opens, Undo first. Ctrl+Z in a text field is the field's own undo;
+    // elsewhere it is Undo Replace.
+    void undoCommandFollowsTheJournal()
+    {
+        const QString a = file(u"a"_s, "abc");
+        ScriptedHost host({a});
+        QVERIFY(!ProcessArguments(RunMode::Replace, {{Asc, u"b"_s, Asc, u"x"_s}}, host.settings, host.state, host, UndoSettings()).journalRun.isEmpty());
+        QAction *undo = f->action(u"IDM_UNDO"_s);
+        QVERIFY(!undo->isEnabled());
+        QMenu *edit = f->child<QMenu>(u"IDM_EDIT"_s);
+        QTest::mouseClick(f->w->menuBar(), Qt::LeftButton, {}, f->w->menuBar()->actionGeometry(edit->menuAction()).center());
+        QTRY_VERIFY(edit->isVisible());
+        edit->hide();
+        QVERIFY(undo->isEnabled());
+        QCOMPARE(undo->text(), u"&Undo Replace (1 file)"_s);
+        QCOMPARE(edit->actions().mid(0, 2), QList<QAction *>({undo, f->action(u"IDM_EDIT_SPACE1"_s)}));
+        f->edSearch()->setFocus();
+        QTest::keyClicks(f->edSearch(), u"q"_s);
+        QTest::keyClick(f->edSearch(), Qt::Key_Z, Qt::ControlModifier);
+        QCOMPARE(f->edSearch()->text(), QString());
+        QCOMPARE(sink().texts(), QStringList());
+        f->files()->setFocus();
+        sink().answers = {MessageSink::Answer::Yes};
+        QTest::keyClick(f->files(), Qt::Key_Z, Qt::ControlModifier);
+        QCOMPARE(ReadFile(a) + u' ' + QByteArray::number(sink().shown.size()), "abc 2"_ba);
+    }
+};
+
+QTEST_MAIN(TestWindowRuns)
+#include "tst_window_runs.moc"
