@@ -35,7 +35,6 @@ QByteArray noFile(int error, const char *name)
 
 const QByteArray InvalidHex = "An invalid value found in the hexadecimal 'GG' argument.\n\nValid hexadecimal values are between '00' and 'FF'.\n";
 const QByteArray NoPair = "Cannot find any Find&Replace arguments.\n\nEnter Find&Replace arguments and try again.\n";
-const QByteArray Pipe = "Is a named pipe, not a regular file - shared/pipe\n";
 
 // The folder every run starts from, names as bytes.
 const QByteArray Fixture
@@ -60,9 +59,6 @@ struct BatchCase
 };
 
 const BatchCase Runs[] = {
-    {"count", "--find G --with x a.txt dir/cafe.txt", "2 a.txt 0 dir/cafe.txt"},
-    {"every notation", "--replace|--find=hex:0d,0a|--with||--find|dec:65 66|--with|asc:Z|--find|x|--with|hex:FF 00|n.txt", "5 n.txt",
-        QByteArray("n.txt=ZZ\xff\x00", 10)},
     // Text as a Linux shell gives it: utf8: finds the UTF-8 bytes, characters their Windows-1252 bytes.
     {"utf8 count", "--find utf8:caf\xc3\xa9 --with x --find caf\xc3\xa9 --with y u8.txt", "2 u8.txt"},
     {"utf8 replace", "--replace --no-undo --find utf8:caf\xc3\xa9 --with utf8:th\xc3\xa9\xe2\x86\x92 u8.txt", "2 u8.txt",
@@ -74,14 +70,12 @@ const BatchCase Runs[] = {
         "other character.\n"},
     {"utf8 that is not", "--find x --with utf8:a\xe9 u8.txt", "", "", 2,
         "An invalid value found in the UTF-8 'a\xe9' argument.\n\nA UTF-8 text holds whole characters only; choose the Hex notation for single bytes.\n"},
-    {"a failed file exits 1", "--replace --find a --with b missing.txt a.txt", "0 missing.txt 1 a.txt", "a.txt=bGG", 1, noFile(ENOENT, "missing.txt")},
     // Refused command lines touch nothing.
     {"no pair", "a.txt", "", "", 2, usage("no --find/--with pair given")},
     {"find without with", "--find a a.txt", "", "", 2, usage("--find 'a' is not followed by --with")},
     {"with without find", "--with a a.txt", "", "", 2, usage("--with must follow a --find")},
     {"two modes", "--count --replace --find a --with b a.txt", "", "", 2, usage("only one of --count, --replace and --replace-as may be given")},
     {"no file", "--find a --with b", "", "", 2, usage("no file given")},
-    {"unknown option", "--frobnicate a.txt", "", "", 2, usage("unrecognized option '--frobnicate'")},
     {"unknown option with a value", "--frobnicate=1 a.txt", "", "", 2, usage("unrecognized option '--frobnicate=1'")},
     {"missing value", "a.txt --find", "", "", 2, usage("option '--find' requires an argument")},
     {"save twice", "--find a --with b --save-arguments x --save-arguments=y", "", "", 2, usage("--save-arguments may be given only once")},
@@ -90,21 +84,16 @@ const BatchCase Runs[] = {
     {"not a folder", "--replace-as no\xe9 --find cat --with dog dir", "", "", 2, usage("'no\xe9' is not a folder")},
     // Every pair is checked before any file is, even when the paths hold no file.
     {"invalid pair given", "--replace --find a --with b --find hex:GG --with x a.txt", "", "", 2, InvalidHex},
-    {"invalid pair loaded", "--replace --arguments bad.args a.txt", "", "", 2, InvalidHex},
     {"missing argument file", "--arguments nope.args a.txt", "", "", 2, noFile(ENOENT, "nope.args")},
     {"no pair in the file", "--arguments a.txt a.txt", "", "", 2, NoPair},
     {"invalid pair, empty folder", "--find dec:256 --with x empty", "", "", 2,
         "An invalid value found in the decimal '256' argument.\n\nValid decimal values are between '0' and '255'.\n"},
-    {"invalid pair, masks take no file", "--replace --include-files *.none --find hex:GG --with x .", "", "", 2, InvalidHex},
-    {"no pair in the file, empty folder", "--arguments a.txt empty", "", "", 2, NoPair},
-    {"invalid pair not saved", "--find a --with b --find hex:GG --with x --save-arguments out.args", "", "", 2, InvalidHex},
     {"invalid pair not saved over a file", "--arguments bad.args --save-arguments bad.args a.txt", "", "", 2, InvalidHex},
     {"nothing to save", "--arguments a.txt --save-arguments out.args", "", "", 2,
         "Cannot read Find&Replace arguments:\n" + NativePath(SystemErrorText(ERANGE)) + '\n'},
     {"save into a missing folder", "--find a --with b --save-arguments no/out.args a.txt", "", "", 1, noFile(ENOENT, "no/out.args")},
     // Without a path the arguments are only saved, over a longer file; with one they are saved before the run, in pair
     // order, with the notations as given.
-    {"only saved", "--find a --with hex:48 --save-arguments bad.args", "", "bad.args=<FIND TYPE=ASC>a</FIND><REPLACE TYPE=HEX>48</REPLACE>\r\n"},
     {"argument files",
         "--replace --find a --with 1 --arguments one.args --find=e --with=hex:35 --find=x --with= --arguments=two.args --save-arguments all.args data.txt",
         "5 data.txt",
@@ -118,7 +107,6 @@ const BatchCase Runs[] = {
     {"folder masks", "--replace --find cat --with dog --exclude-folders=backup --include-files *.txt --include-folders src;lib tree/",
         "1 tree/.hidden.txt 1 tree/top.txt 1 tree/src/a.txt 1 tree/src/lib/b.TXT",
         "tree/.hidden.txt=dog|tree/top.txt=dog|tree/src/a.txt=dog|tree/src/lib/b.TXT=dog"},
-    {"empty folder", "--find cat --with dog empty"},
     // Mask lists lose their blanks as in the options dialog: blanks alone are no list.
     {"blanks around masks", "--find|cat|--with|dog|--include-files|  |--exclude-folders| backup |tree",
         "1 tree/.hidden.txt 2 tree/single.bak 1 tree/skip.bak 1 tree/top.txt 1 tree/src/a.txt 1 tree/src/lib/b.TXT"},
@@ -126,29 +114,23 @@ const BatchCase Runs[] = {
     {"paths after --", "--find a --with b -- --odd-name -", "0 --odd-name 0 -", "", 1, noFile(ENOENT, "--odd-name") + noFile(ENOENT, "-")},
     // Names that are no UTF-8 pass through as bytes.
     {"found in a folder", "--replace --find cat --with dog dir", "1 dir/cafe.txt 1 dir/caf\xe9.txt", "dir/cafe.txt=dog|dir/caf\xe9.txt=dog"},
-    {"named", "--replace --find cat --with dog dir/caf\xe9.txt", "1 dir/caf\xe9.txt", "dir/caf\xe9.txt=dog"},
     {"missing", "--find cat --with dog miss\xe9", "0 miss\xe9", "", 1, noFile(ENOENT, "miss\xe9")},
     {"file mask", "--include-files *\xe9.txt --find cat --with dog dir", "1 dir/caf\xe9.txt"},
     {"argument file", "--replace --arguments a\xff.args dir/caf\xe9.txt", "1 dir/caf\xe9.txt", "dir/caf\xe9.txt=cow"},
     // A notation's prefix in any case, only the first one taken; without one, characters.
     {"saved argument file", "--find asc:dec:1 --with HEX:48 --find plain:text --with dec: --save-arguments s\xe9.args", "",
         "s\xe9.args=<FIND TYPE=ASC>dec:1</FIND><REPLACE TYPE=HEX>48</REPLACE>\r\n<FIND TYPE=ASC>plain:text</FIND><REPLACE TYPE=DEC></REPLACE>\r\n"},
-    // Replace As: a prefix or suffix cannot lead out of the folder; without a terminal the overwrite question is answered No.
+    // Replace As: a prefix or suffix cannot lead out of the folder.
     {"replace as", "--replace-as out\xe9 --suffix _\xe9 --find cat --with dog dir/caf\xe9.txt", "1 dir/caf\xe9.txt", "out\xe9/caf\xe9_\xe9.txt=dog"},
     {"replace as, prefix", "--replace-as out\xe9 --prefix ../ --suffix -v:2 --find cat --with dog dir/cafe.txt", "1 dir/cafe.txt", "out\xe9/..cafe-v2.txt=dog"},
-    {"overwrite question", "--replace-as out\xe9 --find cat --with dog dir/caf\xe9.txt", "", "", 3,
-        "The file out\xe9/caf\xe9.txt already exists.\n\nDo you want to overwrite it? [y/N] n\n"},
     {"overwrite", "--replace-as out\xe9 --overwrite --find cat --with dog dir/caf\xe9.txt", "1 dir/caf\xe9.txt", "out\xe9/caf\xe9.txt=dog"},
-    // Pipes and sockets never block a run (one that does fails after a minute); the files of /proc report no size but
-    // have bytes: counted, never rewritten.
+    // Pipes and sockets never block a run (one that does fails after a minute).
     {"a scanned folder", "--replace --find a --with b shared", "1 shared/a.txt 0 shared/pipe 0 shared/socket", "shared/a.txt=b", 1,
-        Pipe + "Is a socket, not a regular file - shared/socket\n"},
+        "Is a named pipe, not a regular file - shared/pipe\nIs a socket, not a regular file - shared/socket\n"},
     // A link to nothing found in a folder is no file, so no failure; named, it is one.
     {"a dangling link in a folder", "--count --find cat --with dog links", "1 links/real.txt"},
     {"a dangling link named", "--count --find cat --with dog links/gone", "0 links/gone", "", 1, noFile(ENOENT, "links/gone")},
-    {"a pipe named alone", "--replace --find a --with b shared/pipe shared/a.txt", "0 shared/pipe 1 shared/a.txt", "shared/a.txt=b", 1, Pipe},
     // --fail-none: 4 only for a completed run without an occurrence and without a failed file.
-    {"fail-none, nothing found", "--fail-none --find zzz --with y a.txt", "0 a.txt", "", 4},
     {"fail-none, no file", "--fail-none --find cat --with dog empty", "", "", 4},
     {"fail-none, a failed file", "--fail-none --find zzz --with y a.txt missing.txt", "0 a.txt 0 missing.txt", "", 1, noFile(ENOENT, "missing.txt")},
     {"unknown format", "--format=xml a.txt", "", "", 2, usage("--format needs text, csv or json, not 'xml'")},
@@ -165,8 +147,6 @@ const BatchCase Runs[] = {
         "<FIND TYPE=HEX>62,0a</FIND><REPLACE TYPE=ASC>a</REPLACE>\r\n",
         0, "perrox-batch: warning: Pair 3 can never match: the find sequence of pair 1 is the same or its beginning, and is searched first.\n"},
     {"keep times", "--replace --keep-times --find b --with B data.txt", "1 data.txt", "data.txt=aBcde"},
-    {"a file of /proc", "--replace --find Name: --with x /proc/self/status", "1 /proc/self/status", "", 1,
-        "The file /proc/self/status is made by the kernel, as the files of /proc and /sys are; it was counted but left as it is.\n"},
 };
 
 // --format json on every way a row and a run can end; the report read back must agree with itself.
@@ -301,7 +281,8 @@ private slots:
         for (const QByteArray name : {"plain.txt", "com,ma", "q\"uo\"te\"", "new\nline", "cr\r\nlf\r", "cr\ralone", "caf\xe9,\"", "missing"}) {
             const bool missing = name == "missing";
             const qsizetype x = missing ? 0 : name.count('x') + 2, q = missing ? 0 : name.count('q');
-            QVERIFY(missing || WriteFile(m_scene->at(name), name + "xx"));
+            if (!missing)
+                QVERIFY(WriteFile(m_scene->at(name), name + "xx"));
             command << name;
             expected << QByteArrayList {name, QByteArray::number(x + q), missing ? "failed" : "replaced", QByteArray::number(x), QByteArray::number(q)};
         }

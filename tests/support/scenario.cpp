@@ -244,7 +244,13 @@ std::pair<RunResult, QStringList> Scene::run(ScriptedHost &host, RunMode mode, c
     host.sink.onShow = [&] { host.log.append(u"[%1]"_s.arg(cells(host))); };
     QByteArray meddle = script.meddle;
     const bool atBegin = meddle.startsWith("begin:");
-    host.onBeforeCommit = [&](int) {
+    // A result is on the disk before it takes its file's place (its row is flushed), in row order.
+    QList<int> flushed, placed;
+    host.onResultsFlushed = [&](const std::vector<int> &rows) { flushed.append(QList<int>(rows.begin(), rows.end())); };
+    host.onBeforeCommit = [&](int row) {
+        verify(flushed.contains(row), "a result put in place before it is flushed", __LINE__);
+        verify(placed.isEmpty() || placed.last() < row, "results put in place out of row order", __LINE__);
+        placed.append(row);
         if (!atBegin)
             make(std::exchange(meddle, {}), false);
     };
@@ -262,6 +268,7 @@ std::pair<RunResult, QStringList> Scene::run(ScriptedHost &host, RunMode mode, c
     host.cancelWhen = {};
     host.sink.onShow = {};
     host.onBeforeCommit = [](int) {};
+    host.onResultsFlushed = [](const std::vector<int> &) {};
     host.onPump = [] {};
     QStringList log;
     qsizetype shown = 0;
