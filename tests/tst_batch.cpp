@@ -456,30 +456,6 @@ private slots:
         QCOMPARE(m_scene->batch(count), Batch(0, "       1  c.txt\n", {}));
     }
 
-    // The totals line the run ends with: files with occurrences of all, and those that failed or were not reached.
-    void totalsText_data()
-    {
-        QTest::addColumn<QList<int>>("rows"); // per row: the count, -1 failed, -2 not processed
-        QTest::addColumn<QString>("text");
-        QTest::newRow("no files") << QList<int> {} << u"0 occurrences in 0 of 0 files"_s;
-        QTest::newRow("one occurrence, one file") << QList<int> {1} << u"1 occurrence in 1 of 1 file"_s;
-        QTest::newRow("some files without") << QList<int> {3, 0, 1200, 0} << u"1203 occurrences in 2 of 4 files"_s;
-        QTest::newRow("failed and not processed") << QList<int> {2, -1, -2, -2} << u"2 occurrences in 1 of 4 files, 1 failed, 2 not processed"_s;
-    }
-    void totalsText()
-    {
-        QFETCH(QList<int>, rows);
-        QFETCH(QString, text);
-        std::vector<RowResult> results(size_t(rows.size()));
-        for (qsizetype i = 0; i < rows.size(); ++i) {
-            results[size_t(i)].state = rows[i] == -1 ? RowState::Failed : rows[i] == -2 ? RowState::NotProcessed : RowState::Counted;
-            results[size_t(i)].count = std::max(rows[i], 0);
-            results[size_t(i)].perPair = {results[size_t(i)].count};
-            results[size_t(i)].error = rows[i] == -1 ? u"x"_s : QString();
-        }
-        QCOMPARE(RunTotalsText(TotalsOf(results)), text);
-    }
-
     // The indexed pair checks give what checking every pair against every
     // other gives, over many pairs of few letters, where finds are often
     // equal, prefixes of each other and parts of replacements: a later find

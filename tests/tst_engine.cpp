@@ -10,7 +10,6 @@
 
 #include <cerrno>
 #include <cstring>
-#include <numeric>
 #include <sys/stat.h>
 #include <utility>
 
@@ -118,13 +117,11 @@ struct EngineRun
 };
 
 // Runs the engine on source, held in a file of dir.
-void runEngine(
-    EngineRun &run, const QTemporaryDir &dir, const QByteArray &source, const Bytes &finds, const Bytes &replaces, EngineState &state, int cancelAt = 0)
+void runEngine(EngineRun &run, const QTemporaryDir &dir, const QByteArray &source, const Bytes &finds, const Bytes &replaces, EngineState &state)
 {
     const QString path = dir.filePath(u"source.bin"_s);
     QVERIFY(WriteFile(path, source));
     RecordingObserver observer;
-    observer.cancelAt = cancelAt;
     double previous = state.dblActVal;
     run.outcome = ReplaceInFile(path, run.output, ArgumentTables({finds.begin(), finds.end()}, {replaces.begin(), replaces.end()}), state, observer);
     for (double p : observer.positions)
@@ -179,8 +176,6 @@ class TestEngine : public QObject
 private slots:
     void againstNaiveScan_data();
     void againstNaiveScan();
-    void emptyOrCancelled_data();
-    void emptyOrCancelled();
     void failures_data();
     void failures();
     void temporaryFiles();
@@ -250,39 +245,6 @@ void TestEngine::againstNaiveScan()
             QCOMPARE(qint64(scan.status.st_size), s.data.size());
         }
     }
-}
-
-void TestEngine::emptyOrCancelled_data()
-{
-    QTest::addColumn<QByteArray>("source");
-    QTest::addColumn<QByteArray>("output");
-    QTest::addColumn<QList<qint64>>("amounts");
-    QTest::addColumn<int>("cancelAt");
-    QTest::newRow("empty file: the final report only") << QByteArray() << QByteArray() << QList<qint64> {0} << 0;
-    // The cancel arrives while events run after the first block: the second block is still written and reported, then
-    // the file stops. Each block carries its last byte; the carry of the second is dropped.
-    QTest::newRow("cancelled after the first of three blocks")
-        << "x" + QByteArray(4096 * 3 - 1, 'a') << "x" + QByteArray(2047 + 2048, 'b') << QList<qint64> {4095, 4096} << 2;
-}
-
-// A file without a size has its output opened first, even with nothing to replace.
-void TestEngine::emptyOrCancelled()
-{
-    QFETCH(QByteArray, source);
-    QFETCH(QByteArray, output);
-    QFETCH(QList<qint64>, amounts);
-    QFETCH(int, cancelAt);
-    QTemporaryDir dir;
-    EngineState state;
-    EngineRun run;
-    runEngine(run, dir, source, {"aa"}, {"b"}, state, cancelAt);
-    QCOMPARE(run.output.bytes, output);
-    QCOMPARE(run.output.opens, 1);
-    QCOMPARE(run.outcome.count, 0);
-    QCOMPARE(run.outcome.status, cancelAt ? ReplaceOutcome::Status::Cancelled : ReplaceOutcome::Status::Done);
-    QCOMPARE(run.outcome.error, QString());
-    QCOMPARE(run.amounts, amounts);
-    QCOMPARE(state.dblActVal, double(std::accumulate(amounts.begin(), amounts.end(), qint64(0))));
 }
 
 void TestEngine::failures_data()
