@@ -109,25 +109,6 @@ private:
     int m_error = 0;
 };
 
-struct EngineRun
-{
-    ReplaceOutcome outcome;
-    MemoryOutput output;
-    QList<qint64> amounts; // added to the progress at each report
-};
-
-// Runs the engine on source, held in a file of dir.
-void runEngine(EngineRun &run, const QTemporaryDir &dir, const QByteArray &source, const Bytes &finds, const Bytes &replaces, EngineState &state)
-{
-    const QString path = dir.filePath(u"source.bin"_s);
-    QVERIFY(WriteFile(path, source));
-    RecordingObserver observer;
-    double previous = state.dblActVal;
-    run.outcome = ReplaceInFile(path, run.output, ArgumentTables({finds.begin(), finds.end()}, {replaces.begin(), replaces.end()}), state, observer);
-    for (double p : observer.positions)
-        run.amounts.append(qint64(p - std::exchange(previous, p)));
-}
-
 // Random pairs and data that hit the hard cases often: a small alphabet,
 // finds that are prefixes or duplicates of others, empty replacements,
 // replacements holding their own find, and occurrences planted anywhere.
@@ -202,8 +183,11 @@ void TestEngine::againstNaiveScan()
     QFETCH(int, maxData);
     QFETCH(int, cases);
     QTemporaryDir dir;
+    const QString path = dir.filePath(u"source.bin"_s);
     for (int c = 0; c < cases; ++c) {
         const Scenario s = makeScenario(seed * 100000 + quint32(c), longLengths, maxData);
+        const ArgumentTables pairs({s.finds.begin(), s.finds.end()}, {s.replaces.begin(), s.replaces.end()});
+        QVERIFY(WriteFile(path, s.data));
         for (qint64 blockSize : {4096, 1, 2, 3, 7, 64, 1000}) {
             const Naive expected = NaiveReplace(s.data, s.finds, s.replaces, blockSize);
             for (qint64 ioChunk : {qint64(1), 3 * blockSize, qint64(1) << 20}) {
@@ -212,30 +196,33 @@ void TestEngine::againstNaiveScan()
                     state.dblActVal = 123; // the engine adds to what the run has done
                     state.lngBlockSize = blockSize;
                     state.ioChunk = ioChunk;
-                    EngineRun run;
-                    run.output.discard = discard;
-                    runEngine(run, dir, s.data, s.finds, s.replaces, state);
+                    MemoryOutput output;
+                    output.discard = discard;
+                    RecordingObserver observer;
+                    const ReplaceOutcome outcome = ReplaceInFile(path, output, pairs, state, observer);
+                    QList<qint64> amounts; // added to the progress at each report
+                    double previous = 123;
+                    for (double p : observer.positions)
+                        amounts.append(qint64(p - std::exchange(previous, p)));
                     const QByteArray where = u"case %1 block %2 chunk %3 discard %4"_s.arg(c).arg(blockSize).arg(ioChunk).arg(discard).toUtf8();
-                    QVERIFY2(run.outcome.status == ReplaceOutcome::Status::Done, where);
-                    QVERIFY2(run.outcome.error.isEmpty(), where);
-                    QVERIFY2(run.outcome.count == expected.count, where);
-                    QVERIFY2(run.outcome.perPair == expected.perPair, where);
-                    QVERIFY2(run.amounts == expected.amounts, where);
+                    QVERIFY2(outcome.status == ReplaceOutcome::Status::Done, where);
+                    QVERIFY2(outcome.error.isEmpty(), where);
+                    QVERIFY2(outcome.count == expected.count, where);
+                    QVERIFY2(outcome.perPair == expected.perPair, where);
+                    QVERIFY2(amounts == expected.amounts, where);
                     QVERIFY2(state.dblActVal == 123.0 + double(s.data.size()), where);
                     QVERIFY2(state.lngBlockSize == expected.blockSize, where);
                     // The output exists only where something was replaced.
                     const bool written = !discard && expected.count > 0;
-                    QVERIFY2(run.output.opens == (written ? 1 : 0), where);
-                    QVERIFY2(run.output.bytes == (written ? expected.output : QByteArray()), where);
+                    QVERIFY2(output.opens == (written ? 1 : 0), where);
+                    QVERIFY2(output.bytes == (written ? expected.output : QByteArray()), where);
                 }
             }
         }
         // The occurrences listed are those replaced, in order, cut at the limit.
         const Naive expected = NaiveReplace(s.data, s.finds, s.replaces, 4096);
-        QVERIFY(WriteFile(dir.filePath(u"source.bin"_s), s.data));
         for (qint64 limit : {qint64(0), qint64(3), qint64(1) << 40}) {
-            const OccurrenceScan scan = ScanOccurrences(
-                dir.filePath(u"source.bin"_s), ArgumentTables({s.finds.begin(), s.finds.end()}, {s.replaces.begin(), s.replaces.end()}), limit);
+            const OccurrenceScan scan = ScanOccurrences(path, pairs, limit);
             QList<std::pair<qint64, int>> at;
             for (const Occurrence &o : scan.first)
                 at.append({o.offset, o.pair});

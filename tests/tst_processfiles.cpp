@@ -66,8 +66,6 @@ constexpr const char *kChanged = "begin Replacing... 18\nfile s/data|\nfile next
 
 const Case kCases[] = {
     {"no rows", "", "r", "", End::NothingToDo, 0, "", "", ""},
-    {"find of separators only", "a.txt=a", "cra", "D: , >x", End::ArgumentError, 0, ".",
-        "[.] ! Cannot find a valid value in the following 'Find what' field: \r\n , \r\n\r\nCorrect the find argument and try again.", "a.txt=a"},
     {"replace of separators only", "a.txt=a", "cra", "a>H:;", End::ArgumentError, 0, ".",
         "[.] ! Cannot find a valid value in the following 'Replace with' field.\r\n;\r\n\r\nCorrect the replace argument and try again.", "a.txt=a"},
     {"the first failing pair ends the check", "a.txt=a", "cra", "a>b | D:999> | H:G>", End::ArgumentError, 0, ".",

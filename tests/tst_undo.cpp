@@ -399,8 +399,7 @@ void TestUndo::batch()
     const auto [code, out, err] = m_scene->batch({"--history"});
     QCOMPARE(code, 0);
     QCOMPARE(out.count('\n'), 14);
-    static const QRegularExpression line(
-        u"^%1 +\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d  Replace +1 file +8 bytes kept\n"_s.arg(QRegularExpression::escape(id)));
+    const QRegularExpression line(u"^%1 +\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d  Replace +1 file +8 bytes kept\n"_s.arg(QRegularExpression::escape(id)));
     QVERIFY2(line.match(QString::fromUtf8(out)).hasMatch(), out.constData());
     m_scene->make("b.txt=changed\n", false);
     QCOMPARE(m_scene->batch({"--undo"}),

@@ -49,7 +49,8 @@ struct BatchOptions
 // "name:socket", "name:program" a running copy of sleep, "name:0640" a mode, "name:nobody" the owner (of a link, the
 // link), "name@find>replace" another Replace run, "name%regex%text" an edit of the file, "name!" nothing there; a bare
 // name is only listed. Entries starting with '+' are not listed. check() takes the same text for what must stand, with
-// "name&" the very file made and "name#3" a folder of 3 entries, hidden ones left out.
+// "name&" the very file made and "name#3" a folder of 3 entries, hidden ones left out; a file that holds what the
+// set-up made must be the very file made.
 class Scene
 {
 public:
@@ -67,8 +68,9 @@ public:
     // file's mode, owner, modification time and links first, as "[0644 0 0 1000000000.123456789 1] ".
     QMap<QByteArray, QByteArray> entries(bool status = false) const;
 
-    // Runs mode with the pairs over the host's rows as the script says, with the umask 027. Returns the result and the
-    // host's log as tables write it: each message as "[cells] ! text" (a question "?"), "end" with the last position, paths relative.
+    // Runs mode with the pairs over the host's rows as the script says, with the umask 027, and checks that each result
+    // is flushed before it is put in place, in row order. Returns the result and the host's log as tables write it:
+    // each message as "[cells] ! text" (a question "?"), "end" with the last position, paths relative.
     std::pair<RunResult, QStringList> run(ScriptedHost &host, RunMode mode, const QByteArray &pairs, const Script &script = {});
     // The host's cells as they stand: "." never written, "#" a running program's, '*' where the file is no longer what was made.
     QString cells(const ScriptedHost &host) const;
