@@ -57,12 +57,16 @@ struct Case
     const char *target = "out";
 };
 
+// Replace As of a.txt and b.txt, and the message for a target it does not write through.
+#define TARGET_RUN "save dialog\nbegin Replacing... 2\nfile a.txt|to out/a.txt\nfile b.txt|to out/b.txt\n"
+#define TARGET_LINK "[1 .] ! Cannot write the result to out/a.txt: it is a symbolic link, and Perrox never writes through a link. It was left as it is.\nend 2"
 // Another program changes s/data between the read and the commit.
 #define CHANGED_FILES "s/data=one two one two|next=one|+p/secret=top secret|+p/secret:0600|+p:0700"
-#define SHARED "sh/data.txt=PATTERN|+sh:01777|+victim/secret=PATTERN of root|+victim/secret:0600"
 #define CHANGED_KEPT "next=ONE|p/secret=top secret|p/secret:0600|"
 constexpr const char *kChanged = "begin Replacing... 18\nfile s/data|\nfile next|\n[2* .] ! The file s/data was changed by another "
                                  "program while Perrox was working on it; it was left as it is.\nend 18";
+// A file to replace in a sticky folder open to everyone, and a file only root may write.
+#define SHARED "sh/data.txt=PATTERN|+sh:01777|+victim/secret=PATTERN of root|+victim/secret:0600"
 
 const Case kCases[] = {
     {"no rows", "", "r", "", End::NothingToDo, 0, "", "", ""},
@@ -150,33 +154,23 @@ const Case kCases[] = {
         "plain.txt=process process|out/plain.txt=P P|out/comm=tst_Pfile\n"},
     // Replace As never writes through what stands at the target, planted before the run or between the question and
     // the commit.
-    {"target a dangling link", "a.txt=a|b.txt=a|+elsewhere/|+out/a.txt->../elsewhere/x", "a", "a>A", End::Completed, 1, "1 1",
-        "save dialog\nbegin Replacing... 2\nfile a.txt|to out/a.txt\nfile b.txt|to out/b.txt\n[1 .] ! Cannot write the result to out/a.txt: it is a symbolic "
-        "link, and Perrox never writes through a link. It was left as it is.\nend 2",
+    {"target a dangling link", "a.txt=a|b.txt=a|+elsewhere/|+out/a.txt->../elsewhere/x", "a", "a>A", End::Completed, 1, "1 1", TARGET_RUN TARGET_LINK,
         "out/b.txt=A|elsewhere/x!|out/a.txt->../elsewhere/x"},
     {"target a link to a file outside", "a.txt=a|b.txt=a|+elsewhere/x=outside|+out/a.txt->../elsewhere/x", "ao", "a>A", End::Completed, 1, "1 1",
-        "save dialog\nbegin Replacing... 2\nfile a.txt|to out/a.txt\nfile b.txt|to out/b.txt\n[1 .] ! Cannot write the result to out/a.txt: it is a symbolic "
-        "link, and Perrox never writes through a link. It was left as it is.\nend 2",
-        "out/b.txt=A|elsewhere/x=outside|out/a.txt->../elsewhere/x"},
+        TARGET_RUN TARGET_LINK, "out/b.txt=A|elsewhere/x=outside|out/a.txt->../elsewhere/x"},
     {"target a pipe", "a.txt=a|b.txt=a|+out/a.txt:pipe", "o", "a>A", End::Completed, 1, "1 1",
-        "save dialog\nbegin Replacing... 2\nfile a.txt|to out/a.txt\nfile b.txt|to out/b.txt\n[1 .] ! Cannot write the result to out/a.txt: is a named pipe, "
-        "not a regular file. It was left as it is.\nend 2",
+        TARGET_RUN "[1 .] ! Cannot write the result to out/a.txt: is a named pipe, not a regular file. It was left as it is.\nend 2",
         "out/b.txt=A|out/a.txt:pipe"},
     {"target a folder", "a.txt=a|b.txt=a|+out/a.txt/", "o", "a>A", End::Completed, 1, "1 1",
-        "save dialog\nbegin Replacing... 2\nfile a.txt|to out/a.txt\nfile b.txt|to out/b.txt\n[1 .] ! Cannot write the result to out/a.txt: is a directory. It "
-        "was left as it is.\nend 2",
-        "out/b.txt=A|out/a.txt/"},
-    {"target a link planted after the question", "a.txt=a|b.txt=a|+elsewhere/", "a", "a>A", End::Completed, 1, "1 1",
-        "save dialog\nbegin Replacing... 2\nfile a.txt|to out/a.txt\nfile b.txt|to out/b.txt\n[1 .] ! Cannot write the result to out/a.txt: it is a symbolic "
-        "link, and Perrox never writes through a link. It was left as it is.\nend 2",
+        TARGET_RUN "[1 .] ! Cannot write the result to out/a.txt: is a directory. It was left as it is.\nend 2", "out/b.txt=A|out/a.txt/"},
+    {"target a link planted after the question", "a.txt=a|b.txt=a|+elsewhere/", "a", "a>A", End::Completed, 1, "1 1", TARGET_RUN TARGET_LINK,
         "out/b.txt=A|elsewhere/x!|out/a.txt->../elsewhere/x", "out/a.txt->../elsewhere/x"},
     {"target a file planted after the question", "a.txt=a|b.txt=a", "o", "a>A", End::Completed, 1, "1 1",
-        "save dialog\nbegin Replacing... 2\nfile a.txt|to out/a.txt\nfile b.txt|to out/b.txt\n[1 .] ! The file out/a.txt was changed by another program while "
-        "Perrox was working on it; it was left as it is.\nend 2",
+        TARGET_RUN "[1 .] ! The file out/a.txt was changed by another program while Perrox was working on it; it was left as it is.\nend 2",
         "out/b.txt=A|out/a.txt=planted", "out/a.txt=planted"},
     // The name in the folder is replaced; the other name keeps its content.
     {"target a hard link to a file outside", "a.txt=a|b.txt=a|+elsewhere/x=outside|+out/a.txt&elsewhere/x", "o", "a>A", End::Completed, 0, "1 1",
-        "save dialog\nbegin Replacing... 2\nfile a.txt|to out/a.txt\nfile b.txt|to out/b.txt\nend 2", "out/b.txt=A|elsewhere/x=outside|out/a.txt=A"},
+        TARGET_RUN "end 2", "out/b.txt=A|elsewhere/x=outside|out/a.txt=A"},
     // Runs have the umask 027: a replaced file keeps its mode, a new one has 0666 less the umask.
     {"the mode of a replaced file", "mode.txt=a|+mode.txt:0751", "r", "a>b", End::Completed, 0, "1*", "begin Replacing... 1\nfile mode.txt|\nend 1",
         "mode.txt=b|mode.txt:0751"},
