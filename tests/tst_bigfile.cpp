@@ -1,4 +1,5 @@
 #include "engine/replaceengine.h"
+#include "files/filedescriptor.h"
 #include "files/filesystem.h"
 #include "support/testsupport.h"
 
@@ -26,26 +27,24 @@ void TestBigFile::countsPastFourGiB()
 {
     QTemporaryDir dir;
     struct statvfs vfs;
-    QVERIFY(dir.isValid() && ::statvfs(NativePath(dir.path()).constData(), &vfs) == 0);
+    QCOMPARE(::statvfs(NativePath(dir.path()).constData(), &vfs), 0);
     if (double(vfs.f_bavail) * double(vfs.f_frsize) < 64.0 * 1024 * 1024)
         QSKIP("less than 64 MiB free for a sparse file");
     const QString path = dir.filePath(u"big.bin"_s);
     const qint64 size = (qint64(1) << 32) + 5000;
     const qint64 offsets[] = {0, (qint64(1) << 31) - 2, (qint64(1) << 32) - 2, (qint64(1) << 32) + 4000, size - 4}; // across the 2 and 4 GiB marks too
-    const int fd = ::open(NativePath(path).constData(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    QVERIFY(fd >= 0);
-    const bool sized = ::ftruncate(fd, size) == 0;
-    for (qint64 offset : offsets)
-        QVERIFY(!sized || ::pwrite(fd, "PRX!", 4, offset) == 4);
-    ::close(fd);
-    if (!sized)
+    const FileDescriptor fd(::open(NativePath(path).constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600));
+    QVERIFY(fd.get() >= 0);
+    if (::ftruncate(fd.get(), size) != 0)
         QSKIP("the file system takes no file of this size");
-
+    for (qint64 offset : offsets)
+        QCOMPARE(::pwrite(fd.get(), "PRX!", 4, offset), ssize_t(4));
     RecordingObserver observer;
     EngineState state;
     DiscardedOutput output;
     const ReplaceOutcome r = ReplaceInFile(path, output, ArgumentTables({"PRX!", QByteArray("\x01")}, {"", ""}), state, observer);
-    QVERIFY(r.status == ReplaceOutcome::Status::Done && r.error.isEmpty());
+    QCOMPARE(r.status, ReplaceOutcome::Status::Done);
+    QCOMPARE(r.error, QString());
     QCOMPARE(r.count, qint64(std::size(offsets)));
     QCOMPARE(state.dblActVal, double(size));
     QCOMPARE(qint64(observer.positions.size()), (size + 4095) / 4096 + 1);

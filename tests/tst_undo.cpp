@@ -1,60 +1,25 @@
 #include "commit/rewritejournal.h"
 #include "commit/statefolder.h"
 #include "engine/undorun.h"
-#include "files/filedescriptor.h"
 #include "files/filesystem.h"
-#include "support/testsupport.h"
+#include "support/scenario.h"
 
 #include <QDir>
-#include <QProcess>
 #include <QRegularExpression>
-#include <QTemporaryDir>
 #include <QTest>
 
 #include <csignal>
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 using namespace perrox;
 using namespace perrox::test;
 using namespace Qt::StringLiterals;
+using End = perrox::RunResult::End;
 
 namespace {
 
 const UndoSettings kJournal {true, 20, qint64(1) << 30};
-
-struct Status
-{
-    QByteArray content;
-    mode_t mode;
-    uid_t uid;
-    gid_t gid;
-    timespec mtime;
-    nlink_t links;
-    bool operator==(const Status &o) const
-    {
-        return content == o.content && mode == o.mode && uid == o.uid && gid == o.gid && mtime.tv_sec == o.mtime.tv_sec && mtime.tv_nsec == o.mtime.tv_nsec
-            && links == o.links;
-    }
-};
-
-// What a user sees of a file (links followed); nullopt when it is gone.
-std::optional<Status> statusOf(const QString &path)
-{
-    struct stat st;
-    if (::stat(NativePath(path).constData(), &st) != 0)
-        return std::nullopt;
-    return Status {ReadFile(path), mode_t(st.st_mode & 07777), st.st_uid, st.st_gid, st.st_mtim, st.st_nlink};
-}
-
-QList<std::optional<Status>> statusesOf(const QStringList &paths)
-{
-    QList<std::optional<Status>> all;
-    for (const QString &p : paths)
-        all.append(statusOf(p));
-    return all;
-}
 
 // The modes and undone marks of the journal's runs, newest first: "Replace", "Undo*".
 QStringList history()
@@ -76,16 +41,10 @@ int keptFiles()
     return n;
 }
 
-RunResult replace(
-    const QStringList &paths, const UndoSettings &undo = kJournal, RunMode mode = RunMode::Replace, const QString &outpath = {}, bool keepTimes = false)
+nlink_t links(const QString &path)
 {
-    ScriptedHost host(paths);
-    host.undo = undo;
-    host.keepTimes = keepTimes;
-    host.settings.outpath = outpath;
-    host.settings.outsuffix = outpath.isEmpty() ? QString() : u"-new"_s;
-    host.settings.outoverwrite = 1;
-    return host.run(mode, u"hello"_s, u"HI!"_s);
+    struct stat st = {};
+    return ::stat(NativePath(path).constData(), &st) == 0 ? st.st_nlink : 0;
 }
 
 } // namespace
@@ -95,545 +54,365 @@ class TestUndo : public QObject
     Q_OBJECT
 
 private:
-    std::optional<QTemporaryDir> m_dir;
-    std::optional<QTemporaryDir> m_temp; // TEMP: the runs' own folders go here, not to the system's
-    std::optional<EnvironmentGuard> m_tempVariable;
-    std::optional<StateFolderGuard> m_state;
-    QString path(const QString &name) const { return m_dir->filePath(name); }
+    std::optional<Scene> m_scene;
+
+    // hello>HI! over the rows: 'r' Replace, 'a' Replace As to out/ with the suffix "-new", overwriting, 'o' Replace
+    // without the journal, 'n' Replace of a find that is not there, 'l' Replace with the journal under these limits.
+    // Undo restores files by new inodes: the scene's files are not compared by inode.
+    RunResult replace(const QStringList &rows, char how = 'r', bool keepTimes = false, UndoSettings limits = kJournal)
+    {
+        m_scene->made.clear();
+        ScriptedHost host(rows);
+        host.undo = how == 'o' ? UndoSettings {false} : limits;
+        host.keepTimes = keepTimes;
+        return m_scene
+            ->run(host, how == 'a' ? RunMode::ReplaceAs : RunMode::Replace, how == 'n' ? "absent>x" : "hello>HI!", {.target = "out  -new", .overwrite = true})
+            .first;
+    }
+    // What Undo says, as the command line says it: why it did nothing, or how many files it restored and why it left
+    // others alone; paths relative, the run as RUN.
+    QStringList undo(const QString &id = {})
+    {
+        RecoverInterruptedRuns();
+        const UndoOutcome outcome = UndoRun(id, kJournal);
+        QStringList lines {UndoRefusalText(outcome, id)};
+        if (lines.at(0).isEmpty())
+            lines = QStringList {UndoSummaryText(outcome)} + outcome.leftAlone;
+        for (QString &line : lines)
+            line = m_scene->relative(outcome.run.id.isEmpty() ? line : line.replace(outcome.run.id, u"RUN"_s));
+        return lines;
+    }
 
 private slots:
     void init()
     {
-        m_dir.emplace();
-        m_temp.emplace();
-        QVERIFY(m_dir->isValid());
-        QVERIFY(m_temp->isValid());
-        m_tempVariable.emplace("TEMP", NativePath(m_temp->path()));
-        m_state.emplace();
-        QVERIFY(QDir().mkpath(path(u"private"_s)));
+        m_scene.emplace();
+        m_scene->roots.insert("RUNS", RunJournalFolder());
+        m_scene->make("+private/|+out/");
     }
     // No run leaves a temporary file behind; a test that kills one removes what it left.
     void cleanup()
     {
-        const QStringList left = TemporaryFilesIn(m_temp->path());
-        m_state.reset();
-        m_tempVariable.reset();
-        m_temp.reset();
-        m_dir.reset();
+        const QStringList left = TemporaryFilesIn(m_scene->temp());
+        m_scene.reset();
         QCOMPARE(left, QStringList());
     }
 
-    // Replace (or Replace As) and Undo give every file back exactly: bytes,
-    // mode, owner, modification time and links; Undo of the Undo gives the
-    // result back. With the times kept, every result has its source's
-    // modification time, and Undo still restores everything.
-    void roundTrip_data()
-    {
-        QTest::addColumn<int>("shape");
-        QTest::addColumn<bool>("keepTimes");
-        const char *names[] = {"plain", "symbolic link", "hard links", "mode 0751, foreign owner, old time", "replace as: new target",
-            "replace as: overwritten target", "replace as: two sources, one target", "several files, one without occurrences"};
-        for (int i = 0; i < int(std::size(names)); ++i)
-            QTest::newRow(names[i]) << i << false;
-        for (int i : {0, 2, 3, 5})
-            QTest::addRow("%s, times kept", names[i]) << i << true;
-    }
-    void roundTrip()
-    {
-        QFETCH(int, shape);
-        QFETCH(bool, keepTimes);
-        const QString a = WriteFileIn(m_dir->path(), u"a.txt"_s, "hello world, hello\n");
-        QStringList list {a};
-        QStringList watched {a};
-        RunMode mode = RunMode::Replace;
-        QString out;
-        switch (shape) {
-        case 1:
-            QVERIFY(QFile::link(a, path(u"link.txt"_s)));
-            list = {path(u"link.txt"_s)};
-            watched = {a, path(u"link.txt"_s)};
-            break;
-        case 2:
-            QCOMPARE(::link(NativePath(a).constData(), NativePath(path(u"b.txt"_s)).constData()), 0);
-            watched = {a, path(u"b.txt"_s)};
-            break;
-        case 3: {
-            QCOMPARE(::chmod(NativePath(a).constData(), 0751), 0);
-            QCOMPARE(::chown(NativePath(a).constData(), 4321, 8765), 0);
-            const timespec old[2] = {{1000000000, 123456789}, {1000000001, 987654321}};
-            QCOMPARE(::utimensat(AT_FDCWD, NativePath(a).constData(), old, 0), 0);
-            break;
-        }
-        case 4:
-        case 5:
-        case 6:
-            mode = RunMode::ReplaceAs;
-            out = path(u"out"_s);
-            QVERIFY(QDir().mkpath(out));
-            watched = {a, out + u"/a-new.txt"_s};
-            if (shape == 5)
-                WriteFile(out + u"/a-new.txt"_s, "an older result\n");
-            if (shape == 6) {
-                QVERIFY(QDir().mkpath(path(u"sub"_s)));
-                list.append(WriteFileIn(path(u"sub"_s), u"a.txt"_s, "hello from sub\n"));
-            }
-            break;
-        case 7:
-            list.append(WriteFileIn(m_dir->path(), u"c.txt"_s, "nothing here\n"));
-            list.append(WriteFileIn(m_dir->path(), u"d.txt"_s, "hello again\n"));
-            watched = list;
-            break;
-        }
-        QVERIFY(!keepTimes || shape == 3 || AgeFile(a)); // a time no write can give
-        const auto before = statusesOf(watched);
-        const RunResult run = replace(list, kJournal, mode, out, keepTimes);
-        QCOMPARE(run.end, RunResult::End::Completed);
-        QVERIFY(!run.journalRun.isEmpty());
-        const auto after = statusesOf(watched);
-        QVERIFY(after != before);
-        for (qsizetype i = 0; keepTimes && i < watched.size(); ++i) {
-            QVERIFY(after[i] && before[0]);
-            const timespec expected = (after[i]->content == before[i].value_or(Status {}).content ? before[i] : before[0])->mtime;
-            QCOMPARE((std::pair(after[i]->mtime.tv_sec, after[i]->mtime.tv_nsec)), std::pair(expected.tv_sec, expected.tv_nsec));
-        }
-        const std::optional<JournalRun> last = LastUndoableRun();
-        QVERIFY(last);
-        QCOMPARE(last->id, run.journalRun);
-        QCOMPARE(last->changedFiles(), shape == 7 ? 2 : shape == 6 ? 2 : 1);
-
-        UndoOutcome undone = UndoRun(QString(), kJournal);
-        QCOMPARE(std::tuple(undone.end, undone.leftAlone, undone.restored), std::tuple(UndoOutcome::End::Completed, QStringList(), last->changedFiles()));
-        QCOMPARE(statusesOf(watched), before);
-        QCOMPARE(history(), QStringList({u"Undo"_s, u"Replace%1*"_s.arg(mode == RunMode::ReplaceAs ? u" As"_s : QString())}));
-
-        // Undo of the Undo: the result again, byte for byte (times and
-        // modes are those of a new result, so only the contents count).
-        undone = UndoRun(QString(), kJournal);
-        QVERIFY(undone.complete());
-        for (qsizetype i = 0; i < watched.size(); ++i)
-            QCOMPARE(statusOf(watched[i]).value_or(Status {}).content, after[i].value_or(Status {}).content);
-        QVERIFY(UndoRun(QString(), kJournal).complete());
-        QCOMPARE(statusesOf(watched), before);
-    }
-
-    // A file that is not as the run left it is never overwritten: it is
-    // reported and the others are restored.
-    void leftAlone_data()
-    {
-        QTest::addColumn<int>("change");
-        QTest::addColumn<QString>("message");
-        QTest::newRow("changed") << 0 << u"The file %1 was changed after the run; it was left as it is."_s;
-        QTest::newRow("deleted") << 1 << u"The file %1 is no longer there; nothing was restored."_s;
-        QTest::newRow("same size, other bytes") << 2 << u"The file %1 was changed after the run; it was left as it is."_s;
-        QTest::newRow("replace as target changed") << 3 << u"The file %1 was changed after the run; it was left as it is."_s;
-        // Another user puts a link where the run's file stood, to a file of
-        // root's that holds exactly what the run wrote: Undo follows no such
-        // link, neither to write nor to delete nor to give away an owner.
-        QTest::newRow("link planted after a replace") << 4 << u"The file %1 was changed after the run; it was left as it is."_s;
-        QTest::newRow("link planted after a replace as") << 5 << u"The file %1 was changed after the run; it was left as it is."_s;
-        QTest::newRow("link planted, record of an older version") << 6 << u"The file %1 was changed after the run; it was left as it is."_s;
-    }
-    void leftAlone()
-    {
-        QFETCH(int, change);
-        QFETCH(QString, message);
-        const QString a = WriteFileIn(m_dir->path(), u"a.txt"_s, "hello a\n");
-        const QString b = WriteFileIn(m_dir->path(), u"b.txt"_s, "hello b\n");
-        const QString out = path(u"out"_s);
-        QVERIFY(QDir().mkpath(out));
-        const bool as = change == 3 || change == 5;
-        const RunResult run = replace({a, b}, kJournal, as ? RunMode::ReplaceAs : RunMode::Replace, as ? out : QString());
-        QCOMPARE(run.end, RunResult::End::Completed);
-        const QString touched = as ? out + u"/a-new.txt"_s : a;
-        const QString other = as ? out + u"/b-new.txt"_s : b;
-        if (change == 1) {
-            QVERIFY(QFile::remove(touched));
-        } else if (change >= 4) {
-            const QString victim = WriteFileIn(path(u"private"_s), u"victim"_s, ReadFile(touched));
-            QCOMPARE(::chmod(NativePath(victim).constData(), 0600), 0);
-            QCOMPARE(::chown(NativePath(victim).constData(), 65534, 65534), 0);
-            if (change == 6) {
-                // Older versions recorded no identity of what the run left.
-                const QString record = RunJournalFolder() + u'/' + run.journalRun + u"/record"_s;
-                WriteFile(
-                    record, QString::fromLatin1(ReadFile(record)).replace(QRegularExpression(u"(?m)^done (\\d+) \\d+ \\d+$"_s), u"done \\1"_s).toLatin1());
-            }
-            QVERIFY(QFile::remove(touched));
-            QVERIFY(QFile::link(victim, touched));
-        } else {
-            WriteFile(touched, change == 2 ? "HI? a\n" : "edited by hand\n");
-        }
-        const std::optional<Status> kept = statusOf(touched);
-        const UndoOutcome undone = UndoRun(QString(), kJournal);
-        QCOMPARE(std::tuple(undone.end, undone.restored, undone.leftAlone), std::tuple(UndoOutcome::End::Completed, 1, QStringList {message.arg(touched)}));
-        QCOMPARE(statusOf(touched), kept);
-        QCOMPARE(QFileInfo(touched).isSymLink(), change >= 4);
-        QCOMPARE(statusOf(other).has_value(), !as);
-        if (!as)
-            QCOMPARE(ReadFile(other), "hello b\n");
-        QCOMPARE(UndoRun(QString(), kJournal).restored, 1); // the Undo itself, of the one file it restored
-    }
-
-    // Runs go oldest first beyond either limit, never the run just made.
-    void retention_data()
-    {
-        QTest::addColumn<int>("maxRuns");
-        QTest::addColumn<qint64>("maxBytes");
-        QTest::addColumn<int>("left");
-        QTest::newRow("runs") << 3 << (qint64(1) << 30) << 3;
-        QTest::newRow("bytes") << 20 << qint64(250) << 2;
-        QTest::newRow("one run too big") << 20 << qint64(50) << 1;
-        QTest::newRow("within both") << 20 << (qint64(1) << 30) << 5;
-    }
-    void retention()
-    {
-        QFETCH(int, maxRuns);
-        QFETCH(qint64, maxBytes);
-        QFETCH(int, left);
-        const QString a = path(u"a.txt"_s);
-        QStringList ids;
-        for (int i = 0; i < 5; ++i) {
-            WriteFile(a, "hello " + QByteArray(94, char('0' + i))); // 100 bytes kept per run
-            ids.prepend(replace({a}, {true, maxRuns, maxBytes}).journalRun);
-        }
-        QStringList kept;
-        for (const JournalRun &run : ListRuns())
-            kept.append(run.id);
-        QCOMPARE(kept, ids.mid(0, left));
-        QCOMPARE(QDir(RunJournalFolder()).entryList(QDir::Dirs | QDir::NoDotAndDotDot).size(), left);
-    }
-
-    // Nothing is recorded where nothing changed, or without the journal.
-    void nothingRecorded_data()
-    {
-        QTest::addColumn<bool>("keep");
-        QTest::addColumn<QByteArray>("content");
-        QTest::newRow("no occurrence") << true << QByteArray("nothing\n");
-        QTest::newRow("journal off") << false << QByteArray("hello\n");
-    }
-    void nothingRecorded()
-    {
-        QFETCH(bool, keep);
-        QFETCH(QByteArray, content);
-        const QString a = WriteFileIn(m_dir->path(), u"a.txt"_s, content);
-        QCOMPARE(replace({a}, {keep, 20, 1 << 20}).journalRun, QString());
-        QCOMPARE(QDir(RunJournalFolder()).entryList(QDir::Dirs | QDir::NoDotAndDotDot), QStringList());
-        QCOMPARE(UndoRun(QString(), kJournal).end, UndoOutcome::End::NothingToUndo);
-    }
-
-    // A user who cannot write the journal's folder: the file is not touched
-    // and the run ends with one message.
-    void unwritableJournal()
-    {
-        QCOMPARE(::chmod(NativePath(m_dir->path()).constData(), 0777), 0);
-        QCOMPARE(::chmod(NativePath(m_temp->path()).constData(), 0777), 0);
-        const QString a = WriteFileIn(m_dir->path(), u"a.txt"_s, "hello\n");
-        QCOMPARE(::chmod(NativePath(a).constData(), 0666), 0);
-        QVERIFY(QDir().mkpath(RunJournalFolder()));
-        QCOMPARE(::chmod(NativePath(RunJournalFolder()).constData(), 0755), 0); // root's, not nobody's
-        const QString state = QFileInfo(RunJournalFolder()).path();
-        const int code = RunUnprivileged([&]() -> int {
-            ScriptedHost host({a});
-            host.undo = kJournal;
-            const RunResult run = host.run(RunMode::Replace, u"hello"_s, u"HI"_s);
-            CHILD_CHECK(run.end == RunResult::End::CopyFailed && run.journalRun.isEmpty());
-            CHILD_CHECK(host.sink.texts()
-                == QStringList {u"Cannot keep a copy for Undo: Belongs to another user - %1\r\n\r\nThe file %2 was left as it is."_s.arg(state, a)});
-            return 0;
-        });
-        QCOMPARE(code, 0);
-        QCOMPARE(ReadFile(a), "hello\n");
-        QCOMPARE(TemporaryFilesIn(m_dir->path()), QStringList());
-    }
-
-    // Perrox's own folders are used only while they are the user's alone:
-    // records another user could have put there are never run, neither by
-    // Undo nor at a start, and no Replace keeps a copy there.
-    void foreignStateFolder_data()
-    {
-        QTest::addColumn<QString>("how");
-        QTest::addColumn<QString>("reason");
-        QTest::addColumn<QString>("folder"); // the one refused, below the state home
-        QTest::newRow("another user's") << u"nobody"_s << u"Belongs to another user"_s << u"perrox"_s;
-        QTest::newRow("open to all") << u"0777"_s << u"Other users may write to it"_s << u"perrox"_s;
-        QTest::newRow("a link to a folder of another user's") << u"link"_s << u"Is a symbolic link, not a folder of your own"_s << u"perrox"_s;
-        // The records of rewrites are still of use; the journal is not.
-        QTest::newRow("its runs open to all") << u"runs"_s << u"Other users may write to it"_s << u"perrox/runs"_s;
-    }
-    void foreignStateFolder()
-    {
-        QFETCH(QString, how);
-        QFETCH(QString, reason);
-        QFETCH(QString, folder);
-        const QString a = WriteFileIn(m_dir->path(), u"a.txt"_s, "hello\n");
-        const QString linked = WriteFileIn(m_dir->path(), u"linked.txt"_s, "old content");
-        QCOMPARE(::link(NativePath(linked).constData(), NativePath(path(u"other.txt"_s)).constData()), 0);
-        QVERIFY(!replace({a}).journalRun.isEmpty());
-        QVERIFY(LeaveInterruptedRewrite(linked, "new"));
-        const QString state = StateFolder();
-        const QByteArray native = NativePath(state);
-        if (how == u"nobody"_s) {
-            QCOMPARE(std::system(("chown -R nobody " + native).constData()), 0);
-        } else if (how == u"0777"_s) {
-            QCOMPARE(::chmod(native.constData(), 0777), 0);
-        } else if (how == u"runs"_s) {
-            QCOMPARE(::chmod(NativePath(RunJournalFolder()).constData(), 0777), 0);
-        } else {
-            QVERIFY(QFile::rename(state, state + u"-moved"_s));
-            QCOMPARE(std::system(("chown -R nobody " + native + "-moved").constData()), 0);
-            QVERIFY(QFile::link(state + u"-moved"_s, state));
-        }
-        const QString refused = FileErrorMessage(reason, QFileInfo(state).path() + u'/' + folder);
-        const bool rewrites = how == u"runs"_s;
-        const QString finished
-            = u"Perrox was stopped while it rewrote the file %1 and has now finished it.\r\n\r\n"_s.arg(QFileInfo(linked).canonicalFilePath());
-        QCOMPARE(FinishStoppedRuns(),
-            (rewrites ? finished : QString()) + u"Perrox does not use its folder of records and Undo copies: "_s + refused
-                + u". Nothing is kept there and nothing is undone from it until it is a folder of yours alone (mode 0700)."_s);
-        QCOMPARE(ReadFile(linked), rewrites ? "new"_ba : "old content"_ba);
-        QCOMPARE(UndoRun(QString(), kJournal).end, UndoOutcome::End::NothingToUndo);
-        QCOMPARE(ReadFile(a), "HI!\n"_ba);
-        // A Replace keeps no copy there, so it replaces nothing; without Undo it may.
-        const QString b = WriteFileIn(m_dir->path(), u"b.txt"_s, "hello b\n");
-        ScriptedHost host({b});
-        host.undo = kJournal;
-        host.run(RunMode::Replace, u"hello"_s, u"HI!"_s);
-        QCOMPARE(host.sink.texts(), QStringList {u"Cannot keep a copy for Undo: %1\r\n\r\nThe file %2 was left as it is."_s.arg(refused, b)});
-        QCOMPARE(ReadFile(b), "hello b\n"_ba);
-        QCOMPARE(replace({b}, UndoSettings {false}).end, RunResult::End::Completed);
-        QCOMPARE(ReadFile(b), "HI! b\n"_ba);
-        if (how == u"link"_s) {
-            QVERIFY(QFile::remove(state));
-            QVERIFY(QDir(state + u"-moved"_s).removeRecursively());
-        }
-    }
-
-    // A folder that takes no new name (nobody's file in root's folder): the
-    // file is rewritten in place, so the hard link first made to keep it
-    // gives way to a copy; Undo rewrites it back the same way.
-    void rewrittenInPlace()
-    {
-        const QString a = WriteFileIn(m_dir->path(), u"a.txt"_s, "hello world\n");
-        QCOMPARE(::chown(NativePath(a).constData(), 65534, 65534), 0);
-        QCOMPARE(::chmod(NativePath(m_dir->path()).constData(), 0755), 0);
-        QCOMPARE(::chmod(NativePath(m_temp->path()).constData(), 0777), 0);
-        const int code = RunUnprivileged([&]() -> int {
-            ScriptedHost host({a});
-            host.undo = kJournal;
-            CHILD_CHECK(host.run(RunMode::Replace, u"hello"_s, u"HI"_s).end == RunResult::End::Completed && host.sink.texts().isEmpty());
-            CHILD_CHECK(ReadFile(a) == "HI world\n" && keptFiles() == 1 && statusOf(a)->links == 1);
-            CHILD_CHECK(UndoRun(QString(), kJournal).complete() && ReadFile(a) == "hello world\n");
-            return 0;
-        });
-        QCOMPARE(code, 0);
-    }
-
-    // kill -9 in the middle of a Replace of many files: the next start
-    // tidies the journal, which then undoes exactly the files replaced.
-    void killedDuringReplace()
-    {
-        QStringList paths;
-        for (int i = 0; i < 60; ++i)
-            paths.append(WriteFileIn(m_dir->path(), u"f%1.txt"_s.arg(i, 2, 10, QLatin1Char('0')), "hello " + QByteArray::number(i) + '\n'));
-        const QList<std::optional<Status>> before = statusesOf(paths);
-        const int code = RunInChild([&]() -> int {
-            ScriptedHost host(paths);
-            host.undo = kJournal;
-            host.onBeforeCommit = [](int row) {
-                if (row == 37)
-                    ::raise(SIGKILL);
-            };
-            host.run(RunMode::Replace, u"hello"_s, u"HI"_s);
-            return 0;
-        });
-        QCOMPARE(code, -1);
-        // The killed run's own folder, with the results it had not put in place yet, is left to whoever killed it.
-        const QStringList left = TemporaryFilesIn(m_temp->path());
-        QVERIFY(!left.isEmpty());
-        QVERIFY(left.at(0).startsWith(u"perrox-"_s));
-        QVERIFY(QDir(m_temp->filePath(left.at(0))).removeRecursively());
-        for (int i = 0; i < 60; ++i)
-            QCOMPARE(ReadFile(paths[i]).startsWith("HI "), i < 37);
-        RecoverInterruptedRuns();
-        const std::optional<JournalRun> run = LastUndoableRun();
-        QVERIFY(run);
-        QCOMPARE(run->changedFiles(), 37);
-        QCOMPARE(keptFiles(), 37);
-        for (const QString &p : paths)
-            QCOMPARE(statusOf(p)->links, nlink_t(1)); // no link of the journal left on an untouched file
-        QVERIFY(UndoRun(QString(), kJournal).complete());
-        QCOMPARE(statusesOf(paths), before);
-    }
-
-    // A crash that lost the "done" lines and the end of the record: each
-    // entry is judged by what its file holds.
-    void lostDoneLines()
-    {
-        const QString a = WriteFileIn(m_dir->path(), u"a.txt"_s, "hello a\n");
-        const QString b = WriteFileIn(m_dir->path(), u"b.txt"_s, "hello b\n");
-        const QString id = replace({a, b}).journalRun;
-        const QString record = RunJournalFolder() + u"/"_s + id + u"/record"_s;
-        QByteArray text = ReadFile(record);
-        QByteArrayList lines = text.split('\n');
-        lines.removeIf([](const QByteArray &line) { return line.startsWith("done ") || line == "end"; });
-        text = lines.join('\n');
-        WriteFile(record, text + "entry 3 R k3 00 1 644 0 0 0 0 0 0 1 /no/such/fi"); // a last line cut short
-        WriteFile(b, "hello b\n"); // as if the crash came before b was replaced
-        // What a crash leaves while a copy is made or a run's folder is new.
-        WriteFile(RunJournalFolder() + u"/"_s + id + u"/k3"_s, "half a copy");
-        WriteFile(RunJournalFolder() + u"/"_s + id + u"/k1.part"_s, "half a copy");
-        QVERIFY(QDir().mkpath(RunJournalFolder() + u"/20200101-000000-000"_s));
-        RecoverInterruptedRuns();
-        JournalRun run;
-        QVERIFY(LoadRun(id, run));
-        QCOMPARE(run.changedFiles(), 1);
-        QCOMPARE(QDir(RunJournalFolder()).entryList(QDir::Dirs | QDir::NoDotAndDotDot), QStringList {id});
-        QCOMPARE(QDir(RunJournalFolder() + u"/"_s + id).entryList(QDir::Files), QStringList({u"k1"_s, u"record"_s}));
-        QCOMPARE(UndoRun(id, kJournal).leftAlone, QStringList());
-        QCOMPARE(std::pair(ReadFile(a), ReadFile(b)), std::pair(QByteArray("hello a\n"), QByteArray("hello b\n")));
-    }
-
-    // A journal is read as if it could hold anything: a damaged line, or a
-    // kept copy that is no longer what was kept, leaves its file alone with
-    // a message; nothing hangs, overflows or reaches another file.
-    void damagedJournal_data()
-    {
-        QTest::addColumn<QString>("damage"); // what happens to the run of a.txt and b.txt
-        QTest::addColumn<QString>("message"); // %1 a.txt, %2 the run
-        QTest::addColumn<int>("restored"); // a.txt stays replaced unless both are restored
-        const QString lines = u"The record of the run %2 cannot be read at lines 4, 6; what it names there was left as it is."_s;
-        QTest::newRow("kept copy became a named pipe") << u"pipe"_s << u"The copy kept of %1 is not what the run kept; the file was left as it is."_s << 1;
-        QTest::newRow("kept copy cut short") << u"cut"_s << u"The copy kept of %1 is not what the run kept; the file was left as it is."_s << 1;
-        // A program that still had the old file open wrote into it after the
-        // run: the kept copy is that file, by a hard link.
-        QTest::newRow("kept copy written since") << u"write"_s << u"The copy kept of %1 is not what the run kept; the file was left as it is."_s << 1;
-        QTest::newRow("kept copy became a link") << u"link"_s
-                                                 << u"The copy kept of %1 cannot be read (Too many levels of symbolic links); the file was left as it is."_s
-                                                 << 1;
-        QTest::newRow("size beyond any file") << u"entry 1 R k1 \\S+ \\K\\d+|9223372036854775807"_s << lines << 1;
-        QTest::newRow("kept bytes beyond any file") << u"entry 1 R(?: \\S+){10} \\K\\d+|9223372036854775807"_s << lines << 1;
-        QTest::newRow("negative size") << u"entry 1 R k1 \\S+ \\K\\d+|-8"_s << lines << 1;
-        QTest::newRow("blank after a number") << u"entry 1 R k1 \\S+ \\K(\\d+)|\\1\t"_s << lines << 1;
-        QTest::newRow("nanoseconds out of range") << u"entry 1 R(?: \\S+){7} \\K\\d+|1000000000"_s << lines << 1;
-        QTest::newRow("path ends in a carriage return") << u"(entry 1 .*)$|\\1\r"_s << lines << 1;
-        QTest::newRow("path cut by a NUL") << u"(entry 1 .*)a.txt$|\\1%00a.txt"_s << lines << 1;
-        QTest::newRow("kept copy named outside") << u"entry 1 R \\Kk1|../k1"_s << lines << 1;
-        QTest::newRow("a record of the version before, intact") << u"older"_s << QString() << 2;
-        QTest::newRow("unknown entry done") << u"^done \\K2|7"_s
-                                            << u"The record of the run %2 cannot be read at line 7; what it names there was left as it is."_s << 2;
-    }
-    void damagedJournal()
-    {
-        QFETCH(QString, damage);
-        QFETCH(QString, message);
-        QFETCH(int, restored);
-        const QString a = WriteFileIn(m_dir->path(), u"a.txt"_s, "hello a\n");
-        const QString b = WriteFileIn(m_dir->path(), u"b.txt"_s, "hello b\n");
-        const QString id = replace({a, b}).journalRun;
-        const QString folder = RunJournalFolder() + u'/' + id;
-        const QByteArray kept = NativePath(folder + u"/k1"_s);
-        if (damage == u"pipe"_s) {
-            QVERIFY(QFile::remove(folder + u"/k1"_s));
-            QCOMPARE(::mkfifo(kept.constData(), 0600), 0);
-        } else if (damage == u"cut"_s) {
-            QCOMPARE(::truncate(kept.constData(), 3), 0);
-        } else if (damage == u"write"_s) {
-            QFile old(folder + u"/k1"_s);
-            QVERIFY(old.open(QIODevice::ReadWrite));
-            QCOMPARE(old.write("J"), 1);
-        } else if (damage == u"link"_s) {
-            QVERIFY(QFile::rename(folder + u"/k1"_s, folder + u"/elsewhere"_s));
-            QVERIFY(QFile::link(folder + u"/elsewhere"_s, folder + u"/k1"_s));
-        } else if (damage == u"older"_s) {
-            // Entries without the hash of the kept content, done lines without the file's identity.
-            const QString record = folder + u"/record"_s;
-            QString text = QString::fromLatin1(ReadFile(record));
-            text.replace(QRegularExpression(u"(?m)^(entry(?: \\S+){13}) \\S+ (\\S+)$"_s), u"\\1 \\2"_s);
-            text.replace(QRegularExpression(u"(?m)^done (\\d+) \\d+ \\d+$"_s), u"done \\1"_s);
-            QCOMPARE(text.count(QRegularExpression(u"(?m)^entry( \\S+){14}$"_s)), 2);
-            WriteFile(record, text.toLatin1());
-        } else {
-            const QStringList how = damage.split(u'|');
-            const QString record = folder + u"/record"_s;
-            const QString text = QString::fromLatin1(ReadFile(record));
-            const QString damaged = QString(text).replace(QRegularExpression(how.at(0), QRegularExpression::MultilineOption), how.at(1));
-            QVERIFY(damaged != text);
-            WriteFile(record, damaged.toLatin1());
-        }
-        ::alarm(20); // a hang ends the test
-        const UndoOutcome undone = UndoRun(id, kJournal);
-        ::alarm(0);
-        QCOMPARE(undone.leftAlone, message.isEmpty() ? QStringList() : QStringList {QString(message).replace(u"%1"_s, a).replace(u"%2"_s, id)});
-        QCOMPARE(std::pair(ReadFile(a), ReadFile(b)), std::pair(restored == 2 ? "hello a\n"_ba : "HI! a\n"_ba, "hello b\n"_ba));
-        QCOMPARE(undone.restored, restored);
-    }
-
-    // The command line: --undo, --undo-run, --history and --no-undo, with
-    // their exit codes; two processes writing runs at once.
-    void batch()
-    {
-        const QString a = WriteFileIn(m_dir->path(), u"a.txt"_s, "hello a\n");
-        const QString b = WriteFileIn(m_dir->path(), u"b.txt"_s, "hello b\n");
-        auto batch = [](const QStringList &arguments) {
-            QProcess p;
-            p.start(QString::fromLocal8Bit(PERROX_BATCH_BINARY), arguments);
-            p.waitForFinished(60000);
-            return std::tuple(p.exitCode(), QString::fromUtf8(p.readAllStandardOutput()), QString::fromUtf8(p.readAllStandardError()));
-        };
-        const QString nothing = u"There is nothing to undo.\n"_s;
-        QCOMPARE(batch({u"--undo"_s}), std::tuple(2, QString(), nothing));
-        QCOMPARE(batch({u"--undo-run"_s, u"20200101-000000-000"_s}), std::tuple(2, QString(), u"There is no run 20200101-000000-000 in the journal.\n"_s));
-        QCOMPARE(std::get<0>(batch({u"--undo"_s, u"--replace"_s})), 2);
-        QCOMPARE(std::get<0>(batch({u"--undo-max-runs"_s, u"0"_s, u"--find"_s, u"x"_s, u"--with"_s, u"y"_s, a})), 2);
-        QCOMPARE(
-            batch({u"--replace"_s, u"--no-undo"_s, u"--find"_s, u"hello"_s, u"--with"_s, u"HI"_s, a}), std::tuple(0, u"       1  %1\n"_s.arg(a), QString()));
-        QCOMPARE(batch({u"--history"_s}), std::tuple(0, QString(), QString()));
-        // A run of the core, as the window makes it, undone from the command line.
-        const QString c = WriteFileIn(m_dir->path(), u"c.txt"_s, "hello c\n");
-        QVERIFY(!replace({c}).journalRun.isEmpty());
-        QCOMPARE(batch({u"--undo"_s}), std::tuple(0, u"1 of 1 file was restored.\n"_s, QString()));
-        QCOMPARE(ReadFile(c), "hello c\n");
-        QCOMPARE(LastUndoableRun()->mode, JournalMode::Undo);
-        QVERIFY(UndoRun(QString(), kJournal).complete());
-        QCOMPARE(ReadFile(c), "HI! c\n");
-
-        // Ten processes at once: ten runs, none lost.
-        QList<QProcess *> running;
-        for (int i = 0; i < 10; ++i) {
-            const QString f = WriteFileIn(m_dir->path(), u"p%1.txt"_s.arg(i), "hello\n");
-            running.append(new QProcess(this));
-            running.last()->start(QString::fromLocal8Bit(PERROX_BATCH_BINARY), {u"--replace"_s, u"--find"_s, u"hello"_s, u"--with"_s, u"HI"_s, f});
-        }
-        for (QProcess *p : running) {
-            QVERIFY(p->waitForFinished(60000));
-            QCOMPARE(p->exitCode(), 0);
-            delete p;
-        }
-        QCOMPARE(ListRuns().size(), size_t(13));
-
-        QCOMPARE(std::get<0>(batch({u"--replace"_s, u"--find"_s, u"hello"_s, u"--with"_s, u"HI"_s, b})), 0);
-        const QString id = ListRuns().front().id;
-        const auto [code, out, err] = batch({u"--history"_s});
-        QCOMPARE(code, 0);
-        QCOMPARE(out.count(u'\n'), 14);
-        QVERIFY2(QRegularExpression(u"^%1 +\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d  Replace +1 file +8 bytes kept\n"_s.arg(QRegularExpression::escape(id)))
-                     .match(out)
-                     .hasMatch(),
-            qPrintable(out));
-        WriteFile(b, "changed\n");
-        QCOMPARE(
-            batch({u"--undo"_s}), std::tuple(1, u"0 of 1 file was restored.\n"_s, u"The file %1 was changed after the run; it was left as it is.\n"_s.arg(b)));
-        QCOMPARE(batch({u"--undo-run"_s, id}), std::tuple(2, QString(), u"The run %1 was undone already.\n"_s.arg(id)));
-        const std::vector<JournalRun> runs = ListRuns();
-        const auto oldestP
-            = std::find_if(runs.rbegin(), runs.rend(), [](const JournalRun &r) { return r.undoneBy.isEmpty() && r.mode == JournalMode::Replace; });
-        QCOMPARE(std::get<0>(batch({u"--undo-run"_s, oldestP->id})), 0);
-        int restored = 0;
-        for (int i = 0; i < 10; ++i)
-            restored += ReadFile(path(u"p%1.txt"_s.arg(i))) == "hello\n";
-        QCOMPARE(restored, 1);
-    }
+    void roundTrip_data();
+    void roundTrip();
+    void undoAfterChanges_data();
+    void undoAfterChanges();
+    void retention_data();
+    void retention();
+    void unwritableJournal();
+    void foreignStateFolder_data();
+    void foreignStateFolder();
+    void rewrittenInPlace();
+    void batch();
 };
+
+void TestUndo::roundTrip_data()
+{
+    QTest::addColumn<QByteArray>("files");
+    QTest::addColumn<char>("how");
+    QTest::addColumn<int>("changed"); // files the run changed
+    QTest::addColumn<bool>("keepTimes");
+    const QByteArray a = "a.txt=hello world, hello\n", older = "|+out/a-new.txt=an older result\n", linked = "|+b.txt&a.txt",
+                     owned = "|+a.txt:0751|+a.txt:nobody";
+    QTest::newRow("symbolic link") << "+" + a + "|link.txt->a.txt" << 'r' << 1 << false;
+    QTest::newRow("hard links") << a + linked << 'r' << 1 << false;
+    QTest::newRow("mode 0751, another owner") << a + owned << 'r' << 1 << false;
+    QTest::newRow("replace as: new target") << a << 'a' << 1 << false;
+    QTest::newRow("replace as: overwritten target") << a + older << 'a' << 1 << false;
+    QTest::newRow("replace as: two sources, one target") << a + "|sub/a.txt=hello from sub\n" << 'a' << 2 << false;
+    QTest::newRow("several files, one without occurrences") << a + "|c.txt=nothing here\n|d.txt=hello again\n" << 'r' << 2 << false;
+    QTest::newRow("hard links, times kept") << a + linked << 'r' << 1 << true;
+    QTest::newRow("mode 0751, another owner, times kept") << a + owned << 'r' << 1 << true;
+    QTest::newRow("replace as: overwritten target, times kept") << a + older << 'a' << 1 << true;
+}
+
+// Replace (or Replace As) and Undo give every file back exactly: bytes,
+// mode, owner, modification time and links; Undo of the Undo gives the
+// result back. With the times kept, every result has its source's
+// modification time, and Undo still restores everything.
+void TestUndo::roundTrip()
+{
+    QFETCH(QByteArray, files);
+    QFETCH(char, how);
+    QFETCH(int, changed);
+    QFETCH(bool, keepTimes);
+    const QString summary = u"%1 of %1 %2 restored."_s.arg(changed).arg(changed == 1 ? u"file was"_s : u"files were"_s);
+    const QStringList rows = m_scene->make(files);
+    const auto before = m_scene->entries(true);
+    const RunResult run = replace(rows, how, keepTimes);
+    QCOMPARE(run.end, End::Completed);
+    const auto after = m_scene->entries(), status = m_scene->entries(true);
+    QVERIFY(status != before);
+    for (auto entry = status.begin(); keepTimes && entry != status.end(); ++entry) // every file has the time make() gave them all
+        if (entry.value().startsWith('['))
+            QCOMPARE(entry.value().split(' ').value(3), "1000000000.123456789"_ba);
+    QCOMPARE(LastUndoableRun().value_or(JournalRun {}).id, run.journalRun);
+    QCOMPARE(undo(), QStringList {summary});
+    QCOMPARE(m_scene->entries(true), before);
+    QCOMPARE(history(), QStringList({u"Undo"_s, u"Replace%1*"_s.arg(how == 'a' ? u" As"_s : QString())}));
+    // Undo of the Undo: the result again, byte for byte (times and modes are those of a new result).
+    QCOMPARE(undo().size(), 1);
+    QCOMPARE(m_scene->entries(), after);
+    QCOMPARE(undo().size(), 1);
+    QCOMPARE(m_scene->entries(true), before);
+}
+
+void TestUndo::undoAfterChanges_data()
+{
+    QTest::addColumn<char>("how");
+    QTest::addColumn<QByteArray>("meanwhile"); // a layout made after the run (JOURNAL its folder in the journal)
+    QTest::addColumn<QString>("said"); // by the Undo, joined by '\n'
+    QTest::addColumn<QByteArray>("after"); // a layout of what stands afterwards
+    const QByteArray victim = "private/victim=HI! a\n|private/victim:0600|private/victim:nobody|";
+    const QString changed = u"1 of 2 files were restored.\nThe file %1 was changed after the run; it was left as it is."_s;
+    const QString copy = u"1 of 2 files were restored.\nThe copy kept of a.txt %1; the file was left as it is."_s;
+    const QString lines = u"1 of 1 file was restored.\nThe record of the run RUN cannot be read at lines 4, 6; what it names there was left as it is."_s;
+    // A file that is not as the run left it is never overwritten: it is reported and the others are restored.
+    QTest::newRow("deleted") << 'r' << "a.txt!"_ba << u"1 of 2 files were restored.\nThe file a.txt is no longer there; nothing was restored."_s
+                             << "a.txt!|b.txt=hello b\n"_ba;
+    QTest::newRow("same size, other bytes") << 'r' << "a.txt=HI? a\n"_ba << changed.arg(u"a.txt"_s) << "a.txt=HI? a\n|b.txt=hello b\n"_ba;
+    QTest::newRow("replace as target changed") << 'a' << "out/a-new.txt=edited\n"_ba << changed.arg(u"out/a-new.txt"_s)
+                                               << "out/a-new.txt=edited\n|out/b-new.txt!"_ba;
+    // Another user puts a link where the run's file stood, to a file of root's that holds exactly what the run wrote:
+    // Undo follows no such link, neither to write nor to delete nor to give away an owner.
+    QTest::newRow("link planted after a replace") << 'r' << victim + "a.txt!|a.txt->private/victim" << changed.arg(u"a.txt"_s)
+                                                  << victim + "a.txt->private/victim|b.txt=hello b\n";
+    QTest::newRow("link planted after a replace as") << 'a' << victim + "out/a-new.txt!|out/a-new.txt->../private/victim" << changed.arg(u"out/a-new.txt"_s)
+                                                     << victim + "out/a-new.txt->../private/victim|out/b-new.txt!";
+    // Older versions recorded no identity of what the run left.
+    QTest::newRow("link planted, record of an older version") << 'r' << victim + "JOURNAL/record%^done (\\d+) \\d+ \\d+$%done \\1|a.txt!|a.txt->private/victim"
+                                                              << changed.arg(u"a.txt"_s) << victim + "a.txt->private/victim|b.txt=hello b\n";
+    // A journal is read as if it could hold anything: a damaged line, or a kept copy that is no longer what was kept,
+    // leaves its file alone with a message; nothing hangs, overflows or reaches another file.
+    QTest::newRow("kept copy became a named pipe") << 'r' << "JOURNAL/k1!|JOURNAL/k1:pipe"_ba << copy.arg(u"is not what the run kept"_s) << QByteArray();
+    QTest::newRow("kept copy cut short") << 'r' << "JOURNAL/k1=hel"_ba << copy.arg(u"is not what the run kept"_s) << QByteArray();
+    // A program that still had the old file open wrote into it after the run: the kept copy is that file, by a hard link.
+    QTest::newRow("kept copy written since") << 'r' << "JOURNAL/k1=Jello a\n"_ba << copy.arg(u"is not what the run kept"_s) << QByteArray();
+    QTest::newRow("kept copy became a link") << 'r' << "JOURNAL/elsewhere<JOURNAL/k1|JOURNAL/k1->elsewhere"_ba
+                                             << copy.arg(u"cannot be read (Too many levels of symbolic links)"_s) << QByteArray();
+    QTest::newRow("size beyond any file") << 'r' << "JOURNAL/record%entry 1 R k1 \\S+ \\K\\d+%9223372036854775807"_ba << lines << QByteArray();
+    QTest::newRow("kept bytes beyond any file") << 'r' << "JOURNAL/record%entry 1 R(?: \\S+){10} \\K\\d+%9223372036854775807"_ba << lines << QByteArray();
+    QTest::newRow("negative size") << 'r' << "JOURNAL/record%entry 1 R k1 \\S+ \\K\\d+%-8"_ba << lines << QByteArray();
+    QTest::newRow("blank after a number") << 'r' << "JOURNAL/record%entry 1 R k1 \\S+ \\K(\\d+)%\\1\t"_ba << lines << QByteArray();
+    QTest::newRow("nanoseconds out of range") << 'r' << "JOURNAL/record%entry 1 R(?: \\S+){7} \\K\\d+%1000000000"_ba << lines << QByteArray();
+    QTest::newRow("path ends in a carriage return") << 'r' << "JOURNAL/record%(entry 1 .*)$%\\1\r"_ba << lines << QByteArray();
+    QTest::newRow("path cut by a NUL") << 'r' << "JOURNAL/record%(entry 1 .*)a.txt$%\\1%00a.txt"_ba << lines << QByteArray();
+    QTest::newRow("kept copy named outside") << 'r' << "JOURNAL/record%entry 1 R \\Kk1%../k1"_ba << lines << QByteArray();
+    // Entries without the hash of the kept content, done lines without the file's identity.
+    QTest::newRow("a record of the version before, intact")
+        << 'r' << "JOURNAL/record%^(entry(?: \\S+){13}) \\S+ (\\S+)$%\\1 \\2|JOURNAL/record%^done (\\d+) \\d+ \\d+$%done \\1"_ba
+        << u"2 of 2 files were restored."_s << "a.txt=hello a\n"_ba;
+    QTest::newRow("unknown entry done")
+        << 'r' << "JOURNAL/record%^done \\K2%7"_ba
+        << u"2 of 2 files were restored.\nThe record of the run RUN cannot be read at line 7; what it names there was left as it is."_s << "a.txt=hello a\n"_ba;
+    // A crash that lost the "done" lines and the end of the record, before b.txt was replaced, while a copy was made
+    // and a run's folder was new: each entry is judged by what its file holds, and what the crash left goes.
+    QTest::newRow("done lines lost") << 'r'
+                                     << "JOURNAL/record%^done .*\\n%|JOURNAL/record%^end$\\n?%|JOURNAL/record%\\z%entry 3 R k3 00 1 644 0 0 0 0 0 0 1 "
+                                        "/no/such/fi|b.txt=hello b\n|JOURNAL/k3=half a copy|"
+                                        "JOURNAL/k1.part=half a copy|RUNS/20200101-000000-000/"_ba
+                                     << u"1 of 1 file was restored."_s
+                                     << "a.txt=hello a\n|JOURNAL#2|JOURNAL/k3!|JOURNAL/k1.part!|RUNS#2|RUNS/20200101-000000-000!"_ba;
+    // Nothing is recorded where nothing changed, or without the journal.
+    QTest::newRow("no occurrence") << 'n' << QByteArray() << u"There is nothing to undo."_s << "a.txt=hello a\n|RUNS#0"_ba;
+    QTest::newRow("journal off") << 'o' << QByteArray() << u"There is nothing to undo."_s << "a.txt=HI! a\n|RUNS#0"_ba;
+}
+
+void TestUndo::undoAfterChanges()
+{
+    QFETCH(char, how);
+    QFETCH(QByteArray, meanwhile);
+    QFETCH(QString, said);
+    QFETCH(QByteArray, after);
+    const RunResult run = replace(m_scene->make("a.txt=hello a\n|b.txt=hello b\n"), how);
+    QCOMPARE(run.end, End::Completed);
+    m_scene->roots.insert("JOURNAL", RunJournalFolder() + u'/' + run.journalRun);
+    m_scene->make(meanwhile, false);
+    ::alarm(20); // a hang ends the test
+    QCOMPARE(undo(), said.split(u'\n'));
+    ::alarm(0);
+    m_scene->check(after.isEmpty() ? "a.txt=HI! a\n|b.txt=hello b\n" : after);
+}
+
+void TestUndo::retention_data()
+{
+    QTest::addColumn<int>("maxRuns");
+    QTest::addColumn<qint64>("maxBytes");
+    QTest::addColumn<int>("left");
+    QTest::newRow("runs") << 3 << (qint64(1) << 30) << 3;
+    QTest::newRow("bytes") << 20 << qint64(250) << 2;
+    QTest::newRow("one run too big") << 20 << qint64(50) << 1;
+    QTest::newRow("within both") << 20 << (qint64(1) << 30) << 5;
+}
+
+// Runs go oldest first beyond either limit, never the run just made.
+void TestUndo::retention()
+{
+    QFETCH(int, maxRuns);
+    QFETCH(qint64, maxBytes);
+    QFETCH(int, left);
+    QStringList ids;
+    for (int i = 0; i < 5; ++i) // 100 bytes kept per run
+        ids.prepend(replace(m_scene->make("a.txt=hello " + QByteArray(94, char('0' + i))), 'l', false, {true, maxRuns, maxBytes}).journalRun);
+    QStringList kept;
+    for (const JournalRun &run : ListRuns())
+        kept.append(run.id);
+    QCOMPARE(kept, ids.mid(0, left));
+    m_scene->check("RUNS#" + QByteArray::number(left));
+}
+
+// A user who cannot write the journal's folder: the file is not touched
+// and the run ends with one message.
+void TestUndo::unwritableJournal()
+{
+    const QString a = m_scene->make("a.txt=hello\n|+a.txt:0666|+.:0777|+TEMP:0777|+RUNS/|+RUNS:0755").value(0); // root's, not nobody's
+    const int code = RunUnprivileged([&]() -> int {
+        ScriptedHost host({a});
+        host.undo = kJournal;
+        const RunResult run = host.run(RunMode::Replace, u"hello"_s, u"HI"_s);
+        CHILD_CHECK(run.end == End::CopyFailed);
+        CHILD_CHECK(run.journalRun.isEmpty());
+        CHILD_CHECK(host.sink.texts()
+            == QStringList {u"Cannot keep a copy for Undo: Belongs to another user - %1\r\n\r\nThe file %2 was left as it is."_s.arg(StateFolder(), a)});
+        return 0;
+    });
+    QCOMPARE(code, 0);
+    m_scene->check("a.txt=hello\n");
+    QCOMPARE(TemporaryFilesIn(m_scene->path()), QStringList());
+}
+
+void TestUndo::foreignStateFolder_data()
+{
+    QTest::addColumn<QString>("how");
+    QTest::addColumn<QString>("reason");
+    QTest::addColumn<QString>("folder"); // the one refused, below the state home
+    QTest::newRow("another user's") << u"nobody"_s << u"Belongs to another user"_s << u"perrox"_s;
+    QTest::newRow("open to all") << u"0777"_s << u"Other users may write to it"_s << u"perrox"_s;
+    QTest::newRow("a link to a folder of another user's") << u"link"_s << u"Is a symbolic link, not a folder of your own"_s << u"perrox"_s;
+    // The records of rewrites are still of use; the journal is not.
+    QTest::newRow("its runs open to all") << u"runs"_s << u"Other users may write to it"_s << u"perrox/runs"_s;
+}
+
+// Perrox's own folders are used only while they are the user's alone:
+// records another user could have put there are never run, neither by
+// Undo nor at a start, and no Replace keeps a copy there.
+void TestUndo::foreignStateFolder()
+{
+    QFETCH(QString, how);
+    QFETCH(QString, reason);
+    QFETCH(QString, folder);
+    const QStringList files = m_scene->make("a.txt=hello\n|linked.txt=old content|+other.txt&linked.txt|b.txt=hello b\n");
+    QVERIFY(!replace({files.at(0)}).journalRun.isEmpty());
+    QVERIFY(LeaveInterruptedRewrite(files.at(1), "new"));
+    const QString state = StateFolder();
+    const QByteArray native = NativePath(state);
+    if (how == u"nobody"_s) {
+        QCOMPARE(std::system(("chown -R nobody " + native).constData()), 0);
+    } else if (how == u"0777"_s || how == u"runs"_s) {
+        QCOMPARE(::chmod(how == u"runs"_s ? NativePath(RunJournalFolder()).constData() : native.constData(), 0777), 0);
+    } else {
+        QVERIFY(QFile::rename(state, state + u"-moved"_s));
+        QCOMPARE(std::system(("chown -R nobody " + native + "-moved").constData()), 0);
+        QVERIFY(QFile::link(state + u"-moved"_s, state));
+    }
+    const QString refused = FileErrorMessage(reason, QFileInfo(state).path() + u'/' + folder);
+    const bool rewrites = how == u"runs"_s;
+    const QString finished
+        = u"Perrox was stopped while it rewrote the file %1 and has now finished it.\r\n\r\n"_s.arg(QFileInfo(files.at(1)).canonicalFilePath());
+    QCOMPARE(FinishStoppedRuns(),
+        (rewrites ? finished : QString()) + u"Perrox does not use its folder of records and Undo copies: "_s + refused
+            + u". Nothing is kept there and nothing is undone from it until it is a folder of yours alone (mode 0700)."_s);
+    m_scene->check(rewrites ? "linked.txt=new|a.txt=HI!\n" : "linked.txt=old content|a.txt=HI!\n");
+    QCOMPARE(undo(), QStringList {u"There is nothing to undo."_s});
+    // A Replace keeps no copy there, so it replaces nothing; without Undo it may.
+    ScriptedHost host({files.at(2)});
+    host.undo = kJournal;
+    host.run(RunMode::Replace, u"hello"_s, u"HI!"_s);
+    QCOMPARE(host.sink.texts(), QStringList {u"Cannot keep a copy for Undo: %1\r\n\r\nThe file %2 was left as it is."_s.arg(refused, files.at(2))});
+    m_scene->check("b.txt=hello b\n");
+    QCOMPARE(replace({files.at(2)}, 'o').end, End::Completed);
+    m_scene->check("b.txt=HI! b\n");
+    if (how == u"link"_s) {
+        QVERIFY(QFile::remove(state));
+        QVERIFY(QDir(state + u"-moved"_s).removeRecursively());
+    }
+}
+
+// A folder that takes no new name (nobody's file in root's folder): the
+// file is rewritten in place, so the hard link first made to keep it
+// gives way to a copy; Undo rewrites it back the same way.
+void TestUndo::rewrittenInPlace()
+{
+    const QString a = m_scene->make("a.txt=hello world\n|+a.txt:nobody|+.:0755|+TEMP:0777").value(0);
+    const int code = RunUnprivileged([&]() -> int {
+        ScriptedHost host({a});
+        host.undo = kJournal;
+        CHILD_CHECK(host.run(RunMode::Replace, u"hello"_s, u"HI"_s).end == End::Completed);
+        CHILD_CHECK(host.sink.texts().isEmpty());
+        CHILD_CHECK(ReadFile(a) == "HI world\n");
+        CHILD_CHECK(keptFiles() == 1);
+        CHILD_CHECK(links(a) == 1);
+        CHILD_CHECK(UndoRun(QString(), kJournal).complete());
+        CHILD_CHECK(ReadFile(a) == "hello world\n");
+        return 0;
+    });
+    QCOMPARE(code, 0);
+}
+
+// The command line: --undo, --undo-run, --history and --no-undo, with
+// their exit codes; two processes writing runs at once.
+void TestUndo::batch()
+{
+    const QStringList files = m_scene->make("a.txt=hello a\n|b.txt=hello b\n|c.txt=hello c\n");
+    m_scene->batchProgram = PERROX_BATCH_BINARY;
+    const QByteArrayList replace {"--replace", "--find", "hello", "--with", "HI"};
+    const QByteArray nothing = "There is nothing to undo.\n";
+    QCOMPARE(m_scene->batch({"--undo"}), Batch(2, {}, nothing));
+    QCOMPARE(m_scene->batch({"--undo-run", "20200101-000000-000"}), Batch(2, {}, "There is no run 20200101-000000-000 in the journal.\n"));
+    QCOMPARE(std::get<0>(m_scene->batch({"--undo", "--replace"})), 2);
+    QCOMPARE(std::get<0>(m_scene->batch({"--undo-max-runs", "0", "--find", "x", "--with", "y", "a.txt"})), 2);
+    QCOMPARE(m_scene->batch(replace + QByteArrayList {"--no-undo", "a.txt"}), Batch(0, "       1  a.txt\n", {}));
+    QCOMPARE(m_scene->batch({"--history"}), Batch(0, {}, {}));
+    // A run of the core, as the window makes it, undone from the command line.
+    QVERIFY(!this->replace({files.at(2)}).journalRun.isEmpty());
+    QCOMPARE(m_scene->batch({"--undo"}), Batch(0, "1 of 1 file was restored.\n", {}));
+    m_scene->check("c.txt=hello c\n");
+    QCOMPARE(LastUndoableRun()->mode, JournalMode::Undo);
+    QCOMPARE(undo(), QStringList {u"1 of 1 file was restored."_s});
+    m_scene->check("c.txt=HI! c\n");
+
+    // Ten processes at once: ten runs, none lost.
+    std::vector<pid_t> running;
+    for (int i = 0; i < 10; ++i)
+        running.push_back(m_scene->start(replace + QByteArrayList {m_scene->make("p" + QByteArray::number(i) + ".txt=hello\n").value(0).toUtf8()}));
+    for (pid_t pid : running)
+        QCOMPARE(std::get<0>(m_scene->finish(pid)), 0);
+    QCOMPARE(ListRuns().size(), size_t(13));
+
+    QCOMPARE(std::get<0>(m_scene->batch(replace + QByteArrayList {"b.txt"})), 0);
+    const QString id = ListRuns().front().id;
+    const auto [code, out, err] = m_scene->batch({"--history"});
+    QCOMPARE(code, 0);
+    QCOMPARE(out.count('\n'), 14);
+    const QRegularExpression line(u"^%1 +\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d  Replace +1 file +8 bytes kept\n"_s.arg(QRegularExpression::escape(id)));
+    QVERIFY2(line.match(QString::fromUtf8(out)).hasMatch(), out.constData());
+    m_scene->make("b.txt=changed\n", false);
+    QCOMPARE(m_scene->batch({"--undo"}),
+        Batch(1, "0 of 1 file was restored.\n", "The file " + files.at(1).toUtf8() + " was changed after the run; it was left as it is.\n"));
+    QCOMPARE(m_scene->batch({"--undo-run", id.toUtf8()}), Batch(2, {}, "The run " + id.toUtf8() + " was undone already.\n"));
+    const std::vector<JournalRun> runs = ListRuns();
+    const auto oldestP = std::find_if(runs.rbegin(), runs.rend(), [](const JournalRun &r) { return r.undoneBy.isEmpty() && r.mode == JournalMode::Replace; });
+    QCOMPARE(std::get<0>(m_scene->batch({"--undo-run", oldestP->id.toUtf8()})), 0);
+    int restored = 0;
+    for (int i = 0; i < 10; ++i)
+        restored += ReadFile(m_scene->at("p" + QByteArray::number(i) + ".txt")) == "hello\n";
+    QCOMPARE(restored, 1);
+}
 
 QTEST_GUILESS_MAIN(TestUndo)
 #include "tst_undo.moc"
