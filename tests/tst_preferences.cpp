@@ -93,14 +93,11 @@ private slots:
     {
         QTest::addColumn<QString>("value");
         QTest::newRow("separators") << u"*.txt;*.c, *.h"_s;
-        QTest::newRow("quotes") << u"\"quoted\" and 'single'"_s;
         QTest::newRow("backslash and equals") << u"C:\\data\\a=b\\"_s;
         QTest::newRow("non-ASCII") << u"/home/jürgen/Grüße €/日本"_s;
         QTest::newRow("blanks at both ends") << u"  padded  "_s;
-        QTest::newRow("line breaks and tab") << u"one\r\ntwo\tthree\n"_s;
         QTest::newRow("looks like a variant") << u"@Variant(x)"_s;
         QTest::newRow("comment and section marks") << u"#x ;y [Other]"_s;
-        QTest::newRow("tag-like") << u"<FIND TYPE=...>"_s;
     }
     // Through the real file: written, then read back by a fresh QSettings.
     void roundTrip()
@@ -163,34 +160,21 @@ private slots:
         QCOMPARE(read.value(key), expected == -1 ? std::nullopt : std::optional<double>(expected));
     }
 
-    void writtenNumbers()
-    {
-        MapStore store;
-        Preferences p;
-        p.placement = SaveWindowPlacement(PlacementNormal, {-0.0, 1309.0909, 7215, 0.5});
-        WritePreferences(store, p);
-        // The top in single precision.
-        QCOMPARE(QStringList({store.values[u"WindowLeft"_s], store.values[u"WindowTop"_s], store.values[u"WindowWidth"_s], store.values[u"WindowHeight"_s]}),
-            QStringList({u"0"_s, u"1309.091"_s, u"7215"_s, u"0.5"_s}));
-        QCOMPARE(TwipsText(20000000), u"20000000"_s); // never in exponent form
-        const UndoSettings undo = UndoOptions {false, 7, 4096}.settings();
-        QCOMPARE((QList<qint64> {undo.keep, undo.maxRuns, undo.maxBytes}), (QList<qint64> {false, 7, qint64(4096) << 20}));
-    }
-
     // The whole file, byte for byte: the keys of the section Preferences as
-    // they always were, then the sections Replace and Undo.
+    // they always were, then the sections Replace and Undo. Numbers never in
+    // exponent form, the top in single precision, no negative zero.
     void storedFile()
     {
         const QString file = m_dir.filePath(u"stored.conf"_s);
         Preferences p = AllTexts(u"t"_s);
-        p.placement = SaveWindowPlacement(PlacementNormal, {1000, 800, 7215, 6690});
+        p.placement = SaveWindowPlacement(PlacementNormal, {-0.0, 1309.0909, 20000000, 0.5});
         p.undo = {false, 5, 64};
         p.keepTimes = true;
         QVERIFY(WritePreferences(*OpenPreferences(file), p));
         QCOMPARE(test::ReadFile(file),
             "[Preferences]\nAddDir=t1\nExcludeDirectories=t13\nExcludeFiles=t15\nFindEndTag=t4\nFindStartTag=t3\nFindType=0\nIncludeDirectories=t12\n"
             "IncludeFiles=t14\nRecentFile1=t7\nRecentFile2=t8\nRecentFile3=t9\nRecentFile4=t10\nRecentFile5=t11\nReplaceEndTag=t6\nReplaceStartTag=t5\n"
-            "ReplaceType=0\nSaveAsDir=t2\nWindowHeight=6690\nWindowLeft=1000\nWindowState=0\nWindowTop=800\nWindowWidth=7215\n\n"
+            "ReplaceType=0\nSaveAsDir=t2\nWindowHeight=0.5\nWindowLeft=0\nWindowState=0\nWindowTop=1309.091\nWindowWidth=20000000\n\n"
             "[Replace]\nKeepTimes=1\n\n[Undo]\nKeepJournal=0\nMaxMegabytes=64\nMaxRuns=5\n");
     }
 
@@ -235,31 +219,6 @@ private slots:
         QCOMPARE(test::ReadFile(blocker), QByteArray("x"));
     }
 
-    void closedMinimizedOrMaximized_data()
-    {
-        QTest::addColumn<int>("closedState");
-        QTest::addColumn<Placement>("next");
-        // The last normal placement was 2000, 1500, 8000 x 6000.
-        QTest::newRow("normal") << int(PlacementNormal) << Placement {300, 200, 7000, 5000, PlacementNormal};
-        QTest::newRow("minimized opens normal") << int(PlacementMinimized) << Placement {2000, 1500, 8000, 6000, PlacementNormal};
-        QTest::newRow("maximized keeps the normal bounds") << int(PlacementMaximized) << Placement {2000, 1500, 8000, 6000, PlacementMaximized};
-    }
-    // Close in a state, start again: through the real file both times.
-    void closedMinimizedOrMaximized()
-    {
-        QFETCH(int, closedState);
-        QFETCH(Placement, next);
-        const QString file = m_dir.filePath(u"state%1.conf"_s.arg(closedState));
-        Preferences p;
-        p.placement = SaveWindowPlacement(PlacementNormal, {2000, 1500, 8000, 6000});
-        QVERIFY(WritePreferences(*OpenPreferences(file), p));
-        // The window at exit: its normal bounds have changed meanwhile.
-        p.placement = SaveWindowPlacement(qint16(closedState), {300, 200, 7000, 5000});
-        QVERIFY(WritePreferences(*OpenPreferences(file), p));
-        QCOMPARE(OpenPreferences(file)->value(u"WindowState"_s).toString(), QString::number(closedState));
-        QCOMPARE(RestoreWindowPlacement(ReadPreferences(*OpenPreferences(file)).placement, Current, PlacementNormal, ScreenWidth, ScreenHeight), next);
-    }
-
     void fitting_data()
     {
         QTest::addColumn<StoredPlacement>("stored");
@@ -286,29 +245,6 @@ private slots:
         QFETCH(double, screenWidth);
         QFETCH(Placement, expected);
         QCOMPARE(RestoreWindowPlacement(stored, Current, PlacementNormal, screenWidth, ScreenHeight), expected);
-    }
-
-    void recentFilesAtStart_data()
-    {
-        QTest::addColumn<Paths>("paths");
-        QTest::addColumn<QStringList>("captions"); // of the visible entries, "" for a hidden one
-        QTest::addColumn<bool>("separator");
-        QTest::newRow("none") << Paths() << QStringList(5) << false;
-        QTest::newRow("two") << Paths {u"/home/ann/args/fix.arg"_s, u"/tmp/crlf"_s} << QStringList {u"fix.arg"_s, u"crlf"_s, {}, {}, {}} << true;
-        QTest::newRow("gap left by a hand edit") << Paths {QString(), u"/b/two.arg"_s} << QStringList {{}, u"two.arg"_s, {}, {}, {}} << true;
-    }
-    void recentFilesAtStart()
-    {
-        QFETCH(Paths, paths);
-        QFETCH(QStringList, captions);
-        QFETCH(bool, separator);
-        const RecentFiles recent = Started(paths);
-        for (int i = 0; i < RecentFiles::Count; ++i) {
-            QCOMPARE(recent.entry(i).visible, !captions[i].isEmpty());
-            QCOMPARE(recent.entry(i).caption, captions[i].isEmpty() ? u"<empty>"_s : captions[i]);
-        }
-        QCOMPARE(recent.separatorVisible(), separator);
-        QCOMPARE(recent.paths(), paths);
     }
 
     void recentFileAdded_data()
