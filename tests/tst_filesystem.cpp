@@ -26,7 +26,7 @@ QString esc(uchar byte)
 
 const QString Pipe = u"Is a named pipe, not a regular file"_s;
 
-// A path in a folder holding real.txt, .hidden, sub/inner.txt, a named pipe and the links the test makes;
+// A path in a folder holding real.txt, sub/inner.txt, a named pipe and the links the test makes;
 // relative to that folder unless empty or absolute. What the path tests say, and what OpenedFile gives: the
 // reason it refuses, or the real file it opens (relative to the folder).
 struct PathCase
@@ -39,25 +39,17 @@ struct PathCase
 };
 const PathCase kPaths[] = {
     {"a file", u"real.txt"_s, false, true, QString(), "real.txt"},
-    {"a hidden file", u".hidden"_s, false, true, QString(), ".hidden"},
-    {"a relative link", u"rel"_s, false, true, QString(), "real.txt"},
     {"an absolute link", u"abs"_s, false, true, QString(), "real.txt"},
     {"a chain of links", u"chain"_s, false, true, QString(), "real.txt"},
-    {"a link out of a subfolder", u"sub/up"_s, false, true, QString(), "real.txt"},
     {"a linked folder on the way", u"subdir/inner.txt"_s, false, true, QString(), "sub/inner.txt"},
-    {"a link into a subfolder", u"down"_s, false, true, QString(), "sub/inner.txt"},
     {"a folder", u"sub"_s, true, false, SystemErrorText(EISDIR), nullptr},
-    {"a link to a folder", u"subdir"_s, true, false, SystemErrorText(EISDIR), nullptr},
-    {"a path ending in /", u"sub/"_s, true, false, SystemErrorText(EISDIR), nullptr},
     {"the root", u"/"_s, true, false, SystemErrorText(EISDIR), nullptr},
-    {"missing", u"nothing.txt"_s, false, false, SystemErrorText(ENOENT), nullptr},
     {"a dangling link", u"dangling"_s, false, false, SystemErrorText(ENOENT), nullptr},
     {"a loop of links", u"loop1"_s, false, false, SystemErrorText(ELOOP), nullptr},
     {"a file on the way", u"real.txt/x"_s, false, false, SystemErrorText(ENOTDIR), nullptr},
     {"empty", QString(), false, false, SystemErrorText(ENOENT), nullptr},
     {"NUL in the name", u"real.txt"_s + QChar(0) + u"x"_s, false, false, SystemErrorText(ENOENT), nullptr},
     {"a named pipe", u"pipe"_s, false, true, Pipe, nullptr},
-    {"a link to a named pipe", u"topipe"_s, false, true, Pipe, nullptr},
     {"a character device", u"/dev/null"_s, false, true, u"Is a character device, not a regular file"_s, nullptr},
 };
 
@@ -81,14 +73,14 @@ private slots:
         QTemporaryDir dir;
         const auto at = [&](const QString &name) { return NativePath(dir.filePath(name)); };
         QVERIFY(QDir(dir.path()).mkdir(u"sub"_s));
-        for (const QString &name : {u"real.txt"_s, u".hidden"_s, u"sub/inner.txt"_s})
+        for (const QString &name : {u"real.txt"_s, u"sub/inner.txt"_s})
             QVERIFY(WriteFile(dir.filePath(name), name.toUtf8()));
         QCOMPARE(::mkfifo(at(u"pipe"_s).constData(), 0600), 0);
         const struct
         {
             const char *target, *name;
-        } links[] = {{"real.txt", "rel"}, {"", "abs"}, {"rel", "chain"}, {"../real.txt", "sub/up"}, {"sub", "subdir"}, {"sub/inner.txt", "down"},
-            {"nowhere.txt", "dangling"}, {"loop2", "loop1"}, {"loop1", "loop2"}, {"pipe", "topipe"}};
+        } links[]
+            = {{"real.txt", "rel"}, {"", "abs"}, {"rel", "chain"}, {"sub", "subdir"}, {"nowhere.txt", "dangling"}, {"loop2", "loop1"}, {"loop1", "loop2"}};
         for (const auto &l : links)
             QVERIFY(::symlink(*l.target ? l.target : at(u"real.txt"_s).constData(), at(QString::fromLatin1(l.name)).constData()) == 0);
         const QString path = c.path.isEmpty() || c.path.startsWith(u'/') ? c.path : dir.filePath(c.path);
@@ -120,21 +112,16 @@ private slots:
         QTest::addColumn<QByteArray>("native");
         QTest::addColumn<QString>("text");
         QTest::addColumn<bool>("decodes");
-        QTest::newRow("empty") << QByteArray() << QString() << true;
         QTest::newRow("ASCII") << QByteArray("/tmp/a b~.txt") << u"/tmp/a b~.txt"_s << true;
-        QTest::newRow("two-byte") << QByteArray("caf\xc3\xa9") << u"caf\u00e9"_s << true;
         QTest::newRow("four-byte, a surrogate pair") << QByteArray("\xf0\x9f\x98\x80") << u"\U0001F600"_s << true;
-        QTest::newRow("first after the surrogates") << QByteArray("\xee\x80\x80") << u"\uE000"_s << true;
         QTest::newRow("leading byte-order mark kept") << QByteArray("\xef\xbb\xbf") + "a" << u"\uFEFFa"_s << true;
         QTest::newRow("Latin-1 name") << QByteArray("caf\xe9.txt") << u"caf"_s + esc(0xE9) + u".txt"_s << true;
-        QTest::newRow("lone continuation byte") << QByteArray("a\x80") + "b" << u"a"_s + esc(0x80) + u"b"_s << true;
         QTest::newRow("truncated sequence at end") << QByteArray("x\xe2\x82") << u"x"_s + esc(0xE2) + esc(0x82) << true;
         QTest::newRow("mixed") << QByteArray("\xc3\xa9\xe9\xf0\x9f\x98\x80\x80/\xff")
                                << u"\u00e9"_s + esc(0xE9) + u"\U0001F600"_s + esc(0x80) + u"/"_s + esc(0xFF) << true;
         // Text that no name decodes to: encoded as before, like QFile::encodeName.
         QTest::newRow("lone high surrogate") << QByteArray("\xef\xbf\xbdx") << QString(QChar(0xD800)) + u"x"_s << false;
         QTest::newRow("high surrogate at the end") << QByteArray("a\xef\xbf\xbd") << u"a"_s + QChar(0xD83D) << false;
-        QTest::newRow("lone low surrogate below the escapes") << QByteArray("\xef\xbf\xbd") << QString(QChar(0xDC7F)) << false;
         // A high surrogate makes a pair of what would otherwise be an escape.
         QTest::newRow("escape after a high surrogate") << QByteArray("\xf0\x90\x82\x80") << QString(QChar(0xD800)) + esc(0x80) << false;
         QTest::newRow("NUL") << QByteArray("a\0b", 3) << u"a"_s + QChar(0) + u"b"_s << false;
