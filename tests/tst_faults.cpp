@@ -1,10 +1,11 @@
 // What a kill -9 or a failed system call at every step of writing leaves.
-// The kill loop stops a run right before its k-th system call that creates,
-// writes, syncs, renames, links or deletes a file (a write is cut in the
-// middle, as the kernel cuts one short for a fatal signal); the fault loop
-// makes the k-th call of one kind fail instead. Either way every file must
-// be wholly old or wholly new, the next start must set right what the run
-// left, leave nothing of it behind, and the journal must undo what it did.
+// For every k until the run no longer gets there, a run is killed right
+// before its k-th system call that creates, writes, syncs, renames, links or
+// deletes a file (a write is cut in the middle, as the kernel cuts one short
+// for a fatal signal), or the k-th such call of one kind fails. Either way
+// every file must be wholly old or wholly new, a failure must be reported,
+// the next start must set right what the run left and leave nothing of it
+// behind, and the journal must undo what it did.
 
 #include "commit/systemcalls.h"
 #include "engine/processfiles.h"
@@ -18,27 +19,25 @@
 
 #include <cerrno>
 #include <csignal>
-#include <cstdio>
 #include <unistd.h>
 
 using namespace perrox;
 using namespace perrox::test;
 using namespace Qt::StringLiterals;
 
-Q_DECLARE_METATYPE(perrox::SystemStep)
-
 namespace {
 
-int g_killAt = 0; // the step to stop at, from 1
+int g_kind = -1; // the SystemStep to fail; -1: kill the process at the step
+int g_at = 0; // the step to stop at, from 1
 int g_steps = 0;
 
-int killAtStep(const StepCall &call)
+int stepHook(const StepCall &call)
 {
-    ++g_steps;
-    if (qEnvironmentVariableIsSet("FAULT_TRACE"))
-        std::fprintf(stderr, "step %d: %d fd %d len %zu\n", g_steps, int(call.step), call.fd, call.length);
-    if (g_steps < g_killAt)
+    if ((g_kind >= 0 && int(call.step) != g_kind) || ++g_steps != g_at)
         return 0;
+    // A full disk where one can show, else a failing disk.
+    if (g_kind >= 0)
+        return call.step == SystemStep::Write || call.step == SystemStep::Truncate || call.step == SystemStep::Copy ? ENOSPC : EIO;
     // Half of a write lands, then the process dies, as with a kill -9
     // during a write the kernel has begun.
     if (call.step == SystemStep::Write && call.length > 1) {
@@ -49,17 +48,6 @@ int killAtStep(const StepCall &call)
     }
     ::raise(SIGKILL);
     return 0;
-}
-
-SystemStep g_failKind = SystemStep::Write; // the kind of step to fail
-int g_failAt = 0; // the step of that kind to fail, from 1
-
-int failAtStep(const StepCall &call)
-{
-    if (call.step != g_failKind || ++g_steps != g_failAt)
-        return 0;
-    // A full disk where one can show, else a failing disk.
-    return call.step == SystemStep::Write || call.step == SystemStep::Truncate || call.step == SystemStep::Copy ? ENOSPC : EIO;
 }
 
 constexpr UndoSettings kJournal {true, 20, qint64(1) << 30};
@@ -138,87 +126,55 @@ private slots:
         m_dir.reset();
     }
 
-    void killedAtEveryStep_data()
+    void everyStep_data()
     {
         QTest::addColumn<RunMode>("mode");
-        QTest::addColumn<bool>("undo"); // the run killed is the Undo of a finished run
-        QTest::addColumn<int>("steps"); // at least
-        QTest::newRow("replace") << RunMode::Replace << false << 45;
-        QTest::newRow("replace as") << RunMode::ReplaceAs << false << 18;
-        QTest::newRow("undo of a replace") << RunMode::Replace << true << 35;
+        QTest::addColumn<bool>("undo"); // the run stopped is the Undo of a finished run
+        QTest::addColumn<int>("kind"); // see g_kind
+        QTest::addColumn<int>("steps"); // a kill: at least
+        const char *kinds[] = {"killed", "create", "write", "sync", "rename", "link", "unlink", "truncate", "copy"};
+        for (int kind = -1; kind < 8; ++kind) {
+            QTest::addRow("replace, %s", kinds[kind + 1]) << RunMode::Replace << false << kind << 45;
+            QTest::addRow("replace as, %s", kinds[kind + 1]) << RunMode::ReplaceAs << false << kind << 18;
+            QTest::addRow("undo, %s", kinds[kind + 1]) << RunMode::Replace << true << kind << 35;
+        }
     }
 
-    void killedAtEveryStep()
+    void everyStep()
     {
         QFETCH(RunMode, mode);
         QFETCH(bool, undo);
+        QFETCH(int, kind);
         QFETCH(int, steps);
         const Scenario s(m_dir->path());
+        const bool toTargets = mode == RunMode::ReplaceAs;
         int k = 1;
         for (;; ++k) {
             QVERIFY(s.make());
-            QString finished;
-            if (undo) {
-                finished = s.run(mode).journalRun;
-                QVERIFY(!finished.isEmpty());
-            }
-            g_killAt = k;
+            const QString finished = undo ? s.run(mode).journalRun : QString();
+            QCOMPARE(finished.isEmpty(), !undo);
+            g_kind = kind;
+            g_at = k;
             g_steps = 0;
-            const int rc = RunInChild([&]() -> int {
-                SetStepHook(killAtStep);
-                if (undo)
-                    return UndoRun(finished, kJournal).complete() ? 0 : 1;
-                return s.run(mode).end == RunResult::End::Completed ? 0 : 1;
-            });
-            QVERIFY2(rc == 0 || rc == -1, qPrintable(u"step %1: exit %2"_s.arg(k).arg(rc)));
-            if (rc == 0)
-                break; // no step left to stop at
-            nextStart(s, mode, u"killed before step %1"_s.arg(k), finished);
-            if (QTest::currentTestFailed())
-                return;
-        }
-        // Every step of the run was met: creating, writing, copying, syncing, linking, renaming, deleting.
-        QVERIFY2(k > steps, qPrintable(QString::number(k)));
-    }
-
-    void failedStep_data()
-    {
-        QTest::addColumn<RunMode>("mode");
-        QTest::addColumn<bool>("undo"); // the run that fails is the Undo of a finished run
-        QTest::addColumn<SystemStep>("kind");
-        const char *kinds[] = {"create", "write", "sync", "rename", "link", "unlink", "truncate", "copy"};
-        for (int kind = 0; kind < 8; ++kind) {
-            QTest::addRow("replace, %s", kinds[kind]) << RunMode::Replace << false << SystemStep(kind);
-            QTest::addRow("replace as, %s", kinds[kind]) << RunMode::ReplaceAs << false << SystemStep(kind);
-            QTest::addRow("undo, %s", kinds[kind]) << RunMode::Replace << true << SystemStep(kind);
-        }
-    }
-
-    // The k-th step of one kind fails, for every k the run reaches; the
-    // run must say so, and claim nothing it did not do.
-    void failedStep()
-    {
-        QFETCH(RunMode, mode);
-        QFETCH(bool, undo);
-        QFETCH(SystemStep, kind);
-        const Scenario s(m_dir->path());
-        const bool toTargets = mode == RunMode::ReplaceAs;
-        for (int k = 1;; ++k) {
-            QVERIFY(s.make());
-            QString finished;
-            if (undo) {
-                finished = s.run(mode).journalRun;
-                QVERIFY(!finished.isEmpty());
+            const QString at = u"step %1"_s.arg(k);
+            if (kind < 0) {
+                const int rc = RunInChild([&]() -> int {
+                    SetStepHook(stepHook);
+                    return (undo ? UndoRun(finished, kJournal).complete() : s.run(mode).end == RunResult::End::Completed) ? 0 : 1;
+                });
+                QVERIFY2(QList<int>({0, -1}).contains(rc), qPrintable(at + u": exit "_s + QString::number(rc)));
+                if (rc == 0)
+                    break; // no step left to stop at
+                nextStart(s, mode, at, finished);
+                if (QTest::currentTestFailed())
+                    return;
+                continue;
             }
-            g_failKind = kind;
-            g_failAt = k;
-            g_steps = 0;
-            SetStepHook(failAtStep);
+            SetStepHook(stepHook);
             RecordingSink sink;
             const RunResult result = undo ? RunResult() : s.run(mode, &sink);
             const UndoOutcome outcome = undo ? UndoRun(finished, kJournal) : UndoOutcome();
             SetStepHook(nullptr);
-            const QString at = u"step %1 failed"_s.arg(k);
             // A rewrite in place cut short is finished by the next start, as the message says.
             const bool later = (undo ? outcome.error : sink.texts().join(u' ')).contains(u"Perrox finishes the file when it starts next"_s);
             // Each file is whole, and new exactly when the run says so.
@@ -236,8 +192,6 @@ private slots:
             if (g_steps < k) { // the run never got there
                 QCOMPARE(done, 3);
                 QCOMPARE(undo ? outcome.complete() : result.end == RunResult::End::Completed, true);
-                if (qEnvironmentVariableIsSet("FAULT_TRACE"))
-                    std::fprintf(stderr, "%s: %d steps\n", QTest::currentDataTag(), k - 1);
                 break;
             }
             if (undo)
@@ -246,12 +200,15 @@ private slots:
             if (done + (later ? 1 : 0) < 3)
                 QVERIFY2(undo ? !outcome.complete() : !sink.shown.isEmpty(), qPrintable(at));
             // A file that could not be deleted, or a rewrite to finish, waits for the next start.
-            if (kind != SystemStep::Unlink && !later)
+            if (kind != int(SystemStep::Unlink) && !later)
                 checkNothingLeft(s, at);
             nextStart(s, mode, at, finished);
             if (QTest::currentTestFailed())
                 return;
         }
+        // A kill met every step of the run: creating, writing, copying, syncing, linking, renaming, deleting.
+        if (kind < 0)
+            QVERIFY2(k > steps, qPrintable(QString::number(k)));
     }
 
 private:
