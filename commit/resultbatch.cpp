@@ -59,6 +59,8 @@ bool ResultBatch::place(const Steps &steps)
             return;
         if (done)
             m_journal->done(undo->entry, result.result);
+        else if (result.finishedLater)
+            m_journal->finishedLater(undo->entry);
         else
             m_journal->skipped(undo->entry);
     };

@@ -243,12 +243,18 @@ QString RewriteRecord::keptResultPath() const
     return m_folderPath + QLatin1Char('/') + DecodeNativePath(m_stem + kResultSuffix);
 }
 
-// The record goes last, so that nothing of a rewrite is ever left without it.
+// The record goes last, so that nothing of a rewrite is ever left without it:
+// where another file cannot be removed, the record stays, emptied, and the
+// next start removes what is left without a word.
 void RewriteRecord::removeFiles(bool keepResult)
 {
-    for (const QByteArray &suffix : {kStepSuffix, kResultSuffix, kRecordSuffix})
-        if (!keepResult || suffix != kResultSuffix)
-            sys::unlinkat(m_folder.get(), (m_stem + suffix).constData(), 0);
+    bool left = false;
+    for (const QByteArray &suffix : {kStepSuffix, kResultSuffix})
+        if ((!keepResult || suffix != kResultSuffix) && sys::unlinkat(m_folder.get(), (m_stem + suffix).constData(), 0) != 0 && errno != ENOENT)
+            left = true;
+    if (left && !keepResult && sys::ftruncate(m_record.get(), 0) == 0)
+        return;
+    sys::unlinkat(m_folder.get(), (m_stem + kRecordSuffix).constData(), 0);
 }
 
 // The record comes first, locked, so that every file of a rewrite stands

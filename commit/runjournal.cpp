@@ -571,6 +571,12 @@ void RunJournal::skipped(int number)
     m_linked[size_t(number - 1)] = false;
 }
 
+void RunJournal::finishedLater(int number)
+{
+    if (number > 0 && m_record.get() >= 0)
+        ++m_doneCount;
+}
+
 QString RunJournal::finish()
 {
     if (m_pruner.joinable())

@@ -145,6 +145,10 @@ public:
     void done(int number, const FileIdentity &result = {});
     // The file was left as it was: its kept content goes.
     void skipped(int number);
+    // The file was partly changed, and the next start finishes the change
+    // (CommitResult::finishedLater): the entry stays open with its kept
+    // content, so that Undo takes back the finished file.
+    void finishedLater(int number);
 
     // The run is over: a run that changed no file is removed; otherwise the
     // oldest runs beyond the limits go (never this one). Returns the run's
@@ -174,7 +178,7 @@ private:
     dev_t m_device = 0; // of the run's folder
     std::vector<FileDescriptor> m_copies; // kept since the last syncFds()
     std::vector<FileDescriptor> m_synced;
-    int m_doneCount = 0;
+    int m_doneCount = 0; // entries done, or to be finished by the next start
     QString m_error;
 };
 

@@ -349,7 +349,8 @@ private:
         if (const int r = RewriteFromResult(m_writer.get(), m_temp.fd(), result.st_size, record, m_context.chunk, m_context.pump))
             return {CommitResult::Status::Failed,
                 FileErrorMessage(r, m_source.path()) + kParagraph + QLatin1String("The complete result is kept in ") + record.keptResultPath()
-                    + QLatin1String("; Perrox finishes the file when it starts next.")};
+                    + QLatin1String("; Perrox finishes the file when it starts next."),
+                0, {}, true};
         record.finish();
         if (m_undo && m_undo->restore)
             applyAttributes(m_writer.get(), attributes());

@@ -34,6 +34,9 @@ struct CommitResult
     int error = 0;
     // Done: the file that now stands at the target, for the journal.
     FileIdentity result = {};
+    // Failed: the file was partly rewritten in place, and the next start
+    // finishes it from the complete result kept for it (see RewriteRecord).
+    bool finishedLater = false;
     bool ok() const { return status == Status::Done; }
 };
 

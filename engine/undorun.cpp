@@ -330,7 +330,8 @@ UndoOutcome UndoRun(const QString &id, const UndoSettings &settings)
         if (e->state != JournalEntry::State::Skipped && !undoer.undo(*e))
             break;
     undoer.finish();
-    if (outcome.end != End::Failed || outcome.restored > 0)
+    // An undo cut short by a failure can be made again, as one cut short by a kill.
+    if (outcome.end != End::Failed)
         lock.markUndone(outcome.undoRunId.isEmpty() ? QStringLiteral("-") : outcome.undoRunId);
     return outcome;
 }

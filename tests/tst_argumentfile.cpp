@@ -1,6 +1,5 @@
 #include "arguments/argumentfile.h"
 #include "arguments/codepage.h"
-#include "engine/processfiles.h"
 #include "files/filesystem.h"
 #include "support/testsupport.h"
 
@@ -14,18 +13,7 @@
 #include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
-#include <thread>
 #include <unistd.h>
-
-// AddressSanitizer reserves terabytes of address space and keeps freed blocks
-// mapped, so address-space limits and figures mean nothing in that build.
-#if defined(__SANITIZE_ADDRESS__)
-#define PERROX_ASAN 1
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-#define PERROX_ASAN 1
-#endif
-#endif
 
 using namespace perrox;
 using namespace perrox::test;
@@ -51,17 +39,8 @@ std::pair<qint64, qint64> bytesRead()
     return {io.startsWith("rchar: ") ? io.mid(7, io.indexOf('\n') - 7).toLongLong() : -1, io.size()};
 }
 
-// A field of /proc/self/status in bytes ("VmSize:", "VmPeak:"); a forked child starts with VmPeak at its current size.
-qint64 statusBytes(const char *field)
-{
-    QFile status(u"/proc/self/status"_s);
-    const QByteArray text = status.open(QIODevice::ReadOnly) ? status.readAll() : QByteArray();
-    const qsizetype at = text.indexOf(field);
-    return at < 0 ? -1 : text.mid(at + qstrlen(field)).trimmed().split(' ').value(0).toLongLong() * 1024;
-}
-
 // A save of a file (none: no name) in a fresh folder, where f/args.txt (1000 bytes, mode 0640) has a second name,
-// f/second.txt, and a link to it, f/link.txt; "how" it fails: a read-only "folder" or "file", a file size "limit".
+// f/second.txt, and a link to it, f/link.txt; "how" it fails: a read-only "folder", a file size "limit".
 // The message's %1 is the path; none with a name: saved.
 struct SaveCase
 {
@@ -71,7 +50,7 @@ struct SaveCase
     bool withArguments = true;
 };
 
-// A load from a source ("file", "unreadable", "fifo", "pipe", "endless pipe", "missing", "folder", a device, or none)
+// A load from a source ("file", "unreadable", "fifo", "folder", a device, or none)
 // that reads the bytes "reads"; the message's %1 is the path, none with a source: loaded.
 struct LoadCase
 {
@@ -120,30 +99,22 @@ private slots:
         };
         static const char highAndNul[] = "<FIND TYPE=ASC>\x80\x81\xff</FIND><REPLACE TYPE=ASC>\0</REPLACE>";
         row("worked example", kExampleFile, kExample);
-        row("empty tags are the defaults", kExampleFile, kExample, ArgumentTags());
         row("no dots: the last notation tried wins", kPlainFile, {{Hex, u"a"_s, Hex, u"1"_s}, {Hex, u"2"_s, Hex, u"b"_s}}, kPlainTags);
-        row("saved with other tags", kPlainFile, {});
         row("a tag the code page cannot hold, not even as ?", "<?ASC>a</F><R>b</R>", {}, {u"<\u2603...>"_s, u"</F>"_s, u"<R>"_s, u"</R>"_s});
-        row("empty file", {}, {});
         row("empty find text skipped", "<FIND TYPE=ASC></FIND><REPLACE TYPE=ASC>x</REPLACE>", {});
         row("empty replace text loaded", "<FIND TYPE=ASC>a</FIND><REPLACE TYPE=HEX></REPLACE>", {{Asc, u"a"_s, Hex, {}}});
         row("replace side first skipped", "<REPLACE TYPE=ASC>x</REPLACE><FIND TYPE=ASC>a</FIND>", {});
         row("no replace start tag skipped", "<FIND TYPE=ASC>a</FIND>x</REPLACE>", {});
         row("a skipped entry keeps its find side", "<FIND TYPE=ASC>a</FIND>x</REPLACE><REPLACE TYPE=DEC>1</REPLACE>", {{Asc, u"a"_s, Dec, u"1"_s}});
-        row("unfinished entry at the end", "<FIND TYPE=ASC>a</FIND><REPLACE TYPE=ASC>b", {});
         row("last start tag wins", "<FIND TYPE=ASC>x<FIND TYPE=HEX>41</FIND><REPLACE TYPE=DEC>y<REPLACE TYPE=ASC>z</REPLACE>", {{Hex, u"41"_s, Asc, u"z"_s}});
         row("later find end tag wins", "<FIND TYPE=ASC>a</FIND>b</FIND><REPLACE TYPE=ASC>c</REPLACE>", {{Asc, u"a</FIND>b"_s, Asc, u"c"_s}});
-        row("lower-case word", "<FIND TYPE=asc>a</FIND><REPLACE TYPE=ASC>b</REPLACE>", {});
         row("text outside tags, texts over lines", "junk\r\n<FIND TYPE=DEC>13\r\n10</FIND>\r\n\r\n<REPLACE TYPE=HEX>0A\n</REPLACE>tail\r\n",
             {{Dec, u"13\r\n10"_s, Hex, u"0A\n"_s}});
         row("bytes one per character", QByteArray(highAndNul, sizeof highAndNul - 1), {{Asc, u"\u20ac\u0081\u00ff"_s, Asc, QString(QChar(0))}});
         row("utf8 sides, any character", "<FIND TYPE=UTF8>caf\xc3\xa9 \xd0\x96</FIND><REPLACE TYPE=UTF8>\xe2\x86\x92</REPLACE>",
             {{Utf, u"caf\u00e9 \u0416"_s, Utf, u"\u2192"_s}});
-        row("utf8 word matched exactly", "<FIND TYPE=utf8>a</FIND><REPLACE TYPE=Utf8>b</REPLACE>", {});
         row("a byte that is no utf8 is kept", "<FIND TYPE=UTF8>a\xe9</FIND><REPLACE TYPE=ASC>\xe9</REPLACE>",
             {{Utf, DecodeNativePath("a\xe9"), Asc, u"\u00e9"_s}});
-        row("two entries on one line", "<FIND TYPE=ASC>a</FIND><REPLACE TYPE=ASC>b</REPLACE><FIND TYPE=HEX>1</FIND><REPLACE TYPE=DEC>2</REPLACE>",
-            {{Asc, u"a"_s, Asc, u"b"_s}, {Hex, u"1"_s, Dec, u"2"_s}});
     }
     void parse()
     {
@@ -155,21 +126,17 @@ private slots:
 
     void roundTripOfRandomTexts()
     {
-        // Texts crowded with the tags' own characters, line breaks, NUL and high bytes, but holding no whole tag.
-        const QByteArray alphabet("<>/=FINDREPLACETYPASCHX \r\n\x80\x81\x9d\xff" + QByteArray(1, '\0') + "az01,");
+        // Texts crowded with the tags' own characters, line breaks, NUL, high bytes and UTF-8 sequences (whole, cut or
+        // not UTF-8 at all on a UTF-8 side), but holding no whole tag.
+        const QByteArray alphabet("<>/=FINDREPLACETYPASCHX \r\n\x80\x81\x9d\xff\xc3\xa9\xd0\x96\xf0\x9f\x98" + QByteArray(1, '\0') + "az01,");
         const ExpandedTags t = ExpandTags(kTags);
-        QRandomGenerator rng(4);
         QStringList tags {t.findEnd, t.replaceEnd};
         for (std::size_t n = 0; n < kNotationCount; ++n)
             tags << t.findStart[n] << t.replaceStart[n];
-        // UTF-8 sides hold any character, some whose bytes are those of the tags.
-        const QStringList characters {
-            u"<"_s, u"/"_s, u"F"_s, u"\r\n"_s, QString(QChar(0)), u"\u00e9"_s, u"\u0416"_s, u"\u2192"_s, u"\U0001F600"_s, u"\u00c3"_s};
-        const auto utf8Text = [&](int length) {
-            QString text;
-            while (text.size() < length)
-                text += characters.at(rng.bounded(int(characters.size())));
-            return text;
+        QRandomGenerator rng(4);
+        const auto side = [&](Notation notation, int least) {
+            const QByteArray bytes = RandomBytes(rng.generate(), least + rng.bounded(40), alphabet);
+            return notation == Utf ? DecodeNativePath(bytes) : BytesToCharacters(bytes);
         };
         const auto holdsTag
             = [&](const QString &text) { return std::any_of(tags.begin(), tags.end(), [&](const QString &tag) { return text.contains(tag); }); };
@@ -180,10 +147,7 @@ private slots:
             for (const int count = 1 + rng.bounded(5); arguments.size() < count;) {
                 const Notation notation = kNotations[rng.bounded(int(kNotationCount))].notation;
                 const Notation replaceNotation = kNotations[rng.bounded(int(kNotationCount))].notation;
-                const QString find
-                    = notation == Utf ? utf8Text(1 + rng.bounded(20)) : BytesToCharacters(RandomBytes(rng.generate(), 1 + rng.bounded(40), alphabet));
-                const QString replace
-                    = replaceNotation == Utf ? utf8Text(rng.bounded(20)) : BytesToCharacters(RandomBytes(rng.generate(), rng.bounded(40), alphabet));
+                const QString find = side(notation, 1), replace = side(replaceNotation, 0);
                 if (!holdsTag(find) && !holdsTag(replace))
                     arguments.append({notation, find, replaceNotation, replace});
             }
@@ -201,14 +165,10 @@ private slots:
         const QString denied = SystemErrorText(EACCES) + u" - %1"_s, nothing = u"Cannot read Find&Replace arguments:\r\n"_s + SystemErrorText(ERANGE);
         const SaveCase cases[] = {
             {"through a link", u"f/link.txt"_s},
-            {"the file", u"f/args.txt"_s},
             {"read-only folder", u"f/args.txt"_s, denied, "folder"},
-            {"read-only file", u"f/args.txt"_s, denied, "file"},
             {"file size limit", u"f/args.txt"_s, u"Cannot write the Find&Replace arguments to file %1 :\r\n"_s + SystemErrorText(EFBIG), "limit"},
-            {"missing folder", u"f/nowhere/args.txt"_s, FileErrorMessage(ENOENT, u"%1"_s)},
             {"a folder", u"f"_s, FileErrorMessage(EISDIR, u"%1"_s)},
             {"no arguments over a file", u"f/args.txt"_s, nothing, "", false},
-            {"no arguments, new file", u"f/new.txt"_s, nothing, "", false},
             {"no name (a cancelled dialog)", {}},
         };
         for (const SaveCase &c : cases)
@@ -223,13 +183,11 @@ private slots:
         QVERIFY(QDir().mkpath(folder));
         const QByteArray old(1000, 'x');
         const QString file = WriteFileIn(folder, u"args.txt"_s, old), second = folder + u"/second.txt"_s;
-        QVERIFY(QFile::link(u"args.txt"_s, folder + u"/link.txt"_s) && ::link(NativePath(file).constData(), NativePath(second).constData()) == 0);
-        QVERIFY(::chmod(NativePath(dir.path()).constData(), 0755) == 0 && ::chmod(NativePath(folder).constData(), how == "folder" ? 0555 : 0777) == 0
-            && ::chmod(NativePath(file).constData(),
-                   how == "file"         ? 0444
-                       : how == "folder" ? 0666
-                                         : 0640)
-                == 0);
+        QVERIFY(QFile::link(u"args.txt"_s, folder + u"/link.txt"_s));
+        QCOMPARE(::link(NativePath(file).constData(), NativePath(second).constData()), 0);
+        QCOMPARE(::chmod(NativePath(dir.path()).constData(), 0755), 0);
+        QCOMPARE(::chmod(NativePath(folder).constData(), how == "folder" ? 0555 : 0777), 0);
+        QCOMPARE(::chmod(NativePath(file).constData(), how == "folder" ? 0666 : 0640), 0);
         const bool saved = c.message.isEmpty() && !c.file.isEmpty();
         const auto body = [&] {
             if (how == "limit") {
@@ -241,23 +199,25 @@ private slots:
             CHILD_CHECK(SaveArgumentFile(path, c.withArguments ? kExample : FindReplaceArguments(), kTags, sink) == saved);
             CHILD_CHECK(sink.texts() == (c.message.isEmpty() ? QStringList() : QStringList {c.message.arg(path)}));
             for (const RecordingSink::Shown &shown : sink.shown)
-                CHILD_CHECK(shown.icon == MessageSink::Icon::Exclamation && shown.title == u"Perrox"_s);
+                CHILD_CHECK(shown.icon == MessageSink::Icon::Exclamation);
+            for (const RecordingSink::Shown &shown : sink.shown)
+                CHILD_CHECK(shown.title == u"Perrox"_s);
             return 0;
         };
         // The limit applies to root too; permissions need an ordinary user.
-        QCOMPARE(how == "file" || how == "folder" ? RunUnprivileged(body) : RunInChild(body), 0);
-        QVERIFY(::chmod(NativePath(folder).constData(), 0755) == 0);
+        QCOMPARE(how == "folder" ? RunUnprivileged(body) : RunInChild(body), 0);
+        QCOMPARE(::chmod(NativePath(folder).constData(), 0755), 0);
         QCOMPARE(std::pair(ReadFile(file), ReadFile(second)), std::pair(saved ? kExampleFile : old, saved ? kExampleFile : old));
         QVERIFY(QFileInfo(folder + u"/link.txt"_s).isSymLink());
         struct stat st = {};
-        QVERIFY(::stat(NativePath(file).constData(), &st) == 0 && (!saved || (st.st_mode & 07777) == 0640));
+        QCOMPARE(::stat(NativePath(file).constData(), &st), 0);
+        QCOMPARE(st.st_mode & 07777, how == "folder" ? 0666u : 0640u);
         QCOMPARE(QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot),
             QStringList({u"args.txt"_s, u"link.txt"_s, u"second.txt"_s}));
     }
 
-    // Sources without a size, as a shell's <(...) gives them: a pipe fed by a thread (once, or over and over until the
-    // loader lets go), or a device. The buffer grows as the bytes come but never past the limit, a source that gives
-    // more is refused after one byte too many, and a file larger than the limit is refused unread.
+    // A source without a size, as a shell's <(...) gives one, that gives more than the limit is refused after one byte
+    // too many; a file larger than the limit is refused unread.
     void load_data()
     {
         QTest::addColumn<LoadCase>("c");
@@ -265,25 +225,13 @@ private slots:
             return u"Cannot allocate memory for the data of file %1:\r\nThe file is larger than "_s + limit + u", the most an argument file may hold"_s;
         };
         const qint64 size = kExampleFile.size();
-        QByteArray binary = RandomBytes(7, 1 << 20); // random bytes around one entry
-        binary.insert(1 << 19, "<FIND TYPE=HEX>00 FF</FIND><REPLACE TYPE=ASC>\x90</REPLACE>");
-        const QByteArray many = kExampleFile.repeated(3000); // over 350 KB, read in many pieces
-        FindReplaceArguments manyArguments;
-        for (int i = 0; i < 3000; ++i)
-            manyArguments += kExample;
         const LoadCase cases[] = {
-            {"missing", u"missing"_s, {}, 100, 0, FileErrorMessage(ENOENT, u"%1"_s)},
             {"folder", u"folder"_s, {}, 100, 0, FileErrorMessage(EISDIR, u"%1"_s)},
             {"unreadable", u"unreadable"_s, kExampleFile, 100, 0, FileErrorMessage(EACCES, u"%1"_s)},
             {"too large, by its size", u"file"_s, kExampleFile, size - 1, 0, tooLarge(u"%1 bytes"_s.arg(size - 1))},
             {"exactly at the limit", u"file"_s, kExampleFile, size, size, {}, kExample},
-            {"binary", u"file"_s, binary, MaxArgumentFileSize, binary.size(), {}, {{Hex, u"00 FF"_s, Asc, u"\u0090"_s}}},
             {"pipe that nobody writes to", u"fifo"_s},
-            {"pipe exactly at the limit, buffer grown many times", u"pipe"_s, many, many.size(), many.size(), {}, manyArguments},
-            {"pipe one byte over the limit", u"pipe"_s, many, many.size() - 1, many.size(), tooLarge(u"%1 bytes"_s.arg(many.size() - 1))},
-            {"endless pipe", u"endless pipe"_s, kExampleFile, 1 << 20, (1 << 20) + 1, tooLarge(u"1 MiB"_s)},
             {"endless device", u"/dev/zero"_s, {}, 100, 101, tooLarge(u"100 bytes"_s)},
-            {"endless device at the default limit", u"/dev/zero"_s, {}, MaxArgumentFileSize, MaxArgumentFileSize + 1, tooLarge(u"64 MiB"_s)},
             {"no name", {}},
         };
         for (const LoadCase &c : cases)
@@ -293,93 +241,26 @@ private slots:
     {
         QFETCH(LoadCase, c);
         QTemporaryDir dir;
-        QString path = c.source.isEmpty() || c.source.startsWith(u'/') ? c.source : c.source == u"folder"_s ? dir.path() : dir.filePath(u"args"_s);
-        QVERIFY(::chmod(NativePath(dir.path()).constData(), 0755) == 0);
+        const QString path = c.source.isEmpty() || c.source.startsWith(u'/') ? c.source : c.source == u"folder"_s ? dir.path() : dir.filePath(u"args"_s);
+        QCOMPARE(::chmod(NativePath(dir.path()).constData(), 0755), 0);
         if (c.source == u"file"_s || c.source == u"unreadable"_s)
-            QVERIFY(WriteFile(path, c.content) && ::chmod(NativePath(path).constData(), c.source == u"file"_s ? 0644 : 0200) == 0);
+            QVERIFY(WriteFile(path, c.content));
+        if (c.source == u"file"_s || c.source == u"unreadable"_s)
+            QCOMPARE(::chmod(NativePath(path).constData(), c.source == u"file"_s ? 0644 : 0200), 0);
         if (c.source == u"fifo"_s)
-            QVERIFY(::mkfifo(NativePath(path).constData(), 0600) == 0);
+            QCOMPARE(::mkfifo(NativePath(path).constData(), 0600), 0);
         const auto body = [&] {
-            int fds[2] = {-1, -1};
-            std::thread writer;
-            if (c.source.endsWith(u"pipe"_s)) {
-                CHILD_CHECK(::pipe2(fds, O_CLOEXEC) == 0);
-                std::signal(SIGPIPE, SIG_IGN);
-                writer = std::thread([&] {
-                    bool open = true; // until the loader lets go
-                    do {
-                        for (qsizetype done = 0, n = 0; open && done < c.content.size(); done += n)
-                            open = (n = ::write(fds[1], c.content.constData() + done, size_t(c.content.size() - done))) > 0;
-                    } while (open && c.source.startsWith(u"endless"_s));
-                    ::close(fds[1]);
-                });
-                path = u"/dev/fd/"_s + QString::number(fds[0]);
-            }
             RecordingSink sink;
-            const qint64 sizeBefore = statusBytes("VmSize:");
             const auto [before, own] = bytesRead();
             const std::optional<FindReplaceArguments> loaded = LoadArgumentFile(path, kTags, sink, c.maxSize);
             const qint64 read = bytesRead().first - before - own;
-            [[maybe_unused]] const qint64 peakGrowth = statusBytes("VmPeak:") - sizeBefore;
-            if (fds[0] >= 0)
-                ::close(fds[0]); // an endless writer now fails and ends
-            if (writer.joinable())
-                writer.join();
-#ifndef PERROX_ASAN
-            CHILD_CHECK(peakGrowth <= c.maxSize + (8 << 20)); // the buffer, and a little room for everything else
-#endif
             CHILD_CHECK(read == c.reads);
             CHILD_CHECK(sink.texts() == (c.message.isEmpty() ? QStringList() : QStringList {c.message.arg(path)}));
-            CHILD_CHECK(c.message.isEmpty() && !c.source.isEmpty() ? loaded == c.expected : !loaded);
+            const bool loads = c.message.isEmpty() && !c.source.isEmpty();
+            CHILD_CHECK(loads ? loaded == c.expected : !loaded);
             return 0;
         };
         QCOMPARE(c.source == u"unreadable"_s ? RunUnprivileged(body) : RunInChild(body), 0);
-    }
-
-    // A 50 MB file of one hexadecimal find loads and becomes bytes within a few times its size: the bytes read, their
-    // text at two bytes per character and the converted bytes, never a piece of memory per value.
-    void longFindWithinMemory()
-    {
-#ifdef PERROX_ASAN
-        QSKIP("AddressSanitizer cannot run under an address-space limit");
-#endif
-        // The values 00 to FF, cycles times over, written value by value as Save Arguments would: "00 01 ... FF 00 ...".
-        const qint64 cycles = 50'000'000 / 768 + 1;
-        QByteArray cycle;
-        for (int b = 0; b < 256; ++b)
-            cycle += QByteArray::number(b, 16).toUpper().rightJustified(2, '0') + ' ';
-        QTemporaryDir dir;
-        QFile file(dir.filePath(u"long.args"_s));
-        QVERIFY(file.open(QIODevice::WriteOnly) && file.write("<FIND TYPE=HEX>") > 0);
-        for (qint64 i = 0; i < cycles; ++i)
-            QVERIFY(file.write(cycle) == cycle.size());
-        QVERIFY(file.write("</FIND><REPLACE TYPE=DEC>1 2</REPLACE>\r\n") > 0 && file.flush());
-        const qint64 size = file.size();
-        QVERIFY(size > 50'000'000 && size < MaxArgumentFileSize);
-        const auto body = [&] {
-            // Loading and converting take about 3 times the file (measured) above what the process holds already;
-            // 5 times leaves room, while a string per value would need over 20 times.
-            const qint64 sizeBefore = statusBytes("VmSize:");
-            const auto limit = rlim_t(sizeBefore + 5 * size);
-            const struct rlimit addressSpace = {limit, limit};
-            CHILD_CHECK(sizeBefore > 0 && ::setrlimit(RLIMIT_AS, &addressSpace) == 0);
-            try {
-                RecordingSink sink;
-                const std::optional<FindReplaceArguments> loaded = LoadArgumentFile(file.fileName(), kTags, sink);
-                CHILD_CHECK(loaded && loaded->size() == 1);
-                const std::optional<ArgumentTables> tables = BuildArgumentTables(*loaded, sink);
-                CHILD_CHECK(sink.texts().isEmpty() && tables && tables->finds.size() == 1 && tables->replaces.at(0) == QByteArray("\x01\x02"));
-                const QByteArray &find = tables->finds.find(0);
-                CHILD_CHECK(find.size() == cycles * 256);
-                for (qsizetype i = 0; i < find.size(); ++i)
-                    CHILD_CHECK(uchar(find.at(i)) == i % 256);
-            } catch (const std::bad_alloc &) {
-                std::fprintf(stderr, "out of memory under the limit\n");
-                return 2;
-            }
-            return 0;
-        };
-        QCOMPARE(RunInChild(body), 0);
     }
 };
 

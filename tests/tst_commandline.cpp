@@ -70,8 +70,6 @@ private slots:
         QTest::addColumn<bool>("help");
         QTest::addColumn<bool>("version");
         QTest::addColumn<QByteArray>("error");
-        QTest::newRow("nothing") << QByteArrayList() << QByteArrayList() << false << false << QByteArray();
-        QTest::newRow("absolute paths in order") << QByteArrayList {"/b/x.txt", "/a"} << QByteArrayList {"/b/x.txt", "/a"} << false << false << QByteArray();
         QTest::newRow("relative made absolute") << QByteArrayList {"x.txt", "sub/../y", "./z/", "."} << QByteArrayList {"@/x.txt", "@/y", "@/z", "@"} << false
                                                 << false << QByteArray();
         QTest::newRow("cleaned, links not resolved") << QByteArrayList {"/a//b/./c/../d/"} << QByteArrayList {"/a/b/d"} << false << false << QByteArray();
@@ -80,10 +78,6 @@ private slots:
         QTest::newRow("- alone and empty arguments") << QByteArrayList {"", "-", ""} << QByteArrayList {"@/-"} << false << false << QByteArray();
         QTest::newRow("unknown options: the first") << QByteArrayList {"a", "-x", "b", "--bogus"} << QByteArrayList {"@/a", "@/b"} << false << false
                                                     << QByteArray("unknown option '-x'");
-        QTest::newRow("--help among paths") << QByteArrayList {"a", "--help", "b"} << QByteArrayList {"@/a", "@/b"} << true << false << QByteArray();
-        QTest::newRow("-h") << QByteArrayList {"-h"} << QByteArrayList() << true << false << QByteArray();
-        QTest::newRow("--version") << QByteArrayList {"--version"} << QByteArrayList() << false << true << QByteArray();
-        QTest::newRow("-v after an unknown option") << QByteArrayList {"-q", "-v"} << QByteArrayList() << false << true << QByteArray("unknown option '-q'");
         QTest::newRow("no value, no bundling") << QByteArrayList {"--help=all", "-hv"} << QByteArrayList() << false << false
                                                << QByteArray("unknown option '--help=all'");
         QTest::newRow("names that are no UTF-8") << QByteArrayList {"caf\xe9.txt", "/t/\xff\xfe", "-\xe9"} << QByteArrayList {"@/caf\xe9.txt", "/t/\xff\xfe"}
@@ -150,15 +144,12 @@ private slots:
         QTest::addColumn<QByteArray>("out");
         QTest::addColumn<QByteArray>("err");
         QTest::newRow("--help") << QStringList {u"--help"_s} << 0 << Usage << QByteArray();
-        QTest::newRow("-h after a file and an unknown option") << QStringList {u"a.txt"_s, u"-q"_s, u"-h"_s} << 0 << Usage << QByteArray();
         QTest::newRow("--version") << QStringList {u"--version"_s} << 0 << Version << QByteArray();
-        QTest::newRow("-v") << QStringList {u"-v"_s} << 0 << Version << QByteArray();
         QTest::newRow("--version after Qt's -platform offscreen")
             << QStringList {u"-platform"_s, u"offscreen"_s, u"--version"_s} << 0 << Version << QByteArray();
         // Here QApplication is made, on the platform the command line names; Qt's options are no unknown ones.
         QTest::newRow("unknown option after Qt's options")
             << QStringList {u"-platform"_s, u"offscreen"_s, u"-style"_s, u"Fusion"_s, u"a.txt"_s, u"-x"_s, u"--bogus"_s} << 2 << QByteArray() << Unknown("-x");
-        QTest::newRow("unknown long option") << QStringList {u"-platform"_s, u"offscreen"_s, u"--help=all"_s} << 2 << QByteArray() << Unknown("--help=all");
     }
     void program()
     {

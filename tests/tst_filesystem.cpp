@@ -4,11 +4,9 @@
 
 #include <QDir>
 #include <QFile>
-#include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <QTest>
 
-#include <algorithm>
 #include <cerrno>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -28,7 +26,7 @@ QString esc(uchar byte)
 
 const QString Pipe = u"Is a named pipe, not a regular file"_s;
 
-// A path in a folder holding real.txt, .hidden, sub/inner.txt, a named pipe and the links the test makes;
+// A path in a folder holding real.txt, sub/inner.txt, a named pipe and the links the test makes;
 // relative to that folder unless empty or absolute. What the path tests say, and what OpenedFile gives: the
 // reason it refuses, or the real file it opens (relative to the folder).
 struct PathCase
@@ -41,25 +39,17 @@ struct PathCase
 };
 const PathCase kPaths[] = {
     {"a file", u"real.txt"_s, false, true, QString(), "real.txt"},
-    {"a hidden file", u".hidden"_s, false, true, QString(), ".hidden"},
-    {"a relative link", u"rel"_s, false, true, QString(), "real.txt"},
     {"an absolute link", u"abs"_s, false, true, QString(), "real.txt"},
     {"a chain of links", u"chain"_s, false, true, QString(), "real.txt"},
-    {"a link out of a subfolder", u"sub/up"_s, false, true, QString(), "real.txt"},
     {"a linked folder on the way", u"subdir/inner.txt"_s, false, true, QString(), "sub/inner.txt"},
-    {"a link into a subfolder", u"down"_s, false, true, QString(), "sub/inner.txt"},
     {"a folder", u"sub"_s, true, false, SystemErrorText(EISDIR), nullptr},
-    {"a link to a folder", u"subdir"_s, true, false, SystemErrorText(EISDIR), nullptr},
-    {"a path ending in /", u"sub/"_s, true, false, SystemErrorText(EISDIR), nullptr},
     {"the root", u"/"_s, true, false, SystemErrorText(EISDIR), nullptr},
-    {"missing", u"nothing.txt"_s, false, false, SystemErrorText(ENOENT), nullptr},
     {"a dangling link", u"dangling"_s, false, false, SystemErrorText(ENOENT), nullptr},
     {"a loop of links", u"loop1"_s, false, false, SystemErrorText(ELOOP), nullptr},
     {"a file on the way", u"real.txt/x"_s, false, false, SystemErrorText(ENOTDIR), nullptr},
     {"empty", QString(), false, false, SystemErrorText(ENOENT), nullptr},
     {"NUL in the name", u"real.txt"_s + QChar(0) + u"x"_s, false, false, SystemErrorText(ENOENT), nullptr},
     {"a named pipe", u"pipe"_s, false, true, Pipe, nullptr},
-    {"a link to a named pipe", u"topipe"_s, false, true, Pipe, nullptr},
     {"a character device", u"/dev/null"_s, false, true, u"Is a character device, not a regular file"_s, nullptr},
 };
 
@@ -82,13 +72,15 @@ private slots:
         const PathCase &c = kPaths[i];
         QTemporaryDir dir;
         const auto at = [&](const QString &name) { return NativePath(dir.filePath(name)); };
-        QVERIFY(WriteFile(dir.filePath(u"real.txt"_s), "real") && WriteFile(dir.filePath(u".hidden"_s), "hidden") && QDir(dir.path()).mkdir(u"sub"_s));
-        QVERIFY(WriteFile(dir.filePath(u"sub/inner.txt"_s), "inner") && ::mkfifo(at(u"pipe"_s).constData(), 0600) == 0);
+        QVERIFY(QDir(dir.path()).mkdir(u"sub"_s));
+        for (const QString &name : {u"real.txt"_s, u"sub/inner.txt"_s})
+            QVERIFY(WriteFile(dir.filePath(name), name.toUtf8()));
+        QCOMPARE(::mkfifo(at(u"pipe"_s).constData(), 0600), 0);
         const struct
         {
             const char *target, *name;
-        } links[] = {{"real.txt", "rel"}, {"", "abs"}, {"rel", "chain"}, {"../real.txt", "sub/up"}, {"sub", "subdir"}, {"sub/inner.txt", "down"},
-            {"nowhere.txt", "dangling"}, {"loop2", "loop1"}, {"loop1", "loop2"}, {"pipe", "topipe"}};
+        } links[]
+            = {{"real.txt", "rel"}, {"", "abs"}, {"rel", "chain"}, {"sub", "subdir"}, {"nowhere.txt", "dangling"}, {"loop2", "loop1"}, {"loop1", "loop2"}};
         for (const auto &l : links)
             QVERIFY(::symlink(*l.target ? l.target : at(u"real.txt"_s).constData(), at(QString::fromLatin1(l.name)).constData()) == 0);
         const QString path = c.path.isEmpty() || c.path.startsWith(u'/') ? c.path : dir.filePath(c.path);
@@ -104,17 +96,13 @@ private slots:
         // The folder and name held are those of the real file, not of a link.
         struct stat held;
         struct stat expected;
-        QVERIFY(::fstatat(file.folderFd(), file.name().constData(), &held, AT_SYMLINK_NOFOLLOW) == 0);
-        QVERIFY(::stat(at(QString::fromLatin1(c.real)).constData(), &expected) == 0);
-        QVERIFY(S_ISREG(held.st_mode) && SameFile(held, expected) && SameFile(file.status(), expected));
-        QVERIFY(file.unchanged() && file.stillNamed());
+        QCOMPARE(::fstatat(file.folderFd(), file.name().constData(), &held, AT_SYMLINK_NOFOLLOW), 0);
+        QCOMPARE(::stat(at(QString::fromLatin1(c.real)).constData(), &expected), 0);
+        QVERIFY(SameFile(held, expected));
+        QVERIFY(SameFile(file.status(), expected));
+        QVERIFY(file.unchanged());
+        QVERIFY(file.stillNamed());
         QCOMPARE(file.currentPath(), NativePath(QFileInfo(dir.filePath(QString::fromLatin1(c.real))).canonicalFilePath()));
-    }
-
-    void errorMessages()
-    {
-        QCOMPARE(FileErrorMessage(ENOENT, u"/a b/c.txt"_s), u"No such file or directory - /a b/c.txt"_s);
-        QCOMPARE(FileErrorMessage(EACCES, u"x"_s), u"Permission denied - x"_s);
     }
 
     // Every row: text encodes to the name's bytes, and but for the last rows the
@@ -124,30 +112,16 @@ private slots:
         QTest::addColumn<QByteArray>("native");
         QTest::addColumn<QString>("text");
         QTest::addColumn<bool>("decodes");
-        QTest::newRow("empty") << QByteArray() << QString() << true;
         QTest::newRow("ASCII") << QByteArray("/tmp/a b~.txt") << u"/tmp/a b~.txt"_s << true;
-        QTest::newRow("two-byte") << QByteArray("caf\xc3\xa9") << u"caf\u00e9"_s << true;
         QTest::newRow("four-byte, a surrogate pair") << QByteArray("\xf0\x9f\x98\x80") << u"\U0001F600"_s << true;
-        QTest::newRow("largest code point") << QByteArray("\xf4\x8f\xbf\xbf") << u"\U0010FFFF"_s << true;
-        QTest::newRow("last before the surrogates") << QByteArray("\xed\x9f\xbf") << u"\uD7FF"_s << true;
-        QTest::newRow("first after the surrogates") << QByteArray("\xee\x80\x80") << u"\uE000"_s << true;
         QTest::newRow("leading byte-order mark kept") << QByteArray("\xef\xbb\xbf") + "a" << u"\uFEFFa"_s << true;
         QTest::newRow("Latin-1 name") << QByteArray("caf\xe9.txt") << u"caf"_s + esc(0xE9) + u".txt"_s << true;
-        QTest::newRow("lone continuation byte") << QByteArray("a\x80") + "b" << u"a"_s + esc(0x80) + u"b"_s << true;
         QTest::newRow("truncated sequence at end") << QByteArray("x\xe2\x82") << u"x"_s + esc(0xE2) + esc(0x82) << true;
-        QTest::newRow("sequence cut by ASCII") << QByteArray("\xf0\x9f\x98") + "z" << esc(0xF0) + esc(0x9F) + esc(0x98) + u"z"_s << true;
-        QTest::newRow("overlong C0 AF") << QByteArray("\xc0\xaf") << esc(0xC0) + esc(0xAF) << true;
-        QTest::newRow("overlong four-byte") << QByteArray("\xf0\x8f\xbf\xbf") << esc(0xF0) + esc(0x8F) + esc(0xBF) + esc(0xBF) << true;
-        QTest::newRow("encoded surrogate ED B2 80") << QByteArray("\xed\xb2\x80") << esc(0xED) + esc(0xB2) + esc(0x80) << true;
-        QTest::newRow("above U+10FFFF F4 90 80 80") << QByteArray("\xf4\x90\x80\x80") << esc(0xF4) + esc(0x90) + esc(0x80) + esc(0x80) << true;
-        QTest::newRow("bytes never in UTF-8") << QByteArray("\xc1\xf5\xff") << esc(0xC1) + esc(0xF5) + esc(0xFF) << true;
         QTest::newRow("mixed") << QByteArray("\xc3\xa9\xe9\xf0\x9f\x98\x80\x80/\xff")
                                << u"\u00e9"_s + esc(0xE9) + u"\U0001F600"_s + esc(0x80) + u"/"_s + esc(0xFF) << true;
         // Text that no name decodes to: encoded as before, like QFile::encodeName.
         QTest::newRow("lone high surrogate") << QByteArray("\xef\xbf\xbdx") << QString(QChar(0xD800)) + u"x"_s << false;
         QTest::newRow("high surrogate at the end") << QByteArray("a\xef\xbf\xbd") << u"a"_s + QChar(0xD83D) << false;
-        QTest::newRow("lone low surrogate below the escapes") << QByteArray("\xef\xbf\xbd") << QString(QChar(0xDC7F)) << false;
-        QTest::newRow("lone low surrogate above the escapes") << QByteArray("\xef\xbf\xbd") << QString(QChar(0xDD00)) << false;
         // A high surrogate makes a pair of what would otherwise be an escape.
         QTest::newRow("escape after a high surrogate") << QByteArray("\xf0\x90\x82\x80") << QString(QChar(0xD800)) + esc(0x80) << false;
         QTest::newRow("NUL") << QByteArray("a\0b", 3) << u"a"_s + QChar(0) + u"b"_s << false;
@@ -167,34 +141,21 @@ private slots:
             QCOMPARE(text, QString::fromUtf8(native));
     }
 
-    void randomBytesSurviveTheRoundTrip()
-    {
-        // Bytes that start, continue and break UTF-8 sequences, or any byte at all.
-        const QByteArray pieces("a/\x80\x8f\x90\x9f\xa0\xbf\xc0\xc2\xdf\xe0\xed\xee\xef\xf0\xf4\xf5\xff");
-        for (quint32 round = 0; round < 50000; ++round) {
-            const QByteArray native = RandomBytes(round, qsizetype(QRandomGenerator(round).bounded(13)), round % 2 ? pieces : QByteArray());
-            const QString text = DecodeNativePath(native);
-            // Valid UTF-8 gives Qt's text (byte-order mark aside); anything else holds an escape.
-            const bool decoded = QByteArrayView(native).isValidUtf8()
-                ? native.startsWith("\xef\xbb\xbf") || text == QString::fromUtf8(native)
-                : std::any_of(text.begin(), text.end(), [](QChar c) { return c.unicode() >= 0xDC80 && c.unicode() <= 0xDCFF; });
-            if (NativePath(text) != native || !decoded)
-                QFAIL(qPrintable(u"bytes "_s + QString::fromLatin1(native.toHex(' '))));
-        }
-    }
-
     void openedFileFollowsWhatItOpened()
     {
         QTemporaryDir dir;
         const QString path = dir.filePath(u"a.txt"_s);
-        QVERIFY(WriteFile(path, "mine") && AgeFile(path));
+        QVERIFY(WriteFile(path, "mine"));
+        QVERIFY(AgeFile(path));
         OpenedFile file;
         QCOMPARE(file.open(path), QString());
         // Renamed away and replaced by a link: the name no longer leads to it,
         // but writing reaches the file that was opened, never the link's end.
         QVERIFY(QFile::rename(path, dir.filePath(u"moved.txt"_s)));
-        QVERIFY(WriteFile(dir.filePath(u"other.txt"_s), "other") && QFile::link(dir.filePath(u"other.txt"_s), path));
-        QVERIFY(!file.stillNamed() && file.unchangedButRenamed());
+        QVERIFY(WriteFile(dir.filePath(u"other.txt"_s), "other"));
+        QVERIFY(QFile::link(dir.filePath(u"other.txt"_s), path));
+        QVERIFY(!file.stillNamed());
+        QVERIFY(file.unchangedButRenamed());
         const int fd = file.openForWriting();
         QVERIFY(fd >= 0);
         QCOMPARE(::write(fd, "MINE", 4), ssize_t(4));

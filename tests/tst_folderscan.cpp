@@ -73,34 +73,23 @@ struct MaskCase
 };
 const MaskCase kMasks[] = {
     {"suffix, blanks around a mask", u"a.txt"_s, u"*.txt; *.DOC"_s, {}, true},
-    {"suffix, other case", u"B.doc"_s, u"*.txt; *.DOC"_s, {}, true},
     {"suffix must end the name", u"notes.txt.bak"_s, u"*.txt; *.DOC"_s, {}, false},
     {"contains", u"notes.txt.bak"_s, u"*.txt*"_s, {}, true},
     {"contains needs the text", u"a"_s, u"*ab*"_s, {}, false},
     {"prefix", u"Data1.bin"_s, u"data*"_s, {}, true},
-    {"prefix must start the name", u"mydata.bin"_s, u"data*"_s, {}, false},
     {"question mark is no wildcard", u"a.bin"_s, u"?.bin"_s, {}, false},
     {"inner star is no wildcard", u"axb"_s, u"a*b"_s, {}, false},
     {"single star", u"anything.at.all"_s, u"*"_s, {}, true},
-    {"double star", u"x"_s, u"**"_s, {}, true},
-    {"exact, other case", u"README"_s, u"readme"_s, {}, true},
     {"exact is whole name", u"readme.md"_s, u"readme"_s, {}, false},
     {"trailing semicolon", u"a.txt"_s, u"*.txt;"_s, {}, true},
     {"empty entries never match", u"a"_s, u";; ;"_s, {}, false},
-    {"a later entry matches", u"m.c"_s, u"x;y;*.c"_s, {}, true},
-    {"only blanks are trimmed", u"m.c"_s, u"\t*.c"_s, {}, false},
     {"non-ASCII case", u"ÄRGER.TXT"_s, u"ärger*"_s, {}, true},
-    {"both empty", u"x"_s, {}, {}, true},
-    {"exclude only, excluded", u"x.bak"_s, {}, u"*.bak"_s, false},
-    {"include only, not included", u"x.c"_s, u"*.txt"_s, {}, false},
     {"included and excluded", u"secret.txt"_s, u"*.txt"_s, u"secret*"_s, false},
-    {"included, not excluded", u"notes.txt"_s, u"*.txt"_s, u"secret*"_s, true},
     // A list of blanks is not empty: it counts, and matches nothing.
     {"include of blanks", u"x"_s, u" "_s, {}, false},
 };
 
 // start: the folder scanned below the tree; "" the tree, "/" the tree with a final slash, "-" no name at all;
-// "=name" the path given (ScanPaths) as a dropped one is, not a folder scanned.
 // pumps: the events that ran, -1 when not checked. stopAfter, stopAtPump: see Recorder.
 struct ScanCase
 {
@@ -111,7 +100,6 @@ struct ScanCase
 };
 const char *const Tree
     = "a.txt B.doc notes.txt.bak src/ src/s.txt src/Backup/ src/Backup/k.txt src/lib/ src/lib/l.txt src/src/ src/src/t.txt x.dir/ x.dir/d.txt";
-const char *const AllText = "B.doc a.txt src/s.txt src/Backup/k.txt src/lib/l.txt src/src/t.txt x.dir/d.txt";
 // b is reached first as b, so c (the same folder) is not entered again; a
 // link to a file is a file, a link to nothing is left out. A link given as
 // the folder is scanned like the folder itself.
@@ -125,22 +113,14 @@ const ScanCase kScans[] = {
         ".hidden B.txt b.txt pipe Alpha/.cfg sub/y sub/deep/z", 11, -1, 0},
     {"no name", "a", "-", {}, "", 0, -1, 0},
     {"a missing folder", "a", "missing", {}, "", -1, -1, 0},
-    {"a file", "a", "a", {}, "", -1, -1, 0},
-    {"files include", Tree, "", {{}, {}, u"*.txt; *.DOC"_s, {}}, AllText, -1, -1, 0},
-    {"files exclude", Tree, "", {{}, {}, {}, u"*.bak"_s}, AllText, -1, -1, 0},
+    {"files include", Tree, "", {{}, {}, u"*.txt; *.DOC"_s, {}}, "B.doc a.txt src/s.txt src/Backup/k.txt src/lib/l.txt src/src/t.txt x.dir/d.txt", -1, -1, 0},
     {"folder exclude at any depth", Tree, "", {{}, u"backup"_s, {}, {}}, "B.doc a.txt notes.txt.bak src/s.txt src/lib/l.txt src/src/t.txt x.dir/d.txt", -1, -1,
         0},
-    {"the folder given is scanned whatever its name", Tree, "src/Backup", {{}, u"backup"_s, {}, {}}, "k.txt", -1, -1, 0},
     // src/lib is not entered, src/src is: the include list applies at every level.
     {"folder include", Tree, "", {u"SRC"_s, {}, {}, {}}, "B.doc a.txt notes.txt.bak src/s.txt src/src/t.txt", -1, -1, 0},
-    {"file masks leave folders alone", Tree, "", {{}, {}, u"*.dir"_s, {}}, "", -1, -1, 0},
     {"links are followed once", Links, "", {}, "file-link a/f.txt b/g.txt", -1, -1, 0},
     // A link whose target does not exist, or runs through a file, is neither file nor folder, at any depth; events still run for it.
-    {"a dangling link left out", "a.txt gone@nowhere", "", {}, "a.txt", 2, -1, 0},
     {"a dangling link in a subfolder left out", "a.txt sub/ sub/lost@ROOT/a.txt/x sub/gone@missing sub/z.txt", "", {}, "a.txt sub/z.txt", 5, -1, 0},
-    {"a link to a file taken", "a.txt sub/ sub/to-a@ROOT/a.txt", "", {}, "a.txt sub/to-a", -1, -1, 0},
-    // A path given is reported as it is: the run says what is wrong with it.
-    {"a dangling link given", "gone@nowhere", "=gone", {}, "gone", -1, -1, 0},
     {"a link as the folder", Links, "c", {}, "g.txt", -1, -1, 0},
     {"stopped by the file found", "1 2 3 s/ s/4", "", {}, "1 2", -1, 2, 0},
     {"stopped between events", "1 2 3 s/ s/4", "", {}, "1", -1, -1, 1},
@@ -181,43 +161,14 @@ private slots:
         QTemporaryDir dir;
         const QString root = dir.path(), start = QString::fromUtf8(c.start);
         makeTree(root, c.tree);
-        const bool given = start.startsWith(u'=');
-        const QString below = given ? start.mid(1) : start;
-        const QString folder = start == u"-"_s ? QString() : below.isEmpty() ? root : start == u"/"_s ? root + u'/' : root + u'/' + below;
-        Recorder r(start == u"/"_s || given ? root : folder, c.stopAfter, c.stopAtPump);
-        const FolderScanResult result = given ? ScanPaths({folder}, c.masks, r) : ScanFolder(folder, c.masks, r);
+        const QString folder = start == u"-"_s ? QString() : start.isEmpty() ? root : start == u"/"_s ? root + u'/' : root + u'/' + start;
+        Recorder r(start == u"/"_s ? root : folder, c.stopAfter, c.stopAtPump);
+        const FolderScanResult result = ScanFolder(folder, c.masks, r);
         QCOMPARE(r.files, names(c.expected));
         QCOMPARE(result.stopped, c.stopAfter > 0 || c.stopAtPump > 0);
         QCOMPARE(result.filesFound, r.files.size());
-        QVERIFY(c.pumps < 0 || r.pumps == c.pumps);
-    }
-
-    void namesThatAreNoUtf8()
-    {
-        QTemporaryDir dir;
-        const QByteArray root = NativePath(dir.path());
-        QVERIFY(::mkdir((root + "/d\xff").constData(), 0755) == 0);
-        // Each file holds its own path below root, as bytes.
-        const QList<QByteArray> created {"caf\xe9.txt", "cafe.txt", "caf\xc3\xa9.txt", "caf\xf0\x9f\x98\x80", "caf\xee\x80\x80", "d\xff/x\x80"};
-        for (const QByteArray &name : created)
-            QVERIFY(WriteFile(DecodeNativePath(root + '/' + name), name));
-        Recorder r(dir.path());
-        ScanFolder(dir.path(), {}, r);
-        // By UTF-16 code unit, as the names decode: "e" < U+00E9 < the pair of
-        // U+1F600 < the escape of byte E9 < U+E000 (byte order would differ).
-        const QList<QByteArray> expected {"cafe.txt", "caf\xc3\xa9.txt", "caf\xf0\x9f\x98\x80", "caf\xe9.txt", "caf\xee\x80\x80", "d\xff/x\x80"};
-        QList<QByteArray> found;
-        for (const QString &path : r.files)
-            found.append(ReadFile(dir.path() + u'/' + path) == NativePath(path) ? NativePath(path) : "wrong content: " + NativePath(path));
-        QCOMPARE(found, expected);
-        // Masks see the decoded name.
-        Recorder masked(dir.path());
-        ScanFolder(dir.path(), FolderMasks {{}, {}, u"*"_s + DecodeNativePath("\xe9.txt"), {}}, masked);
-        QCOMPARE(masked.files, QStringList {DecodeNativePath("caf\xe9.txt")});
-        // QTemporaryDir cannot remove names that are no UTF-8.
-        for (const QByteArray &name : created)
-            QVERIFY(::unlink((root + '/' + name).constData()) == 0);
-        QVERIFY(::rmdir((root + "/d\xff").constData()) == 0);
+        if (c.pumps >= 0)
+            QCOMPARE(r.pumps, c.pumps);
     }
 
     // In a sticky folder open to everyone, a link another user planted is
@@ -261,7 +212,8 @@ private slots:
         const auto mode = [&](const QString &folder, mode_t mode) { return ::chmod(NativePath(root + folder).constData(), mode) == 0; };
         // Listed but not searchable: no entry's attributes can be read, so even
         // the subfolder counts as a file.
-        QVERIFY(mode(QString(), 0755) && mode(u"/locked"_s, 0) && mode(u"/listed"_s, 0644));
+        for (const auto &[folder, bits] : {std::pair(QString(), 0755), {u"/locked"_s, 0}, {u"/listed"_s, 0644}})
+            QVERIFY(mode(folder, mode_t(bits)));
         const int rc = RunUnprivileged([&] {
             Recorder r(root);
             const FolderScanResult result = ScanFolder(root, {}, r);
@@ -269,7 +221,8 @@ private slots:
             CHILD_CHECK(r.files == names("a.txt listed/f listed/sub open/o"));
             return 0;
         });
-        QVERIFY(mode(u"/locked"_s, 0755) && mode(u"/listed"_s, 0755));
+        QVERIFY(mode(u"/locked"_s, 0755));
+        QVERIFY(mode(u"/listed"_s, 0755));
         QCOMPARE(rc, 0);
     }
 };

@@ -105,8 +105,6 @@ private slots:
     void cleanup() { Matcher::allowVectorSearch(true); }
     void againstOracle_data();
     void againstOracle();
-    void cases_data();
-    void cases();
 };
 
 void TestMatcher::againstOracle_data()
@@ -209,57 +207,6 @@ void TestMatcher::againstOracle()
                 }
             }
         }
-    }
-}
-
-void TestMatcher::cases_data()
-{
-    QTest::addColumn<QList<QByteArray>>("finds");
-    QTest::addColumn<QByteArray>("data");
-    QTest::addColumn<qint64>("from");
-    QTest::addColumn<qint64>("to");
-    QTest::addColumn<qint64>("end");
-    QTest::addColumn<qint64>("position");
-    QTest::addColumn<int>("index");
-
-    QList<QByteArray> qs;
-    for (int i = 0; i < 100; ++i)
-        qs.append(QByteArray("q0") + QByteArray::number(i).rightJustified(2, '0') + 'z');
-    const QByteArray x40(40, 'x');
-    const QByteArray x70(70, 'x');
-
-    QTest::newRow("first in list wins over the longer") << QList<QByteArray> {"abc", "ab"} << QByteArray("xxabc") << 0LL << 5LL << 5LL << 2LL << 0;
-    QTest::newRow("first in list wins over the shorter") << QList<QByteArray> {"ab", "abc"} << QByteArray("xxabc") << 0LL << 5LL << 5LL << 2LL << 0;
-    QTest::newRow("first does not fit before end") << QList<QByteArray> {"abc", "ab"} << QByteArray("xxabc") << 0LL << 5LL << 4LL << 2LL << 1;
-    QTest::newRow("duplicate never wins") << QList<QByteArray> {"y", "ab", "ab"} << QByteArray("xxab") << 0LL << 4LL << 4LL << 2LL << 1;
-    QTest::newRow("leftmost beats list order") << QList<QByteArray> {"bc", "ab"} << QByteArray("xabc") << 0LL << 4LL << 4LL << 1LL << 1;
-    QTest::newRow("one find across position 32") << QList<QByteArray> {"needle"} << x40 + "needle" + x40 << 0LL << 86LL << 86LL << 40LL << 0;
-    QTest::newRow("one find at the last start before to") << QList<QByteArray> {"yz"} << x70 + "yz" << 0LL << 71LL << 72LL << 70LL << 0;
-    QTest::newRow("one find starting at to") << QList<QByteArray> {"yz"} << x70 + "yz" << 0LL << 70LL << 72LL << -1LL << -1;
-    QTest::newRow("one find one byte past end") << QList<QByteArray> {"yz"} << x70 + "yz" << 0LL << 71LL << 71LL << -1LL << -1;
-    QTest::newRow("one find before from") << QList<QByteArray> {"yz"} << "yz" + x70 << 1LL << 72LL << 72LL << -1LL << -1;
-    QTest::newRow("hundred finds, one across position 64") << qs << x70 + "q042z" + x70 << 0LL << 145LL << 145LL << 70LL << 42;
-    QTest::newRow("hundred finds, the last cut by end") << qs << x70 + "q099z" << 0LL << 75LL << 74LL << -1LL << -1;
-    QTest::newRow("hundred finds, the last ends at end") << qs << x70 + "q099z" << 3LL << 75LL << 75LL << 70LL << 99;
-    QTest::newRow("hundred finds, all but the fingerprint") << qs << x70 + "q04xq04" << 0LL << 77LL << 77LL << -1LL << -1;
-}
-
-void TestMatcher::cases()
-{
-    QFETCH(QList<QByteArray>, finds);
-    QFETCH(QByteArray, data);
-    QFETCH(qint64, from);
-    QFETCH(qint64, to);
-    QFETCH(qint64, end);
-    QFETCH(qint64, position);
-    QFETCH(int, index);
-    for (const bool portable : {false, true}) {
-        Matcher::allowVectorSearch(!portable); // cleanup() allows it again
-        const Matcher matcher(std::vector<QByteArray>(finds.begin(), finds.end()));
-        const auto copy = exactCopy(data, end);
-        const Matcher::Match m = matcher.findFirst(copy.get(), from, to, end);
-        QCOMPARE(m.position, position);
-        QCOMPARE(m.index, index);
     }
 }
 
