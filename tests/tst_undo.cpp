@@ -8,7 +8,6 @@
 #include <QRegularExpression>
 #include <QTest>
 
-#include <csignal>
 #include <sys/stat.h>
 #include <unistd.h>
 
