@@ -83,42 +83,32 @@ private slots:
         }
     }
 
-    void saveOrCancel_data()
-    {
-        QTest::addColumn<QString>("how");
-        QTest::addColumn<bool>("tick");
-        QTest::newRow("Save, overwrite ticked") << "save" << true;
-        QTest::newRow("Save, overwrite cleared") << "save" << false;
-        QTest::newRow("Cancel button") << "cancel" << true;
-        QTest::newRow("Escape") << "escape" << true;
-        QTest::newRow("close box") << "close" << true;
-    }
+    // Prefix, suffix and overwrite start afresh, the folder is remembered; Save takes them all, Cancel, Escape and the
+    // close box none.
     void saveOrCancel()
     {
-        QFETCH(QString, how);
-        QFETCH(bool, tick);
         const QString target = makeFolder(u"out"_s), other = makeFolder(u"out/other"_s);
-        RecordingSink sink;
-        ReplaceAsSettings settings {target, u"old_"_s, u"_old"_s, 1};
-        SaveDialog dlg(nullptr, sink, settings, {});
-        dlg.open();
-        // Prefix, suffix and overwrite start afresh; the folder is remembered.
-        const auto shown = [&] {
-            return u"%1|%2|%3|%4 %5"_s.arg(dlg.folder(), dlg.edPrefix()->text(), dlg.edSuffix()->text()).arg(dlg.chkOverwrite()->isChecked()).arg(dlg.g_rv());
-        };
-        QCOMPARE(shown(), target + u"|||0 2"_s);
-        QVERIFY(dlg.OpenFolder(other));
-        QTest::keyClicks(dlg.edPrefix(), u"new_"_s);
-        QTest::keyClicks(dlg.edSuffix(), u"_v2"_s);
-        dlg.chkOverwrite()->setChecked(tick);
-        const std::map<QString, std::function<void()>> ways {{u"save"_s, [&] { dlg.Command1()->click(); }}, {u"cancel"_s, [&] { dlg.Command2()->click(); }},
-            {u"escape"_s, [&] { QTest::keyClick(&dlg, Qt::Key_Escape); }}, {u"close"_s, [&] { dlg.close(); }}};
-        ways.at(how)();
-        const bool saved = how == u"save"_s;
-        QVERIFY(!dlg.isVisible());
-        QCOMPARE(dlg.g_rv(), saved ? 1 : 2);
-        QCOMPARE(dlg.result(), int(saved ? QDialog::Accepted : QDialog::Rejected));
-        QCOMPARE(Shown(settings), saved ? u"%1|new_|_v2|%2"_s.arg(other).arg(int(tick)) : target + u"|old_|_old|1"_s);
+        for (const auto &[how, tick] : {std::pair {u"save"_s, true}, {u"save"_s, false}, {u"cancel"_s, true}, {u"escape"_s, true}, {u"close"_s, true}}) {
+            RecordingSink sink;
+            ReplaceAsSettings settings {target, u"old_"_s, u"_old"_s, 1};
+            SaveDialog dlg(nullptr, sink, settings, {});
+            dlg.open();
+            QCOMPARE(u"%1|%2|%3|%4 %5"_s.arg(dlg.folder(), dlg.edPrefix()->text(), dlg.edSuffix()->text()).arg(dlg.chkOverwrite()->isChecked()).arg(dlg.g_rv()),
+                target + u"|||0 2"_s);
+            QVERIFY(dlg.OpenFolder(other));
+            QTest::keyClicks(dlg.edPrefix(), u"new_"_s);
+            QTest::keyClicks(dlg.edSuffix(), u"_v2"_s);
+            dlg.chkOverwrite()->setChecked(tick);
+            if (how == u"escape"_s || how == u"close"_s)
+                how == u"close"_s ? (void)dlg.close() : QTest::keyClick(&dlg, Qt::Key_Escape);
+            else
+                QTest::mouseClick(how == u"save"_s ? dlg.Command1() : dlg.Command2(), Qt::LeftButton);
+            const bool saved = how == u"save"_s;
+            QVERIFY(!dlg.isVisible());
+            QCOMPARE(dlg.g_rv(), saved ? 1 : 2);
+            QCOMPARE(dlg.result(), int(saved ? QDialog::Accepted : QDialog::Rejected));
+            QCOMPARE(Shown(settings), saved ? u"%1|new_|_v2|%2"_s.arg(other).arg(int(tick)) : target + u"|old_|_old|1"_s);
+        }
     }
 
     void folderNavigation()
@@ -201,9 +191,8 @@ private slots:
     void optionsApplyThenClose_data()
     {
         QTest::addColumn<QString>("how");
-        QTest::newRow("Cancel keeps what was applied") << "cancel";
-        QTest::newRow("Escape keeps what was applied") << "escape";
-        QTest::newRow("OK applies and closes") << "ok";
+        for (const char *how : {"cancel", "escape", "ok"})
+            QTest::newRow(how) << QString::fromLatin1(how);
     }
     void optionsApplyThenClose()
     {
@@ -259,30 +248,7 @@ private slots:
         dlg.spnMaxMegabytes()->setValue(2000000);
         dlg.chkKeepTimes()->click();
         QCOMPARE(shown().section(u' ', -4), u"1000 1048576 limits 0"_s);
-        how == u"escape"_s ? QTest::keyClick(&dlg, Qt::Key_Escape) : (how == u"ok"_s ? dlg.cmdOK() : dlg.cmdCancel())->click();
-        const bool ok = how == u"ok"_s;
-        QVERIFY(!dlg.isVisible());
-        QCOMPARE(dlg.result(), int(ok ? QDialog::Accepted : QDialog::Rejected));
-        QCOMPARE(masks, (ok ? FolderMasks {u"lib"_s, u"backup"_s, u"*.doc"_s, QString()} : applied));
-        QCOMPARE(undo, (UndoOptions {ok, 1000, ok ? 1048576 : 1}));
-        QCOMPARE(keepTimes, !ok);
-    }
-
-    // Ctrl+Tab keeps the one tab; with a second it moves on and wraps round. A journal that is off shows its limits
-    // disabled from the start.
-    void optionsCtrlTabKeepsTheOneTab()
-    {
-        FolderMasks masks;
-        UndoOptions undo {false, 3, 5};
-        bool keepTimes = true;
-        OptionsDialog dlg(nullptr, masks, undo, keepTimes);
-        dlg.show();
-        QVERIFY(QTest::qWaitForWindowActive(&dlg));
-        QCOMPARE(QList<bool>(
-                     {dlg.chkKeepJournal()->isChecked(), dlg.spnMaxRuns()->isEnabled(), dlg.spnMaxMegabytes()->isEnabled(), dlg.chkKeepTimes()->isChecked()}),
-            QList<bool>({false, false, false, true}));
-        QCOMPARE(dlg.spnMaxMegabytes()->value(), 5);
-        dlg.edIncludeFiles()->setFocus();
+        // Ctrl+Tab keeps the one tab; with a second it moves on and wraps round.
         QTest::keyClick(dlg.edIncludeFiles(), Qt::Key_Tab, Qt::ControlModifier);
         QList<int> tabs {dlg.tbsOptions()->currentIndex()};
         dlg.tbsOptions()->addTab(new QWidget, u"Second"_s);
@@ -290,8 +256,13 @@ private slots:
         tabs << dlg.tbsOptions()->currentIndex();
         dlg.SelectNextTab();
         QCOMPARE(tabs << dlg.tbsOptions()->currentIndex(), QList<int>({0, 1, 0}));
-        QVERIFY(dlg.isVisible());
-        QCOMPARE(dlg.edIncludeFiles()->text(), QString());
+        how == u"escape"_s ? QTest::keyClick(&dlg, Qt::Key_Escape) : (how == u"ok"_s ? dlg.cmdOK() : dlg.cmdCancel())->click();
+        const bool ok = how == u"ok"_s;
+        QVERIFY(!dlg.isVisible());
+        QCOMPARE(dlg.result(), int(ok ? QDialog::Accepted : QDialog::Rejected));
+        QCOMPARE(masks, (ok ? FolderMasks {u"lib"_s, u"backup"_s, u"*.doc"_s, QString()} : applied));
+        QCOMPARE(undo, (UndoOptions {ok, 1000, ok ? 1048576 : 1}));
+        QCOMPARE(keepTimes, !ok);
     }
 
     void aboutBoxLayoutAndLink()

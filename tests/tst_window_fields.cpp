@@ -31,17 +31,10 @@ QStringList Restored(const WindowFixture &g)
 
 // Keys in a field of each notation, the Replace field for Characters and Hexadecimal, the Find field for the others.
 // The start text is two values; the editing keys cut it down to a blank and the first character of the second.
-// Return beeps where the notation has no such character; so does a typed character the notation lacks.
-struct KeysCase
-{
-    const char *name;
-    Notation notation;
-    QString start;
-    int returnBeeps;
-    QString typed, kept;
-};
+// Return beeps where the notation has no such character; so does a typed character the notation lacks. The name, the
+// notation, the start text, the beeps of Return, what is typed and what is kept:
 const QString kMixed = u"\u00e9\u20ac\u0416\u2192\U0001F600g!"_s; // é € Ж → emoji g !
-const KeysCase kKeys[] = {
+const std::tuple<const char *, Notation, QString, int, QString, QString> kKeys[] = {
     {"Asc", Notation::Characters, u"ab c"_s, 0, kMixed, u"\u00e9\u20acg!"_s},
     {"Dec", Notation::Decimal, u"10 11"_s, 1, u"7\u00e9 g,"_s, u"7 ,"_s},
     {"Hex", Notation::Hexadecimal, u"0A 0B"_s, 1, u"f\u0416;Z"_s, u"f;"_s},
@@ -114,12 +107,12 @@ private slots:
     void keysByNotation()
     {
         QFETCH(int, row);
-        const KeysCase &c = kKeys[row];
+        const auto &[name, notation, start, returnBeeps, typed, kept] = kKeys[row];
         const int side = 1 - row % 2;
-        f->field(side)->selectNotation(c.notation);
+        f->field(side)->selectNotation(notation);
         QLineEdit *ed = side ? f->edReplace() : f->edSearch();
         ed->setFocus();
-        ed->setText(c.start);
+        ed->setText(start);
         ed->setCursorPosition(0);
         QStringList seen, expected; // text@cursor after each key
         const auto state = [&] { seen << u"%1@%2"_s.arg(ed->text()).arg(ed->cursorPosition()); };
@@ -132,24 +125,24 @@ private slots:
             QTest::keyClick(ed, key);
             state();
         }
-        const QString rest = c.start.mid(2), cut = rest.chopped(1);
-        for (const auto &[text, at] : {std::pair {c.start.mid(1), 0}, {rest, 0}, {rest, int(rest.size())}, {cut, int(cut.size())}, {cut, int(cut.size()) - 1},
+        const QString rest = start.mid(2), cut = rest.chopped(1);
+        for (const auto &[text, at] : {std::pair {start.mid(1), 0}, {rest, 0}, {rest, int(rest.size())}, {cut, int(cut.size())}, {cut, int(cut.size()) - 1},
                  {cut, 0}, {cut, 1}, {cut, 1}})
             expected << u"%1@%2"_s.arg(text).arg(at);
         QCOMPARE(seen, expected);
-        QCOMPARE(sink().beeps, c.returnBeeps);
+        QCOMPARE(sink().beeps, returnBeeps);
         QGuiApplication::clipboard()->setText(u"xyz"_s);
         QTest::keyClick(ed, Qt::Key_V, Qt::ControlModifier);
         if (QGuiApplication::clipboard()->text() == u"xyz"_s)
             QCOMPARE(ed->text(), cut.left(1) + u"xyz"_s + cut.mid(1));
         ed->clear();
-        for (qsizetype i = 0, n; i < c.typed.size(); i += n) {
-            n = c.typed.at(i).isHighSurrogate() ? 2 : 1;
-            QKeyEvent press(QEvent::KeyPress, Qt::Key_unknown, Qt::NoModifier, c.typed.mid(i, n));
+        for (qsizetype i = 0, n; i < typed.size(); i += n) {
+            n = typed.at(i).isHighSurrogate() ? 2 : 1;
+            QKeyEvent press(QEvent::KeyPress, Qt::Key_unknown, Qt::NoModifier, typed.mid(i, n));
             QApplication::sendEvent(ed, &press);
         }
-        QCOMPARE(ed->text(), c.kept);
-        QCOMPARE(sink().beeps, int(c.returnBeeps + c.typed.toUcs4().size() - c.kept.toUcs4().size()));
+        QCOMPARE(ed->text(), kept);
+        QCOMPARE(sink().beeps, int(returnBeeps + typed.toUcs4().size() - kept.toUcs4().size()));
     }
 
     // Leaving a field whose text is invalid reports the first invalid value and selects it, the focus stays; so does a

@@ -53,8 +53,7 @@ public:
     QStringList asked;
 };
 
-// A main window over a recording sink and scripted dialogs, shown and active,
-// with its controls found by their object names.
+// A main window over a recording sink and scripted dialogs, shown and active, its controls found by their names.
 class WindowFixture
 {
 public:
@@ -77,26 +76,14 @@ public:
     QString status() const { return child<QLabel>(u"staBarText"_s)->text(); }
     ProgressWindow *progress() const { return w->findChild<ProgressWindow *>(); }
 
-    void addFiles(const QStringList &paths) // through File > Add Files
-    {
-        dialogs.files = paths;
-        trigger(u"IDM_ADD"_s);
-    }
+    void addFiles(const QStringList &paths) { dialogs.files = paths, trigger(u"IDM_ADD"_s); } // through File > Add Files
     void drop(const QList<QUrl> &urls) const; // as the file manager drops on the file list
     void addRow(const QString &findType, const QString &find, const QString &replaceType = u"Asc"_s, const QString &replace = QString()) const
     {
         args()->appendRow({findType, find, replaceType, replace});
     }
-    void setCurrentRow(int row) const
-    {
-        args()->clearSelection();
-        args()->setCurrentItem(args()->topLevelItem(row));
-    }
-    void pending(const QString &find, const QString &replace) const
-    {
-        edSearch()->setText(find);
-        edReplace()->setText(replace);
-    }
+    void setCurrentRow(int row) const { args()->clearSelection(), args()->setCurrentItem(args()->topLevelItem(row)); }
+    void pending(const QString &find, const QString &replace) const { edSearch()->setText(find), edReplace()->setText(replace); }
     // One text per row of the file list.
     template<typename F> QStringList eachFile(F cell) const
     {
@@ -134,18 +121,16 @@ public:
     std::unique_ptr<MainWindow> w;
 };
 
-// One row per case of a table, by its name; the test fetches the case's index as "row".
+// One row per case of a table of tuples, by its name (the first column); the test fetches the case's index as "row".
 template<typename Case, std::size_t N> void AddRows(const Case (&cases)[N])
 {
     QTest::addColumn<int>("row");
     for (std::size_t i = 0; i < N; ++i)
-        QTest::newRow(cases[i].name) << int(i);
+        QTest::newRow(std::get<0>(cases[i])) << int(i);
 }
 
-// A test of the main window: each test function gets a window of its own,
-// with its preferences in dir, TEMP in temp and the journal's state folder,
-// all removed afterwards; no temporary file of the program may be left in
-// either folder.
+// A test of the main window: each test function gets a window of its own, with its preferences in dir, TEMP in temp
+// and the journal's state folder, all removed afterwards; no temporary file of the program may be left in either.
 class WindowTest : public QObject
 {
     Q_OBJECT
