@@ -60,22 +60,15 @@ std::vector<QByteArray> randomFinds(QRandomGenerator &rng, const QByteArray &alp
         QByteArray f = text(length);
         if (!finds.empty()) {
             const QByteArray &earlier = finds[size_t(rng.bounded(int(finds.size())))];
-            switch (rng.bounded(12)) {
-            case 0:
+            const int kind = rng.bounded(12);
+            if (kind == 0)
                 f = earlier;
-                break;
-            case 1:
+            else if (kind == 1)
                 f = earlier + text(1 + rng.bounded(3));
-                break;
-            case 2:
-                if (earlier.size() > minLength)
-                    f = earlier.left(minLength + rng.bounded(int(earlier.size()) - minLength));
-                break;
-            case 3:
-            case 4:
+            else if (kind == 2 && earlier.size() > minLength)
+                f = earlier.left(minLength + rng.bounded(int(earlier.size()) - minLength));
+            else if (kind == 3 || kind == 4)
                 f = earlier.left(std::min<int>(3, length)) + f.mid(std::min<int>(3, length));
-                break;
-            }
         }
         finds.push_back(f);
     }
