@@ -73,8 +73,8 @@ private slots:
         QTest::newRow("relative made absolute") << QByteArrayList {"x.txt", "sub/../y", "./z/", "."} << QByteArrayList {"@/x.txt", "@/y", "@/z", "@"} << false
                                                 << false << QByteArray();
         QTest::newRow("cleaned, links not resolved") << QByteArrayList {"/a//b/./c/../d/"} << QByteArrayList {"/a/b/d"} << false << false << QByteArray();
-        QTest::newRow("-- ends the options") << QByteArrayList {"--", "-file", "--help", "--"} << QByteArrayList {"@/-file", "@/--help", "@/--"} << false
-                                             << false << QByteArray();
+        QTest::newRow("-h, then -- ends the options") << QByteArrayList {"-h", "--", "-file", "--help", "--"} << QByteArrayList {"@/-file", "@/--help", "@/--"}
+                                                      << true << false << QByteArray();
         QTest::newRow("- alone and empty arguments") << QByteArrayList {"", "-", ""} << QByteArrayList {"@/-"} << false << false << QByteArray();
         QTest::newRow("unknown options: the first") << QByteArrayList {"a", "-x", "b", "--bogus"} << QByteArrayList {"@/a", "@/b"} << false << false
                                                     << QByteArray("unknown option '-x'");
