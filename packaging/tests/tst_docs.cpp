@@ -232,17 +232,10 @@ private slots:
         QTest::addColumn<QString>("line");
         QTest::addColumn<QStringList>("expected");
         QTest::addColumn<bool>("nospace");
-        const QStringList prefixes {u"asc:"_s, u"dec:"_s, u"hex:"_s, u"utf8:"_s};
-        const QStringList formats {u"csv"_s, u"json"_s, u"text"_s};
         const QStringList subfolders {u"d/sub1"_s, u"d/sub2"_s};
-        QTest::newRow("options") << u"perrox-batch --rep"_s << QStringList {u"--replace"_s, u"--replace-as"_s} << false;
-        QTest::newRow("formats") << u"perrox-batch --format "_s << formats << false;
         QTest::newRow("--format=j") << u"perrox-batch --format=j"_s << QStringList {u"json"_s} << false;
         QTest::newRow("find h") << u"perrox-batch --find h"_s << QStringList {u"hex:"_s} << true;
-        QTest::newRow("with") << u"perrox-batch --with "_s << prefixes << true;
-        QTest::newRow("find after a prefix") << u"perrox-batch --find hex:"_s << QStringList() << false;
         QTest::newRow("replace-as: folders") << u"perrox-batch --replace-as d/"_s << subfolders << false;
-        QTest::newRow("arguments: files") << u"perrox-batch --arguments d/"_s << QStringList {u"d/file.txt"_s, u"d/sub1"_s, u"d/sub2"_s} << false;
         QTest::newRow("path after --") << u"perrox-batch -- --"_s << QStringList {u"--x.txt"_s} << false;
         QTest::newRow("path with a colon") << u"perrox-batch a:"_s << QStringList {u"b.txt"_s} << false;
         QTest::newRow("masks") << u"perrox-batch --include-files "_s << QStringList() << false;

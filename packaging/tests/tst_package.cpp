@@ -103,21 +103,6 @@ private slots:
             QVERIFY2(file.out.contains(u", stripped"_s), qPrintable(file.out));
     }
 
-    // The changelog's newest entry and the AppStream data's newest release are this version.
-    void historyNamesThisVersion()
-    {
-        const Run changelog = RunProgram(
-            u"sh"_s, {u"-c"_s, u"gzip -dc \"$1\" | dpkg-parsechangelog -l - -S Version"_s, u"sh"_s, m_tree + u"/usr/share/doc/perrox/changelog.gz"_s});
-        QCOMPARE(changelog.exitCode, 0);
-        QCOMPARE(changelog.out.trimmed(), QStringLiteral(PERROX_PACKAGE_VERSION));
-        QFile metainfo(m_tree + u"/usr/share/metainfo/org.example.perrox.metainfo.xml"_s);
-        QVERIFY(metainfo.open(QIODevice::ReadOnly));
-        const QString xml = QString::fromUtf8(metainfo.readAll());
-        const QRegularExpressionMatch release = QRegularExpression(u"<release version=\"([^\"]+)\""_s).match(xml);
-        QVERIFY(release.hasMatch());
-        QCOMPARE(release.captured(1), QStringLiteral(PERROX_PACKAGE_VERSION));
-    }
-
     // The checkers a Debian or desktop user's tools run on the package and its files.
     void checkers_data()
     {
