@@ -5,25 +5,15 @@
 #include "base/version.h"
 #include "files/filesystem.h"
 
+#include <QDir>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
-
-#include <cstdlib>
-#include <memory>
-#include <unistd.h>
 
 using namespace perrox;
 using namespace Qt::StringLiterals;
 
 namespace {
-
-// The bytes of the current folder, for "@" in an expected path.
-QByteArray CurrentFolder()
-{
-    const std::unique_ptr<char, decltype(&std::free)> current(::getcwd(nullptr, 0), &std::free);
-    return current ? QByteArray(current.get()) : QByteArray();
-}
 
 QStringList Decoded(const QByteArrayList &list)
 {
@@ -41,10 +31,11 @@ QByteArrayList Native(const QStringList &paths)
     return native;
 }
 
+// "@" stands for the current folder.
 QByteArrayList InCurrentFolder(QByteArrayList paths)
 {
     for (QByteArray &path : paths)
-        path.replace("@", CurrentFolder());
+        path.replace("@", NativePath(QDir::currentPath()));
     return paths;
 }
 
