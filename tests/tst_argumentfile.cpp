@@ -66,17 +66,12 @@ private slots:
         row("no dots: the last notation tried wins", kPlainFile, {{Hex, u"a"_s, Hex, u"1"_s}, {Hex, u"2"_s, Hex, u"b"_s}}, kPlainTags);
         row("a tag the code page cannot hold, not even as ?", "<?ASC>a</F><R>b</R>", {}, {u"<\u2603...>"_s, u"</F>"_s, u"<R>"_s, u"</R>"_s});
         row("empty find text skipped", "<FIND TYPE=ASC></FIND><REPLACE TYPE=ASC>x</REPLACE>", {});
-        row("empty replace text loaded", "<FIND TYPE=ASC>a</FIND><REPLACE TYPE=HEX></REPLACE>", {{Asc, u"a"_s, Hex, {}}});
-        row("replace side first skipped", "<REPLACE TYPE=ASC>x</REPLACE><FIND TYPE=ASC>a</FIND>", {});
         row("no replace start tag skipped", "<FIND TYPE=ASC>a</FIND>x</REPLACE>", {});
         row("a skipped entry keeps its find side", "<FIND TYPE=ASC>a</FIND>x</REPLACE><REPLACE TYPE=DEC>1</REPLACE>", {{Asc, u"a"_s, Dec, u"1"_s}});
         row("last start tag wins", "<FIND TYPE=ASC>x<FIND TYPE=HEX>41</FIND><REPLACE TYPE=DEC>y<REPLACE TYPE=ASC>z</REPLACE>", {{Hex, u"41"_s, Asc, u"z"_s}});
-        row("later find end tag wins", "<FIND TYPE=ASC>a</FIND>b</FIND><REPLACE TYPE=ASC>c</REPLACE>", {{Asc, u"a</FIND>b"_s, Asc, u"c"_s}});
         row("text outside tags, texts over lines", "junk\r\n<FIND TYPE=DEC>13\r\n10</FIND>\r\n\r\n<REPLACE TYPE=HEX>0A\n</REPLACE>tail\r\n",
             {{Dec, u"13\r\n10"_s, Hex, u"0A\n"_s}});
         row("bytes one per character", QByteArray(highAndNul, sizeof highAndNul - 1), {{Asc, u"\u20ac\u0081\u00ff"_s, Asc, QString(QChar(0))}});
-        row("utf8 sides, any character", "<FIND TYPE=UTF8>caf\xc3\xa9 \xd0\x96</FIND><REPLACE TYPE=UTF8>\xe2\x86\x92</REPLACE>",
-            {{Utf, u"caf\u00e9 \u0416"_s, Utf, u"\u2192"_s}});
         row("a byte that is no utf8 is kept", "<FIND TYPE=UTF8>a\xe9</FIND><REPLACE TYPE=ASC>\xe9</REPLACE>",
             {{Utf, DecodeNativePath("a\xe9"), Asc, u"\u00e9"_s}});
     }

@@ -77,13 +77,8 @@ const MaskCase kMasks[] = {
     {"contains", u"notes.txt.bak"_s, u"*.txt*"_s, {}, true},
     {"contains needs the text", u"a"_s, u"*ab*"_s, {}, false},
     {"prefix", u"Data1.bin"_s, u"data*"_s, {}, true},
-    {"question mark is no wildcard", u"a.bin"_s, u"?.bin"_s, {}, false},
-    {"inner star is no wildcard", u"axb"_s, u"a*b"_s, {}, false},
     {"single star", u"anything.at.all"_s, u"*"_s, {}, true},
-    {"exact is whole name", u"readme.md"_s, u"readme"_s, {}, false},
     {"trailing semicolon", u"a.txt"_s, u"*.txt;"_s, {}, true},
-    {"empty entries never match", u"a"_s, u";; ;"_s, {}, false},
-    {"non-ASCII case", u"ÄRGER.TXT"_s, u"ärger*"_s, {}, true},
     {"included and excluded", u"secret.txt"_s, u"*.txt"_s, u"secret*"_s, false},
     // A list of blanks is not empty: it counts, and matches nothing.
     {"include of blanks", u"x"_s, u" "_s, {}, false},

@@ -32,9 +32,7 @@ private slots:
         QTest::addColumn<QString>("invalidDecimal");
         QTest::addColumn<QString>("invalidHex");
         QTest::newRow("empty text") << QString() << QStringList {} << QString() << QString();
-        QTest::newRow("repeated and trailing separators") << u";65,66;;67 "_s << QStringList {u"65"_s, u"66"_s, u"67"_s} << QString() << QString();
         QTest::newRow("tab stays in the token") << u"1 12\t3 4"_s << QStringList {u"1"_s, u"12\t3"_s, u"4"_s} << u"12\t3"_s << u"12\t3"_s;
-        QTest::newRow("no-break space is no separator") << u"1\u00a02"_s << QStringList {u"1\u00a02"_s} << u"1\u00a02"_s << u"1\u00a02"_s;
         QTest::newRow("leading zeros") << u"007 000"_s << QStringList {u"007"_s, u"000"_s} << QString() << u"007"_s;
         QTest::newRow("first of several invalid tokens") << u"1 300 G 400"_s << QStringList {u"1"_s, u"300"_s, u"G"_s, u"400"_s} << u"300"_s << u"300"_s;
         QTest::newRow("hex digits of either case") << u"ff,0A;b"_s << QStringList {u"ff"_s, u"0A"_s, u"b"_s} << u"ff"_s << QString();
@@ -84,10 +82,8 @@ private slots:
             QTest::newRow(name) << text << from << to << result << refusal;
         };
         row("AB to hex", u"AB"_s, Characters, Hexadecimal, u"41 42 "_s);
-        row("decimal 7 keeps no zeros", u"007"_s, Decimal, Decimal, u"7 "_s);
         row("invalid decimal gives empty", u"300"_s, Decimal, Characters, QString());
         row("invalid hex gives empty", u"G"_s, Hexadecimal, Decimal, QString());
-        row("control characters and zero", u"0 9 13"_s, Decimal, Characters, u"\0\t\r"_s);
         // Never a "?": a character Windows-1252 lacks makes the text invalid.
         row("character outside the code page", u"\u4e2d"_s, Characters, Hexadecimal, QString());
         // UTF-8 to and from the other notations, valid and invalid.
@@ -105,10 +101,8 @@ private slots:
         row("overlong three bytes", u"E0 80 AF"_s, Hexadecimal, Utf8, QString(), notUtf8.arg(u"E0"_s).arg(1));
         row("overlong four bytes", u"F0 8F BF BF"_s, Hexadecimal, Utf8, QString(), notUtf8.arg(u"F0"_s).arg(1));
         row("F5 never leads", u"61 F5 80 80 80"_s, Hexadecimal, Utf8, QString(), notUtf8.arg(u"F5"_s).arg(2));
-        row("third byte bad", u"E2 82 41"_s, Hexadecimal, Utf8, QString(), notUtf8.arg(u"E2"_s).arg(1));
         row("truncated at the end", u"61 62 E2 82"_s, Hexadecimal, Utf8, QString(), notUtf8.arg(u"E2"_s).arg(3));
         row("every decimal width", u"00 09 0a 63 64 FF"_s, Hexadecimal, Decimal, u"0 9 10 99 100 255 "_s);
-        row("hex padded to two digits", u"0,10 255"_s, Decimal, Hexadecimal, u"00 0A FF "_s);
     }
     void convertNotation()
     {

@@ -156,7 +156,6 @@ private slots:
         QTest::newRow("one past the right edge") << at(8146, 0, 7215, 6690) << ScreenWidth << Placement {8145, 0, 7215, 6690, 0};
         QTest::newRow("taller than the screen") << at(0, 100, 7215, 12000) << ScreenWidth << Placement {0, 0, 7215, 11520, 0};
         QTest::newRow("unknown state") << at(1000, 900, 7215, 6690, 5) << ScreenWidth << Placement {1000, 900, 7215, 6690, 0};
-        QTest::newRow("only the left stored") << StoredPlacement {std::nullopt, 14000, {}, {}, {}} << ScreenWidth << Placement {8145, 800, 7215, 6690, 0};
         QTest::newRow("zero width") << at(0, 0, 0, -5) << ScreenWidth << Placement {0, 0, 7215, 6690, 0};
         QTest::newRow("near the 32-bit limit") << at(2147483647, 0, 2147483647, 6690) << ScreenWidth << Placement {0, 0, 15360, 6690, 0};
         QTest::newRow("no screen known") << at(-300, 0, 20000, 6690) << 0.0 << Placement {0, 0, 20000, 6690, 0};

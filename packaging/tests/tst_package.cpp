@@ -42,11 +42,7 @@ private slots:
     void controlFields_data()
     {
         QTest::addColumn<QString>("pattern"); // the row's name is the field's
-        QTest::newRow("Package") << u"^perrox$"_s;
         QTest::newRow("Version") << u"^"_s + QRegularExpression::escape(QStringLiteral(PERROX_PACKAGE_VERSION)) + u'$';
-        QTest::newRow("Architecture") << u"^[a-z0-9-]+$"_s;
-        QTest::newRow("Maintainer") << u"^[^<>]+ <[^<>@]+@[^<>@]+>$"_s;
-        QTest::newRow("Section") << u"^utils$"_s;
         // A summary phrase without the final full stop, then the long description, each of its lines after exactly one blank.
         QTest::newRow("Description") << u"^Replace characters or any bytes in your files(\\n [^ \\n][^\\n]*)+$"_s;
         // The Qt runtime, worked out from the binaries: "libc6 (>= 2.34), libqt6core6 (>= 6.4.2), ...".
