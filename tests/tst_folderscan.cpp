@@ -198,28 +198,6 @@ private slots:
         ScanFolder(root + u"/sh"_s, {}, r);
         QCOMPARE(r.files.join(u' '), expected);
     }
-
-    void unreadableFolderAddsNothing()
-    {
-        QTemporaryDir dir;
-        const QString root = dir.path();
-        makeTree(root, "a.txt locked/ locked/secret listed/ listed/f listed/sub/ open/ open/o");
-        const auto mode = [&](const QString &folder, mode_t mode) { return ::chmod(NativePath(root + folder).constData(), mode) == 0; };
-        // Listed but not searchable: no entry's attributes can be read, so even
-        // the subfolder counts as a file.
-        for (const auto &[folder, bits] : {std::pair(QString(), 0755), {u"/locked"_s, 0}, {u"/listed"_s, 0644}})
-            QVERIFY(mode(folder, mode_t(bits)));
-        const int rc = RunUnprivileged([&] {
-            Recorder r(root);
-            const FolderScanResult result = ScanFolder(root, {}, r);
-            CHILD_CHECK(!result.stopped);
-            CHILD_CHECK(r.files == names("a.txt listed/f listed/sub open/o"));
-            return 0;
-        });
-        QVERIFY(mode(u"/locked"_s, 0755));
-        QVERIFY(mode(u"/listed"_s, 0755));
-        QCOMPARE(rc, 0);
-    }
 };
 
 QTEST_APPLESS_MAIN(TestFolderScan)
