@@ -5,25 +5,15 @@
 #include "base/version.h"
 #include "files/filesystem.h"
 
+#include <QDir>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
-
-#include <cstdlib>
-#include <memory>
-#include <unistd.h>
 
 using namespace perrox;
 using namespace Qt::StringLiterals;
 
 namespace {
-
-// The bytes of the current folder, for "@" in an expected path.
-QByteArray CurrentFolder()
-{
-    const std::unique_ptr<char, decltype(&std::free)> current(::getcwd(nullptr, 0), &std::free);
-    return current ? QByteArray(current.get()) : QByteArray();
-}
 
 QStringList Decoded(const QByteArrayList &list)
 {
@@ -41,10 +31,11 @@ QByteArrayList Native(const QStringList &paths)
     return native;
 }
 
+// "@" stands for the current folder.
 QByteArrayList InCurrentFolder(QByteArrayList paths)
 {
     for (QByteArray &path : paths)
-        path.replace("@", CurrentFolder());
+        path.replace("@", NativePath(QDir::currentPath()));
     return paths;
 }
 
@@ -73,8 +64,8 @@ private slots:
         QTest::newRow("relative made absolute") << QByteArrayList {"x.txt", "sub/../y", "./z/", "."} << QByteArrayList {"@/x.txt", "@/y", "@/z", "@"} << false
                                                 << false << QByteArray();
         QTest::newRow("cleaned, links not resolved") << QByteArrayList {"/a//b/./c/../d/"} << QByteArrayList {"/a/b/d"} << false << false << QByteArray();
-        QTest::newRow("-- ends the options") << QByteArrayList {"--", "-file", "--help", "--"} << QByteArrayList {"@/-file", "@/--help", "@/--"} << false
-                                             << false << QByteArray();
+        QTest::newRow("-h, then -- ends the options") << QByteArrayList {"-h", "--", "-file", "--help", "--"} << QByteArrayList {"@/-file", "@/--help", "@/--"}
+                                                      << true << false << QByteArray();
         QTest::newRow("- alone and empty arguments") << QByteArrayList {"", "-", ""} << QByteArrayList {"@/-"} << false << false << QByteArray();
         QTest::newRow("unknown options: the first") << QByteArrayList {"a", "-x", "b", "--bogus"} << QByteArrayList {"@/a", "@/b"} << false << false
                                                     << QByteArray("unknown option '-x'");

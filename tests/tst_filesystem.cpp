@@ -24,9 +24,7 @@ QString esc(uchar byte)
     return QString(QChar(char16_t(0xDC00 + byte)));
 }
 
-const QString Pipe = u"Is a named pipe, not a regular file"_s;
-
-// A path in a folder holding real.txt, sub/inner.txt, a named pipe and the links the test makes;
+// A path in a folder holding real.txt, sub/inner.txt and the links the test makes;
 // relative to that folder unless empty or absolute. What the path tests say, and what OpenedFile gives: the
 // reason it refuses, or the real file it opens (relative to the folder).
 struct PathCase
@@ -38,18 +36,13 @@ struct PathCase
     const char *real;
 };
 const PathCase kPaths[] = {
-    {"a file", u"real.txt"_s, false, true, QString(), "real.txt"},
-    {"an absolute link", u"abs"_s, false, true, QString(), "real.txt"},
     {"a chain of links", u"chain"_s, false, true, QString(), "real.txt"},
     {"a linked folder on the way", u"subdir/inner.txt"_s, false, true, QString(), "sub/inner.txt"},
-    {"a folder", u"sub"_s, true, false, SystemErrorText(EISDIR), nullptr},
     {"the root", u"/"_s, true, false, SystemErrorText(EISDIR), nullptr},
-    {"a dangling link", u"dangling"_s, false, false, SystemErrorText(ENOENT), nullptr},
     {"a loop of links", u"loop1"_s, false, false, SystemErrorText(ELOOP), nullptr},
     {"a file on the way", u"real.txt/x"_s, false, false, SystemErrorText(ENOTDIR), nullptr},
     {"empty", QString(), false, false, SystemErrorText(ENOENT), nullptr},
     {"NUL in the name", u"real.txt"_s + QChar(0) + u"x"_s, false, false, SystemErrorText(ENOENT), nullptr},
-    {"a named pipe", u"pipe"_s, false, true, Pipe, nullptr},
     {"a character device", u"/dev/null"_s, false, true, u"Is a character device, not a regular file"_s, nullptr},
 };
 
@@ -75,14 +68,8 @@ private slots:
         QVERIFY(QDir(dir.path()).mkdir(u"sub"_s));
         for (const QString &name : {u"real.txt"_s, u"sub/inner.txt"_s})
             QVERIFY(WriteFile(dir.filePath(name), name.toUtf8()));
-        QCOMPARE(::mkfifo(at(u"pipe"_s).constData(), 0600), 0);
-        const struct
-        {
-            const char *target, *name;
-        } links[]
-            = {{"real.txt", "rel"}, {"", "abs"}, {"rel", "chain"}, {"sub", "subdir"}, {"nowhere.txt", "dangling"}, {"loop2", "loop1"}, {"loop1", "loop2"}};
-        for (const auto &l : links)
-            QVERIFY(::symlink(*l.target ? l.target : at(u"real.txt"_s).constData(), at(QString::fromLatin1(l.name)).constData()) == 0);
+        for (const auto &[target, name] : {std::pair("real.txt", "rel"), {"rel", "chain"}, {"sub", "subdir"}, {"loop2", "loop1"}, {"loop1", "loop2"}})
+            QCOMPARE(::symlink(target, at(QString::fromLatin1(name)).constData()), 0);
         const QString path = c.path.isEmpty() || c.path.startsWith(u'/') ? c.path : dir.filePath(c.path);
         QCOMPARE(FolderExists(path), c.folder);
         QCOMPARE(IsFolder(path), c.folder);

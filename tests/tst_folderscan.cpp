@@ -77,13 +77,8 @@ const MaskCase kMasks[] = {
     {"contains", u"notes.txt.bak"_s, u"*.txt*"_s, {}, true},
     {"contains needs the text", u"a"_s, u"*ab*"_s, {}, false},
     {"prefix", u"Data1.bin"_s, u"data*"_s, {}, true},
-    {"question mark is no wildcard", u"a.bin"_s, u"?.bin"_s, {}, false},
-    {"inner star is no wildcard", u"axb"_s, u"a*b"_s, {}, false},
     {"single star", u"anything.at.all"_s, u"*"_s, {}, true},
-    {"exact is whole name", u"readme.md"_s, u"readme"_s, {}, false},
     {"trailing semicolon", u"a.txt"_s, u"*.txt;"_s, {}, true},
-    {"empty entries never match", u"a"_s, u";; ;"_s, {}, false},
-    {"non-ASCII case", u"ÄRGER.TXT"_s, u"ärger*"_s, {}, true},
     {"included and excluded", u"secret.txt"_s, u"*.txt"_s, u"secret*"_s, false},
     // A list of blanks is not empty: it counts, and matches nothing.
     {"include of blanks", u"x"_s, u" "_s, {}, false},
@@ -202,28 +197,6 @@ private slots:
         Recorder r(root);
         ScanFolder(root + u"/sh"_s, {}, r);
         QCOMPARE(r.files.join(u' '), expected);
-    }
-
-    void unreadableFolderAddsNothing()
-    {
-        QTemporaryDir dir;
-        const QString root = dir.path();
-        makeTree(root, "a.txt locked/ locked/secret listed/ listed/f listed/sub/ open/ open/o");
-        const auto mode = [&](const QString &folder, mode_t mode) { return ::chmod(NativePath(root + folder).constData(), mode) == 0; };
-        // Listed but not searchable: no entry's attributes can be read, so even
-        // the subfolder counts as a file.
-        for (const auto &[folder, bits] : {std::pair(QString(), 0755), {u"/locked"_s, 0}, {u"/listed"_s, 0644}})
-            QVERIFY(mode(folder, mode_t(bits)));
-        const int rc = RunUnprivileged([&] {
-            Recorder r(root);
-            const FolderScanResult result = ScanFolder(root, {}, r);
-            CHILD_CHECK(!result.stopped);
-            CHILD_CHECK(r.files == names("a.txt listed/f listed/sub open/o"));
-            return 0;
-        });
-        QVERIFY(mode(u"/locked"_s, 0755));
-        QVERIFY(mode(u"/listed"_s, 0755));
-        QCOMPARE(rc, 0);
     }
 };
 

@@ -15,20 +15,6 @@ using namespace Qt::StringLiterals;
 
 namespace {
 
-// A store in memory.
-class MapStore : public PreferenceStore
-{
-public:
-    std::optional<QString> read(const QString &key) override
-    {
-        const auto it = values.constFind(key);
-        return it == values.cend() ? std::nullopt : std::optional<QString>(*it);
-    }
-    void write(const QString &key, const QString &value) override { values.insert(key, value); }
-
-    QMap<QString, QString> values;
-};
-
 // The keys of the text preferences, in the order of the fields AllTexts fills.
 const char *const TextKeys[] = {"AddDir", "SaveAsDir", "FindStartTag", "FindEndTag", "ReplaceStartTag", "ReplaceEndTag", "RecentFile1", "RecentFile2",
     "RecentFile3", "RecentFile4", "RecentFile5", "IncludeDirectories", "ExcludeDirectories", "IncludeFiles", "ExcludeFiles"};
@@ -89,38 +75,6 @@ private slots:
         QCOMPARE(ReadPreferences(*OpenPreferences(m_dir.filePath(u"first.conf"_s))), Preferences());
     }
 
-    void numbers_data()
-    {
-        QTest::addColumn<QString>("text"); // for the key that starts the row's name
-        QTest::addColumn<int>("expected"); // -1: absent
-        QTest::newRow("FindType -1 is Characters") << u"-1"_s << 0;
-        QTest::newRow("ReplaceType beyond 16 bits") << u"65537"_s << 0;
-        QTest::newRow("ReplaceType fraction rounds") << u"1.6"_s << 2;
-        QTest::newRow("WindowWidth infinite") << u"inf"_s << -1;
-        QTest::newRow("WindowHeight trailing text") << u"600px"_s << -1;
-        // The Undo keys give their default for anything outside their range.
-        QTest::newRow("Undo/KeepJournal 2") << u"2"_s << 1;
-        QTest::newRow("Undo/MaxRuns 0") << u"0"_s << 20;
-        QTest::newRow("Undo/MaxRuns 1001") << u"1001"_s << 20;
-        QTest::newRow("Undo/MaxMegabytes 1048577") << u"1048577"_s << 1024;
-        QTest::newRow("Replace/KeepTimes 2") << u"2"_s << 0;
-    }
-    void numbers()
-    {
-        QFETCH(QString, text);
-        const QString key = QString::fromLatin1(QTest::currentDataTag()).section(u' ', 0, 0);
-        QFETCH(int, expected);
-        MapStore store;
-        store.values.insert(key, text);
-        const Preferences p = ReadPreferences(store);
-        const QMap<QString, std::optional<double>> read {{u"FindType"_s, Info(p.findType).number}, {u"ReplaceType"_s, Info(p.replaceType).number},
-            {u"WindowState"_s, p.placement.state}, {u"WindowLeft"_s, p.placement.left}, {u"WindowTop"_s, p.placement.top},
-            {u"WindowWidth"_s, p.placement.width}, {u"WindowHeight"_s, p.placement.height}, {u"Undo/KeepJournal"_s, p.undo.keepJournal},
-            {u"Undo/MaxRuns"_s, p.undo.maxRuns}, {u"Undo/MaxMegabytes"_s, p.undo.maxMegabytes}, {u"Replace/KeepTimes"_s, p.keepTimes}};
-        QVERIFY(read.contains(key));
-        QCOMPARE(read.value(key), expected == -1 ? std::nullopt : std::optional<double>(expected));
-    }
-
     // The whole file, byte for byte: the keys of the section Preferences as
     // they always were, then the sections Replace and Undo. Numbers never in
     // exponent form, the top in single precision, no negative zero.
@@ -175,6 +129,14 @@ private slots:
         expected.undo = {false, 5, 1024};
         expected.keepTimes = true;
         QCOMPARE(ReadPreferences(*OpenPreferences(file)), expected);
+        // A number out of its range (16 or 32 bits, or the Undo limits) or with other text reads as absent, a fraction
+        // rounded.
+        QVERIFY(test::WriteFile(file,
+            "[Preferences]\nFindType=-1\nReplaceType=1.6\nWindowState=65537\nWindowWidth=inf\nWindowHeight=600px\nWindowTop=3000000000\n\n"
+            "[Undo]\nKeepJournal=2\nMaxRuns=0\nMaxMegabytes=1048577\n\n[Replace]\nKeepTimes=2\n"));
+        Preferences odd;
+        odd.replaceType = Notation::Hexadecimal;
+        QCOMPARE(ReadPreferences(*OpenPreferences(file)), odd);
     }
 
     void failedWrite()
@@ -194,7 +156,6 @@ private slots:
         QTest::newRow("one past the right edge") << at(8146, 0, 7215, 6690) << ScreenWidth << Placement {8145, 0, 7215, 6690, 0};
         QTest::newRow("taller than the screen") << at(0, 100, 7215, 12000) << ScreenWidth << Placement {0, 0, 7215, 11520, 0};
         QTest::newRow("unknown state") << at(1000, 900, 7215, 6690, 5) << ScreenWidth << Placement {1000, 900, 7215, 6690, 0};
-        QTest::newRow("only the left stored") << StoredPlacement {std::nullopt, 14000, {}, {}, {}} << ScreenWidth << Placement {8145, 800, 7215, 6690, 0};
         QTest::newRow("zero width") << at(0, 0, 0, -5) << ScreenWidth << Placement {0, 0, 7215, 6690, 0};
         QTest::newRow("near the 32-bit limit") << at(2147483647, 0, 2147483647, 6690) << ScreenWidth << Placement {0, 0, 15360, 6690, 0};
         QTest::newRow("no screen known") << at(-300, 0, 20000, 6690) << 0.0 << Placement {0, 0, 20000, 6690, 0};

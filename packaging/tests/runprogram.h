@@ -12,17 +12,10 @@ struct Run
     QString err; // or why it did not run
 };
 
-// Runs program in folder (the test's own when empty), with environment's
-// "NAME=value" entries added to the test's own.
-inline Run RunProgram(const QString &program, const QStringList &arguments, const QString &folder = {}, const QStringList &environment = {})
+// Runs program in folder (the test's own when empty).
+inline Run RunProgram(const QString &program, const QStringList &arguments, const QString &folder = {})
 {
     QProcess process; // killed when still running at the end
-    if (!environment.isEmpty()) {
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        for (const QString &variable : environment)
-            env.insert(variable.section(u'=', 0, 0), variable.section(u'=', 1));
-        process.setProcessEnvironment(env);
-    }
     process.setWorkingDirectory(folder);
     process.start(program, arguments);
     const bool finished = process.waitForFinished(300000);

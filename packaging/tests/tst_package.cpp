@@ -42,11 +42,7 @@ private slots:
     void controlFields_data()
     {
         QTest::addColumn<QString>("pattern"); // the row's name is the field's
-        QTest::newRow("Package") << u"^perrox$"_s;
         QTest::newRow("Version") << u"^"_s + QRegularExpression::escape(QStringLiteral(PERROX_PACKAGE_VERSION)) + u'$';
-        QTest::newRow("Architecture") << u"^[a-z0-9-]+$"_s;
-        QTest::newRow("Maintainer") << u"^[^<>]+ <[^<>@]+@[^<>@]+>$"_s;
-        QTest::newRow("Section") << u"^utils$"_s;
         // A summary phrase without the final full stop, then the long description, each of its lines after exactly one blank.
         QTest::newRow("Description") << u"^Replace characters or any bytes in your files(\\n [^ \\n][^\\n]*)+$"_s;
         // The Qt runtime, worked out from the binaries: "libc6 (>= 2.34), libqt6core6 (>= 6.4.2), ...".
@@ -101,21 +97,6 @@ private slots:
             QVERIFY2(file.out.startsWith(u"ELF"_s), qPrintable(file.out));
         if (file.exitCode == 0)
             QVERIFY2(file.out.contains(u", stripped"_s), qPrintable(file.out));
-    }
-
-    // The changelog's newest entry and the AppStream data's newest release are this version.
-    void historyNamesThisVersion()
-    {
-        const Run changelog = RunProgram(
-            u"sh"_s, {u"-c"_s, u"gzip -dc \"$1\" | dpkg-parsechangelog -l - -S Version"_s, u"sh"_s, m_tree + u"/usr/share/doc/perrox/changelog.gz"_s});
-        QCOMPARE(changelog.exitCode, 0);
-        QCOMPARE(changelog.out.trimmed(), QStringLiteral(PERROX_PACKAGE_VERSION));
-        QFile metainfo(m_tree + u"/usr/share/metainfo/org.example.perrox.metainfo.xml"_s);
-        QVERIFY(metainfo.open(QIODevice::ReadOnly));
-        const QString xml = QString::fromUtf8(metainfo.readAll());
-        const QRegularExpressionMatch release = QRegularExpression(u"<release version=\"([^\"]+)\""_s).match(xml);
-        QVERIFY(release.hasMatch());
-        QCOMPARE(release.captured(1), QStringLiteral(PERROX_PACKAGE_VERSION));
     }
 
     // The checkers a Debian or desktop user's tools run on the package and its files.

@@ -133,8 +133,6 @@ private slots:
         QTest::addColumn<QString>("expected"); // "<default>" when the default comes back
         const QByteArray long300(300, 'u'), long600(600, 'v');
         QTest::newRow("no file") << QByteArray() << u"Install/Mode"_s << u"<default>"_s;
-        QTest::newRow("empty value is not absent") << QByteArray("[Uninstall]\nProductCode0=\n") << u"Uninstall/ProductCode0"_s << QString();
-        QTest::newRow("names without regard to case") << QByteArray("[INSTALL]\nfilename=a.deb\n") << u"Install/FileName"_s << u"a.deb"_s;
         QTest::newRow("first of two keys") << QByteArray("[Install]\nMode=2\nMode=3\n") << u"Install/Mode"_s << u"2"_s;
         QTest::newRow("quotes removed") << QByteArray("[Install]\nFileName=\" my file.deb \"\n") << u"Install/FileName"_s << u" my file.deb "_s;
         QTest::newRow("single quotes removed") << QByteArray("[Install]\nMode=' 2'\n") << u"Install/Mode"_s << u" 2"_s;
