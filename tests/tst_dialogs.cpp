@@ -1,5 +1,4 @@
-// The Save As, Options and About dialogs and the help command under the
-// offscreen platform. No dialog runs its own event loop here: the tests show
+// The Save As, Options and About dialogs and the help command. No dialog runs its own event loop here: the tests show
 // them with open() and press their buttons and keys directly.
 
 #include "app/aboutbox.h"
@@ -35,12 +34,6 @@ QStringList FolderEntries(const QString &folder)
     return QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot, QDir::Name);
 }
 
-// A Save As choice as "folder|prefix|suffix|overwrite".
-QString Shown(const ReplaceAsSettings &s)
-{
-    return QStringList {s.outpath, s.outprefix, s.outsuffix, QString::number(s.outoverwrite)}.join(u'|');
-}
-
 } // namespace
 
 class TestDialogs : public QObject
@@ -58,11 +51,10 @@ private slots:
 
     // The prefix and suffix fields drop what cannot be in a file name, typed or pasted, with one beep; the example
     // list shows the rows' names in row order, duplicates kept, renamed as the fields change. A remembered folder that
-    // has gone: the dialog opens at the current folder.
+    // has gone: the dialog opens at the current folder. The cases: the suffix or the prefix; its text with "|" at the
+    // caret; what is typed ("paste " and a pasted text); the text with the caret afterwards and the beeps.
     void saveCleansPrefixAndSuffix()
     {
-        // The suffix or the prefix; its text with "|" at the caret; what is typed ("paste " and a pasted text); the text
-        // with the caret afterwards and the beeps.
         const std::tuple<bool, QString, QString, QString> cases[] = {{false, u"a|b"_s, u":"_s, u"a|b 1"_s}, {true, u"|ab"_s, u"*"_s, u"|ab 1"_s},
             {false, u"|"_s, u"x.y-z ~#"_s, u"x.y-z ~#| 0"_s}, {false, u"|"_s, u"paste a<b>c"_s, u"abc| 1"_s}};
         QVERIFY(QDir::setCurrent(tmp->path()));
@@ -104,10 +96,10 @@ private slots:
             else
                 QTest::mouseClick(how == u"save"_s ? dlg.Command1() : dlg.Command2(), Qt::LeftButton);
             const bool saved = how == u"save"_s;
-            QVERIFY(!dlg.isVisible());
-            QCOMPARE(dlg.g_rv(), saved ? 1 : 2);
-            QCOMPARE(dlg.result(), int(saved ? QDialog::Accepted : QDialog::Rejected));
-            QCOMPARE(Shown(settings), saved ? u"%1|new_|_v2|%2"_s.arg(other).arg(int(tick)) : target + u"|old_|_old|1"_s);
+            QCOMPARE(
+                std::tuple(dlg.isVisible(), dlg.g_rv(), dlg.result()), std::tuple(false, saved ? 1 : 2, int(saved ? QDialog::Accepted : QDialog::Rejected)));
+            QCOMPARE(QStringList({settings.outpath, settings.outprefix, settings.outsuffix, QString::number(settings.outoverwrite)}).join(u'|'),
+                saved ? u"%1|new_|_v2|%2"_s.arg(other).arg(int(tick)) : target + u"|old_|_old|1"_s);
         }
     }
 
@@ -119,13 +111,12 @@ private slots:
         ReplaceAsSettings settings {deep + u'/', {}, {}, 0};
         SaveDialog dlg(nullptr, sink, settings, {});
         dlg.open();
-        // It opens at the remembered folder (a final "/" is no matter) on its drive: a folder on a mount the system
-        // does not list (as in a bare chroot) shows "/". The label keeps the end of the path, cut after a "/", and fits Dir1.
+        // It opens at the remembered folder (a final "/" is no matter) on its drive ("/" for a mount the system does not
+        // list, as in a bare chroot). The label keeps the end of the path, cut after a "/", and fits Dir1.
         const QString caption = dlg.lblActFolder()->text(), root = QStorageInfo(deep).rootPath();
         QCOMPARE(dlg.folder() + u' ' + dlg.Drive1()->currentText(), deep + u' ' + (root.isEmpty() ? u"/"_s : root));
-        QCOMPARE(caption.left(4), u"/..."_s);
+        QCOMPARE(caption.left(4) + caption.section(u'/', -1), u"/...last"_s);
         QVERIFY2(deep.endsWith(u'/' + caption.mid(4)), qPrintable(caption));
-        QCOMPARE(caption.section(u'/', -1), u"last"_s);
         QCOMPARE_LE(dlg.lblActFolder()->width(), dlg.Dir1()->width());
         // A double click opens the folder: a click, then the double-click, as the system delivers them.
         const QModelIndex index = dlg.folderModel()->index(sub);
@@ -148,8 +139,7 @@ private slots:
         const QString volume = makeFolder(u"volume"_s);
         dlg.Drive1()->addItem(volume);
         dlg.Drive1()->setCurrentIndex(dlg.Drive1()->count() - 1);
-        QCOMPARE(dlg.folder(), volume);
-        QCOMPARE(sink.shown.size(), 1);
+        QCOMPARE(dlg.folder() + u' ' + QString::number(sink.shown.size()), volume + u" 1"_s);
         // A short path is shown whole, and Save takes the open folder.
         QVERIFY(dlg.OpenFolder(u"/"_s));
         QCOMPARE(dlg.lblActFolder()->text(), u"/"_s);
@@ -202,8 +192,8 @@ private slots:
         bool keepTimes = false;
         OptionsDialog dlg(nullptr, masks, undo, keepTimes);
         dlg.open();
-        const QList<QWidget *> fields = {dlg.edIncludeDirectories(), dlg.edExcludeDirectories(), dlg.edIncludeFiles(), dlg.edExcludeFiles()};
-        const auto text = [&](int i) { return static_cast<QLineEdit *>(fields[i])->text(); };
+        const QList<QLineEdit *> fields = {dlg.edIncludeDirectories(), dlg.edExcludeDirectories(), dlg.edIncludeFiles(), dlg.edExcludeFiles()};
+        const auto text = [&](int i) { return fields[i]->text(); };
         // The masks, the journal and its limits (enabled or not) and the times as the controls show them.
         const auto shown = [&] {
             return u"%1|%2|%3|%4 %5 %6 %7 %8 %9"_s.arg(text(0), text(1), text(2), text(3))
@@ -214,21 +204,11 @@ private slots:
                 .arg(dlg.chkKeepTimes()->isChecked());
         };
         QCOMPARE(shown(), u"src|backup|*.txt|*.bak 1 20 1024 limits 0"_s);
-        // The controls at their natural height, in this order from the top, and the buttons below the tabs.
-        int above = -1;
-        for (const QWidget *control :
-            fields + QList<QWidget *> {dlg.chkKeepJournal(), dlg.spnMaxRuns(), dlg.spnMaxMegabytes(), dlg.chkKeepTimes(), dlg.cmdOK()}) {
-            QCOMPARE_GE(control->height(), control->sizeHint().height());
-            const QRect at(control->mapTo(&dlg, QPoint()), control->size());
-            QCOMPARE_GT(at.top(), above);
-            QCOMPARE_LT(at.bottom(), control == dlg.cmdOK() ? dlg.height() : dlg.tbsOptions()->geometry().bottom());
-            above = control == dlg.chkKeepTimes() ? dlg.tbsOptions()->geometry().bottom() : at.bottom();
-        }
-        // Apply trims spaces (only spaces) and keeps the dialog and the typed text; the limits are kept while the
-        // journal is off, and a value beyond a limit is held at it.
+        // Apply trims spaces (only spaces), keeps the dialog and the typed text, the limits while the journal is off, and
+        // holds a value beyond a limit at it.
         const QStringList typed = {u"  lib  "_s, u" .git ; tmp "_s, u"\t*.c "_s, QString()};
         for (int i = 0; i < 4; ++i)
-            static_cast<QLineEdit *>(fields[i])->setText(typed[i]);
+            fields[i]->setText(typed[i]);
         dlg.chkKeepJournal()->click();
         dlg.chkKeepTimes()->click();
         dlg.spnMaxRuns()->setValue(5000);
@@ -258,35 +238,26 @@ private slots:
         QCOMPARE(tabs << dlg.tbsOptions()->currentIndex(), QList<int>({0, 1, 0}));
         how == u"escape"_s ? QTest::keyClick(&dlg, Qt::Key_Escape) : (how == u"ok"_s ? dlg.cmdOK() : dlg.cmdCancel())->click();
         const bool ok = how == u"ok"_s;
-        QVERIFY(!dlg.isVisible());
-        QCOMPARE(dlg.result(), int(ok ? QDialog::Accepted : QDialog::Rejected));
+        QCOMPARE(std::pair(dlg.isVisible(), dlg.result()), std::pair(false, int(ok ? QDialog::Accepted : QDialog::Rejected)));
         QCOMPARE(masks, (ok ? FolderMasks {u"lib"_s, u"backup"_s, u"*.doc"_s, QString()} : applied));
         QCOMPARE(undo, (UndoOptions {ok, 1000, ok ? 1048576 : 1}));
         QCOMPARE(keepTimes, !ok);
     }
 
-    void aboutBoxLayoutAndLink()
+    // The link and the image open the web address; other labels do nothing.
+    void aboutBoxLink()
     {
         AboutBox box(nullptr);
         QList<QUrl> opened;
         box.openUrlHook = [&](const QUrl &url) { return opened << url, true; };
         box.open();
-        // Nothing is cut off or overlaps, whatever the interface font.
-        for (const QLabel *label : {box.Label1(), box.lblVersion(), box.lblDescription(), box.lblCopyright(), box.Label4(), box.lblWWW()}) {
-            QCOMPARE_LT(label->geometry().right(), box.width());
-            QCOMPARE(label->width(), label->sizeHint().width());
-        }
-        QCOMPARE_GT(box.lblWWW()->x(), box.Label4()->geometry().right());
-        QCOMPARE_LT(box.Command1()->geometry().right(), box.width());
-        // The link and the image open the web address; other labels do nothing.
         QTest::mouseClick(box.lblWWW(), Qt::LeftButton);
         QTest::mouseClick(box.Image1(), Qt::LeftButton);
         QTest::mouseClick(box.lblVersion(), Qt::LeftButton);
         QCOMPARE(opened, (QList<QUrl> {QUrl(u"https://perrox.example.org"_s), QUrl(u"https://perrox.example.org"_s)}));
         QVERIFY(box.isVisible());
-        box.Command1()->click();
-        QVERIFY(!box.isVisible());
-        QCOMPARE(box.result(), int(QDialog::Accepted));
+        QTest::mouseClick(box.Command1(), Qt::LeftButton);
+        QCOMPARE(std::pair(box.isVisible(), box.result()), std::pair(false, int(QDialog::Accepted)));
     }
 
     // Help opens help.txt of the program's folder through the desktop; when it is not there, or no program opens it,

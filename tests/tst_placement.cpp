@@ -1,6 +1,5 @@
-// The window's placement through real start/close cycles, in a child process
-// on X11 on a virtual display with and without a window manager, where the
-// frame becomes known only after the show.
+// The window's placement through real start/close cycles, in a child process on X11 on a virtual display with and
+// without a window manager, where the frame becomes known only after the show.
 
 #include "app/mainwindow.h"
 #include "app/outersizefit.h"
@@ -22,8 +21,7 @@ namespace {
 constexpr int kStarts = 3;
 const QRect kScreen(0, 0, 1280, 1024);
 
-// The child: starts the window kStarts times on the preferences file given,
-// and prints each start's outer bounds once its size is fitted.
+// The child: starts the window kStarts times on the preferences file given, prints each start's outer bounds.
 int RunStarts(int argc, char **argv)
 {
     QApplication app(argc, argv);
@@ -34,8 +32,7 @@ int RunStarts(int argc, char **argv)
         window.show();
         if (!QTest::qWaitForWindowExposed(&window, 30000))
             return 3;
-        // A frame comes a moment after the show on X11, and a stored size is
-        // fitted to it; without one the size stands as set.
+        // A frame comes a moment after the show on X11, and a stored size is fitted to it; without one it stands as set.
         const auto settled = [&] { return window.frameGeometry() != window.geometry() && window.findChildren<OuterSizeFit *>().isEmpty(); };
         if (framed && !QTest::qWaitFor(settled, 30000))
             return 4;
@@ -48,9 +45,8 @@ int RunStarts(int argc, char **argv)
     return 0;
 }
 
-// An X server on a free display number, with a window manager if asked;
-// both end with the object. The server listens on Linux's abstract socket
-// only, so it makes no socket file in /tmp/.X11-unix.
+// An X server on a free display number, with a window manager if asked; both end with the object. The server listens
+// on Linux's abstract socket only, so it makes no socket file in /tmp/.X11-unix.
 struct VirtualDisplay
 {
     bool start(bool windowManager)

@@ -1,12 +1,12 @@
 // The main window's two lists as the user fills them: files added by the menus, dropped and given at the start,
-// selected, removed and sorted by a click on a column; Find&Replace pairs added from the fields, edited, removed,
-// moved, dragged, collected for a run, saved and loaded.
+// selected, removed and sorted by a click on a column; pairs added from the fields, edited, moved, saved and loaded.
 
 #include "files/filesystem.h"
 #include "support/windowfixture.h"
 
 #include <QHeaderView>
 #include <QMimeData>
+#include <QTimer>
 
 using namespace perrox;
 using namespace perrox::test;
@@ -27,10 +27,9 @@ class TestWindowLists : public WindowTest
     }
 
 private slots:
-    // Add Files and Add Folder start in the folder last added from, or the first row's folder when that has gone, and
-    // remember it; a folder chosen is scanned under the masks. Add Folder is in the list's context menu too. A drop is
-    // scanned once its event has returned; it keeps each URL's bytes and leaves out what is no local file. The last
-    // row added is current, none selected, the busy pointer came and went.
+    // Add Files and Add Folder (in the context menu too) start in the folder last added from, or the first row's folder
+    // when that has gone, and remember it; a folder is scanned under the masks. A drop is scanned once its event has
+    // returned, keeps each URL's bytes and leaves out what is no local file. The last row added is current, none selected.
     void addingAndDroppingFiles()
     {
         const auto state = [&] { return f->listState() + u" | "_s + f->w->preferences().addDir; };
@@ -64,10 +63,9 @@ private slots:
         const QString missing = DecodeNativePath("/not/caf\xe9");
         const int busy = sink().busyOnCount;
         f->w->AddStartPaths({});
-        QCOMPARE(sink().busyOnCount, busy);
         f->w->AddStartPaths({missing, dir->filePath(u"tree/sub"_s)});
         QCOMPARE(f->listState(), u"%1 %2 %3 %4 /not/there %5 %2 %3 | 8 files | 7 | "_s.arg(one, three, two, loose, missing));
-        QCOMPARE(sink().busyOnCount, busy + 1);
+        QCOMPARE(sink().busyOnCount, busy + 1); // none for no paths
         const std::pair<QUrl, QString> urls[] = {{QUrl(u"file:///tmp/caf%C3%A9"_s), u"/tmp/caf\u00e9"_s},
             {QUrl(u"file:///tmp/caf%E9.txt"_s), DecodeNativePath("/tmp/caf\xe9.txt")}, // a byte that is no UTF-8
             {QUrl(u"file:///tmp/a%23b%3Fc%25d%20e"_s), u"/tmp/a#b?c%d e"_s}, {QUrl(u"file://server/share/x"_s), u"//server/share/x"_s}};
@@ -90,16 +88,13 @@ private slots:
             file(u"f%1"_s.arg(i, 3, 10, QLatin1Char('0')));
         QList<int> refused;
         f->drop({QUrl::fromLocalFile(dir->path())});
-        QMetaObject::invokeMethod(
-            f->w.get(),
-            [&] {
-                f->w->ProcessFiles(RunMode::Count);
-                f->trigger(u"IDM_ADD"_s);
-                f->trigger(u"IDM_ADD_FOLDER"_s);
-                f->drop({QUrl::fromLocalFile(dir->path())});
-                refused = {f->files()->busy(), sink().beeps, int(f->dialogs.asked.size())};
-            },
-            Qt::QueuedConnection);
+        QTimer::singleShot(0, f->w.get(), [&] {
+            f->w->ProcessFiles(RunMode::Count);
+            f->trigger(u"IDM_ADD"_s);
+            f->trigger(u"IDM_ADD_FOLDER"_s);
+            f->drop({QUrl::fromLocalFile(dir->path())});
+            refused = {f->files()->busy(), sink().beeps, int(f->dialogs.asked.size())};
+        });
         QTRY_COMPARE(refused, (QList<int> {1, 3, 0}));
         QTRY_COMPARE(sink().beeps, 4);
         QTRY_VERIFY(!f->files()->busy());
@@ -136,14 +131,12 @@ private slots:
             QTest::mouseClick(header->viewport(), Qt::LeftButton, {}, centre);
             return f->paths().join(u' ');
         };
-        QCOMPARE(click(0), u"/3 /a /b"_s);
-        QCOMPARE(click(0), u"/b /a /3"_s);
-        click(1);
-        QCOMPARE(click(0), u"/3 /a /b"_s);
-        click(0);
+        QStringList orders;
+        for (int column : {0, 0, 1, 0, 0})
+            orders << click(column);
         f->addFiles({u"/0"_s});
-        QCOMPARE(f->paths().last(), u"/0"_s);
-        QCOMPARE(click(0), u"/0 /3 /a /b"_s);
+        orders << f->paths().join(u' ') << click(0);
+        QCOMPARE(orders, QStringList({u"/3 /a /b"_s, u"/b /a /3"_s, u"/b /a /3"_s, u"/3 /a /b"_s, u"/b /a /3"_s, u"/b /a /3 /0"_s, u"/0 /3 /a /b"_s}));
         QVERIFY(!header->isSortIndicatorShown());
         f->trigger(u"IDM_SELECT_ALL"_s);
         f->trigger(u"IDM_REMOVE"_s);
@@ -197,9 +190,8 @@ private slots:
         QDragEnterEvent enter(QPoint(5, 5), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
         QDropEvent drop(QPointF(5, 5), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
         QCoreApplication::sendEvent(f->edSearch(), &enter);
-        QVERIFY(enter.isAccepted());
         QCoreApplication::sendEvent(f->edSearch(), &drop);
-        QVERIFY(drop.isAccepted());
+        QCOMPARE(std::pair(enter.isAccepted(), drop.isAccepted()), std::pair(true, true));
         QCOMPARE(pairs(), u" | x | y | AscAsc | 1 beeps"_s);
         // UTF-8 sides: the options switch silently, also from bytes that are no UTF-8 text, then the texts come.
         f->field(0)->selectNotation(Notation::Hexadecimal);
@@ -222,7 +214,7 @@ private slots:
         f->setCurrentRow(1);
         f->click(u"cmdParamUp"_s);
         QVERIFY(f->args()->topLevelItem(0)->isSelected());
-        f->trigger(u"IDM_ARG_UP"_s); // already first
+        f->trigger(u"IDM_ARG_UP"_s); // already first: a beep
         QCOMPARE(pairs(), u"3 1 5 |  |  | AscAsc | 1 beeps"_s);
         f->setCurrentRow(1);
         f->click(u"cmdParamDown"_s);
@@ -247,15 +239,13 @@ private slots:
         f->dialogs.argumentPath = path;
         f->trigger(u"IDM_SAVE"_s); // nothing to save: the collection message, no file, no recent entry
         QCOMPARE(sink().texts(), QStringList {CollectArgumentsErrorMessage(NoArgumentsDescription())});
-        QCOMPARE(QFile::exists(path), false);
-        QCOMPARE(recent(), u"hidden"_s);
+        QCOMPARE(recent() + u' ' + QString::number(QFile::exists(path)), u"hidden 0"_s);
         // The worked example: the pending fields first, then the row.
         f->field(1)->selectNotation(Notation::Hexadecimal);
         f->pending(u"hello"_s, u"48 49"_s);
         f->addRow(u"Dec"_s, u"13,10"_s);
         f->trigger(u"IDM_SAVE"_s);
-        QCOMPARE(ReadFile(path).size(), 119);
-        QCOMPARE(recent(), u"pairs.txt"_s);
+        QCOMPARE(recent() + u' ' + QString::number(ReadFile(path).size()), u"pairs.txt 119"_s);
         // Loading appends; cancelling the dialog does nothing.
         f->trigger(u"IDM_ARG_CLEAR"_s);
         f->dialogs.argumentPath.clear();

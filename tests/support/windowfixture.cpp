@@ -24,9 +24,9 @@ void WindowFixture::drop(const QList<QUrl> &urls) const
     QMimeData data;
     data.setUrls(urls);
     QDragEnterEvent enter(QPoint(20, 20), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
-    QCoreApplication::sendEvent(files()->viewport(), &enter);
     QDropEvent drop(QPointF(20, 20), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
-    QCoreApplication::sendEvent(files()->viewport(), &drop);
+    for (QEvent *event : std::initializer_list<QEvent *> {&enter, &drop})
+        QCoreApplication::sendEvent(files()->viewport(), event);
 }
 
 void WindowTest::init()

@@ -84,7 +84,6 @@ public:
     }
     void setCurrentRow(int row) const { args()->clearSelection(), args()->setCurrentItem(args()->topLevelItem(row)); }
     void pending(const QString &find, const QString &replace) const { edSearch()->setText(find), edReplace()->setText(replace); }
-    // One text per row of the file list.
     template<typename F> QStringList eachFile(F cell) const
     {
         QStringList list;
