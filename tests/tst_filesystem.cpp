@@ -24,9 +24,8 @@ QString esc(uchar byte)
     return QString(QChar(char16_t(0xDC00 + byte)));
 }
 
-// A path in a folder holding real.txt, sub/inner.txt and the links the test makes;
-// relative to that folder unless empty or absolute. What the path tests say, and what OpenedFile gives: the
-// reason it refuses, or the real file it opens (relative to the folder).
+// A path in a folder holding real.txt, sub/inner.txt and the links the test makes; relative to that folder unless empty or absolute. What the path
+// tests say, and what OpenedFile gives: the reason it refuses, or the real file it opens (relative to the folder).
 struct PathCase
 {
     const char *name;

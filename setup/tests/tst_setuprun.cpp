@@ -20,10 +20,8 @@ const QString Warning = u"warning Tarvel Setup"_s;
 const QString Question = u"question Tarvel Setup"_s;
 const QString Url = u"https://perrox.example.org/download"_s;
 
-// A folder with setup in it, and fakes of the services that log everything a
-// run does, in order, with paths relative to the folder: "question|warning
-// TITLE" for a box (its text goes to boxes), "splash PATH", "query CODE",
-// "run PROGRAM|ARG|...", "start PATH", "open PATH".
+// A folder with setup in it, and fakes of the services that log everything a run does, in order, with paths relative to the folder: "question|warning
+// TITLE" for a box (its text goes to boxes), "splash PATH", "query CODE", "run PROGRAM|ARG|...", "start PATH", "open PATH".
 struct Fixture : SetupMessages, InstalledProducts, ProgramStarter, SplashScreen
 {
     struct Opener : FileOpener
@@ -92,9 +90,8 @@ QString QuestionText(const QString &list)
     return u"Setup has found a previous version of the application on your computer:\n"_s + list + u"\nDo you want to uninstall the previous version?"_s;
 }
 
-// setup.INI after "[Uninstall]\nProductCode0=old\n"; the uninstall command of
-// the product "old", which is installed when there is one; the error starting
-// or opening the package gives; the events after the query and question.
+// setup.INI after "[Uninstall]\nProductCode0=old\n"; the uninstall command of the product "old", which is installed when there is one; the error
+// starting or opening the package gives; the events after the query and question.
 struct RunCase
 {
     const char *name, *ini, *uninstall;
