@@ -117,10 +117,9 @@ private slots:
         }
     }
 
-    // Failures name the file, and a file that stands is left as it was, with nothing beside it: a folder, a file or a
-    // source without a size (a device) over the limit, nothing to save, a folder the user may not write to (the save
-    // fails rather than write over the file in place), the file size limit. A FIFO nobody writes to gives nothing, at
-    // once; a save through a link reaches the file.
+    // Failures name the file, and a file that stands is left as it was, with nothing beside it: a folder, a file or a source without a size (a
+    // device) over the limit, nothing to save, a folder the user may not write to (the save fails rather than write over the file in place), the file
+    // size limit. A FIFO nobody writes to gives nothing, at once; a save through a link reaches the file.
     void failures()
     {
         QTemporaryDir dir;

@@ -1,11 +1,7 @@
-// What a kill -9 or a failed system call at every step of writing leaves.
-// For every k until the run no longer gets there, a run is killed right
-// before its k-th system call that creates, writes, syncs, renames, links or
-// deletes a file (a write is cut in the middle, as the kernel cuts one short
-// for a fatal signal), or the k-th such call of one kind fails. Either way
-// every file must be wholly old or wholly new, a failure must be reported,
-// the next start must set right what the run left and leave nothing of it
-// behind, and the journal must undo what it did.
+// What a kill -9 or a failed system call at every step of writing leaves. For every k until the run no longer gets there, a run is killed right
+// before its k-th system call that creates, writes, syncs, renames, links or deletes a file (a write is cut in the middle, as the kernel cuts one
+// short for a fatal signal), or the k-th such call of one kind fails. Either way every file must be wholly old or wholly new, a failure must be
+// reported, the next start must set right what the run left and leave nothing of it behind, and the journal must undo what it did.
 
 #include "commit/systemcalls.h"
 #include "engine/processfiles.h"
@@ -52,9 +48,8 @@ int stepHook(const StepCall &call)
 
 constexpr UndoSettings kJournal {true, 20, qint64(1) << 30};
 
-// Both loops' files: a plain file, a hard-linked one (rewritten in place,
-// four chunks of 4096 bytes and more), one without occurrences, another
-// plain one; Replace As writes them to out, where one target stands.
+// Both loops' files: a plain file, a hard-linked one (rewritten in place, four chunks of 4096 bytes and more), one without occurrences, another plain
+// one; Replace As writes them to out, where one target stands.
 struct Scenario
 {
     QString dir, out, link;

@@ -46,9 +46,8 @@ QStringList names(const char *text)
     return QString::fromUtf8(text).split(u' ', Qt::SkipEmptyParts);
 }
 
-// Creates the paths of tree (separated by blanks) under root: "name/" a
-// folder, "name|" a named pipe, "name@target" a symbolic link (ROOT in
-// target stands for root), anything else a file holding its own name.
+// Creates the paths of tree (separated by blanks) under root: "name/" a folder, "name|" a named pipe, "name@target" a symbolic link (ROOT in target
+// stands for root), anything else a file holding its own name.
 void makeTree(const QString &root, const char *tree)
 {
     for (const QString &p : names(tree)) {
@@ -95,14 +94,11 @@ struct ScanCase
 };
 const char *const Tree
     = "a.txt B.doc notes.txt.bak src/ src/s.txt src/Backup/ src/Backup/k.txt src/lib/ src/lib/l.txt src/src/ src/src/t.txt x.dir/ x.dir/d.txt";
-// b is reached first as b, so c (the same folder) is not entered again; a
-// link to a file is a file, a link to nothing is left out. A link given as
+// b is reached first as b, so c (the same folder) is not entered again; a link to a file is a file, a link to nothing is left out. A link given as
 // the folder is scanned like the folder itself.
 const char *const Links = "a/ a/f.txt b/ b/g.txt a/up@ROOT a/self@. c@ROOT/b file-link@a/f.txt broken@nowhere";
-// Names sort by code unit: "." < upper case < lower case. A folder's own
-// files come first, then its subfolders in that order, each one whole;
-// anything but a folder is a file. A final "/" adds no second one to the
-// paths. Events run once per entry of every listing, folders included.
+// Names sort by code unit: "." < upper case < lower case. A folder's own files come first, then its subfolders in that order, each one whole;
+// anything but a folder is a file. A final "/" adds no second one to the paths. Events run once per entry of every listing, folders included.
 const ScanCase kScans[] = {
     {"every file in listing order", "b.txt B.txt .hidden sub/ sub/deep/ sub/deep/z sub/y Alpha/ Alpha/.cfg empty/ pipe|", "/", {},
         ".hidden B.txt b.txt pipe Alpha/.cfg sub/y sub/deep/z", 11, -1, 0},
@@ -166,9 +162,8 @@ private slots:
             QCOMPARE(r.pumps, c.pumps);
     }
 
-    // In a sticky folder open to everyone, a link another user planted is
-    // not followed: listed as a file (which the run then reports), never
-    // entered; a link of the user's own, or one in a folder not shared, is.
+    // In a sticky folder open to everyone, a link another user planted is not followed: listed as a file (which the run then reports), never entered;
+    // a link of the user's own, or one in a folder not shared, is.
     void linksPlantedInASharedFolder_data()
     {
         QTest::addColumn<bool>("sticky");

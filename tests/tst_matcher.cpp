@@ -48,8 +48,7 @@ std::unique_ptr<uchar[]> exactCopy(const QByteArray &data, qint64 end)
     return copy;
 }
 
-// Finds of lengths [minLength, maxLength] over alphabet, with duplicates,
-// sequences that extend an earlier one, prefixes of earlier ones and groups
+// Finds of lengths [minLength, maxLength] over alphabet, with duplicates, sequences that extend an earlier one, prefixes of earlier ones and groups
 // sharing their first bytes mixed in.
 std::vector<QByteArray> randomFinds(QRandomGenerator &rng, const QByteArray &alphabet, int count, int minLength, int maxLength)
 {
@@ -107,9 +106,8 @@ private slots:
         QTest::addColumn<bool>("portable");
         QTest::addColumn<quint32>("seed");
 
-        // Letters are common bytes, so many finds over them are left to the
-        // portable strategies; finds over rare bytes stay with the vector ones
-        // even when they are candidates everywhere.
+        // Letters are common bytes, so many finds over them are left to the portable strategies; finds over rare bytes stay with the vector ones even
+        // when they are candidates everywhere.
         QByteArray allBytes(256, '\0');
         std::iota(allBytes.begin(), allBytes.end(), char(0));
         const std::pair<const char *, QByteArray> alphabets[]
@@ -132,9 +130,8 @@ private slots:
         }
     }
 
-    // Every window and end near the vector boundaries of small data, and windows
-    // near both ends of larger data, searched the way the engine does: from each
-    // match to the next.
+    // Every window and end near the vector boundaries of small data, and windows near both ends of larger data, searched the way the engine does:
+    // from each match to the next.
     void againstOracle()
     {
         QFETCH(QByteArray, alphabet);

@@ -115,10 +115,9 @@ private slots:
         QCOMPARE(ConversionRefusal(text, from, to), refusal);
     }
 
-    // One row per notation: found by its code (exactly, case included) and by its stored number; a valid text and its
-    // bytes; the canonical text of D0 96 FF; a text it refuses, with the part every check quotes (as the field's message
-    // shows it), its name in the argument's message and the advice both messages end with. A byte that is not UTF-8
-    // comes only from an argument file.
+    // One row per notation: found by its code (exactly, case included) and by its stored number; a valid text and its bytes; the canonical text of D0
+    // 96 FF; a text it refuses, with the part every check quotes (as the field's message shows it), its name in the argument's message and the advice
+    // both messages end with. A byte that is not UTF-8 comes only from an argument file.
     void eachNotation_data()
     {
         const NotationCase cases[] = {

@@ -75,8 +75,7 @@ private slots:
         QCOMPARE(ReadPreferences(*OpenPreferences(m_dir.filePath(u"first.conf"_s))), Preferences());
     }
 
-    // The whole file, byte for byte: the keys of the section Preferences as
-    // they always were, then the sections Replace and Undo. Numbers never in
+    // The whole file, byte for byte: the keys of the section Preferences as they always were, then the sections Replace and Undo. Numbers never in
     // exponent form, the top in single precision, no negative zero.
     void storedFile()
     {
@@ -98,10 +97,8 @@ private slots:
         QCOMPARE(ReadPreferences(*OpenPreferences(file + u"2"_s)), p);
     }
 
-    // A file edited by hand, without the quoting QSettings would write (the tags
-    // have no dialog): every key read by its name. A ";" outside quotes starts a
-    // comment there, so a mask list needs its quotes. An empty or invalid tag is
-    // the default; a blank one is kept.
+    // A file edited by hand, without the quoting QSettings would write (the tags have no dialog): every key read by its name. A ";" outside quotes
+    // starts a comment there, so a mask list needs its quotes. An empty or invalid tag is the default; a blank one is kept.
     void handEditedValues()
     {
         QMap<QByteArray, QByteArray> lines {{"FindType", "1"}, {"ReplaceType", "2"}, {"WindowState", "0"}, {"WindowLeft", "-1"}, {"WindowTop", "2"},

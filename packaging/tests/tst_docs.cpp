@@ -50,10 +50,8 @@ QString PlainSynopsis(QString text)
     return text.remove(markup).simplified();
 }
 
-// Calls _perrox_batch as bash does for a completion, outside a terminal.
-// $1 bash-completion's main script or "", $2 the completion file, $3 the
-// line, $4 the cursor word's index, then the words. Prints COMPREPLY, one a
-// line.
+// Calls _perrox_batch as bash does for a completion, outside a terminal. $1 bash-completion's main script or "", $2 the completion file, $3 the line,
+// $4 the cursor word's index, then the words. Prints COMPREPLY, one a line.
 const QString kBashCompletion = uR"(bc=$1 file=$2 line=$3 cword=$4
 shift 4
 if [[ -n $bc ]]; then source "$bc" || exit 3; fi
@@ -64,8 +62,7 @@ _perrox_batch perrox-batch "${COMP_WORDS[COMP_CWORD]}" "${COMP_WORDS[COMP_CWORD-
 printf '%s\n' "${COMPREPLY[@]}"
 )"_s;
 
-// Types a line into an interactive zsh on a pseudo terminal, presses Tab and
-// prints what the completion system offered, one a line. $1 the folder of
+// Types a line into an interactive zsh on a pseudo terminal, presses Tab and prints what the completion system offered, one a line. $1 the folder of
 // _perrox-batch, $2 the working folder, $3 the line.
 const QString kZshCompletion = uR"(zmodload zsh/zpty || exit 3
 compdir=$1 workdir=$2
@@ -83,10 +80,8 @@ const QString kBashCompletionMain = u"/usr/share/bash-completion/bash_completion
 
 } // namespace
 
-// The manual pages and the shell completion of perrox-batch, checked with the
-// tools that read them, and against the table of options perrox-batch parses
-// and lists in --help, so that an option added to the program without its
-// page, completion and README fails here.
+// The manual pages and the shell completion of perrox-batch, checked with the tools that read them, and against the table of options perrox-batch
+// parses and lists in --help, so that an option added to the program without its page, completion and README fails here.
 class TestDocs : public QObject
 {
     Q_OBJECT
@@ -128,9 +123,8 @@ private slots:
         }
     }
 
-    // perrox-batch(1), the README, the bash and the zsh completion know
-    // exactly the options of the table, and the synopses of the page and the
-    // README are the help's usage, which names every option that runs.
+    // perrox-batch(1), the README, the bash and the zsh completion know exactly the options of the table, and the synopses of the page and the README
+    // are the help's usage, which names every option that runs.
     void optionsAgree()
     {
         const QString roff = ReadText(QStringLiteral(PERROX_MAN_DIR) + u"/perrox-batch.1"_s);
@@ -148,9 +142,8 @@ private slots:
         QCOMPARE(OptionsNamed(usage + u" --help --version"_s), m_options);
         QCOMPARE(PlainSynopsis(roff.section(u".SH SYNOPSIS\n"_s, 1).section(u"\n.SH "_s, 0, 0)), usage);
 
-        // The README's section, split at its code blocks: the first is the
-        // synopsis; the text around the blocks names the options, the other
-        // blocks, examples and their output, only use them.
+        // The README's section, split at its code blocks: the first is the synopsis; the text around the blocks names the options, the other blocks,
+        // examples and their output, only use them.
         const QStringList readme
             = ReadText(QStringLiteral(PERROX_SOURCE_DIR) + u"/README.md"_s).section(u"\n## perrox-batch\n"_s, 1).section(u"\n## "_s, 0, 0).split(u"```"_s);
         QCOMPARE(PlainSynopsis(readme.value(1)), usage);

@@ -20,10 +20,8 @@ const QString Warning = u"warning Tarvel Setup"_s;
 const QString Question = u"question Tarvel Setup"_s;
 const QString Url = u"https://perrox.example.org/download"_s;
 
-// A folder with setup in it, and fakes of the services that log everything a
-// run does, in order, with paths relative to the folder: "question|warning
-// TITLE" for a box (its text goes to boxes), "splash PATH", "query CODE",
-// "run PROGRAM|ARG|...", "start PATH", "open PATH".
+// A folder with setup in it, and fakes of the services that log everything a run does, in order, with paths relative to the folder: "question|warning
+// TITLE" for a box (its text goes to boxes), "splash PATH", "query CODE", "run PROGRAM|ARG|...", "start PATH", "open PATH".
 struct Fixture : SetupMessages, InstalledProducts, ProgramStarter, SplashScreen
 {
     struct Opener : FileOpener
@@ -87,19 +85,13 @@ struct Fixture : SetupMessages, InstalledProducts, ProgramStarter, SplashScreen
     SetupServices services {*this, *this, *this, opener, *this};
 };
 
-QString ErrorText(int code)
-{
-    return QString::fromLocal8Bit(std::strerror(code));
-}
-
 QString QuestionText(const QString &list)
 {
     return u"Setup has found a previous version of the application on your computer:\n"_s + list + u"\nDo you want to uninstall the previous version?"_s;
 }
 
-// setup.INI after "[Uninstall]\nProductCode0=old\n"; the uninstall command of
-// the product "old", which is installed when there is one; the error starting
-// or opening the package gives; the events after the query and question.
+// setup.INI after "[Uninstall]\nProductCode0=old\n"; the uninstall command of the product "old", which is installed when there is one; the error
+// starting or opening the package gives; the events after the query and question.
 struct RunCase
 {
     const char *name, *ini, *uninstall;
@@ -152,15 +144,10 @@ private slots:
         QFETCH(QByteArray, content);
         QFETCH(QString, key);
         QFETCH(QString, expected);
-        QTemporaryDir dir;
-        const QString path = dir.filePath(u"setup.INI"_s);
-        QFile file(path);
-        if (!content.isNull()) {
-            QVERIFY(file.open(QIODevice::WriteOnly));
-            QCOMPARE(file.write(content), content.size());
-        }
-        file.close();
-        QCOMPARE(IniFile(path).value(key.section(u'/', 0, 0), key.section(u'/', 1), u"<default>"_s), expected);
+        Fixture f;
+        if (!content.isNull())
+            f.write(u"setup.INI"_s, content);
+        QCOMPARE(IniFile(f.folder + u"setup.INI"_s).value(key.section(u'/', 0, 0), key.section(u'/', 1), u"<default>"_s), expected);
     }
 
     void missingFiles_data()
@@ -268,8 +255,9 @@ private slots:
         f.errors = {{u"start"_s, c.error}, {u"open"_s, c.error}};
         QCOMPARE(f.run(), 0);
         QCOMPARE(f.events.join(u"; "_s), (c.uninstall ? u"query old; question Tarvel Setup; "_s : u"query old; "_s) + QString::fromUtf8(c.events));
-        QCOMPARE(
-            f.boxes, (c.uninstall ? QStringList {QuestionText(u"Old\n"_s)} : QStringList()) + (c.error ? QStringList {ErrorText(c.error)} : QStringList()));
+        QCOMPARE(f.boxes,
+            (c.uninstall ? QStringList {QuestionText(u"Old\n"_s)} : QStringList())
+                + (c.error ? QStringList {QString::fromLocal8Bit(std::strerror(c.error))} : QStringList()));
     }
 
     void uninstallThatCannotStart()
@@ -288,7 +276,7 @@ private slots:
             const QString note = installerPresent ? QString()
                                                   : u"\nNote: Setup cannot find the Windows Installer executable file \""_s + f.services.installerPath
                     + u"\".\nDownload Windows Installer from "_s + Url + u", install it, and run Setup again."_s;
-            QCOMPARE(f.boxes.mid(1), QStringList(3, ErrorText(ENOENT) + note));
+            QCOMPARE(f.boxes.mid(1), QStringList(3, QString::fromLocal8Bit(std::strerror(ENOENT)) + note));
         }
     }
 };
