@@ -251,6 +251,8 @@ private slots:
         QList<QUrl> opened;
         box.openUrlHook = [&](const QUrl &url) { return opened << url, true; };
         box.open();
+        for (const QLabel *label : {box.Label1(), box.lblVersion(), box.lblDescription(), box.lblCopyright(), box.Label4(), box.lblWWW()}) // none cut off
+            QCOMPARE(std::pair(label->geometry().right() < box.width(), label->width()), std::pair(true, label->sizeHint().width()));
         QTest::mouseClick(box.lblWWW(), Qt::LeftButton);
         QTest::mouseClick(box.Image1(), Qt::LeftButton);
         QTest::mouseClick(box.lblVersion(), Qt::LeftButton);
