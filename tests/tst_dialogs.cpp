@@ -147,7 +147,7 @@ private slots:
         // A short path is shown whole, and Save takes the open folder.
         QVERIFY(dlg.OpenFolder(u"/"_s));
         QCOMPARE(dlg.lblActFolder()->text(), u"/"_s);
-        dlg.Command1_Click();
+        QTest::mouseClick(dlg.Command1(), Qt::LeftButton);
         QCOMPARE(settings.outpath, u"/"_s);
     }
 
@@ -196,6 +196,7 @@ private slots:
         bool keepTimes = false;
         OptionsDialog dlg(nullptr, masks, undo, keepTimes);
         dlg.open();
+        const auto click = [](QAbstractButton *button) { QTest::mouseClick(button, Qt::LeftButton, {}, QPoint(4, button->height() / 2)); };
         const QList<QLineEdit *> fields = {dlg.edIncludeDirectories(), dlg.edExcludeDirectories(), dlg.edIncludeFiles(), dlg.edExcludeFiles()};
         const auto text = [&](int i) { return fields[i]->text(); };
         // The masks, the journal and its limits (enabled or not) and the times as the controls show them.
@@ -213,12 +214,12 @@ private slots:
         const QStringList typed = {u"  lib  "_s, u" .git ; tmp "_s, u"\t*.c "_s, QString()};
         for (int i = 0; i < 4; ++i)
             fields[i]->setText(typed[i]);
-        dlg.chkKeepJournal()->click();
-        dlg.chkKeepTimes()->click();
+        click(dlg.chkKeepJournal());
+        click(dlg.chkKeepTimes());
         dlg.spnMaxRuns()->setValue(5000);
         dlg.spnMaxMegabytes()->setValue(0);
         QCOMPARE(shown(), u"  lib  | .git ; tmp |\t*.c | 0 1000 1 off 1"_s);
-        dlg.cmdApply()->click();
+        click(dlg.cmdApply());
         QVERIFY(dlg.isVisible());
         const FolderMasks applied {u"lib"_s, u".git ; tmp"_s, u"\t*.c"_s, QString()};
         QCOMPARE(masks, applied);
@@ -228,9 +229,9 @@ private slots:
         // Then OK applies and closes; Cancel and Escape close and keep what was applied.
         dlg.edIncludeFiles()->setText(u" *.doc"_s);
         dlg.edExcludeDirectories()->setText(u"backup"_s);
-        dlg.chkKeepJournal()->click();
+        click(dlg.chkKeepJournal());
         dlg.spnMaxMegabytes()->setValue(2000000);
-        dlg.chkKeepTimes()->click();
+        click(dlg.chkKeepTimes());
         QCOMPARE(shown().section(u' ', -4), u"1000 1048576 limits 0"_s);
         // Ctrl+Tab keeps the one tab; with a second it moves on and wraps round.
         QTest::keyClick(dlg.edIncludeFiles(), Qt::Key_Tab, Qt::ControlModifier);
@@ -240,7 +241,7 @@ private slots:
         tabs << dlg.tbsOptions()->currentIndex();
         dlg.SelectNextTab();
         QCOMPARE(tabs << dlg.tbsOptions()->currentIndex(), QList<int>({0, 1, 0}));
-        how == u"escape"_s ? QTest::keyClick(&dlg, Qt::Key_Escape) : (how == u"ok"_s ? dlg.cmdOK() : dlg.cmdCancel())->click();
+        how == u"escape"_s ? QTest::keyClick(&dlg, Qt::Key_Escape) : click(how == u"ok"_s ? dlg.cmdOK() : dlg.cmdCancel());
         const bool ok = how == u"ok"_s;
         QCOMPARE(std::pair(dlg.isVisible(), dlg.result()), std::pair(false, int(ok ? QDialog::Accepted : QDialog::Rejected)));
         QCOMPARE(masks, (ok ? FolderMasks {u"lib"_s, u"backup"_s, u"*.doc"_s, QString()} : applied));
@@ -255,6 +256,8 @@ private slots:
         QList<QUrl> opened;
         box.openUrlHook = [&](const QUrl &url) { return opened << url, true; };
         box.open();
+        for (const QLabel *label : {box.Label1(), box.lblVersion(), box.lblDescription(), box.lblCopyright(), box.Label4(), box.lblWWW()}) // none cut off
+            QCOMPARE(std::pair(label->geometry().right() < box.width(), label->width()), std::pair(true, label->sizeHint().width()));
         QTest::mouseClick(box.lblWWW(), Qt::LeftButton);
         QTest::mouseClick(box.Image1(), Qt::LeftButton);
         QTest::mouseClick(box.lblVersion(), Qt::LeftButton);

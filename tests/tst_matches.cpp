@@ -56,8 +56,8 @@ private slots:
     void contexts_data()
     {
         QTest::addColumn<int>("row");
-        for (int i = 0; i < int(std::size(kContexts)); ++i)
-            QTest::newRow(kContexts[i].name) << i;
+        for (const ContextCase &c : kContexts)
+            QTest::newRow(c.name) << int(&c - kContexts);
     }
     void contexts()
     {

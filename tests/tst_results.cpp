@@ -107,12 +107,12 @@ private slots:
         QTemporaryDir out;
         WriteFileIn(out.path(), u"new_b.txt"_s, "keep");
         f->dialogs.target = ReplaceAsSettings {out.path(), u"new_"_s, QString(), 0};
+        f->w->setEventPumpInterval(cancelAt < 0 ? 60000 : 0); // before the window's first round of events
         f->addFiles(paths);
         f->pending(find, replace);
         if (second)
             f->addRow(u"Asc"_s, u"b"_s, u"Hex"_s, u"79"_s);
         QString caption, shown;
-        f->w->setEventPumpInterval(cancelAt < 0 ? 60000 : 0);
         sink().onShow = [&] { shown += f->cells() + u' ' + f->progress()->status1()->text().section(u'/', -1); };
         f->dialogs.onRunStarted = [&](ProgressWindow *p) {
             caption = f->w->isEnabled() || !p->isEnabled() ? u"enabled"_s : p->windowTitle();
@@ -152,6 +152,9 @@ private slots:
         f->pending(u"x"_s, u"y"_s);
         f->trigger(u"IDM_COUNT"_s);
         const QStringList first {u"! Failed: No such file or directory - "_s + a, u"Counted: 1 occurrence"_s};
+        QCOMPARE(state(), first + QStringList({u"1 occurrence in 1 of 2 files, 1 failed"_s, u"       0|       1"_s, u"export"_s}));
+        f->addFiles({file(u"c"_s)});
+        QCOMPARE(state(), first + QStringList({QString(), QString(), u"       0|       1|"_s, u"export"_s}));
         f->dialogs.onRunStarted = [](ProgressWindow *) { QFAIL("a run started"); };
         f->pending(QString(), QString());
         f->click(u"cmdReplace"_s);
@@ -162,8 +165,6 @@ private slots:
         QCOMPARE(sink().texts().mid(1),
             QStringList({u"Cannot find any Find&Replace arguments.\r\n\r\nEnter Find&Replace arguments and try again."_s,
                 ArgumentMessage(u"1,2,999"_s, Notation::Decimal)}));
-        QCOMPARE(state(), first + QStringList({u"1 occurrence in 1 of 2 files, 1 failed"_s, u"       0|       1"_s, u"export"_s}));
-        f->addFiles({file(u"c"_s)});
         QCOMPARE(state(), first + QStringList({QString(), QString(), u"       0|       1|"_s, u"export"_s}));
         file(u"a"_s);
         f->pending(u"x"_s, u"y"_s);

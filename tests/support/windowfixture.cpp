@@ -61,9 +61,4 @@ void WindowTest::seed(const QList<std::pair<QString, QString>> &values) const
         settings.setValue(u"Preferences/"_s + key, value);
 }
 
-QString WindowTest::stored(const QString &key) const
-{
-    return QSettings(prefs(), QSettings::NativeFormat).value(u"Preferences/"_s + key).toString();
-}
-
 } // namespace perrox::test

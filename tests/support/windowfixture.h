@@ -14,6 +14,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QSettings>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QUrl>
@@ -140,7 +141,7 @@ protected:
     RecordingSink &sink() const { return f->sink; }
     // Preferences: seed() stores values for the next start, stored() reads one the window wrote.
     void seed(const QList<std::pair<QString, QString>> &values) const;
-    QString stored(const QString &key) const;
+    QString stored(const QString &key) const { return QSettings(prefs(), QSettings::NativeFormat).value(u"Preferences/"_s + key).toString(); }
     // A new window on prefs(), after the old one closed without saving.
     void restart();
 
