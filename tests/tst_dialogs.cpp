@@ -118,11 +118,13 @@ private slots:
         QCOMPARE(caption.left(4) + caption.section(u'/', -1), u"/...last"_s);
         QVERIFY2(deep.endsWith(u'/' + caption.mid(4)), qPrintable(caption));
         QCOMPARE_LE(dlg.lblActFolder()->width(), dlg.Dir1()->width());
-        // A double click opens the folder: a click, then the double-click, as the system delivers them. The
-        // tree fills in as the model reads folders, which can move a row under the pointer; then it is clicked again.
+        // A double click opens the folder: a click, then the double-click, as the system delivers them. The row is
+        // scrolled into sight first; the tree fills in as the model reads folders, which can move a row under the
+        // pointer, and then it is clicked again.
         const QModelIndex index = dlg.folderModel()->index(sub);
         for (int attempt = 0; attempt < 20 && dlg.folder() != sub; ++attempt) {
-            QTRY_VERIFY(dlg.Dir1()->visualRect(index).isValid());
+            dlg.Dir1()->scrollTo(index);
+            QTRY_VERIFY(dlg.Dir1()->viewport()->rect().contains(dlg.Dir1()->visualRect(index).center()));
             QTest::qWait(50);
             const QPoint at = dlg.Dir1()->visualRect(index).center();
             QTest::mouseClick(dlg.Dir1()->viewport(), Qt::LeftButton, {}, at);
