@@ -1,8 +1,12 @@
 #include "pairchecks.h"
 
 #include "arguments/findindex.h"
+#include "arguments/regexpattern.h"
 
 #include <QStringList>
+
+#include <algorithm>
+#include <optional>
 
 namespace perrox {
 
@@ -37,6 +41,54 @@ QString PairWarningText(int pair, const PairWarning &warning)
                       .arg(warning.replacementFinds + 1));
     }
     return lines.join(QLatin1Char('\n'));
+}
+
+namespace {
+
+// The refusal of one find, if it has one.
+std::optional<PatternRefusal> refuseFind(int pair, const FindPattern &find, RegexCode &code)
+{
+    using Side = PatternRefusal::Side;
+    if (find.kind == FindPattern::Kind::Bytes) {
+        const bool onlyWildcards = !find.bytes.isEmpty() && find.anyByte.size() >= find.bytes.size()
+            && std::all_of(find.anyByte.cbegin(), find.anyByte.cbegin() + find.bytes.size(), [](char c) { return c != 0; });
+        if (onlyWildcards)
+            return PatternRefusal {pair, Side::Find, PatternText::onlyWildcards(), -1};
+        return std::nullopt;
+    }
+    const RegexCode::Result compiled = CompileFindRegex(find);
+    if (!compiled.error.isEmpty())
+        return PatternRefusal {pair, Side::Find, PatternText::invalidRegex(compiled.error, compiled.offset), compiled.offset};
+    code = compiled.code;
+    // PCRE2 works out the least length a match takes by walking the pattern,
+    // and uses it to skip positions, so it never overstates it: a pattern whose
+    // bound is 1 or more cannot match an empty sequence anywhere. Its bound is
+    // 0 for every pattern that can (x*, ^, \b, (?=a), (?<=a)), and also for a
+    // few that cannot but whose length it does not work out; those are refused
+    // too, rather than taking the risk. A match that \K makes empty is the one
+    // way past this bound; the engine matches with PCRE2_NOTEMPTY, so such a
+    // match is simply not taken at that place.
+    if (code.minLength() == 0)
+        return PatternRefusal {pair, Side::Find, PatternText::emptyMatch(), -1};
+    return std::nullopt;
+}
+
+} // namespace
+
+std::vector<PatternRefusal> RefusePatterns(const std::vector<FindPattern> &finds, const std::vector<Replacement> &replaces)
+{
+    std::vector<PatternRefusal> refusals;
+    for (size_t i = 0; i < finds.size(); ++i) {
+        RegexCode code;
+        if (std::optional<PatternRefusal> refusal = refuseFind(int(i), finds[i], code))
+            refusals.push_back(std::move(*refusal));
+        if (i >= replaces.size() || replaces[i].kind != Replacement::Kind::Template || code.isNull())
+            continue;
+        const TemplateParse parse = ParseTemplate(replaces[i].bytes, code);
+        if (!parse.error.isEmpty())
+            refusals.push_back({int(i), PatternRefusal::Side::Replace, parse.error, parse.offset});
+    }
+    return refusals;
 }
 
 } // namespace perrox

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "arguments/findpattern.h"
+
 #include <QByteArray>
 #include <QString>
 
@@ -28,5 +30,12 @@ std::vector<PairWarning> CheckPairs(const std::vector<QByteArray> &finds, const 
 
 // The warnings of pair (0-based) as sentences, one per line; empty when it has none.
 QString PairWarningText(int pair, const PairWarning &warning);
+
+// What keeps pairs of patterns from being searched, in pair order, the find
+// before the replace of one pair: a regular expression that does not compile
+// or can match an empty sequence, a find made only of wildcards, a template
+// with a "$" that names no group of its expression. Empty when every pair can
+// be searched.
+std::vector<PatternRefusal> RefusePatterns(const std::vector<FindPattern> &finds, const std::vector<Replacement> &replaces);
 
 } // namespace perrox

@@ -219,7 +219,7 @@ private:
         MessageSink &messages = m_host.messages();
         if (m_host.rowCount() == 0)
             return false;
-        m_result.finds = m_pairs.finds.finds();
+        m_result.finds = m_pairs.findBytes();
         m_result.replaces = m_pairs.replaces;
         if (m_mode == RunMode::ReplaceAs) {
             const bool chosen = m_host.chooseReplaceAsTarget(m_settings);
@@ -496,7 +496,7 @@ private:
         for (RowResult &row : m_result.rows) {
             if (row.state == RowState::NotProcessed)
                 row = RowResult();
-            row.perPair.resize(size_t(m_pairs.finds.size()), 0);
+            row.perPair.resize(size_t(m_pairs.pairCount()), 0);
         }
         m_host.endRun();
     }

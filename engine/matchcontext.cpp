@@ -38,7 +38,9 @@ int ReadMatchContext(int fd, const Occurrence &occurrence, QByteArrayView find, 
 {
     const qint64 start = std::max<qint64>(0, occurrence.offset - contextBytes);
     const qint64 lead = occurrence.offset - start;
-    QByteArray bytes(lead + find.size() + contextBytes, Qt::Uninitialized);
+    // A pattern's match has its own length; a literal's is its find's.
+    const qint64 length = find.isEmpty() ? occurrence.length : find.size();
+    QByteArray bytes(lead + length + contextBytes, Qt::Uninitialized);
     qint64 got = 0;
     while (got < bytes.size()) {
         const ssize_t n = ::pread(fd, bytes.data() + got, size_t(bytes.size() - got), start + got);
@@ -54,8 +56,8 @@ int ReadMatchContext(int fd, const Occurrence &occurrence, QByteArrayView find, 
     context.offset = occurrence.offset;
     context.pair = occurrence.pair;
     context.before = bytes.left(lead);
-    context.found = bytes.mid(lead, find.size());
-    context.after = bytes.mid(lead + find.size());
+    context.found = bytes.mid(lead, length);
+    context.after = bytes.mid(lead + length);
     context.replacement = replacement.toByteArray();
     return 0;
 }
@@ -75,7 +77,8 @@ MatchList ListMatches(const QString &path, const ArgumentTables &arguments, qint
     for (size_t i = 0; i < list.rows.size(); ++i) {
         const Occurrence &o = list.scan.first[i];
         const QByteArray &replacement = arguments.replaces[size_t(o.pair)];
-        if (const int error = ReadMatchContext(source.fd(), o, arguments.finds.find(o.pair), replacement, contextBytes, list.rows[i])) {
+        if (const int error
+            = ReadMatchContext(source.fd(), o, arguments.patterns ? QByteArrayView() : arguments.finds.find(o.pair), replacement, contextBytes, list.rows[i])) {
             list.scan.outcome = {0, ReplaceOutcome::Status::Failed, FileErrorMessage(error, path), {}};
             list.rows.clear();
             return list;

@@ -1,5 +1,8 @@
 #include "replaceengine.h"
 
+#include "arguments/pairchecks.h"
+#include "patternsearch.h"
+
 #include "commit/temporaryfile.h"
 #include "files/filesystem.h"
 #include "files/openedfile.h"
@@ -60,10 +63,12 @@ public:
         , m_discard(output.discards())
         , m_buffer(buffers.read)
         , m_out(buffers.out)
-        , m_perPair(size_t(arguments.finds.size()), 0)
+        , m_perPair(size_t(arguments.pairCount()), 0)
         , m_found(found)
     {
         m_out.clear();
+        if (arguments.patterns)
+            m_context = arguments.patterns->context();
     }
 
     // Opens the output before the first read instead of at the first
@@ -74,6 +79,8 @@ public:
     qint64 count() const { return m_count; }
     std::vector<qint64> takePerPair() { return std::move(m_perPair); }
     int readError() const { return m_readError; }
+    // Why the patterns could not be searched; empty otherwise.
+    const QString &patternError() const { return m_patternError; }
     bool outputOpened() const { return m_opened; }
 
 private:
@@ -81,6 +88,15 @@ private:
     // consumed. finalScan: the end of the source has been read, so a find
     // sequence counts only where it fits before it.
     bool scanUntil(qint64 threshold, bool finalScan);
+    // The same for a run with patterns: replaces every match whose decision
+    // the source bytes before end settle, and copies what is settled to hold
+    // none. finalScan: end is the end of the source.
+    bool scanPatterns(qint64 end, bool finalScan);
+    bool replaceMatch(qint64 start, qint64 end, int pair, const QByteArray &replacement);
+    bool scan(qint64 blockEnd, qint64 maxLength, bool finalScan)
+    {
+        return m_scanner ? scanPatterns(blockEnd, finalScan) : scanUntil(finalScan ? blockEnd : blockEnd - maxLength + 1, finalScan);
+    }
     bool emitSource(qint64 from, qint64 to) { return !m_opened || append(m_buffer.data() + (from - m_bufferStart), to - from); }
     bool append(const void *data, qint64 len);
     // Opens the output at the first occurrence and writes the source bytes
@@ -109,6 +125,11 @@ private:
     const std::function<void(const Occurrence &)> *m_found;
     int m_readError = 0;
     bool m_writeFailed = false;
+    // Runs with patterns: the search, and the source bytes before the cursor
+    // that the buffer keeps for it.
+    std::unique_ptr<PatternScanner> m_scanner;
+    qint64 m_context = 0;
+    QString m_patternError;
 };
 
 bool Replacer::append(const void *data, qint64 len)
@@ -168,10 +189,11 @@ bool Replacer::flush()
 
 void Replacer::compact()
 {
-    const qint64 keep = m_dataEnd - m_cursor;
-    if (m_cursor > m_bufferStart && keep > 0)
-        std::memmove(m_buffer.data(), m_buffer.data() + (m_cursor - m_bufferStart), size_t(keep));
-    m_bufferStart = m_cursor;
+    const qint64 from = std::max(m_bufferStart, m_cursor - m_context);
+    const qint64 keep = m_dataEnd - from;
+    if (from > m_bufferStart && keep > 0)
+        std::memmove(m_buffer.data(), m_buffer.data() + (from - m_bufferStart), size_t(keep));
+    m_bufferStart = from;
 }
 
 bool Replacer::scanUntil(qint64 threshold, bool finalScan)
@@ -195,16 +217,9 @@ bool Replacer::scanUntil(qint64 threshold, bool finalScan)
             }
         }
         if (m_pending.position >= m_cursor && m_pending.position < threshold) {
-            const QByteArray &replacement = m_arguments.replaces[size_t(m_pending.index)];
-            if (!m_opened && !m_discard && !openLate())
+            const qint64 end = m_pending.position + finds.length(m_pending.index);
+            if (!replaceMatch(m_pending.position, end, m_pending.index, m_arguments.replaces[size_t(m_pending.index)]))
                 return false;
-            if (!emitSource(m_cursor, m_pending.position) || !append(replacement.constData(), replacement.size()))
-                return false;
-            ++m_count;
-            ++m_perPair[size_t(m_pending.index)];
-            if (m_found)
-                (*m_found)({m_pending.position, m_pending.index});
-            m_cursor = m_pending.position + finds.length(m_pending.index);
             m_pending = {};
         } else {
             if (!emitSource(m_cursor, threshold))
@@ -215,10 +230,50 @@ bool Replacer::scanUntil(qint64 threshold, bool finalScan)
     return true;
 }
 
+bool Replacer::replaceMatch(qint64 start, qint64 end, int pair, const QByteArray &replacement)
+{
+    if (!m_opened && !m_discard && !openLate())
+        return false;
+    if (!emitSource(m_cursor, start) || !append(replacement.constData(), replacement.size()))
+        return false;
+    ++m_count;
+    ++m_perPair[size_t(pair)];
+    if (m_found)
+        (*m_found)({start, pair, end - start});
+    m_cursor = end;
+    return true;
+}
+
+bool Replacer::scanPatterns(qint64 end, bool finalScan)
+{
+    const PatternSet &set = *m_arguments.patterns;
+    for (;;) {
+        const PatternScanner::Window window {m_buffer.data(), m_bufferStart, end, finalScan};
+        PatternScanner::Step step = m_scanner->next(window, m_cursor);
+        if (step.kind == PatternScanner::Step::Kind::Fail) {
+            m_patternError = step.error;
+            return false;
+        }
+        if (step.kind == PatternScanner::Step::Kind::Advance) {
+            if (!emitSource(m_cursor, step.until))
+                return false;
+            m_cursor = step.until;
+            return true;
+        }
+        const PatternMatch &match = step.match;
+        const std::vector<TemplatePart> *parts = set.replacementTemplate(match.pair);
+        const QByteArray replacement = parts ? ExpandTemplate(*parts, match, m_buffer.data(), m_bufferStart) : m_arguments.replaces[size_t(match.pair)];
+        if (!replaceMatch(match.start, match.end, match.pair, replacement))
+            return false;
+    }
+}
+
 bool Replacer::run(int sourceFd, qint64 sourceLength, EngineState &state, ReplaceObserver &observer, ReplaceOutcome::Status &status)
 {
     const qint64 blockSize = state.lngBlockSize;
-    const qint64 maxLength = m_arguments.finds.maxLength();
+    const qint64 maxLength = m_arguments.literalMaxLength();
+    if (m_arguments.patterns)
+        m_scanner = std::make_unique<PatternScanner>(*m_arguments.patterns, state.maxMatchSize);
     const qint64 chunk = std::max<qint64>(1, state.ioChunk / blockSize) * blockSize;
     if (m_buffer.size() < size_t(chunk + maxLength))
         m_buffer.resize(size_t(chunk + maxLength));
@@ -232,6 +287,10 @@ bool Replacer::run(int sourceFd, qint64 sourceLength, EngineState &state, Replac
     while (remaining > 0) {
         compact();
         const qint64 want = std::min(chunk, unread);
+        // A match of a pattern can hold the cursor back for up to the
+        // longest a match may be; the buffer grows to keep it.
+        if (m_buffer.size() < size_t(m_dataEnd - m_bufferStart + want))
+            m_buffer.resize(size_t(m_dataEnd - m_bufferStart + want));
         const ReadResult r = readFully(sourceFd, m_buffer.data() + (m_dataEnd - m_bufferStart), want, m_dataEnd);
         m_dataEnd += r.got;
         unread -= r.got;
@@ -251,7 +310,7 @@ bool Replacer::run(int sourceFd, qint64 sourceLength, EngineState &state, Replac
 
             // Every position with maxLength bytes ahead of it is scanned; the
             // rest is carried into the next block.
-            if (!scanUntil(blockEnd - maxLength + 1, false))
+            if (!scan(blockEnd, maxLength, false))
                 return false;
             if (qint64(m_out.size()) >= kFlushThreshold && !flush())
                 return false;
@@ -273,7 +332,7 @@ bool Replacer::run(int sourceFd, qint64 sourceLength, EngineState &state, Replac
     }
 
     // The carry, where a sequence only counts if it fits before the end.
-    if (!scanUntil(m_dataEnd, true) || !flush())
+    if (!scan(m_dataEnd, maxLength, true) || !flush())
         return false;
     state.dblActVal += double(m_dataEnd - reported);
     observer.progress(state.dblActVal);
@@ -290,6 +349,39 @@ ArgumentTables::ArgumentTables(std::vector<QByteArray> findSequences, std::vecto
     Q_ASSERT(replaces.size() == size_t(finds.size()));
 }
 
+std::vector<QByteArray> ArgumentTables::findBytes() const
+{
+    return patterns ? patterns->findBytes() : finds.finds();
+}
+
+qint64 ArgumentTables::literalMaxLength() const
+{
+    return patterns ? patterns->literalMaxLength() : finds.maxLength();
+}
+
+PatternTables BuildPatternTables(const std::vector<FindPattern> &finds, const std::vector<Replacement> &replaces)
+{
+    PatternTables result;
+    result.refusals = RefusePatterns(finds, replaces);
+    if (!result.refusals.empty())
+        return result;
+    std::vector<QByteArray> findBytes;
+    std::vector<QByteArray> replaceBytes;
+    bool literal = true;
+    for (size_t i = 0; i < finds.size(); ++i) {
+        findBytes.push_back(finds[i].bytes);
+        replaceBytes.push_back(i < replaces.size() ? replaces[i].bytes : QByteArray());
+        literal = literal && finds[i].isLiteral() && (i >= replaces.size() || replaces[i].kind == Replacement::Kind::Bytes);
+    }
+    if (literal) {
+        result.tables = ArgumentTables(std::move(findBytes), std::move(replaceBytes));
+        return result;
+    }
+    result.tables.replaces = std::move(replaceBytes);
+    result.tables.patterns = std::make_shared<const PatternSet>(finds, replaces);
+    return result;
+}
+
 void UpdateBlockSize(EngineState &state, qint64 maxLength)
 {
     if (double(state.lngBlockSize) / 2.0 < double(maxLength))
@@ -302,7 +394,7 @@ ReplaceOutcome ReplaceInFile(const OpenedFile &source, ReplaceOutput &output, co
     const std::function<void(const Occurrence &)> *found)
 {
     const auto failed = [](const QString &error) { return ReplaceOutcome {0, ReplaceOutcome::Status::Failed, error, {}}; };
-    UpdateBlockSize(state, arguments.finds.maxLength());
+    UpdateBlockSize(state, arguments.literalMaxLength());
 
     // A regular file that reports no size at all (the files of /proc and
     // /sys) is read to its end like one of unknown length.
@@ -329,8 +421,9 @@ ReplaceOutcome ReplaceInFile(const OpenedFile &source, ReplaceOutput &output, co
     const auto closeOutput = [&] { return !replacer.outputOpened() || output.close(); };
     if (!ok) {
         // The output's reason is taken before closing it can change it.
-        const QString error
-            = replacer.readError() != 0 ? FileErrorMessage(replacer.readError(), source.path()) : FileErrorMessage(output.errorString(), output.path());
+        const QString error = replacer.readError() != 0 ? FileErrorMessage(replacer.readError(), source.path())
+            : !replacer.patternError().isEmpty()        ? FileErrorMessage(replacer.patternError(), source.path())
+                                                        : FileErrorMessage(output.errorString(), output.path());
         closeOutput();
         return failed(error);
     }

@@ -1,10 +1,12 @@
 #pragma once
 
+#include "arguments/findpattern.h"
 #include "matcher.h"
 
 #include <QByteArray>
 #include <QString>
 
+#include <memory>
 #include <sys/stat.h>
 #include <vector>
 
@@ -25,6 +27,10 @@ struct EngineState
     // Bytes read and written at once, rounded to whole blocks. It changes only
     // speed and memory, never the blocks, the output or the progress.
     qint64 ioChunk = 1 << 20;
+    // The most bytes one match of a pattern may take. A match that would be
+    // longer, or one still open after so many bytes, fails the file: it is
+    // never cut short or passed over.
+    qint64 maxMatchSize = 1 << 20;
     // The engine's buffers, kept from file to file: they grow to the largest
     // size needed and are reused, so a file costs no allocation.
     struct Buffers
@@ -49,16 +55,40 @@ public:
     virtual void pumpEvents() = 0;
 };
 
+class PatternSet;
+
 // The find sequences (at least one byte each) and their replace sequences
 // (possibly empty), index for index, in the order the arguments were collected.
 struct ArgumentTables
 {
+    // The finds of a run whose finds are all case-sensitive literals; empty
+    // when the run has patterns.
     Matcher finds;
+    // The replace side of every pair: its bytes, or the text of its template.
     std::vector<QByteArray> replaces;
+    // Set when a pair is more than a case-sensitive literal with a replace
+    // sequence: every pair of the run is then searched through it.
+    std::shared_ptr<const PatternSet> patterns;
 
     ArgumentTables() = default;
     ArgumentTables(std::vector<QByteArray> findSequences, std::vector<QByteArray> replaceSequences);
+
+    int pairCount() const { return int(replaces.size()); }
+    // The find side of every pair: its bytes, or the text of its pattern.
+    std::vector<QByteArray> findBytes() const;
+    // The longest literal find, which the blocks must hold.
+    qint64 literalMaxLength() const;
 };
+
+// The tables of pairs with patterns, or why they cannot be made. A run whose
+// finds are all case-sensitive literals with replace sequences gets the
+// tables of the literals, searched as always.
+struct PatternTables
+{
+    ArgumentTables tables;
+    std::vector<PatternRefusal> refusals; // empty when tables holds the pairs
+};
+PatternTables BuildPatternTables(const std::vector<FindPattern> &finds, const std::vector<Replacement> &replaces);
 
 struct ReplaceOutcome
 {
@@ -103,12 +133,13 @@ ReplaceOutcome ReplaceInFile(const OpenedFile &source, ReplaceOutput &output, co
 // no regular file, gives Failed with the error "reason - path".
 ReplaceOutcome ReplaceInFile(const QString &sourcePath, ReplaceOutput &output, const ArgumentTables &arguments, EngineState &state, ReplaceObserver &observer);
 
-// One occurrence the engine replaces: where it starts in the source and the
-// index of the pair that found it.
+// One occurrence the engine replaces: where it starts in the source, the
+// index of the pair that found it, and its length in bytes.
 struct Occurrence
 {
     qint64 offset = 0;
     int pair = 0;
+    qint64 length = 0;
 };
 
 struct OccurrenceScan

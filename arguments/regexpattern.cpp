@@ -1,0 +1,178 @@
+#include "regexpattern.h"
+
+#include <QtGlobal>
+
+#include <algorithm>
+#include <cctype>
+#include <utility>
+
+namespace perrox {
+
+namespace {
+
+// The characters of the first `bytes` bytes of UTF-8 text, as a QString counts them.
+qsizetype characterOffset(const QByteArray &text, qsizetype bytes)
+{
+    return QString::fromUtf8(text.left(bytes)).size();
+}
+
+QString errorMessage(int code)
+{
+    PCRE2_UCHAR buffer[256];
+    const int length = pcre2_get_error_message(code, buffer, sizeof buffer);
+    return length < 0 ? QString::number(code) : QString::fromUtf8(reinterpret_cast<const char *>(buffer), length);
+}
+
+uint32_t patternInfo(const pcre2_code *code, uint32_t what)
+{
+    uint32_t value = 0;
+    pcre2_pattern_info(code, what, &value);
+    return value;
+}
+
+} // namespace
+
+bool RegexJitAvailable()
+{
+    static const bool available = [] {
+        uint32_t jit = 0;
+        return pcre2_config(PCRE2_CONFIG_JIT, &jit) >= 0 && jit != 0;
+    }();
+    return available;
+}
+
+int RegexCode::captureCount() const
+{
+    return int(patternInfo(code(), PCRE2_INFO_CAPTURECOUNT));
+}
+
+qint64 RegexCode::maxLookbehind() const
+{
+    return patternInfo(code(), PCRE2_INFO_MAXLOOKBEHIND);
+}
+
+qint64 RegexCode::minLength() const
+{
+    return patternInfo(code(), PCRE2_INFO_MINLENGTH);
+}
+
+int RegexCode::groupNumber(const QByteArray &name) const
+{
+    PCRE2_SPTR first = nullptr;
+    PCRE2_SPTR last = nullptr;
+    const int rc = pcre2_substring_nametable_scan(code(), reinterpret_cast<PCRE2_SPTR>(name.constData()), &first, &last);
+    if (rc < 0)
+        return -1;
+    // Every entry starts with its group number, high byte first.
+    return first ? (int(first[0]) << 8 | int(first[1])) : rc;
+}
+
+RegexCode::Result RegexCode::compile(const QByteArray &text, uint32_t options)
+{
+    Result result;
+    int error = 0;
+    PCRE2_SIZE offset = 0;
+    pcre2_code *code = pcre2_compile(reinterpret_cast<PCRE2_SPTR>(text.constData()), PCRE2_SIZE(text.size()), options, &error, &offset, nullptr);
+    if (!code) {
+        result.error = errorMessage(error);
+        result.offset = characterOffset(text, qsizetype(offset));
+        return result;
+    }
+    result.code.m_code.reset(code, pcre2_code_free);
+    // Without a JIT, or when it cannot take this pattern, the interpreter matches.
+    if (RegexJitAvailable())
+        pcre2_jit_compile(code, PCRE2_JIT_COMPLETE | PCRE2_JIT_PARTIAL_HARD);
+    return result;
+}
+
+qsizetype LeadingVerbsLength(const QByteArray &text)
+{
+    qsizetype at = 0;
+    while (text.mid(at).startsWith("(*")) {
+        qsizetype i = at + 2;
+        while (i < text.size() && (std::isupper(uchar(text.at(i))) || std::isdigit(uchar(text.at(i))) || text.at(i) == '_' || text.at(i) == '='))
+            ++i;
+        if (i == at + 2 || i >= text.size() || text.at(i) != ')')
+            break;
+        at = i + 1;
+    }
+    return at;
+}
+
+QByteArray WholeWordRegex(const QByteArray &text, bool utf)
+{
+    // Over UTF-8 characters every character beyond ASCII starts with a byte
+    // from 0x80 on, so it counts as a word byte.
+    const QByteArray word = utf ? QByteArrayLiteral("[0-9A-Za-z_]|[^\\x00-\\x7f]") : QByteArrayLiteral("[0-9A-Za-z_\\x80-\\xff]");
+    const qsizetype verbs = LeadingVerbsLength(text);
+    return text.left(verbs) + "(?<!" + word + ")(?:" + text.mid(verbs) + ")(?!" + word + ")";
+}
+
+RegexCode::Result CompileFindRegex(const FindPattern &find)
+{
+    uint32_t options = find.ignoreCase ? PCRE2_CASELESS : 0;
+    const qsizetype verbs = LeadingVerbsLength(find.bytes);
+    const bool utf = find.bytes.left(verbs).contains("(*UTF)");
+    if (utf)
+        options |= PCRE2_MATCH_INVALID_UTF;
+    RegexCode::Result typed = RegexCode::compile(find.bytes, options);
+    if (!typed.error.isEmpty() || !find.wholeWord)
+        return typed;
+    RegexCode::Result wrapped = RegexCode::compile(WholeWordRegex(find.bytes, utf), options);
+    if (!wrapped.error.isEmpty())
+        return typed; // cannot be: the text alone compiled
+    return wrapped;
+}
+
+TemplateParse ParseTemplate(const QByteArray &text, const RegexCode &code)
+{
+    TemplateParse parse;
+    const auto fail = [&](const QString &message, qsizetype at) {
+        parse.parts.clear();
+        parse.error = message;
+        parse.offset = characterOffset(text, at);
+        return parse;
+    };
+    const auto isDigit = [&](qsizetype i) { return i < text.size() && text.at(i) >= '0' && text.at(i) <= '9'; };
+    QByteArray literal;
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        if (text.at(i) != '$') {
+            literal += text.at(i);
+            continue;
+        }
+        const qsizetype dollar = i;
+        int group = -1;
+        QByteArray reference;
+        if (i + 1 < text.size() && text.at(i + 1) == '$') {
+            literal += '$';
+            ++i;
+            continue;
+        } else if (isDigit(i + 1)) {
+            const qsizetype digits = isDigit(i + 2) ? 2 : 1;
+            reference = text.mid(i, 1 + digits);
+            group = text.mid(i + 1, digits).toInt();
+            i += digits;
+        } else if (i + 1 < text.size() && text.at(i + 1) == '{' && text.indexOf('}', i + 2) > i + 2) {
+            const qsizetype close = text.indexOf('}', i + 2);
+            const QByteArray name = text.mid(i + 2, close - i - 2);
+            reference = text.mid(i, close - i + 1);
+            bool number = false;
+            group = name.toInt(&number);
+            if (!number || !std::all_of(name.cbegin(), name.cend(), [](char c) { return c >= '0' && c <= '9'; }))
+                group = code.groupNumber(name);
+            i = close;
+        } else {
+            return fail(PatternText::lonelyDollar(characterOffset(text, dollar)), dollar);
+        }
+        if (group < 0 || group > code.captureCount())
+            return fail(PatternText::unknownGroup(QString::fromUtf8(reference)), dollar);
+        if (!literal.isEmpty())
+            parse.parts.push_back({std::exchange(literal, {}), -1});
+        parse.parts.push_back({{}, group});
+    }
+    if (!literal.isEmpty())
+        parse.parts.push_back({literal, -1});
+    return parse;
+}
+
+} // namespace perrox

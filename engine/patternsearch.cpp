@@ -1,0 +1,224 @@
+#include "patternsearch.h"
+
+#include "bytepattern.h"
+
+#include <QByteArrayList>
+
+#include <algorithm>
+#include <limits>
+
+namespace perrox {
+
+PatternSet::PatternSet(const std::vector<FindPattern> &finds, const std::vector<Replacement> &replaces)
+    : m_templates(finds.size())
+    , m_isTemplate(finds.size(), false)
+{
+    std::vector<QByteArray> literals;
+    Searcher literal;
+    Searcher alternation;
+    alternation.kind = Searcher::Kind::Alternation;
+    QByteArrayList alternatives;
+    std::vector<Searcher> regexes;
+    for (size_t i = 0; i < finds.size(); ++i) {
+        const FindPattern &find = finds[i];
+        m_findBytes.push_back(find.bytes);
+        if (find.isLiteral()) {
+            literals.push_back(find.bytes);
+            literal.pairs.push_back(int(i));
+            m_literalMaxLength = std::max<qint64>(m_literalMaxLength, find.bytes.size());
+        } else if (find.kind == FindPattern::Kind::Bytes) {
+            alternatives << "(*MARK:" + QByteArray::number(alternation.pairs.size()) + ')' + BytesFindRegex(find);
+            alternation.pairs.push_back(int(i));
+        } else {
+            Searcher regex;
+            regex.kind = Searcher::Kind::Regex;
+            regex.regex = CompileFindRegex(find).code;
+            regex.pairs = {int(i)};
+            if (i < replaces.size() && replaces[i].kind == Replacement::Kind::Template) {
+                m_templates[i] = ParseTemplate(replaces[i].bytes, regex.regex).parts;
+                m_isTemplate[i] = true;
+                regex.wantsGroups = true;
+            }
+            // A lookbehind counts characters, of up to 4 bytes, and may hold
+            // lookbehinds of its own.
+            m_context = std::max(m_context, 8 * regex.regex.maxLookbehind() + 16);
+            regexes.push_back(std::move(regex));
+        }
+    }
+    if (!literals.empty()) {
+        literal.literal = Matcher(std::move(literals));
+        m_searchers.push_back(std::move(literal));
+    }
+    if (!alternatives.isEmpty()) {
+        alternation.regex = RegexCode::compile("(?:" + alternatives.join('|') + ')', 0).code;
+        m_searchers.push_back(std::move(alternation));
+    }
+    for (Searcher &regex : regexes)
+        m_searchers.push_back(std::move(regex));
+}
+
+const std::vector<TemplatePart> *PatternSet::replacementTemplate(int pair) const
+{
+    return m_isTemplate[size_t(pair)] ? &m_templates[size_t(pair)] : nullptr;
+}
+
+// A searcher's knowledge: no match of it starts in [cursor, clean) except
+// match, which is set when it found one; searchedEnd and searchedFinal tell
+// which window that is true for.
+struct PatternScanner::Cache
+{
+    bool hasMatch = false;
+    PatternMatch match;
+    qint64 clean = 0;
+    qint64 searchedEnd = -1;
+    bool searchedFinal = false;
+    pcre2_match_data *data = nullptr;
+};
+
+PatternScanner::PatternScanner(const PatternSet &set, qint64 maxMatchSize)
+    : m_set(set)
+    , m_maxMatchSize(std::max(maxMatchSize, set.literalMaxLength()))
+    , m_caches(set.searchers().size())
+{
+    for (size_t i = 0; i < m_caches.size(); ++i) {
+        if (!set.searchers()[i].regex.isNull())
+            m_caches[i].data = pcre2_match_data_create_from_pattern(set.searchers()[i].regex.code(), nullptr);
+    }
+}
+
+PatternScanner::~PatternScanner()
+{
+    for (Cache &cache : m_caches)
+        pcre2_match_data_free(cache.data);
+}
+
+void PatternScanner::search(size_t index, const Window &window, Cache &cache, QString &error)
+{
+    const PatternSet::Searcher &searcher = m_set.searchers()[index];
+    cache.searchedEnd = window.end;
+    cache.searchedFinal = window.final;
+    if (searcher.kind != PatternSet::Searcher::Kind::Literal) {
+        searchRegex(index, window, cache, error);
+        return;
+    }
+    // Away from the source's end, a position counts as searched only when
+    // every literal would fit behind it.
+    const Matcher &matcher = searcher.literal;
+    const qint64 limit = window.final ? window.end : window.end - matcher.maxLength() + 1;
+    if (limit <= cache.clean)
+        return;
+    const Matcher::Match m = matcher.findFirst(window.data, cache.clean - window.start, limit - window.start, window.end - window.start);
+    if (m.position < 0) {
+        cache.clean = limit;
+        return;
+    }
+    const qint64 start = window.start + m.position;
+    cache.hasMatch = true;
+    cache.match = {start, start + matcher.length(m.index), searcher.pairs[size_t(m.index)], {}};
+    cache.clean = start;
+}
+
+void PatternScanner::searchRegex(size_t index, const Window &window, Cache &cache, QString &error)
+{
+    const PatternSet::Searcher &searcher = m_set.searchers()[index];
+    // Hard partial matching away from the source's end: a match that could go
+    // on, or an assertion ($, \b, a lookahead) that would look past the
+    // window, stops the search at the start of that match, which then waits
+    // for more bytes. Positions before the window's start are no line starts.
+    uint32_t options = PCRE2_NOTEMPTY;
+    if (!window.final)
+        options |= PCRE2_PARTIAL_HARD;
+    if (window.start > 0)
+        options |= PCRE2_NOTBOL;
+    const int rc = pcre2_match(
+        searcher.regex.code(), window.data, PCRE2_SIZE(window.end - window.start), PCRE2_SIZE(cache.clean - window.start), options, cache.data, nullptr);
+    const PCRE2_SIZE *ovector = pcre2_get_ovector_pointer(cache.data);
+    if (rc == PCRE2_ERROR_NOMATCH) {
+        cache.clean = window.end;
+        return;
+    }
+    if (rc == PCRE2_ERROR_PARTIAL) {
+        cache.clean = std::max(cache.clean, window.start + qint64(ovector[0]));
+        return;
+    }
+    if (rc < 0) {
+        PCRE2_UCHAR text[256];
+        const int length = pcre2_get_error_message(rc, text, sizeof text);
+        error = PatternText::matchError(QString::fromUtf8(reinterpret_cast<const char *>(text), std::max(length, 0)), cache.clean);
+        return;
+    }
+    const qint64 start = window.start + qint64(ovector[0]);
+    cache.hasMatch = true;
+    cache.match = {start, std::max(start, window.start + qint64(ovector[1])), searcher.pairs.front(), {}};
+    if (searcher.kind == PatternSet::Searcher::Kind::Alternation) {
+        const PCRE2_SPTR mark = pcre2_get_mark(cache.data);
+        cache.match.pair = searcher.pairs[size_t(QByteArray(reinterpret_cast<const char *>(mark)).toInt())];
+    } else if (searcher.wantsGroups) {
+        const uint32_t pairs = pcre2_get_ovector_count(cache.data);
+        cache.match.groups.resize(2 * size_t(pairs), -1);
+        for (uint32_t g = 0; g < 2 * pairs; ++g) {
+            if (ovector[g] != PCRE2_UNSET && (g < 2 * uint32_t(rc)))
+                cache.match.groups[g] = window.start + qint64(ovector[g]);
+        }
+    }
+    cache.clean = start;
+}
+
+PatternScanner::Step PatternScanner::next(const Window &window, qint64 cursor)
+{
+    Step step;
+    qint64 horizon = std::numeric_limits<qint64>::max(); // the least position some searcher is unsure of
+    Cache *best = nullptr;
+    for (size_t i = 0; i < m_caches.size(); ++i) {
+        Cache &cache = m_caches[i];
+        if (cache.hasMatch && cache.match.start < cursor)
+            cache.hasMatch = false; // replaced over: search again behind the replacement
+        if (!cache.hasMatch && cache.clean < cursor) {
+            cache.clean = cursor;
+            cache.searchedEnd = -1;
+        }
+        if (!cache.hasMatch && (cache.searchedEnd != window.end || cache.searchedFinal != window.final))
+            search(i, window, cache, step.error);
+        if (!step.error.isEmpty()) {
+            step.kind = Step::Kind::Fail;
+            return step;
+        }
+        if (!cache.hasMatch)
+            horizon = std::min(horizon, cache.clean);
+        else if (!best || cache.match.start < best->match.start || (cache.match.start == best->match.start && cache.match.pair < best->match.pair))
+            best = &cache;
+    }
+    if (best && best->match.start < horizon) {
+        best->hasMatch = false;
+        step.kind = best->match.end - best->match.start > m_maxMatchSize ? Step::Kind::Fail : Step::Kind::Match;
+        if (step.kind == Step::Kind::Fail)
+            step.error = PatternText::matchTooLong(best->match.start, m_maxMatchSize);
+        step.match = std::move(best->match);
+        return step;
+    }
+    step.until = std::max(cursor, std::min(horizon, window.end));
+    // A match that began at until and is still open: it may not grow past the bound.
+    if (!window.final && window.end - step.until > m_maxMatchSize) {
+        step.kind = Step::Kind::Fail;
+        step.error = PatternText::matchTooLong(step.until, m_maxMatchSize);
+    }
+    return step;
+}
+
+QByteArray ExpandTemplate(const std::vector<TemplatePart> &parts, const PatternMatch &match, const uchar *data, qint64 dataStart)
+{
+    QByteArray bytes;
+    for (const TemplatePart &part : parts) {
+        if (part.group < 0) {
+            bytes += part.literal;
+            continue;
+        }
+        const size_t at = 2 * size_t(part.group);
+        if (at + 1 >= match.groups.size() || match.groups[at] < 0 || match.groups[at + 1] < match.groups[at])
+            continue; // the group took no part
+        bytes.append(reinterpret_cast<const char *>(data + (match.groups[at] - dataStart)), match.groups[at + 1] - match.groups[at]);
+    }
+    return bytes;
+}
+
+} // namespace perrox
