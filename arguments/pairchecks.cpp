@@ -60,15 +60,7 @@ std::optional<PatternRefusal> refuseFind(int pair, const FindPattern &find, Rege
     if (!compiled.error.isEmpty())
         return PatternRefusal {pair, Side::Find, PatternText::invalidRegex(compiled.error, compiled.offset), compiled.offset};
     code = compiled.code;
-    // PCRE2 works out the least length a match takes by walking the pattern,
-    // and uses it to skip positions, so it never overstates it: a pattern whose
-    // bound is 1 or more cannot match an empty sequence anywhere. Its bound is
-    // 0 for every pattern that can (x*, ^, \b, (?=a), (?<=a)), and also for a
-    // few that cannot but whose length it does not work out; those are refused
-    // too, rather than taking the risk. A match that \K makes empty is the one
-    // way past this bound; the engine matches with PCRE2_NOTEMPTY, so such a
-    // match is simply not taken at that place.
-    if (code.minLength() == 0)
+    if (CanMatchEmpty(find))
         return PatternRefusal {pair, Side::Find, PatternText::emptyMatch(), -1};
     return std::nullopt;
 }

@@ -56,6 +56,11 @@ qint64 RegexCode::minLength() const
     return patternInfo(code(), PCRE2_INFO_MINLENGTH);
 }
 
+bool RegexCode::utf() const
+{
+    return (patternInfo(code(), PCRE2_INFO_ALLOPTIONS) & PCRE2_UTF) != 0;
+}
+
 int RegexCode::groupNumber(const QByteArray &name) const
 {
     PCRE2_SPTR first = nullptr;
@@ -85,7 +90,10 @@ RegexCode::Result RegexCode::compile(const QByteArray &text, uint32_t options)
     return result;
 }
 
-qsizetype LeadingVerbsLength(const QByteArray &text)
+namespace {
+
+// The length of the leading "(*NAME)" items of a pattern, which must stay first.
+qsizetype leadingVerbsLength(const QByteArray &text)
 {
     qsizetype at = 0;
     while (text.mid(at).startsWith("(*")) {
@@ -99,29 +107,58 @@ qsizetype LeadingVerbsLength(const QByteArray &text)
     return at;
 }
 
-QByteArray WholeWordRegex(const QByteArray &text, bool utf)
+uint32_t findOptions(const FindPattern &find, bool &utf)
 {
-    // Over UTF-8 characters every character beyond ASCII starts with a byte
-    // from 0x80 on, so it counts as a word byte.
-    const QByteArray word = utf ? QByteArrayLiteral("[0-9A-Za-z_]|[^\\x00-\\x7f]") : QByteArrayLiteral("[0-9A-Za-z_\\x80-\\xff]");
-    const qsizetype verbs = LeadingVerbsLength(text);
-    return text.left(verbs) + "(?<!" + word + ")(?:" + text.mid(verbs) + ")(?!" + word + ")";
+    utf = find.bytes.left(leadingVerbsLength(find.bytes)).contains("(*UTF)");
+    return (find.ignoreCase ? PCRE2_CASELESS : 0) | (utf ? PCRE2_MATCH_INVALID_UTF : 0);
+}
+
+// Compiles a pattern that compiles alone with text before and after it (its
+// leading items stay first). "\E" ends a quote the pattern leaves open (it
+// means nothing otherwise); should the pattern end in a comment of extended
+// mode, which would take in what follows, a line break ends it, and is then
+// only white space.
+RegexCode::Result compileAround(const QByteArray &text, const QByteArray &before, const QByteArray &after, uint32_t options)
+{
+    const qsizetype verbs = leadingVerbsLength(text);
+    const QByteArray body = text.left(verbs) + before + text.mid(verbs) + "\\E";
+    RegexCode::Result result = RegexCode::compile(body + after, options);
+    if (!result.error.isEmpty())
+        result = RegexCode::compile(body + '\n' + after, options);
+    return result;
+}
+
+} // namespace
+
+bool CanMatchEmpty(const FindPattern &find)
+{
+    // PCRE2 works out the least number of bytes a match needs from where it
+    // starts, and skips positions by it, so it never overstates it. That is
+    // the least length of the match itself, except that a byte a lookahead
+    // asks for counts too when it is a known first or required byte: "(?=a)"
+    // needs 1. Two more ways that can never match, starting with other bytes,
+    // leave no such byte and take at least one byte each; the least then is
+    // 0 exactly when some way through the pattern takes no byte (x*, ^, \b,
+    // (?=a), (?<=a)), or when PCRE2 cannot work it out ((*ACCEPT)), which is
+    // refused as well. One empty match passes: one that \K makes empty
+    // after taking bytes; the engine matches with PCRE2_NOTEMPTY, so such a
+    // match is simply not taken at that place.
+    bool utf = false;
+    const RegexCode::Result probe = compileAround(find.bytes, "(?:", "|(*F)\\x01|(*F)\\x02)", findOptions(find, utf));
+    return probe.code.isNull() || probe.code.minLength() == 0;
 }
 
 RegexCode::Result CompileFindRegex(const FindPattern &find)
 {
-    uint32_t options = find.ignoreCase ? PCRE2_CASELESS : 0;
-    const qsizetype verbs = LeadingVerbsLength(find.bytes);
-    const bool utf = find.bytes.left(verbs).contains("(*UTF)");
-    if (utf)
-        options |= PCRE2_MATCH_INVALID_UTF;
+    bool utf = false;
+    const uint32_t options = findOptions(find, utf);
     RegexCode::Result typed = RegexCode::compile(find.bytes, options);
     if (!typed.error.isEmpty() || !find.wholeWord)
         return typed;
-    RegexCode::Result wrapped = RegexCode::compile(WholeWordRegex(find.bytes, utf), options);
-    if (!wrapped.error.isEmpty())
-        return typed; // cannot be: the text alone compiled
-    return wrapped;
+    // Over UTF-8 characters every character beyond ASCII starts with a byte
+    // from 0x80 on, so it counts as a word byte.
+    const QByteArray word = utf ? QByteArrayLiteral("[0-9A-Za-z_]|[^\\x00-\\x7f]") : QByteArrayLiteral("[0-9A-Za-z_\\x80-\\xff]");
+    return compileAround(find.bytes, "(?<!" + word + ")(?:", ")(?!" + word + ")", options);
 }
 
 TemplateParse ParseTemplate(const QByteArray &text, const RegexCode &code)

@@ -35,6 +35,8 @@ public:
     // The number of the group of that name (the first, where names repeat);
     // -1 when there is none.
     int groupNumber(const QByteArray &name) const;
+    // Whether it works on UTF-8 characters ((*UTF)).
+    bool utf() const;
 
     struct Result;
     // Compiles text (UTF-8 bytes) with PCRE2 options.
@@ -59,11 +61,9 @@ struct RegexCode::Result
 // typed, never to what wholeWord adds around it.
 RegexCode::Result CompileFindRegex(const FindPattern &find);
 
-// The regex text that requires no word byte before and after text; utf:
-// the expression works on UTF-8 characters.
-QByteArray WholeWordRegex(const QByteArray &text, bool utf);
-// Leading "(*NAME)" items of a pattern (they must stay first): their length.
-qsizetype LeadingVerbsLength(const QByteArray &text);
+// Whether the regular expression of a Regex find can match an empty
+// sequence somewhere; it errs only towards yes.
+bool CanMatchEmpty(const FindPattern &find);
 
 // One piece of a replacement template: literal bytes, or a group's match.
 struct TemplatePart

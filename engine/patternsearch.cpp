@@ -34,6 +34,7 @@ PatternSet::PatternSet(const std::vector<FindPattern> &finds, const std::vector<
             regex.kind = Searcher::Kind::Regex;
             regex.regex = CompileFindRegex(find).code;
             regex.pairs = {int(i)};
+            regex.utf = regex.regex.utf();
             if (i < replaces.size() && replaces[i].kind == Replacement::Kind::Template) {
                 m_templates[i] = ParseTemplate(replaces[i].bytes, regex.regex).parts;
                 m_isTemplate[i] = true;
@@ -118,6 +119,25 @@ void PatternScanner::search(size_t index, const Window &window, Cache &cache, QS
     cache.clean = start;
 }
 
+namespace {
+
+// The end of the window without a UTF-8 character that the window's end cuts
+// short: matching over UTF-8 takes such a character as invalid, which it is
+// not before the next bytes are seen.
+qint64 wholeCharactersEnd(const uchar *data, qint64 length)
+{
+    for (qint64 back = 1; back <= std::min<qint64>(3, length); ++back) {
+        const uchar b = data[length - back];
+        if ((b & 0xC0) == 0x80)
+            continue; // a continuation byte
+        const qint64 needs = b >= 0xF0 ? 4 : b >= 0xE0 ? 3 : b >= 0xC0 ? 2 : 1;
+        return needs > back ? length - back : length;
+    }
+    return length;
+}
+
+} // namespace
+
 void PatternScanner::searchRegex(size_t index, const Window &window, Cache &cache, QString &error)
 {
     const PatternSet::Searcher &searcher = m_set.searchers()[index];
@@ -130,11 +150,15 @@ void PatternScanner::searchRegex(size_t index, const Window &window, Cache &cach
         options |= PCRE2_PARTIAL_HARD;
     if (window.start > 0)
         options |= PCRE2_NOTBOL;
-    const int rc = pcre2_match(
-        searcher.regex.code(), window.data, PCRE2_SIZE(window.end - window.start), PCRE2_SIZE(cache.clean - window.start), options, cache.data, nullptr);
+    qint64 length = window.end - window.start;
+    if (searcher.utf && !window.final)
+        length = wholeCharactersEnd(window.data, length);
+    if (cache.clean - window.start > length)
+        return; // nothing to search before more bytes come
+    const int rc = pcre2_match(searcher.regex.code(), window.data, PCRE2_SIZE(length), PCRE2_SIZE(cache.clean - window.start), options, cache.data, nullptr);
     const PCRE2_SIZE *ovector = pcre2_get_ovector_pointer(cache.data);
     if (rc == PCRE2_ERROR_NOMATCH) {
-        cache.clean = window.end;
+        cache.clean = window.start + length;
         return;
     }
     if (rc == PCRE2_ERROR_PARTIAL) {

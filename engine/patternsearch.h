@@ -46,6 +46,7 @@ public:
         RegexCode regex; // Alternation, Regex
         std::vector<int> pairs; // the pair of each literal or mark; the pair of a Regex
         bool wantsGroups = false; // Regex with a template
+        bool utf = false; // Regex over UTF-8 characters
     };
 
     // The finds must have passed RefusePatterns.
