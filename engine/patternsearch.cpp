@@ -85,12 +85,19 @@ PatternScanner::PatternScanner(const PatternSet &set, qint64 maxMatchSize)
         if (!set.searchers()[i].regex.isNull())
             m_caches[i].data = pcre2_match_data_create_from_pattern(set.searchers()[i].regex.code(), nullptr);
     }
+    m_context = pcre2_match_context_create(nullptr);
+    if (RegexJitAvailable()) {
+        m_jitStack = pcre2_jit_stack_create(32 * 1024, 8 * 1024 * 1024, nullptr);
+        pcre2_jit_stack_assign(m_context, nullptr, m_jitStack);
+    }
 }
 
 PatternScanner::~PatternScanner()
 {
     for (Cache &cache : m_caches)
         pcre2_match_data_free(cache.data);
+    pcre2_match_context_free(m_context);
+    pcre2_jit_stack_free(m_jitStack);
 }
 
 void PatternScanner::search(size_t index, const Window &window, Cache &cache, QString &error)
@@ -155,7 +162,7 @@ void PatternScanner::searchRegex(size_t index, const Window &window, Cache &cach
         length = wholeCharactersEnd(window.data, length);
     if (cache.clean - window.start > length)
         return; // nothing to search before more bytes come
-    const int rc = pcre2_match(searcher.regex.code(), window.data, PCRE2_SIZE(length), PCRE2_SIZE(cache.clean - window.start), options, cache.data, nullptr);
+    const int rc = pcre2_match(searcher.regex.code(), window.data, PCRE2_SIZE(length), PCRE2_SIZE(cache.clean - window.start), options, cache.data, m_context);
     const PCRE2_SIZE *ovector = pcre2_get_ovector_pointer(cache.data);
     if (rc == PCRE2_ERROR_NOMATCH) {
         cache.clean = window.start + length;
@@ -173,7 +180,14 @@ void PatternScanner::searchRegex(size_t index, const Window &window, Cache &cach
     }
     const qint64 start = window.start + qint64(ovector[0]);
     cache.hasMatch = true;
-    cache.match = {start, std::max(start, window.start + qint64(ovector[1])), searcher.pairs.front(), {}};
+    if (qint64(ovector[1]) <= qint64(ovector[0])) {
+        // Only \K in a lookahead could end a match before its start, and
+        // PCRE2 refuses that unless asked: no match begins here.
+        cache.clean = start + 1;
+        cache.searchedEnd = -1;
+        return;
+    }
+    cache.match = {start, window.start + qint64(ovector[1]), searcher.pairs.front(), {}};
     if (searcher.kind == PatternSet::Searcher::Kind::Alternation) {
         const PCRE2_SPTR mark = pcre2_get_mark(cache.data);
         cache.match.pair = searcher.pairs[size_t(QByteArray(reinterpret_cast<const char *>(mark)).toInt())];
@@ -238,8 +252,10 @@ QByteArray ExpandTemplate(const std::vector<TemplatePart> &parts, const PatternM
             continue;
         }
         const size_t at = 2 * size_t(part.group);
-        if (at + 1 >= match.groups.size() || match.groups[at] < 0 || match.groups[at + 1] < match.groups[at])
-            continue; // the group took no part
+        // A group that took no part gives nothing; one that a lookbehind
+        // found further back than the bytes kept could, but cannot be.
+        if (at + 1 >= match.groups.size() || match.groups[at] < dataStart || match.groups[at + 1] < match.groups[at])
+            continue;
         bytes.append(reinterpret_cast<const char *>(data + (match.groups[at] - dataStart)), match.groups[at + 1] - match.groups[at]);
     }
     return bytes;

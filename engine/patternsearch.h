@@ -115,6 +115,10 @@ private:
     const PatternSet &m_set;
     const qint64 m_maxMatchSize;
     std::vector<Cache> m_caches;
+    // The JIT's stack, larger than its default, so that patterns that
+    // backtrack deeply over long matches do not run out of it.
+    pcre2_jit_stack *m_jitStack = nullptr;
+    pcre2_match_context *m_context = nullptr;
 };
 
 // The bytes that a match puts in place by its pair's template, taken from the

@@ -255,10 +255,14 @@ bool Replacer::scanPatterns(qint64 end, bool finalScan)
             return false;
         }
         if (step.kind == PatternScanner::Step::Kind::Advance) {
+            // Settled without a match up to until: the searches that stopped
+            // before it may go on from there, until none can.
+            if (step.until == m_cursor)
+                return true;
             if (!emitSource(m_cursor, step.until))
                 return false;
             m_cursor = step.until;
-            return true;
+            continue;
         }
         const PatternMatch &match = step.match;
         const std::vector<TemplatePart> *parts = set.replacementTemplate(match.pair);
