@@ -2,6 +2,7 @@
 
 #include "app/windowdialogs.h"
 #include "arguments/argumentlistview.h"
+#include "arguments/argumentrow.h"
 #include "arguments/notation.h"
 #include "arguments/notationfield.h"
 #include "base/messagesink.h"
@@ -30,7 +31,8 @@ ArgumentEditor::ArgumentEditor(QWidget *client, double twipsPerPixel, Context co
 
 FindReplaceArguments ArgumentEditor::collect() const
 {
-    const FindReplaceArgument pending {m_findField->notation(), m_findField->edit()->text(), m_replaceField->notation(), m_replaceField->edit()->text()};
+    const FindReplaceArgument pending {m_findField->notation(), m_findField->edit()->text(), m_replaceField->notation(), m_replaceField->edit()->text(),
+        m_findField->ignoresCase(), m_findField->matchesWholeWords()};
     return CollectArguments(pending, m_list->rows());
 }
 
@@ -46,7 +48,8 @@ void ArgumentEditor::add()
         m_context.messages.beep();
         return;
     }
-    m_list->appendRow({Info(findNotation).code, findText, Info(replaceNotation).code, replaceText});
+    m_list->appendRow(
+        {FindTypeText(findNotation, m_findField->ignoresCase(), m_findField->matchesWholeWords()), findText, Info(replaceNotation).code, replaceText});
     m_list->scrollToItem(m_list->topLevelItem(m_list->topLevelItemCount() - 1));
     if (!m_context.keepFields()) {
         m_findField->edit()->clear();
@@ -63,10 +66,12 @@ void ArgumentEditor::edit()
     }
     const ArgumentRow row = m_list->takeRow(current);
     // An unknown type code changes no option.
-    if (const std::optional<Notation> n = NotationFromCode(row.findType))
-        m_findField->selectNotation(*n);
-    if (const std::optional<Notation> n = NotationFromCode(row.replaceType))
-        m_replaceField->selectNotation(*n);
+    const FindReplaceArgument argument = ArgumentFromRow(row);
+    if (NotationFromCode(row.findType.section(QLatin1Char(' '), 0, 0)))
+        m_findField->selectNotation(argument.findNotation);
+    if (NotationFromCode(row.replaceType))
+        m_replaceField->selectNotation(argument.replaceNotation);
+    m_findField->setMatching(argument.ignoreCase, argument.wholeWord);
     m_findField->edit()->setText(row.findText);
     m_replaceField->edit()->setText(row.replaceText);
     Q_EMIT changed();

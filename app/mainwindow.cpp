@@ -46,8 +46,11 @@ namespace {
 
 // The design client area and the smallest outer size, in twips. The fourth
 // notation option widened each of the two frames by 1170, the window by 2340.
+// The row below the fields (the Regex option, Match case and Whole word)
+// moved everything under the field frames down by its height.
+const double kFieldRow = kFieldFrameHeight - 1005;
 const double kDesignClientWidth = 9435;
-const double kDesignClientHeight = 5850;
+const double kDesignClientHeight = 5850 + kFieldRow;
 const double kMinimumWidth = 9555;
 const double kMinimumHeight = 5500;
 } // namespace
@@ -108,13 +111,13 @@ void MainWindow::createControls()
     m_edSearch = m_arguments->findField()->edit();
     m_edReplace = m_arguments->replaceField()->edit();
     m_lvwFind = m_arguments->list();
-    m_lvwFind->setGeometry(px(60), px(1200), px(7935), px(1455));
+    m_lvwFind->setGeometry(px(60), px(1200 + kFieldRow), px(7935), px(1455));
     connect(m_lvwFind, &ArgumentListView::rightButtonReleased, this, [this](const QPoint &at) { m_findReplaceMenu->popup(at); });
     createButtons(client);
 
     m_lvwFiles = new FileListView(*m_messages, client);
     m_lvwFiles->setObjectName(QStringLiteral("lvwFiles"));
-    m_lvwFiles->setGeometry(px(60), px(2760), px(9315), px(2775));
+    m_lvwFiles->setGeometry(px(60), px(2760 + kFieldRow), px(9315), px(2775));
     // The drop event returns first; the scan then runs with window events.
     connect(m_lvwFiles, &FileListView::filesDropped, this, &MainWindow::DropFiles, Qt::QueuedConnection);
     connect(m_lvwFiles, &FileListView::deleteReleased, m_lvwFiles, &FileListView::RemoveSelectedFiles);
@@ -146,10 +149,10 @@ void MainWindow::createButtons(QWidget *client)
     m_cmdReplace->setDefault(true);
     m_cmdReplaceAs = button(u"cmdReplaceAs"_s, u"Rep&lace As..."_s, u"Replace the bytes and save the result in a new file"_s, 8220, 690, 1110, 345, [] {});
     ArgumentEditor *a = m_arguments;
-    m_cmdAddParam = picture(u"cmdAddParam"_s, Picture::Add, u"Add Find&Replace arguments"_s, 8220, 1320, [a] { a->add(); });
-    m_cmdRemoveParam = picture(u"cmdRemoveParam"_s, Picture::Remove, u"Remove Find&Replace arguments"_s, 8580, 1320, [a] { a->remove(); });
-    m_cmdParamUp = picture(u"cmdParamUp"_s, Picture::Up, u"Move arguments up"_s, 8220, 1800, [a] { a->moveUp(); });
-    m_cmdParamDown = picture(u"cmdParamDown"_s, Picture::Down, u"Move arguments down"_s, 8220, 2160, [a] { a->moveDown(); });
+    m_cmdAddParam = picture(u"cmdAddParam"_s, Picture::Add, u"Add Find&Replace arguments"_s, 8220, 1320 + kFieldRow, [a] { a->add(); });
+    m_cmdRemoveParam = picture(u"cmdRemoveParam"_s, Picture::Remove, u"Remove Find&Replace arguments"_s, 8580, 1320 + kFieldRow, [a] { a->remove(); });
+    m_cmdParamUp = picture(u"cmdParamUp"_s, Picture::Up, u"Move arguments up"_s, 8220, 1800 + kFieldRow, [a] { a->moveUp(); });
+    m_cmdParamDown = picture(u"cmdParamDown"_s, Picture::Down, u"Move arguments down"_s, 8220, 2160 + kFieldRow, [a] { a->moveDown(); });
     // The list is made with the fields, and comes after the buttons when Tab walks the controls.
     setTabOrder(m_cmdParamDown, m_lvwFind);
 }
@@ -412,7 +415,8 @@ void MainWindow::ArrangeControls()
     m_edSearch->resize(editWidth, m_edSearch->height());
     m_edReplace->resize(editWidth, m_edReplace->height());
     m_lvwFind->setGeometry(m_lvwFind->x(), m_lvwFind->y(), m_frmReplace->x() + m_frmReplace->width() - m_frmFind->x(), m_lvwFind->height());
-    m_lvwFind->setColumnWidth(0, 36);
+    // The find's type shows its matching too ("Rgx i w").
+    m_lvwFind->setColumnWidth(0, std::max(36, m_lvwFind->fontMetrics().horizontalAdvance(u"Rgx i w"_s) + 12));
     m_lvwFind->setColumnWidth(2, 36);
     const int wide = (m_lvwFind->width() - (m_lvwFind->columnWidth(0) + 24 + m_lvwFind->columnWidth(2))) / 2;
     m_lvwFind->setColumnWidth(1, wide);

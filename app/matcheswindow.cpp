@@ -213,8 +213,9 @@ void MatchesWindow::fillPairs(const MatchList &list)
     const bool counted = runReadTheFile(m_source.run);
     m_lvwPairs->clear();
     const QFont fixed = QFontDatabase::systemFont(QFontDatabase::FixedFont);
-    for (int i = 0; i < m_source.pairs.finds.size(); ++i) {
-        const QString find = CanonicalText(m_source.pairs.finds.find(i), Notation::Hexadecimal).trimmed();
+    const std::vector<QByteArray> finds = m_source.pairs.findBytes();
+    for (int i = 0; i < m_source.pairs.pairCount(); ++i) {
+        const QString find = CanonicalText(finds[size_t(i)], Notation::Hexadecimal).trimmed();
         const QString replace = CanonicalText(m_source.pairs.replaces[size_t(i)], Notation::Hexadecimal).trimmed();
         const QString run = counted && size_t(i) < m_source.run->perPair.size() ? QString::number(m_source.run->perPair[size_t(i)]) : QString();
         const QString now = size_t(i) < list.scan.outcome.perPair.size() ? QString::number(list.scan.outcome.perPair[size_t(i)]) : QString();

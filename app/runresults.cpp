@@ -44,7 +44,7 @@ void RunResults::runEnded(RunMode mode, const RunResult &result)
         show(m_totalsBefore);
         return;
     }
-    m_lastRun = {mode, result.finds, result.replaces};
+    m_lastRun = {mode, result.finds, result.replaces, result.tables};
     for (int row = 0; row < m_window.list->topLevelItemCount(); ++row) {
         QVariant data;
         if (size_t(row) < result.rows.size())
@@ -100,7 +100,7 @@ void RunResults::exportResults()
     if (m_window.busy())
         return;
     // The list as it stands, in its order; a row without a result was not processed.
-    RunReport report {m_lastRun.mode, m_lastRun.finds, m_lastRun.replaces, {}, {}, RunResult::End::Completed};
+    RunReport report {m_lastRun.mode, m_lastRun.finds, m_lastRun.replaces, {}, {}, RunResult::End::Completed, m_lastRun.tables};
     bool any = false;
     for (int row = 0; row < m_window.list->topLevelItemCount(); ++row) {
         const std::optional<RowResult> result = rowResult(row);
@@ -153,7 +153,7 @@ MatchesWindow *RunResults::showMatches(int row)
         return nullptr;
     MatchesWindow::Source source {m_window.list->path(row), {}, rowResult(row), m_lastRun.mode};
     if (source.run) {
-        source.pairs = ArgumentTables(m_lastRun.finds, m_lastRun.replaces);
+        source.pairs = m_lastRun.tables ? *m_lastRun.tables : ArgumentTables(m_lastRun.finds, m_lastRun.replaces);
     } else {
         std::optional<ArgumentTables> current = BuildArgumentTables(m_window.currentPairs(), m_window.messages);
         if (!current)

@@ -75,6 +75,7 @@ private:
         RunMode mode = RunMode::Count;
         std::vector<QByteArray> finds;
         std::vector<QByteArray> replaces;
+        std::shared_ptr<const ArgumentTables> tables; // as the run searched them
     } m_lastRun;
 };
 

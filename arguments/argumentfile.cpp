@@ -29,10 +29,17 @@ QString orDefault(const QString &tag, const QString &fallback)
     return tag.isEmpty() ? fallback : tag;
 }
 
-QString expandStartTag(const QString &tag, Notation notation)
+QString expandStartTag(const QString &tag, Notation notation, std::size_t matching = 0)
 {
+    if (matching != 0 && !tag.contains(QLatin1String("...")))
+        return QString();
+    QString word = Info(notation).fileWord;
+    if (matching & MatchingIndex(true, false))
+        word += QLatin1String(" CASE=IGNORE");
+    if (matching & MatchingIndex(false, true))
+        word += QLatin1String(" WORD=YES");
     QString expanded = tag;
-    return expanded.replace(QLatin1String("..."), Info(notation).fileWord);
+    return expanded.replace(QLatin1String("..."), word);
 }
 
 // A side's text as the characters of the bytes its notation keeps in files.
@@ -66,20 +73,25 @@ struct ByteTag
     }
 };
 
-// The start tags of a notation, as the file scan tries them.
+// The start tags of a notation, as the file scan tries them: the find's in
+// the order of MatchingIndex, so that a longer tag found at a place counts.
 struct StartTags
 {
     Notation notation;
-    ByteTag find;
+    std::vector<ByteTag> find;
     ByteTag replace;
 };
 
 // The start tags of every notation, in the order of their file scan ranks.
 std::vector<StartTags> scanOrder(const ExpandedTags &tags)
 {
-    std::vector<StartTags> starts(kNotationCount, {Notation::Characters, ByteTag(QString()), ByteTag(QString())});
-    for (const NotationInfo &n : kNotations)
-        starts[size_t(n.fileScanRank)] = {n.notation, ByteTag(tags.findStart[Index(n.notation)]), ByteTag(tags.replaceStart[Index(n.notation)])};
+    std::vector<StartTags> starts(kNotationCount, {Notation::Characters, {}, ByteTag(QString())});
+    for (const NotationInfo &n : kNotations) {
+        StartTags &start = starts[size_t(n.fileScanRank)];
+        start = {n.notation, {}, ByteTag(tags.replaceStart[Index(n.notation)])};
+        for (const QString &tag : tags.findStart[Index(n.notation)])
+            start.find.emplace_back(tag);
+    }
     return starts;
 }
 
@@ -128,8 +140,10 @@ ExpandedTags ExpandTags(const ArgumentTags &tags)
     const QString replaceStart = orDefault(tags.replaceStartTag, DefaultReplaceStartTag());
     ExpandedTags expanded;
     for (const NotationInfo &n : kNotations) {
-        expanded.findStart[Index(n.notation)] = expandStartTag(findStart, n.notation);
-        expanded.replaceStart[Index(n.notation)] = expandStartTag(replaceStart, n.notation);
+        for (std::size_t matching = 0; matching < kMatchingCount; ++matching)
+            expanded.findStart[Index(n.notation)][matching] = expandStartTag(findStart, n.notation, matching);
+        if (TakesReplaceSide(n.notation))
+            expanded.replaceStart[Index(n.notation)] = expandStartTag(replaceStart, n.notation);
     }
     expanded.findEnd = orDefault(tags.findEndTag, DefaultFindEndTag());
     expanded.replaceEnd = orDefault(tags.replaceEndTag, DefaultReplaceEndTag());
@@ -143,7 +157,9 @@ QByteArray ArgumentFileContent(const FindReplaceArguments &arguments, const Argu
     // Each text goes in as the characters of its bytes, so that the whole
     // content turns into bytes at once.
     for (const FindReplaceArgument &a : arguments) {
-        text += t.findStart[Index(a.findNotation)] + fileCharacters(a.findText, a.findNotation) + t.findEnd;
+        // Case is kept only where it can fold; the plain tag where a tag has no variants.
+        const QString &tag = t.findStart[Index(a.findNotation)][MatchingIndex(a.ignoreCase && CanFoldCase(a.findNotation), a.wholeWord)];
+        text += (tag.isEmpty() ? t.findStart[Index(a.findNotation)][0] : tag) + fileCharacters(a.findText, a.findNotation) + t.findEnd;
         text += t.replaceStart[Index(a.replaceNotation)] + fileCharacters(a.replaceText, a.replaceNotation) + t.replaceEnd;
         text += kCrLf;
     }
@@ -167,16 +183,25 @@ FindReplaceArguments ParseArgumentFile(const QByteArray &content, const Argument
     qint64 replaceTextStart = 0;
     qint64 replaceTextEnd = 0;
     Notation findNotation = Notation::Characters;
+    std::size_t findMatching = 0;
     Notation replaceNotation = Notation::Characters;
 
     FindReplaceArguments entries;
     for (qsizetype index = 0; index < content.size(); ++index) {
         const qint64 p = index + 1;
         for (const StartTags &start : starts) {
-            if (start.find.standsAt(content, index)) {
-                findTextStart = p + start.find.bytes.size();
-                findNotation = start.notation;
-            } else if (start.replace.standsAt(content, index)) {
+            bool found = false;
+            for (std::size_t matching = 0; matching < start.find.size(); ++matching) {
+                if (start.find[matching].standsAt(content, index)) {
+                    findTextStart = p + start.find[matching].bytes.size();
+                    findNotation = start.notation;
+                    findMatching = matching;
+                    found = true;
+                }
+            }
+            if (found)
+                continue;
+            if (start.replace.standsAt(content, index)) {
                 replaceTextStart = p + start.replace.bytes.size();
                 replaceNotation = start.notation;
             }
@@ -193,6 +218,8 @@ FindReplaceArguments ParseArgumentFile(const QByteArray &content, const Argument
                 entry.findText = text(findTextStart, findTextEnd, findNotation);
                 entry.replaceNotation = replaceNotation;
                 entry.replaceText = text(replaceTextStart, replaceTextEnd, replaceNotation);
+                entry.ignoreCase = findMatching & MatchingIndex(true, false);
+                entry.wholeWord = findMatching & MatchingIndex(false, true);
                 entries.append(entry);
                 findTextStart = findTextEnd = replaceTextStart = replaceTextEnd = 0;
             }

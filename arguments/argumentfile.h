@@ -14,7 +14,7 @@ namespace perrox {
 class MessageSink;
 
 // Argument files: one entry per Find&Replace argument, each a line of the
-// expanded find start tag of the find side's notation, the find text, the
+// expanded find start tag of the find side's notation and matching, the find text, the
 // find end tag, the expanded replace start tag, the replace text, the replace
 // end tag and "\r\n". One byte per character in Windows-1252, except the
 // texts of a notation kept as UTF-8 in files (kNotations); texts are written
@@ -43,11 +43,23 @@ struct ArgumentTags
     friend bool operator==(const ArgumentTags &, const ArgumentTags &) = default;
 };
 
-// The tags ready for use: start tags by notation (at its Index), empty tags
-// replaced by their defaults.
+// How a find matches, as the index of its find start tag among a notation's:
+// plain, ignoring case, whole words, both.
+constexpr std::size_t MatchingIndex(bool ignoreCase, bool wholeWord)
+{
+    return (ignoreCase ? 1 : 0) + (wholeWord ? 2 : 0);
+}
+inline constexpr std::size_t kMatchingCount = 4;
+
+// The tags ready for use: start tags by notation (at its Index), a find start
+// tag for each way of matching (at its MatchingIndex), empty tags replaced by
+// their defaults. The notation word of a find that ignores case is followed
+// by " CASE=IGNORE", of one that matches whole words by " WORD=YES"; a start
+// tag without "..." has no such variants (they are empty). A notation
+// without a replace side has an empty replace start tag.
 struct ExpandedTags
 {
-    std::array<QString, kNotationCount> findStart;
+    std::array<std::array<QString, kMatchingCount>, kNotationCount> findStart;
     std::array<QString, kNotationCount> replaceStart;
     QString findEnd;
     QString replaceEnd;

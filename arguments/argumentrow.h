@@ -13,7 +13,9 @@ namespace perrox {
 // side, texts exactly as typed.
 struct ArgumentRow
 {
-    QString findType; // a type code of kNotations (anything else counts as Characters)
+    // A type code of kNotations (anything else counts as Characters), then
+    // " i" when the find ignores case and " w" when it matches whole words.
+    QString findType;
     QString findText;
     QString replaceType;
     QString replaceText;
@@ -21,6 +23,8 @@ struct ArgumentRow
     friend bool operator==(const ArgumentRow &, const ArgumentRow &) = default;
 };
 
+// The find type a row shows: the notation's code and the matching flags.
+QString FindTypeText(Notation notation, bool ignoreCase, bool wholeWord);
 // The row the list shows for an argument.
 ArgumentRow RowFromArgument(const FindReplaceArgument &argument);
 // The argument a row stands for; an unknown type code is Characters.

@@ -3,6 +3,7 @@
 #include "base/messagesink.h"
 #include "codepage.h"
 #include "files/filesystem.h"
+#include "regexpattern.h"
 
 using namespace Qt::StringLiterals;
 
@@ -25,10 +26,15 @@ int digitValue(QChar c, int base)
     return -1;
 }
 
+constexpr int kWildcard = -2;
+
 // The byte a token stands for in base 10 (at most 3 digits, 0-255) or 16 (1
-// or 2 digits), or -1 when the base refuses it.
+// or 2 digits), kWildcard for the base's wildcard ("?" or "??"), or -1 when
+// the base refuses it.
 int tokenValue(QStringView token, int base)
 {
+    if (token == (base == 10 ? u"?" : u"??"))
+        return kWildcard;
     if (token.isEmpty() || token.size() > (base == 10 ? 3 : 2))
         return -1;
     int value = 0;
@@ -55,43 +61,52 @@ BytesResult tokenBytes(QStringView text, int base)
     qsizetype count = 0;
     for (TokenWalker tokens(text); tokens.next();)
         ++count;
-    QByteArray bytes(count, Qt::Uninitialized);
-    char *out = bytes.data();
+    QByteArray bytes(count, Qt::Uninitialized), anyByte;
+    qsizetype i = 0;
     TokenWalker tokens(text);
     while (const std::optional<QStringView> token = tokens.next()) {
         const int value = tokenValue(*token, base);
-        if (value < 0)
+        if (value == kWildcard) {
+            if (anyByte.isEmpty())
+                anyByte = QByteArray(count, '\0');
+            anyByte[i] = 1;
+        } else if (value < 0) {
             return {QByteArray(), tokenError(*token, base)};
-        *out++ = char(value);
+        }
+        bytes[i++] = char(std::max(value, 0));
     }
-    return {bytes, QString()};
+    return {bytes, QString(), anyByte};
 }
 
 std::optional<QString> firstInvalidTokenIn(const QString &text, int base)
 {
     TokenWalker tokens(text);
     while (const std::optional<QStringView> token = tokens.next()) {
-        if (tokenValue(*token, base) < 0)
+        if (tokenValue(*token, base) == -1)
             return token->toString();
     }
     return std::nullopt;
 }
 
-// The bytes as tokens of base 10 or 16, each followed by a blank. The digits
-// go straight into a text of its final length: the bytes may be those of an
-// argument file, millions of them.
-QString tokenText(QByteArrayView bytes, int base)
+// The bytes as tokens of base 10 or 16, each followed by a blank, a wildcard
+// where anyByte flags one. The digits go straight into a text of its final
+// length: the bytes may be those of an argument file, millions of them.
+QString tokenText(QByteArrayView bytes, int base, QByteArrayView anyByte = {})
 {
-    const auto width = [base](uchar b) -> qsizetype { return base == 16 ? 2 : b >= 100 ? 3 : b >= 10 ? 2 : 1; };
+    const auto any = [&](qsizetype i) { return i < anyByte.size() && anyByte[i] != 0; };
+    const auto width = [&](qsizetype i) -> qsizetype {
+        const uchar b = uchar(bytes[i]);
+        return any(i) || base == 16 ? 2 - (base == 10) : b >= 100 ? 3 : b >= 10 ? 2 : 1;
+    };
     qsizetype length = 0;
-    for (char b : bytes)
-        length += width(uchar(b)) + 1;
+    for (qsizetype i = 0; i < bytes.size(); ++i)
+        length += width(i) + 1;
     QString text(length, Qt::Uninitialized);
     QChar *out = text.data();
-    for (char b : bytes) {
-        const qsizetype w = width(uchar(b));
-        for (qsizetype i = w - 1, v = uchar(b); i >= 0; --i, v /= base)
-            out[i] = QLatin1Char("0123456789ABCDEF"[v % base]);
+    for (qsizetype at = 0; at < bytes.size(); ++at) {
+        const qsizetype w = width(at);
+        for (qsizetype i = w - 1, v = uchar(bytes[at]); i >= 0; --i, v /= base)
+            out[i] = any(at) ? QLatin1Char('?') : QLatin1Char("0123456789ABCDEF"[v % base]);
         out += w;
         *out++ = u' ';
     }
@@ -213,6 +228,37 @@ QString byteOfSurrogate(const QString &part)
     return QString::number(byte, 16).toUpper().rightJustified(2, u'0');
 }
 
+// A regular expression is kept as the bytes of its text: a character that
+// stands for a byte of an argument file (see DecodeNativePath) is that byte.
+BytesResult regexBytes(const QString &text)
+{
+    return {NativePath(text), QString()};
+}
+
+RegexCode::Result compileRegex(const QString &text)
+{
+    FindPattern find;
+    find.kind = FindPattern::Kind::Regex;
+    find.bytes = NativePath(text);
+    return CompileFindRegex(find);
+}
+
+// PCRE2's own message, and the character it points at, counted from 1.
+std::optional<QString> regexError(const QString &text)
+{
+    const RegexCode::Result r = compileRegex(text);
+    if (r.error.isEmpty())
+        return std::nullopt;
+    return r.error + " at character "_L1 + QString::number(r.offset + 1);
+}
+
+InvalidPart regexErrorAt(const QString &text)
+{
+    const RegexCode::Result r = compileRegex(text);
+    const qsizetype at = std::clamp<qsizetype>(r.offset, 0, text.size());
+    return {at, at < text.size() ? 1 : 0};
+}
+
 } // namespace
 
 // Every notation, in the order of its options. The options keep the design's
@@ -232,6 +278,7 @@ constexpr std::array<NotationInfo, kNotationCount> kNotations {{
         .replaceCaption = "Asc"_L1,
         .description = "Characters"_L1,
         .optionLeft = 120,
+        .optionTop = 315,
         .optionWidth = 615,
         .keys = {},
         .messageName = "characters"_L1,
@@ -243,6 +290,9 @@ constexpr std::array<NotationInfo, kNotationCount> kNotations {{
         .refusal = anyBytes,
         .firstInvalid = firstOutsideCodePage,
         .shownInvalid = asTyped,
+        .wildcard = {},
+        .pattern = false,
+        .invalidAt = nullptr,
     },
     {
         .notation = Notation::Decimal,
@@ -254,8 +304,9 @@ constexpr std::array<NotationInfo, kNotationCount> kNotations {{
         .replaceCaption = "Dec"_L1,
         .description = "Decimal values (0-255)"_L1,
         .optionLeft = 1050,
+        .optionTop = 315,
         .optionWidth = 615,
-        .keys = "0123456789,; "_L1,
+        .keys = "0123456789,; ?"_L1,
         .messageName = "decimal"_L1,
         .advice = "Valid decimal values are between '0' and '255'."_L1,
         .utf8InFiles = false,
@@ -265,6 +316,9 @@ constexpr std::array<NotationInfo, kNotationCount> kNotations {{
         .refusal = anyBytes,
         .firstInvalid = firstInvalidDecimal,
         .shownInvalid = asTyped,
+        .wildcard = "?"_L1,
+        .pattern = false,
+        .invalidAt = nullptr,
     },
     {
         .notation = Notation::Hexadecimal,
@@ -276,8 +330,9 @@ constexpr std::array<NotationInfo, kNotationCount> kNotations {{
         .replaceCaption = "Hex"_L1,
         .description = "Hexadecimal values (00-FF)"_L1,
         .optionLeft = 1995,
+        .optionTop = 315,
         .optionWidth = 615,
-        .keys = "0123456789ABCDEFabcdef,; "_L1,
+        .keys = "0123456789ABCDEFabcdef,; ?"_L1,
         .messageName = "hexadecimal"_L1,
         .advice = "Valid hexadecimal values are between '00' and 'FF'."_L1,
         .utf8InFiles = false,
@@ -287,6 +342,9 @@ constexpr std::array<NotationInfo, kNotationCount> kNotations {{
         .refusal = anyBytes,
         .firstInvalid = firstInvalidHex,
         .shownInvalid = asTyped,
+        .wildcard = "??"_L1,
+        .pattern = false,
+        .invalidAt = nullptr,
     },
     {
         .notation = Notation::Utf8,
@@ -298,6 +356,7 @@ constexpr std::array<NotationInfo, kNotationCount> kNotations {{
         .replaceCaption = "UTF-&8"_L1,
         .description = "UTF-8 text (any character)"_L1,
         .optionLeft = 2940,
+        .optionTop = 315,
         .optionWidth = 840,
         .keys = {},
         .messageName = "UTF-8"_L1,
@@ -309,6 +368,35 @@ constexpr std::array<NotationInfo, kNotationCount> kNotations {{
         .refusal = utf8Refusal,
         .firstInvalid = firstLoneSurrogateIn,
         .shownInvalid = byteOfSurrogate,
+        .wildcard = {},
+        .pattern = false,
+        .invalidAt = nullptr,
+    },
+    {
+        .notation = Notation::Regex,
+        .number = 4,
+        .code = "Rgx"_L1,
+        .fileWord = "REGEX"_L1,
+        .batchPrefix = "regex:"_L1,
+        .findCaption = "Re&gex"_L1,
+        .replaceCaption = {},
+        .description = "Regular expression over the bytes (PCRE2)"_L1,
+        .optionLeft = 120,
+        .optionTop = 945,
+        .optionWidth = 840,
+        .keys = {},
+        .messageName = "regular expression"_L1,
+        .advice = "A regular expression is matched against the bytes of the files; the help says what it may hold."_L1,
+        .utf8InFiles = true,
+        .fileScanRank = 4,
+        .toBytes = regexBytes,
+        .canonicalText = utf8Text,
+        .refusal = anyBytes,
+        .firstInvalid = regexError,
+        .shownInvalid = asTyped,
+        .wildcard = {},
+        .pattern = true,
+        .invalidAt = regexErrorAt,
     },
 }};
 
@@ -350,6 +438,16 @@ std::optional<Notation> NotationFromNumber(qint16 number)
     return std::nullopt;
 }
 
+bool CanFoldCase(Notation notation)
+{
+    return notation == Notation::Characters || notation == Notation::Utf8 || notation == Notation::Regex;
+}
+
+bool TakesReplaceSide(Notation notation)
+{
+    return !Info(notation).replaceCaption.isEmpty();
+}
+
 std::optional<QStringView> TokenWalker::next()
 {
     const auto separates = [](QChar c) { return c == u' ' || c == u',' || c == u';'; };
@@ -368,28 +466,49 @@ BytesResult ToByteSequence(const QString &text, Notation notation)
     return Info(notation).toBytes(text);
 }
 
-QString CanonicalText(QByteArrayView bytes, Notation notation)
+QString CanonicalText(QByteArrayView bytes, Notation notation, QByteArrayView anyByte)
 {
-    return Info(notation).canonicalText(bytes);
+    const NotationInfo &n = Info(notation);
+    if (!anyByte.isEmpty() && !n.wildcard.isEmpty())
+        return tokenText(bytes, n.wildcard.size() == 1 ? 10 : 16, anyByte);
+    return n.canonicalText(bytes);
 }
 
 QString ConvertNotation(const QString &text, Notation fromNotation, Notation toNotation)
 {
+    if (Info(fromNotation).pattern || Info(toNotation).pattern)
+        return text;
     const BytesResult bytes = ToByteSequence(text, fromNotation);
-    if (!bytes.ok() || !Info(toNotation).refusal(bytes.bytes).isEmpty())
+    if (!bytes.ok() || !ConversionRefusal(text, fromNotation, toNotation).isEmpty())
         return QString();
-    return CanonicalText(bytes.bytes, toNotation);
+    return CanonicalText(bytes.bytes, toNotation, bytes.anyByte);
 }
 
 QString ConversionRefusal(const QString &text, Notation fromNotation, Notation toNotation)
 {
+    if (Info(fromNotation).pattern || Info(toNotation).pattern)
+        return QString();
     const BytesResult bytes = ToByteSequence(text, fromNotation);
-    return bytes.ok() ? Info(toNotation).refusal(bytes.bytes) : QString();
+    if (!bytes.ok())
+        return QString();
+    if (bytes.hasWildcard() && Info(toNotation).wildcard.isEmpty())
+        return "The wildcard at byte "_L1 + QString::number(bytes.anyByte.indexOf('\1') + 1)
+            + " stands for any byte; only the Dec and Hex notations can write it."_L1;
+    return Info(toNotation).refusal(bytes.bytes);
 }
 
 std::optional<QString> FirstInvalidToken(const QString &text, Notation notation)
 {
     return Info(notation).firstInvalid(text);
+}
+
+InvalidPart InvalidPartOf(const QString &text, Notation notation)
+{
+    const NotationInfo &n = Info(notation);
+    if (n.invalidAt)
+        return n.invalidAt(text);
+    const std::optional<QString> part = n.firstInvalid(text);
+    return part ? InvalidPart {text.indexOf(*part), part->size()} : InvalidPart {};
 }
 
 QString FieldMessage(const QString &label, const QString &token, Notation notation)
@@ -401,7 +520,9 @@ QString FieldMessage(const QString &label, const QString &token, Notation notati
 QString ArgumentMessage(const QString &text, Notation notation)
 {
     const NotationInfo &n = Info(notation);
-    return "An invalid value found in the "_L1 + n.messageName + " '"_L1 + text + "' argument."_L1 + kCrLf + kCrLf + n.advice;
+    // A pattern's message says what is wrong in it, as the library found it.
+    const QString what = n.pattern ? ": "_L1 + n.firstInvalid(text).value_or(QString()) + u'.' : "."_L1;
+    return "An invalid value found in the "_L1 + n.messageName + " '"_L1 + text + "' argument"_L1 + what + kCrLf + kCrLf + n.advice;
 }
 
 bool ValidateArgument(const QString &text, Notation notation, MessageSink &messages)

@@ -9,6 +9,7 @@
 #include <array>
 #include <cstddef>
 #include <optional>
+#include <utility>
 
 namespace perrox {
 
@@ -23,8 +24,9 @@ enum class Notation : quint8
     Decimal,
     Hexadecimal,
     Utf8,
+    Regex,
 };
-inline constexpr std::size_t kNotationCount = 4; // the rows of kNotations
+inline constexpr std::size_t kNotationCount = 5; // the rows of kNotations
 
 // The place of a notation in kNotations and in arrays that follow it.
 constexpr std::size_t Index(Notation notation)
@@ -36,9 +38,27 @@ constexpr std::size_t Index(Notation notation)
 // text that the notation refuses.
 struct BytesResult
 {
+    BytesResult(QByteArray bytes = {}, QString error = {}, QByteArray anyByte = {})
+        : bytes(std::move(bytes))
+        , error(std::move(error))
+        , anyByte(std::move(anyByte))
+    { }
+
     QByteArray bytes;
     QString error;
+    // Empty, or one flag per byte: non-zero where the text has a wildcard,
+    // which stands for any byte (its place in bytes holds 0).
+    QByteArray anyByte;
     bool ok() const { return error.isEmpty(); }
+    bool hasWildcard() const { return !anyByte.isEmpty(); }
+};
+
+// Where a text fails the check of its notation, for a field to select: the
+// part from offset, length characters long.
+struct InvalidPart
+{
+    qsizetype offset = -1;
+    qsizetype length = 0;
 };
 
 // One row of kNotations: every fact of one notation.
@@ -57,10 +77,13 @@ struct NotationInfo
     // Its option in the Find frame and in the Replace frame (captions with
     // their mnemonics, the same tooltip), placed at the left edge and at least
     // as wide as given, in twips.
+    // An empty caption: the notation has no option in that frame and cannot
+    // be given to that side.
     QLatin1StringView findCaption;
     QLatin1StringView replaceCaption;
     QLatin1StringView description;
     int optionLeft;
+    int optionTop;
     int optionWidth;
     // The characters its field takes from the keyboard (the first character
     // of a key's text counts); empty: any text that passes firstInvalid.
@@ -88,6 +111,15 @@ struct NotationInfo
     std::optional<QString> (*firstInvalid)(const QString &text);
     // How a field's message shows that part.
     QString (*shownInvalid)(const QString &part);
+    // The token that stands for any one byte in a find ("??"); empty when the
+    // notation has none.
+    QLatin1StringView wildcard;
+    // A pattern, not a byte sequence: a switch to or from it keeps the text as
+    // typed, and firstInvalid describes what is wrong rather than quoting it.
+    bool pattern;
+    // Where the part firstInvalid gave stands in the text; null: where that
+    // part is first found in the text.
+    InvalidPart (*invalidAt)(const QString &text);
 };
 
 // The notations, in the order of their options, each at its Index.
@@ -102,6 +134,11 @@ inline const NotationInfo &Info(Notation notation)
 std::optional<Notation> NotationFromCode(const QString &code);
 // The notation the preferences store as number; nothing for other numbers.
 std::optional<Notation> NotationFromNumber(qint16 number);
+// Whether a find in the notation can ignore case: text can, bytes cannot.
+bool CanFoldCase(Notation notation);
+// Whether the side may be given in the notation: every notation has a find
+// side, those with a replace caption a replace side.
+bool TakesReplaceSide(Notation notation);
 
 // The tokens of a text of byte values, in order: "," ";" and " "
 // separate, empty pieces are skipped. A tab or line break is part of a token.
@@ -127,12 +164,14 @@ private:
 // byte that is no part of a UTF-8 character.
 BytesResult ToByteSequence(const QString &text, Notation notation);
 
-// The bytes written in the notation's canonical form ("65 66 7 " in Decimal).
-QString CanonicalText(QByteArrayView bytes, Notation notation);
+// The bytes written in the notation's canonical form ("65 66 7 " in Decimal),
+// with the notation's wildcard where anyByte (when given) flags one.
+QString CanonicalText(QByteArrayView bytes, Notation notation, QByteArrayView anyByte = {});
 
 // The text rewritten from one notation into another, in canonical form. Never
 // fails: a text that is invalid in its notation, or whose bytes the target
-// notation cannot write, gives the empty text.
+// notation cannot write, gives the empty text. A switch to or from a pattern
+// keeps the text as it is.
 QString ConvertNotation(const QString &text, Notation fromNotation, Notation toNotation);
 // Why a switch of a valid text to toNotation is refused: the target cannot
 // write its bytes ("The value 'E9' at byte 4 is not valid UTF-8."); empty
@@ -142,6 +181,8 @@ QString ConversionRefusal(const QString &text, Notation fromNotation, Notation t
 // The first part of a text that the notation refuses; nothing when the text
 // is valid (texts without tokens always are).
 std::optional<QString> FirstInvalidToken(const QString &text, Notation notation);
+// Where that part stands in the text, for a field to select it.
+InvalidPart InvalidPartOf(const QString &text, Notation notation);
 
 // The message of a field that fails its check when the focus leaves it; label
 // is "Find what" or "Replace with".

@@ -5,6 +5,7 @@
 #include "base/twips.h"
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QDropEvent>
 #include <QFocusEvent>
 #include <QGroupBox>
@@ -19,13 +20,18 @@ using namespace Qt::StringLiterals;
 
 namespace perrox {
 
-bool AcceptsTypedCharacter(const QString &character, Notation notation)
+bool AcceptsTypedCharacter(const QString &character, Notation notation, NotationField::Side side)
 {
     const NotationInfo &n = Info(notation);
+    if (n.pattern) // a pattern is checked whole, never by the character
+        return !character.isEmpty();
     if (n.keys.isEmpty())
         return !n.firstInvalid(character);
+    if (side == NotationField::Replace && character.startsWith(u'?'))
+        return false;
     return !character.isEmpty() && n.keys.contains(character.at(0));
 }
+
 
 namespace {
 
@@ -65,14 +71,19 @@ NotationField::NotationField(Side side, QWidget *client, double twipsPerPixel, M
     m_frame = new QGroupBox(side == Find ? u"F&ind what"_s : u"Re&place with"_s, client);
     m_frame->setObjectName(side == Find ? u"frmFind"_s : u"frmReplace"_s);
     // The design's frames held three options. The fourth widened each frame
-    // by 1170 twips, keeping the design's margin to the frame's right edge.
-    m_frame->setGeometry(px(side == Find ? 60 : 4050), px(120), px(3945), px(1005));
+    // by 1170 twips, keeping the design's margin to the frame's right edge;
+    // the row below the field (the Regex option and the find's matching
+    // boxes) made both 315 twips taller.
+    m_frame->setGeometry(px(side == Find ? 60 : 4050), px(120), px(3945), px(kFieldFrameHeight));
     for (const NotationInfo &n : kNotations) {
-        QRadioButton *option = m_options[Index(n.notation)] = new QRadioButton(side == Find ? n.findCaption : n.replaceCaption, m_frame);
+        const QLatin1StringView caption = side == Find ? n.findCaption : n.replaceCaption;
+        if (caption.isEmpty())
+            continue;
+        QRadioButton *option = m_options[Index(n.notation)] = new QRadioButton(caption, m_frame);
         option->setObjectName(u"opt"_s + n.code + QString::number(side + 1)); // optAsc1 for Characters in the Find frame
         option->setToolTip(n.description);
         // Wide enough for its caption in the font at hand.
-        option->setGeometry(px(n.optionLeft), px(315), std::max(px(n.optionWidth), option->sizeHint().width()), px(255));
+        option->setGeometry(px(n.optionLeft), px(n.optionTop), std::max(px(n.optionWidth), option->sizeHint().width()), px(255));
         // An option click keeps the focus where it is, so that the field's
         // check can refuse a switch of a text that is invalid while being typed.
         option->setFocusPolicy(Qt::TabFocus);
@@ -83,11 +94,51 @@ NotationField::NotationField(Side side, QWidget *client, double twipsPerPixel, M
     m_edit->setGeometry(px(90), px(600), px(3780), px(285));
     m_edit->setAcceptDrops(side == Find);
     m_edit->installEventFilter(this);
+    if (side == Find) {
+        const auto box = [&](const QString &name, const QString &caption, const QString &tip, double left, double width, bool checked) {
+            auto *b = new QCheckBox(caption, m_frame);
+            b->setObjectName(name);
+            b->setToolTip(tip);
+            b->setChecked(checked);
+            b->setGeometry(px(left), px(945), std::max(px(width), b->sizeHint().width()), px(255));
+            return b;
+        };
+        m_matchCase = box(u"chkMatchCase"_s, u"Match &case"_s, u"Off: letters match in either case (text only, never bytes)"_s, 1050, 1275, true);
+        m_wholeWord = box(u"chkWholeWord"_s, u"&Whole word"_s, u"Match only where no letter, digit, '_' or byte from 80 hex on stands before or after"_s,
+            2460, 1275, false);
+    }
     m_options[Index(m_notation)]->setChecked(true);
+    updateMatching();
+}
+
+bool NotationField::ignoresCase() const
+{
+    return m_matchCase && m_matchCase->isEnabled() && !m_matchCase->isChecked();
+}
+
+bool NotationField::matchesWholeWords() const
+{
+    return m_wholeWord && m_wholeWord->isChecked();
+}
+
+void NotationField::setMatching(bool ignoreCase, bool wholeWord)
+{
+    if (!m_matchCase)
+        return;
+    m_matchCase->setChecked(!ignoreCase);
+    m_wholeWord->setChecked(wholeWord);
+}
+
+void NotationField::updateMatching()
+{
+    if (m_matchCase)
+        m_matchCase->setEnabled(CanFoldCase(m_notation));
 }
 
 void NotationField::selectNotation(Notation notation)
 {
+    if (!m_options[Index(notation)])
+        notation = Notation::Characters; // a notation this side does not take
     QRadioButton *option = m_options[Index(notation)];
     m_selecting = true;
     if (option->isChecked())
@@ -124,16 +175,23 @@ void NotationField::switchNotation(Notation notation)
     if (!m_edit->text().isEmpty())
         m_edit->setText(ConvertNotation(m_edit->text(), m_notation, notation));
     m_notation = notation;
+    updateMatching();
 }
 
 bool NotationField::validate()
 {
-    const std::optional<QString> token = FirstInvalidToken(m_edit->text(), m_notation);
+    const QString text = m_edit->text();
+    std::optional<QString> token = FirstInvalidToken(text, m_notation);
+    InvalidPart part = token ? InvalidPartOf(text, m_notation) : InvalidPart {};
+    const QLatin1StringView wildcard = Info(m_notation).wildcard;
+    if (!token && m_side == Replace && !wildcard.isEmpty() && ToByteSequence(text, m_notation).hasWildcard()) {
+        token = QString(wildcard); // a replacement holds bytes, never "any byte"
+        part = {text.indexOf(*token), wildcard.size()};
+    }
     if (!token)
         return true;
     m_messages.warn(FieldMessage(m_label, *token, m_notation));
-    const qsizetype at = m_edit->text().indexOf(*token);
-    m_edit->setSelection(static_cast<int>(at), static_cast<int>(token->size()));
+    m_edit->setSelection(static_cast<int>(part.offset), static_cast<int>(part.length));
     m_edit->setFocus(Qt::OtherFocusReason);
     return false;
 }
@@ -172,7 +230,7 @@ bool NotationField::eventFilter(QObject *watched, QEvent *event)
         // them (X11 gives Delete the character 127).
         const bool typesNothing = key->key() >= Qt::Key_Insert && key->key() <= Qt::Key_PageDown;
         const QString text = key->text();
-        if (text.isEmpty() || typesNothing || m_editKey || AcceptsTypedCharacter(text, m_notation))
+        if (text.isEmpty() || typesNothing || m_editKey || AcceptsTypedCharacter(text, m_notation, m_side))
             return false;
         m_messages.beep();
         return true;

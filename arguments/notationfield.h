@@ -7,6 +7,7 @@
 
 #include <array>
 
+class QCheckBox;
 class QGroupBox;
 class QLineEdit;
 class QRadioButton;
@@ -15,6 +16,9 @@ class QWidget;
 namespace perrox {
 
 class MessageSink;
+
+// The height of the two field frames, in twips.
+inline constexpr int kFieldFrameHeight = 1320;
 
 // One side of a Find&Replace argument in the main window: its frame with the
 // edit field and an option for each row of kNotations. It keeps the side's notation
@@ -43,6 +47,13 @@ public:
     void selectNotation(Notation notation);
     QLineEdit *edit() const { return m_edit; }
     QString label() const { return m_label; }
+    // The find side's "Match case" and "Whole word" boxes; null on the
+    // replace side. Match case is off only where the notation can fold case.
+    QCheckBox *matchCase() const { return m_matchCase; }
+    QCheckBox *wholeWord() const { return m_wholeWord; }
+    bool ignoresCase() const;
+    bool matchesWholeWords() const;
+    void setMatching(bool ignoreCase, bool wholeWord);
 
     // ValidateField: on an invalid token shows the field message, selects the
     // token in the field, gives the field the focus and returns false.
@@ -60,13 +71,16 @@ protected:
 
 private:
     void optionToggled(Notation notation, bool checked);
+    void updateMatching();
     void switchNotation(Notation notation);
     void swallowMouseUntilRelease();
 
     Side m_side;
     QGroupBox *m_frame;
     QLineEdit *m_edit;
-    std::array<QRadioButton *, kNotationCount> m_options;
+    std::array<QRadioButton *, kNotationCount> m_options {}; // null where the side has no option
+    QCheckBox *m_matchCase = nullptr;
+    QCheckBox *m_wholeWord = nullptr;
     QString m_label;
     // bEditKey: set by each key press before its character is filtered. A Qt
     // key event carries the key and the character it types together, so the
@@ -79,7 +93,9 @@ private:
     bool m_selecting = false;
 };
 
-// The key filter's rule for a typed character that is not an editing key.
-bool AcceptsTypedCharacter(const QString &character, Notation notation);
+// The key filter's rule for a typed character that is not an editing key; a
+// wildcard is typed into a find only.
+bool AcceptsTypedCharacter(const QString &character, Notation notation, NotationField::Side side = NotationField::Find);
+
 
 } // namespace perrox

@@ -19,6 +19,10 @@ std::optional<FindReplaceArguments> CollectBatchArguments(const BatchOptions &op
     }
     for (; next < options.arguments.size(); ++next)
         all.append(options.arguments.at(next));
+    for (FindReplaceArgument &a : all) {
+        a.ignoreCase = a.ignoreCase || options.ignoreCase;
+        a.wholeWord = a.wholeWord || options.wholeWord;
+    }
     return all;
 }
 

@@ -7,6 +7,7 @@
 #include "files/filesystem.h"
 
 #include <optional>
+#include <utility>
 
 namespace perrox {
 
@@ -88,6 +89,8 @@ struct BatchParser
         if (!pendingFind)
             return fail(QStringLiteral("--with must follow a --find"));
         ParseSide(value, pendingFind->replaceNotation, pendingFind->replaceText);
+        if (!TakesReplaceSide(pendingFind->replaceNotation))
+            return fail(QStringLiteral("--with '%1': %2 is for --find only").arg(value, Info(pendingFind->replaceNotation).batchPrefix));
         o.arguments.append(*pendingFind);
         pendingFind.reset();
     }
@@ -180,6 +183,15 @@ const BatchOption kOptions[] = {
         [](BatchParser &p, const QString &) { p.o.settings.outoverwrite = 1; }},
     {"--keep-times", "", "Options", "give each result the modification and access times of\nthe file it was made from",
         [](BatchParser &p, const QString &) { p.o.keepTimes = true; }},
+    {"--ignore-case", "", "Options", "letters of every find typed as text (and of every\nregex:) match in either case",
+        [](BatchParser &p, const QString &) { p.o.ignoreCase = true; }},
+    {"--word-regexp", "", "Options", "every find matches only as a whole word",
+        [](BatchParser &p, const QString &) { p.o.wholeWord = true; }},
+    {"--max-match-size", "BYTES", "Options", "the longest match of a pattern (default 1048576); a\nfile with a longer one fails",
+        [](BatchParser &p, const QString &v) {
+            if (const std::optional<qint64> n = p.positive("--max-match-size", v, qint64(1) << 30))
+                p.o.maxMatchSize = *n;
+        }},
     // The masks are trimmed as the options dialog does: a list of blanks is no list.
     {"--include-folders", "MASKS", "Options", "enter only the subfolders whose names match",
         [](BatchParser &p, const QString &v) { p.o.masks.includeDirectories = TrimBlanks(v); }},
@@ -220,6 +232,7 @@ const char kHelpHead[] = "Usage: perrox-batch [--count | --replace | --replace-a
                          "                    [--save-arguments FILE] [--include-folders MASKS] [--exclude-folders MASKS]\n"
                          "                    [--include-files MASKS] [--exclude-files MASKS] [--progress]\n"
                          "                    [--format FORMAT] [--fail-none] [--quiet] [--keep-times]\n"
+                         "                    [-i] [-w] [--max-match-size BYTES]\n"
                          "                    [--no-undo] [--undo-max-runs N] [--undo-max-size MIB] [--] PATH...\n"
                          "   or: perrox-batch --undo | --undo-run ID | --history\n"
                          "Replace characters or any bytes in your files.\n";
@@ -229,6 +242,15 @@ const char kHelpTail[] = "BYTES is asc:TEXT (characters, Windows-1252), dec:TEXT
                          "spaces, commas or semicolons, e.g. hex:0D,0A. A character Windows-1252 lacks\n"
                          "is refused in characters (give it as utf8:), and an argument that is not\n"
                          "valid UTF-8 is refused in utf8:; both are usage errors.\n"
+                         "In a find, ?? in hex: and ? in dec: stand for any one byte (hex:48,8B,??,90);\n"
+                         "regex:PATTERN finds what a PCRE2 regular expression matches in the bytes (a\n"
+                         "character beyond ASCII stands for its UTF-8 bytes; (*UTF) at its start\n"
+                         "matches characters), and a --with in characters or utf8: is then a template:\n"
+                         "$1 to $99, ${name} and $$ for a dollar. A pattern that can match nothing at\n"
+                         "all is refused. -i folds the letters of ASCII and Windows-1252 in\n"
+                         "characters, Unicode letters in utf8:, and sets regex: caseless; dec: and hex:\n"
+                         "stay exact. -w matches only where no word byte (a letter, a digit, \"_\" or any\n"
+                         "byte from 80 hex on) stands right before or after.\n"
                          "Pairs are tried in the order given; at each position the first pair whose\n"
                          "find bytes match wins. Pairs loaded from a file are checked like the others\n"
                          "before any file is touched.\n"
@@ -236,7 +258,8 @@ const char kHelpTail[] = "BYTES is asc:TEXT (characters, Windows-1252), dec:TEXT
                          "An argument file holds one pair per line, in Windows-1252:\n"
                          "  <FIND TYPE=ASC>hello</FIND><REPLACE TYPE=HEX>48 49</REPLACE>\n"
                          "where ASC, DEC, HEX or UTF8 names the notation of each side; a UTF8 side is\n"
-                         "written as its UTF-8 bytes.\n"
+                         "written as its UTF-8 bytes. A FIND tag may say TYPE=REGEX, and after the\n"
+                         "notation CASE=IGNORE and WORD=YES: <FIND TYPE=ASC CASE=IGNORE WORD=YES>.\n"
                          "\n"
                          "A PATH that is a folder stands for the files under it, at any depth, hidden\n"
                          "ones included: its own files first, sorted by name, then each subfolder in\n"
@@ -279,12 +302,19 @@ const char kHelpTail[] = "BYTES is asc:TEXT (characters, Windows-1252), dec:TEXT
                          "130 interrupted. --undo: 0 every file restored, 1 a file not restored,\n"
                          "2 nothing to undo, an unknown ID or a run already undone.\n";
 
+// The options that have a short name too, as grep has them.
+const std::pair<const char *, const char *> kShortNames[] = {{"-i", "--ignore-case"}, {"-w", "--word-regexp"}};
+
 const qsizetype kTextColumn = 23; // where the text of an option starts in --help
 
 const BatchOption *FindOption(const QString &name)
 {
+    QString full = name;
+    for (const auto &[shortName, longName] : kShortNames)
+        if (name == QLatin1String(shortName))
+            full = QLatin1String(longName);
     for (const BatchOption &option : kOptions)
-        if (name == QLatin1String(option.name))
+        if (full == QLatin1String(option.name))
             return &option;
     return nullptr;
 }
@@ -294,10 +324,11 @@ bool SameGroup(const BatchOption &a, const BatchOption &b)
     return QLatin1String(a.group) == QLatin1String(b.group);
 }
 
-// "  --replace-as FOLDER"
+// "  --replace-as FOLDER", "  -i, --ignore-case"
 QString Label(const BatchOption &option)
 {
-    QString label = QLatin1String("  ") + QLatin1String(option.name);
+    const QString shortName = ShortOptionName(QLatin1String(option.name));
+    QString label = QLatin1String("  ") + (shortName.isEmpty() ? QString() : shortName + QLatin1String(", ")) + QLatin1String(option.name);
     if (*option.value)
         label += QLatin1Char(' ') + QLatin1String(option.value);
     return label;
@@ -342,6 +373,14 @@ QString OptionLines()
 std::span<const BatchOption> BatchOptionTable()
 {
     return kOptions;
+}
+
+QString ShortOptionName(const QString &name)
+{
+    for (const auto &[shortName, longName] : kShortNames)
+        if (name == QLatin1String(longName))
+            return QLatin1String(shortName);
+    return QString();
 }
 
 BatchParse ParseBatchArguments(const QStringList &arguments)

@@ -41,6 +41,11 @@ struct BatchOptions
     bool failNone = false; // --fail-none: exit status 4 when nothing was found
     bool quiet = false; // --quiet: no warnings about the pairs
     bool keepTimes = false; // --keep-times: results keep their sources' times
+    // -i/--ignore-case and -w/--word-regexp: for every pair of the run, those
+    // of argument files too.
+    bool ignoreCase = false;
+    bool wholeWord = false;
+    qint64 maxMatchSize = qint64(1) << 20; // --max-match-size: the longest match of a pattern
     UndoSettings undo; // --no-undo, --undo-max-runs, --undo-max-size
     // --undo (an empty ID), --undo-run ID, --history: a journal command
     // instead of a run.
@@ -89,6 +94,9 @@ struct BatchOption
 
 // Every option perrox-batch knows, in the order --help lists them.
 std::span<const BatchOption> BatchOptionTable();
+
+// The short name of an option ("-i" for "--ignore-case"); empty for none.
+QString ShortOptionName(const QString &name);
 
 // Parses the arguments after the program name. Options may be written
 // "--name VALUE" or "--name=VALUE"; "--" ends the options.

@@ -61,7 +61,7 @@ int undo(const BatchOptions &options, MessageSink &sink)
 // a line per sentence on stderr, the run goes on.
 void warnAboutPairs(const ArgumentTables &tables, MessageSink &sink)
 {
-    const std::vector<PairWarning> warnings = CheckPairs(tables.finds.finds(), tables.replaces);
+    const std::vector<PairWarning> warnings = CheckTables(tables);
     for (int i = 0; i < int(warnings.size()); ++i) {
         if (!warnings[size_t(i)].any())
             continue;
@@ -75,7 +75,7 @@ void warnAboutPairs(const ArgumentTables &tables, MessageSink &sink)
 // --format csv or json: the report of a run that got as far as its files.
 void printReport(BatchOptions::Format format, RunMode mode, const ArgumentTables &tables, const QStringList &files, const RunResult &result)
 {
-    const RunReport report {mode, tables.finds.finds(), tables.replaces, files, result.rows, result.end};
+    const RunReport report {mode, tables.findBytes(), tables.replaces, files, result.rows, result.end, std::make_shared<const ArgumentTables>(tables)};
     const QByteArray text = format == BatchOptions::Format::Csv ? ReportCsv(report) : ReportJson(report);
     std::fwrite(text.constData(), 1, size_t(text.size()), stdout);
     std::fflush(stdout);
@@ -164,6 +164,7 @@ int main(int argc, char *argv[])
     TerminalHost host(files, options.progress, options.format == BatchOptions::Format::Text);
     ReplaceAsSettings settings = options.settings;
     EngineState state;
+    state.maxMatchSize = options.maxMatchSize;
     const RunResult result = tables ? ProcessFiles(options.mode, *tables, settings, state, host, options.undo, options.keepTimes)
                                     : ProcessArguments(options.mode, *arguments, settings, state, host, options.undo, options.keepTimes);
     if (options.format != BatchOptions::Format::Text && result.end != RunResult::End::ArgumentError && tables)

@@ -220,6 +220,7 @@ private:
         if (m_host.rowCount() == 0)
             return false;
         m_result.finds = m_pairs.findBytes();
+        m_result.tables = std::make_shared<const ArgumentTables>(m_pairs);
         m_result.replaces = m_pairs.replaces;
         if (m_mode == RunMode::ReplaceAs) {
             const bool chosen = m_host.chooseReplaceAsTarget(m_settings);

@@ -3,6 +3,8 @@
 #include "engine/filerun.h"
 
 #include "arguments/notation.h"
+#include "arguments/pairchecks.h"
+#include "engine/patternsearch.h"
 #include "base/blanks.h"
 #include "base/messagesink.h"
 #include "base/workers.h"
@@ -105,16 +107,21 @@ double GetTotalBytes(RunHost &host, std::vector<struct stat> *seen)
 namespace {
 
 // One side of an argument as bytes, after its checks; nothing once a check
-// has shown its message. An empty replace side deletes what is found.
-std::optional<QByteArray> SideBytes(const QString &text, Notation notation, bool findSide, MessageSink &messages)
+// has shown its message. An empty replace side deletes what is found; a
+// wildcard stands only in a find.
+std::optional<BytesResult> SideBytes(const QString &text, Notation notation, bool findSide, MessageSink &messages)
 {
     if (!ValidateArgument(text, notation, messages))
         return std::nullopt;
     if (!findSide && text.isEmpty())
-        return QByteArray();
+        return BytesResult();
     const BytesResult converted = ToByteSequence(text, notation);
     if (!converted.ok()) {
         messages.warn(converted.error);
+        return std::nullopt;
+    }
+    if (!findSide && converted.hasWildcard()) {
+        messages.warn(ArgumentMessage(text, notation));
         return std::nullopt;
     }
     if (converted.bytes.isEmpty()) {
@@ -123,7 +130,35 @@ std::optional<QByteArray> SideBytes(const QString &text, Notation notation, bool
             + QLatin1String("Correct the ") + (findSide ? QLatin1String("find") : QLatin1String("replace")) + QLatin1String(" argument and try again."));
         return std::nullopt;
     }
-    return converted.bytes;
+    return converted;
+}
+
+// What a find looks for: a pattern matches as typed; text folds case as its
+// characters do; bytes are exact.
+FindPattern FindOf(const FindReplaceArgument &a, const BytesResult &bytes)
+{
+    FindPattern find;
+    find.bytes = bytes.bytes;
+    find.wholeWord = a.wholeWord;
+    if (Info(a.findNotation).pattern) {
+        find.kind = FindPattern::Kind::Regex;
+        find.ignoreCase = a.ignoreCase;
+        return find;
+    }
+    find.anyByte = bytes.anyByte;
+    if (a.ignoreCase && a.findNotation == Notation::Characters)
+        find.fold = FindPattern::Fold::Windows1252;
+    else if (a.ignoreCase && a.findNotation == Notation::Utf8)
+        find.fold = FindPattern::Fold::Unicode;
+    return find;
+}
+
+// With a regular expression, a replacement typed as text is a template of
+// its groups; typed as byte values it is those bytes.
+Replacement ReplacementOf(const FindReplaceArgument &a, const BytesResult &bytes)
+{
+    const bool text = a.replaceNotation == Notation::Characters || a.replaceNotation == Notation::Utf8;
+    return {Info(a.findNotation).pattern && text ? Replacement::Kind::Template : Replacement::Kind::Bytes, bytes.bytes};
 }
 
 } // namespace
@@ -134,19 +169,36 @@ std::optional<ArgumentTables> BuildArgumentTables(const FindReplaceArguments &ar
         messages.warn(QLatin1String("Cannot find any Find&Replace arguments.") + kCrLf + kCrLf + QLatin1String("Enter Find&Replace arguments and try again."));
         return std::nullopt;
     }
-    std::vector<QByteArray> finds;
-    std::vector<QByteArray> replaces;
+    std::vector<FindPattern> finds;
+    std::vector<Replacement> replaces;
     for (const FindReplaceArgument &a : arguments) {
-        std::optional<QByteArray> find = SideBytes(a.findText, a.findNotation, true, messages);
+        const std::optional<BytesResult> find = SideBytes(a.findText, a.findNotation, true, messages);
         if (!find)
             return std::nullopt;
-        std::optional<QByteArray> replace = SideBytes(a.replaceText, a.replaceNotation, false, messages);
+        const std::optional<BytesResult> replace = SideBytes(a.replaceText, a.replaceNotation, false, messages);
         if (!replace)
             return std::nullopt;
-        finds.push_back(std::move(*find));
-        replaces.push_back(std::move(*replace));
+        finds.push_back(FindOf(a, *find));
+        replaces.push_back(ReplacementOf(a, *replace));
     }
-    return ArgumentTables(std::move(finds), std::move(replaces));
+    PatternTables built = BuildPatternTables(finds, replaces);
+    if (!built.refusals.empty()) {
+        messages.warn(built.refusals.front().message);
+        return std::nullopt;
+    }
+    return std::move(built.tables);
+}
+
+std::vector<PairWarning> CheckTables(const ArgumentTables &tables)
+{
+    if (!tables.patterns)
+        return CheckPairs(tables.finds.finds(), tables.replaces);
+    std::vector<QByteArray> finds(size_t(tables.pairCount()));
+    for (const PatternSet::Searcher &searcher : tables.patterns->searchers())
+        for (int pair : searcher.pairs)
+            if (searcher.kind == PatternSet::Searcher::Kind::Literal)
+                finds[size_t(pair)] = tables.patterns->findBytes()[size_t(pair)];
+    return CheckPairs(finds, tables.replaces);
 }
 
 RunResult ProcessArguments(RunMode mode, const FindReplaceArguments &arguments, ReplaceAsSettings &settings, EngineState &state, RunHost &host,

@@ -1,11 +1,13 @@
 #pragma once
 
 #include "arguments/findreplaceargument.h"
+#include "arguments/pairchecks.h"
 #include "commit/runjournal.h"
 #include "replaceengine.h"
 
 #include <QString>
 
+#include <memory>
 #include <optional>
 #include <sys/stat.h>
 #include <vector>
@@ -117,9 +119,11 @@ struct RunResult
     // One per row once the run got as far as its files, each with as many
     // pair counts as there are pairs; empty before.
     std::vector<RowResult> rows;
-    // The pairs as bytes, in order, once they passed their checks.
+    // The pairs as bytes, in order, once they passed their checks (a
+    // pattern as its text), and as the run searched them.
     std::vector<QByteArray> finds;
     std::vector<QByteArray> replaces;
+    std::shared_ptr<const ArgumentTables> tables;
 };
 
 // n in decimal digits with blanks at its left up to fldWidth characters; a
@@ -151,6 +155,10 @@ double GetTotalBytes(RunHost &host, std::vector<struct stat> *seen = nullptr);
 // Checks every argument side and turns it into bytes, in order. The first side
 // that fails shows its message and gives nothing; no file is touched.
 std::optional<ArgumentTables> BuildArgumentTables(const FindReplaceArguments &arguments, MessageSink &messages);
+
+// The warnings of the pairs (CheckPairs) as the tables search them: the
+// literal finds take part, patterns do not.
+std::vector<PairWarning> CheckTables(const ArgumentTables &tables);
 
 // Runs Count, Replace or Replace As over every row of the host's file list.
 // Count only reads. Replace and Replace As send each file with occurrences

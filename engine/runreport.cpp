@@ -176,7 +176,7 @@ QByteArray ReportCsv(const RunReport &report)
 
 QByteArray ReportJson(const RunReport &report)
 {
-    const std::vector<PairWarning> warnings = CheckPairs(report.finds, report.replaces);
+    const std::vector<PairWarning> warnings = report.tables ? CheckTables(*report.tables) : CheckPairs(report.finds, report.replaces);
     std::vector<qint64> pairTotals(report.finds.size(), 0);
     const std::vector<RowResult> rows = RowsOf(report);
     QJsonArray files;

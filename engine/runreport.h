@@ -20,6 +20,9 @@ struct RunReport
     QStringList paths;
     std::vector<RowResult> rows;
     RunResult::End end = RunResult::End::Completed;
+    // The pairs as the run searched them, for the warnings; without them the
+    // finds count as literal bytes.
+    std::shared_ptr<const ArgumentTables> tables = {};
 };
 
 struct RunTotals

@@ -43,12 +43,23 @@ private slots:
             QCOMPARE(ArgumentFileContent(kExample, tags), kExampleFile);
         QCOMPARE(ArgumentFileContent({{Asc, u"a"_s, Dec, u"1"_s}, {Dec, u"2"_s, Asc, u"b"_s}}, kPlainTags), kPlainFile);
         // Every "..." of a start tag, left to right, becomes the notation word.
-        const auto expanded = [](const QString &startTag) {
-            const ExpandedTags t = ExpandTags({startTag, QString(), QString(), QString()});
-            return QStringList(t.findStart.begin(), t.findStart.end());
+        // How a find matches follows its notation word; a tag without "..." has no such variants, and a pattern no
+        // replace side.
+        const auto expanded = [](const QString &startTag, std::size_t matching) {
+            const ExpandedTags t = ExpandTags({startTag, QString(), startTag, QString()});
+            QStringList tags;
+            for (std::size_t n = 0; n < kNotationCount; ++n)
+                tags << t.findStart[n][matching] + u'|' + t.replaceStart[n];
+            return tags;
         };
-        QCOMPARE(expanded(u"[...|...]"_s), QStringList({u"[ASC|ASC]"_s, u"[DEC|DEC]"_s, u"[HEX|HEX]"_s, u"[UTF8|UTF8]"_s}));
-        QCOMPARE(expanded(u"<....>"_s), QStringList({u"<ASC.>"_s, u"<DEC.>"_s, u"<HEX.>"_s, u"<UTF8.>"_s}));
+        QCOMPARE(expanded(u"[...|...]"_s, 0),
+            QStringList({u"[ASC|ASC]|[ASC|ASC]"_s, u"[DEC|DEC]|[DEC|DEC]"_s, u"[HEX|HEX]|[HEX|HEX]"_s, u"[UTF8|UTF8]|[UTF8|UTF8]"_s, u"[REGEX|REGEX]|"_s}));
+        QCOMPARE(expanded(u"<....>"_s, 3).value(0), u"<ASC CASE=IGNORE WORD=YES.>|<ASC.>"_s);
+        QCOMPARE(expanded(u"<F>"_s, 1).value(1), u"|<F>"_s);
+        QCOMPARE(ArgumentFileContent({{Utf, u"é"_s, Asc, u"x"_s, true, false}, {Hex, u"41"_s, Asc, u"x"_s, true, true}, {Rgx, u"a+"_s, Utf, u"$0"_s}},
+                     kTags),
+            "<FIND TYPE=UTF8 CASE=IGNORE>\xc3\xa9</FIND><REPLACE TYPE=ASC>x</REPLACE>\r\n<FIND TYPE=HEX WORD=YES>41</FIND><REPLACE TYPE=ASC>x</REPLACE>\r\n"
+            "<FIND TYPE=REGEX>a+</FIND><REPLACE TYPE=UTF8>$0</REPLACE>\r\n"_ba);
         QCOMPARE(ReadArgumentsErrorMessage(u"/a/b.txt"_s, u"Boom"_s), u"Cannot read the data of file /a/b.txt:\r\nBoom"_s);
         QCOMPARE(ScanArgumentsErrorMessage(u"/a/b.txt"_s, u"Boom"_s), u"Cannot read Find&Replace arguments from file /a/b.txt :\r\nBoom"_s);
     }
@@ -74,6 +85,11 @@ private slots:
         row("bytes one per character", QByteArray(highAndNul, sizeof highAndNul - 1), {{Asc, u"\u20ac\u0081\u00ff"_s, Asc, QString(QChar(0))}});
         row("a byte that is no utf8 is kept", "<FIND TYPE=UTF8>a\xe9</FIND><REPLACE TYPE=ASC>\xe9</REPLACE>",
             {{Utf, DecodeNativePath("a\xe9"), Asc, u"\u00e9"_s}});
+        row("matching after the notation word", "<FIND TYPE=ASC WORD=YES>a</FIND><REPLACE TYPE=ASC>b</REPLACE><FIND TYPE=REGEX CASE=IGNORE>\xc3\xa9+</FIND>"
+            "<REPLACE TYPE=DEC>1</REPLACE>", {{Asc, u"a"_s, Asc, u"b"_s, false, true}, {Rgx, u"\u00e9+"_s, Dec, u"1"_s, true, false}});
+        row("other orders and words are no tag", "<FIND TYPE=ASC WORD=YES CASE=IGNORE>a</FIND><REPLACE TYPE=ASC>b</REPLACE>"
+            "<FIND TYPE=ASC CASE=yes>a</FIND><REPLACE TYPE=ASC>b</REPLACE>", {});
+        row("a pattern has no replace side", "<FIND TYPE=ASC>a</FIND><REPLACE TYPE=REGEX>b</REPLACE>", {});
     }
     void parse()
     {
@@ -91,11 +107,12 @@ private slots:
         const ExpandedTags t = ExpandTags(kTags);
         QStringList tags {t.findEnd, t.replaceEnd};
         for (std::size_t n = 0; n < kNotationCount; ++n)
-            tags << t.findStart[n] << t.replaceStart[n];
+            tags << QStringList(t.findStart[n].begin(), t.findStart[n].end()) << t.replaceStart[n];
+        tags.removeAll(QString());
         QRandomGenerator rng(4);
         const auto side = [&](Notation notation, int least) {
             const QByteArray bytes = RandomBytes(rng.generate(), least + rng.bounded(40), alphabet);
-            return notation == Utf ? DecodeNativePath(bytes) : BytesToCharacters(bytes);
+            return Info(notation).utf8InFiles ? DecodeNativePath(bytes) : BytesToCharacters(bytes);
         };
         const auto holdsTag
             = [&](const QString &text) { return std::any_of(tags.begin(), tags.end(), [&](const QString &tag) { return text.contains(tag); }); };
@@ -107,8 +124,9 @@ private slots:
                 const Notation notation = kNotations[rng.bounded(int(kNotationCount))].notation;
                 const Notation replaceNotation = kNotations[rng.bounded(int(kNotationCount))].notation;
                 const QString find = side(notation, 1), replace = side(replaceNotation, 0);
-                if (!holdsTag(find) && !holdsTag(replace))
-                    arguments.append({notation, find, replaceNotation, replace});
+                const bool ignoreCase = CanFoldCase(notation) && rng.bounded(2), wholeWord = rng.bounded(2);
+                if (!holdsTag(find) && !holdsTag(replace) && TakesReplaceSide(replaceNotation))
+                    arguments.append({notation, find, replaceNotation, replace, ignoreCase, wholeWord});
             }
             RecordingSink sink;
             QVERIFY(SaveArgumentFile(path, arguments, kTags, sink));

@@ -103,6 +103,15 @@ private slots:
         row("F5 never leads", u"61 F5 80 80 80"_s, Hexadecimal, Utf8, QString(), notUtf8.arg(u"F5"_s).arg(2));
         row("truncated at the end", u"61 62 E2 82"_s, Hexadecimal, Utf8, QString(), notUtf8.arg(u"E2"_s).arg(3));
         row("every decimal width", u"00 09 0a 63 64 FF"_s, Hexadecimal, Decimal, u"0 9 10 99 100 255 "_s);
+        // A wildcard is a token of the byte values; only they can write it.
+        row("hex wildcards to decimal", u"48 ?? 90,??"_s, Hexadecimal, Decimal, u"72 ? 144 ? "_s);
+        row("decimal wildcard to hex", u"?;0"_s, Decimal, Hexadecimal, u"?? 00 "_s);
+        row("a wildcard is no character", u"41 ?? 42"_s, Hexadecimal, Utf8, QString(),
+            u"The wildcard at byte 2 stands for any byte; only the Dec and Hex notations can write it."_s);
+        row("one question mark is no hex", u"41 ?"_s, Hexadecimal, Decimal, QString());
+        // A pattern is no byte sequence: a switch keeps the text, valid or not.
+        row("bytes to a pattern as typed", u"41 ??"_s, Hexadecimal, Regex, u"41 ??"_s);
+        row("a pattern to bytes as typed", u"a(b"_s, Regex, Characters, u"a(b"_s);
     }
     void convertNotation()
     {
@@ -131,6 +140,10 @@ private slots:
             {u"caf\u00e9 \u0416\U0001F600"_s, QByteArray("caf\xc3\xa9 \xd0\x96\xf0\x9f\x98\x80"), DecodeNativePath("\xd0\x96\xff"), DecodeNativePath("ab\xe9"),
                 QString(QChar(0xDCE9)), u"E9"_s, u"UTF-8"_s, u"The value 'E9' at byte 3 is not valid UTF-8."_s,
                 u"A UTF-8 text holds whole characters only; choose the Hex notation for single bytes."_s},
+            // A pattern is kept as the bytes of its text; PCRE2 says what is wrong, counting characters from 1.
+            {u"é(t|ts)\\x00"_s, QByteArray("Ã©(t|ts)\\x00"), DecodeNativePath("\xd0\x96\xff"), u"é(a|b"_s,
+                u"missing closing parenthesis at character 6"_s, u"missing closing parenthesis at character 6"_s, u"regular expression"_s, QString(),
+                u"A regular expression is matched against the bytes of the files; the help says what it may hold."_s},
         };
         static_assert(std::size(cases) == kNotationCount);
         QTest::addColumn<Notation>("notation");
@@ -157,7 +170,8 @@ private slots:
         for (const QString &label : {u"Find what"_s, u"Replace with"_s})
             QCOMPARE(FieldMessage(label, c.part, notation), u"An invalid value found in the '%1' field: %2\r\n\r\n%3"_s.arg(label, c.shown, c.advice));
         QVERIFY(!ValidateArgument(c.invalid, notation, sink));
-        QCOMPARE(sink.texts(), QStringList {u"An invalid value found in the %1 '%2' argument.\r\n\r\n%3"_s.arg(c.name, c.invalid, c.advice)});
+        const QString what = n.pattern ? u": "_s + c.part + u'.' : u"."_s;
+        QCOMPARE(sink.texts(), QStringList {u"An invalid value found in the %1 '%2' argument%3\r\n\r\n%4"_s.arg(c.name, c.invalid, what, c.advice)});
         QCOMPARE(sink.shown.at(0).title, u"Perrox"_s);
         QCOMPARE(sink.shown.at(0).icon, MessageSink::Icon::Exclamation);
         QCOMPARE(sink.shown.at(0).buttons, MessageSink::Buttons::Ok);

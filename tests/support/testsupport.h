@@ -28,7 +28,7 @@
 namespace perrox::test {
 
 // The notations by their type codes, for short argument lists.
-inline constexpr Notation Asc = Notation::Characters, Dec = Notation::Decimal, Hex = Notation::Hexadecimal, Utf = Notation::Utf8;
+inline constexpr Notation Asc = Notation::Characters, Dec = Notation::Decimal, Hex = Notation::Hexadecimal, Utf = Notation::Utf8, Rgx = Notation::Regex;
 
 // Records every message and answers questions from a script (No when the
 // script has run out), so no test ever waits on a dialog.
