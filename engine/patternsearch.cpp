@@ -27,7 +27,7 @@ PatternSet::PatternSet(const std::vector<FindPattern> &finds, const std::vector<
             literal.pairs.push_back(int(i));
             m_literalMaxLength = std::max<qint64>(m_literalMaxLength, find.bytes.size());
         } else if (find.kind == FindPattern::Kind::Bytes) {
-            alternatives << "(*MARK:" + QByteArray::number(alternation.pairs.size()) + ')' + BytesFindRegex(find);
+            alternatives << BytesFindRegex(find) + "(*MARK:" + QByteArray::number(alternation.pairs.size()) + ')';
             alternation.pairs.push_back(int(i));
         } else {
             Searcher regex;
