@@ -314,7 +314,7 @@ private slots:
     void refusals();
     void matchLongerThanBound_data();
     void matchLongerThanBound();
-    void literalRunsKeepTheirPath();
+    void tablesOfPairs();
 };
 
 void TestPatterns::againstWholeFile_data()
@@ -441,6 +441,11 @@ void TestPatterns::matches_data()
             8),
         QByteArray("\xFF\n\0##", 5));
     add("(*UTF) skips invalid UTF-8", regex("(*UTF).", "#"), "a\xC3\xA9\xFF", "##\xFF");
+    // Byte finds too large for one PCRE2 expression together, each one fitting.
+    const QByteArray s(1500, '\x8A'), o(1500, '\x8C'), z(1500, '\x9E');
+    add("finds split over searchers",
+        Pairs {{Bytes(s, Fold::Windows1252), Bytes(o, Fold::Windows1252), Bytes(z, Fold::Windows1252)}, {Literal("1"), Literal("2"), Literal("3")}},
+        QByteArray(1500, '\x9C') + 'x' + s + QByteArray(1500, '\x8E'), "2x13");
 }
 
 // Each fact of the patterns, at a few block sizes.
@@ -495,6 +500,10 @@ void TestPatterns::refusals_data()
     QTest::newRow("$ at the end") << withTemplate("a", "ab$") << QList<int> {0} << QList<int> {1} << QStringList {dollar(3)} << QList<qsizetype> {2};
     QTest::newRow("${ unclosed") << withTemplate("(a)", "${1") << QList<int> {0} << QList<int> {1} << QStringList {dollar(1)} << QList<qsizetype> {0};
     QTest::newRow("valid template") << withTemplate("(?<n>a)", "$$ $0 $1 ${1} ${n}") << QList<int> {} << QList<int> {} << QStringList {} << QList<qsizetype> {};
+    QTest::newRow("find too large")
+        << Pairs {{Bytes(QByteArray(40000, 'a'), Fold::Windows1252)}, {Literal("")}} << QList<int> {0} << QList<int> {0}
+        << QStringList {u"The 'Find' field is too long to ignore case, match whole words or hold wildcards. Shorten it, or search it without these options."_s}
+        << QList<qsizetype> {-1};
     QTest::newRow("only wildcards") << Pairs {{Bytes("x"), Bytes("??", Fold::None, false, true)}, {Literal(""), Literal("")}} << QList<int> {1}
                                     << QList<int> {0} << QStringList {u"The 'Find' field holds only wildcards. Give at least one byte that must match."_s}
                                     << QList<qsizetype> {-1};
@@ -569,8 +578,9 @@ void TestPatterns::matchLongerThanBound()
 }
 
 // Literal, case-sensitive pairs with replace sequences keep the tables they
-// always had; anything more makes a run with patterns.
-void TestPatterns::literalRunsKeepTheirPath()
+// always had; anything more makes a run with patterns. Byte finds that PCRE2
+// cannot hold together are searched in groups.
+void TestPatterns::tablesOfPairs()
 {
     const PatternTables literal = BuildPatternTables({Bytes("ab"), Bytes("c")}, {Literal("x"), Literal("")});
     QVERIFY(!literal.tables.patterns);
@@ -584,6 +594,13 @@ void TestPatterns::literalRunsKeepTheirPath()
         QCOMPARE(patterns.tables.pairCount(), 2);
         QCOMPARE(patterns.tables.findBytes(), (std::vector<QByteArray> {"ab", find.bytes}));
     }
+    const Pairs large {{Bytes(QByteArray(1500, '\x8A'), Fold::Windows1252), Bytes(QByteArray(1500, '\x8C'), Fold::Windows1252), Bytes("x", Fold::Windows1252)},
+        {Literal(""), Literal(""), Literal("")}};
+    const ArgumentTables tables = Tables(large);
+    const std::vector<PatternSet::Searcher> &searchers = tables.patterns->searchers();
+    QCOMPARE(searchers.size(), size_t(2));
+    QCOMPARE(searchers[0].pairs, std::vector<int> {0});
+    QCOMPARE(searchers[1].pairs, (std::vector<int> {1, 2}));
 }
 
 QTEST_APPLESS_MAIN(TestPatterns)
