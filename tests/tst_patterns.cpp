@@ -10,6 +10,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <algorithm>
 #include <memory>
 
 using namespace perrox;
@@ -282,7 +283,8 @@ struct Run
 {
     ReplaceOutcome outcome;
     QByteArray output;
-    double progress = 0;
+    QList<double> positions; // reported after every block, and at the end
+    qint64 blockSize = 0;
 };
 Run RunEngine(const QString &path, const ArgumentTables &tables, qint64 blockSize, qint64 ioChunk, qint64 maxMatchSize = 1 << 20)
 {
@@ -295,7 +297,8 @@ Run RunEngine(const QString &path, const ArgumentTables &tables, qint64 blockSiz
     Run run;
     run.outcome = ReplaceInFile(path, output, tables, state, observer);
     run.output = output.bytes;
-    run.progress = state.dblActVal;
+    run.positions = observer.positions;
+    run.blockSize = state.lngBlockSize;
     return run;
 }
 
@@ -374,7 +377,9 @@ void TestPatterns::againstWholeFile()
                 QVERIFY2(run.outcome.count == expected.count, where);
                 QVERIFY2(run.outcome.perPair == expected.perPair, where);
                 QVERIFY2(run.output == (expected.count > 0 ? expected.output : QByteArray()), where);
-                QVERIFY2(run.progress == double(data.size()), where);
+                QVERIFY2(run.positions.size() == (data.size() + run.blockSize - 1) / run.blockSize + 1, where);
+                QVERIFY2(std::is_sorted(run.positions.cbegin(), run.positions.cend()), where);
+                QVERIFY2(run.positions.last() == double(data.size()), where);
             }
         }
         const OccurrenceScan scan = ScanOccurrences(path, tables, 1 << 20);
