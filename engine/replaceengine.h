@@ -83,7 +83,8 @@ struct ArgumentTables
 
 // The tables of pairs with patterns, or why they cannot be made. A run whose
 // finds are all case-sensitive literals with replace sequences gets the
-// tables of the literals, searched as always.
+// tables of the literals, searched as always. Every find holds at least one
+// byte, as the literal tables need.
 struct PatternTables
 {
     ArgumentTables tables;
