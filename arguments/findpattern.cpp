@@ -39,6 +39,11 @@ QString onlyWildcards()
     return QStringLiteral("The 'Find' field holds only wildcards. Give at least one byte that must match.");
 }
 
+QString findTooLarge()
+{
+    return QStringLiteral("The 'Find' field is too long to ignore case, match whole words or hold wildcards. Shorten it, or search it without these options.");
+}
+
 QString matchTooLong(qint64 offset, qint64 maxMatchSize)
 {
     return QStringLiteral("A match at byte %1 is longer than %2 bytes, the longest a match may be").arg(offset).arg(maxMatchSize);

@@ -83,6 +83,7 @@ QString emptyMatch();
 QString unknownGroup(const QString &reference);
 QString lonelyDollar(qsizetype offset);
 QString onlyWildcards();
+QString findTooLarge();
 // The description of a file failure ("... - path").
 QString matchTooLong(qint64 offset, qint64 maxMatchSize);
 QString matchError(const QString &pcreMessage, qint64 offset);

@@ -1,5 +1,6 @@
 #include "pairchecks.h"
 
+#include "arguments/bytepattern.h"
 #include "arguments/findindex.h"
 #include "arguments/regexpattern.h"
 
@@ -54,6 +55,10 @@ std::optional<PatternRefusal> refuseFind(int pair, const FindPattern &find, Rege
             && std::all_of(find.anyByte.cbegin(), find.anyByte.cbegin() + find.bytes.size(), [](char c) { return c != 0; });
         if (onlyWildcards)
             return PatternRefusal {pair, Side::Find, PatternText::onlyWildcards(), -1};
+        // Such a find is searched as an expression, which PCRE2 holds only up
+        // to a size.
+        if (!find.isLiteral() && !find.bytes.isEmpty() && RegexCode::compile(BytesFindRegex(find), 0).code.isNull())
+            return PatternRefusal {pair, Side::Find, PatternText::findTooLarge(), -1};
         return std::nullopt;
     }
     const RegexCode::Result compiled = CompileFindRegex(find);

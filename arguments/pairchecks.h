@@ -33,7 +33,8 @@ QString PairWarningText(int pair, const PairWarning &warning);
 
 // What keeps pairs of patterns from being searched, in pair order, the find
 // before the replace of one pair: a regular expression that does not compile
-// or can match an empty sequence, a find made only of wildcards, a template
+// or can match an empty sequence, a find made only of wildcards or too long
+// to be searched as an expression (ignoring case, whole words, wildcards), a template
 // with a "$" that names no group of its expression. Empty when every pair can
 // be searched.
 std::vector<PatternRefusal> RefusePatterns(const std::vector<FindPattern> &finds, const std::vector<Replacement> &replaces);

@@ -76,7 +76,7 @@ MatchList ListMatches(const QString &path, const ArgumentTables &arguments, qint
     list.rows.resize(list.scan.first.size());
     for (size_t i = 0; i < list.rows.size(); ++i) {
         const Occurrence &o = list.scan.first[i];
-        const QByteArray &replacement = arguments.replaces[size_t(o.pair)];
+        const QByteArray &replacement = o.replacement ? *o.replacement : arguments.replaces[size_t(o.pair)];
         if (const int error
             = ReadMatchContext(source.fd(), o, arguments.patterns ? QByteArrayView() : arguments.finds.find(o.pair), replacement, contextBytes, list.rows[i])) {
             list.scan.outcome = {0, ReplaceOutcome::Status::Failed, FileErrorMessage(error, path), {}};

@@ -1,6 +1,6 @@
 #include "patternsearch.h"
 
-#include "bytepattern.h"
+#include "arguments/bytepattern.h"
 
 #include <QByteArrayList>
 
@@ -15,9 +15,8 @@ PatternSet::PatternSet(const std::vector<FindPattern> &finds, const std::vector<
 {
     std::vector<QByteArray> literals;
     Searcher literal;
-    Searcher alternation;
-    alternation.kind = Searcher::Kind::Alternation;
     QByteArrayList alternatives;
+    std::vector<int> alternativePairs;
     std::vector<Searcher> regexes;
     for (size_t i = 0; i < finds.size(); ++i) {
         const FindPattern &find = finds[i];
@@ -27,8 +26,8 @@ PatternSet::PatternSet(const std::vector<FindPattern> &finds, const std::vector<
             literal.pairs.push_back(int(i));
             m_literalMaxLength = std::max<qint64>(m_literalMaxLength, find.bytes.size());
         } else if (find.kind == FindPattern::Kind::Bytes) {
-            alternatives << "(*MARK:" + QByteArray::number(alternation.pairs.size()) + ')' + BytesFindRegex(find);
-            alternation.pairs.push_back(int(i));
+            alternatives << BytesFindRegex(find);
+            alternativePairs.push_back(int(i));
         } else {
             Searcher regex;
             regex.kind = Searcher::Kind::Regex;
@@ -50,12 +49,32 @@ PatternSet::PatternSet(const std::vector<FindPattern> &finds, const std::vector<
         literal.literal = Matcher(std::move(literals));
         m_searchers.push_back(std::move(literal));
     }
-    if (!alternatives.isEmpty()) {
-        alternation.regex = RegexCode::compile("(?:" + alternatives.join('|') + ')', 0).code;
-        m_searchers.push_back(std::move(alternation));
-    }
+    if (!alternatives.isEmpty())
+        addAlternations(alternatives, alternativePairs);
     for (Searcher &regex : regexes)
         m_searchers.push_back(std::move(regex));
+}
+
+void PatternSet::addAlternations(const QByteArrayList &alternatives, const std::vector<int> &pairs)
+{
+    Searcher alternation;
+    alternation.kind = Searcher::Kind::Alternation;
+    alternation.pairs = pairs;
+    QByteArray text = "(?:";
+    for (qsizetype i = 0; i < alternatives.size(); ++i)
+        text += (i > 0 ? "|" : "") + alternatives.at(i) + "(*MARK:" + QByteArray::number(i) + ')';
+    alternation.regex = RegexCode::compile(text + ')', 0).code;
+    // Too large for PCRE2 together: each half by itself. The search takes the
+    // leftmost match of all searchers, first pair in list order, so how the
+    // pairs are grouped changes nothing. One find alone always compiles (the
+    // checks refuse it otherwise).
+    if (alternation.regex.isNull() && alternatives.size() > 1) {
+        const qsizetype half = alternatives.size() / 2;
+        addAlternations(alternatives.first(half), {pairs.begin(), pairs.begin() + half});
+        addAlternations(alternatives.sliced(half), {pairs.begin() + half, pairs.end()});
+        return;
+    }
+    m_searchers.push_back(std::move(alternation));
 }
 
 const std::vector<TemplatePart> *PatternSet::replacementTemplate(int pair) const
@@ -148,6 +167,11 @@ qint64 wholeCharactersEnd(const uchar *data, qint64 length)
 void PatternScanner::searchRegex(size_t index, const Window &window, Cache &cache, QString &error)
 {
     const PatternSet::Searcher &searcher = m_set.searchers()[index];
+    if (!cache.data) {
+        // Only a find the checks refuse has no compiled expression.
+        error = PatternText::matchError(PatternText::findTooLarge(), cache.clean);
+        return;
+    }
     // Hard partial matching away from the source's end: a match that could go
     // on, or an assertion ($, \b, a lookahead) that would look past the
     // window, stops the search at the start of that match, which then waits

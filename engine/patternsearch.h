@@ -5,6 +5,7 @@
 #include "matcher.h"
 
 #include <QByteArray>
+#include <QByteArrayList>
 #include <QString>
 
 #include <memory>
@@ -63,6 +64,10 @@ public:
     qint64 context() const { return m_context; }
 
 private:
+    // Adds searchers for the byte finds' alternatives (each naming its pair
+    // as mark n, from 0), as few as PCRE2 can hold.
+    void addAlternations(const QByteArrayList &alternatives, const std::vector<int> &pairs);
+
     std::vector<Searcher> m_searchers;
     std::vector<QByteArray> m_findBytes;
     std::vector<std::vector<TemplatePart>> m_templates;

@@ -92,7 +92,7 @@ private:
     // the source bytes before end settle, and copies what is settled to hold
     // none. finalScan: end is the end of the source.
     bool scanPatterns(qint64 end, bool finalScan);
-    bool replaceMatch(qint64 start, qint64 end, int pair, const QByteArray &replacement);
+    bool replaceMatch(qint64 start, qint64 end, int pair, const QByteArray &replacement, bool fromTemplate = false);
     bool scan(qint64 blockEnd, qint64 maxLength, bool finalScan)
     {
         return m_scanner ? scanPatterns(blockEnd, finalScan) : scanUntil(finalScan ? blockEnd : blockEnd - maxLength + 1, finalScan);
@@ -230,7 +230,7 @@ bool Replacer::scanUntil(qint64 threshold, bool finalScan)
     return true;
 }
 
-bool Replacer::replaceMatch(qint64 start, qint64 end, int pair, const QByteArray &replacement)
+bool Replacer::replaceMatch(qint64 start, qint64 end, int pair, const QByteArray &replacement, bool fromTemplate)
 {
     if (!m_opened && !m_discard && !openLate())
         return false;
@@ -239,7 +239,7 @@ bool Replacer::replaceMatch(qint64 start, qint64 end, int pair, const QByteArray
     ++m_count;
     ++m_perPair[size_t(pair)];
     if (m_found)
-        (*m_found)({start, pair, end - start});
+        (*m_found)({start, pair, end - start, fromTemplate ? std::optional<QByteArray>(replacement) : std::nullopt});
     m_cursor = end;
     return true;
 }
@@ -267,7 +267,7 @@ bool Replacer::scanPatterns(qint64 end, bool finalScan)
         const PatternMatch &match = step.match;
         const std::vector<TemplatePart> *parts = set.replacementTemplate(match.pair);
         const QByteArray replacement = parts ? ExpandTemplate(*parts, match, m_buffer.data(), m_bufferStart) : m_arguments.replaces[size_t(match.pair)];
-        if (!replaceMatch(match.start, match.end, match.pair, replacement))
+        if (!replaceMatch(match.start, match.end, match.pair, replacement, parts != nullptr))
             return false;
     }
 }

@@ -7,6 +7,7 @@
 #include <QString>
 
 #include <memory>
+#include <optional>
 #include <sys/stat.h>
 #include <vector>
 
@@ -82,7 +83,8 @@ struct ArgumentTables
 
 // The tables of pairs with patterns, or why they cannot be made. A run whose
 // finds are all case-sensitive literals with replace sequences gets the
-// tables of the literals, searched as always.
+// tables of the literals, searched as always. Every find holds at least one
+// byte, as the literal tables need.
 struct PatternTables
 {
     ArgumentTables tables;
@@ -134,12 +136,14 @@ ReplaceOutcome ReplaceInFile(const OpenedFile &source, ReplaceOutput &output, co
 ReplaceOutcome ReplaceInFile(const QString &sourcePath, ReplaceOutput &output, const ArgumentTables &arguments, EngineState &state, ReplaceObserver &observer);
 
 // One occurrence the engine replaces: where it starts in the source, the
-// index of the pair that found it, and its length in bytes.
+// index of the pair that found it, its length in bytes, and, for a pair whose
+// replacement is a template, what the template made of it.
 struct Occurrence
 {
     qint64 offset = 0;
     int pair = 0;
     qint64 length = 0;
+    std::optional<QByteArray> replacement = std::nullopt;
 };
 
 struct OccurrenceScan

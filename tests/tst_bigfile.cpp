@@ -48,6 +48,21 @@ void TestBigFile::countsPastFourGiB()
     QCOMPARE(r.count, qint64(std::size(offsets)));
     QCOMPARE(state.dblActVal, double(size));
     QCOMPARE(qint64(observer.positions.size()), (size + 4095) / 4096 + 1);
+
+    // Patterns see the file through windows too: a match past 4 GiB has its
+    // own offset.
+    FindPattern folded {FindPattern::Kind::Bytes, "prx!", {}, FindPattern::Fold::Windows1252, false, false};
+    FindPattern regex {FindPattern::Kind::Regex, "\\x01+", {}, FindPattern::Fold::None, false, false};
+    const PatternTables patterns = BuildPatternTables({folded, regex}, {{}, {}});
+    QVERIFY(patterns.tables.patterns);
+    const OccurrenceScan scan = ScanOccurrences(path, patterns.tables, 100);
+    QCOMPARE(scan.outcome.status, ReplaceOutcome::Status::Done);
+    QCOMPARE(scan.outcome.count, qint64(std::size(offsets)));
+    QCOMPARE(qint64(scan.first.size()), qint64(std::size(offsets)));
+    for (size_t i = 0; i < scan.first.size(); ++i) {
+        QCOMPARE(scan.first[i].offset, offsets[i]);
+        QCOMPARE(scan.first[i].length, 4);
+    }
 }
 
 QTEST_APPLESS_MAIN(TestBigFile)

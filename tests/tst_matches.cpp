@@ -77,6 +77,22 @@ private slots:
         QCOMPARE(list.scan.status.st_size, c.bytes.size());
     }
 
+    // A pattern's occurrence has its own length, and a template's replacement
+    // is what it made of that occurrence.
+    void patterns()
+    {
+        QTemporaryDir dir;
+        FindPattern word {FindPattern::Kind::Regex, "(\\w)(\\w*)", {}, FindPattern::Fold::None, false, false};
+        FindPattern folded {FindPattern::Kind::Bytes, "AB", {}, FindPattern::Fold::Windows1252, false, false};
+        const PatternTables tables = BuildPatternTables({folded, word}, {{Replacement::Kind::Bytes, "-"}, {Replacement::Kind::Template, "$2$1"}});
+        const MatchList list = ListMatches(WriteFileIn(dir.path(), u"f"_s, "xyz ab"), tables.tables, 10, 1);
+        QVERIFY2(list.ok(), qPrintable(list.error()));
+        QStringList listed;
+        for (const MatchContext &m : list.rows)
+            listed << u"%1 %2: %3"_s.arg(m.offset).arg(m.pair).arg(ContextCharacters(m, false) + u" => "_s + ContextCharacters(m, true));
+        QCOMPARE(listed, (QStringList {u"0 1: [xyz]  => [yzx] "_s, u"4 0:  [ab] =>  [-]"_s}));
+    }
+
     void failures()
     {
         QTemporaryDir dir;

@@ -10,6 +10,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <algorithm>
 #include <memory>
 
 using namespace perrox;
@@ -282,7 +283,8 @@ struct Run
 {
     ReplaceOutcome outcome;
     QByteArray output;
-    double progress = 0;
+    QList<double> positions; // reported after every block, and at the end
+    qint64 blockSize = 0;
 };
 Run RunEngine(const QString &path, const ArgumentTables &tables, qint64 blockSize, qint64 ioChunk, qint64 maxMatchSize = 1 << 20)
 {
@@ -295,7 +297,8 @@ Run RunEngine(const QString &path, const ArgumentTables &tables, qint64 blockSiz
     Run run;
     run.outcome = ReplaceInFile(path, output, tables, state, observer);
     run.output = output.bytes;
-    run.progress = state.dblActVal;
+    run.positions = observer.positions;
+    run.blockSize = state.lngBlockSize;
     return run;
 }
 
@@ -314,7 +317,7 @@ private slots:
     void refusals();
     void matchLongerThanBound_data();
     void matchLongerThanBound();
-    void literalRunsKeepTheirPath();
+    void tablesOfPairs();
 };
 
 void TestPatterns::againstWholeFile_data()
@@ -374,7 +377,9 @@ void TestPatterns::againstWholeFile()
                 QVERIFY2(run.outcome.count == expected.count, where);
                 QVERIFY2(run.outcome.perPair == expected.perPair, where);
                 QVERIFY2(run.output == (expected.count > 0 ? expected.output : QByteArray()), where);
-                QVERIFY2(run.progress == double(data.size()), where);
+                QVERIFY2(run.positions.size() == (data.size() + run.blockSize - 1) / run.blockSize + 1, where);
+                QVERIFY2(std::is_sorted(run.positions.cbegin(), run.positions.cend()), where);
+                QVERIFY2(run.positions.last() == double(data.size()), where);
             }
         }
         const OccurrenceScan scan = ScanOccurrences(path, tables, 1 << 20);
@@ -441,6 +446,11 @@ void TestPatterns::matches_data()
             8),
         QByteArray("\xFF\n\0##", 5));
     add("(*UTF) skips invalid UTF-8", regex("(*UTF).", "#"), "a\xC3\xA9\xFF", "##\xFF");
+    // Byte finds too large for one PCRE2 expression together, each one fitting.
+    const QByteArray s(1500, '\x8A'), o(1500, '\x8C'), z(1500, '\x9E');
+    add("finds split over searchers",
+        Pairs {{Bytes(s, Fold::Windows1252), Bytes(o, Fold::Windows1252), Bytes(z, Fold::Windows1252)}, {Literal("1"), Literal("2"), Literal("3")}},
+        QByteArray(1500, '\x9C') + 'x' + s + QByteArray(1500, '\x8E'), "2x13");
 }
 
 // Each fact of the patterns, at a few block sizes.
@@ -495,6 +505,10 @@ void TestPatterns::refusals_data()
     QTest::newRow("$ at the end") << withTemplate("a", "ab$") << QList<int> {0} << QList<int> {1} << QStringList {dollar(3)} << QList<qsizetype> {2};
     QTest::newRow("${ unclosed") << withTemplate("(a)", "${1") << QList<int> {0} << QList<int> {1} << QStringList {dollar(1)} << QList<qsizetype> {0};
     QTest::newRow("valid template") << withTemplate("(?<n>a)", "$$ $0 $1 ${1} ${n}") << QList<int> {} << QList<int> {} << QStringList {} << QList<qsizetype> {};
+    QTest::newRow("find too large")
+        << Pairs {{Bytes(QByteArray(40000, 'a'), Fold::Windows1252)}, {Literal("")}} << QList<int> {0} << QList<int> {0}
+        << QStringList {u"The 'Find' field is too long to ignore case, match whole words or hold wildcards. Shorten it, or search it without these options."_s}
+        << QList<qsizetype> {-1};
     QTest::newRow("only wildcards") << Pairs {{Bytes("x"), Bytes("??", Fold::None, false, true)}, {Literal(""), Literal("")}} << QList<int> {1}
                                     << QList<int> {0} << QStringList {u"The 'Find' field holds only wildcards. Give at least one byte that must match."_s}
                                     << QList<qsizetype> {-1};
@@ -569,8 +583,9 @@ void TestPatterns::matchLongerThanBound()
 }
 
 // Literal, case-sensitive pairs with replace sequences keep the tables they
-// always had; anything more makes a run with patterns.
-void TestPatterns::literalRunsKeepTheirPath()
+// always had; anything more makes a run with patterns. Byte finds that PCRE2
+// cannot hold together are searched in groups.
+void TestPatterns::tablesOfPairs()
 {
     const PatternTables literal = BuildPatternTables({Bytes("ab"), Bytes("c")}, {Literal("x"), Literal("")});
     QVERIFY(!literal.tables.patterns);
@@ -584,6 +599,13 @@ void TestPatterns::literalRunsKeepTheirPath()
         QCOMPARE(patterns.tables.pairCount(), 2);
         QCOMPARE(patterns.tables.findBytes(), (std::vector<QByteArray> {"ab", find.bytes}));
     }
+    const Pairs large {{Bytes(QByteArray(1500, '\x8A'), Fold::Windows1252), Bytes(QByteArray(1500, '\x8C'), Fold::Windows1252), Bytes("x", Fold::Windows1252)},
+        {Literal(""), Literal(""), Literal("")}};
+    const ArgumentTables tables = Tables(large);
+    const std::vector<PatternSet::Searcher> &searchers = tables.patterns->searchers();
+    QCOMPARE(searchers.size(), size_t(2));
+    QCOMPARE(searchers[0].pairs, std::vector<int> {0});
+    QCOMPARE(searchers[1].pairs, (std::vector<int> {1, 2}));
 }
 
 QTEST_APPLESS_MAIN(TestPatterns)

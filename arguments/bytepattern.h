@@ -1,6 +1,6 @@
 #pragma once
 
-#include "arguments/findpattern.h"
+#include "findpattern.h"
 
 #include <QByteArray>
 
