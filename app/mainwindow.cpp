@@ -52,7 +52,7 @@ const double kFieldRow = kFieldFrameHeight - 1005;
 const double kDesignClientWidth = 9435;
 const double kDesignClientHeight = 5850 + kFieldRow;
 const double kMinimumWidth = 9555;
-const double kMinimumHeight = 5500;
+const double kMinimumHeight = 5500 + kFieldRow;
 } // namespace
 
 MainWindow::MainWindow(MessageSink *messages, const QString &preferencesFile, WindowDialogs *dialogs, QWidget *parent)
@@ -238,7 +238,7 @@ void MainWindow::createMenus()
     QMenu *tools = menuBar()->addMenu(u"&Tools"_s);
     tools->setObjectName(u"IDM_TOOLS"_s);
     addMenuAction(tools, u"IDM_TOOLS_OPTIONS"_s, u"&Options..."_s, [this] {
-        OptionsDialog dialog(this, m_preferences.masks, m_preferences.undo, m_preferences.keepTimes);
+        OptionsDialog dialog(this, m_preferences.masks, m_preferences.undo, m_preferences.keepTimes, m_preferences.maxMatchKiB);
         dialog.exec();
     });
 
@@ -544,6 +544,7 @@ RunResult MainWindow::ProcessFiles(RunMode mode)
     if (m_run->running() || m_lvwFiles->refuseWhileBusy())
         return {};
     m_results->runStarts();
+    m_engine.maxMatchSize = qint64(m_preferences.maxMatchKiB) << 10;
     const RunResult result = ProcessArguments(mode, CollectArguments(), m_replaceAs, m_engine, *m_run, m_preferences.undo.settings(), m_preferences.keepTimes);
     m_results->runEnded(mode, result);
     if (mode != RunMode::Count)

@@ -1,6 +1,7 @@
 #include "app/preferences.h"
 
 #include "arguments/notation.h"
+#include "files/patternoptions.h"
 
 #include <QScopeGuard>
 #include <QSettings>
@@ -38,6 +39,7 @@ const QString KeyKeepJournal = UndoSectionName() + u"/KeepJournal"_s;
 const QString KeyMaxRuns = UndoSectionName() + u"/MaxRuns"_s;
 const QString KeyMaxMegabytes = UndoSectionName() + u"/MaxMegabytes"_s;
 const QString KeyKeepTimes = ReplaceSectionName() + u"/KeepTimes"_s;
+const QString KeyMaxMatch = ReplaceSectionName() + u"/MaxMatchKilobytes"_s;
 
 QString RecentFileKey(int index)
 {
@@ -202,6 +204,7 @@ Preferences ReadPreferences(PreferenceStore &store)
     p.undo.maxMegabytes = ReadInt(store, KeyMaxMegabytes, 1, UndoOptions::MaxMegabytesLimit, defaults.maxMegabytes);
 
     p.keepTimes = ReadInt(store, KeyKeepTimes, 0, 1, 0);
+    p.maxMatchKiB = ReadInt(store, KeyMaxMatch, 1, kMaxMatchKiBLimit, kDefaultMaxMatchKiB);
     return p;
 }
 
@@ -252,6 +255,7 @@ void WritePreferences(PreferenceStore &store, const Preferences &p)
     store.write(KeyMaxMegabytes, QString::number(p.undo.maxMegabytes));
 
     store.write(KeyKeepTimes, QString::number(int(p.keepTimes)));
+    store.write(KeyMaxMatch, QString::number(p.maxMatchKiB));
 }
 
 bool WritePreferences(QSettings &settings, const Preferences &preferences)

@@ -3,6 +3,7 @@
 #include "app/placement.h"
 #include "arguments/argumentfile.h"
 #include "files/foldermasks.h"
+#include "files/patternoptions.h"
 #include "files/undooptions.h"
 
 #include <QString>
@@ -61,6 +62,9 @@ struct Preferences
     // result the modification and access times of its source. Reading gives
     // 0 for anything else.
     bool keepTimes = false;
+    // "MaxMatchKilobytes" (1 to 1048576): the longest match of a pattern, in
+    // KiB; anything else reads as 1024.
+    int maxMatchKiB = kDefaultMaxMatchKiB;
 
     friend bool operator==(const Preferences &, const Preferences &) = default;
 };

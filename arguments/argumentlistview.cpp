@@ -62,7 +62,10 @@ void ArgumentListView::markPairWarnings()
         const FindReplaceArgument argument = ArgumentFromRow(row(i));
         const BytesResult find = ToByteSequence(argument.findText, argument.findNotation);
         const BytesResult replace = ToByteSequence(argument.replaceText, argument.replaceNotation);
-        finds.push_back(find.ok() ? find.bytes : QByteArray());
+        // A pattern takes no part: its text is not the bytes it finds.
+        const bool pattern
+            = Info(argument.findNotation).pattern || find.hasWildcard() || argument.wholeWord || (argument.ignoreCase && CanFoldCase(argument.findNotation));
+        finds.push_back(find.ok() && !pattern ? find.bytes : QByteArray());
         replaces.push_back(replace.ok() ? replace.bytes : QByteArray());
     }
     const std::vector<PairWarning> warnings = CheckPairs(finds, replaces);

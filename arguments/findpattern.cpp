@@ -11,37 +11,44 @@ bool FindPattern::hasWildcard() const
 
 namespace PatternText {
 
+// The refusals end, as the other messages of the pairs, with what to do.
 QString invalidRegex(const QString &pcreMessage, qsizetype offset)
 {
-    return QStringLiteral("An invalid regular expression found in the 'Find' field: %1 at position %2.").arg(pcreMessage).arg(offset + 1);
+    return QStringLiteral("An invalid regular expression found: %1 at character %2.\r\n\r\nCorrect the find argument and try again.")
+        .arg(pcreMessage)
+        .arg(offset + 1);
 }
 
 QString emptyMatch()
 {
-    return QStringLiteral("The regular expression in the 'Find' field can match an empty sequence. Make sure that every match takes at least one byte.");
+    return QStringLiteral(
+        "A regular expression that can match an empty sequence found: its replacement would go in at every position.\r\n\r\nChange it so that "
+        "every match takes at least one byte.");
 }
 
 QString unknownGroup(const QString &reference)
 {
-    return QStringLiteral("The 'Replace' field refers to the group %1, which the regular expression in the 'Find' field does not have.").arg(reference);
+    return QStringLiteral("The replacement refers to the group %1, which its regular expression does not have.\r\n\r\nCorrect the replace argument "
+                          "and try again.")
+        .arg(reference);
 }
 
 QString lonelyDollar(qsizetype offset)
 {
-    return QStringLiteral(
-        "An invalid '$' found in the 'Replace' field at position %1. Write '$' followed by a group number, '${name}' for a named group, or '$$' for a "
-        "dollar sign.")
+    return QStringLiteral("An invalid '$' found in the replacement at character %1.\r\n\r\nWrite $ with a group number, ${name} for a named group, "
+                          "or $$ for a dollar sign.")
         .arg(offset + 1);
 }
 
 QString onlyWildcards()
 {
-    return QStringLiteral("The 'Find' field holds only wildcards. Give at least one byte that must match.");
+    return QStringLiteral("A find of wildcards only found: it would match any bytes.\r\n\r\nGive at least one byte that must match.");
 }
 
 QString findTooLarge()
 {
-    return QStringLiteral("The 'Find' field is too long to ignore case, match whole words or hold wildcards. Shorten it, or search it without these options.");
+    return QStringLiteral("A find too long to ignore case, match whole words or hold wildcards found.\r\n\r\nShorten it, or search it without these "
+                          "options.");
 }
 
 QString matchTooLong(qint64 offset, qint64 maxMatchSize)

@@ -32,7 +32,6 @@ bool AcceptsTypedCharacter(const QString &character, Notation notation, Notation
     return !character.isEmpty() && n.keys.contains(character.at(0));
 }
 
-
 namespace {
 
 // Eats the mouse press that moved the focus out of a field whose text failed
@@ -104,8 +103,8 @@ NotationField::NotationField(Side side, QWidget *client, double twipsPerPixel, M
             return b;
         };
         m_matchCase = box(u"chkMatchCase"_s, u"Match &case"_s, u"Off: letters match in either case (text only, never bytes)"_s, 1050, 1275, true);
-        m_wholeWord = box(u"chkWholeWord"_s, u"&Whole word"_s, u"Match only where no letter, digit, '_' or byte from 80 hex on stands before or after"_s,
-            2460, 1275, false);
+        m_wholeWord = box(
+            u"chkWholeWord"_s, u"&Whole word"_s, u"Match only where no letter, digit, '_' or byte from 80 hex on stands before or after"_s, 2460, 1275, false);
     }
     m_options[Index(m_notation)]->setChecked(true);
     updateMatching();

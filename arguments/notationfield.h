@@ -97,5 +97,4 @@ private:
 // wildcard is typed into a find only.
 bool AcceptsTypedCharacter(const QString &character, Notation notation, NotationField::Side side = NotationField::Find);
 
-
 } // namespace perrox

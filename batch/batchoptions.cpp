@@ -185,8 +185,7 @@ const BatchOption kOptions[] = {
         [](BatchParser &p, const QString &) { p.o.keepTimes = true; }},
     {"--ignore-case", "", "Options", "letters of every find typed as text (and of every\nregex:) match in either case",
         [](BatchParser &p, const QString &) { p.o.ignoreCase = true; }},
-    {"--word-regexp", "", "Options", "every find matches only as a whole word",
-        [](BatchParser &p, const QString &) { p.o.wholeWord = true; }},
+    {"--word-regexp", "", "Options", "every find matches only as a whole word", [](BatchParser &p, const QString &) { p.o.wholeWord = true; }},
     {"--max-match-size", "BYTES", "Options", "the longest match of a pattern (default 1048576); a\nfile with a longer one fails",
         [](BatchParser &p, const QString &v) {
             if (const std::optional<qint64> n = p.positive("--max-match-size", v, qint64(1) << 30))
@@ -232,7 +231,7 @@ const char kHelpHead[] = "Usage: perrox-batch [--count | --replace | --replace-a
                          "                    [--save-arguments FILE] [--include-folders MASKS] [--exclude-folders MASKS]\n"
                          "                    [--include-files MASKS] [--exclude-files MASKS] [--progress]\n"
                          "                    [--format FORMAT] [--fail-none] [--quiet] [--keep-times]\n"
-                         "                    [-i] [-w] [--max-match-size BYTES]\n"
+                         "                    [--ignore-case] [--word-regexp] [--max-match-size BYTES]\n"
                          "                    [--no-undo] [--undo-max-runs N] [--undo-max-size MIB] [--] PATH...\n"
                          "   or: perrox-batch --undo | --undo-run ID | --history\n"
                          "Replace characters or any bytes in your files.\n";

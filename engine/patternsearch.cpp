@@ -10,7 +10,8 @@
 namespace perrox {
 
 PatternSet::PatternSet(const std::vector<FindPattern> &finds, const std::vector<Replacement> &replaces)
-    : m_templates(finds.size())
+    : m_finds(finds)
+    , m_templates(finds.size())
     , m_isTemplate(finds.size(), false)
 {
     std::vector<QByteArray> literals;

@@ -55,6 +55,7 @@ public:
 
     const std::vector<Searcher> &searchers() const { return m_searchers; }
     const std::vector<QByteArray> &findBytes() const { return m_findBytes; }
+    const std::vector<FindPattern> &finds() const { return m_finds; }
     // The template of pair, or nothing when its replacement is bytes.
     const std::vector<TemplatePart> *replacementTemplate(int pair) const;
     // The longest literal find, the least bound of a match's length.
@@ -67,6 +68,8 @@ private:
     // Adds searchers for the byte finds' alternatives (each naming its pair
     // as mark n, from 0), as few as PCRE2 can hold.
     void addAlternations(const QByteArrayList &alternatives, const std::vector<int> &pairs);
+
+    std::vector<FindPattern> m_finds;
 
     std::vector<Searcher> m_searchers;
     std::vector<QByteArray> m_findBytes;

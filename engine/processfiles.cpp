@@ -2,9 +2,9 @@
 
 #include "engine/filerun.h"
 
+#include "arguments/bytepattern.h"
 #include "arguments/notation.h"
 #include "arguments/pairchecks.h"
-#include "engine/patternsearch.h"
 #include "base/blanks.h"
 #include "base/messagesink.h"
 #include "base/workers.h"
@@ -12,6 +12,7 @@
 #include "commit/safereplace.h"
 #include "commit/statefolder.h"
 #include "commit/temporaryfile.h"
+#include "engine/patternsearch.h"
 #include "files/filedescriptor.h"
 #include "files/filenames.h"
 #include "files/filesystem.h"
@@ -189,16 +190,46 @@ std::optional<ArgumentTables> BuildArgumentTables(const FindReplaceArguments &ar
     return std::move(built.tables);
 }
 
+namespace {
+
+// Whether text starts with what a find that ignores case finds.
+bool StartsFolded(const QByteArray &text, const FindPattern &find)
+{
+    if (find.fold == FindPattern::Fold::Unicode)
+        return QString::fromUtf8(text).toCaseFolded().startsWith(QString::fromUtf8(find.bytes).toCaseFolded());
+    if (text.size() < find.bytes.size())
+        return false;
+    for (qsizetype i = 0; i < find.bytes.size(); ++i) {
+        const uchar a = uchar(text[i]), b = uchar(find.bytes[i]);
+        if (a != b && a != Windows1252OtherCase(b))
+            return false;
+    }
+    return true;
+}
+
+} // namespace
+
 std::vector<PairWarning> CheckTables(const ArgumentTables &tables)
 {
     if (!tables.patterns)
         return CheckPairs(tables.finds.finds(), tables.replaces);
-    std::vector<QByteArray> finds(size_t(tables.pairCount()));
-    for (const PatternSet::Searcher &searcher : tables.patterns->searchers())
-        for (int pair : searcher.pairs)
-            if (searcher.kind == PatternSet::Searcher::Kind::Literal)
-                finds[size_t(pair)] = tables.patterns->findBytes()[size_t(pair)];
-    return CheckPairs(finds, tables.replaces);
+    // The literal finds take part as always; a find that ignores case (no
+    // more) shadows a later literal that starts with what it finds.
+    const std::vector<FindPattern> &all = tables.patterns->finds();
+    std::vector<QByteArray> literals(all.size());
+    for (size_t i = 0; i < all.size(); ++i)
+        if (all[i].isLiteral())
+            literals[i] = all[i].bytes;
+    std::vector<PairWarning> warnings = CheckPairs(literals, tables.replaces);
+    for (size_t i = 0; i < all.size(); ++i) {
+        const FindPattern &find = all[i];
+        if (find.kind != FindPattern::Kind::Bytes || find.fold == FindPattern::Fold::None || find.wholeWord || find.hasWildcard())
+            continue;
+        for (size_t j = i + 1; j < all.size(); ++j)
+            if (all[j].isLiteral() && (warnings[j].shadowedBy < 0 || warnings[j].shadowedBy > int(i)) && StartsFolded(all[j].bytes, find))
+                warnings[j].shadowedBy = int(i);
+    }
+    return warnings;
 }
 
 RunResult ProcessArguments(RunMode mode, const FindReplaceArguments &arguments, ReplaceAsSettings &settings, EngineState &state, RunHost &host,

@@ -3,12 +3,14 @@
 #include "base/blanks.h"
 #include "base/widgetsupport.h"
 #include "files/foldermasks.h"
+#include "files/patternoptions.h"
 #include "files/undooptions.h"
 
 #include <QCheckBox>
 #include <QFormLayout>
 #include <QGroupBox>
 #include <QGuiApplication>
+#include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -20,11 +22,12 @@
 
 namespace perrox {
 
-OptionsDialog::OptionsDialog(QWidget *owner, FolderMasks &masks, UndoOptions &undo, bool &keepTimes)
+OptionsDialog::OptionsDialog(QWidget *owner, FolderMasks &masks, UndoOptions &undo, bool &keepTimes, int &maxMatchKiB)
     : QDialog(owner, FixedDialogFlags())
     , m_masks(masks)
     , m_undo(undo)
     , m_keepTimes(keepTimes)
+    , m_maxMatchKiB(maxMatchKiB)
 {
     SetUpFixedDialog(this, QStringLiteral("Options"), QStringLiteral("Optionen"), 5535, 3810);
     createControls();
@@ -68,6 +71,16 @@ void OptionsDialog::createControls()
     m_chkKeepTimes = new QCheckBox(QStringLiteral("Keep the files' modification &times"), page);
     m_chkKeepTimes->setObjectName(QStringLiteral("chkKeepTimes"));
     pageLayout->addWidget(m_chkKeepTimes);
+    auto *matchLine = new QHBoxLayout;
+    auto *matchLabel = new QLabel(QStringLiteral("Longest match of a &pattern (KiB):"), page);
+    m_spnMaxMatch = new QSpinBox(page);
+    m_spnMaxMatch->setObjectName(QStringLiteral("spnMaxMatch"));
+    m_spnMaxMatch->setRange(1, kMaxMatchKiBLimit);
+    matchLabel->setBuddy(m_spnMaxMatch);
+    matchLine->addWidget(matchLabel);
+    matchLine->addWidget(m_spnMaxMatch);
+    matchLine->addStretch();
+    pageLayout->addLayout(matchLine);
     m_tbsOptions->addTab(page, QStringLiteral("General"));
 
     createButtons();
@@ -150,6 +163,7 @@ void OptionsDialog::Form_Load()
     m_spnMaxRuns->setValue(m_undo.maxRuns);
     m_spnMaxMegabytes->setValue(m_undo.maxMegabytes);
     m_chkKeepTimes->setChecked(m_keepTimes);
+    m_spnMaxMatch->setValue(m_maxMatchKiB);
 }
 
 void OptionsDialog::cmdApply_Click()
@@ -160,6 +174,7 @@ void OptionsDialog::cmdApply_Click()
     m_masks.includeFiles = TrimBlanks(m_edIncludeFiles->text());
     m_undo = {m_chkKeepJournal->isChecked(), m_spnMaxRuns->value(), m_spnMaxMegabytes->value()};
     m_keepTimes = m_chkKeepTimes->isChecked();
+    m_maxMatchKiB = m_spnMaxMatch->value();
 }
 
 void OptionsDialog::cmdOK_Click()

@@ -15,17 +15,17 @@ struct FolderMasks;
 struct UndoOptions;
 
 // Options, the dialog captioned "Optionen": the four mask lists of a folder
-// drop, the journal kept for Undo and whether results keep the files'
-// modification times, on the "General" tab. The controls are the working
-// copy; Apply and OK write them to masks (trimmed of spaces), undo and
-// keepTimes. Cancel, Escape and the close box keep what the last Apply wrote.
+// drop, the journal kept for Undo, whether results keep the files'
+// modification times and the longest match of a pattern, on the "General"
+// tab. The controls are the working copy; Apply and OK write them to masks
+// (trimmed of spaces), undo, keepTimes and maxMatchKiB. Cancel, Escape and the close box keep what the last Apply wrote.
 // Modal use: construct, exec().
 class OptionsDialog : public QDialog
 {
     Q_OBJECT
 
 public:
-    OptionsDialog(QWidget *owner, FolderMasks &masks, UndoOptions &undo, bool &keepTimes);
+    OptionsDialog(QWidget *owner, FolderMasks &masks, UndoOptions &undo, bool &keepTimes, int &maxMatchKiB);
     ~OptionsDialog() override;
 
     QTabWidget *tbsOptions() const { return m_tbsOptions; }
@@ -38,6 +38,7 @@ public:
     QSpinBox *spnMaxRuns() const { return m_spnMaxRuns; }
     QSpinBox *spnMaxMegabytes() const { return m_spnMaxMegabytes; }
     QCheckBox *chkKeepTimes() const { return m_chkKeepTimes; }
+    QSpinBox *spnMaxMatch() const { return m_spnMaxMatch; }
     QPushButton *cmdOK() const { return m_cmdOK; }
     QPushButton *cmdCancel() const { return m_cmdCancel; }
     QPushButton *cmdApply() const { return m_cmdApply; }
@@ -57,6 +58,7 @@ private:
     FolderMasks &m_masks;
     UndoOptions &m_undo;
     bool &m_keepTimes;
+    int &m_maxMatchKiB;
     QTabWidget *m_tbsOptions = nullptr;
     QLineEdit *m_edIncludeDirectories = nullptr;
     QLineEdit *m_edExcludeDirectories = nullptr;
@@ -67,6 +69,7 @@ private:
     QSpinBox *m_spnMaxRuns = nullptr;
     QSpinBox *m_spnMaxMegabytes = nullptr;
     QCheckBox *m_chkKeepTimes = nullptr;
+    QSpinBox *m_spnMaxMatch = nullptr;
     QPushButton *m_cmdOK = nullptr;
     QPushButton *m_cmdCancel = nullptr;
     QPushButton *m_cmdApply = nullptr;

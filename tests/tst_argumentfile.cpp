@@ -56,8 +56,7 @@ private slots:
             QStringList({u"[ASC|ASC]|[ASC|ASC]"_s, u"[DEC|DEC]|[DEC|DEC]"_s, u"[HEX|HEX]|[HEX|HEX]"_s, u"[UTF8|UTF8]|[UTF8|UTF8]"_s, u"[REGEX|REGEX]|"_s}));
         QCOMPARE(expanded(u"<....>"_s, 3).value(0), u"<ASC CASE=IGNORE WORD=YES.>|<ASC.>"_s);
         QCOMPARE(expanded(u"<F>"_s, 1).value(1), u"|<F>"_s);
-        QCOMPARE(ArgumentFileContent({{Utf, u"é"_s, Asc, u"x"_s, true, false}, {Hex, u"41"_s, Asc, u"x"_s, true, true}, {Rgx, u"a+"_s, Utf, u"$0"_s}},
-                     kTags),
+        QCOMPARE(ArgumentFileContent({{Utf, u"é"_s, Asc, u"x"_s, true, false}, {Hex, u"41"_s, Asc, u"x"_s, true, true}, {Rgx, u"a+"_s, Utf, u"$0"_s}}, kTags),
             "<FIND TYPE=UTF8 CASE=IGNORE>\xc3\xa9</FIND><REPLACE TYPE=ASC>x</REPLACE>\r\n<FIND TYPE=HEX WORD=YES>41</FIND><REPLACE TYPE=ASC>x</REPLACE>\r\n"
             "<FIND TYPE=REGEX>a+</FIND><REPLACE TYPE=UTF8>$0</REPLACE>\r\n"_ba);
         QCOMPARE(ReadArgumentsErrorMessage(u"/a/b.txt"_s, u"Boom"_s), u"Cannot read the data of file /a/b.txt:\r\nBoom"_s);
@@ -85,10 +84,14 @@ private slots:
         row("bytes one per character", QByteArray(highAndNul, sizeof highAndNul - 1), {{Asc, u"\u20ac\u0081\u00ff"_s, Asc, QString(QChar(0))}});
         row("a byte that is no utf8 is kept", "<FIND TYPE=UTF8>a\xe9</FIND><REPLACE TYPE=ASC>\xe9</REPLACE>",
             {{Utf, DecodeNativePath("a\xe9"), Asc, u"\u00e9"_s}});
-        row("matching after the notation word", "<FIND TYPE=ASC WORD=YES>a</FIND><REPLACE TYPE=ASC>b</REPLACE><FIND TYPE=REGEX CASE=IGNORE>\xc3\xa9+</FIND>"
-            "<REPLACE TYPE=DEC>1</REPLACE>", {{Asc, u"a"_s, Asc, u"b"_s, false, true}, {Rgx, u"\u00e9+"_s, Dec, u"1"_s, true, false}});
-        row("other orders and words are no tag", "<FIND TYPE=ASC WORD=YES CASE=IGNORE>a</FIND><REPLACE TYPE=ASC>b</REPLACE>"
-            "<FIND TYPE=ASC CASE=yes>a</FIND><REPLACE TYPE=ASC>b</REPLACE>", {});
+        row("matching after the notation word",
+            "<FIND TYPE=ASC WORD=YES>a</FIND><REPLACE TYPE=ASC>b</REPLACE><FIND TYPE=REGEX CASE=IGNORE>\xc3\xa9+</FIND>"
+            "<REPLACE TYPE=DEC>1</REPLACE>",
+            {{Asc, u"a"_s, Asc, u"b"_s, false, true}, {Rgx, u"\u00e9+"_s, Dec, u"1"_s, true, false}});
+        row("other orders and words are no tag",
+            "<FIND TYPE=ASC WORD=YES CASE=IGNORE>a</FIND><REPLACE TYPE=ASC>b</REPLACE>"
+            "<FIND TYPE=ASC CASE=yes>a</FIND><REPLACE TYPE=ASC>b</REPLACE>",
+            {});
         row("a pattern has no replace side", "<FIND TYPE=ASC>a</FIND><REPLACE TYPE=REGEX>b</REPLACE>", {});
     }
     void parse()

@@ -47,7 +47,8 @@ const QByteArray Fixture
       "a\xff.args=<FIND TYPE=ASC>cat</FIND><REPLACE TYPE=ASC>cow</REPLACE>\r\n|dir/cafe.txt=cat|dir/caf\xe9.txt=cat|out\xe9/caf\xe9.txt=keep|"
       "shared/a.txt=a|shared/pipe:pipe|shared/socket:socket|empty/|tree/top.txt=cat|tree/.hidden.txt=cat|tree/skip.bak=cat|"
       "tree/single.bak=cat cat|tree/Backup/old.txt=cat|tree/src/a.txt=cat|tree/src/Backup/deep.txt=cat|tree/src/lib/b.TXT=cat|"
-      "u8.txt=un caf\xc3\xa9, deux caf\xc3\xa9s|links/real.txt=cat|links/gone->nowhere";
+      "u8.txt=un caf\xc3\xa9, deux caf\xc3\xa9s|links/real.txt=cat|links/gone->nowhere|p.txt=Cat cat catalog caf\xc3\xa9 cat\xc3\xa9 CAT_x tomcat|"
+      "flags.args=<FIND TYPE=ASC CASE=IGNORE WORD=YES>cat</FIND><REPLACE TYPE=ASC>dog</REPLACE>\r\n";
 
 // A run from Fixture: every entry not named in changes stays as it was, and no other entry appears.
 struct BatchCase
@@ -149,6 +150,26 @@ const BatchCase Runs[] = {
         "<FIND TYPE=HEX>62,0a</FIND><REPLACE TYPE=ASC>a</REPLACE>\r\n",
         0, "perrox-batch: warning: Pair 3 can never match: the find sequence of pair 1 is the same or its beginning, and is searched first.\n"},
     {"keep times", "--replace --keep-times --find b --with B data.txt", "1 data.txt", "data.txt=aBcde"},
+    // Patterns: -i and -w for every pair, argument files per pair; a wildcard is a find's only; regex: finds, with
+    // templates; a match longer than the bound fails its file.
+    {"ignore case, whole words", "-i -w --find cat --with dog p.txt", "2 p.txt"},
+    {"matching from an argument file, -i saved where it folds", "-i --arguments flags.args --find hex:41 --with x --save-arguments s.args p.txt", "3 p.txt",
+        "s.args=<FIND TYPE=ASC CASE=IGNORE WORD=YES>cat</FIND><REPLACE TYPE=ASC>dog</REPLACE>\r\n<FIND TYPE=HEX>41</FIND><REPLACE TYPE=ASC>x</REPLACE>\r\n"},
+    {"wildcards", "--find hex:63,??,74 --with x --find dec:?,97 --with y p.txt", "6 p.txt"},
+    {"regular expressions and templates", "--replace --no-undo --find regex:c(a)t --with d$1g --find regex:(?<x>o)m --with ${x}${x} p.txt", "5 p.txt",
+        "p.txt=Cat dag dagalog caf\xc3\xa9 dag\xc3\xa9 CAT_x toodag"},
+    {"a match longer than the bound", "--max-match-size 4 --find regex:c.+g --with x p.txt", "0 p.txt", "", 1,
+        "A match at byte 4 is longer than 4 bytes, the longest a match may be - p.txt\n"},
+    {"regex: on a replacement", "--find a --with regex:b p.txt", "", "", 2, usage("--with 'regex:b': regex: is for --find only")},
+    {"a wildcard in a replacement", "--find a --with hex:?? p.txt", "", "", 2,
+        "An invalid value found in the hexadecimal '?"
+        "?' argument.\n\nValid hexadecimal values are between '00' and 'FF'.\n"},
+    {"an invalid regular expression", "--find regex:a(b --with x p.txt", "", "", 2,
+        "An invalid value found in the regular expression 'a(b' argument: missing closing parenthesis at character 4.\n\nA regular expression is "
+        "matched against the bytes of the files; the help says what it may hold.\n"},
+    {"a pattern that matches nothing at all", "--find regex:x* --with y p.txt", "", "", 2,
+        "A regular expression that can match an empty sequence found: its replacement would go in at every position.\n\nChange it so that every "
+        "match takes at least one byte.\n"},
 };
 
 // --format json on every way a row and a run can end; the report read back must agree with itself.

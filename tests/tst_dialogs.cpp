@@ -196,7 +196,8 @@ private slots:
         FolderMasks masks {u"src"_s, u"backup"_s, u"*.txt"_s, u"*.bak"_s};
         UndoOptions undo {true, 20, 1024};
         bool keepTimes = false;
-        OptionsDialog dlg(nullptr, masks, undo, keepTimes);
+        int maxMatch = 1024;
+        OptionsDialog dlg(nullptr, masks, undo, keepTimes, maxMatch);
         dlg.open();
         const auto click = [](QAbstractButton *button) { QTest::mouseClick(button, Qt::LeftButton, {}, QPoint(4, button->height() / 2)); };
         const QList<QLineEdit *> fields = {dlg.edIncludeDirectories(), dlg.edExcludeDirectories(), dlg.edIncludeFiles(), dlg.edExcludeFiles()};
@@ -221,7 +222,10 @@ private slots:
         dlg.spnMaxRuns()->setValue(5000);
         dlg.spnMaxMegabytes()->setValue(0);
         QCOMPARE(shown(), u"  lib  | .git ; tmp |\t*.c | 0 1000 1 off 1"_s);
+        QCOMPARE(dlg.spnMaxMatch()->value(), 1024);
+        dlg.spnMaxMatch()->setValue(0);
         click(dlg.cmdApply());
+        QCOMPARE(maxMatch, 1);
         QVERIFY(dlg.isVisible());
         const FolderMasks applied {u"lib"_s, u".git ; tmp"_s, u"\t*.c"_s, QString()};
         QCOMPARE(masks, applied);

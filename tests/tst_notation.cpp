@@ -141,7 +141,7 @@ private slots:
                 QString(QChar(0xDCE9)), u"E9"_s, u"UTF-8"_s, u"The value 'E9' at byte 3 is not valid UTF-8."_s,
                 u"A UTF-8 text holds whole characters only; choose the Hex notation for single bytes."_s},
             // A pattern is kept as the bytes of its text; PCRE2 says what is wrong, counting characters from 1.
-            {u"é(t|ts)\\x00"_s, QByteArray("Ã©(t|ts)\\x00"), DecodeNativePath("\xd0\x96\xff"), u"é(a|b"_s,
+            {u"\u00e9(t|ts)\\x00"_s, QByteArray("\xc3\xa9(t|ts)\\x00"), DecodeNativePath("\xd0\x96\xff"), u"\u00e9(a|b"_s,
                 u"missing closing parenthesis at character 6"_s, u"missing closing parenthesis at character 6"_s, u"regular expression"_s, QString(),
                 u"A regular expression is matched against the bytes of the files; the help says what it may hold."_s},
         };

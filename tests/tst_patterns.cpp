@@ -476,15 +476,18 @@ void TestPatterns::refusals_data()
     QTest::addColumn<QList<int>>("side"); // 0 find, 1 replace
     QTest::addColumn<QStringList>("messages");
     QTest::addColumn<QList<qsizetype>>("offsets");
-    const QString empty = u"The regular expression in the 'Find' field can match an empty sequence. Make sure that every match takes at least one byte."_s;
+    const QString empty
+        = u"A regular expression that can match an empty sequence found: its replacement would go in at every position.\r\n\r\nChange it so that "
+          u"every match takes at least one byte."_s;
     const auto invalid = [](const QString &what, int position) {
-        return u"An invalid regular expression found in the 'Find' field: %1 at position %2."_s.arg(what).arg(position);
+        return u"An invalid regular expression found: %1 at character %2.\r\n\r\nCorrect the find argument and try again."_s.arg(what).arg(position);
     };
     const auto unknown = [](const QString &reference) {
-        return u"The 'Replace' field refers to the group %1, which the regular expression in the 'Find' field does not have."_s.arg(reference);
+        return u"The replacement refers to the group %1, which its regular expression does not have.\r\n\r\nCorrect the replace argument and try again."_s.arg(
+            reference);
     };
     const auto dollar = [](int position) {
-        return u"An invalid '$' found in the 'Replace' field at position %1. Write '$' followed by a group number, '${name}' for a named group, or '$$' for a dollar sign."_s
+        return u"An invalid '$' found in the replacement at character %1.\r\n\r\nWrite $ with a group number, ${name} for a named group, or $$ for a dollar sign."_s
             .arg(position);
     };
     const auto regexOnly = [](const QByteArray &pattern) { return Pairs {{Regex(pattern)}, {Literal("")}}; };
@@ -507,11 +510,11 @@ void TestPatterns::refusals_data()
     QTest::newRow("valid template") << withTemplate("(?<n>a)", "$$ $0 $1 ${1} ${n}") << QList<int> {} << QList<int> {} << QStringList {} << QList<qsizetype> {};
     QTest::newRow("find too large")
         << Pairs {{Bytes(QByteArray(40000, 'a'), Fold::Windows1252)}, {Literal("")}} << QList<int> {0} << QList<int> {0}
-        << QStringList {u"The 'Find' field is too long to ignore case, match whole words or hold wildcards. Shorten it, or search it without these options."_s}
+        << QStringList {u"A find too long to ignore case, match whole words or hold wildcards found.\r\n\r\nShorten it, or search it without these options."_s}
         << QList<qsizetype> {-1};
-    QTest::newRow("only wildcards") << Pairs {{Bytes("x"), Bytes("??", Fold::None, false, true)}, {Literal(""), Literal("")}} << QList<int> {1}
-                                    << QList<int> {0} << QStringList {u"The 'Find' field holds only wildcards. Give at least one byte that must match."_s}
-                                    << QList<qsizetype> {-1};
+    QTest::newRow("only wildcards")
+        << Pairs {{Bytes("x"), Bytes("??", Fold::None, false, true)}, {Literal(""), Literal("")}} << QList<int> {1} << QList<int> {0}
+        << QStringList {u"A find of wildcards only found: it would match any bytes.\r\n\r\nGive at least one byte that must match."_s} << QList<qsizetype> {-1};
     QTest::newRow("several pairs") << Pairs {{Regex("("), Regex("a"), Regex("b")}, {Template("$1"), Template("$1"), Literal("$1")}} << QList<int> {0, 1}
                                    << QList<int> {0, 1} << QStringList {invalid(u"missing closing parenthesis"_s, 2), unknown(u"$1"_s)}
                                    << QList<qsizetype> {1, 0};

@@ -6,6 +6,7 @@
 #include "support/windowfixture.h"
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QClipboard>
 
 using namespace perrox;
@@ -77,7 +78,7 @@ private slots:
         const double tpp = ScreenTwipsPerPixel();
         f->w->resize(TwipsToPixels(6000, tpp), TwipsToPixels(5000, tpp));
         QCoreApplication::processEvents();
-        QCOMPARE(f->w->frameGeometry().size(), QSize(TwipsToPixels(9555, tpp), TwipsToPixels(5500, tpp)));
+        QCOMPARE(f->w->frameGeometry().size(), QSize(TwipsToPixels(9555, tpp), TwipsToPixels(5815, tpp)));
         const auto widths = [&](int width) {
             f->w->resize(width, 450);
             QCoreApplication::processEvents();
@@ -90,7 +91,11 @@ private slots:
         QCOMPARE(wide, (QList<int> {narrow[0] + 150, narrow[1] + 150, 60, wide[3], narrow[4] + half, narrow[4] + half}));
         for (int side : {0, 1}) {
             for (int right = -1; const NotationInfo &n : kNotations) {
+                if (!TakesReplaceSide(n.notation) && side == 1)
+                    continue;
                 QRadioButton *o = f->option(side, n.notation);
+                if (n.optionTop != kNotations[0].optionTop)
+                    right = -1; // the row below the field
                 QCOMPARE_GT(o->x(), right);
                 QCOMPARE_LT(o->geometry().right(), o->parentWidget()->width());
                 QCOMPARE_GE(o->width(), o->sizeHint().width());
@@ -102,6 +107,56 @@ private slots:
         const QStringList said = f->dialogs.asked + sink().texts();
         QCOMPARE(said.size(), 1);
         QVERIFY2(said[0].contains(QCoreApplication::applicationDirPath() + u"/help.txt"_s), qPrintable(said[0]));
+    }
+
+    // Below the find field: Regex, Match case (only where a find can fold case) and Whole word, clicked; a pair shows
+    // them in the list and gives them back to the fields. A pattern is checked whole, PCRE2's message naming the place
+    // it selects; a switch to or from Regex keeps the text; a wildcard is a find's only.
+    void matchingAndPatterns()
+    {
+        QCheckBox *matchCase = f->child<QCheckBox>(u"chkMatchCase"_s), *wholeWord = f->child<QCheckBox>(u"chkWholeWord"_s);
+        const auto click = [](QAbstractButton *b) { QTest::mouseClick(b, Qt::LeftButton, {}, QPoint(4, b->height() / 2)); };
+        QCOMPARE(std::tuple(matchCase->isChecked(), wholeWord->isChecked(), f->w->findChild<QRadioButton *>(u"optRgx2"_s)),
+            std::tuple(true, false, static_cast<QRadioButton *>(nullptr)));
+        QStringList enabled;
+        for (Notation n : {Notation::Characters, Notation::Decimal, Notation::Hexadecimal, Notation::Utf8}) {
+            click(f->option(0, n));
+            enabled << QString::number(matchCase->isEnabled());
+        }
+        QCOMPARE(enabled.join(u' '), u"1 0 0 1"_s);
+        f->edSearch()->setText(u"41 ??"_s);
+        click(f->option(0, Notation::Regex));
+        QCOMPARE(std::pair(f->edSearch()->text(), f->field(0)->notation()), std::pair(u"41 ??"_s, Notation::Regex));
+        f->edSearch()->setText(u"c(a)t"_s);
+        f->edReplace()->setText(u"d$1g"_s);
+        click(matchCase);
+        click(wholeWord);
+        f->click(u"cmdAddParam"_s);
+        QCOMPARE(f->args()->rows(), (QList<ArgumentRow> {{u"Rgx i w"_s, u"c(a)t"_s, u"Asc"_s, u"d$1g"_s}}));
+        click(matchCase);
+        click(wholeWord);
+        f->setCurrentRow(0);
+        f->trigger(u"IDM_ARG_EDIT"_s);
+        QCOMPARE(std::tuple(f->edSearch()->text(), f->field(0)->notation(), matchCase->isChecked(), wholeWord->isChecked()),
+            std::tuple(u"c(a)t"_s, Notation::Regex, false, true));
+        // Invalid texts: the part PCRE2 points at, and a wildcard in the replacement.
+        f->edSearch()->setFocus();
+        f->edSearch()->setText(u"a)b"_s);
+        QTest::keyClick(f->edSearch(), Qt::Key_Tab);
+        QTRY_COMPARE(f->edSearch()->selectionStart(), 1);
+        QCOMPARE(sink().texts().value(0),
+            u"An invalid value found in the 'Find what' field: unmatched closing parenthesis at character 2\r\n\r\nA regular expression is matched against the "
+            u"bytes of the files; the help says what it may hold."_s);
+        f->edSearch()->setText(u"ab"_s);
+        f->edReplace()->clear();
+        f->field(1)->selectNotation(Notation::Hexadecimal);
+        f->edReplace()->setFocus();
+        QTest::keyClicks(f->edReplace(), u"41 ?"_s);
+        f->edReplace()->insert(u"??"_s); // as a paste does
+        QCOMPARE(std::pair(f->edReplace()->text(), sink().beeps), std::pair(u"41 ??"_s, 1));
+        QTest::keyClick(f->edReplace(), Qt::Key_Tab);
+        QTRY_COMPARE(f->edReplace()->selectedText(), u"??"_s);
+        QCOMPARE(sink().texts().value(1), FieldMessage(u"Replace with"_s, u"??"_s, Notation::Hexadecimal));
     }
 
     // Keys that type no character pass the filter whatever text the platform gives them (X11 gives Delete "\x7f"), as

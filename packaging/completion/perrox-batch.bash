@@ -7,7 +7,8 @@
 _perrox_batch_options='--count --replace --replace-as --prefix --suffix
     --overwrite --find --with --arguments --save-arguments --include-folders
     --exclude-folders --include-files --exclude-files --progress --format
-    --fail-none --quiet --keep-times --no-undo --undo-max-runs --undo-max-size
+    --fail-none --quiet --keep-times --ignore-case --word-regexp --max-match-size
+    --no-undo --undo-max-runs --undo-max-size
     --undo --undo-run --history --help --version'
 
 # Fills COMPREPLY with the files and folders (-d: the folders only) whose
@@ -80,9 +81,11 @@ _perrox_batch()
         ;;
     --find | --with)
         # The notation prefixes, ready for the text behind them; after a
-        # prefix the text is free.
+        # prefix the text is free. A regular expression is a find only.
         if [[ $cur != *:* ]]; then
-            mapfile -t COMPREPLY < <(compgen -W 'asc: dec: hex: utf8:' -- "$cur")
+            local prefixes='asc: dec: hex: utf8:'
+            [[ $prev == --find ]] && prefixes+=' regex:'
+            mapfile -t COMPREPLY < <(compgen -W "$prefixes" -- "$cur")
             ((${#COMPREPLY[@]})) && compopt -o nospace 2>/dev/null
         fi
         return
@@ -95,7 +98,7 @@ _perrox_batch()
         _perrox_batch_paths
         return
         ;;
-    --prefix | --suffix | --undo-run | --undo-max-runs | --undo-max-size | \
+    --prefix | --suffix | --undo-run | --undo-max-runs | --undo-max-size | --max-match-size | \
         --include-folders | --exclude-folders | --include-files | --exclude-files)
         return
         ;;
