@@ -281,6 +281,7 @@ private slots:
         const auto [code, out, err] = m_scene->batch(command);
         QCOMPARE(std::pair(code, err), std::pair(1, noFile(ENOENT, "missing")));
         QCOMPARE(readCsv(out), expected);
+        QCOMPARE(RunTotalsText({1, 0, 0, 0, 0}), u"0 occurrences in 0 of 1 file"_s);
         // Paths the run never reached are not processed.
         QCOMPARE(ReportCsv({RunMode::Count, {"x"}, {"y"}, {u"a,b"_s}, {}, RunResult::End::SetupFailed}),
             QByteArray("path,count,result,pair1\r\n\"a,b\",0,not processed,0\r\n"));

@@ -65,6 +65,8 @@ const Case kCases[] = {
     {"no rows", "", "r", "", End::NothingToDo, 0, "", "", ""},
     {"replace of separators only", "a.txt=a", "cra", "a>H:;", End::ArgumentError, 0, ".",
         "[.] ! Cannot find a valid value in the following 'Replace with' field.\r\n;\r\n\r\nCorrect the replace argument and try again.", "a.txt=a"},
+    {"find of separators only", "a.txt=a", "c", "H:, ;>a", End::ArgumentError, 0, ".",
+        "[.] ! Cannot find a valid value in the following 'Find what' field: \r\n, ;\r\n\r\nCorrect the find argument and try again.", "a.txt=a"},
     {"the first failing pair ends the check", "a.txt=a", "cra", "a>b | D:999> | H:G>", End::ArgumentError, 0, ".",
         "[.] ! An invalid value found in the decimal '999' argument.\r\n\r\nValid decimal values are between '0' and '255'.", "a.txt=a"},
     {"only files with occurrences are rewritten", "with.txt=line\r\nline\r\n|without.txt=nothing here", "r", "D:13 10>", End::Completed, 0, "2* 0",
