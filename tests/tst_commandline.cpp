@@ -67,8 +67,8 @@ private slots:
         QTest::newRow("-h, then -- ends the options") << QByteArrayList {"-h", "--", "-file", "--help", "--"} << QByteArrayList {"@/-file", "@/--help", "@/--"}
                                                       << true << false << QByteArray();
         QTest::newRow("- alone and empty arguments") << QByteArrayList {"", "-", ""} << QByteArrayList {"@/-"} << false << false << QByteArray();
-        QTest::newRow("unknown options: the first") << QByteArrayList {"a", "-x", "b", "--bogus"} << QByteArrayList {"@/a", "@/b"} << false << false
-                                                    << QByteArray("unknown option '-x'");
+        QTest::newRow("unknown options: the first; -v")
+            << QByteArrayList {"a", "-x", "b", "--bogus", "-v"} << QByteArrayList {"@/a", "@/b"} << false << true << QByteArray("unknown option '-x'");
         QTest::newRow("no value, no bundling") << QByteArrayList {"--help=all", "-hv"} << QByteArrayList() << false << false
                                                << QByteArray("unknown option '--help=all'");
         QTest::newRow("names that are no UTF-8") << QByteArrayList {"caf\xe9.txt", "/t/\xff\xfe", "-\xe9"} << QByteArrayList {"@/caf\xe9.txt", "/t/\xff\xfe"}

@@ -52,16 +52,11 @@ class TestFileSystem : public QObject
     Q_OBJECT
 
 private slots:
-    void paths_data()
-    {
-        QTest::addColumn<int>("i");
-        for (int i = 0; i < int(std::size(kPaths)); ++i)
-            QTest::newRow(kPaths[i].name) << i;
-    }
+    void paths_data() { AddRows(kPaths); }
     void paths()
     {
-        QFETCH(int, i);
-        const PathCase &c = kPaths[i];
+        QFETCH(int, row);
+        const PathCase &c = kPaths[row];
         QTemporaryDir dir;
         const auto at = [&](const QString &name) { return NativePath(dir.filePath(name)); };
         QVERIFY(QDir(dir.path()).mkdir(u"sub"_s));

@@ -124,31 +124,21 @@ class TestFolderScan : public QObject
     Q_OBJECT
 
 private slots:
-    void passesMasks_data()
-    {
-        QTest::addColumn<int>("i");
-        for (int i = 0; i < int(std::size(kMasks)); ++i)
-            QTest::newRow(kMasks[i].name) << i;
-    }
+    void passesMasks_data() { AddRows(kMasks); }
     void passesMasks()
     {
-        QFETCH(int, i);
-        const MaskCase &c = kMasks[i];
+        QFETCH(int, row);
+        const MaskCase &c = kMasks[row];
         QCOMPARE(PassesMasks(c.file, c.include, c.exclude), c.passes);
         if (c.exclude.isEmpty() && !c.include.isEmpty())
             QCOMPARE(MatchesMask(c.file, c.include), c.passes);
     }
 
-    void scans_data()
-    {
-        QTest::addColumn<int>("i");
-        for (int i = 0; i < int(std::size(kScans)); ++i)
-            QTest::newRow(kScans[i].name) << i;
-    }
+    void scans_data() { AddRows(kScans); }
     void scans()
     {
-        QFETCH(int, i);
-        const ScanCase &c = kScans[i];
+        QFETCH(int, row);
+        const ScanCase &c = kScans[row];
         QTemporaryDir dir;
         const QString root = dir.path(), start = QString::fromUtf8(c.start);
         makeTree(root, c.tree);

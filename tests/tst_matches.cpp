@@ -53,12 +53,7 @@ class TestMatches : public QObject
     Q_OBJECT
 
 private slots:
-    void contexts_data()
-    {
-        QTest::addColumn<int>("row");
-        for (const ContextCase &c : kContexts)
-            QTest::newRow(c.name) << int(&c - kContexts);
-    }
+    void contexts_data() { AddRows(kContexts); }
     void contexts()
     {
         QFETCH(int, row);

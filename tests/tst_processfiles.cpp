@@ -28,13 +28,6 @@ using End = perrox::RunResult::End;
 
 namespace {
 
-struct stat statOf(const QString &path)
-{
-    struct stat st = {};
-    ::stat(NativePath(path).constData(), &st);
-    return st;
-}
-
 // A command over the files of a layout (see Scene), its rows the entries listed.
 struct Case
 {
@@ -72,6 +65,8 @@ const Case kCases[] = {
     {"no rows", "", "r", "", End::NothingToDo, 0, "", "", ""},
     {"replace of separators only", "a.txt=a", "cra", "a>H:;", End::ArgumentError, 0, ".",
         "[.] ! Cannot find a valid value in the following 'Replace with' field.\r\n;\r\n\r\nCorrect the replace argument and try again.", "a.txt=a"},
+    {"find of separators only", "a.txt=a", "c", "H:, ;>a", End::ArgumentError, 0, ".",
+        "[.] ! Cannot find a valid value in the following 'Find what' field: \r\n, ;\r\n\r\nCorrect the find argument and try again.", "a.txt=a"},
     {"the first failing pair ends the check", "a.txt=a", "cra", "a>b | D:999> | H:G>", End::ArgumentError, 0, ".",
         "[.] ! An invalid value found in the decimal '999' argument.\r\n\r\nValid decimal values are between '0' and '255'.", "a.txt=a"},
     {"only files with occurrences are rewritten", "with.txt=line\r\nline\r\n|without.txt=nothing here", "r", "D:13 10>", End::Completed, 0, "2* 0",
@@ -247,7 +242,6 @@ private slots:
     void deadRunFolders();
     void tempFolder_data();
     void tempFolder();
-    void adjustRight();
 
 private:
     std::optional<Scene> m_scene;
@@ -281,10 +275,7 @@ void TestProcessFiles::run()
         const auto [r, log] = m_scene->run(host, mode, c.pairs, {c.target, how == 'o', c.answers, c.cancel, c.meddle});
         QList<struct stat> times; // before a read may move the access time
         for (const QString &row : rows)
-            times.append(statOf(row));
-        if (qEnvironmentVariableIsSet("DUMP"))
-            qWarning("DUMP %s\t%s\t%s", c.name, qPrintable(m_scene->cells(host)),
-                qPrintable(log.join(u"\\n"_s).replace(u"\r"_s, u"\\r"_s).replace(u"\n"_s, u"\\n"_s)));
+            times.append(StatOf(row));
         static const QRegularExpression lineBreak(u"(?<!\r)\n"_s);
         QCOMPARE(log, QString::fromUtf8(c.log).split(lineBreak, Qt::SkipEmptyParts));
         QCOMPARE(m_scene->cells(host), QString::fromUtf8(c.cells));
@@ -301,7 +292,7 @@ void TestProcessFiles::run()
         // The other name sees what the file is while it is the same file, else what it was.
         if (how == 'l') {
             const auto &[inode, made] = m_scene->made.value(rows.at(0));
-            const bool same = !QFileInfo(rows.at(0)).isSymLink() && statOf(rows.at(0)).st_ino == inode;
+            const bool same = !QFileInfo(rows.at(0)).isSymLink() && StatOf(rows.at(0)).st_ino == inode;
             QCOMPARE(ReadFile(rows.at(0) + u".link"_s), same ? ReadFile(rows.at(0)) : made);
         }
         // With the times kept, every result the user may give times has those make() gave its source, to the nanosecond.
@@ -435,7 +426,7 @@ void TestProcessFiles::namesTakenByAnotherUser()
     const QString path = m_scene->make("sh/x.txt=x x|+sh/x.txt:0604|+.:0755|+sh:01777|+TEMP:01777").value(0), folder = m_scene->at(taken);
     // /dev/shm is a memory file system on a device of its own on most systems.
     QTemporaryDir elsewhere(u"/dev/shm/perrox-test-XXXXXX"_s);
-    if (far && (!elsewhere.isValid() || statOf(elsewhere.path()).st_dev == statOf(path).st_dev))
+    if (far && (!elsewhere.isValid() || StatOf(elsewhere.path()).st_dev == StatOf(path).st_dev))
         QSKIP("no second file system for temporary files here");
     const EnvironmentGuard temp("TEMP", NativePath(far ? elsewhere.path() : m_scene->temp()));
     const int filled = taken.isEmpty() ? 0 : RunUnprivileged([&]() -> int {
@@ -456,7 +447,7 @@ void TestProcessFiles::namesTakenByAnotherUser()
         QCOMPARE(host.cells, QStringList {u"       2"_s});
     }
     QCOMPARE(ReadFile(path), "y y"_ba);
-    QCOMPARE(statOf(path).st_mode & 07777, 0604u);
+    QCOMPARE(StatOf(path).st_mode & 07777, 0604u);
     QCOMPARE(TemporaryFilesIn(elsewhere.path()), QStringList());
     // Nothing of theirs was touched, and nothing of ours is left.
     const QStringList left = taken.isEmpty() ? QStringList() : TemporaryFilesIn(folder);
@@ -552,14 +543,6 @@ void TestProcessFiles::tempFolder()
     }
     QDir().rmdir(QDir::tempPath() + u"/perrox-a"_s);
     QDir().rmdir(QDir::tempPath() + u"/perrox-b"_s);
-}
-
-void TestProcessFiles::adjustRight()
-{
-    QCOMPARE(AdjustRight(5, 8), u"       5"_s);
-    QCOMPARE(AdjustRight(-12, 8), u"     -12"_s);
-    QCOMPARE(AdjustRight(123456789012LL, 8), u"123456789012"_s);
-    QCOMPARE(AdjustRight(0, 0), u"0"_s);
 }
 
 QTEST_APPLESS_MAIN(TestProcessFiles)

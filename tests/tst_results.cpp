@@ -93,16 +93,11 @@ private slots:
     {
         QFETCH(int, row);
         const auto &[name, mode, files, find, replace, second, cancelAt, expectMarks, cells, expectContents, expectTotals, messages, seen] = kRuns[row];
-        const auto inode = [](const QString &path) {
-            struct stat status = {};
-            ::stat(NativePath(path).constData(), &status);
-            return status.st_ino;
-        };
         QStringList paths, marks, contents;
         QList<ino_t> inodes;
         for (const auto &[fileName, bytes] : files) {
             paths << (bytes.isNull() ? dir->filePath(fileName) : file(fileName, bytes));
-            inodes << inode(paths.last());
+            inodes << StatOf(paths.last()).st_ino;
         }
         QTemporaryDir out;
         WriteFileIn(out.path(), u"new_b.txt"_s, "keep");
@@ -130,7 +125,7 @@ private slots:
             marks << QString(expectMarks[i]).replace(u"%1"_s, paths[i]);
             contents << (bytes.size() > 8 ? u"%1 %2"_s.arg(bytes.size()).arg(QLatin1Char(bytes[0])) : QString::fromLatin1(bytes));
             if (bytes == files[i].second)
-                QCOMPARE(inode(paths[i]), inodes[i]);
+                QCOMPARE(StatOf(paths[i]).st_ino, inodes[i]);
         }
         QCOMPARE(this->marks(), marks);
         QCOMPARE(QStringList({f->cells(), contents.join(u'|'), totals(), f->status()}),

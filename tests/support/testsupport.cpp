@@ -180,6 +180,13 @@ bool AgeFile(const QString &path)
     return ::utimensat(AT_FDCWD, NativePath(path).constData(), past, AT_SYMLINK_NOFOLLOW) == 0;
 }
 
+struct stat StatOf(const QString &path)
+{
+    struct stat st = {};
+    ::stat(NativePath(path).constData(), &st);
+    return st;
+}
+
 QByteArray RandomBytes(quint32 seed, qsizetype size, const QByteArray &alphabet)
 {
     QRandomGenerator rng(seed);

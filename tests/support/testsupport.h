@@ -9,10 +9,12 @@
 #include <QList>
 #include <QStringList>
 #include <QTemporaryDir>
+#include <QTest>
 
 #include <cstdio>
 #include <functional>
 #include <optional>
+#include <sys/stat.h>
 #include <vector>
 
 // A check inside a child process (RunUnprivileged, RunInChild): prints the
@@ -150,6 +152,22 @@ bool MakeSocket(const QString &path);
 // Gives a file (not a link's end) a modification time long past, so that
 // any later write shows in it, however close it follows.
 bool AgeFile(const QString &path);
+
+// One row per case of a table, by its name (a member "name", or a tuple's first column); the test fetches the case's
+// index as "row".
+template<typename Case, std::size_t N> void AddRows(const Case (&cases)[N])
+{
+    QTest::addColumn<int>("row");
+    for (std::size_t i = 0; i < N; ++i) {
+        if constexpr (requires { cases[i].name; })
+            QTest::newRow(cases[i].name) << int(i);
+        else
+            QTest::newRow(std::get<0>(cases[i])) << int(i);
+    }
+}
+
+// What stat() says of path; all zero when it fails.
+struct stat StatOf(const QString &path);
 
 // Deterministic test data.
 QByteArray RandomBytes(quint32 seed, qsizetype size, const QByteArray &alphabet = {});

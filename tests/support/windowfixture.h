@@ -121,14 +121,6 @@ public:
     std::unique_ptr<MainWindow> w;
 };
 
-// One row per case of a table of tuples, by its name (the first column); the test fetches the case's index as "row".
-template<typename Case, std::size_t N> void AddRows(const Case (&cases)[N])
-{
-    QTest::addColumn<int>("row");
-    for (std::size_t i = 0; i < N; ++i)
-        QTest::newRow(std::get<0>(cases[i])) << int(i);
-}
-
 // A test of the main window: each test function gets a window of its own, with its preferences in dir, TEMP in temp
 // and the journal's state folder, all removed afterwards; no temporary file of the program may be left in either.
 class WindowTest : public QObject
