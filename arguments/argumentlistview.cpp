@@ -56,19 +56,18 @@ void ArgumentListView::markPairWarnings()
 {
     const int n = topLevelItemCount();
     std::vector<QByteArray> finds, replaces;
-    finds.reserve(size_t(n));
-    replaces.reserve(size_t(n));
+    std::vector<FindPattern> patterns;
     for (int i = 0; i < n; ++i) {
         const FindReplaceArgument argument = ArgumentFromRow(row(i));
         const BytesResult find = ToByteSequence(argument.findText, argument.findNotation);
         const BytesResult replace = ToByteSequence(argument.replaceText, argument.replaceNotation);
-        // A pattern takes no part: its text is not the bytes it finds.
-        const bool pattern
-            = Info(argument.findNotation).pattern || find.hasWildcard() || argument.wholeWord || (argument.ignoreCase && CanFoldCase(argument.findNotation));
-        finds.push_back(find.ok() && !pattern ? find.bytes : QByteArray());
+        patterns.push_back(find.ok() ? FindPatternOf(argument, find) : FindPattern());
+        // Only literals take part as bytes: a pattern's text is not what it finds.
+        finds.push_back(patterns.back().isLiteral() ? find.bytes : QByteArray());
         replaces.push_back(replace.ok() ? replace.bytes : QByteArray());
     }
-    const std::vector<PairWarning> warnings = CheckPairs(finds, replaces);
+    std::vector<PairWarning> warnings = CheckPairs(finds, replaces);
+    AddFoldedShadows(patterns, warnings);
     const QVariant icon = style()->standardIcon(QStyle::SP_MessageBoxWarning);
     for (int i = 0; i < n; ++i) {
         QTreeWidgetItem *item = topLevelItem(i);

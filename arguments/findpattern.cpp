@@ -1,5 +1,8 @@
 #include "findpattern.h"
 
+#include "findreplaceargument.h"
+#include "notation.h"
+
 #include <algorithm>
 
 namespace perrox {
@@ -7,6 +10,24 @@ namespace perrox {
 bool FindPattern::hasWildcard() const
 {
     return std::any_of(anyByte.cbegin(), anyByte.cend(), [](char c) { return c != 0; });
+}
+
+FindPattern FindPatternOf(const FindReplaceArgument &a, const BytesResult &bytes)
+{
+    FindPattern find;
+    find.bytes = bytes.bytes;
+    find.wholeWord = a.wholeWord;
+    if (Info(a.findNotation).pattern) {
+        find.kind = FindPattern::Kind::Regex;
+        find.ignoreCase = a.ignoreCase;
+        return find;
+    }
+    find.anyByte = bytes.anyByte;
+    if (a.ignoreCase && a.findNotation == Notation::Characters)
+        find.fold = FindPattern::Fold::Windows1252;
+    else if (a.ignoreCase && a.findNotation == Notation::Utf8)
+        find.fold = FindPattern::Fold::Unicode;
+    return find;
 }
 
 namespace PatternText {

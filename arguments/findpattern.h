@@ -41,6 +41,14 @@ struct FindPattern
     bool isWildcard(qsizetype i) const { return i < anyByte.size() && anyByte.at(i) != 0; }
 };
 
+struct FindReplaceArgument;
+struct BytesResult;
+
+// What the find of a typed pair looks for, its bytes (with wildcards) given:
+// a pattern matches as typed; text folds case as its characters do; bytes
+// are exact.
+FindPattern FindPatternOf(const FindReplaceArgument &argument, const BytesResult &bytes);
+
 // What one Replace side puts in place of a match.
 struct Replacement
 {

@@ -27,6 +27,37 @@ std::vector<PairWarning> CheckPairs(const std::vector<QByteArray> &finds, const 
     return warnings;
 }
 
+namespace {
+
+// Whether text starts with what a find that ignores case finds.
+bool StartsFolded(const QByteArray &text, const FindPattern &find)
+{
+    if (find.fold == FindPattern::Fold::Unicode)
+        return QString::fromUtf8(text).toCaseFolded().startsWith(QString::fromUtf8(find.bytes).toCaseFolded());
+    if (text.size() < find.bytes.size())
+        return false;
+    for (qsizetype i = 0; i < find.bytes.size(); ++i) {
+        const uchar a = uchar(text[i]), b = uchar(find.bytes[i]);
+        if (a != b && a != Windows1252OtherCase(b))
+            return false;
+    }
+    return true;
+}
+
+} // namespace
+
+void AddFoldedShadows(const std::vector<FindPattern> &finds, std::vector<PairWarning> &warnings)
+{
+    for (size_t i = 0; i < finds.size(); ++i) {
+        const FindPattern &find = finds[i];
+        if (find.kind != FindPattern::Kind::Bytes || find.fold == FindPattern::Fold::None || find.wholeWord || find.hasWildcard())
+            continue;
+        for (size_t j = i + 1; j < finds.size(); ++j)
+            if (finds[j].isLiteral() && (warnings[j].shadowedBy < 0 || warnings[j].shadowedBy > int(i)) && StartsFolded(finds[j].bytes, find))
+                warnings[j].shadowedBy = int(i);
+    }
+}
+
 QString PairWarningText(int pair, const PairWarning &warning)
 {
     QStringList lines;

@@ -28,6 +28,11 @@ struct PairWarning
 // being typed): it is never shadowed and shadows nothing.
 std::vector<PairWarning> CheckPairs(const std::vector<QByteArray> &finds, const std::vector<QByteArray> &replaces);
 
+// Adds to warnings (one per find) the later literal finds that an earlier
+// find shadows by ignoring case and nothing more: it matches wherever the
+// literal would, first.
+void AddFoldedShadows(const std::vector<FindPattern> &finds, std::vector<PairWarning> &warnings);
+
 // The warnings of pair (0-based) as sentences, one per line; empty when it has none.
 QString PairWarningText(int pair, const PairWarning &warning);
 

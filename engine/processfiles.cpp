@@ -2,7 +2,6 @@
 
 #include "engine/filerun.h"
 
-#include "arguments/bytepattern.h"
 #include "arguments/notation.h"
 #include "arguments/pairchecks.h"
 #include "base/blanks.h"
@@ -134,26 +133,6 @@ std::optional<BytesResult> SideBytes(const QString &text, Notation notation, boo
     return converted;
 }
 
-// What a find looks for: a pattern matches as typed; text folds case as its
-// characters do; bytes are exact.
-FindPattern FindOf(const FindReplaceArgument &a, const BytesResult &bytes)
-{
-    FindPattern find;
-    find.bytes = bytes.bytes;
-    find.wholeWord = a.wholeWord;
-    if (Info(a.findNotation).pattern) {
-        find.kind = FindPattern::Kind::Regex;
-        find.ignoreCase = a.ignoreCase;
-        return find;
-    }
-    find.anyByte = bytes.anyByte;
-    if (a.ignoreCase && a.findNotation == Notation::Characters)
-        find.fold = FindPattern::Fold::Windows1252;
-    else if (a.ignoreCase && a.findNotation == Notation::Utf8)
-        find.fold = FindPattern::Fold::Unicode;
-    return find;
-}
-
 // With a regular expression, a replacement typed as text is a template of
 // its groups; typed as byte values it is those bytes.
 Replacement ReplacementOf(const FindReplaceArgument &a, const BytesResult &bytes)
@@ -179,7 +158,7 @@ std::optional<ArgumentTables> BuildArgumentTables(const FindReplaceArguments &ar
         const std::optional<BytesResult> replace = SideBytes(a.replaceText, a.replaceNotation, false, messages);
         if (!replace)
             return std::nullopt;
-        finds.push_back(FindOf(a, *find));
+        finds.push_back(FindPatternOf(a, *find));
         replaces.push_back(ReplacementOf(a, *replace));
     }
     PatternTables built = BuildPatternTables(finds, replaces);
@@ -189,25 +168,6 @@ std::optional<ArgumentTables> BuildArgumentTables(const FindReplaceArguments &ar
     }
     return std::move(built.tables);
 }
-
-namespace {
-
-// Whether text starts with what a find that ignores case finds.
-bool StartsFolded(const QByteArray &text, const FindPattern &find)
-{
-    if (find.fold == FindPattern::Fold::Unicode)
-        return QString::fromUtf8(text).toCaseFolded().startsWith(QString::fromUtf8(find.bytes).toCaseFolded());
-    if (text.size() < find.bytes.size())
-        return false;
-    for (qsizetype i = 0; i < find.bytes.size(); ++i) {
-        const uchar a = uchar(text[i]), b = uchar(find.bytes[i]);
-        if (a != b && a != Windows1252OtherCase(b))
-            return false;
-    }
-    return true;
-}
-
-} // namespace
 
 std::vector<PairWarning> CheckTables(const ArgumentTables &tables)
 {
@@ -221,14 +181,7 @@ std::vector<PairWarning> CheckTables(const ArgumentTables &tables)
         if (all[i].isLiteral())
             literals[i] = all[i].bytes;
     std::vector<PairWarning> warnings = CheckPairs(literals, tables.replaces);
-    for (size_t i = 0; i < all.size(); ++i) {
-        const FindPattern &find = all[i];
-        if (find.kind != FindPattern::Kind::Bytes || find.fold == FindPattern::Fold::None || find.wholeWord || find.hasWildcard())
-            continue;
-        for (size_t j = i + 1; j < all.size(); ++j)
-            if (all[j].isLiteral() && (warnings[j].shadowedBy < 0 || warnings[j].shadowedBy > int(i)) && StartsFolded(all[j].bytes, find))
-                warnings[j].shadowedBy = int(i);
-    }
+    AddFoldedShadows(all, warnings);
     return warnings;
 }
 

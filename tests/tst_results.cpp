@@ -71,6 +71,9 @@ const std::tuple<const char *, QString, char, int, QString> kPairs[] = {
     {"replacements holding their own or a later find", u"Asc|a|Asc|ba;Asc|x|Hex|79 7A;Asc|z|Asc|"_s, ' ', 0, u"R1 R3 -"_s},
     {"both", u"Asc|q|Asc|1;Asc|q|Asc|q"_s, ' ', 0, u"- F1R1"_s},
     {"texts that do not convert count as empty", u"Dec|98,300|Asc|1;Asc|b|Dec|98,999"_s, ' ', 0, u"- -"_s},
+    // A find that ignores case shadows a literal; patterns are not read as bytes.
+    {"ignoring case, and patterns", u"Utf i|\u00c9|Asc|1;Hex|C3 A9 62|Asc|2;Rgx|a.|Asc|3;Asc|a.b|Asc|4;Hex w|61|Asc|5;Asc|ab|Asc|a"_s, ' ', 0,
+        u"- F1 - - - -"_s},
 };
 
 } // namespace
