@@ -76,6 +76,13 @@ QByteArray ByteEscape(uchar byte)
     return QByteArray("\\x") + digits[byte >> 4] + digits[byte & 15];
 }
 
+const std::array<uchar, 256> kWindows1252Folded = [] {
+    std::array<uchar, 256> table {};
+    for (int b = 0; b < 256; ++b)
+        table[size_t(b)] = std::min(uchar(b), Windows1252OtherCase(uchar(b)));
+    return table;
+}();
+
 uchar Windows1252OtherCase(uchar b)
 {
     if ((b >= 'A' && b <= 'Z') || (b >= 0xC0 && b <= 0xDE && b != 0xD7))

@@ -4,6 +4,7 @@
 
 #include <QByteArray>
 
+#include <array>
 #include <vector>
 
 namespace perrox {
@@ -15,6 +16,14 @@ QByteArray ByteEscape(uchar byte);
 // The Windows-1252 letter of the other case: ASCII letters, À..Þ and à..þ
 // (not × and ÷), Š/š, Œ/œ, Ž/ž, Ÿ/ÿ. Other bytes give themselves.
 uchar Windows1252OtherCase(uchar byte);
+
+// Each byte with its Windows-1252 case folded: of the two cases of a letter,
+// the lower byte. Folding keeps every byte one byte.
+extern const std::array<uchar, 256> kWindows1252Folded;
+inline uchar Windows1252Folded(uchar byte)
+{
+    return kWindows1252Folded[byte];
+}
 
 // Every character with the same simple case folding as c, c among them, in
 // increasing order ("k": k, K and the Kelvin sign).

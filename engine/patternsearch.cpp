@@ -14,8 +14,9 @@ PatternSet::PatternSet(const std::vector<FindPattern> &finds, const std::vector<
     , m_templates(finds.size())
     , m_isTemplate(finds.size(), false)
 {
-    std::vector<QByteArray> literals;
-    Searcher literal;
+    std::vector<QByteArray> literals, foldedLiterals;
+    Searcher literal, folded;
+    folded.kind = Searcher::Kind::FoldedLiteral;
     QByteArrayList alternatives;
     std::vector<int> alternativePairs;
     std::vector<Searcher> regexes;
@@ -25,6 +26,15 @@ PatternSet::PatternSet(const std::vector<FindPattern> &finds, const std::vector<
         if (find.isLiteral()) {
             literals.push_back(find.bytes);
             literal.pairs.push_back(int(i));
+            m_literalMaxLength = std::max<qint64>(m_literalMaxLength, find.bytes.size());
+        } else if (find.kind == FindPattern::Kind::Bytes && find.fold == FindPattern::Fold::Windows1252 && !find.wholeWord && !find.hasWildcard()) {
+            // Folding Windows-1252 keeps every byte a byte: such finds are
+            // literals over the folded bytes, searched as fast.
+            QByteArray bytes = find.bytes;
+            for (char &b : bytes)
+                b = char(Windows1252Folded(uchar(b)));
+            foldedLiterals.push_back(bytes);
+            folded.pairs.push_back(int(i));
             m_literalMaxLength = std::max<qint64>(m_literalMaxLength, find.bytes.size());
         } else if (find.kind == FindPattern::Kind::Bytes) {
             alternatives << BytesFindRegex(find);
@@ -49,6 +59,10 @@ PatternSet::PatternSet(const std::vector<FindPattern> &finds, const std::vector<
     if (!literals.empty()) {
         literal.literal = Matcher(std::move(literals));
         m_searchers.push_back(std::move(literal));
+    }
+    if (!foldedLiterals.empty()) {
+        folded.literal = Matcher(std::move(foldedLiterals));
+        m_searchers.push_back(std::move(folded));
     }
     if (!alternatives.isEmpty())
         addAlternations(alternatives, alternativePairs);
@@ -96,6 +110,39 @@ struct PatternScanner::Cache
     pcre2_match_data *data = nullptr;
 };
 
+namespace {
+
+// The JIT's stack, larger than its default so that patterns that backtrack
+// deeply over long matches do not run out of it, and the match context that
+// hands it over: made once per thread and kept, as making them for every
+// file maps and unmaps memory each time.
+struct JitResources
+{
+    pcre2_jit_stack *stack = nullptr;
+    pcre2_match_context *context = pcre2_match_context_create(nullptr);
+
+    JitResources()
+    {
+        if (RegexJitAvailable()) {
+            stack = pcre2_jit_stack_create(32 * 1024, 8 * 1024 * 1024, nullptr);
+            pcre2_jit_stack_assign(context, nullptr, stack);
+        }
+    }
+    ~JitResources()
+    {
+        pcre2_match_context_free(context);
+        pcre2_jit_stack_free(stack);
+    }
+};
+
+pcre2_match_context *SharedMatchContext()
+{
+    thread_local JitResources resources;
+    return resources.context;
+}
+
+} // namespace
+
 PatternScanner::PatternScanner(const PatternSet &set, qint64 maxMatchSize)
     : m_set(set)
     , m_maxMatchSize(std::max(maxMatchSize, set.literalMaxLength()))
@@ -105,19 +152,27 @@ PatternScanner::PatternScanner(const PatternSet &set, qint64 maxMatchSize)
         if (!set.searchers()[i].regex.isNull())
             m_caches[i].data = pcre2_match_data_create_from_pattern(set.searchers()[i].regex.code(), nullptr);
     }
-    m_context = pcre2_match_context_create(nullptr);
-    if (RegexJitAvailable()) {
-        m_jitStack = pcre2_jit_stack_create(32 * 1024, 8 * 1024 * 1024, nullptr);
-        pcre2_jit_stack_assign(m_context, nullptr, m_jitStack);
-    }
+    m_context = SharedMatchContext();
 }
 
 PatternScanner::~PatternScanner()
 {
     for (Cache &cache : m_caches)
         pcre2_match_data_free(cache.data);
-    pcre2_match_context_free(m_context);
-    pcre2_jit_stack_free(m_jitStack);
+}
+
+const uchar *PatternScanner::foldedWindow(const Window &window)
+{
+    // Bytes already folded stay as long as the window starts at the same
+    // source position; the engine moves its start once per read.
+    if (window.start != m_foldedStart || m_foldedEnd > window.end || m_foldedEnd < window.start)
+        m_foldedStart = m_foldedEnd = window.start;
+    if (m_folded.size() < size_t(window.end - window.start))
+        m_folded.resize(size_t(window.end - window.start));
+    for (qint64 at = m_foldedEnd; at < window.end; ++at)
+        m_folded[size_t(at - window.start)] = Windows1252Folded(window.data[at - window.start]);
+    m_foldedEnd = window.end;
+    return m_folded.data();
 }
 
 void PatternScanner::search(size_t index, const Window &window, Cache &cache, QString &error)
@@ -125,7 +180,7 @@ void PatternScanner::search(size_t index, const Window &window, Cache &cache, QS
     const PatternSet::Searcher &searcher = m_set.searchers()[index];
     cache.searchedEnd = window.end;
     cache.searchedFinal = window.final;
-    if (searcher.kind != PatternSet::Searcher::Kind::Literal) {
+    if (searcher.kind != PatternSet::Searcher::Kind::Literal && searcher.kind != PatternSet::Searcher::Kind::FoldedLiteral) {
         searchRegex(index, window, cache, error);
         return;
     }
@@ -135,7 +190,8 @@ void PatternScanner::search(size_t index, const Window &window, Cache &cache, QS
     const qint64 limit = window.final ? window.end : window.end - matcher.maxLength() + 1;
     if (limit <= cache.clean)
         return;
-    const Matcher::Match m = matcher.findFirst(window.data, cache.clean - window.start, limit - window.start, window.end - window.start);
+    const uchar *data = searcher.kind == PatternSet::Searcher::Kind::FoldedLiteral ? foldedWindow(window) : window.data;
+    const Matcher::Match m = matcher.findFirst(data, cache.clean - window.start, limit - window.start, window.end - window.start);
     if (m.position < 0) {
         cache.clean = limit;
         return;

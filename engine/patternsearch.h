@@ -39,6 +39,7 @@ public:
         enum class Kind
         {
             Literal,
+            FoldedLiteral, // literals over the bytes with Windows-1252 case folded
             Alternation,
             Regex
         };
@@ -123,10 +124,13 @@ private:
     const PatternSet &m_set;
     const qint64 m_maxMatchSize;
     std::vector<Cache> m_caches;
-    // The JIT's stack, larger than its default, so that patterns that
-    // backtrack deeply over long matches do not run out of it.
-    pcre2_jit_stack *m_jitStack = nullptr;
-    pcre2_match_context *m_context = nullptr;
+    pcre2_match_context *m_context = nullptr; // shared by the thread's scanners
+    // The window's bytes [m_foldedStart, m_foldedEnd) with Windows-1252 case
+    // folded, for the folded literals.
+    const uchar *foldedWindow(const Window &window);
+    std::vector<uchar> m_folded;
+    qint64 m_foldedStart = 0;
+    qint64 m_foldedEnd = 0;
 };
 
 // The bytes that a match puts in place by its pair's template, taken from the

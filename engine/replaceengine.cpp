@@ -93,6 +93,7 @@ private:
     // none. finalScan: end is the end of the source.
     bool scanPatterns(qint64 end, bool finalScan);
     bool replaceMatch(qint64 start, qint64 end, int pair, const QByteArray &replacement, bool fromTemplate = false);
+    void reportFound(qint64 start, qint64 end, int pair, const QByteArray *made);
     bool scan(qint64 blockEnd, qint64 maxLength, bool finalScan)
     {
         return m_scanner ? scanPatterns(blockEnd, finalScan) : scanUntil(finalScan ? blockEnd : blockEnd - maxLength + 1, finalScan);
@@ -230,7 +231,9 @@ bool Replacer::scanUntil(qint64 threshold, bool finalScan)
     return true;
 }
 
-bool Replacer::replaceMatch(qint64 start, qint64 end, int pair, const QByteArray &replacement, bool fromTemplate)
+// On every match of a Count or Replace: kept small, so that it goes inline;
+// what only the list of occurrences needs is out of line.
+inline bool Replacer::replaceMatch(qint64 start, qint64 end, int pair, const QByteArray &replacement, bool fromTemplate)
 {
     if (!m_opened && !m_discard && !openLate())
         return false;
@@ -238,10 +241,15 @@ bool Replacer::replaceMatch(qint64 start, qint64 end, int pair, const QByteArray
         return false;
     ++m_count;
     ++m_perPair[size_t(pair)];
-    if (m_found)
-        (*m_found)({start, pair, end - start, fromTemplate ? std::optional<QByteArray>(replacement) : std::nullopt});
+    if (m_found) [[unlikely]]
+        reportFound(start, end, pair, fromTemplate ? &replacement : nullptr);
     m_cursor = end;
     return true;
+}
+
+void Replacer::reportFound(qint64 start, qint64 end, int pair, const QByteArray *made)
+{
+    (*m_found)({start, pair, end - start, made ? std::optional<QByteArray>(*made) : std::nullopt});
 }
 
 bool Replacer::scanPatterns(qint64 end, bool finalScan)

@@ -546,13 +546,17 @@ void TestPatterns::tablesOfPairs()
         QCOMPARE(patterns.tables.pairCount(), 2);
         QCOMPARE(patterns.tables.findBytes(), (std::vector<QByteArray> {"ab", find.bytes}));
     }
-    const Pairs large {{Bytes(QByteArray(1500, '\x8A'), Fold::Windows1252), Bytes(QByteArray(1500, '\x8C'), Fold::Windows1252), Bytes("x", Fold::Windows1252)},
-        {Literal(""), Literal(""), Literal("")}};
+    // Folded finds with wildcards go to PCRE2; folded alone, they are literals over folded bytes.
+    const Pairs large {
+        {Bytes(QByteArray(1500, '\x8A') + '?', Fold::Windows1252, false, true), Bytes(QByteArray(1500, '\x8C') + '?', Fold::Windows1252, false, true),
+            Bytes("x?", Fold::Windows1252, false, true), Bytes("ab", Fold::Windows1252)},
+        {Literal(""), Literal(""), Literal(""), Literal("")}};
     const ArgumentTables tables = Tables(large);
     const std::vector<PatternSet::Searcher> &searchers = tables.patterns->searchers();
-    QCOMPARE(searchers.size(), size_t(2));
-    QCOMPARE(searchers[0].pairs, std::vector<int> {0});
-    QCOMPARE(searchers[1].pairs, (std::vector<int> {1, 2}));
+    QCOMPARE(searchers.size(), size_t(3));
+    QCOMPARE(std::pair(searchers[0].kind, searchers[0].pairs), std::pair(PatternSet::Searcher::Kind::FoldedLiteral, std::vector<int> {3}));
+    QCOMPARE(searchers[1].pairs, std::vector<int> {0});
+    QCOMPARE(searchers[2].pairs, (std::vector<int> {1, 2}));
 }
 
 QTEST_APPLESS_MAIN(TestPatterns)
