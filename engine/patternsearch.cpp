@@ -270,8 +270,11 @@ void PatternScanner::searchRegex(size_t index, const Window &window, Cache &cach
     }
     cache.match = {start, window.start + qint64(ovector[1]), searcher.pairs.front(), {}};
     if (searcher.kind == PatternSet::Searcher::Kind::Alternation) {
-        const PCRE2_SPTR mark = pcre2_get_mark(cache.data);
-        cache.match.pair = searcher.pairs[size_t(QByteArray(reinterpret_cast<const char *>(mark)).toInt())];
+        // The mark is the branch's number in decimal digits.
+        size_t branch = 0;
+        for (PCRE2_SPTR digit = pcre2_get_mark(cache.data); *digit; ++digit)
+            branch = branch * 10 + size_t(*digit - '0');
+        cache.match.pair = searcher.pairs[branch];
     } else if (searcher.wantsGroups) {
         const uint32_t pairs = pcre2_get_ovector_count(cache.data);
         cache.match.groups.resize(2 * size_t(pairs), -1);

@@ -274,7 +274,8 @@ bool Replacer::scanPatterns(qint64 end, bool finalScan)
         }
         const PatternMatch &match = step.match;
         const std::vector<TemplatePart> *parts = set.replacementTemplate(match.pair);
-        const QByteArray replacement = parts ? ExpandTemplate(*parts, match, m_buffer.data(), m_bufferStart) : m_arguments.replaces[size_t(match.pair)];
+        const QByteArray expanded = parts ? ExpandTemplate(*parts, match, m_buffer.data(), m_bufferStart) : QByteArray();
+        const QByteArray &replacement = parts ? expanded : m_arguments.replaces[size_t(match.pair)];
         if (!replaceMatch(match.start, match.end, match.pair, replacement, parts != nullptr))
             return false;
     }
