@@ -36,11 +36,9 @@ bool StartsFolded(const QByteArray &text, const FindPattern &find)
         return QString::fromUtf8(text).toCaseFolded().startsWith(QString::fromUtf8(find.bytes).toCaseFolded());
     if (text.size() < find.bytes.size())
         return false;
-    for (qsizetype i = 0; i < find.bytes.size(); ++i) {
-        const uchar a = uchar(text[i]), b = uchar(find.bytes[i]);
-        if (a != b && a != Windows1252OtherCase(b))
+    for (qsizetype i = 0; i < find.bytes.size(); ++i)
+        if (Windows1252Folded(uchar(text[i])) != Windows1252Folded(uchar(find.bytes[i])))
             return false;
-    }
     return true;
 }
 
