@@ -75,40 +75,6 @@ Naive NaiveReplace(const QByteArray &source, const Bytes &finds, const Bytes &re
     return r;
 }
 
-// Collects the output in memory; can fail to open, or to write past failAfter bytes.
-class MemoryOutput : public ReplaceOutput
-{
-public:
-    bool open() override
-    {
-        ++opens;
-        m_error = openError;
-        return openError == 0;
-    }
-    bool write(const char *data, qint64 len) override
-    {
-        if (failAfter >= 0 && bytes.size() + len > failAfter) {
-            m_error = ENOSPC;
-            return false;
-        }
-        bytes.append(data, len);
-        return true;
-    }
-    bool close() override { return true; }
-    bool discards() const override { return discard; }
-    QString path() const override { return u"memory"_s; }
-    QString errorString() const override { return SystemErrorText(m_error); }
-
-    QByteArray bytes;
-    bool discard = false;
-    int openError = 0;
-    qint64 failAfter = -1;
-    int opens = 0;
-
-private:
-    int m_error = 0;
-};
-
 // Random pairs and data that hit the hard cases often: a small alphabet,
 // finds that are prefixes or duplicates of others, empty replacements,
 // replacements holding their own find, and occurrences planted anywhere.

@@ -217,23 +217,6 @@ private:
     std::vector<std::shared_ptr<pcre2_code>> m_codes;
 };
 
-// Collects the output in memory.
-class MemoryOutput : public ReplaceOutput
-{
-public:
-    bool open() override { return true; }
-    bool write(const char *data, qint64 len) override
-    {
-        bytes.append(data, len);
-        return true;
-    }
-    bool close() override { return true; }
-    QString path() const override { return u"memory"_s; }
-    QString errorString() const override { return {}; }
-
-    QByteArray bytes;
-};
-
 // Data made of pieces that meet the folds, the word edges and the assertions.
 QByteArray RandomText(QRandomGenerator &rng, int size)
 {

@@ -4,6 +4,7 @@
 #include "commit/temporaryfile.h"
 #include "engine/processfiles.h"
 #include "engine/replaceengine.h"
+#include "files/filesystem.h"
 
 #include <QByteArray>
 #include <QList>
@@ -11,6 +12,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <cerrno>
 #include <cstdio>
 #include <functional>
 #include <optional>
@@ -57,6 +59,40 @@ public:
     int beeps = 0;
     int busyDepth = 0;
     int busyOnCount = 0;
+};
+
+// Collects the output in memory; can fail to open, or to write past failAfter bytes.
+class MemoryOutput : public ReplaceOutput
+{
+public:
+    bool open() override
+    {
+        ++opens;
+        m_error = openError;
+        return openError == 0;
+    }
+    bool write(const char *data, qint64 len) override
+    {
+        if (failAfter >= 0 && bytes.size() + len > failAfter) {
+            m_error = ENOSPC;
+            return false;
+        }
+        bytes.append(data, len);
+        return true;
+    }
+    bool close() override { return true; }
+    bool discards() const override { return discard; }
+    QString path() const override { return QStringLiteral("memory"); }
+    QString errorString() const override { return SystemErrorText(m_error); }
+
+    QByteArray bytes;
+    bool discard = false;
+    int openError = 0;
+    qint64 failAfter = -1;
+    int opens = 0;
+
+private:
+    int m_error = 0;
 };
 
 // Records the positions.
