@@ -19,6 +19,7 @@
 #include <QListWidget>
 #include <QPushButton>
 #include <QStorageInfo>
+#include <QStyle>
 #include <QTreeView>
 
 #include <algorithm>
@@ -97,7 +98,11 @@ void SaveDialog::createControls()
 
     m_list1 = new QListWidget(this);
     m_list1->setObjectName(QStringLiteral("List1"));
-    SetGeometryTwips(m_list1, 120, 720, 2055, 1935);
+    SetGeometryTwips(m_list1, 120, 720, 2055, 1635);
+
+    m_chkKeepFolders = new QCheckBox(QStringLiteral("Keep the &folder structure"), this);
+    m_chkKeepFolders->setObjectName(QStringLiteral("chkKeepFolders"));
+    SetGeometryTwips(m_chkKeepFolders, 120, 2460, 2175, 255);
 
     m_chkOverwrite = new QCheckBox(QStringLiteral("&overwrite existing files"), this);
     m_chkOverwrite->setObjectName(QStringLiteral("chkOverwrite"));
@@ -141,6 +146,7 @@ void SaveDialog::createControls()
     // Connected last, so the set-up above does not fill the list early.
     connect(m_edPrefix, &QLineEdit::textChanged, this, [this] { fieldChanged(m_edPrefix); });
     connect(m_edSuffix, &QLineEdit::textChanged, this, [this] { fieldChanged(m_edSuffix); });
+    connect(m_chkKeepFolders, &QCheckBox::toggled, this, &SaveDialog::UpdateExampleList);
 }
 
 void SaveDialog::createFolderTree()
@@ -176,6 +182,10 @@ void SaveDialog::Form_Load()
     m_edPrefix->clear();
     m_edSuffix->clear();
     m_chkOverwrite->setChecked(false);
+    // Kept for the session, as the folder is.
+    m_chkKeepFolders->setChecked(m_settings.keepFolders);
+    m_ids = FileIdsOf(m_rowPaths);
+    m_sameAs = SameFileRows(m_ids);
 
     QString start = QDir::currentPath();
     if (FolderExists(m_settings.outpath))
@@ -190,10 +200,18 @@ void SaveDialog::Form_Load()
 void SaveDialog::UpdateExampleList()
 {
     m_list1->clear();
-    const QString prefix = m_edPrefix->text();
-    const QString suffix = m_edSuffix->text();
-    for (const QString &path : m_rowPaths)
-        m_list1->addItem(OutputFileName(path, prefix, suffix));
+    ReplaceAsSettings typed;
+    typed.outprefix = m_edPrefix->text();
+    typed.outsuffix = m_edSuffix->text();
+    typed.keepFolders = m_chkKeepFolders->isChecked();
+    const TargetPlan plan = PlanTargets(m_rowPaths, m_ids, m_sameAs, m_folder, typed);
+    const QIcon warning = style()->standardIcon(QStyle::SP_MessageBoxWarning);
+    for (qsizetype row = 0; row < m_rowPaths.size(); ++row) {
+        auto *item = new QListWidgetItem(plan.relative.at(row), m_list1);
+        item->setToolTip(plan.notes.at(row));
+        if (plan.clash[size_t(row)] >= 0)
+            item->setIcon(warning);
+    }
 }
 
 void SaveDialog::fieldChanged(QLineEdit *field)
@@ -227,6 +245,9 @@ bool SaveDialog::OpenFolder(const QString &path)
 
     showDriveOf(m_folder);
     setActFolderCaption(m_folder);
+    // A result may take the place of a source in one folder and not in another.
+    if (!m_ids.empty())
+        UpdateExampleList();
     return true;
 }
 
@@ -321,6 +342,7 @@ void SaveDialog::Command1_Click()
     m_settings.outprefix = m_edPrefix->text();
     m_settings.outsuffix = m_edSuffix->text();
     m_settings.outoverwrite = m_chkOverwrite->isChecked() ? 1 : 0;
+    m_settings.keepFolders = m_chkKeepFolders->isChecked();
     accept();
 }
 

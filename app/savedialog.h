@@ -4,7 +4,10 @@
 #include <QPoint>
 #include <QStringList>
 
+#include "engine/targetplan.h"
+
 #include <functional>
+#include <vector>
 
 class QCheckBox;
 class QComboBox;
@@ -22,8 +25,10 @@ class MessageSink;
 struct ReplaceAsSettings;
 
 // Save, the "Save As" dialog of Replace As: the target folder (Drive1 over the
-// mounted volumes, Dir1 over the folder tree), a prefix, a suffix and the
-// overwrite box, with the names the file list's rows would get.
+// mounted volumes, Dir1 over the folder tree), a prefix, a suffix, the
+// overwrite box and whether the sources' folders are kept, with the names the
+// file list's rows would get; a row whose result would collide with another
+// row's, or take a source's place, is marked, with the reason as its tooltip.
 //
 // Modal use: construct, exec(), then read g_rv(). Save (1) has written the
 // four Replace As settings; Cancel, Escape and the close box (2) leave them as
@@ -45,6 +50,7 @@ public:
     QLineEdit *edSuffix() const { return m_edSuffix; }
     QListWidget *List1() const { return m_list1; }
     QCheckBox *chkOverwrite() const { return m_chkOverwrite; }
+    QCheckBox *chkKeepFolders() const { return m_chkKeepFolders; }
     QLabel *lblActFolder() const { return m_lblActFolder; }
     QTreeView *Dir1() const { return m_dir1; }
     QFileSystemModel *folderModel() const { return m_model; }
@@ -88,6 +94,10 @@ private:
     QLineEdit *m_edSuffix = nullptr;
     QListWidget *m_list1 = nullptr;
     QCheckBox *m_chkOverwrite = nullptr;
+    QCheckBox *m_chkKeepFolders = nullptr;
+    // The file each row names, read once for the marks of the name list.
+    std::vector<FileId> m_ids;
+    std::vector<int> m_sameAs;
     QLabel *m_lblActFolder = nullptr;
     QTreeView *m_dir1 = nullptr;
     QFileSystemModel *m_model = nullptr;

@@ -181,6 +181,8 @@ const BatchOption kOptions[] = {
         [](BatchParser &p, const QString &v) { RemoveInvalidChars(p.o.settings.outsuffix = v); }},
     {"--overwrite", "", "Options", "overwrite existing Replace As targets without asking",
         [](BatchParser &p, const QString &) { p.o.settings.outoverwrite = 1; }},
+    {"--keep-folders", "", "Options", "put each Replace As result below FOLDER at its path\nrelative to the folder that holds every source",
+        [](BatchParser &p, const QString &) { p.o.settings.keepFolders = true; }},
     {"--keep-times", "", "Options", "give each result the modification and access times of\nthe file it was made from",
         [](BatchParser &p, const QString &) { p.o.keepTimes = true; }},
     {"--ignore-case", "", "Options", "letters of every find typed as text (and of every\nregex:) match in either case",
@@ -227,7 +229,7 @@ const BatchOption kOptions[] = {
 
 // The text of --help above and below the options.
 const char kHelpHead[] = "Usage: perrox-batch [--count | --replace | --replace-as FOLDER] [--prefix TEXT] [--suffix TEXT]\n"
-                         "                    [--overwrite] (--find BYTES --with BYTES | --arguments FILE)...\n"
+                         "                    [--overwrite] [--keep-folders] (--find BYTES --with BYTES | --arguments FILE)...\n"
                          "                    [--save-arguments FILE] [--include-folders MASKS] [--exclude-folders MASKS]\n"
                          "                    [--include-files MASKS] [--exclude-files MASKS] [--progress]\n"
                          "                    [--format FORMAT] [--fail-none] [--quiet] [--keep-times]\n"
@@ -268,14 +270,23 @@ const char kHelpTail[] = "BYTES is asc:TEXT (characters, Windows-1252), dec:TEXT
                          "\"*.txt;*.doc\", \"data*\", \"*tmp*\".\n"
                          "\n"
                          "For every processed file a line shows the count, right-aligned in 8\n"
-                         "characters, two blanks and the path.\n"
+                         "characters, two blanks and the path. A file listed twice (by the same path,\n"
+                         "a link or a hard link) is processed once, at its first place; each later\n"
+                         "one is not processed, and a line on standard error says so.\n"
+                         "\n"
+                         "Replace As refuses, before it writes anything, two sources whose results\n"
+                         "would have the same path (two files of one name in different folders, say;\n"
+                         "--keep-folders keeps them apart) and a result that would take the place of\n"
+                         "a source.\n"
                          "\n"
                          "With --format csv or json standard output shows instead a report of the run,\n"
                          "once it has ended, also when it ended early: csv a header line\n"
                          "\"path,count,result,pair1,pair2,...\" and a row per file, quoted as RFC 4180\n"
                          "says; json one object with the mode, the pairs, every file with its counts per\n"
                          "pair, result and error, the totals and how the run ended. A result is\n"
-                         "\"counted\", \"replaced\", \"unchanged\", \"failed\" or \"not processed\".\n"
+                         "\"counted\", \"replaced\", \"unchanged\", \"failed\" or \"not processed\";\n"
+                         "same_as is the number (from 1) of the file's first place when it is listed\n"
+                         "twice.\n"
                          "Messages go to standard error in every format.\n"
                          "\n"
                          "Before anything else a pair that can never match, as an earlier pair's find\n"
@@ -296,7 +307,7 @@ const char kHelpTail[] = "BYTES is asc:TEXT (characters, Windows-1252), dec:TEXT
                          "most 1 GiB of old contents; older runs go first.\n"
                          "\n"
                          "Exit status: 0 every file processed, 1 a file failed, 2 usage or argument\n"
-                         "error (no file touched), 3 stopped at a No to the overwrite question,\n"
+                         "error, or Replace As targets that collide (no file touched), 3 stopped at a No to the overwrite question,\n"
                          "4 every file processed and none holds an occurrence (with --fail-none),\n"
                          "130 interrupted. --undo: 0 every file restored, 1 a file not restored,\n"
                          "2 nothing to undo, an unknown ID or a run already undone.\n";

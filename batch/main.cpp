@@ -81,6 +81,18 @@ void printReport(BatchOptions::Format format, RunMode mode, const ArgumentTables
     std::fflush(stdout);
 }
 
+// The text format's word about each file that was listed twice and
+// processed at its first place only.
+void noteFilesListedTwice(const QStringList &files, const RunResult &result, MessageSink &sink)
+{
+    for (size_t row = 0; row < result.rows.size(); ++row)
+        if (const int first = result.rows[row].sameAs; first >= 0)
+            sink.warn(QStringLiteral("perrox-batch: %1: not processed: the same file as row %2 (%3)")
+                          .arg(files.at(qsizetype(row)))
+                          .arg(first + 1)
+                          .arg(files.at(first)));
+}
+
 // The exit status of a run that got as far as its files.
 int exitStatus(const RunResult &result, bool failNone)
 {
@@ -88,6 +100,7 @@ int exitStatus(const RunResult &result, bool failNone)
         return Interrupted;
     switch (result.end) {
     case RunResult::End::ArgumentError:
+    case RunResult::End::TargetsCollide:
         return UsageError;
     case RunResult::End::StoppedAtNo:
         return StoppedAtNo;
@@ -167,8 +180,11 @@ int main(int argc, char *argv[])
     state.maxMatchSize = options.maxMatchSize;
     const RunResult result = tables ? ProcessFiles(options.mode, *tables, settings, state, host, options.undo, options.keepTimes)
                                     : ProcessArguments(options.mode, *arguments, settings, state, host, options.undo, options.keepTimes);
-    if (options.format != BatchOptions::Format::Text && result.end != RunResult::End::ArgumentError && tables)
+    const bool ran = result.end != RunResult::End::ArgumentError && result.end != RunResult::End::TargetsCollide;
+    if (options.format != BatchOptions::Format::Text && ran && tables)
         printReport(options.format, options.mode, *tables, files, result);
+    else if (options.format == BatchOptions::Format::Text)
+        noteFilesListedTwice(files, result, sink);
 
     return exitStatus(result, options.failNone);
 }

@@ -6,7 +6,9 @@
 #include "commit/runjournal.h"
 #include "commit/safereplace.h"
 #include "commit/statefolder.h"
+#include "commit/targetfolders.h"
 #include "commit/temporaryfile.h"
+#include "engine/targetplan.h"
 #include "files/filedescriptor.h"
 #include "files/filenames.h"
 #include "files/filesystem.h"
@@ -236,9 +238,15 @@ private:
                 m_result.end = End::SetupFailed;
                 return false;
             }
+            m_targetFolders.emplace(m_outFolder.get(), m_settings.outpath);
         }
+        if (!planRows())
+            return false;
         // What stands at each row's path, to open it with fewer steps.
-        const double total = GetTotalBytes(m_host, &m_seen);
+        double total = GetTotalBytes(m_host, &m_seen);
+        for (size_t row = 0; row < m_sameAs.size(); ++row)
+            if (m_sameAs[row] >= 0)
+                total -= double(m_ids[row].size);
         m_host.beginRun(m_mode == RunMode::Count ? QStringLiteral("Counting...") : QStringLiteral("Replacing..."), total);
         m_host.pumpEvents();
         m_state.dblActVal = 0;
@@ -258,13 +266,42 @@ private:
         return true;
     }
 
+    // A file listed twice is processed once, at its first row; and no
+    // Replace As result may take the place of another one or of a source.
+    // False when the targets collide: the run ends before its files.
+    bool planRows()
+    {
+        QStringList paths;
+        for (int row = 0; row < m_host.rowCount(); ++row)
+            paths.append(m_host.rowPath(row));
+        m_ids = FileIdsOf(paths);
+        m_sameAs = SameFileRows(m_ids);
+        if (m_mode != RunMode::ReplaceAs)
+            return true;
+        TargetPlan plan = PlanTargets(paths, m_ids, m_sameAs, m_settings.outpath, m_settings);
+        if (!plan.refusal.isEmpty()) {
+            m_host.messages().warn(plan.refusal);
+            m_result.end = RunResult::End::TargetsCollide;
+            return false;
+        }
+        m_relativeTargets = std::move(plan.relative);
+        return true;
+    }
+
     // One row through its phases; false ends the run.
     bool processRow(int row)
     {
+        if (m_sameAs[size_t(row)] >= 0) {
+            m_result.rows[size_t(row)].sameAs = m_sameAs[size_t(row)];
+            return true;
+        }
         const QString source = m_host.rowPath(row);
         ReplaceAsTarget slot;
         if (m_mode == RunMode::ReplaceAs) {
-            if (!inspectTarget(source, slot))
+            // Nothing waits that uses the folders opened so far.
+            if (m_results == 0)
+                m_targetFolders->release();
+            if (!inspectTarget(row, source, slot))
                 return false;
         } else {
             m_host.showFile(source, QString());
@@ -274,7 +311,9 @@ private:
         if (!file)
             return false;
         RowOutput output(m_runFolder, m_rng);
-        const ReplaceOutcome outcome = match(*file, reason, source, output);
+        ReplaceOutcome outcome = match(*file, reason, source, output);
+        if (m_mode == RunMode::ReplaceAs && outcome.count > 0 && slot.folderFd < 0)
+            makeTargetFolder(row, slot, outcome);
         // A message comes after the waiting results.
         if (!outcome.error.isEmpty() && !say(outcome.error))
             return false;
@@ -292,17 +331,22 @@ private:
 
     // Replace As: what stands at the row's target, and the question before
     // it is overwritten. False ends the run.
-    bool inspectTarget(const QString &source, ReplaceAsTarget &slot)
+    bool inspectTarget(int row, const QString &source, ReplaceAsTarget &slot)
     {
-        const QString targetName = OutputFileName(source, m_settings.outprefix, m_settings.outsuffix);
-        const QString target = OutputPath(source, m_settings.outpath, m_settings.outprefix, m_settings.outsuffix);
+        const QString relative = m_relativeTargets.at(row);
+        const QString targetName = GetFileName(relative);
+        const QString target = m_settings.outpath + (m_settings.outpath.endsWith(QLatin1Char('/')) ? QString() : QStringLiteral("/")) + relative;
         m_host.showFile(source, QLatin1String("to ") + target);
         // An earlier result going to the same name decides what stands there.
-        if (m_targetNames.contains(NativePath(targetName)) && !commit())
+        if (m_targetNames.contains(NativePath(relative)) && !commit())
             return false;
+        // The folder it goes to, where it stands already.
+        const int folder = m_targetFolders->open(NativePath(GetFolderName(relative)), false);
+        m_targetFolderError = folder < 0 && !m_targetFolders->missing() ? m_targetFolders->error() : QString();
         // What stands at the target now, links not followed: only a regular
         // file is a file that exists here, and only it can be overwritten.
-        slot = InspectTarget(m_outFolder.get(), NativePath(targetName), target);
+        slot = folder < 0 ? ReplaceAsTarget {-1, NativePath(targetName), target, ReplaceAsTarget::Kind::Missing, {}, 0}
+                          : InspectTarget(folder, NativePath(targetName), target);
         if (m_settings.outoverwrite == 1 || slot.kind != ReplaceAsTarget::Kind::Regular)
             return true;
         const QString question
@@ -334,6 +378,18 @@ private:
         file = std::make_unique<OpenedFile>();
         reason = file->open(source, m_folders, &m_seen[size_t(row)]);
         return file;
+    }
+
+    // Replace As keeping folders, a result whose folder is not there yet:
+    // the folder is made, or the row fails with the reason.
+    void makeTargetFolder(int row, ReplaceAsTarget &slot, ReplaceOutcome &outcome)
+    {
+        const int folder = m_targetFolderError.isEmpty() ? m_targetFolders->open(NativePath(GetFolderName(m_relativeTargets.at(row))), true) : -1;
+        if (folder >= 0) {
+            slot = InspectTarget(folder, slot.name, slot.path);
+            return;
+        }
+        outcome = {0, ReplaceOutcome::Status::Failed, m_targetFolderError.isEmpty() ? m_targetFolders->error() : m_targetFolderError, {}};
     }
 
     ReplaceOutcome match(const OpenedFile &file, const QString &reason, const QString &source, RowOutput &output)
@@ -372,7 +428,7 @@ private:
         if (target) {
             if (target->kind == ReplaceAsTarget::Kind::Regular)
                 m_waitingFiles.push_back(target->status);
-            m_targetNames.append(target->name);
+            m_targetNames.append(NativePath(m_relativeTargets.at(row)));
         } else {
             m_waitingFiles.push_back(file->status());
         }
@@ -495,8 +551,11 @@ private:
             m_result.journalRun = m_journal->finish();
         // A result dropped with the end of the run counts nothing.
         for (RowResult &row : m_result.rows) {
-            if (row.state == RowState::NotProcessed)
+            if (row.state == RowState::NotProcessed) {
+                const int sameAs = row.sameAs;
                 row = RowResult();
+                row.sameAs = sameAs;
+            }
             row.perPair.resize(size_t(m_pairs.pairCount()), 0);
         }
         m_host.endRun();
@@ -512,6 +571,11 @@ private:
     std::mt19937 m_rng;
     CommitContext m_context;
     FileDescriptor m_outFolder; // Replace As
+    std::optional<TargetFolders> m_targetFolders; // below m_outFolder
+    QStringList m_relativeTargets; // each row's, inside m_outFolder
+    QString m_targetFolderError; // the current row's folder cannot be reached
+    std::vector<FileId> m_ids; // what each row named before the run, links followed
+    std::vector<int> m_sameAs; // each row's first row of the same file, or -1
     std::vector<struct stat> m_seen; // what stood at each row's path before the run
     FolderCache m_folders;
     // Every temporary file of the run lives in a folder of the run's own.

@@ -32,6 +32,9 @@ struct ReplaceAsSettings
     QString outprefix;
     QString outsuffix;
     qint16 outoverwrite = 0; // 1: overwrite existing targets without asking
+    // Each result goes below outpath at its source's path relative to the
+    // sources' common folder (CommonFolder), not straight into outpath.
+    bool keepFolders = false;
 };
 
 // What a run needs from its front end: the file list, the status bar, the
@@ -90,6 +93,9 @@ struct RowResult
     std::vector<qint64> perPair;
     // Failed: the message shown for it.
     QString error;
+    // NotProcessed: the earlier row (from 0) naming the same file, which the
+    // run processed in its place; -1 for any other row.
+    int sameAs = -1;
     // The file as the run left it (the result of Replace, the source of Count
     // and Replace As); all zero where it could not be read.
     struct stat status = {};
@@ -103,6 +109,7 @@ struct RunResult
         ArgumentError, // no arguments, or one failed its check; nothing touched
         TargetCancelled, // the Save As dialog was cancelled
         SetupFailed, // the run's temporary folder or the Replace As folder could not be made or opened; nothing touched
+        TargetsCollide, // two Replace As results, or a result and a source, would have the same path; nothing touched
         Completed, // every row processed
         StoppedAtNo, // No to the overwrite question
         Cancelled, // the user cancelled in the progress window

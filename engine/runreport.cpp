@@ -94,6 +94,7 @@ QString RunEndWord(RunResult::End end)
     case End::CopyFailed:
         return QStringLiteral("commit failed");
     case End::SetupFailed:
+    case End::TargetsCollide:
     case End::ArgumentError:
         return QStringLiteral("setup failed");
     case End::NothingToDo:
@@ -154,6 +155,8 @@ QString RowResultText(const RowResult &row)
     case RowState::NotProcessed:
         break;
     }
+    if (row.sameAs >= 0)
+        return QStringLiteral("Not processed: the same file as row %1.").arg(row.sameAs + 1);
     return QStringLiteral("Not processed: the run ended before this file was done.");
 }
 
@@ -190,6 +193,7 @@ QByteArray ReportJson(const RunReport &report)
             {QStringLiteral("per_pair"), CountsArray(row.perPair)},
             {QStringLiteral("result"), RowStateWord(row.state)},
             {QStringLiteral("error"), row.error.isEmpty() ? QJsonValue() : QJsonValue(row.error)},
+            {QStringLiteral("same_as"), row.sameAs < 0 ? QJsonValue() : QJsonValue(row.sameAs + 1)},
         });
     }
     QJsonArray pairs;

@@ -71,16 +71,58 @@ const Case kCases[] = {
         "[.] ! An invalid value found in the decimal '999' argument.\r\n\r\nValid decimal values are between '0' and '255'.", "a.txt=a"},
     {"only files with occurrences are rewritten", "with.txt=line\r\nline\r\n|without.txt=nothing here", "r", "D:13 10>", End::Completed, 0, "2* 0",
         "begin Replacing... 24\nfile with.txt|\nfile without.txt|\nend 24", "with.txt=lineline|without.txt=nothing here"},
-    {"the same path twice", "a.txt=a|a.txt", "r", "a>aa", End::Completed, 0, "1* 2*", "begin Replacing... 2\nfile a.txt|\nfile a.txt|\nend 3", "a.txt=aaaa"},
-    {"the same file by a relative symbolic link, which stays a link", "a.txt=a|link->a.txt", "r", "a>aa", End::Completed, 0, "1* 2",
-        "begin Replacing... 2\nfile a.txt|\nfile link|\nend 3", "a.txt=aaaa|link->a.txt"},
-    {"the same file by a hard link", "a.txt=a|hard&a.txt", "r", "a>aa", End::Completed, 0, "1* 2", "begin Replacing... 2\nfile a.txt|\nfile hard|\nend 3",
-        "a.txt=aaaa|hard=aaaa"},
-    // The second source goes to the name the first one has just taken.
-    {"replace as, two sources to one target", "a.txt=a|sub/a.txt=aaa", "a", "a>aa", End::Completed, 0, "1 3",
-        "save dialog\nbegin Replacing... 4\nfile a.txt|to out/a.txt\nfile sub/a.txt|to out/a.txt\n[1 .] ? The file out/a.txt already exists.\r\n\r\nDo you "
-        "want to overwrite it?\nend 4",
-        "out/a.txt=aaaaaa|a.txt=a", "", "", "y"},
+    // A file listed again, by any name, is processed once, at its first row; the others are left out of the total.
+    {"the same path twice", "a.txt=a|a.txt", "rj", "a>aa", End::Completed, 0, "1* .*", "begin Replacing... 1\nfile a.txt|\nend 1", "a.txt=aa"},
+    {"the same file by a relative symbolic link, which stays a link", "a.txt=a|link->a.txt|b.txt=a", "rj", "a>aa", End::Completed, 0, "1* . 1*",
+        "begin Replacing... 2\nfile a.txt|\nfile b.txt|\nend 2", "a.txt=aa|link->a.txt|b.txt=aa"},
+    {"the same file by a hard link", "a.txt=a|hard&a.txt", "r", "a>aa", End::Completed, 0, "1* .", "begin Replacing... 1\nfile a.txt|\nend 1",
+        "a.txt=aa|hard=aa"},
+    {"the same file counted once", "a.txt=aa|hard&a.txt|link->a.txt|a.txt", "c", "a>b", End::Completed, 0, "2 . . .", "begin Counting... 2\nfile a.txt|\nend 2",
+        "a.txt=aa"},
+    {"a link first, then the file", "link->d/a.txt|d/a.txt=a", "a", "a>aa", End::Completed, 0, "1 .",
+        "save dialog\nbegin Replacing... 1\nfile link|to out/link\nend 1", "d/a.txt=a|out/link=aa|out#1"},
+    // Replace As refuses, before it writes anything, two results with one path and a result in a source's place.
+    {"replace as, two sources to one target", "a.txt=a|sub/a.txt=aaa", "ao", "a>aa", End::TargetsCollide, 0, ". .",
+        "save dialog\n[. .] ! Replace As would write the results of both a.txt and sub/a.txt to out/a.txt.\r\n\r\nNothing was written. Keep the folder "
+        "structure, or choose another prefix or suffix, and try again.",
+        "out#0|a.txt=a|sub/a.txt=aaa"},
+    {"replace as, a name without extension and one ending in a dot", "d/a=a|d/a.=a|d/b=a", "a", "a>aa", End::TargetsCollide, 0, ". . .",
+        "save dialog\n[. . .] ! Replace As would write the results of both d/a and d/a. to out/new_a.\r\n\r\nNothing was written. Keep the folder structure, "
+        "or choose another prefix or suffix, and try again.",
+        "out#0", "", "", "", "out new_"},
+    {"replace as, a suffix making a listed name", "out/x.txt=a|out/x_v2.txt=a", "ao", "a>b", End::TargetsCollide, 0, ". .",
+        "save dialog\n[. .] ! Replace As would write the result of out/x.txt over out/x_v2.txt, which is listed too (out/x_v2.txt).\r\n\r\nNothing was "
+        "written. Choose another folder, prefix or suffix, and try again.",
+        "out/x.txt=a|out/x_v2.txt=a", "", "", "", "out  _v2"},
+    {"replace as onto its own source", "out/a.txt=a", "ao", "a>b", End::TargetsCollide, 0, ".",
+        "save dialog\n[.] ! Replace As would write the result of out/a.txt over that file itself.\r\n\r\nNothing was written. Choose another folder, prefix "
+        "or suffix, and try again.",
+        "out/a.txt=a"},
+    {"replace as onto a source by a link to its folder", "src/a.txt=a|+to-src->src", "a", "a>b", End::TargetsCollide, 0, ".",
+        "save dialog\n[.] ! Replace As would write the result of src/a.txt over that file itself.\r\n\r\nNothing was written. Choose another folder, prefix "
+        "or suffix, and try again.",
+        "src/a.txt=a", "", "", "", "to-src"},
+    // Kept folders: below the folder at the paths relative to the folder that holds every source, made as needed.
+    {"replace as keeping folders", "s/a.txt=a|s/sub/a.txt=aaa|s/sub/deeper/b.txt=a|s/sub/none.txt=x|+out/sub/", "a", "a>aa", End::Completed, 0, "1 3 1 0",
+        "save dialog\nbegin Replacing... 6\nfile s/a.txt|to out/new_a.txt\nfile s/sub/a.txt|to out/sub/new_a.txt\nfile s/sub/deeper/b.txt|to "
+        "out/sub/deeper/new_b.txt\nfile s/sub/none.txt|to out/sub/new_none.txt\nend 6",
+        "out/new_a.txt=aa|out/sub/new_a.txt=aaaaaa|out/sub/deeper/new_b.txt=aa|out#2|out/sub#2|s/a.txt=a", "", "", "", "out new_  keep"},
+    {"replace as keeping folders, asked before overwriting", "s/a.txt=a|t/a.txt=a|+out/t/a.txt=old", "a", "a>b", End::StoppedAtNo, 0, "1 .",
+        "save dialog\nbegin Replacing... 2\nfile s/a.txt|to out/s/a.txt\nfile t/a.txt|to out/t/a.txt\n[1 .] ? The file out/t/a.txt already exists.\r\n\r\nDo "
+        "you want to overwrite it?\nend 1",
+        "out/s/a.txt=b|out/t/a.txt=old", "", "", "", "out   keep"},
+    // Never through a link, nor into what is no folder: the row fails, the others go on.
+    {"replace as keeping folders, a link in the way", "s/sub/a.txt=a|s/b.txt=a|s/sub/c.txt=a|+elsewhere/|+out/sub->../elsewhere", "ao", "a>b", End::Completed,
+        2, "0 1 0",
+        "save dialog\nbegin Replacing... 3\nfile s/sub/a.txt|to out/sub/a.txt\n[. . .] ! The folder out/sub is a symbolic link, and Perrox never writes "
+        "through a "
+        "link.\nfile s/b.txt|to out/b.txt\nfile s/sub/c.txt|to out/sub/c.txt\n[0 1 .] ! The folder out/sub is a symbolic link, and Perrox never writes "
+        "through a link.\nend 3",
+        "elsewhere#0|out/b.txt=b|out/sub->../elsewhere", "", "", "", "out   keep"},
+    {"replace as keeping folders, a file in the way", "s/sub/deep/a.txt=a|s/b.txt=a|+out/sub=file", "a", "a>b", End::Completed, 1, "0 1",
+        "save dialog\nbegin Replacing... 2\nfile s/sub/deep/a.txt|to out/sub/deep/a.txt\n[. .] ! out/sub is not a folder, so no result can be written into "
+        "it.\nfile s/b.txt|to out/b.txt\nend 2",
+        "out/b.txt=b|out/sub=file", "", "", "", "out   keep"},
     // Results wait to be flushed together, but a run that ends at a row leaves exactly the files before it replaced, with
     // the cells and messages of a run that put every result in place at once.
     {"a batch cancelled", "f0.txt=x x|f1.txt=none|f2.txt=x|f3.txt=x|f4.txt=x|f5.txt=x", "r", "x>y", End::Cancelled, 0, "2* 0 1* . . .",
@@ -324,6 +366,12 @@ void TestProcessFiles::run()
             const QString cell = host.cells.at(int(row)).trimmed();
             const QByteArray where = rows.at(int(row)).toUtf8() + ' ' + RowStateWord(result.state).toUtf8();
             QVERIFY2((cell == u"."_s) == (result.state == RowState::NotProcessed), where);
+            // In a run that went to its end, a row left out is a file listed before, and says which row.
+            QVERIFY2((result.sameAs >= 0) == (result.state == RowState::NotProcessed && c.end == End::Completed), where);
+            if (result.sameAs >= 0) {
+                QVERIFY2(result.sameAs < int(row), where);
+                QVERIFY2(RowResultText(result) == u"Not processed: the same file as row %1."_s.arg(result.sameAs + 1), where);
+            }
             QVERIFY2(result.count == cell.toLongLong(), where);
             QVERIFY2(result.perPair.size() == r.finds.size(), where);
             QVERIFY2(std::accumulate(result.perPair.begin(), result.perPair.end(), qint64(0)) == result.count, where);

@@ -231,7 +231,8 @@ std::pair<RunResult, QStringList> Scene::run(ScriptedHost &host, RunMode mode, c
     host.cells.fill(u"."_s);
     const QByteArrayList target = script.target.split(' ');
     host.targetChosen = !script.target.isEmpty();
-    host.chosenSettings = ReplaceAsSettings {at(target.at(0)), DecodeNativePath(target.value(1)), DecodeNativePath(target.value(2)), qint16(script.overwrite)};
+    host.chosenSettings = ReplaceAsSettings {
+        at(target.at(0)), DecodeNativePath(target.value(1)), DecodeNativePath(target.value(2)), qint16(script.overwrite), target.value(3) == "keep"};
     for (char answer : script.answers)
         host.sink.answers.append(answer == 'y' ? MessageSink::Answer::Yes : MessageSink::Answer::No);
     bool past = false;

@@ -24,7 +24,7 @@ using Batch = std::tuple<int, QByteArray, QByteArray>;
 // How a run of a table row goes.
 struct Script
 {
-    QByteArray target = "out"; // the Save As dialog's choice, "folder [prefix suffix]"; "" cancelled
+    QByteArray target = "out"; // the Save As dialog's choice, "folder [prefix suffix [keep]]" (keep: the folders kept); "" cancelled
     bool overwrite = false;
     QByteArray answers = {}; // 'y' and 'n' to the questions, No when they run out
     QByteArray cancel = {}; // from the position past this number on, or from the log line holding this text on
