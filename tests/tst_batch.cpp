@@ -48,7 +48,8 @@ const QByteArray Fixture
       "shared/a.txt=a|shared/pipe:pipe|shared/socket:socket|empty/|tree/top.txt=cat|tree/.hidden.txt=cat|tree/skip.bak=cat|"
       "tree/single.bak=cat cat|tree/Backup/old.txt=cat|tree/src/a.txt=cat|tree/src/Backup/deep.txt=cat|tree/src/lib/b.TXT=cat|"
       "u8.txt=un caf\xc3\xa9, deux caf\xc3\xa9s|links/real.txt=cat|links/gone->nowhere|p.txt=Cat cat catalog caf\xc3\xa9 cat\xc3\xa9 CAT_x tomcat|"
-      "flags.args=<FIND TYPE=ASC CASE=IGNORE WORD=YES>cat</FIND><REPLACE TYPE=ASC>dog</REPLACE>\r\n";
+      "flags.args=<FIND TYPE=ASC CASE=IGNORE WORD=YES>cat</FIND><REPLACE TYPE=ASC>dog</REPLACE>\r\n|twice/a.txt=cat|twice/hard&twice/a.txt|"
+      "twice/link->a.txt";
 
 // A run from Fixture: every entry not named in changes stays as it was, and no other entry appears.
 struct BatchCase
@@ -133,6 +134,25 @@ const BatchCase Runs[] = {
     // A link to nothing found in a folder is no file, so no failure; named, it is one.
     {"a dangling link in a folder", "--count --find cat --with dog links", "1 links/real.txt"},
     {"a dangling link named", "--count --find cat --with dog links/gone", "0 links/gone", "", 1, noFile(ENOENT, "links/gone")},
+    // A file listed again (a hard link, a link, its own path) is processed at its first place only.
+    {"a file listed twice", "--replace --no-undo --quiet --find cat --with catcat twice twice/a.txt", "1 twice/a.txt", "twice/a.txt=catcat|twice/hard=catcat",
+        0,
+        "perrox-batch: twice/hard: not processed: the same file as row 1 (twice/a.txt)\nperrox-batch: twice/link: not processed: the same file as row 1 "
+        "(twice/a.txt)\nperrox-batch: twice/a.txt: not processed: the same file as row 1 (twice/a.txt)\n"},
+    // Replace As: results that would collide are refused before anything is written; kept folders keep them apart.
+    {"replace as, two files of one name", "--replace-as out\xe9 --find a --with b a.txt shared/a.txt", "", "", 2,
+        "Replace As would write the results of both a.txt and shared/a.txt to out\xe9/a.txt.\n\nNothing was written. Keep the folder structure, or choose "
+        "another prefix or suffix, and try again.\n"},
+    {"replace as onto its source", "--replace-as dir --find cat --with dog dir/cafe.txt", "", "", 2,
+        "Replace As would write the result of dir/cafe.txt over that file itself.\n\nNothing was written. Choose another folder, prefix or suffix, and try "
+        "again.\n"},
+    {"replace as, a file listed twice", "--replace-as out\xe9 --find cat --with dog dir/cafe.txt dir/cafe.txt", "1 dir/cafe.txt", "out\xe9/cafe.txt=dog", 0,
+        "perrox-batch: dir/cafe.txt: not processed: the same file as row 1 (dir/cafe.txt)\n"},
+    {"replace as, folders kept", "--replace-as out\xe9 --keep-folders --find a --with b a.txt shared/a.txt", "1 a.txt 1 shared/a.txt",
+        "out\xe9/a.txt=bGG|out\xe9/shared=<folder>|out\xe9/shared/a.txt=b"},
+    {"replace as, the folders under a folder kept", "--replace-as out\xe9 --keep-folders --find cat --with dog tree/src",
+        "1 tree/src/a.txt 1 tree/src/Backup/deep.txt 1 tree/src/lib/b.TXT",
+        "out\xe9/a.txt=dog|out\xe9/Backup=<folder>|out\xe9/Backup/deep.txt=dog|out\xe9/lib=<folder>|out\xe9/lib/b.TXT=dog"},
     // --fail-none: 4 only for a completed run without an occurrence and without a failed file.
     {"fail-none, no file", "--fail-none --find cat --with dog empty", "", "", 4},
     {"fail-none, a failed file", "--fail-none --find zzz --with y a.txt missing.txt", "0 a.txt 0 missing.txt", "", 1, noFile(ENOENT, "missing.txt")},
@@ -200,6 +220,8 @@ const ReportCase Reports[] = {
     // The run ends before a.txt: what failed is the run's temporary folder, not the file.
     {"unprivileged, no temporary folder", "--replace --no-undo --find G --with x data.txt a.txt", "47:78:0", "data.txt=unchanged:0:0|a.txt=not processed:0:0",
         "setup failed", 1, "Permission denied - *", "+.:0755|+TEMP:0755"},
+    {"a file listed twice", "--replace --no-undo --find cat --with dog dir/cafe.txt dir", "636174:646f67:2",
+        "dir/cafe.txt=replaced:1:1|dir/cafe.txt=not processed@1:0:0|dir/caf\xe9.txt=replaced:1:1", "completed", 0},
 };
 
 } // namespace
@@ -272,7 +294,9 @@ private slots:
                 QVERIFY(err.contains(NativePath(f[u"error"].toString())));
             QCOMPARE(std::accumulate(perPair.begin(), perPair.end(), qint64(0), [](qint64 sum, const QString &n) { return sum + n.toLongLong(); }), count);
             totals = {totals[0] + 1, totals[1] + (count > 0), totals[2] + count, totals[3] + failed};
-            files << f[u"path"].toString() + u'=' + f[u"result"].toString() + u':' + QString::number(count) + u':' + perPair.join(u',');
+            const QString sameAs = f[u"same_as"].isNull() ? QString() : u'@' + QString::number(f[u"same_as"].toInt());
+            QCOMPARE(sameAs.isEmpty(), f[u"result"] != u"not processed"_s || report[u"end"] != u"completed"_s);
+            files << f[u"path"].toString() + u'=' + f[u"result"].toString() + sameAs + u':' + QString::number(count) + u':' + perPair.join(u',');
         }
         for (const QJsonValue &p : report[u"pairs"].toArray()) {
             pairCounts.push_back(p[u"count"].toInteger());
@@ -343,11 +367,11 @@ private slots:
         QTest::newRow("text") << QByteArray("text") << int(SIGINT) << QByteArray();
         QTest::newRow("text, terminated") << QByteArray("text") << int(SIGTERM) << QByteArray();
         QTest::newRow("text, hung up") << QByteArray("text") << int(SIGHUP) << QByteArray();
-        QTest::newRow("json") << QByteArray("json") << int(SIGINT)
-                              << QByteArray(
-                                     "{\"end\":\"cancelled\",\"files\":[{\"count\":0,\"error\":null,\"path\":\"big.bin\",\"per_pair\":[0],\"result\":"
-                                     "\"not processed\"}],\"mode\":\"replace\",\"pairs\":[{\"count\":0,\"find\":\"505258\",\"never_matches_because_of\":"
-                                     "null,\"replace\":\"78\"}],\"totals\":{\"failed\":0,\"files\":1,\"files_with_occurrences\":0,\"occurrences\":0}}\n");
+        QTest::newRow("json")
+            << QByteArray("json") << int(SIGINT)
+            << QByteArray("{\"end\":\"cancelled\",\"files\":[{\"count\":0,\"error\":null,\"path\":\"big.bin\",\"per_pair\":[0],\"result\":"
+                          "\"not processed\",\"same_as\":null}],\"mode\":\"replace\",\"pairs\":[{\"count\":0,\"find\":\"505258\",\"never_matches_because_of\":"
+                          "null,\"replace\":\"78\"}],\"totals\":{\"failed\":0,\"files\":1,\"files_with_occurrences\":0,\"occurrences\":0}}\n");
     }
     void interruptLeavesFileAndNoTemporary()
     {

@@ -5,7 +5,7 @@
 
 # The options of perrox-batch --help, and those of them that take a value.
 _perrox_batch_options='--count --replace --replace-as --prefix --suffix
-    --overwrite --find --with --arguments --save-arguments --include-folders
+    --overwrite --keep-folders --find --with --arguments --save-arguments --include-folders
     --exclude-folders --include-files --exclude-files --progress --format
     --fail-none --quiet --keep-times --ignore-case --word-regexp --max-match-size
     --no-undo --undo-max-runs --undo-max-size
