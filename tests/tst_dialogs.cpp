@@ -5,6 +5,7 @@
 #include "app/help.h"
 #include "app/savedialog.h"
 #include "engine/processfiles.h"
+#include "files/filesystem.h"
 #include "files/foldermasks.h"
 #include "files/optionsdialog.h"
 #include "files/undooptions.h"
@@ -15,9 +16,12 @@
 #include <QtTest>
 #include <QtWidgets>
 
+#include <unistd.h>
+
 using namespace perrox;
 using namespace Qt::StringLiterals;
 using perrox::test::RecordingSink;
+using perrox::test::WriteFile;
 
 namespace {
 
@@ -28,6 +32,36 @@ QStringList ListTexts(const QListWidget *list)
         texts << list->item(i)->text();
     return texts;
 }
+
+// Each name of the Save As preview: "!" where it is marked with the warning sign, the name, and its tooltip in brackets.
+QStringList MarkedTexts(const QListWidget *list)
+{
+    const QImage warning = list->style()->standardIcon(QStyle::SP_MessageBoxWarning).pixmap(16).toImage();
+    QStringList texts;
+    for (int i = 0; i < list->count(); ++i) {
+        const QListWidgetItem *item = list->item(i);
+        const QString mark = item->icon().isNull() ? QString() : item->icon().pixmap(16).toImage() == warning ? u"!"_s : u"?"_s;
+        texts << mark + item->text() + (item->toolTip().isEmpty() ? QString() : u" ("_s + item->toolTip() + u')');
+    }
+    return texts;
+}
+
+// The name preview of the Save As dialog over the files of s/ (a/README, a/.txt, b/README, b/x.txt, l a link to a/README,
+// h a hard link to b/x.txt): rows, the folder opened, prefix, suffix, whether the folder structure box is clicked on, and
+// what the preview shows.
+const std::tuple<const char *, QStringList, const char *, const char *, const char *, bool, QStringList> kPreviews[] = {
+    {"two names alike", {u"s/a/README"_s, u"s/b/README"_s}, "out", "", "", false,
+        {u"!README (The same name as row 2.)"_s, u"!README (The same name as row 1.)"_s}},
+    {"two names alike, folders kept", {u"s/a/README"_s, u"s/b/README"_s}, "out", "", "", true, {u"a/README"_s, u"b/README"_s}},
+    {"folders kept below the common folder", {u"s/b/x.txt"_s, u"s/a/README"_s}, "out", "n_", "", true, {u"b/n_x.txt"_s, u"a/n_README"_s}},
+    {"one file by three names", {u"s/a/README"_s, u"s/l"_s, u"s/b/x.txt"_s, u"s/h"_s}, "out", "", "", false,
+        {u"README"_s, u"l (The same file as row 1; its result is written once.)"_s, u"x.txt"_s, u"h (The same file as row 3; its result is written once.)"_s}},
+    {"onto its own source", {u"s/a/README"_s}, "s/a", "", "", false, {u"!README (The result would take the place of this file itself.)"_s}},
+    {"onto its own source, listed by a hard link too", {u"s/b/x.txt"_s, u"s/h"_s, u"s/a/README"_s}, "s/b", "", "", false,
+        {u"!x.txt (The result would take the place of this file itself.)"_s, u"h (The same file as row 1; its result is written once.)"_s, u"README"_s}},
+    {"a prefix making a listed name", {u"s/b/x.txt"_s, u"s/a/.txt"_s}, "s/b", "x", "", false,
+        {u"xx.txt"_s, u"!x.txt (The result would take the place of the file of row 1.)"_s}},
+};
 
 QStringList FolderEntries(const QString &folder)
 {
@@ -46,6 +80,47 @@ class TestDialogs : public QObject
     QString makeFolder(const QString &relative) { return QDir().mkpath(tmp->filePath(relative)), tmp->filePath(relative); }
 
 private slots:
+    void namePreview_data()
+    {
+        QTest::addColumn<int>("row");
+        for (int i = 0; i < int(std::size(kPreviews)); ++i)
+            QTest::newRow(std::get<0>(kPreviews[i])) << i;
+    }
+    // The preview marks the names Replace As would refuse, as the folder, the fields and the box change; Save keeps the
+    // box, and the next dialog opens with it.
+    void namePreview()
+    {
+        QFETCH(int, row);
+        const auto &[name, rows, folder, prefix, suffix, keep, expected] = kPreviews[row];
+        makeFolder(u"s/a"_s), makeFolder(u"s/b"_s);
+        for (const QString &made : {u"a/README"_s, u"a/.txt"_s, u"b/README"_s, u"b/x.txt"_s})
+            QVERIFY(WriteFile(tmp->filePath(u"s/"_s + made), "x"));
+        QCOMPARE(::symlink("a/README", NativePath(tmp->filePath(u"s/l"_s)).constData()), 0);
+        QCOMPARE(::link(NativePath(tmp->filePath(u"s/b/x.txt"_s)).constData(), NativePath(tmp->filePath(u"s/h"_s)).constData()), 0);
+        QStringList paths;
+        for (const QString &r : rows)
+            paths << tmp->filePath(r);
+        RecordingSink sink;
+        ReplaceAsSettings settings {makeFolder(QString::fromLatin1(folder)), {}, {}, 0};
+        SaveDialog dlg(nullptr, sink, settings, paths);
+        dlg.open();
+        QTest::keyClicks(dlg.edPrefix(), QString::fromLatin1(prefix));
+        QTest::keyClicks(dlg.edSuffix(), QString::fromLatin1(suffix));
+        if (keep)
+            QTest::mouseClick(dlg.chkKeepFolders(), Qt::LeftButton, {}, QPoint(6, dlg.chkKeepFolders()->height() / 2));
+        QCOMPARE(dlg.chkKeepFolders()->isChecked(), keep);
+        QCOMPARE(MarkedTexts(dlg.List1()), expected);
+        // Another folder, where nothing of the list stands: only the names alike stay marked.
+        QVERIFY(dlg.OpenFolder(makeFolder(u"elsewhere"_s)));
+        QCOMPARE(MarkedTexts(dlg.List1()).filter(u"place of"_s), QStringList());
+        QTest::mouseClick(dlg.Command1(), Qt::LeftButton);
+        QCOMPARE(settings.keepFolders, keep);
+        SaveDialog again(nullptr, sink, settings, paths);
+        QCOMPARE(again.chkKeepFolders()->isChecked(), keep);
+        QCOMPARE(sink.texts(), QStringList());
+        QCOMPARE(sink.beeps, 0);
+    }
+
     void init() { tmp = std::make_unique<QTemporaryDir>(), savedCurrent = QDir::currentPath(); }
     void cleanup() { QDir::setCurrent(savedCurrent), tmp.reset(); }
 

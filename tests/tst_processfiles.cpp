@@ -119,6 +119,10 @@ const Case kCases[] = {
         "link.\nfile s/b.txt|to out/b.txt\nfile s/sub/c.txt|to out/sub/c.txt\n[0 1 .] ! The folder out/sub is a symbolic link, and Perrox never writes "
         "through a link.\nend 3",
         "elsewhere#0|out/b.txt=b|out/sub->../elsewhere", "", "", "", "out   keep"},
+    // A folder made for a result is held open: renamed and replaced by a link meanwhile, the result still goes into it.
+    {"replace as keeping folders, the folder swapped for a link", "s/sub/a.txt=a|s/b.txt=a|+elsewhere/", "a", "a>b", End::Completed, 0, "1 1",
+        "save dialog\nbegin Replacing... 2\nfile s/sub/a.txt|to out/sub/a.txt\nfile s/b.txt|to out/b.txt\nend 2",
+        "elsewhere#0|out/moved/a.txt=b|out/b.txt=b|out/sub->../elsewhere", "out/moved<out/sub|out/sub->../elsewhere", "", "", "out   keep"},
     {"replace as keeping folders, a file in the way", "s/sub/deep/a.txt=a|s/b.txt=a|+out/sub=file", "a", "a>b", End::Completed, 1, "0 1",
         "save dialog\nbegin Replacing... 2\nfile s/sub/deep/a.txt|to out/sub/deep/a.txt\n[. .] ! out/sub is not a folder, so no result can be written into "
         "it.\nfile s/b.txt|to out/b.txt\nend 2",

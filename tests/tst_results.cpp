@@ -7,6 +7,7 @@
 #include <QtWidgets>
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 using namespace perrox;
 using namespace perrox::test;
@@ -40,15 +41,22 @@ QString RowMark(const FileListView *list, int row)
 using RunCase = std::tuple<const char *, RunMode, QList<std::pair<QString, QByteArray>>, QString, QString, bool, int, QStringList, QString, QString, QString,
     QString, QString>;
 const QString kNotProcessed = u"~ Not processed: the run ended before this file was done."_s;
+const QString kSameAsFirst = u"~ Not processed: the same file as row 1."_s;
 const RunCase kRuns[] = {
     {"Count: counted, failed, none", RunMode::Count, {{u"a"_s, "abab"}, {u"missing"_s, {}}, {u"none"_s, "zz"}}, u"a"_s, u"x"_s, false, -1,
         {u"Counted: 2 occurrences"_s, u"! Failed: No such file or directory - %1"_s, u"Counted: no occurrence"_s}, u"       2|       0|       0"_s,
         u"abab||zz"_s, u"2 occurrences in 1 of 3 files, 1 failed"_s, u"No such file or directory - %1"_s, u"       2|| missing"_s},
-    // The same file twice is processed twice; an empty replacement deletes; a file without occurrences is not rewritten.
+    // The same file twice is processed once; an empty replacement deletes; a file without occurrences is not rewritten.
     {"Replace, two pairs", RunMode::Replace, {{u"a"_s, "aab"}, {u"none"_s, "zz"}, {u"b"_s, "bb"}, {u"a"_s, "aab"}}, u"a"_s, QString(), true, -1,
-        {u"Replaced: 3 occurrences (pair 1: 2, pair 2: 1)"_s, u"Unchanged: no occurrence"_s, u"Replaced: 2 occurrences (pair 2: 2)"_s,
-            u"Unchanged: no occurrence"_s},
-        u"       3|       0|       2|       0"_s, u"y|zz|yy|y"_s, u"5 occurrences in 2 of 4 files"_s, QString(), QString()},
+        {u"Replaced: 3 occurrences (pair 1: 2, pair 2: 1)"_s, u"Unchanged: no occurrence"_s, u"Replaced: 2 occurrences (pair 2: 2)"_s, kSameAsFirst},
+        u"       3|       0|       2|"_s, u"y|zz|yy|y"_s, u"5 occurrences in 2 of 4 files, 1 not processed"_s, QString(), QString()},
+    // A link ("->") or a hard link ("&") to a listed file is that file: counted and replaced once.
+    {"Count, a file by a link and a hard link", RunMode::Count, {{u"a"_s, "aa"}, {u"l"_s, "->a"}, {u"h"_s, "&a"}}, u"a"_s, u"x"_s, false, -1,
+        {u"Counted: 2 occurrences"_s, kSameAsFirst, kSameAsFirst}, u"       2||"_s, u"aa|aa|aa"_s, u"2 occurrences in 1 of 3 files, 2 not processed"_s,
+        QString(), QString()},
+    {"Replace, a file by a hard link and a link to it", RunMode::Replace, {{u"a"_s, "ab"}, {u"h"_s, "&a"}, {u"l"_s, "->h"}, {u"c"_s, "a"}}, u"a"_s, u"aa"_s,
+        false, -1, {u"Replaced: 1 occurrence"_s, kSameAsFirst, kSameAsFirst, u"Replaced: 1 occurrence"_s}, u"       1|||       1"_s, u"aab|aab|aab|aa"_s,
+        u"2 occurrences in 2 of 4 files, 2 not processed"_s, QString(), QString()},
     {"Replace As, No to the overwrite question", RunMode::ReplaceAs, {{u"a.txt"_s, "x"}, {u"b.txt"_s, "x"}, {u"c.txt"_s, "x"}}, u"x"_s, u"y"_s, false, -1,
         {u"Replaced: 1 occurrence"_s, kNotProcessed, kNotProcessed}, u"       1||"_s, u"x|x|x"_s, u"1 occurrence in 1 of 3 files, 2 not processed"_s,
         u"The file %2/new_b.txt already exists.\r\n\r\nDo you want to overwrite it?"_s, u"       1|| b.txt"_s},
@@ -99,7 +107,12 @@ private slots:
         QStringList paths, marks, contents;
         QList<ino_t> inodes;
         for (const auto &[fileName, bytes] : files) {
-            paths << (bytes.isNull() ? dir->filePath(fileName) : file(fileName, bytes));
+            const QByteArray other = NativePath(dir->filePath(QString::fromLatin1(bytes.mid(bytes.startsWith('&') ? 1 : 2))));
+            paths << (bytes.isNull() || bytes.startsWith("->") || bytes.startsWith('&') ? dir->filePath(fileName) : file(fileName, bytes));
+            if (bytes.startsWith("->"))
+                QCOMPARE(::symlink(other.constData(), NativePath(paths.last()).constData()), 0);
+            if (bytes.startsWith('&'))
+                QCOMPARE(::link(other.constData(), NativePath(paths.last()).constData()), 0);
             inodes << StatOf(paths.last()).st_ino;
         }
         QTemporaryDir out;
