@@ -75,7 +75,8 @@ SaveDialog::SaveDialog(QWidget *owner, MessageSink &messages, ReplaceAsSettings 
     , m_settings(settings)
     , m_rowPaths(rowPaths)
 {
-    SetUpFixedDialog(this, QStringLiteral("Save"), QStringLiteral("Save As"), 5955, 3225);
+    // One row taller than the design, for the folder structure box below the others.
+    SetUpFixedDialog(this, QStringLiteral("Save"), QStringLiteral("Save As"), 5955, 3480);
     createControls();
     Form_Load();
 }
@@ -98,15 +99,18 @@ void SaveDialog::createControls()
 
     m_list1 = new QListWidget(this);
     m_list1->setObjectName(QStringLiteral("List1"));
-    SetGeometryTwips(m_list1, 120, 720, 2055, 1635);
-
-    m_chkKeepFolders = new QCheckBox(QStringLiteral("Keep the &folder structure"), this);
-    m_chkKeepFolders->setObjectName(QStringLiteral("chkKeepFolders"));
-    SetGeometryTwips(m_chkKeepFolders, 120, 2460, 2175, 255);
+    SetGeometryTwips(m_list1, 120, 720, 2055, 1935);
+    // The warning sign of a name that collides, as small as the text.
+    const int side = m_list1->fontMetrics().height();
+    m_list1->setIconSize(QSize(side, side));
 
     m_chkOverwrite = new QCheckBox(QStringLiteral("&overwrite existing files"), this);
     m_chkOverwrite->setObjectName(QStringLiteral("chkOverwrite"));
     SetGeometryTwips(m_chkOverwrite, 120, 2760, 2175, 255);
+
+    m_chkKeepFolders = new QCheckBox(QStringLiteral("Keep the &folder structure"), this);
+    m_chkKeepFolders->setObjectName(QStringLiteral("chkKeepFolders"));
+    SetGeometryTwips(m_chkKeepFolders, 120, 3120, 4335, 255);
 
     auto *label1 = DesignLabel(this, QStringLiteral("Label1"), QStringLiteral("&Folder:"), 2400, 120, 480, 195);
 

@@ -168,7 +168,13 @@ std::optional<ArgumentTables> BuildArgumentTables(const FindReplaceArguments &ar
 std::vector<PairWarning> CheckTables(const ArgumentTables &tables);
 
 // Runs Count, Replace or Replace As over every row of the host's file list.
-// Count only reads. Replace and Replace As send each file with occurrences
+// A row naming a file an earlier row names (the same path, a link to it, a
+// hard link) is not processed: its result is NotProcessed with sameAs set.
+// Replace As refuses, before anything is written, results that would have
+// the same path or take the place of a listed file (TargetPlan), with a
+// message naming both; with settings.keepFolders the results go below the
+// target folder at their sources' relative paths, the folders made as
+// needed and never reached through a link (TargetFolders). Count only reads. Replace and Replace As send each file with occurrences
 // through the engine into a temporary file of its own, inside a folder of
 // the run's own in the temporary folder (made at the run's first
 // occurrence); the results of many files are flushed to the disk together

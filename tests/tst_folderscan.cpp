@@ -112,6 +112,8 @@ const ScanCase kScans[] = {
     {"links are followed once", Links, "", {}, "file-link a/f.txt b/g.txt", -1, -1, 0},
     // A link whose target does not exist, or runs through a file, is neither file nor folder, at any depth; events still run for it.
     {"a dangling link in a subfolder left out", "a.txt sub/ sub/lost@ROOT/a.txt/x sub/gone@missing sub/z.txt", "", {}, "a.txt sub/z.txt", 5, -1, 0},
+    // A link to a dangling link points nowhere too; a link to a file is the file, listed as any other.
+    {"a chain of links to nothing left out, a link to a file kept", "a.txt b@c c@missing d@a.txt", "", {}, "a.txt d", 4, -1, 0},
     {"a link as the folder", Links, "c", {}, "g.txt", -1, -1, 0},
     {"stopped by the file found", "1 2 3 s/ s/4", "", {}, "1 2", -1, 2, 0},
     {"stopped between events", "1 2 3 s/ s/4", "", {}, "1", -1, -1, 1},
