@@ -42,6 +42,17 @@ QString Advice(bool sameName)
                     : QLatin1String("Nothing was written. Choose another folder, prefix or suffix, and try again."));
 }
 
+// The output name, below the source's folder relative to common when the
+// folders are kept.
+QString RelativeTarget(const QString &clean, const QString &common, const ReplaceAsSettings &settings)
+{
+    const QString name = OutputFileName(clean, settings.outprefix, settings.outsuffix);
+    const QString sourceFolder = GetFolderName(clean);
+    if (!settings.keepFolders || sourceFolder.size() <= common.size())
+        return name;
+    return sourceFolder.mid(common == QLatin1String("/") ? 1 : common.size() + 1) + QLatin1Char('/') + name;
+}
+
 } // namespace
 
 std::vector<FileId> FileIdsOf(const QStringList &paths)
@@ -106,18 +117,13 @@ TargetPlan PlanTargets(
     QHash<QString, int> sources, targets;
     std::map<std::pair<dev_t, ino_t>, int> sourceIds;
     for (qsizetype row = 0; row < rows; ++row) {
+        // A source is known by its first row, as the run processes it there.
         const QString clean = CleanPath(paths.at(row));
-        sources.insert(clean, int(row));
+        if (!sources.contains(clean))
+            sources.insert(clean, int(row));
         if (size_t(row) < ids.size() && ids[size_t(row)].known())
             sourceIds.emplace(std::pair(ids[size_t(row)].dev, ids[size_t(row)].ino), int(row));
-        QString relative = OutputFileName(clean, settings.outprefix, settings.outsuffix);
-        if (settings.keepFolders) {
-            const QString sourceFolder = GetFolderName(clean);
-            const qsizetype skip = common == QLatin1String("/") ? 1 : common.size() + 1;
-            if (sourceFolder.size() > common.size())
-                relative = sourceFolder.mid(skip) + QLatin1Char('/') + relative;
-        }
-        plan.relative.append(relative);
+        plan.relative.append(RelativeTarget(clean, common, settings));
     }
     const auto refuse = [&plan](int row, int other, const QString &note, const QString &refusal, bool sameName) {
         plan.clash[size_t(row)] = other;

@@ -94,9 +94,9 @@ const Case kCases[] = {
         "save dialog\n[. .] ! Replace As would write the result of out/x.txt over out/x_v2.txt, which is listed too (out/x_v2.txt).\r\n\r\nNothing was "
         "written. Choose another folder, prefix or suffix, and try again.",
         "out/x.txt=a|out/x_v2.txt=a", "", "", "", "out  _v2"},
-    {"replace as onto its own source", "out/a.txt=a", "ao", "a>b", End::TargetsCollide, 0, ".",
-        "save dialog\n[.] ! Replace As would write the result of out/a.txt over that file itself.\r\n\r\nNothing was written. Choose another folder, prefix "
-        "or suffix, and try again.",
+    {"replace as onto its own source", "out/a.txt=a|out/a.txt", "ao", "a>b", End::TargetsCollide, 0, ". .",
+        "save dialog\n[. .] ! Replace As would write the result of out/a.txt over that file itself.\r\n\r\nNothing was written. Choose another folder, "
+        "prefix or suffix, and try again.",
         "out/a.txt=a"},
     {"replace as onto a source by a link to its folder", "src/a.txt=a|+to-src->src", "a", "a>b", End::TargetsCollide, 0, ".",
         "save dialog\n[.] ! Replace As would write the result of src/a.txt over that file itself.\r\n\r\nNothing was written. Choose another folder, prefix "
