@@ -49,7 +49,8 @@ class TestUndo : public QObject
 private:
     std::optional<Scene> m_scene;
 
-    // hello>HI! over the rows: 'r' Replace, 'a' Replace As to out/ with the suffix "-new", overwriting, 'o' Replace
+    // hello>HI! over the rows: 'r' Replace, 'a' Replace As to out/ with the suffix "-new", overwriting ('k' keeping the
+    // folders), 'o' Replace
     // without the journal, 'n' Replace of a find that is not there, 'l' Replace with the journal under these limits.
     // Undo restores files by new inodes: the scene's files are not compared by inode.
     RunResult replace(const QStringList &rows, char how = 'r', bool keepTimes = false, UndoSettings limits = kJournal)
@@ -59,7 +60,8 @@ private:
         host.undo = how == 'o' ? UndoSettings {false} : limits;
         host.keepTimes = keepTimes;
         return m_scene
-            ->run(host, how == 'a' ? RunMode::ReplaceAs : RunMode::Replace, how == 'n' ? "absent>x" : "hello>HI!", {.target = "out  -new", .overwrite = true})
+            ->run(host, how == 'a' || how == 'k' ? RunMode::ReplaceAs : RunMode::Replace, how == 'n' ? "absent>x" : "hello>HI!",
+                {.target = how == 'k' ? "out  -new keep" : "out  -new", .overwrite = true})
             .first;
     }
     // What Undo says, as the command line says it: why it did nothing, or how many files it restored and why it left
@@ -117,7 +119,7 @@ void TestUndo::roundTrip_data()
     QTest::newRow("mode 0751, another owner") << a + owned << 'r' << 1 << false;
     QTest::newRow("replace as: new target") << a << 'a' << 1 << false;
     QTest::newRow("replace as: overwritten target") << a + older << 'a' << 1 << false;
-    QTest::newRow("replace as: two sources, one target") << a + "|sub/a.txt=hello from sub\n" << 'a' << 2 << false;
+    QTest::newRow("replace as: two sources of one name, folders kept") << a + "|sub/a.txt=hello from sub\n|+out/sub/" << 'k' << 2 << false;
     QTest::newRow("several files, one without occurrences") << a + "|c.txt=nothing here\n|d.txt=hello again\n" << 'r' << 2 << false;
     QTest::newRow("hard links, times kept") << a + linked << 'r' << 1 << true;
     QTest::newRow("mode 0751, another owner, times kept") << a + owned << 'r' << 1 << true;
@@ -147,7 +149,7 @@ void TestUndo::roundTrip()
     QCOMPARE(LastUndoableRun().value_or(JournalRun {}).id, run.journalRun);
     QCOMPARE(undo(), QStringList {summary});
     QCOMPARE(m_scene->entries(true), before);
-    QCOMPARE(history(), QStringList({u"Undo"_s, u"Replace%1*"_s.arg(how == 'a' ? u" As"_s : QString())}));
+    QCOMPARE(history(), QStringList({u"Undo"_s, u"Replace%1*"_s.arg(how == 'a' || how == 'k' ? u" As"_s : QString())}));
     // Undo of the Undo: the result again, byte for byte (times and modes are those of a new result).
     QCOMPARE(undo().size(), 1);
     QCOMPARE(m_scene->entries(), after);
