@@ -81,8 +81,8 @@ void printReport(BatchOptions::Format format, RunMode mode, const ArgumentTables
     std::fflush(stdout);
 }
 
-// The text format's word about each file that was listed twice and
-// processed at its first place only.
+// A word on standard error, in every format, about each file that was
+// listed twice and processed at its first place only.
 void noteFilesListedTwice(const QStringList &files, const RunResult &result, MessageSink &sink)
 {
     for (size_t row = 0; row < result.rows.size(); ++row)
@@ -181,10 +181,9 @@ int main(int argc, char *argv[])
     const RunResult result = tables ? ProcessFiles(options.mode, *tables, settings, state, host, options.undo, options.keepTimes)
                                     : ProcessArguments(options.mode, *arguments, settings, state, host, options.undo, options.keepTimes);
     const bool ran = result.end != RunResult::End::ArgumentError && result.end != RunResult::End::TargetsCollide;
+    noteFilesListedTwice(files, result, sink);
     if (options.format != BatchOptions::Format::Text && ran && tables)
         printReport(options.format, options.mode, *tables, files, result);
-    else if (options.format == BatchOptions::Format::Text)
-        noteFilesListedTwice(files, result, sink);
 
     return exitStatus(result, options.failNone);
 }

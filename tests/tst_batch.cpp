@@ -221,7 +221,8 @@ const ReportCase Reports[] = {
     {"unprivileged, no temporary folder", "--replace --no-undo --find G --with x data.txt a.txt", "47:78:0", "data.txt=unchanged:0:0|a.txt=not processed:0:0",
         "setup failed", 1, "Permission denied - *", "+.:0755|+TEMP:0755"},
     {"a file listed twice", "--replace --no-undo --find cat --with dog dir/cafe.txt dir", "636174:646f67:2",
-        "dir/cafe.txt=replaced:1:1|dir/cafe.txt=not processed@1:0:0|dir/caf\xe9.txt=replaced:1:1", "completed", 0},
+        "dir/cafe.txt=replaced:1:1|dir/cafe.txt=not processed@1:0:0|dir/caf\xe9.txt=replaced:1:1", "completed", 0,
+        "perrox-batch: dir/cafe.txt: not processed: the same file as row 1 (dir/cafe.txt)\n"},
 };
 
 } // namespace
