@@ -7,6 +7,7 @@
 #include "commit/safereplace.h"
 #include "commit/statefolder.h"
 #include "commit/temporaryfile.h"
+#include "engine/runreport.h"
 #include "files/filedescriptor.h"
 #include "files/filenames.h"
 #include "files/filesystem.h"
@@ -195,7 +196,10 @@ public:
         if (!begin())
             return std::move(m_result);
         m_result.end = RunResult::End::Completed;
-        for (int row = 0; row < m_host.rowCount() && processRow(row); ++row) { }
+        for (int row = 0; row < m_host.rowCount(); ++row) {
+            if (m_host.rowIncluded(row) && !processRow(row))
+                break;
+        }
         commit();
         report();
         return std::move(m_result);
@@ -276,7 +280,7 @@ private:
         RowOutput output(m_runFolder, m_rng);
         const ReplaceOutcome outcome = match(*file, reason, source, output);
         // A message comes after the waiting results.
-        if (!outcome.error.isEmpty() && !say(outcome.error))
+        if (!outcome.error.isEmpty() && !say(row, outcome.error))
             return false;
         if (output.folderFailed()) {
             m_result.end = RunResult::End::SetupFailed;
@@ -398,11 +402,11 @@ private:
 
     // A message of the run's, once the waiting results are in place; false
     // (and no message) when putting them in place ended the run.
-    bool say(const QString &text)
+    bool say(int row, const QString &text)
     {
         if (!commit())
             return false;
-        m_host.messages().warn(text);
+        m_host.fileFailed(row, text);
         return true;
     }
 
@@ -479,7 +483,7 @@ private:
         }
         rowResult.state = RowState::Failed;
         rowResult.error = commit.message;
-        m_host.messages().warn(commit.message);
+        m_host.fileFailed(row, commit.message);
         ++m_result.failedFiles;
         if (commit.status != CommitResult::Status::Failed)
             return true;
@@ -494,9 +498,12 @@ private:
         if (m_journal)
             m_result.journalRun = m_journal->finish();
         // A result dropped with the end of the run counts nothing.
-        for (RowResult &row : m_result.rows) {
+        for (size_t i = 0; i < m_result.rows.size(); ++i) {
+            RowResult &row = m_result.rows[i];
             if (row.state == RowState::NotProcessed)
                 row = RowResult();
+            if (!m_host.rowIncluded(int(i)))
+                row.error = NotSelectedReason();
             row.perPair.resize(size_t(m_pairs.pairCount()), 0);
         }
         m_host.endRun();
