@@ -37,7 +37,8 @@ public:
     virtual Answer show(const QString &text, Icon icon, Buttons buttons, const QString &title) = 0;
     // A check box under the text, such as "Do not ask again": shown with
     // its text and checked as given; the state the user left it in is
-    // written back. A sink that cannot show one leaves it as it was.
+    // written back. A sink that cannot show one leaves it as it was. A
+    // Yes/No question with a check box has No as its default answer.
     struct CheckBox
     {
         QString text;

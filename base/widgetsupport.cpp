@@ -57,6 +57,10 @@ MessageSink::Answer WidgetMessageSink::showBox(const QString &text, Icon icon, B
         break;
     case Buttons::YesNo:
         box.setStandardButtons(QMessageBox::Yes | QMessageBox::No);
+        // A question one may silence asks before something is written: a
+        // stray Enter must not answer it.
+        if (checkBox)
+            box.setDefaultButton(QMessageBox::No);
         break;
     case Buttons::YesNoCancel:
         box.setStandardButtons(QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel);
