@@ -2,6 +2,7 @@
 // run wait for one summary at its end.
 
 #include "app/failurereport.h"
+#include "app/matcheswindow.h"
 #include "app/runcommands.h"
 #include "files/optionsdialog.h"
 #include "support/windowfixture.h"
@@ -133,9 +134,10 @@ private slots:
         QCOMPARE(cells(), counted);
         QCOMPARE(f->w->preferences().askFirst, asksAgain);
         if (!selected.isEmpty() && answer == Answer::Yes) // a row left out, and the totals of the selected ones
-            QCOMPARE(f->files()->topLevelItem(selected.contains(0))->toolTip(0) + u' ' + f->child<QLabel>(u"staTotals"_s)->text(),
-                u"Not processed: the file was not selected. "_s
-                    + (selected.size() == 2 ? u"1 occurrence in 1 of 2 files"_s : u"2 occurrences in 1 of 1 file"_s));
+            QCOMPARE(f->files()->topLevelItem(selected.contains(0))->toolTip(0) + u' ' + f->child<QLabel>(u"staTotals"_s)->text() + u' '
+                    + MatchesPairsText(f->w->rowResult(selected.contains(0)), RunMode::Replace),
+                u"Not processed: the file was not selected. "_s + (selected.size() == 2 ? u"1 occurrence in 1 of 2 files"_s : u"2 occurrences in 1 of 1 file"_s)
+                    + u" Pairs of the last run (Replace), which left this file out."_s);
     }
 
     // "Do not ask again" and the option in Tools > Options are one setting, stored with the preferences.
