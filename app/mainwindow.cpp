@@ -5,6 +5,7 @@
 #include "app/help.h"
 #include "app/matcheswindow.h"
 #include "app/outersizefit.h"
+#include "app/runcommands.h"
 #include "app/runresults.h"
 #include "app/runwindowhost.h"
 #include "app/undocommand.h"
@@ -148,6 +149,7 @@ void MainWindow::createButtons(QWidget *client)
     m_cmdReplace = button(u"cmdReplace"_s, u"&Replace"_s, u"Replace the bytes in the original file"_s, 8220, 240, 1110, 345, [] {});
     m_cmdReplace->setDefault(true);
     m_cmdReplaceAs = button(u"cmdReplaceAs"_s, u"Rep&lace As..."_s, u"Replace the bytes and save the result in a new file"_s, 8220, 690, 1110, 345, [] {});
+    m_cmdCount = button(u"cmdCount"_s, u"C&ount"_s, u"Count the occurrences in every file, changing nothing (F5)"_s, 8220, 1140, 1110, 345, [] {});
     ArgumentEditor *a = m_arguments;
     m_cmdAddParam = picture(u"cmdAddParam"_s, Picture::Add, u"Add Find&Replace arguments"_s, 8220, 1320 + kFieldRow, [a] { a->add(); });
     m_cmdRemoveParam = picture(u"cmdRemoveParam"_s, Picture::Remove, u"Remove Find&Replace arguments"_s, 8580, 1320 + kFieldRow, [a] { a->remove(); });
@@ -229,16 +231,19 @@ void MainWindow::createMenus()
 
     QMenu *actions = menuBar()->addMenu(u"&Actions"_s);
     actions->setObjectName(u"IDM_ACTIONS"_s);
-    addMenuAction(actions, u"IDM_COUNT"_s, u"&Count"_s, run(RunMode::Count));
+    addMenuAction(actions, u"IDM_COUNT"_s, u"&Count"_s, run(RunMode::Count), QKeySequence(Qt::Key_F5));
     addMenuAction(actions, u"IDM_REPLACE"_s, u"&Replace"_s, run(RunMode::Replace));
     addMenuAction(actions, u"IDM_COPYREPLACE"_s, u"Replace &As..."_s, run(RunMode::ReplaceAs));
     connect(m_cmdReplace, &QPushButton::clicked, this, run(RunMode::Replace)); // cmdReplace_Click
     connect(m_cmdReplaceAs, &QPushButton::clicked, this, run(RunMode::ReplaceAs)); // cmdReplaceAs_Click
+    connect(m_cmdCount, &QPushButton::clicked, this, run(RunMode::Count));
+    m_commands = new RunCommands({m_lvwFiles, *m_run, *m_messages, m_preferences.askFirst}, this);
+    m_commands->addSelectedCommands(actions, [this](RunMode mode) { ProcessFiles(mode, true); });
 
     QMenu *tools = menuBar()->addMenu(u"&Tools"_s);
     tools->setObjectName(u"IDM_TOOLS"_s);
     addMenuAction(tools, u"IDM_TOOLS_OPTIONS"_s, u"&Options..."_s, [this] {
-        OptionsDialog dialog(this, m_preferences.masks, m_preferences.undo, m_preferences.keepTimes, m_preferences.maxMatchKiB);
+        OptionsDialog dialog(this, m_preferences.masks, m_preferences.undo, m_preferences.keepTimes, m_preferences.maxMatchKiB, m_preferences.askFirst);
         dialog.exec();
     });
 
@@ -363,8 +368,8 @@ void MainWindow::UpdateCommands()
     const bool files = m_lvwFiles->topLevelItemCount() > 0;
     for (const char *name : {"IDM_REMOVE", "IDM_SELECT_ALL", "IDM_INVERT_SELECTION", "IDM_COUNT", "IDM_REPLACE", "IDM_COPYREPLACE"})
         action(QString::fromLatin1(name))->setEnabled(files);
-    m_cmdReplace->setEnabled(files);
-    m_cmdReplaceAs->setEnabled(files);
+    for (QPushButton *b : {m_cmdReplace, m_cmdReplaceAs, m_cmdCount})
+        b->setEnabled(files);
 }
 
 void MainWindow::UpdateUndoCommand()
@@ -423,7 +428,7 @@ void MainWindow::ArrangeControls()
     m_lvwFind->setColumnWidth(3, wide);
 
     const int buttonLeft = W - (replaceWidth + 7);
-    for (QPushButton *b : {m_cmdReplace, m_cmdReplaceAs, m_cmdAddParam, m_cmdParamUp, m_cmdParamDown})
+    for (QPushButton *b : {m_cmdReplace, m_cmdReplaceAs, m_cmdCount, m_cmdAddParam, m_cmdParamUp, m_cmdParamDown})
         b->move(buttonLeft, b->y());
     m_cmdRemoveParam->move(m_cmdAddParam->x() + m_cmdAddParam->width() + 4, m_cmdRemoveParam->y());
 
@@ -539,13 +544,14 @@ void MainWindow::fileCountChanged(const QString &statusText)
 
 // Runs
 
-RunResult MainWindow::ProcessFiles(RunMode mode)
+RunResult MainWindow::ProcessFiles(RunMode mode, bool selectedOnly)
 {
     if (m_run->running() || m_lvwFiles->refuseWhileBusy())
         return {};
     m_results->runStarts();
     m_engine.maxMatchSize = qint64(m_preferences.maxMatchKiB) << 10;
-    const RunResult result = ProcessArguments(mode, CollectArguments(), m_replaceAs, m_engine, *m_run, m_preferences.undo.settings(), m_preferences.keepTimes);
+    const RunResult result
+        = m_commands->run(mode, selectedOnly, CollectArguments(), m_replaceAs, m_engine, m_preferences.undo.settings(), m_preferences.keepTimes);
     m_results->runEnded(mode, result);
     if (mode != RunMode::Count)
         UpdateUndoCommand();

@@ -30,6 +30,7 @@ class ArgumentListView;
 class FileListView;
 class MatchesWindow;
 class MessageSink;
+class RunCommands;
 class RunWindowHost;
 class WindowDialogs;
 
@@ -84,8 +85,9 @@ public:
     // can be undone.
     void UpdateUndoCommand();
 
-    // Count, Replace, Replace As; nothing while a run or a list change is under way.
-    RunResult ProcessFiles(RunMode mode);
+    // Count, Replace, Replace As, over every row or the selected ones;
+    // nothing while a run or a list change is under way.
+    RunResult ProcessFiles(RunMode mode, bool selectedOnly = false);
     // What the runs left: each row's result, the last run's mode and pairs,
     // File > Export Results and Show Matches (see RunResults).
     RunResults &results() { return *m_results; }
@@ -138,6 +140,7 @@ private:
     QLineEdit *m_edReplace = nullptr;
     QPushButton *m_cmdReplace = nullptr;
     QPushButton *m_cmdReplaceAs = nullptr;
+    QPushButton *m_cmdCount = nullptr;
     QPushButton *m_cmdAddParam = nullptr;
     QPushButton *m_cmdRemoveParam = nullptr;
     QPushButton *m_cmdParamUp = nullptr;
@@ -149,6 +152,7 @@ private:
     ArgumentEditor *m_arguments = nullptr;
     std::unique_ptr<RunWindowHost> m_run;
     RunResults *m_results = nullptr;
+    RunCommands *m_commands = nullptr;
 
     bool m_ctrlKeyDown = false; // CtrlKeyDown
     double m_twipsPerPixel = 15;

@@ -3,6 +3,7 @@
 #include "arguments/notation.h"
 #include "base/messagesink.h"
 #include "base/widgetsupport.h"
+#include "engine/runreport.h"
 #include "files/filenames.h"
 #include "files/openedfile.h"
 
@@ -65,7 +66,7 @@ QString MatchesPairsText(const std::optional<RowResult> &run, RunMode mode)
     const QString pairs = u"Pairs of the last run (%1)"_s.arg(modeName(mode));
     switch (run->state) {
     case RowState::NotProcessed:
-        return pairs + u", which ended before this file."_s;
+        return pairs + (run->error == NotSelectedReason() ? u", which left this file out."_s : u", which ended before this file."_s);
     case RowState::Failed:
         return pairs + u", which failed on this file."_s;
     default:

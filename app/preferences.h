@@ -17,7 +17,7 @@ class QSettings;
 namespace perrox {
 
 // The per-user preferences: the 22 keys of the section "Preferences", the
-// 3 of the section "Undo" and the 1 of the section "Replace", read once when
+// 3 of the section "Undo" and the 3 of the section "Replace", read once when
 // the main window loads and written once when it closes.
 
 // Application name and section of the store.
@@ -65,6 +65,10 @@ struct Preferences
     // "MaxMatchKilobytes" (1 to 1048576): the longest match of a pattern, in
     // KiB; anything else reads as 1024.
     int maxMatchKiB = kDefaultMaxMatchKiB;
+    // "AskFirst" (1 or 0): Replace, and Replace As where it overwrites
+    // without asking per file, ask once before they start; anything else
+    // reads as 1.
+    bool askFirst = true;
 
     friend bool operator==(const Preferences &, const Preferences &) = default;
 };
@@ -113,7 +117,7 @@ std::unique_ptr<QSettings> OpenPreferences(const QString &fileName);
 // tags (find start, find end, replace start, replace end), RecentFile1 to
 // RecentFile5, IncludeDirectories, ExcludeDirectories, IncludeFiles,
 // ExcludeFiles, then Undo/KeepJournal, Undo/MaxRuns, Undo/MaxMegabytes,
-// Replace/KeepTimes. An
+// Replace/KeepTimes, Replace/MaxMatchKilobytes, Replace/AskFirst. An
 // absent key gives the default of Preferences; so does a numeric key whose
 // text is not a number in the key's range (16 bits for the notations and the
 // state, 32 bits for the bounds, which are rounded to whole twips, and the
@@ -125,7 +129,7 @@ Preferences ReadPreferences(QSettings &settings);
 // WindowState, then (only when the state is 0) WindowLeft, WindowTop,
 // WindowWidth, WindowHeight, then the tags, the recent files and the masks in
 // the order of ReadPreferences, then the three keys of the section Undo and
-// last the key of the section Replace.
+// last the keys of the section Replace.
 // Numbers are written as plain decimal text: "0", "2"; a bound in the
 // shortest form of a single-precision number, with a decimal point only when
 // it has a fraction ("7215", "1309.091").

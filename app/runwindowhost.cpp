@@ -23,6 +23,11 @@ public:
         m_host.showPending();
         return m_host.m_messages.show(text, icon, buttons, title);
     }
+    Answer showWithCheckBox(const QString &text, Icon icon, Buttons buttons, const QString &title, CheckBox &box) override
+    {
+        m_host.showPending();
+        return m_host.m_messages.showWithCheckBox(text, icon, buttons, title, box);
+    }
     void beep() override { m_host.m_messages.beep(); }
     void setBusy(bool busy) override { m_host.m_messages.setBusy(busy); }
 
@@ -37,6 +42,7 @@ RunWindowHost::RunWindowHost(QWidget &window, FileListView &files, QLabel &statu
     , m_messages(messages)
     , m_dialogs(dialogs)
     , m_runMessages(std::make_unique<PendingFirstSink>(*this))
+    , m_failures(*m_runMessages)
 { }
 
 RunWindowHost::~RunWindowHost() = default;
@@ -74,6 +80,11 @@ void RunWindowHost::setRowCount(int row, const QString &cell)
         item->setText(1, cell);
 }
 
+void RunWindowHost::fileFailed(int row, const QString &message)
+{
+    m_failures.failed(rowPath(row), message);
+}
+
 QString RunWindowHost::fileListStatusText() const
 {
     return m_files.statusText();
@@ -82,14 +93,17 @@ QString RunWindowHost::fileListStatusText() const
 bool RunWindowHost::chooseReplaceAsTarget(ReplaceAsSettings &settings)
 {
     QStringList paths;
-    for (int i = 0; i < rowCount(); ++i)
-        paths.append(rowPath(i));
-    return m_dialogs.chooseReplaceAsTarget(settings, paths);
+    for (int i = 0; i < rowCount(); ++i) {
+        if (rowIncluded(i))
+            paths.append(rowPath(i));
+    }
+    return m_dialogs.chooseReplaceAsTarget(settings, paths) && (!m_targetCheck || m_targetCheck(settings, paths));
 }
 
 void RunWindowHost::beginRun(const QString &caption, double total)
 {
     m_running = true;
+    m_failures.start();
     m_window.setEnabled(false);
     m_progress = new ProgressWindow(&m_window, m_messages);
     m_progress->setAttribute(Qt::WA_DeleteOnClose);
@@ -118,6 +132,7 @@ void RunWindowHost::endRun()
     QCoreApplication::processEvents();
     m_window.setEnabled(true);
     m_running = false;
+    m_failures.finish();
 }
 
 void RunWindowHost::progress(double position)

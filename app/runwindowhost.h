@@ -1,9 +1,12 @@
 #pragma once
 
+#include "app/failurereport.h"
 #include "engine/processfiles.h"
 
 #include <QElapsedTimer>
 #include <QPointer>
+
+#include <functional>
 
 #include <memory>
 #include <utility>
@@ -39,9 +42,18 @@ public:
     // unless it is shown already.
     void SetStatusText(const QString &text);
 
+    // The rows the next runs process (all when empty), by row.
+    void setIncludedRows(std::vector<bool> rows) { m_included = std::move(rows); }
+    // Asked once the Save As dialog chose a target, with the paths of the
+    // rows to process; false ends the run as a cancelled dialog does.
+    using TargetCheck = std::function<bool(const ReplaceAsSettings &, const QStringList &)>;
+    void setTargetCheck(TargetCheck check) { m_targetCheck = std::move(check); }
+
     MessageSink &messages() override;
     int rowCount() const override;
     QString rowPath(int row) const override;
+    bool rowIncluded(int row) const override { return m_included.empty() || (size_t(row) < m_included.size() && m_included[size_t(row)]); }
+    void fileFailed(int row, const QString &message) override;
     void setRowCount(int row, const QString &cell) override;
     void setStatusText(const QString &text) override { SetStatusText(text); }
     QString fileListStatusText() const override;
@@ -66,6 +78,9 @@ private:
     MessageSink &m_messages;
     WindowDialogs &m_dialogs;
     std::unique_ptr<PendingFirstSink> m_runMessages;
+    FailureReport m_failures;
+    std::vector<bool> m_included;
+    TargetCheck m_targetCheck;
     bool m_running = false;
     QPointer<ProgressWindow> m_progress;
     QElapsedTimer m_sincePump;

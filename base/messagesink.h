@@ -35,6 +35,20 @@ public:
 
     // Shows text (lines joined by "\r\n" or "\r") and waits for the answer.
     virtual Answer show(const QString &text, Icon icon, Buttons buttons, const QString &title) = 0;
+    // A check box under the text, such as "Do not ask again": shown with
+    // its text and checked as given; the state the user left it in is
+    // written back. A sink that cannot show one leaves it as it was. A
+    // Yes/No question with a check box has No as its default answer.
+    struct CheckBox
+    {
+        QString text;
+        bool checked = false;
+    };
+    virtual Answer showWithCheckBox(const QString &text, Icon icon, Buttons buttons, const QString &title, CheckBox &box)
+    {
+        Q_UNUSED(box);
+        return show(text, icon, buttons, title);
+    }
     virtual void beep() = 0;
     // Busy pointer on or off; calls nest (BusyPointer pairs them).
     virtual void setBusy(bool busy) = 0;

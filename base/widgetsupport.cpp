@@ -3,6 +3,7 @@
 #include "base/twips.h"
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QDialog>
 #include <QMessageBox>
 #include <QScreen>
@@ -20,7 +21,23 @@ QString DisplayText(const QString &text)
 
 MessageSink::Answer WidgetMessageSink::show(const QString &text, Icon icon, Buttons buttons, const QString &title)
 {
+    return showBox(text, icon, buttons, title, nullptr);
+}
+
+MessageSink::Answer WidgetMessageSink::showWithCheckBox(const QString &text, Icon icon, Buttons buttons, const QString &title, CheckBox &check)
+{
+    return showBox(text, icon, buttons, title, &check);
+}
+
+MessageSink::Answer WidgetMessageSink::showBox(const QString &text, Icon icon, Buttons buttons, const QString &title, CheckBox *check)
+{
     QMessageBox box(m_owner);
+    // The box owns the check box and deletes it with itself.
+    QCheckBox *checkBox = check ? new QCheckBox(check->text) : nullptr;
+    if (checkBox) {
+        checkBox->setChecked(check->checked);
+        box.setCheckBox(checkBox);
+    }
     box.setWindowTitle(title);
     box.setText(DisplayText(text));
     switch (icon) {
@@ -40,6 +57,10 @@ MessageSink::Answer WidgetMessageSink::show(const QString &text, Icon icon, Butt
         break;
     case Buttons::YesNo:
         box.setStandardButtons(QMessageBox::Yes | QMessageBox::No);
+        // A question one may silence asks before something is written: a
+        // stray Enter must not answer it.
+        if (checkBox)
+            box.setDefaultButton(QMessageBox::No);
         break;
     case Buttons::YesNoCancel:
         box.setStandardButtons(QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel);
@@ -52,6 +73,8 @@ MessageSink::Answer WidgetMessageSink::show(const QString &text, Icon icon, Butt
     const int result = box.exec();
     if (busy)
         QApplication::restoreOverrideCursor();
+    if (checkBox)
+        check->checked = checkBox->isChecked();
     switch (result) {
     case QMessageBox::Yes:
         return Answer::Yes;

@@ -21,10 +21,12 @@ public:
     void setOwner(QWidget *owner) { m_owner = owner; }
 
     Answer show(const QString &text, Icon icon, Buttons buttons, const QString &title) override;
+    Answer showWithCheckBox(const QString &text, Icon icon, Buttons buttons, const QString &title, CheckBox &check) override;
     void beep() override;
     void setBusy(bool busy) override;
 
 private:
+    Answer showBox(const QString &text, Icon icon, Buttons buttons, const QString &title, CheckBox *check);
     QWidget *m_owner;
 };
 

@@ -8,6 +8,7 @@
 #include "commit/statefolder.h"
 #include "commit/targetfolders.h"
 #include "commit/temporaryfile.h"
+#include "engine/runreport.h"
 #include "engine/targetplan.h"
 #include "files/filedescriptor.h"
 #include "files/filenames.h"
@@ -197,7 +198,10 @@ public:
         if (!begin())
             return std::move(m_result);
         m_result.end = RunResult::End::Completed;
-        for (int row = 0; row < m_host.rowCount() && processRow(row); ++row) { }
+        for (int row = 0; row < m_host.rowCount(); ++row) {
+            if (m_host.rowIncluded(row) && !processRow(row))
+                break;
+        }
         commit();
         report();
         return std::move(m_result);
@@ -315,7 +319,7 @@ private:
         if (m_mode == RunMode::ReplaceAs && outcome.count > 0 && slot.folderFd < 0)
             makeTargetFolder(row, slot, outcome);
         // A message comes after the waiting results.
-        if (!outcome.error.isEmpty() && !say(outcome.error))
+        if (!outcome.error.isEmpty() && !say(row, outcome.error))
             return false;
         if (output.folderFailed()) {
             m_result.end = RunResult::End::SetupFailed;
@@ -454,11 +458,11 @@ private:
 
     // A message of the run's, once the waiting results are in place; false
     // (and no message) when putting them in place ended the run.
-    bool say(const QString &text)
+    bool say(int row, const QString &text)
     {
         if (!commit())
             return false;
-        m_host.messages().warn(text);
+        m_host.fileFailed(row, text);
         return true;
     }
 
@@ -535,7 +539,7 @@ private:
         }
         rowResult.state = RowState::Failed;
         rowResult.error = commit.message;
-        m_host.messages().warn(commit.message);
+        m_host.fileFailed(row, commit.message);
         ++m_result.failedFiles;
         if (commit.status != CommitResult::Status::Failed)
             return true;
@@ -550,12 +554,15 @@ private:
         if (m_journal)
             m_result.journalRun = m_journal->finish();
         // A result dropped with the end of the run counts nothing.
-        for (RowResult &row : m_result.rows) {
+        for (size_t i = 0; i < m_result.rows.size(); ++i) {
+            RowResult &row = m_result.rows[i];
             if (row.state == RowState::NotProcessed) {
                 const int sameAs = row.sameAs;
                 row = RowResult();
                 row.sameAs = sameAs;
             }
+            if (!m_host.rowIncluded(int(i)))
+                row.error = NotSelectedReason();
             row.perPair.resize(size_t(m_pairs.pairCount()), 0);
         }
         m_host.endRun();

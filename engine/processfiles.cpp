@@ -78,6 +78,12 @@ QString FinishStoppedRuns()
     return messages.join(kCrLf + kCrLf);
 }
 
+void RunHost::fileFailed(int row, const QString &message)
+{
+    Q_UNUSED(row);
+    messages().warn(message);
+}
+
 double GetTotalBytes(RunHost &host, std::vector<struct stat> *seen)
 {
     host.setStatusText(QStringLiteral("Calculating the number of bytes to process."));
@@ -89,6 +95,8 @@ double GetTotalBytes(RunHost &host, std::vector<struct stat> *seen)
         if (seen)
             seen->assign(size_t(rows), {});
         for (int row = 0; row < rows; ++row) {
+            if (!host.rowIncluded(row))
+                continue;
             const QByteArray path = NativePath(host.rowPath(row));
             struct stat st;
             const bool found = folders.stat(path, &st, false) == 0;

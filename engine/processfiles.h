@@ -46,6 +46,17 @@ public:
 
     virtual int rowCount() const = 0;
     virtual QString rowPath(int row) const = 0;
+    // Whether the run processes the row; the others are left as they are
+    // (not processed, their cells untouched) and add nothing to the total.
+    virtual bool rowIncluded(int row) const
+    {
+        Q_UNUSED(row);
+        return true;
+    }
+    // A row's file could not be read, or its result not put in place: the
+    // message for it, which the run goes on after.
+    // By default it shows the message and waits for OK.
+    virtual void fileFailed(int row, const QString &message);
     // Writes the row's "Count" cell.
     virtual void setRowCount(int row, const QString &cell) = 0;
 
@@ -107,7 +118,7 @@ struct RunResult
     {
         NothingToDo, // no rows
         ArgumentError, // no arguments, or one failed its check; nothing touched
-        TargetCancelled, // the Save As dialog was cancelled
+        TargetCancelled, // the Save As dialog was cancelled, or No to the question before a run
         SetupFailed, // the run's temporary folder or the Replace As folder could not be made or opened; nothing touched
         TargetsCollide, // two Replace As results, or a result and a source, would have the same path; nothing touched
         Completed, // every row processed

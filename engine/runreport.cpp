@@ -49,11 +49,19 @@ std::vector<RowResult> RowsOf(const RunReport &report)
 
 } // namespace
 
+QString NotSelectedReason()
+{
+    return QStringLiteral("the file was not selected.");
+}
+
 RunTotals TotalsOf(const std::vector<RowResult> &rows)
 {
     RunTotals totals;
-    totals.files = int(rows.size());
     for (const RowResult &row : rows) {
+        // A run over the selected rows speaks of those alone.
+        if (row.state == RowState::NotProcessed && row.error == NotSelectedReason())
+            continue;
+        ++totals.files;
         totals.occurrences += row.count;
         if (row.count > 0)
             ++totals.filesWithOccurrences;
@@ -157,6 +165,8 @@ QString RowResultText(const RowResult &row)
     }
     if (row.sameAs >= 0)
         return QStringLiteral("Not processed: the same file as row %1.").arg(row.sameAs + 1);
+    if (!row.error.isEmpty())
+        return QLatin1String("Not processed: ") + row.error;
     return QStringLiteral("Not processed: the run ended before this file was done.");
 }
 

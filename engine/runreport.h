@@ -34,7 +34,10 @@ struct RunTotals
     int notProcessed = 0;
 };
 
+// Rows left out as not selected (see NotSelectedReason) count for nothing.
 RunTotals TotalsOf(const std::vector<RowResult> &rows);
+// The error of a row a run over the selected rows left out.
+QString NotSelectedReason();
 
 // "counted", "replaced", "unchanged", "failed" or "not processed".
 QString RowStateWord(RowState state);

@@ -22,12 +22,13 @@
 
 namespace perrox {
 
-OptionsDialog::OptionsDialog(QWidget *owner, FolderMasks &masks, UndoOptions &undo, bool &keepTimes, int &maxMatchKiB)
+OptionsDialog::OptionsDialog(QWidget *owner, FolderMasks &masks, UndoOptions &undo, bool &keepTimes, int &maxMatchKiB, bool &askFirst)
     : QDialog(owner, FixedDialogFlags())
     , m_masks(masks)
     , m_undo(undo)
     , m_keepTimes(keepTimes)
     , m_maxMatchKiB(maxMatchKiB)
+    , m_askFirst(askFirst)
 {
     SetUpFixedDialog(this, QStringLiteral("Options"), QStringLiteral("Optionen"), 5535, 3810);
     createControls();
@@ -81,6 +82,9 @@ void OptionsDialog::createControls()
     matchLine->addWidget(m_spnMaxMatch);
     matchLine->addStretch();
     pageLayout->addLayout(matchLine);
+    m_chkAskFirst = new QCheckBox(QStringLiteral("&Ask before Replace and Replace As overwrite files"), page);
+    m_chkAskFirst->setObjectName(QStringLiteral("chkAskFirst"));
+    pageLayout->addWidget(m_chkAskFirst);
     m_tbsOptions->addTab(page, QStringLiteral("General"));
 
     createButtons();
@@ -164,6 +168,7 @@ void OptionsDialog::Form_Load()
     m_spnMaxMegabytes->setValue(m_undo.maxMegabytes);
     m_chkKeepTimes->setChecked(m_keepTimes);
     m_spnMaxMatch->setValue(m_maxMatchKiB);
+    m_chkAskFirst->setChecked(m_askFirst);
 }
 
 void OptionsDialog::cmdApply_Click()
@@ -175,6 +180,7 @@ void OptionsDialog::cmdApply_Click()
     m_undo = {m_chkKeepJournal->isChecked(), m_spnMaxRuns->value(), m_spnMaxMegabytes->value()};
     m_keepTimes = m_chkKeepTimes->isChecked();
     m_maxMatchKiB = m_spnMaxMatch->value();
+    m_askFirst = m_chkAskFirst->isChecked();
 }
 
 void OptionsDialog::cmdOK_Click()

@@ -16,16 +16,17 @@ struct UndoOptions;
 
 // Options, the dialog captioned "Optionen": the four mask lists of a folder
 // drop, the journal kept for Undo, whether results keep the files'
-// modification times and the longest match of a pattern, on the "General"
-// tab. The controls are the working copy; Apply and OK write them to masks
-// (trimmed of spaces), undo, keepTimes and maxMatchKiB. Cancel, Escape and the close box keep what the last Apply wrote.
+// modification times, the longest match of a pattern and whether Replace
+// asks before it writes, on the "General" tab. The controls are the working
+// copy; Apply and OK write them to masks (trimmed of spaces), undo,
+// keepTimes, maxMatchKiB and askFirst. Cancel, Escape and the close box keep what the last Apply wrote.
 // Modal use: construct, exec().
 class OptionsDialog : public QDialog
 {
     Q_OBJECT
 
 public:
-    OptionsDialog(QWidget *owner, FolderMasks &masks, UndoOptions &undo, bool &keepTimes, int &maxMatchKiB);
+    OptionsDialog(QWidget *owner, FolderMasks &masks, UndoOptions &undo, bool &keepTimes, int &maxMatchKiB, bool &askFirst);
     ~OptionsDialog() override;
 
     QTabWidget *tbsOptions() const { return m_tbsOptions; }
@@ -39,6 +40,7 @@ public:
     QSpinBox *spnMaxMegabytes() const { return m_spnMaxMegabytes; }
     QCheckBox *chkKeepTimes() const { return m_chkKeepTimes; }
     QSpinBox *spnMaxMatch() const { return m_spnMaxMatch; }
+    QCheckBox *chkAskFirst() const { return m_chkAskFirst; }
     QPushButton *cmdOK() const { return m_cmdOK; }
     QPushButton *cmdCancel() const { return m_cmdCancel; }
     QPushButton *cmdApply() const { return m_cmdApply; }
@@ -59,6 +61,7 @@ private:
     UndoOptions &m_undo;
     bool &m_keepTimes;
     int &m_maxMatchKiB;
+    bool &m_askFirst;
     QTabWidget *m_tbsOptions = nullptr;
     QLineEdit *m_edIncludeDirectories = nullptr;
     QLineEdit *m_edExcludeDirectories = nullptr;
@@ -70,6 +73,7 @@ private:
     QSpinBox *m_spnMaxMegabytes = nullptr;
     QCheckBox *m_chkKeepTimes = nullptr;
     QSpinBox *m_spnMaxMatch = nullptr;
+    QCheckBox *m_chkAskFirst = nullptr;
     QPushButton *m_cmdOK = nullptr;
     QPushButton *m_cmdCancel = nullptr;
     QPushButton *m_cmdApply = nullptr;

@@ -272,21 +272,23 @@ private slots:
         UndoOptions undo {true, 20, 1024};
         bool keepTimes = false;
         int maxMatch = 1024;
-        OptionsDialog dlg(nullptr, masks, undo, keepTimes, maxMatch);
+        bool askFirst = true;
+        OptionsDialog dlg(nullptr, masks, undo, keepTimes, maxMatch, askFirst);
         dlg.open();
         const auto click = [](QAbstractButton *button) { QTest::mouseClick(button, Qt::LeftButton, {}, QPoint(4, button->height() / 2)); };
         const QList<QLineEdit *> fields = {dlg.edIncludeDirectories(), dlg.edExcludeDirectories(), dlg.edIncludeFiles(), dlg.edExcludeFiles()};
         const auto text = [&](int i) { return fields[i]->text(); };
-        // The masks, the journal and its limits (enabled or not) and the times as the controls show them.
+        // The masks, the journal and its limits (enabled or not), the times and the question as the controls show them.
         const auto shown = [&] {
-            return u"%1|%2|%3|%4 %5 %6 %7 %8 %9"_s.arg(text(0), text(1), text(2), text(3))
+            return u"%1|%2|%3|%4 %5 %6 %7 %8 %9 %10"_s.arg(text(0), text(1), text(2), text(3))
                 .arg(dlg.chkKeepJournal()->isChecked())
                 .arg(dlg.spnMaxRuns()->value())
                 .arg(dlg.spnMaxMegabytes()->value())
                 .arg(dlg.spnMaxRuns()->isEnabled() && dlg.spnMaxMegabytes()->isEnabled() ? u"limits"_s : u"off"_s)
-                .arg(dlg.chkKeepTimes()->isChecked());
+                .arg(dlg.chkKeepTimes()->isChecked())
+                .arg(dlg.chkAskFirst()->isChecked());
         };
-        QCOMPARE(shown(), u"src|backup|*.txt|*.bak 1 20 1024 limits 0"_s);
+        QCOMPARE(shown(), u"src|backup|*.txt|*.bak 1 20 1024 limits 0 1"_s);
         // Apply trims spaces (only spaces), keeps the dialog and the typed text, the limits while the journal is off, and
         // holds a value beyond a limit at it.
         const QStringList typed = {u"  lib  "_s, u" .git ; tmp "_s, u"\t*.c "_s, QString()};
@@ -294,9 +296,10 @@ private slots:
             fields[i]->setText(typed[i]);
         click(dlg.chkKeepJournal());
         click(dlg.chkKeepTimes());
+        click(dlg.chkAskFirst());
         dlg.spnMaxRuns()->setValue(5000);
         dlg.spnMaxMegabytes()->setValue(0);
-        QCOMPARE(shown(), u"  lib  | .git ; tmp |\t*.c | 0 1000 1 off 1"_s);
+        QCOMPARE(shown(), u"  lib  | .git ; tmp |\t*.c | 0 1000 1 off 1 0"_s);
         QCOMPARE(dlg.spnMaxMatch()->value(), 1024);
         dlg.spnMaxMatch()->setValue(0);
         click(dlg.cmdApply());
@@ -313,7 +316,8 @@ private slots:
         click(dlg.chkKeepJournal());
         dlg.spnMaxMegabytes()->setValue(2000000);
         click(dlg.chkKeepTimes());
-        QCOMPARE(shown().section(u' ', -4), u"1000 1048576 limits 0"_s);
+        click(dlg.chkAskFirst());
+        QCOMPARE(shown().section(u' ', -5), u"1000 1048576 limits 0 1"_s);
         // Ctrl+Tab keeps the one tab; with a second it moves on and wraps round.
         QTest::keyClick(dlg.edIncludeFiles(), Qt::Key_Tab, Qt::ControlModifier);
         QList<int> tabs {dlg.tbsOptions()->currentIndex()};
@@ -328,6 +332,9 @@ private slots:
         QCOMPARE(masks, (ok ? FolderMasks {u"lib"_s, u"backup"_s, u"*.doc"_s, QString()} : applied));
         QCOMPARE(undo, (UndoOptions {ok, 1000, ok ? 1048576 : 1}));
         QCOMPARE(keepTimes, !ok);
+        QCOMPARE(askFirst, ok);
+        // The check box below the other controls, none cut off.
+        QVERIFY(dlg.chkAskFirst()->mapTo(&dlg, QPoint(0, dlg.chkAskFirst()->height())).y() <= dlg.cmdOK()->y());
     }
 
     // The link and the image open the web address; other labels do nothing.

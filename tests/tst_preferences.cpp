@@ -85,12 +85,13 @@ private slots:
         p.undo = {false, 5, 64};
         p.keepTimes = true;
         p.maxMatchKiB = 2048;
+        p.askFirst = false;
         QVERIFY(WritePreferences(*OpenPreferences(file), p));
         QCOMPARE(test::ReadFile(file),
             "[Preferences]\nAddDir=t1\nExcludeDirectories=t13\nExcludeFiles=t15\nFindEndTag=t4\nFindStartTag=t3\nFindType=0\nIncludeDirectories=t12\n"
             "IncludeFiles=t14\nRecentFile1=t7\nRecentFile2=t8\nRecentFile3=t9\nRecentFile4=t10\nRecentFile5=t11\nReplaceEndTag=t6\nReplaceStartTag=t5\n"
             "ReplaceType=0\nSaveAsDir=t2\nWindowHeight=0.5\nWindowLeft=0\nWindowState=0\nWindowTop=1309.091\nWindowWidth=20000000\n\n"
-            "[Replace]\nKeepTimes=1\nMaxMatchKilobytes=2048\n\n[Undo]\nKeepJournal=0\nMaxMegabytes=64\nMaxRuns=5\n");
+            "[Replace]\nAskFirst=0\nKeepTimes=1\nMaxMatchKilobytes=2048\n\n[Undo]\nKeepJournal=0\nMaxMegabytes=64\nMaxRuns=5\n");
         // Texts with the characters of the file's own syntax come back as they were.
         p = AllTexts(u"\"q\" 'q' C:\\a=b\\ @Variant(x) #;[S] \u00fc\r\n*.c, *.h"_s);
         p.findType = Notation::Hexadecimal;
@@ -109,7 +110,7 @@ private slots:
             lines.insert(key, "v" + QByteArray::number(++n));
         lines.insert({{"FindStartTag", "[F,...]"}, {"FindEndTag", "@Invalid()"}, {"ReplaceStartTag", "\" \""}, {"ReplaceEndTag", ""},
             {"IncludeFiles", "\"*.txt;*.c\""}, {"ExcludeFiles", "*.o;*.a"}});
-        QByteArray content = "[Replace]\nKeepTimes= 1\nMaxMatchKilobytes=64\n\n[Undo]\nMaxRuns= 5 \nKeepJournal=0\n\n[Preferences]\n";
+        QByteArray content = "[Replace]\nKeepTimes= 1\nMaxMatchKilobytes=64\nAskFirst=0\n\n[Undo]\nMaxRuns= 5 \nKeepJournal=0\n\n[Preferences]\n";
         for (auto it = lines.cbegin(); it != lines.cend(); ++it)
             content += it.key() + '=' + it.value() + '\n';
         const QString file = m_dir.filePath(u"hand.conf"_s);
@@ -127,12 +128,13 @@ private slots:
         expected.undo = {false, 5, 1024};
         expected.keepTimes = true;
         expected.maxMatchKiB = 64;
+        expected.askFirst = false;
         QCOMPARE(ReadPreferences(*OpenPreferences(file)), expected);
         // A number out of its range (16 or 32 bits, or the Undo limits) or with other text reads as absent, a fraction
         // rounded.
         QVERIFY(test::WriteFile(file,
             "[Preferences]\nFindType=-1\nReplaceType=1.6\nWindowState=65537\nWindowWidth=inf\nWindowHeight=600px\nWindowTop=3000000000\n\n"
-            "[Undo]\nKeepJournal=2\nMaxRuns=0\nMaxMegabytes=1048577\n\n[Replace]\nKeepTimes=2\nMaxMatchKilobytes=1048577\n"));
+            "[Undo]\nKeepJournal=2\nMaxRuns=0\nMaxMegabytes=1048577\n\n[Replace]\nKeepTimes=2\nMaxMatchKilobytes=1048577\nAskFirst=2\n"));
         Preferences odd;
         odd.replaceType = Notation::Hexadecimal;
         QCOMPARE(ReadPreferences(*OpenPreferences(file)), odd);

@@ -29,7 +29,7 @@ MessageSink::Answer RecordingSink::show(const QString &text, Icon icon, Buttons 
 {
     if (onShow)
         onShow();
-    shown.append({text, icon, buttons, title});
+    shown.append({text, icon, buttons, title, {}, false});
     if (buttons == Buttons::Ok)
         return Answer::Ok;
     return answers.isEmpty() ? Answer::No : answers.takeFirst();

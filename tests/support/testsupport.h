@@ -45,9 +45,19 @@ public:
         Icon icon;
         Buttons buttons;
         QString title;
+        QString checkBox; // a check box's text, empty without one, and its state as shown
+        bool checkedBefore = false;
     };
 
     Answer show(const QString &text, Icon icon, Buttons buttons, const QString &title) override;
+    // The box is left as the next of checkAnswers says (as shown when none is left).
+    Answer showWithCheckBox(const QString &text, Icon icon, Buttons buttons, const QString &title, CheckBox &box) override
+    {
+        const Answer answer = show(text, icon, buttons, title);
+        shown.last().checkBox = box.text, shown.last().checkedBefore = box.checked;
+        box.checked = checkAnswers.isEmpty() ? box.checked : checkAnswers.takeFirst();
+        return answer;
+    }
     void beep() override { ++beeps; }
     void setBusy(bool busy) override;
 
@@ -55,6 +65,7 @@ public:
 
     QList<Shown> shown;
     QList<Answer> answers;
+    QList<bool> checkAnswers;
     std::function<void()> onShow; // called as each message is shown
     int beeps = 0;
     int busyDepth = 0;

@@ -36,6 +36,8 @@ void WindowTest::init()
     qputenv("TEMP", NativePath(temp->path()));
     state = std::make_unique<StateFolderGuard>();
     restart();
+    // Replace runs without its question unless a test asks for it.
+    f->w->preferences().askFirst = false;
 }
 
 void WindowTest::cleanup()
