@@ -2,6 +2,7 @@
 
 #include "app/runwindowhost.h"
 #include "base/messagesink.h"
+#include "engine/targetplan.h"
 #include "files/filelistview.h"
 #include "files/filenames.h"
 #include "files/filesystem.h"
@@ -110,8 +111,14 @@ RunResult RunCommands::run(RunMode mode, bool selectedOnly, const FindReplaceArg
             return true;
         Scope overwrite = scope;
         overwrite.folder = chosen.outpath;
-        for (const QString &source : sources)
-            overwrite.overwritten += FileExists(OutputPath(source, chosen.outpath, chosen.outprefix, chosen.outsuffix)) ? 1 : 0;
+        // Where the results go, as the run will put them (kept folders
+        // included); a file listed twice is written once.
+        const std::vector<FileId> ids = FileIdsOf(sources);
+        const std::vector<int> sameAs = SameFileRows(ids);
+        const TargetPlan targets = PlanTargets(sources, ids, sameAs, chosen.outpath, chosen);
+        for (qsizetype i = 0; i < targets.relative.size(); ++i)
+            if (sameAs[size_t(i)] < 0)
+                overwrite.overwritten += FileExists(TargetPath(chosen.outpath, targets.relative[i])) ? 1 : 0;
         return overwrite.overwritten == 0 || confirm(overwrite);
     });
     host.setIncludedRows(selectedOnly ? included : std::vector<bool>());

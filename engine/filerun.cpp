@@ -339,7 +339,7 @@ private:
     {
         const QString relative = m_relativeTargets.at(row);
         const QString targetName = GetFileName(relative);
-        const QString target = m_settings.outpath + (m_settings.outpath.endsWith(QLatin1Char('/')) ? QString() : QStringLiteral("/")) + relative;
+        const QString target = TargetPath(m_settings.outpath, relative);
         m_host.showFile(source, QLatin1String("to ") + target);
         // An earlier result going to the same name decides what stands there.
         if (m_targetNames.contains(NativePath(relative)) && !commit())

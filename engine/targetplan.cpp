@@ -171,4 +171,9 @@ TargetPlan PlanTargets(
     return plan;
 }
 
+QString TargetPath(const QString &folder, const QString &relative)
+{
+    return folder + (folder.endsWith(QLatin1Char('/')) ? QString() : QStringLiteral("/")) + relative;
+}
+
 } // namespace perrox

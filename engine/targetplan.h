@@ -49,6 +49,9 @@ struct TargetPlan
     QString refusal;
 };
 
+// A target's full path: folder joined with the result's relative path.
+QString TargetPath(const QString &folder, const QString &relative);
+
 // The targets of the rows in folder, as settings name them. Rows that are
 // another row's file (sameAs) are written once, by the first, and clash
 // with nothing. Two results to the same path clash, and so does a result
