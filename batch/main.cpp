@@ -3,6 +3,7 @@
 #include "base/version.h"
 #include "batchinput.h"
 #include "batchoptions.h"
+#include "batchplan.h"
 #include "engine/processfiles.h"
 #include "engine/runreport.h"
 #include "engine/undorun.h"
@@ -103,6 +104,25 @@ int exitStatus(const RunResult &result, bool failNone)
     return failNone && TotalsOf(result.rows).occurrences == 0 ? NothingFound : Success;
 }
 
+// --replace or --replace-as with --apply-plan: a plan that does not fit its
+// files is refused before anything is written.
+int applyPlan(const BatchOptions &options, TerminalSink &sink)
+{
+    const std::optional<LoadedPlan> plan = LoadPlan(options.applyPlan, options.maxMatchSize, sink);
+    if (!plan)
+        return UsageError;
+    if (TerminalHost::interrupted)
+        return Interrupted;
+    PlanHost host(*plan, options.progress, options.format == BatchOptions::Format::Text);
+    ReplaceAsSettings settings = options.settings;
+    EngineState state;
+    state.maxMatchSize = options.maxMatchSize;
+    const RunResult result = ProcessFiles(options.mode, plan->tables, settings, state, host, options.undo, options.keepTimes);
+    if (options.format != BatchOptions::Format::Text)
+        printReport(options.format, options.mode, plan->tables, plan->paths, result);
+    return exitStatus(result, options.failNone);
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
@@ -136,6 +156,8 @@ int main(int argc, char *argv[])
         return history();
     if (options.journalCommand == BatchOptions::JournalCommand::Undo)
         return undo(options, sink);
+    if (!options.applyPlan.isEmpty())
+        return applyPlan(options, sink);
     const std::optional<FindReplaceArguments> arguments = CollectBatchArguments(options, sink);
     if (!arguments)
         return UsageError;
@@ -169,6 +191,9 @@ int main(int argc, char *argv[])
                                     : ProcessArguments(options.mode, *arguments, settings, state, host, options.undo, options.keepTimes);
     if (options.format != BatchOptions::Format::Text && result.end != RunResult::End::ArgumentError && tables)
         printReport(options.format, options.mode, *tables, files, result);
-
-    return exitStatus(result, options.failNone);
+    const int status = exitStatus(result, options.failNone);
+    if (!options.plan.isEmpty() && tables && result.end == RunResult::End::Completed && !TerminalHost::interrupted
+        && !WritePlan(options.plan, *arguments, *tables, files, result, sink))
+        return status == Success || status == NothingFound ? FileFailed : status;
+    return status;
 }

@@ -340,6 +340,12 @@ QByteArray HashContents(int fd, qint64 *size)
     return QByteArray(reinterpret_cast<const char *>(digest), int(length)).toHex();
 }
 
+QByteArray ContentHash(int fd, qint64 *size)
+{
+    const QByteArray hash = HashContents(fd, size);
+    return hash.isEmpty() ? hash : "sha256:" + hash;
+}
+
 RunJournal::RunJournal(JournalMode mode, const UndoSettings &settings, const QString &undoes)
     : m_mode(mode)
     , m_settings(settings)

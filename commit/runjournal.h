@@ -224,4 +224,10 @@ void PruneRuns(const UndoSettings &settings, const QString &keepId);
 // read error.
 QByteArray HashContents(int fd, qint64 *size = nullptr);
 
+// The hash of everything in fd as records outside the journal keep it, its
+// algorithm named in front ("sha256:" and HashContents), so that a record
+// made with another algorithm is told apart; empty on a read error. size,
+// when given, receives the bytes read.
+QByteArray ContentHash(int fd, qint64 *size = nullptr);
+
 } // namespace perrox

@@ -7,6 +7,7 @@
 #include "commit/safereplace.h"
 #include "commit/statefolder.h"
 #include "commit/temporaryfile.h"
+#include "engine/listedoccurrences.h"
 #include "files/filedescriptor.h"
 #include "files/filenames.h"
 #include "files/filesystem.h"
@@ -274,7 +275,7 @@ private:
         if (!file)
             return false;
         RowOutput output(m_runFolder, m_rng);
-        const ReplaceOutcome outcome = match(*file, reason, source, output);
+        const ReplaceOutcome outcome = match(row, *file, reason, source, output);
         // A message comes after the waiting results.
         if (!outcome.error.isEmpty() && !say(outcome.error))
             return false;
@@ -336,12 +337,15 @@ private:
         return file;
     }
 
-    ReplaceOutcome match(const OpenedFile &file, const QString &reason, const QString &source, RowOutput &output)
+    ReplaceOutcome match(int row, const OpenedFile &file, const QString &reason, const QString &source, RowOutput &output)
     {
         if (!reason.isEmpty())
             return {0, ReplaceOutcome::Status::Failed, FileErrorMessage(reason, source), {}};
         DiscardedOutput discarded;
-        return ReplaceInFile(file, m_mode == RunMode::Count ? static_cast<ReplaceOutput &>(discarded) : output, m_pairs, m_state, m_host);
+        ReplaceOutput &out = m_mode == RunMode::Count ? static_cast<ReplaceOutput &>(discarded) : output;
+        if (const ListedFile *listed = m_host.listedOccurrences(row))
+            return ApplyListedOccurrences(file, out, m_pairs, *listed, m_state, m_host);
+        return ReplaceInFile(file, out, m_pairs, m_state, m_host);
     }
 
     // The row's outcome, its cell and its result, which waits for the next commit.
