@@ -18,6 +18,7 @@
 #include "base/twips.h"
 #include "base/widgetsupport.h"
 #include "commit/runjournal.h"
+#include "engine/runplan.h"
 #include "engine/runreport.h"
 #include "files/filelistview.h"
 #include "files/filenames.h"
@@ -244,8 +245,15 @@ void MainWindow::createMenus()
 
     createArgumentMenu(load);
     const auto busy = [this] { return m_run->running() || m_lvwFiles->refuseWhileBusy(); };
-    m_results = new RunResults(
-        {m_lvwFiles, m_staTotals, action(u"IDM_EXPORT_RESULTS"_s), *m_messages, *m_dialogs, [this] { return CollectArguments(); }, busy}, this);
+    m_results = new RunResults({m_lvwFiles, m_staTotals, action(u"IDM_EXPORT_RESULTS"_s), *m_messages, *m_dialogs, [this] { return CollectArguments(); }, busy,
+                                   [this](const QString &path, const ArgumentTables &pairs, const ListedFile &listed) {
+                                       m_engine.maxMatchSize = qint64(m_preferences.maxMatchKiB) << 10;
+                                       const RunResult result
+                                           = ReplaceListed(path, pairs, listed, m_engine, *m_messages, m_preferences.undo.settings(), m_preferences.keepTimes);
+                                       UpdateUndoCommand();
+                                       return result;
+                                   }},
+        this);
 
     QMenu *help = menuBar()->addMenu(u"&Help"_s);
     help->setObjectName(u"IDM_HELP_MENU"_s);

@@ -1,5 +1,6 @@
 #include "runplan.h"
 
+#include "base/messagesink.h"
 #include "files/filesystem.h"
 #include "files/openedfile.h"
 
@@ -222,6 +223,49 @@ PlannedFile PlanFile(const QString &path, const ArgumentTables &pairs)
     }
     planned.listed.occurrences = std::move(scan.first);
     return planned;
+}
+
+namespace {
+
+// The one file of ReplaceListed.
+class ListedHost : public RunHost
+{
+public:
+    ListedHost(const QString &path, const ListedFile &listed, MessageSink &messages)
+        : m_path(path)
+        , m_listed(listed)
+        , m_messages(messages)
+    { }
+    MessageSink &messages() override { return m_messages; }
+    int rowCount() const override { return 1; }
+    QString rowPath(int) const override { return m_path; }
+    void setRowCount(int, const QString &) override { }
+    void setStatusText(const QString &) override { }
+    QString fileListStatusText() const override { return QString(); }
+    bool chooseReplaceAsTarget(ReplaceAsSettings &) override { return false; }
+    void beginRun(const QString &, double) override { }
+    void showFile(const QString &, const QString &) override { }
+    void endRun() override { }
+    void progress(double) override { }
+    bool cancelRequested() override { return false; }
+    void pumpEvents() override { }
+    const ListedFile *listedOccurrences(int) const override { return &m_listed; }
+
+private:
+    const QString m_path;
+    const ListedFile &m_listed;
+    MessageSink &m_messages;
+};
+
+} // namespace
+
+RunResult ReplaceListed(const QString &path, const ArgumentTables &pairs, const ListedFile &listed, EngineState &state, MessageSink &messages,
+    const UndoSettings &undo, bool keepTimes)
+{
+    ListedHost host(path, listed, messages);
+    ReplaceAsSettings unused;
+    BusyPointer busy(messages);
+    return ProcessFiles(RunMode::Replace, pairs, unused, state, host, undo, keepTimes);
 }
 
 } // namespace perrox

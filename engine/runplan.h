@@ -2,6 +2,7 @@
 
 #include "arguments/findreplaceargument.h"
 #include "listedoccurrences.h"
+#include "processfiles.h"
 
 #include <QByteArray>
 #include <QString>
@@ -55,5 +56,12 @@ struct PlannedFile
     QString error;
 };
 PlannedFile PlanFile(const QString &path, const ArgumentTables &pairs);
+
+// Replace of the listed occurrences of the one file at path, as a run of
+// Replace: its temporary file, the checks before it is put in place, the
+// journal for Undo when undo.keep. Messages (a file changed since it was
+// listed, a failure) go to messages; the busy pointer is shown meanwhile.
+RunResult ReplaceListed(const QString &path, const ArgumentTables &pairs, const ListedFile &listed, EngineState &state, MessageSink &messages,
+    const UndoSettings &undo, bool keepTimes);
 
 } // namespace perrox
