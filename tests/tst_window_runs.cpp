@@ -192,6 +192,7 @@ private slots:
             return u"%1 rows, %2 More %3"_s.arg(matches->topLevelItemCount()).arg(window->findChild<QLabel *>(u"lblShowing"_s)->text()).arg(more->isVisible());
         };
         QCOMPARE(state(), u"10000 rows, Showing 10000 of 10005 occurrences. More 1"_s);
+        QCOMPARE(window->findChild<QLabel *>(u"lblChecked"_s)->text(), u"10000 of 10000 occurrences checked. The 5 not shown are not replaced."_s);
         QTest::mouseClick(more, Qt::LeftButton);
         QCOMPARE(state(), u"10005 rows, 10005 occurrences. More 0"_s);
         QCOMPARE(matches->currentItem()->text(0) + u' ' + matches->currentItem()->text(3),
