@@ -69,7 +69,7 @@ std::optional<LoadedPlan> LoadPlan(const QString &path, qint64 maxMatchSize, Mes
 }
 
 bool WritePlan(const QString &path, const FindReplaceArguments &arguments, const ArgumentTables &tables, const QStringList &files, const RunResult &result,
-    MessageSink &messages)
+    qint64 maxMatchSize, MessageSink &messages)
 {
     RunPlan plan {arguments, tables.findBytes(), tables.replaces, {}};
     bool complete = true;
@@ -77,7 +77,7 @@ bool WritePlan(const QString &path, const FindReplaceArguments &arguments, const
         const RowResult &row = result.rows[size_t(i)];
         if (row.state != RowState::Counted || row.count == 0)
             continue;
-        PlannedFile planned = PlanFile(files[i], tables);
+        PlannedFile planned = PlanFile(files[i], tables, maxMatchSize);
         if (!planned.error.isEmpty()) {
             messages.warn(planned.error);
             complete = false;

@@ -27,7 +27,7 @@ std::optional<LoadedPlan> LoadPlan(const QString &path, qint64 maxMatchSize, Mes
 // out, each with its message. False when the plan could not be written, or
 // a file was left out.
 bool WritePlan(const QString &path, const FindReplaceArguments &arguments, const ArgumentTables &tables, const QStringList &files, const RunResult &result,
-    MessageSink &messages);
+    qint64 maxMatchSize, MessageSink &messages);
 
 // perrox-batch's file list for a plan: the plan's files, each with the
 // occurrences it lists.

@@ -193,7 +193,7 @@ int main(int argc, char *argv[])
         printReport(options.format, options.mode, *tables, files, result);
     const int status = exitStatus(result, options.failNone);
     if (!options.plan.isEmpty() && tables && result.end == RunResult::End::Completed && !TerminalHost::interrupted
-        && !WritePlan(options.plan, *arguments, *tables, files, result, sink))
+        && !WritePlan(options.plan, *arguments, *tables, files, result, options.maxMatchSize, sink))
         return status == Success || status == NothingFound ? FileFailed : status;
     return status;
 }

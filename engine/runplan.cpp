@@ -203,7 +203,7 @@ PlanParse ParsePlan(const QByteArray &json)
     return parse;
 }
 
-PlannedFile PlanFile(const QString &path, const ArgumentTables &pairs)
+PlannedFile PlanFile(const QString &path, const ArgumentTables &pairs, qint64 maxMatchSize)
 {
     PlannedFile planned;
     OpenedFile source;
@@ -211,7 +211,7 @@ PlannedFile PlanFile(const QString &path, const ArgumentTables &pairs)
         planned.error = FileErrorMessage(reason, path);
         return planned;
     }
-    OccurrenceScan scan = ScanOccurrences(source, pairs, std::numeric_limits<qint64>::max());
+    OccurrenceScan scan = ScanOccurrences(source, pairs, std::numeric_limits<qint64>::max(), maxMatchSize);
     if (scan.outcome.status != ReplaceOutcome::Status::Done) {
         planned.error = scan.outcome.error;
         return planned;

@@ -55,7 +55,7 @@ struct PlannedFile
     ListedFile listed;
     QString error;
 };
-PlannedFile PlanFile(const QString &path, const ArgumentTables &pairs);
+PlannedFile PlanFile(const QString &path, const ArgumentTables &pairs, qint64 maxMatchSize);
 
 // Replace of the listed occurrences of the one file at path, as a run of
 // Replace: its temporary file, the checks before it is put in place, the
