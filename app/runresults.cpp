@@ -108,9 +108,13 @@ RunResult RunResults::replaceListed(const QString &path, const ArgumentTables &p
         QTreeWidgetItem *item = m_window.list->topLevelItem(row);
         item->setData(0, kRowResultRole, QVariant::fromValue(replaced));
         item->setText(1, AdjustRight(replaced.count, 8));
-        markRow(row, replaced);
     }
-    updateExportCommand();
+    // The totals follow what the rows now say.
+    std::vector<RowResult> rows;
+    for (int row = 0; row < m_window.list->topLevelItemCount(); ++row)
+        if (const std::optional<RowResult> shown = rowResult(row))
+            rows.push_back(*shown);
+    show(RunTotalsText(TotalsOf(rows)));
     return result;
 }
 

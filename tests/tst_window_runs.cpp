@@ -251,6 +251,7 @@ private slots:
             return;
         // The row tells what was done, and Edit > Undo takes it back.
         QCOMPARE(f->files()->topLevelItem(0)->toolTip(0).section(u':', 0, 0), u"Replaced"_s);
+        QCOMPARE(f->child<QLabel>(u"staTotals"_s)->text().section(u' ', 0, 0), cell.trimmed());
         sink().answers = {MessageSink::Answer::Yes};
         f->trigger(u"IDM_UNDO"_s);
         QCOMPARE(ReadFile(a), "abcabcabc"_ba);
