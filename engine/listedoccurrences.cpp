@@ -206,9 +206,10 @@ public:
             ++outcome.count;
             ++outcome.perPair[size_t(o.pair)];
         }
-        if (!copy(cursor, size) || !m_output.close())
-            return m_status == ReplaceOutcome::Status::Cancelled ? ReplaceOutcome {0, m_status, {}, {}}
-                                                                 : failed(m_error.isEmpty() ? m_output.errorString() : m_error, m_errorPath);
+        if (!copy(cursor, size))
+            return m_status == ReplaceOutcome::Status::Cancelled ? ReplaceOutcome {0, m_status, {}, {}} : failed(m_error, m_errorPath);
+        if (!m_output.close())
+            return failed(m_output.errorString(), m_output.path());
         advance(size - m_reported);
         return outcome;
     }
