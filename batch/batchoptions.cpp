@@ -164,6 +164,8 @@ struct BatchParser
             fail(QStringLiteral("--apply-plan needs --replace or --replace-as"));
         else if (pendingFind || !o.arguments.isEmpty() || !o.argumentFiles.isEmpty() || !o.saveArguments.isEmpty() || !o.paths.isEmpty())
             fail(QStringLiteral("--apply-plan takes no --find/--with pair, argument file or PATH: the plan holds them"));
+        else if (o.ignoreCase || o.wholeWord)
+            fail(QStringLiteral("--apply-plan takes no --ignore-case or --word-regexp: the plan's pairs carry them"));
         else if (!o.plan.isEmpty())
             fail(QStringLiteral("--plan and --apply-plan cannot be given together"));
         o.mode = mode.value_or(RunMode::Replace);

@@ -83,6 +83,8 @@ const BatchCase Runs[] = {
     {"a plan and a pair", "--replace --find a --with b --apply-plan p.json", "", "", 2,
         usage("--apply-plan takes no --find/--with pair, argument file or PATH: the plan holds them")},
     {"a plan counted", "--apply-plan p.json", "", "", 2, usage("--apply-plan needs --replace or --replace-as")},
+    {"a plan with -i", "--replace -i --apply-plan p.json", "", "", 2,
+        usage("--apply-plan takes no --ignore-case or --word-regexp: the plan's pairs carry them")},
     {"a plan made by replace", "--replace --plan p.json --find a --with b a.txt", "", "", 2,
         usage("--plan is made by --count; --replace and --replace-as take --apply-plan")},
     {"no file", "--find a --with b", "", "", 2, usage("no file given")},
