@@ -19,6 +19,7 @@
 #include "base/twips.h"
 #include "base/widgetsupport.h"
 #include "commit/runjournal.h"
+#include "engine/runplan.h"
 #include "engine/runreport.h"
 #include "files/filelistview.h"
 #include "files/filenames.h"
@@ -250,7 +251,9 @@ void MainWindow::createMenus()
     createArgumentMenu(load);
     const auto busy = [this] { return m_run->running() || m_lvwFiles->refuseWhileBusy(); };
     m_results = new RunResults(
-        {m_lvwFiles, m_staTotals, action(u"IDM_EXPORT_RESULTS"_s), *m_messages, *m_dialogs, [this] { return CollectArguments(); }, busy}, this);
+        {m_lvwFiles, m_staTotals, action(u"IDM_EXPORT_RESULTS"_s), *m_messages, *m_dialogs, [this] { return CollectArguments(); }, busy,
+            [this](const QString &path, const ArgumentTables &pairs, const ListedFile &listed) { return ReplaceListedOccurrences(path, pairs, listed); }},
+        this);
 
     QMenu *help = menuBar()->addMenu(u"&Help"_s);
     help->setObjectName(u"IDM_HELP_MENU"_s);
@@ -555,6 +558,14 @@ RunResult MainWindow::ProcessFiles(RunMode mode, bool selectedOnly)
     m_results->runEnded(mode, result);
     if (mode != RunMode::Count)
         UpdateUndoCommand();
+    return result;
+}
+
+RunResult MainWindow::ReplaceListedOccurrences(const QString &path, const ArgumentTables &pairs, const ListedFile &listed)
+{
+    m_engine.maxMatchSize = qint64(m_preferences.maxMatchKiB) << 10;
+    const RunResult result = ReplaceListed(path, pairs, listed, m_engine, *m_messages, m_preferences.undo.settings(), m_preferences.keepTimes);
+    UpdateUndoCommand();
     return result;
 }
 

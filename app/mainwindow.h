@@ -88,6 +88,8 @@ public:
     // Count, Replace, Replace As, over every row or the selected ones;
     // nothing while a run or a list change is under way.
     RunResult ProcessFiles(RunMode mode, bool selectedOnly = false);
+    // Replace Checked of a Matches window: the Replace of the listed occurrences of one file.
+    RunResult ReplaceListedOccurrences(const QString &path, const ArgumentTables &pairs, const ListedFile &listed);
     // What the runs left: each row's result, the last run's mode and pairs,
     // File > Export Results and Show Matches (see RunResults).
     RunResults &results() { return *m_results; }

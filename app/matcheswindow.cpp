@@ -14,6 +14,7 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QScrollBar>
+#include <QSignalBlocker>
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
@@ -83,6 +84,14 @@ QString MatchesShowingText(qint64 shown, qint64 total)
     return total == 1 ? u"1 occurrence."_s : u"%1 occurrences."_s.arg(total);
 }
 
+QString MatchesCheckedText(qint64 checked, qint64 shown, qint64 total)
+{
+    const QString text = u"%1 of %2 occurrences checked."_s.arg(checked).arg(shown);
+    if (shown >= total)
+        return text;
+    return text + u" The %1 not shown are not replaced."_s.arg(total - shown);
+}
+
 MatchesWindow *MatchesWindow::open(Source source, MessageSink &messages, QWidget *parent)
 {
     MatchList list;
@@ -133,6 +142,27 @@ MatchesWindow::MatchesWindow(Source source, MessageSink &messages, QWidget *pare
     close->setObjectName(u"cmdClose"_s);
     close->setAutoDefault(false);
     connect(close, &QPushButton::clicked, this, &QDialog::reject);
+    m_lblChecked = new QLabel(this);
+    m_lblChecked->setObjectName(u"lblChecked"_s);
+    auto *checkAll = new QPushButton(u"Check &All"_s, this);
+    checkAll->setObjectName(u"cmdCheckAll"_s);
+    checkAll->setAutoDefault(false);
+    connect(checkAll, &QPushButton::clicked, this, [this] { CheckAll(true); });
+    auto *checkNone = new QPushButton(u"Check &None"_s, this);
+    checkNone->setObjectName(u"cmdCheckNone"_s);
+    checkNone->setAutoDefault(false);
+    connect(checkNone, &QPushButton::clicked, this, [this] { CheckAll(false); });
+    m_cmdReplaceChecked = new QPushButton(u"&Replace Checked"_s, this);
+    m_cmdReplaceChecked->setObjectName(u"cmdReplaceChecked"_s);
+    m_cmdReplaceChecked->setAutoDefault(false);
+    m_cmdReplaceChecked->setVisible(bool(m_source.replaceListed));
+    connect(m_cmdReplaceChecked, &QPushButton::clicked, this, &MatchesWindow::ReplaceChecked);
+    connect(m_lvwMatches, &QTreeWidget::itemChanged, this, &MatchesWindow::updateChecked);
+    auto *checks = new QHBoxLayout;
+    checks->addWidget(m_lblChecked, 1);
+    checks->addWidget(checkAll);
+    checks->addWidget(checkNone);
+    checks->addWidget(m_cmdReplaceChecked);
 
     auto *buttons = new QHBoxLayout;
     buttons->addWidget(m_lblShowing, 1);
@@ -143,6 +173,7 @@ MatchesWindow::MatchesWindow(Source source, MessageSink &messages, QWidget *pare
     layout->addWidget(m_lvwPairs);
     layout->addWidget(m_lblChanged);
     layout->addWidget(m_lvwMatches, 1);
+    layout->addLayout(checks);
     layout->addLayout(buttons);
 }
 
@@ -189,24 +220,86 @@ void MatchesWindow::fill(const MatchList &list)
     m_lblShowing->setText(MatchesShowingText(qint64(list.rows.size()), list.scan.outcome.count));
     m_cmdMore->setVisible(qint64(list.rows.size()) < list.scan.outcome.count);
 
+    m_listed = list.identity;
+    m_listed.occurrences = list.scan.first;
+    m_total = list.scan.outcome.count;
+
     const QFont fixed = QFontDatabase::systemFont(QFontDatabase::FixedFont);
     QList<QTreeWidgetItem *> items;
     items.reserve(qsizetype(list.rows.size()));
     for (const MatchContext &row : list.rows) {
         auto *item = new QTreeWidgetItem(QStringList {OffsetText(row.offset), QString::number(row.pair + 1),
             ContextHex(row, false) + u'\n' + ContextCharacters(row, false), ContextHex(row, true) + u'\n' + ContextCharacters(row, true)});
+        item->setFlags(item->flags() | Qt::ItemIsUserCheckable);
+        item->setCheckState(0, Qt::Checked);
         item->setTextAlignment(1, Qt::AlignRight | Qt::AlignVCenter);
         item->setFont(2, fixed);
         item->setFont(3, fixed);
         items << item;
     }
-    m_lvwMatches->clear();
-    m_lvwMatches->addTopLevelItems(items);
+    {
+        const QSignalBlocker quiet(m_lvwMatches);
+        m_lvwMatches->clear();
+        m_lvwMatches->addTopLevelItems(items);
+    }
+    updateChecked();
     // A little room between the two byte columns.
     for (int column = 0; column < m_lvwMatches->columnCount(); ++column) {
         m_lvwMatches->resizeColumnToContents(column);
         m_lvwMatches->setColumnWidth(column, m_lvwMatches->columnWidth(column) + 12);
     }
+}
+
+void MatchesWindow::updateChecked()
+{
+    qint64 checked = 0;
+    for (int i = 0; i < m_lvwMatches->topLevelItemCount(); ++i)
+        checked += m_lvwMatches->topLevelItem(i)->checkState(0) == Qt::Checked;
+    m_lblChecked->setText(MatchesCheckedText(checked, m_lvwMatches->topLevelItemCount(), m_total));
+    m_cmdReplaceChecked->setEnabled(checked > 0);
+}
+
+void MatchesWindow::CheckAll(bool checked)
+{
+    {
+        const QSignalBlocker quiet(m_lvwMatches);
+        for (int i = 0; i < m_lvwMatches->topLevelItemCount(); ++i)
+            m_lvwMatches->topLevelItem(i)->setCheckState(0, checked ? Qt::Checked : Qt::Unchecked);
+    }
+    updateChecked();
+}
+
+void MatchesWindow::ReplaceChecked()
+{
+    if (!m_source.replaceListed)
+        return;
+    ListedFile listed = m_listed;
+    listed.occurrences.clear();
+    for (int i = 0; i < m_lvwMatches->topLevelItemCount() && size_t(i) < m_listed.occurrences.size(); ++i)
+        if (m_lvwMatches->topLevelItem(i)->checkState(0) == Qt::Checked)
+            listed.occurrences.push_back(m_listed.occurrences[size_t(i)]);
+    if (listed.occurrences.empty()) {
+        m_messages.beep();
+        return;
+    }
+    const RunResult result = m_source.replaceListed(listed);
+    // A refusal or a failure has said why and changed nothing.
+    if (result.rows.size() != 1 || result.rows.front().state != RowState::Replaced)
+        return;
+    m_source.run = result.rows.front();
+    m_source.mode = RunMode::Replace;
+    m_lblPairs->setText(MatchesPairsText(m_source.run, m_source.mode));
+    MatchList list;
+    {
+        BusyPointer busy(m_messages);
+        list = ListMatches(m_source.path, m_source.pairs, Page, ContextBytes);
+    }
+    m_limit = Page;
+    if (!list.ok()) {
+        m_messages.warn(list.error());
+        return;
+    }
+    fill(list);
 }
 
 void MatchesWindow::fillPairs(const MatchList &list)

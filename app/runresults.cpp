@@ -76,15 +76,46 @@ void RunResults::show(const QString &totals)
     // A failed row must not pass for a file without occurrences, nor a row
     // the run never reached for one it did.
     for (int row = 0; row < m_window.list->topLevelItemCount(); ++row) {
-        if (const std::optional<RowResult> result = rowResult(row)) {
-            const FileListView::RowMark mark = result->state == RowState::Failed ? FileListView::RowMark::Warning
-                : result->state == RowState::NotProcessed                        ? FileListView::RowMark::Dimmed
-                                                                                 : FileListView::RowMark::None;
-            m_window.list->setRowMark(row, mark, RowResultText(*result));
-        }
+        if (const std::optional<RowResult> result = rowResult(row))
+            markRow(row, *result);
     }
     m_window.totals->setText(totals);
     updateExportCommand();
+}
+
+void RunResults::markRow(int row, const RowResult &result)
+{
+    const FileListView::RowMark mark = result.state == RowState::Failed ? FileListView::RowMark::Warning
+        : result.state == RowState::NotProcessed                        ? FileListView::RowMark::Dimmed
+                                                                        : FileListView::RowMark::None;
+    m_window.list->setRowMark(row, mark, RowResultText(result));
+}
+
+RunResult RunResults::replaceListed(const QString &path, const ArgumentTables &pairs, const ListedFile &listed)
+{
+    if (m_window.busy() || !m_window.replaceListed) {
+        m_window.messages.beep();
+        return {};
+    }
+    const RunResult result = m_window.replaceListed(path, pairs, listed);
+    // A file left as it was keeps what its rows show.
+    if (result.rows.size() != 1 || result.rows.front().state != RowState::Replaced)
+        return result;
+    const RowResult &replaced = result.rows.front();
+    for (int row = 0; row < m_window.list->topLevelItemCount(); ++row) {
+        if (m_window.list->path(row) != path)
+            continue;
+        QTreeWidgetItem *item = m_window.list->topLevelItem(row);
+        item->setData(0, kRowResultRole, QVariant::fromValue(replaced));
+        item->setText(1, AdjustRight(replaced.count, 8));
+    }
+    // The totals follow what the rows now say.
+    std::vector<RowResult> rows;
+    for (int row = 0; row < m_window.list->topLevelItemCount(); ++row)
+        if (const std::optional<RowResult> shown = rowResult(row))
+            rows.push_back(*shown);
+    show(RunTotalsText(TotalsOf(rows)));
+    return result;
 }
 
 void RunResults::updateExportCommand()
@@ -160,6 +191,7 @@ MatchesWindow *RunResults::showMatches(int row)
             return nullptr;
         source.pairs = std::move(*current);
     }
+    source.replaceListed = [this, path = source.path, pairs = source.pairs](const ListedFile &listed) { return replaceListed(path, pairs, listed); };
     return MatchesWindow::open(std::move(source), m_window.messages, m_parent);
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "engine/listedoccurrences.h"
 #include "engine/processfiles.h"
 
 #include <QObject>
@@ -37,6 +38,9 @@ public:
         std::function<FindReplaceArguments()> currentPairs;
         // True while a run or a list change is under way: the commands wait.
         std::function<bool()> busy;
+        // Replace Checked of a Matches window: the Replace of the listed
+        // occurrences of the file at path.
+        std::function<RunResult(const QString &path, const ArgumentTables &pairs, const ListedFile &listed)> replaceListed = {};
     };
     RunResults(const Window &window, QWidget *parent);
 
@@ -61,6 +65,9 @@ public:
 
 private:
     void addMatchesCommand();
+    // Replace Checked: the file's rows take the result once it is replaced.
+    RunResult replaceListed(const QString &path, const ArgumentTables &pairs, const ListedFile &listed);
+    void markRow(int row, const RowResult &result);
     // The row Show Matches works on: the one selected row, or the current row
     // when none is selected; -1 otherwise.
     int matchesRow() const;

@@ -143,14 +143,40 @@ struct BatchParser
                 fail(QStringLiteral("--undo, --undo-run and --history take no mode, pair or PATH"));
             return parse;
         }
+        if (!o.applyPlan.isEmpty())
+            return finishApplyPlan();
         if (pendingFind)
             failUnpairedFind();
+        else if (!o.plan.isEmpty() && mode.value_or(RunMode::Count) != RunMode::Count)
+            fail(QStringLiteral("--plan is made by --count; --replace and --replace-as take --apply-plan"));
         else if (o.arguments.isEmpty() && o.argumentFiles.isEmpty())
             fail(QStringLiteral("no --find/--with pair given"));
         else if (o.paths.isEmpty() && o.saveArguments.isEmpty())
             fail(QStringLiteral("no file given"));
         o.mode = mode.value_or(RunMode::Count);
         return parse;
+    }
+
+    // --apply-plan: the plan holds the pairs and the files.
+    BatchParse finishApplyPlan()
+    {
+        if (mode != RunMode::Replace && mode != RunMode::ReplaceAs)
+            fail(QStringLiteral("--apply-plan needs --replace or --replace-as"));
+        else if (pendingFind || !o.arguments.isEmpty() || !o.argumentFiles.isEmpty() || !o.saveArguments.isEmpty() || !o.paths.isEmpty())
+            fail(QStringLiteral("--apply-plan takes no --find/--with pair, argument file or PATH: the plan holds them"));
+        else if (o.ignoreCase || o.wholeWord)
+            fail(QStringLiteral("--apply-plan takes no --ignore-case or --word-regexp: the plan's pairs carry them"));
+        else if (!o.plan.isEmpty())
+            fail(QStringLiteral("--plan and --apply-plan cannot be given together"));
+        o.mode = mode.value_or(RunMode::Replace);
+        return parse;
+    }
+
+    void planFile(QString &target, const char *option, const QString &value)
+    {
+        if (value.isEmpty())
+            return fail(QStringLiteral("%1 needs a file name").arg(QLatin1String(option)));
+        target = value;
     }
 };
 
@@ -175,6 +201,11 @@ const BatchOption kOptions[] = {
         [](BatchParser &p, const QString &v) { p.argumentFile(v); }},
     {"--save-arguments", "FILE", "Options", "write every pair, in order, to FILE as an argument\nfile (replacing it); with no PATH nothing else is done",
         [](BatchParser &p, const QString &v) { p.saveArguments(v); }},
+    {"--plan", "FILE", "Options", "with --count: also write the plan of the run to FILE,\nevery occurrence with its place (see --apply-plan)",
+        [](BatchParser &p, const QString &v) { p.planFile(p.o.plan, "--plan", v); }},
+    {"--apply-plan", "FILE", "Options",
+        "with --replace or --replace-as: replace exactly the\noccurrences FILE lists, in the files it names, if\nthey are unchanged; no pair or PATH is given",
+        [](BatchParser &p, const QString &v) { p.planFile(p.o.applyPlan, "--apply-plan", v); }},
     {"--prefix", "TEXT", "Options", "text in front of each base name (Replace As)",
         [](BatchParser &p, const QString &v) { RemoveInvalidChars(p.o.settings.outprefix = v); }},
     {"--suffix", "TEXT", "Options", "text after each base name (Replace As)",
@@ -232,9 +263,10 @@ const char kHelpHead[] = "Usage: perrox-batch [--count | --replace | --replace-a
                          "                    [--overwrite] [--keep-folders] (--find BYTES --with BYTES | --arguments FILE)...\n"
                          "                    [--save-arguments FILE] [--include-folders MASKS] [--exclude-folders MASKS]\n"
                          "                    [--include-files MASKS] [--exclude-files MASKS] [--progress]\n"
-                         "                    [--format FORMAT] [--fail-none] [--quiet] [--keep-times]\n"
+                         "                    [--format FORMAT] [--fail-none] [--quiet] [--keep-times] [--plan FILE]\n"
                          "                    [--ignore-case] [--word-regexp] [--max-match-size BYTES]\n"
                          "                    [--no-undo] [--undo-max-runs N] [--undo-max-size MIB] [--] PATH...\n"
+                         "   or: perrox-batch (--replace | --replace-as FOLDER) --apply-plan FILE [OPTION]...\n"
                          "   or: perrox-batch --undo | --undo-run ID | --history\n"
                          "Replace characters or any bytes in your files.\n";
 const char kHelpTail[] = "BYTES is asc:TEXT (characters, Windows-1252), dec:TEXT (decimal values 0-255),\n"
@@ -268,6 +300,13 @@ const char kHelpTail[] = "BYTES is asc:TEXT (characters, Windows-1252), dec:TEXT
                          "are entered and which files are taken, by name only. MASKS is a list of\n"
                          "names separated by \";\", case ignored, where \"*\" may stand first and/or last:\n"
                          "\"*.txt;*.doc\", \"data*\", \"*tmp*\".\n"
+                         "\n"
+                         "A plan (--plan) is JSON: the pairs, and for each file with occurrences its\n"
+                         "path, size, mtime_ns, hash and occurrences (offset, length, pair from 0).\n"
+                         "--apply-plan replaces exactly the occurrences it lists, never searching anew;\n"
+                         "entries may be deleted from it. A file changed since is reported and left\n"
+                         "alone (exit 1); a plan whose occurrences do not fit their files is refused\n"
+                         "before anything is written (exit 2).\n"
                          "\n"
                          "For every processed file a line shows the count, right-aligned in 8\n"
                          "characters, two blanks and the path. A file listed twice (by the same path,\n"

@@ -26,6 +26,8 @@ struct BatchOptions
     };
     QList<ArgumentFile> argumentFiles;
     QString saveArguments; // --save-arguments FILE; empty when not given
+    QString plan; // --plan FILE (Count): where the plan of the run goes
+    QString applyPlan; // --apply-plan FILE: the plan whose occurrences are replaced
     FolderMasks masks; // for every PATH that is a folder
     QStringList paths;
     bool progress = false;

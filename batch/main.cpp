@@ -3,6 +3,7 @@
 #include "base/version.h"
 #include "batchinput.h"
 #include "batchoptions.h"
+#include "batchplan.h"
 #include "engine/processfiles.h"
 #include "engine/runreport.h"
 #include "engine/undorun.h"
@@ -116,6 +117,25 @@ int exitStatus(const RunResult &result, bool failNone)
     return failNone && TotalsOf(result.rows).occurrences == 0 ? NothingFound : Success;
 }
 
+// --replace or --replace-as with --apply-plan: a plan that does not fit its
+// files is refused before anything is written.
+int applyPlan(const BatchOptions &options, TerminalSink &sink)
+{
+    const std::optional<LoadedPlan> plan = LoadPlan(options.applyPlan, options.maxMatchSize, sink);
+    if (!plan)
+        return UsageError;
+    if (TerminalHost::interrupted)
+        return Interrupted;
+    PlanHost host(*plan, options.progress, options.format == BatchOptions::Format::Text);
+    ReplaceAsSettings settings = options.settings;
+    EngineState state;
+    state.maxMatchSize = options.maxMatchSize;
+    const RunResult result = ProcessFiles(options.mode, plan->tables, settings, state, host, options.undo, options.keepTimes);
+    if (options.format != BatchOptions::Format::Text)
+        printReport(options.format, options.mode, plan->tables, plan->paths, result);
+    return exitStatus(result, options.failNone);
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
@@ -149,6 +169,8 @@ int main(int argc, char *argv[])
         return history();
     if (options.journalCommand == BatchOptions::JournalCommand::Undo)
         return undo(options, sink);
+    if (!options.applyPlan.isEmpty())
+        return applyPlan(options, sink);
     const std::optional<FindReplaceArguments> arguments = CollectBatchArguments(options, sink);
     if (!arguments)
         return UsageError;
@@ -184,6 +206,9 @@ int main(int argc, char *argv[])
     noteFilesListedTwice(files, result, sink);
     if (options.format != BatchOptions::Format::Text && ran && tables)
         printReport(options.format, options.mode, *tables, files, result);
-
-    return exitStatus(result, options.failNone);
+    const int status = exitStatus(result, options.failNone);
+    if (!options.plan.isEmpty() && tables && result.end == RunResult::End::Completed && !TerminalHost::interrupted
+        && !WritePlan(options.plan, *arguments, *tables, files, result, options.maxMatchSize, sink))
+        return status == Success || status == NothingFound ? FileFailed : status;
+    return status;
 }

@@ -309,6 +309,10 @@ qint64 JournalRun::keptBytes() const
     return sum;
 }
 
+// The name of HashContents' algorithm, which ContentHash writes in front of
+// the hash: whatever computes the hash, this says what it is.
+constexpr char kHashName[] = "sha256:";
+
 QByteArray HashContents(int fd, qint64 *size)
 {
     // libcrypto's SHA-256 uses the processor's SHA instructions where it
@@ -338,6 +342,12 @@ QByteArray HashContents(int fd, qint64 *size)
     if (size)
         *size = offset;
     return QByteArray(reinterpret_cast<const char *>(digest), int(length)).toHex();
+}
+
+QByteArray ContentHash(int fd, qint64 *size)
+{
+    const QByteArray hash = HashContents(fd, size);
+    return hash.isEmpty() ? hash : kHashName + hash;
 }
 
 RunJournal::RunJournal(JournalMode mode, const UndoSettings &settings, const QString &undoes)

@@ -221,7 +221,13 @@ QString RecoverInterruptedRuns();
 void PruneRuns(const UndoSettings &settings, const QString &keepId);
 
 // The SHA-256 of everything in fd (hexadecimal), from its start; empty on a
-// read error.
+// read error. Another algorithm here must change its name (kHashName) too.
 QByteArray HashContents(int fd, qint64 *size = nullptr);
+
+// The hash of everything in fd as records outside the journal keep it, its
+// algorithm named in front ("sha256:" and HashContents), so that a record
+// made with another algorithm is told apart; empty on a read error. size,
+// when given, receives the bytes read.
+QByteArray ContentHash(int fd, qint64 *size = nullptr);
 
 } // namespace perrox

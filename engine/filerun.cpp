@@ -8,6 +8,7 @@
 #include "commit/statefolder.h"
 #include "commit/targetfolders.h"
 #include "commit/temporaryfile.h"
+#include "engine/listedoccurrences.h"
 #include "engine/runreport.h"
 #include "engine/targetplan.h"
 #include "files/filedescriptor.h"
@@ -315,7 +316,7 @@ private:
         if (!file)
             return false;
         RowOutput output(m_runFolder, m_rng);
-        ReplaceOutcome outcome = match(*file, reason, source, output);
+        ReplaceOutcome outcome = match(row, *file, reason, source, output);
         if (m_mode == RunMode::ReplaceAs && outcome.count > 0 && slot.folderFd < 0)
             makeTargetFolder(row, slot, outcome);
         // A message comes after the waiting results.
@@ -396,12 +397,15 @@ private:
         outcome = {0, ReplaceOutcome::Status::Failed, m_targetFolderError.isEmpty() ? m_targetFolders->error() : m_targetFolderError, {}};
     }
 
-    ReplaceOutcome match(const OpenedFile &file, const QString &reason, const QString &source, RowOutput &output)
+    ReplaceOutcome match(int row, const OpenedFile &file, const QString &reason, const QString &source, RowOutput &output)
     {
         if (!reason.isEmpty())
             return {0, ReplaceOutcome::Status::Failed, FileErrorMessage(reason, source), {}};
         DiscardedOutput discarded;
-        return ReplaceInFile(file, m_mode == RunMode::Count ? static_cast<ReplaceOutput &>(discarded) : output, m_pairs, m_state, m_host);
+        ReplaceOutput &out = m_mode == RunMode::Count ? static_cast<ReplaceOutput &>(discarded) : output;
+        if (const ListedFile *listed = m_host.listedOccurrences(row))
+            return ApplyListedOccurrences(file, out, m_pairs, *listed, m_state, m_host);
+        return ReplaceInFile(file, out, m_pairs, m_state, m_host);
     }
 
     // The row's outcome, its cell and its result, which waits for the next commit.

@@ -73,6 +73,7 @@ MatchList ListMatches(const QString &path, const ArgumentTables &arguments, qint
     list.scan = ScanOccurrences(source, arguments, limit);
     if (!list.ok())
         return list;
+    list.identity = IdentityOf(source.fd(), source.status());
     list.rows.resize(list.scan.first.size());
     for (size_t i = 0; i < list.rows.size(); ++i) {
         const Occurrence &o = list.scan.first[i];

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "listedoccurrences.h"
 #include "replaceengine.h"
 
 #include <QByteArray>
@@ -34,6 +35,9 @@ struct MatchList
 {
     OccurrenceScan scan;
     std::vector<MatchContext> rows;
+    // The file as it was read (size, modification time, content hash), to
+    // tell before its listed occurrences are replaced that it is unchanged.
+    ListedFile identity;
     bool ok() const { return scan.outcome.status == ReplaceOutcome::Status::Done; }
     const QString &error() const { return scan.outcome.error; }
 };

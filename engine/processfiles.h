@@ -15,6 +15,7 @@
 namespace perrox {
 
 class MessageSink;
+struct ListedFile;
 
 // The three processing commands. The numbers are the modes of the menu
 // commands and buttons.
@@ -83,6 +84,15 @@ public:
     // The results of these rows are on the disk, and none of them is in its
     // place yet; they are put in place next, in this order.
     virtual void resultsFlushed(const std::vector<int> &rows) { Q_UNUSED(rows); }
+    // The occurrences to replace in the row's file, listed before (the
+    // Matches window's checked ones, a plan's), or null: the file is then
+    // searched. Listed occurrences are replaced only if the file is the one
+    // listed and each is still a match of its pair (ApplyListedOccurrences).
+    virtual const ListedFile *listedOccurrences(int row) const
+    {
+        Q_UNUSED(row);
+        return nullptr;
+    }
 };
 
 // What a run did with one row's file.

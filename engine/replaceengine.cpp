@@ -486,7 +486,7 @@ OccurrenceScan ScanOccurrences(const QString &path, const ArgumentTables &argume
     return ScanOccurrences(source, arguments, limit);
 }
 
-OccurrenceScan ScanOccurrences(const OpenedFile &source, const ArgumentTables &arguments, qint64 limit)
+OccurrenceScan ScanOccurrences(const OpenedFile &source, const ArgumentTables &arguments, qint64 limit, qint64 maxMatchSize)
 {
     OccurrenceScan scan;
     scan.status = source.status();
@@ -495,6 +495,7 @@ OccurrenceScan ScanOccurrences(const OpenedFile &source, const ArgumentTables &a
             scan.first.push_back(o);
     };
     EngineState state;
+    state.maxMatchSize = maxMatchSize;
     DiscardedOutput discarded;
     QuietObserver quiet;
     scan.outcome = ReplaceInFile(source, discarded, arguments, state, quiet, &found);

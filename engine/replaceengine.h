@@ -157,7 +157,8 @@ struct OccurrenceScan
 // Reads the file at path as ReplaceInFile does, without writing anything, and
 // lists the occurrences a Replace would replace, in order.
 OccurrenceScan ScanOccurrences(const QString &path, const ArgumentTables &arguments, qint64 limit);
-// The same for a file already open, which stays open for further reads.
-OccurrenceScan ScanOccurrences(const OpenedFile &source, const ArgumentTables &arguments, qint64 limit);
+// The same for a file already open, which stays open for further reads; a
+// pattern's match may take up to maxMatchSize bytes (see EngineState).
+OccurrenceScan ScanOccurrences(const OpenedFile &source, const ArgumentTables &arguments, qint64 limit, qint64 maxMatchSize = EngineState().maxMatchSize);
 
 } // namespace perrox

@@ -79,6 +79,15 @@ const BatchCase Runs[] = {
     {"find without with", "--find a a.txt", "", "", 2, usage("--find 'a' is not followed by --with")},
     {"with without find", "--with a a.txt", "", "", 2, usage("--with must follow a --find")},
     {"two modes", "--count --replace --find a --with b a.txt", "", "", 2, usage("only one of --count, --replace and --replace-as may be given")},
+    {"a plan and a path", "--replace --apply-plan p.json a.txt", "", "", 2,
+        usage("--apply-plan takes no --find/--with pair, argument file or PATH: the plan holds them")},
+    {"a plan and a pair", "--replace --find a --with b --apply-plan p.json", "", "", 2,
+        usage("--apply-plan takes no --find/--with pair, argument file or PATH: the plan holds them")},
+    {"a plan counted", "--apply-plan p.json", "", "", 2, usage("--apply-plan needs --replace or --replace-as")},
+    {"a plan with -i", "--replace -i --apply-plan p.json", "", "", 2,
+        usage("--apply-plan takes no --ignore-case or --word-regexp: the plan's pairs carry them")},
+    {"a plan made by replace", "--replace --plan p.json --find a --with b a.txt", "", "", 2,
+        usage("--plan is made by --count; --replace and --replace-as take --apply-plan")},
     {"no file", "--find a --with b", "", "", 2, usage("no file given")},
     {"unknown option with a value", "--frobnicate=1 a.txt", "", "", 2, usage("unrecognized option '--frobnicate=1'")},
     {"missing value", "a.txt --find", "", "", 2, usage("option '--find' requires an argument")},
@@ -225,6 +234,81 @@ const ReportCase Reports[] = {
         "perrox-batch: dir/cafe.txt: not processed: the same file as row 1 (dir/cafe.txt)\n"},
 };
 
+// A plan made by a Count, maybe edited ("key/0/key=value", a value that is a number set as one, nothing after "=" removes
+// the entry; "raw:TEXT" the whole plan), its files maybe changed (a layout), then applied: exit code, entries that
+// differ, stderr (a final "*" stands for any text).
+struct PlanCase
+{
+    const char *name;
+    const char *count;
+    const char *edit;
+    QByteArray meddle;
+    const char *mode;
+    int exitCode;
+    QByteArray changes;
+    QByteArray err = {};
+};
+
+const QByteArray DogP = "p.txt=dog dog dogalog caf\xc3\xa9 dog\xc3\xa9 dog_x tomdog";
+const QByteArray ChangedP = "The file p.txt has changed since its occurrences were listed; it was left as it is. Count again to list its occurrences afresh.\n";
+const PlanCase Plans[] = {
+    {"exact", "-i --find cat --with dog p.txt dir/cafe.txt n.txt", "", "", "--replace", 0, DogP + "|dir/cafe.txt=dog"},
+    {"replace as", "-i --find cat --with dog p.txt dir/cafe.txt", "", "", "--replace-as empty", 0,
+        "empty/p.txt=dog dog dogalog caf\xc3\xa9 dog\xc3\xa9 dog_x tomdog|empty/cafe.txt=dog"},
+    {"a regex with a template", "--find regex:(?i)(c)(a)t --with $2$1 --find o --with 0 p.txt", "", "", "--replace", 0,
+        "p.txt=aC ac acal0g caf\xc3\xa9 ac\xc3\xa9 AC_x t0mac"},
+    {"whole words", "-w --find Cat --with X --find regex:(c)(a)t --with $2$1 p.txt", "", "", "--replace", 0,
+        "p.txt=X ac catalog caf\xc3\xa9 cat\xc3\xa9 CAT_x tomcat"},
+    {"a deleted entry is left alone", "-i --find cat --with dog p.txt dir/cafe.txt", "files/0/occurrences/1=", "", "--replace", 0,
+        "p.txt=dog cat dogalog caf\xc3\xa9 dog\xc3\xa9 dog_x tomdog|dir/cafe.txt=dog"},
+    {"a deleted file is left alone", "-i --find cat --with dog p.txt dir/cafe.txt", "files/0=", "", "--replace", 0, "dir/cafe.txt=dog"},
+    // The same size and time: only the hash tells.
+    {"changed file", "-i --find cat --with dog p.txt dir/cafe.txt", "", "p.txt=Dog cat catalog caf\xc3\xa9 cat\xc3\xa9 CAT_x tomcat", "--replace", 1,
+        "p.txt=Dog cat catalog caf\xc3\xa9 cat\xc3\xa9 CAT_x tomcat|dir/cafe.txt=dog", ChangedP},
+    {"vanished file", "--find cat --with dog p.txt dir/cafe.txt", "", "p.txt!", "--replace", 1, "dir/cafe.txt=dog", noFile(ENOENT, "p.txt")},
+    {"invalid json", "--find cat --with dog p.txt", "raw:{\"pairs\": [", "", "--replace", 2, "", "perrox-batch: plan.json: not valid JSON*"},
+    {"no pairs", "--find cat --with dog p.txt", "raw:{\"pairs\": [], \"files\": []}", "", "--replace", 2, "",
+        "perrox-batch: plan.json: the plan: pairs is empty\n"},
+    // Every file is checked before any is written.
+    {"offset outside", "--find cat --with dog dir/cafe.txt p.txt", "files/1/occurrences/0/offset=40", "", "--replace", 2, "",
+        "perrox-batch: plan.json: The occurrence at offset 40 of p.txt (3 bytes) lies outside the file, which holds 40 bytes.\n"},
+    {"overlap", "--find cat --with dog dir/cafe.txt p.txt", "files/1/occurrences/0/offset=7", "", "--replace", 2, "",
+        "perrox-batch: plan.json: The occurrence at offset 8 of p.txt overlaps the one before it, or comes before it.\n"},
+    {"not a match", "--find cat --with dog dir/cafe.txt p.txt", "files/1/occurrences/0/offset=1", "", "--replace", 2, "",
+        "perrox-batch: plan.json: The bytes at offset 1 of p.txt (3 bytes) are no match of pair 0.\n"},
+    {"not a match by length", "--find regex:cat\\w* --with x p.txt", "files/0/occurrences/1/length=3", "", "--replace", 2, "",
+        "perrox-batch: plan.json: The bytes at offset 8 of p.txt (3 bytes) are no match of pair 0.\n"},
+    {"not a match in case", "--find cat --with dog p.txt", "files/0/occurrences/0/offset=0", "", "--replace", 2, "",
+        "perrox-batch: plan.json: The bytes at offset 0 of p.txt (3 bytes) are no match of pair 0.\n"},
+    {"a match folding case", "--find cat --with dog -i p.txt", "files/0/occurrences/0=", "", "--replace", 0,
+        "p.txt=Cat dog dogalog caf\xc3\xa9 dog\xc3\xa9 dog_x tomdog"},
+    {"pair out of range", "--find cat --with dog p.txt", "files/0/occurrences/0/pair=1", "", "--replace", 2, "",
+        "perrox-batch: plan.json: The occurrence at offset 4 of p.txt names pair 1, which does not exist.\n"},
+    {"path missing", "--find cat --with dog p.txt", "files/0/path=", "", "--replace", 2, "",
+        "perrox-batch: plan.json: files[0]: path is missing or not a text\n"},
+    {"a file twice", "--find cat --with dog p.txt", "files/1=", "", "--replace", 2, "", "perrox-batch: plan.json: files[1]: names p.txt a second time\n"},
+    {"pair bytes that disagree", "--find cat --with dog p.txt", "pairs/0/replace_text=cow", "", "--replace", 2, "",
+        "perrox-batch: plan.json: pairs[0]: find and replace do not hold the bytes of find_text and replace_text\n"},
+};
+
+QJsonValue Edited(const QJsonValue &at, QStringList path, const QJsonValue &value)
+{
+    if (path.isEmpty())
+        return value;
+    const QString key = path.takeFirst();
+    const bool remove = path.isEmpty() && value.isUndefined();
+    if (at.isArray()) {
+        QJsonArray a = at.toArray();
+        // Past the end: the entry before it, once more.
+        const qsizetype i = key.toInt();
+        i < a.size() ? (remove ? a.removeAt(i) : void(a[i] = Edited(a[i], path, value))) : a.append(a.last());
+        return a;
+    }
+    QJsonObject o = at.toObject();
+    remove ? o.remove(key) : void(o[key] = Edited(o[key], path, value));
+    return o;
+}
+
 } // namespace
 
 // perrox-batch end to end on real files: output lines, exit codes, messages; and the report and warnings it gives.
@@ -267,6 +351,53 @@ private slots:
         for (const QByteArray &entry : m_scene->entries(command.contains("--keep-times"))) // with its source's time, the one make() gave every file
             if (entry.startsWith('['))
                 QCOMPARE(entry.split(' ').value(3), "1000000000.123456789"_ba);
+    }
+
+    // A plan applied replaces what it lists and nothing else, or is refused before anything is written; unedited, it
+    // does what a plain run does; and its run is undone as any other.
+    void plans_data() { AddRows(Plans); }
+    void plans()
+    {
+        QFETCH(int, row);
+        const PlanCase &c = Plans[row];
+        m_scene->make(Fixture);
+        QCOMPARE(std::get<0>(m_scene->batch(("--count --plan plan.json " + QByteArray(c.count)).split(' '))), 0);
+        const QByteArray edit(c.edit);
+        QByteArray plan = ReadFile(m_scene->at("plan.json"));
+        if (edit.startsWith("raw:")) {
+            plan = edit.mid(4);
+        } else if (!edit.isEmpty()) {
+            const QByteArray value = edit.mid(edit.indexOf('=') + 1);
+            bool number = false;
+            const qint64 n = value.toLongLong(&number);
+            const QJsonValue v = value.isEmpty() ? QJsonValue(QJsonValue::Undefined) : number ? QJsonValue(n) : QJsonValue(QString::fromUtf8(value));
+            plan = QJsonDocument(Edited(QJsonDocument::fromJson(plan).object(), QString::fromUtf8(edit.left(edit.indexOf('='))).split(u'/'), v).toObject())
+                       .toJson();
+        }
+        QVERIFY(WriteFile(m_scene->at("plan.json"), plan));
+        m_scene->make(c.meddle);
+        QMap<QByteArray, QByteArray> expected = m_scene->entries();
+        const QMap<QByteArray, QByteArray> before = expected;
+        for (const QByteArray &change : c.changes.split('|'))
+            if (!change.isEmpty())
+                expected[change.left(change.indexOf('='))] = change.mid(change.indexOf('=') + 1);
+        const QByteArrayList mode = QByteArray(c.mode).split(' ');
+        const auto [code, out, err] = m_scene->batch(mode + QByteArrayList {"--apply-plan", "plan.json"});
+        QVERIFY2(c.err.endsWith('*') ? err.startsWith(c.err.chopped(1)) : err == c.err, err.constData());
+        QCOMPARE(code, c.exitCode);
+        QCOMPARE(m_scene->entries(), expected);
+        if (code != 0)
+            return;
+        if (edit.isEmpty()) {
+            Scene plain;
+            plain.batchProgram = PERROX_BATCH_BINARY;
+            plain.make(Fixture);
+            QCOMPARE(std::get<0>(plain.batch(mode + QByteArrayList {"--no-undo"} + QByteArray(c.count).split(' '))), 0);
+            expected.remove("plan.json");
+            QCOMPARE(plain.entries(), expected);
+        }
+        QCOMPARE(std::get<0>(m_scene->batch({"--undo"})), 0);
+        QCOMPARE(m_scene->entries(), before);
     }
 
     void reports_data() { AddRows(Reports); }

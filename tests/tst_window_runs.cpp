@@ -10,6 +10,7 @@
 
 #include <QtWidgets>
 
+#include <fcntl.h>
 #include <sys/stat.h>
 
 using namespace perrox;
@@ -39,6 +40,21 @@ const std::tuple<const char *, bool, MessageSink::Answer, QByteArray, QString, Q
         u"1 of 2 files were restored.\r\n\r\nThese files were left as they are:\r\nThe file %1 was changed after the run; it was left as it is."_s, "one a",
         "mine", u"&Undo Undo (1 file)"_s},
     {"journal off", false, MessageSink::Answer::Yes, {}, {}, "one XY", "two XY", u"&Undo Replace"_s},
+};
+
+// Replace Checked in the Matches window of "abcabcabc" with the pair a -> XY: the name, a Count first, the clicks in
+// order ("none", "all": the buttons; a digit: that row's check box), the bytes the file gets meanwhile (with its time
+// kept), then what the label says and whether Replace Checked is enabled, the file after it, the message, the row's
+// Count cell, and the rows the window lists afterwards.
+const std::tuple<const char *, bool, const char *, QByteArray, QString, QByteArray, QString, QString, int> kChecked[] = {
+    {"all checked", false, "", {}, u"3 of 3 occurrences checked. 1"_s, "XYbcXYbcXYbc", {}, u"       3"_s, 0},
+    {"one box unchecked", true, "1", {}, u"2 of 3 occurrences checked. 1"_s, "XYbcabcXYbc", {}, u"       2"_s, 1},
+    {"none, then one box", false, "none 2", {}, u"1 of 3 occurrences checked. 1"_s, "abcabcXYbc", {}, u"       1"_s, 2},
+    {"none, then all", true, "none all", {}, u"3 of 3 occurrences checked. 1"_s, "XYbcXYbcXYbc", {}, u"       3"_s, 0},
+    {"none checked", true, "none", {}, u"0 of 3 occurrences checked. 0"_s, "abcabcabc", {}, u"       3"_s, 3},
+    // The same size and time: only the hash tells.
+    {"changed since it was read", true, "0", "abcabcabX", u"2 of 3 occurrences checked. 1"_s, "abcabcabX",
+        u"The file %1 has changed since its occurrences were listed; it was left as it is. Count again to list its occurrences afresh."_s, u"       3"_s, 3},
 };
 
 } // namespace
@@ -176,12 +192,71 @@ private slots:
             return u"%1 rows, %2 More %3"_s.arg(matches->topLevelItemCount()).arg(window->findChild<QLabel *>(u"lblShowing"_s)->text()).arg(more->isVisible());
         };
         QCOMPARE(state(), u"10000 rows, Showing 10000 of 10005 occurrences. More 1"_s);
+        QCOMPARE(window->findChild<QLabel *>(u"lblChecked"_s)->text(), u"10000 of 10000 occurrences checked. The 5 not shown are not replaced."_s);
         QTest::mouseClick(more, Qt::LeftButton);
         QCOMPARE(state(), u"10005 rows, 10005 occurrences. More 0"_s);
         QCOMPARE(matches->currentItem()->text(0) + u' ' + matches->currentItem()->text(3),
             u"10000 (0x2710) 61 61 61 61 61 61 61 61 [] 61 61 61 61\naaaaaaaa[]aaaa"_s);
         QCOMPARE((QList<int> {int(sink().shown.size()), sink().busyOnCount, sink().busyDepth}), (QList<int> {0, 2, 0}));
         QTest::keyClick(window, Qt::Key_Escape);
+        QTRY_VERIFY(!window);
+    }
+
+    // Replace Checked replaces exactly the checked occurrences, through the journal, so that Undo takes it back; a file
+    // changed since the window read it is left alone.
+    void replaceChecked_data() { AddRows(kChecked); }
+    void replaceChecked()
+    {
+        QFETCH(int, row);
+        const auto &[name, count, clicks, meddle, label, after, message, cell, rowsAfter] = kChecked[row];
+        const QString a = file(u"a.txt"_s, "abcabcabc");
+        f->addFiles({a});
+        f->pending(u"a"_s, u"XY"_s);
+        if (count)
+            f->w->ProcessFiles(RunMode::Count);
+        f->files()->setCurrentItem(f->files()->topLevelItem(0));
+        f->trigger(u"IDM_SHOW_MATCHES"_s);
+        QPointer<MatchesWindow> window = f->w->findChild<MatchesWindow *>();
+        QVERIFY(window);
+        auto *matches = window->findChild<QTreeWidget *>(u"lvwMatches"_s);
+        auto *replace = window->findChild<QPushButton *>(u"cmdReplaceChecked"_s);
+        for (const QByteArray &click : QByteArray(clicks).split(' ')) {
+            if (click == "none" || click == "all") {
+                QTest::mouseClick(window->findChild<QPushButton *>(click == "all" ? u"cmdCheckAll"_s : u"cmdCheckNone"_s), Qt::LeftButton);
+            } else if (!click.isEmpty()) {
+                QStyleOptionViewItem option;
+                option.initFrom(matches);
+                option.rect = matches->visualRect(matches->model()->index(click.toInt(), 0));
+                option.features = QStyleOptionViewItem::HasCheckIndicator | QStyleOptionViewItem::HasDisplay;
+                const QRect box = matches->style()->subElementRect(QStyle::SE_ItemViewItemCheckIndicator, &option, matches);
+                QTest::mouseClick(matches->viewport(), Qt::LeftButton, {}, box.center());
+            }
+        }
+        QCOMPARE(window->findChild<QLabel *>(u"lblChecked"_s)->text() + u' ' + QString::number(replace->isEnabled()), label);
+        if (!meddle.isEmpty()) {
+            struct stat st = {};
+            QCOMPARE(::stat(NativePath(a).constData(), &st), 0);
+            QVERIFY(WriteFile(a, meddle));
+            const struct timespec times[2] = {st.st_atim, st.st_mtim};
+            QCOMPARE(::utimensat(AT_FDCWD, NativePath(a).constData(), times, 0), 0);
+        }
+        const QByteArray before = ReadFile(a);
+        QTest::mouseClick(replace, Qt::LeftButton);
+        QCOMPARE(ReadFile(a), after);
+        QCOMPARE(sink().texts(), message.isEmpty() ? QStringList() : QStringList {message.arg(a)});
+        QCOMPARE(f->cells(), count || before != after ? cell : QString());
+        QCOMPARE(matches->topLevelItemCount(), rowsAfter);
+        QCOMPARE(sink().busyDepth, 0);
+        if (before == after)
+            return;
+        // The row tells what was done, and Edit > Undo takes it back.
+        QCOMPARE(f->files()->topLevelItem(0)->toolTip(0).section(u':', 0, 0), u"Replaced"_s);
+        QCOMPARE(f->child<QLabel>(u"staTotals"_s)->text().section(u' ', 0, 0), cell.trimmed());
+        sink().answers = {MessageSink::Answer::Yes};
+        f->trigger(u"IDM_UNDO"_s);
+        QCOMPARE(ReadFile(a), "abcabcabc"_ba);
+        QCOMPARE(sink().texts().last(), u"1 of 1 file was restored."_s);
+        window->close();
         QTRY_VERIFY(!window);
     }
 

@@ -5,7 +5,8 @@
 
 # The options of perrox-batch --help, and those of them that take a value.
 _perrox_batch_options='--count --replace --replace-as --prefix --suffix
-    --overwrite --keep-folders --find --with --arguments --save-arguments --include-folders
+    --overwrite --keep-folders --find --with --arguments --save-arguments --plan
+    --apply-plan --include-folders
     --exclude-folders --include-files --exclude-files --progress --format
     --fail-none --quiet --keep-times --ignore-case --word-regexp --max-match-size
     --no-undo --undo-max-runs --undo-max-size
@@ -94,7 +95,7 @@ _perrox_batch()
         _perrox_batch_paths -d
         return
         ;;
-    --arguments | --save-arguments)
+    --arguments | --save-arguments | --plan | --apply-plan)
         _perrox_batch_paths
         return
         ;;
