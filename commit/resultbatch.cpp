@@ -22,29 +22,31 @@ bool ResultBatch::place(const Steps &steps)
 
     // Every check and copy before the flush ...
     std::vector<int> fds;
-    std::vector<size_t> flushed;
-    for (size_t i = 0; i < results.size(); ++i) {
-        turns[i].commit = results[i]->makeCommit(turns[i].refusal);
-        if (!turns[i].commit)
-            continue;
-        if (const int fd = turns[i].commit->prepare(); fd >= 0) {
-            fds.push_back(fd);
-            flushed.push_back(i);
-        }
-    }
-    // ... one flush for all, the journal's entries and kept contents with them ...
     int journalError = 0;
-    const std::vector<int> journalFds = m_journal ? m_journal->syncFds(journalError) : std::vector<int>();
-    const size_t own = fds.size();
-    fds.insert(fds.end(), journalFds.begin(), journalFds.end());
-    if (!fds.empty()) {
-        const std::vector<int> errors = FlushTogether(fds);
-        for (size_t i = 0; i < own; ++i)
-            turns[flushed[i]].flushError = errors[i];
-        const auto failed = std::find_if(errors.begin() + qsizetype(own), errors.end(), [](int e) { return e != 0; });
-        if (!journalError && failed != errors.end())
-            journalError = *failed;
-    }
+    steps.prepare([&] {
+        std::vector<size_t> flushed;
+        for (size_t i = 0; i < results.size(); ++i) {
+            turns[i].commit = results[i]->makeCommit(turns[i].refusal);
+            if (!turns[i].commit)
+                continue;
+            if (const int fd = turns[i].commit->prepare(); fd >= 0) {
+                fds.push_back(fd);
+                flushed.push_back(i);
+            }
+        }
+        // ... one flush for all, the journal's entries and kept contents with them ...
+        const std::vector<int> journalFds = m_journal ? m_journal->syncFds(journalError) : std::vector<int>();
+        const size_t own = fds.size();
+        fds.insert(fds.end(), journalFds.begin(), journalFds.end());
+        if (!fds.empty()) {
+            const std::vector<int> errors = FlushTogether(fds);
+            for (size_t i = 0; i < own; ++i)
+                turns[flushed[i]].flushError = errors[i];
+            const auto failed = std::find_if(errors.begin() + qsizetype(own), errors.end(), [](int e) { return e != 0; });
+            if (!journalError && failed != errors.end())
+                journalError = *failed;
+        }
+    });
     // No file may be touched whose old content is not safely kept.
     if (journalError)
         for (size_t i = 0; i < results.size(); ++i)
@@ -64,7 +66,16 @@ bool ResultBatch::place(const Steps &steps)
         else
             m_journal->skipped(undo->entry);
     };
+    // The later results never get their turn: what was kept for them goes.
+    const auto drop = [&](size_t from) {
+        for (size_t j = from; j < results.size(); ++j)
+            record(j, false, {});
+    };
     for (size_t i = 0; i < results.size(); ++i) {
+        if (!steps.proceed(i)) {
+            drop(i);
+            return false;
+        }
         steps.before(i);
         const Turn &turn = turns[i];
         CommitResult result;
@@ -78,9 +89,7 @@ bool ResultBatch::place(const Steps &steps)
             result = turn.commit->finish(true);
         record(i, result.ok(), result);
         if (!steps.placed(i, *results[i], result) || result.status == CommitResult::Status::Failed) {
-            // The later results never get their turn: what was kept for them goes.
-            for (size_t j = i + 1; j < results.size(); ++j)
-                record(j, false, {});
+            drop(i + 1);
             return false;
         }
     }

@@ -69,6 +69,14 @@ public:
     // The results of these rows are on the disk, and none of them is in its
     // place yet; they are put in place next, in this order.
     virtual void resultsFlushed(const std::vector<int> &rows) { Q_UNUSED(rows); }
+    // The run reaches the row (counted from 0), before its showFile().
+    virtual void startRow(int row) { Q_UNUSED(row); }
+    // The row's result is in place at path.
+    virtual void resultPlaced(int row, const QString &path)
+    {
+        Q_UNUSED(row);
+        Q_UNUSED(path);
+    }
 };
 
 // What a run did with one row's file.
