@@ -105,6 +105,35 @@ private slots:
         QCOMPARE(progress.status1()->text(), u"/a/b"_s);
     }
 
+    // The count line: the file's number once there is one, the bytes done (never past the total) in units of 1000.
+    // A cancel confirmed once the file on show is replaced says so; a later file starts unreplaced.
+    void progressCounts()
+    {
+        const std::tuple<int, int, double, double, QString> lines[]
+            = {{0, 3, 0, 0, u"0 bytes of 0 bytes"_s}, {12, 340, 1.2e9, 3.4e9, u"File 12 of 340, 1.2 GB of 3.4 GB"_s},
+                {1, 1, 999, 1500, u"File 1 of 1, 999 bytes of 1.5 kB"_s}, {2, 2, 2e6, 1e6, u"File 2 of 2, 1.0 MB of 1.0 MB"_s}};
+        for (const auto &[number, files, done, total, text] : lines)
+            QCOMPARE(ProgressCountText(number, files, done, total), text);
+        ProgressWindow progress(f->w.get(), sink());
+        progress.Initialize(3.4e9);
+        progress.setFileNumber(12, 340);
+        progress.Update(1.2e9);
+        progress.show();
+        QCOMPARE(progress.counts()->text(), u"File 12 of 340, 1.2 GB of 3.4 GB"_s);
+        QCOMPARE_LE(progress.counts()->geometry().right(), progress.width());
+        QCOMPARE_LT(progress.counts()->geometry().bottom(), progress.progressBar()->geometry().top());
+        QCOMPARE_LT(progress.status2()->geometry().top() + progress.status2()->sizeHint().height(), progress.counts()->geometry().top() + 1);
+        progress.setReplaced(u"/data/big.bin"_s);
+        progress.setFileNumber(13, 340);
+        sink().answers = {MessageSink::Answer::Yes, MessageSink::Answer::Yes};
+        QTest::mouseClick(progress.cancelButton(), Qt::LeftButton);
+        progress.setReplaced(u"/data/big.bin"_s);
+        QTest::mouseClick(progress.cancelButton(), Qt::LeftButton);
+        QCOMPARE(sink().texts(), QStringList({CancelQuestion(), CancelQuestion(), ReplacedBeforeCancelMessage(u"/data/big.bin"_s)}));
+        QCOMPARE(sink().shown.last().icon, MessageSink::Icon::Information);
+        progress.unload();
+    }
+
     void matchesWindow_data() { AddRows(kMatches); }
     void matchesWindow()
     {
