@@ -45,7 +45,8 @@ public:
     QLineEdit *edSuffix() const { return m_edSuffix; }
     QListWidget *List1() const { return m_list1; }
     QCheckBox *chkOverwrite() const { return m_chkOverwrite; }
-    QLabel *lblActFolder() const { return m_lblActFolder; }
+    // The open folder; a path typed there and Enter opens it.
+    QLineEdit *edFolder() const { return m_edFolder; }
     QTreeView *Dir1() const { return m_dir1; }
     QFileSystemModel *folderModel() const { return m_model; }
     QComboBox *Drive1() const { return m_drive1; }
@@ -67,7 +68,16 @@ public:
     void Command2_Click(); // "&Cancel"
     void Command3_Click(); // "&New Folder..."
 
+protected:
+    // Enter in Dir1 saves to the highlighted folder; Enter in edFolder opens the folder typed.
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
 private:
+    // The folder typed in edFolder, absolute ("~" the home folder, a relative
+    // path from the open folder); empty when nothing is typed.
+    QString typedFolder() const;
+    // Opens the folder typed; false, with a message, when it cannot.
+    bool goToTypedFolder();
     void createControls();
     void createFolderTree();
     void Form_Load();
@@ -88,7 +98,7 @@ private:
     QLineEdit *m_edSuffix = nullptr;
     QListWidget *m_list1 = nullptr;
     QCheckBox *m_chkOverwrite = nullptr;
-    QLabel *m_lblActFolder = nullptr;
+    QLineEdit *m_edFolder = nullptr;
     QTreeView *m_dir1 = nullptr;
     QFileSystemModel *m_model = nullptr;
     QComboBox *m_drive1 = nullptr;
