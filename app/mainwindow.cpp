@@ -564,6 +564,7 @@ void MainWindow::UndoLastRun()
             return;
         BusyPointer busy(*m_messages);
         outcome = UndoRun(run->id, m_preferences.undo.settings());
+        m_results->markUndone(outcome.restoredPaths);
     }
     UpdateUndoCommand();
     const MessageSink::Icon icon = outcome.complete() ? MessageSink::Icon::Information : MessageSink::Icon::Exclamation;

@@ -2,6 +2,7 @@
 // program, Undo Replace and the journal behind it, and the Matches window.
 
 #include "app/matcheswindow.h"
+#include "app/runresults.h"
 #include "commit/rewritejournal.h"
 #include "engine/progressscale.h"
 #include "engine/undorun.h"
@@ -31,14 +32,17 @@ const std::tuple<const char *, QString, std::optional<RunMode>, QByteArray, bool
 };
 
 // Undo after a Replace of "a" by "XY" in a ("one a") and b ("two a"): the name, the journal kept, the answer, what b
-// holds when Undo comes, the summary (%1: b's path), both files and the command's caption afterwards.
-const std::tuple<const char *, bool, MessageSink::Answer, QByteArray, QString, QByteArray, QByteArray, QString> kUndos[] = {
-    {"Yes restores every file", true, MessageSink::Answer::Yes, {}, u"2 of 2 files were restored."_s, "one a", "two a", u"&Undo Undo (2 files)"_s},
-    {"No changes nothing", true, MessageSink::Answer::No, {}, {}, "one XY", "two XY", u"&Undo Replace (2 files)"_s},
+// holds when Undo comes, the summary (%1: b's path), both files and the command's caption afterwards, the rows' cells
+// and marks ("~" dimmed, "u" the undone tooltip, "r" the run's), then the caption after the command once more (a Redo;
+// empty: not tried) and the files then.
+const std::tuple<const char *, bool, MessageSink::Answer, QByteArray, QString, QByteArray, QByteArray, QString, QString, QString, QByteArray> kUndos[] = {
+    {"Yes restores every file", true, MessageSink::Answer::Yes, {}, u"2 of 2 files were restored."_s, "one a", "two a", u"&Redo Replace (2 files)"_s,
+        u"undone ~u|undone ~u"_s, u"&Undo Replace (2 files)"_s, "one XY|two XY"},
+    {"No changes nothing", true, MessageSink::Answer::No, {}, {}, "one XY", "two XY", u"&Undo Replace (2 files)"_s, u"1 r|1 r"_s, {}, {}},
     {"a file changed since is left alone", true, MessageSink::Answer::Yes, "mine",
         u"1 of 2 files were restored.\r\n\r\nThese files were left as they are:\r\nThe file %1 was changed after the run; it was left as it is."_s, "one a",
-        "mine", u"&Undo Undo (1 file)"_s},
-    {"journal off", false, MessageSink::Answer::Yes, {}, {}, "one XY", "two XY", u"&Undo Replace"_s},
+        "mine", u"&Redo Replace (1 file)"_s, u"undone ~u|1 r"_s, u"&Undo Replace (1 file)"_s, "one XY|mine"},
+    {"journal off", false, MessageSink::Answer::Yes, {}, {}, "one XY", "two XY", u"&Undo Replace"_s, u"1 r|1 r"_s, {}, {}},
 };
 
 } // namespace
@@ -218,7 +222,7 @@ private slots:
     void undoReplace()
     {
         QFETCH(int, row);
-        const auto &[name, keep, answer, bBefore, summary, aAfter, bAfter, caption] = kUndos[row];
+        const auto &[name, keep, answer, bBefore, summary, aAfter, bAfter, caption, rows, redoCaption, redone] = kUndos[row];
         f->w->preferences().undo.keepJournal = keep;
         const QString a = file(u"a"_s, "one a"), b = file(u"b"_s, "two a");
         f->addFiles({a, b});
@@ -238,6 +242,16 @@ private slots:
         QTest::keyClick(f->files(), Qt::Key_Z, Qt::ControlModifier);
         QCOMPARE(QList<QByteArray>({ReadFile(a), ReadFile(b)}), QList<QByteArray>({aAfter, bAfter}));
         QCOMPARE(command(), caption + (keep ? u", enabled"_s : u", disabled"_s));
+        QStringList marks;
+        for (int i = 0; i < 2; ++i) {
+            const QTreeWidgetItem *item = f->files()->topLevelItem(i);
+            const QString tip = item->toolTip(1);
+            marks << item->text(1).trimmed() + u' ' + (item->data(1, Qt::ForegroundRole).isValid() ? u"~"_s : QString())
+                    + (tip == UndoneRowText()                 ? u"u"_s
+                            : tip.startsWith(u"Replaced: "_s) ? u"r"_s
+                                                              : tip);
+        }
+        QCOMPARE(marks.join(u'|'), rows);
         QCOMPARE(std::tuple(sink().shown.size(), sink().busyOnCount > busy, sink().busyDepth),
             std::tuple(qsizetype(keep + !summary.isEmpty()), !summary.isEmpty(), 0));
         if (!keep)
@@ -250,6 +264,13 @@ private slots:
             return;
         QCOMPARE(sink().shown[1].text, summary.arg(b));
         QCOMPARE(sink().shown[1].icon, bBefore.isEmpty() ? MessageSink::Icon::Information : MessageSink::Icon::Exclamation);
+        if (redoCaption.isEmpty())
+            return;
+        // The Redo does the Replace again where the Undo gave the files back; its own Undo takes it back once more.
+        sink().answers = {MessageSink::Answer::Yes};
+        QTest::keyClick(f->files(), Qt::Key_Z, Qt::ControlModifier);
+        QCOMPARE(ReadFile(a) + '|' + ReadFile(b), redone);
+        QCOMPARE(command(), redoCaption + u", enabled"_s);
     }
 
     // Another program's run shows when the Edit menu opens, Undo first. Ctrl+Z in a text field is the field's own undo.
