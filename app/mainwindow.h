@@ -26,6 +26,7 @@ class QSettings;
 namespace perrox {
 
 class ArgumentEditor;
+class ArgumentSplitter;
 class ArgumentListView;
 class FileListView;
 class MatchesWindow;
@@ -149,6 +150,7 @@ private:
     ArgumentEditor *m_arguments = nullptr;
     std::unique_ptr<RunWindowHost> m_run;
     RunResults *m_results = nullptr;
+    ArgumentSplitter *m_splitter = nullptr;
 
     bool m_ctrlKeyDown = false; // CtrlKeyDown
     double m_twipsPerPixel = 15;

@@ -40,6 +40,7 @@ const QString KeyMaxRuns = UndoSectionName() + u"/MaxRuns"_s;
 const QString KeyMaxMegabytes = UndoSectionName() + u"/MaxMegabytes"_s;
 const QString KeyKeepTimes = ReplaceSectionName() + u"/KeepTimes"_s;
 const QString KeyMaxMatch = ReplaceSectionName() + u"/MaxMatchKilobytes"_s;
+const QString KeyArgumentListHeight = u"Window/ArgumentListHeight"_s;
 
 QString RecentFileKey(int index)
 {
@@ -205,6 +206,7 @@ Preferences ReadPreferences(PreferenceStore &store)
 
     p.keepTimes = ReadInt(store, KeyKeepTimes, 0, 1, 0);
     p.maxMatchKiB = ReadInt(store, KeyMaxMatch, 1, kMaxMatchKiBLimit, kDefaultMaxMatchKiB);
+    p.argumentListHeight = ReadBound(store, KeyArgumentListHeight);
     return p;
 }
 
@@ -256,6 +258,8 @@ void WritePreferences(PreferenceStore &store, const Preferences &p)
 
     store.write(KeyKeepTimes, QString::number(int(p.keepTimes)));
     store.write(KeyMaxMatch, QString::number(p.maxMatchKiB));
+    if (p.argumentListHeight)
+        store.write(KeyArgumentListHeight, TwipsText(*p.argumentListHeight));
 }
 
 bool WritePreferences(QSettings &settings, const Preferences &preferences)

@@ -65,6 +65,9 @@ struct Preferences
     // "MaxMatchKilobytes" (1 to 1048576): the longest match of a pattern, in
     // KiB; anything else reads as 1024.
     int maxMatchKiB = kDefaultMaxMatchKiB;
+    // Section "Window": "ArgumentListHeight", twips: the argument list's
+    // height as the boundary above the file list was left; written when set.
+    std::optional<double> argumentListHeight;
 
     friend bool operator==(const Preferences &, const Preferences &) = default;
 };
