@@ -7,46 +7,57 @@
 
 namespace perrox {
 
+namespace {
+
+struct Turn
+{
+    std::unique_ptr<ResultCommit> commit;
+    QString refusal;
+    QString keepError; // the journal could not be brought to the disk
+    int flushError = 0;
+};
+
+// Every check and copy before the flush, and one flush for all, the
+// journal's entries and kept contents with them; the journal's error, if any.
+int PrepareAndFlush(const std::vector<std::unique_ptr<BatchedResult>> &results, std::vector<Turn> &turns, RunJournal *journal)
+{
+    std::vector<int> fds;
+    int journalError = 0;
+    std::vector<size_t> flushed;
+    for (size_t i = 0; i < results.size(); ++i) {
+        turns[i].commit = results[i]->makeCommit(turns[i].refusal);
+        if (!turns[i].commit)
+            continue;
+        if (const int fd = turns[i].commit->prepare(); fd >= 0) {
+            fds.push_back(fd);
+            flushed.push_back(i);
+        }
+    }
+    const std::vector<int> journalFds = journal ? journal->syncFds(journalError) : std::vector<int>();
+    const size_t own = fds.size();
+    fds.insert(fds.end(), journalFds.begin(), journalFds.end());
+    if (!fds.empty()) {
+        const std::vector<int> errors = FlushTogether(fds);
+        for (size_t i = 0; i < own; ++i)
+            turns[flushed[i]].flushError = errors[i];
+        const auto failed = std::find_if(errors.begin() + qsizetype(own), errors.end(), [](int e) { return e != 0; });
+        if (!journalError && failed != errors.end())
+            journalError = *failed;
+    }
+    return journalError;
+}
+
+} // namespace
+
 bool ResultBatch::place(const Steps &steps)
 {
     const std::vector<std::unique_ptr<BatchedResult>> results = std::move(m_results);
     m_results.clear();
-    struct Turn
-    {
-        std::unique_ptr<ResultCommit> commit;
-        QString refusal;
-        QString keepError; // the journal could not be brought to the disk
-        int flushError = 0;
-    };
     std::vector<Turn> turns(results.size());
 
-    // Every check and copy before the flush ...
-    std::vector<int> fds;
+    // Every check, copy and the flush ...
     int journalError = 0;
-    steps.prepare([&] {
-        std::vector<size_t> flushed;
-        for (size_t i = 0; i < results.size(); ++i) {
-            turns[i].commit = results[i]->makeCommit(turns[i].refusal);
-            if (!turns[i].commit)
-                continue;
-            if (const int fd = turns[i].commit->prepare(); fd >= 0) {
-                fds.push_back(fd);
-                flushed.push_back(i);
-            }
-        }
-        // ... one flush for all, the journal's entries and kept contents with them ...
-        const std::vector<int> journalFds = m_journal ? m_journal->syncFds(journalError) : std::vector<int>();
-        const size_t own = fds.size();
-        fds.insert(fds.end(), journalFds.begin(), journalFds.end());
-        if (!fds.empty()) {
-            const std::vector<int> errors = FlushTogether(fds);
-            for (size_t i = 0; i < own; ++i)
-                turns[flushed[i]].flushError = errors[i];
-            const auto failed = std::find_if(errors.begin() + qsizetype(own), errors.end(), [](int e) { return e != 0; });
-            if (!journalError && failed != errors.end())
-                journalError = *failed;
-        }
-    });
+    steps.prepare([&] { journalError = PrepareAndFlush(results, turns, m_journal); });
     // No file may be touched whose old content is not safely kept.
     if (journalError)
         for (size_t i = 0; i < results.size(); ++i)
