@@ -67,8 +67,12 @@ void ProgressWindow::Update(double dblActVal)
 {
     const std::optional<int> v = m_scale.update(dblActVal);
     // Repainting only on a change keeps the bar cheap on runs of many blocks.
-    if (v && *v != m_bar->value()) {
+    if (v && *v != m_bar->value())
         m_bar->setValue(*v);
+    // The bytes in steps of a thousandth of the total (as fine as they are
+    // shown), and the end, which the bar's last step may not reach.
+    const double total = m_scale.total();
+    if (dblActVal >= m_position + total / 1000 || (dblActVal >= total && m_position < total)) {
         m_position = dblActVal;
         showCounts();
     }
