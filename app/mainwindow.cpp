@@ -2,6 +2,7 @@
 
 #include "app/aboutbox.h"
 #include "app/argumenteditor.h"
+#include "app/argumentsplitter.h"
 #include "app/help.h"
 #include "app/matcheswindow.h"
 #include "app/outersizefit.h"
@@ -124,6 +125,7 @@ void MainWindow::createControls()
     connect(m_lvwFiles, &FileListView::filesDropped, this, &MainWindow::DropFiles, Qt::QueuedConnection);
     connect(m_lvwFiles, &FileListView::deleteReleased, m_lvwFiles, &FileListView::RemoveSelectedFiles);
     connect(m_lvwFiles, &FileListView::countChanged, this, &MainWindow::fileCountChanged);
+    m_splitter = new ArgumentSplitter(client, m_lvwFind, m_lvwFiles);
 
     createStatusBar();
     qApp->installEventFilter(this);
@@ -309,6 +311,8 @@ void MainWindow::Form_Load()
     // The design client area is the size of a first run.
     resize(TwipsToPixels(kDesignClientWidth, m_twipsPerPixel), TwipsToPixels(kDesignClientHeight, m_twipsPerPixel) + menuBar()->sizeHint().height());
     RestoreWindowPlacement(*this, p.placement, m_twipsPerPixel);
+    if (p.argumentListHeight)
+        m_splitter->setListHeight(TwipsToPixels(*p.argumentListHeight, m_twipsPerPixel));
 
     // The Count column 60 pixels, the File column the rest less 22 pixels.
     m_lvwFiles->setColumnWidth(1, 60);
@@ -342,6 +346,7 @@ void MainWindow::savePreferences()
     p.replaceType = m_arguments->replaceField()->notation();
     p.saveAsDir = m_replaceAs.outpath;
     p.placement = SavedWindowPlacement(*this, m_twipsPerPixel);
+    p.argumentListHeight = PixelsToTwips(m_splitter->listHeight(), m_twipsPerPixel);
     p.recentFiles = m_recent.paths();
     WritePreferences(*openPreferenceStore(), p);
     m_unloaded = true;
@@ -422,7 +427,12 @@ void MainWindow::ArrangeControls()
     const int editWidth = m_frmFind->width() - 12;
     m_edSearch->resize(editWidth, m_edSearch->height());
     m_edReplace->resize(editWidth, m_edReplace->height());
-    m_lvwFind->setGeometry(m_lvwFind->x(), m_lvwFind->y(), m_frmReplace->x() + m_frmReplace->width() - m_frmFind->x(), m_lvwFind->height());
+    if (m_lvwFiles->width() != W)
+        m_lvwFiles->setColumnWidth(0, W - (m_lvwFiles->width() - m_lvwFiles->columnWidth(0)));
+    const int listTop = TwipsToPixels(1200 + kFieldRow, m_twipsPerPixel);
+    // The design gap between the lists is the splitter's handle.
+    m_splitter->arrange(listTop, H - statusBar()->height(), W, TwipsToPixels(60, m_twipsPerPixel), m_frmReplace->x() + m_frmReplace->width() - m_frmFind->x(),
+        m_frmFind->height() + 20 - listTop);
     // The find's type shows its matching too ("Rgx i w").
     m_lvwFind->setColumnWidth(0, std::max(36, m_lvwFind->fontMetrics().horizontalAdvance(u"Rgx i w"_s) + 12));
     m_lvwFind->setColumnWidth(2, 36);
@@ -434,11 +444,6 @@ void MainWindow::ArrangeControls()
     for (QPushButton *b : {m_cmdReplace, m_cmdReplaceAs, m_cmdCount, m_cmdAddParam, m_cmdParamUp, m_cmdParamDown})
         b->move(buttonLeft, b->y());
     m_cmdRemoveParam->move(m_cmdAddParam->x() + m_cmdAddParam->width() + 4, m_cmdRemoveParam->y());
-
-    if (m_lvwFiles->width() != W)
-        m_lvwFiles->setColumnWidth(0, W - (m_lvwFiles->width() - m_lvwFiles->columnWidth(0)));
-    const int top = m_frmFind->height() + m_lvwFind->height() + 20;
-    m_lvwFiles->setGeometry(0, top, W, std::max(0, H - (statusBar()->height() + m_lvwFind->height() + m_frmFind->height() + 20)));
 }
 
 void MainWindow::keyPressEvent(QKeyEvent *event)
@@ -581,6 +586,7 @@ void MainWindow::UndoLastRun()
             return;
         BusyPointer busy(*m_messages);
         outcome = UndoRun(run->id, m_preferences.undo.settings());
+        m_results->markUndone(outcome.restoredPaths);
     }
     UpdateUndoCommand();
     const MessageSink::Icon icon = outcome.complete() ? MessageSink::Icon::Information : MessageSink::Icon::Exclamation;

@@ -26,6 +26,7 @@ class QSettings;
 namespace perrox {
 
 class ArgumentEditor;
+class ArgumentSplitter;
 class ArgumentListView;
 class FileListView;
 class MatchesWindow;
@@ -155,6 +156,7 @@ private:
     std::unique_ptr<RunWindowHost> m_run;
     RunResults *m_results = nullptr;
     RunCommands *m_commands = nullptr;
+    ArgumentSplitter *m_splitter = nullptr;
 
     bool m_ctrlKeyDown = false; // CtrlKeyDown
     double m_twipsPerPixel = 15;

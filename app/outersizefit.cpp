@@ -40,8 +40,6 @@ OuterSizeFit::OuterSizeFit(QWidget *window, QSize outer)
 
 bool OuterSizeFit::fit()
 {
-    if (m_window->isMaximized() || m_window->isFullScreen())
-        return true;
     const QRect frame = m_window->frameGeometry();
     const QSize margins = frame.size() - m_window->size();
     // While the window manager frames the window, the frame can for a moment
@@ -67,17 +65,31 @@ bool OuterSizeFit::fit()
 
 bool OuterSizeFit::eventFilter(QObject *watched, QEvent *event)
 {
-    if (watched == m_window && event->type() == QEvent::Show) {
-        m_window->removeEventFilter(this);
-        const QDeadlineTimer deadline(kFrameWaitMilliseconds);
-        auto *look = new QTimer(this);
-        connect(look, &QTimer::timeout, this, [this, deadline] {
-            if (fit() || deadline.hasExpired())
-                deleteLater();
-        });
-        look->start(kFrameLookMilliseconds);
-    }
+    // A window shown maximized has the outer size as its normal size until
+    // the frame is known: it is fitted once it leaves the maximized state,
+    // or its normal size would grow by the frame at every start.
+    if (watched == m_window && (event->type() == QEvent::Show || event->type() == QEvent::WindowStateChange) && !m_look && m_window->isVisible())
+        startLooking();
     return false;
+}
+
+void OuterSizeFit::startLooking()
+{
+    const QDeadlineTimer deadline(kFrameWaitMilliseconds);
+    m_look = new QTimer(this);
+    connect(m_look, &QTimer::timeout, this, [this, deadline] {
+        if (m_window->isFullScreen()) {
+            deleteLater();
+        } else if (m_window->isMaximized()) {
+            m_look->deleteLater();
+            m_look = nullptr;
+            m_settledLooks = 0;
+        } else if (fit() || deadline.hasExpired()) {
+            m_window->removeEventFilter(this);
+            deleteLater();
+        }
+    });
+    m_look->start(kFrameLookMilliseconds);
 }
 
 } // namespace perrox

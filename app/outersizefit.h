@@ -4,6 +4,7 @@
 #include <QRect>
 #include <QSize>
 
+class QTimer;
 class QWidget;
 
 namespace perrox {
@@ -13,7 +14,8 @@ namespace perrox {
 // (X11) only once the window manager has framed the window, a moment later
 // and without an event; so the size is fitted once the frame is known and has
 // settled; a frame left or above the work area then moves onto it. A window that is still unframed some seconds after its show
-// keeps its size (it has no frame), as does a maximized one.
+// keeps its size (it has no frame); a maximized one is fitted once it is
+// restored to its normal size.
 class OuterSizeFit : public QObject
 {
     Q_OBJECT
@@ -29,11 +31,14 @@ private:
     OuterSizeFit(QWidget *window, QSize outer);
     // True once the fit has run or can no longer run.
     bool fit();
+    // Looks for the frame until it has settled.
+    void startLooking();
 
     QWidget *m_window;
     QSize m_outer;
     QRect m_lastFrame;
     int m_settledLooks = 0;
+    QTimer *m_look = nullptr; // while looking
 };
 
 } // namespace perrox

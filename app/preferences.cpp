@@ -41,6 +41,7 @@ const QString KeyMaxMegabytes = UndoSectionName() + u"/MaxMegabytes"_s;
 const QString KeyKeepTimes = ReplaceSectionName() + u"/KeepTimes"_s;
 const QString KeyMaxMatch = ReplaceSectionName() + u"/MaxMatchKilobytes"_s;
 const QString KeyAskFirst = ReplaceSectionName() + u"/AskFirst"_s;
+const QString KeyArgumentListHeight = u"Window/ArgumentListHeight"_s;
 
 QString RecentFileKey(int index)
 {
@@ -207,6 +208,7 @@ Preferences ReadPreferences(PreferenceStore &store)
     p.keepTimes = ReadInt(store, KeyKeepTimes, 0, 1, 0);
     p.maxMatchKiB = ReadInt(store, KeyMaxMatch, 1, kMaxMatchKiBLimit, kDefaultMaxMatchKiB);
     p.askFirst = ReadInt(store, KeyAskFirst, 0, 1, 1);
+    p.argumentListHeight = ReadBound(store, KeyArgumentListHeight);
     return p;
 }
 
@@ -259,6 +261,8 @@ void WritePreferences(PreferenceStore &store, const Preferences &p)
     store.write(KeyKeepTimes, QString::number(int(p.keepTimes)));
     store.write(KeyMaxMatch, QString::number(p.maxMatchKiB));
     store.write(KeyAskFirst, QString::number(int(p.askFirst)));
+    if (p.argumentListHeight)
+        store.write(KeyArgumentListHeight, TwipsText(*p.argumentListHeight));
 }
 
 bool WritePreferences(QSettings &settings, const Preferences &preferences)

@@ -70,6 +70,10 @@ struct Preferences
     // reads as 1.
     bool askFirst = true;
 
+    // Section "Window": "ArgumentListHeight", twips: the argument list's
+    // height as the boundary above the file list was left; written when set.
+    std::optional<double> argumentListHeight;
+
     friend bool operator==(const Preferences &, const Preferences &) = default;
 };
 

@@ -5,10 +5,13 @@
 #include "base/messagesink.h"
 #include "engine/runreport.h"
 #include "files/filelistview.h"
+#include "files/filenames.h"
+#include "files/filesystem.h"
 
 #include <QAction>
 #include <QCoreApplication>
 #include <QLabel>
+#include <QSet>
 
 namespace perrox {
 
@@ -18,6 +21,18 @@ namespace {
 constexpr int kRowResultRole = Qt::UserRole + 1;
 
 } // namespace
+
+QString UndoneCell()
+{
+    return QStringLiteral("undone");
+}
+
+QString UndoneRowText()
+{
+    return QStringLiteral("Undone: the file holds again what it held before the run.");
+}
+
+namespace { } // namespace
 
 RunResults::RunResults(const Window &window, QWidget *parent)
     : QObject(parent)
@@ -52,6 +67,17 @@ void RunResults::runEnded(RunMode mode, const RunResult &result)
         m_window.list->topLevelItem(row)->setData(0, kRowResultRole, data);
     }
     show(RunTotalsText(TotalsOf(result.rows)));
+}
+
+void RunResults::markUndone(const std::vector<QByteArray> &paths)
+{
+    const QSet<QByteArray> undone(paths.begin(), paths.end());
+    for (int row = 0; row < m_window.list->topLevelItemCount(); ++row) {
+        if (!undone.contains(NativePath(AbsolutePath(m_window.list->path(row)))))
+            continue;
+        m_window.list->topLevelItem(row)->setText(1, UndoneCell());
+        m_window.list->setRowMark(row, FileListView::RowMark::Dimmed, UndoneRowText());
+    }
 }
 
 void RunResults::listChanged()

@@ -24,6 +24,10 @@ class WindowDialogs;
 // (so that sorting and removing rows keep them together), the row marks and
 // tooltips, the totals beside the file count, File > Export Results and Show
 // Matches. The window owns the controls; this object fills them.
+// The Count cell and the tooltip of a row whose file an Undo gave back.
+QString UndoneCell();
+QString UndoneRowText();
+
 class RunResults : public QObject
 {
 public:
@@ -51,6 +55,9 @@ public:
     void runEnded(RunMode mode, const RunResult &result);
     // The file list changed: the totals described the list as it was.
     void listChanged();
+    // An Undo gave back (or removed) the files at these absolute paths (as
+    // the journal holds them): their rows' cells and marks say "undone".
+    void markUndone(const std::vector<QByteArray> &paths);
 
     // What the last run that reached the row did with its file; nothing for
     // a row added since, or before any run.

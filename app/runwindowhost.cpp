@@ -124,6 +124,20 @@ void RunWindowHost::showFile(const QString &status1, const QString &status2)
     m_statusPending = true;
 }
 
+void RunWindowHost::startRow(int row)
+{
+    m_currentRow = row;
+}
+
+void RunWindowHost::resultPlaced(int row, const QString &path)
+{
+    // Only the file on show; an earlier one is done as far as the user knows.
+    if (!m_progress || row != m_currentRow)
+        return;
+    showPending();
+    m_progress->setReplaced(path);
+}
+
 void RunWindowHost::endRun()
 {
     showPending();
@@ -162,6 +176,7 @@ void RunWindowHost::showPending()
     if (m_statusPending && m_progress) {
         m_progress->setStatus1(m_pendingStatus1);
         m_progress->setStatus2(m_pendingStatus2);
+        m_progress->setFileNumber(m_currentRow + 1, rowCount());
     }
     m_statusPending = false;
     if (m_pendingCells.empty())

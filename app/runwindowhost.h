@@ -60,6 +60,8 @@ public:
     bool chooseReplaceAsTarget(ReplaceAsSettings &settings) override;
     void beginRun(const QString &caption, double total) override;
     void showFile(const QString &status1, const QString &status2) override;
+    void startRow(int row) override;
+    void resultPlaced(int row, const QString &path) override;
     void endRun() override;
     void progress(double position) override;
     bool cancelRequested() override;
@@ -88,6 +90,7 @@ private:
     QString m_pendingStatus1;
     QString m_pendingStatus2;
     bool m_statusPending = false;
+    int m_currentRow = -1;
     std::vector<std::pair<int, QString>> m_pendingCells;
 };
 

@@ -14,6 +14,7 @@
 #include <QFileSystemModel>
 #include <QHeaderView>
 #include <QInputDialog>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -114,11 +115,12 @@ void SaveDialog::createControls()
 
     auto *label1 = DesignLabel(this, QStringLiteral("Label1"), QStringLiteral("&Folder:"), 2400, 120, 480, 195);
 
-    m_lblActFolder = new QLabel(QStringLiteral("Specify a folder"), this);
-    m_lblActFolder->setObjectName(QStringLiteral("lblActFolder"));
-    m_lblActFolder->setTextFormat(Qt::PlainText);
-    SetGeometryTwips(m_lblActFolder, 2400, 405, 2055, 195);
-    m_lblActFolder->adjustSize();
+    // The open folder, where a path can also be typed: Enter goes there.
+    m_edFolder = new QLineEdit(this);
+    m_edFolder->setObjectName(QStringLiteral("edFolder"));
+    m_edFolder->setPlaceholderText(QStringLiteral("Specify a folder"));
+    SetGeometryTwips(m_edFolder, 2400, 405, 2055, 285);
+    m_edFolder->installEventFilter(this);
 
     createFolderTree();
     label1->setBuddy(m_dir1);
@@ -178,6 +180,56 @@ void SaveDialog::createFolderTree()
     m_dir1->setToolTip(QStringLiteral("Double-click to specify the target folder"));
     SetGeometryTwips(m_dir1, 2400, 720, 2055, 1665);
     connect(m_dir1, &QAbstractItemView::doubleClicked, this, &SaveDialog::Dir1_DblClick);
+    m_dir1->installEventFilter(this);
+}
+
+bool SaveDialog::eventFilter(QObject *watched, QEvent *event)
+{
+    if (event->type() != QEvent::KeyPress)
+        return QDialog::eventFilter(watched, event);
+    const int key = static_cast<QKeyEvent *>(event)->key();
+    if (key != Qt::Key_Return && key != Qt::Key_Enter)
+        return QDialog::eventFilter(watched, event);
+    if (watched == m_edFolder) {
+        // Enter in the folder line goes to the folder typed; it does not save.
+        goToTypedFolder();
+        return true;
+    }
+    if (watched == m_dir1) {
+        // The highlighted folder is the one chosen, not the one opened before.
+        const QModelIndex current = m_dir1->currentIndex();
+        if (current.isValid() && !OpenFolder(m_model->filePath(current))) {
+            m_messages.beep();
+            return true;
+        }
+        Command1_Click();
+        return true;
+    }
+    return QDialog::eventFilter(watched, event);
+}
+
+QString SaveDialog::typedFolder() const
+{
+    QString typed = m_edFolder->text().trimmed();
+    if (typed == QLatin1String("~") || typed.startsWith(QLatin1String("~/")))
+        typed.replace(0, 1, QDir::homePath());
+    // A relative path starts at the open folder.
+    return typed.isEmpty() ? typed : CleanFolder(QDir(m_folder).filePath(typed));
+}
+
+bool SaveDialog::goToTypedFolder()
+{
+    const QString path = typedFolder();
+    if (path.isEmpty() || path == m_folder) {
+        setActFolderCaption(m_folder);
+        return true;
+    }
+    if (OpenFolder(path))
+        return true;
+    m_messages.warn(FolderExists(path) ? QLatin1String("Cannot open the folder ") + path + QLatin1Char('.')
+                                       : QLatin1String("The folder ") + path + QLatin1String(" does not exist."));
+    m_edFolder->setFocus();
+    return false;
 }
 
 void SaveDialog::Form_Load()
@@ -291,15 +343,9 @@ void SaveDialog::Drive1_Change()
 
 void SaveDialog::setActFolderCaption(const QString &folder)
 {
-    // The label sizes itself to its text and must not be wider than Dir1.
-    const int room = m_dir1->width();
-    const QString caption = ShortenPath(folder, [this, room](const QString &text) {
-        m_lblActFolder->setText(text);
-        m_lblActFolder->adjustSize();
-        return m_lblActFolder->width() <= room;
-    });
-    m_lblActFolder->setText(caption);
-    m_lblActFolder->adjustSize();
+    // The whole path, its end (the open folder's name) in sight.
+    m_edFolder->setText(folder);
+    m_edFolder->setCursorPosition(int(folder.size()));
 }
 
 QString SaveDialog::askForText(const QString &prompt, const QString &title, const QString &defaultText)
@@ -336,12 +382,17 @@ void SaveDialog::Command3_Click()
             return;
         }
     }
-    // The model watches the open folder; asking for the new entry lists it at once.
+    // The model watches the open folder; asking for the new entry lists it
+    // at once. The folder made is the one the user goes on with.
     m_model->index(path);
+    OpenFolder(path);
 }
 
 void SaveDialog::Command1_Click()
 {
+    // A path typed but not gone to yet is the target, once it opens.
+    if (m_edFolder->text() != m_folder && !goToTypedFolder())
+        return;
     m_settings.outpath = m_folder;
     m_settings.outprefix = m_edPrefix->text();
     m_settings.outsuffix = m_edSuffix->text();

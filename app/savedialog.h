@@ -51,7 +51,8 @@ public:
     QListWidget *List1() const { return m_list1; }
     QCheckBox *chkOverwrite() const { return m_chkOverwrite; }
     QCheckBox *chkKeepFolders() const { return m_chkKeepFolders; }
-    QLabel *lblActFolder() const { return m_lblActFolder; }
+    // The open folder; a path typed there and Enter opens it.
+    QLineEdit *edFolder() const { return m_edFolder; }
     QTreeView *Dir1() const { return m_dir1; }
     QFileSystemModel *folderModel() const { return m_model; }
     QComboBox *Drive1() const { return m_drive1; }
@@ -73,7 +74,16 @@ public:
     void Command2_Click(); // "&Cancel"
     void Command3_Click(); // "&New Folder..."
 
+protected:
+    // Enter in Dir1 saves to the highlighted folder; Enter in edFolder opens the folder typed.
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
 private:
+    // The folder typed in edFolder, absolute ("~" the home folder, a relative
+    // path from the open folder); empty when nothing is typed.
+    QString typedFolder() const;
+    // Opens the folder typed; false, with a message, when it cannot.
+    bool goToTypedFolder();
     void createControls();
     void createFolderTree();
     void Form_Load();
@@ -98,7 +108,7 @@ private:
     // The file each row names, read once for the marks of the name list.
     std::vector<FileId> m_ids;
     std::vector<int> m_sameAs;
-    QLabel *m_lblActFolder = nullptr;
+    QLineEdit *m_edFolder = nullptr;
     QTreeView *m_dir1 = nullptr;
     QFileSystemModel *m_model = nullptr;
     QComboBox *m_drive1 = nullptr;

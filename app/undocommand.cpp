@@ -6,7 +6,22 @@ namespace perrox {
 
 QString UndoMenuCaption(const std::optional<JournalRun> &run)
 {
-    return run ? UndoCommandText(*run) : u"&Undo Replace"_s;
+    if (!run)
+        return u"&Undo Replace"_s;
+    // Undoing an Undo does the undone run again, undoing that takes it back
+    // once more: the caption names the first run of the chain.
+    JournalRun first = *run;
+    bool redo = false;
+    for (int depth = 0; first.mode == JournalMode::Undo && depth < 1000; ++depth) {
+        JournalRun undone;
+        if (!LoadRun(first.undoes, undone))
+            return UndoCommandText(*run);
+        first = std::move(undone);
+        redo = !redo;
+    }
+    if (first.mode == JournalMode::Undo)
+        return UndoCommandText(*run);
+    return u"&%1 %2 (%3)"_s.arg(redo ? u"Redo"_s : u"Undo"_s, JournalModeName(first.mode), FilesText(run->changedFiles()));
 }
 
 QString UndoQuestion(const JournalRun &run)

@@ -11,7 +11,8 @@ namespace perrox {
 // The texts of Edit > Undo Replace.
 
 // The command's caption: "&Undo Replace (12 files)" for the run it would
-// undo, "&Undo Replace" when there is none.
+// undo, "&Undo Replace" when there is none, "&Redo Replace (12 files)" when
+// that run is an Undo (of a Replace, here).
 QString UndoMenuCaption(const std::optional<JournalRun> &run);
 
 // "Undo the Replace of 12 files made on 2024-05-01 14:03:09?" and what Undo

@@ -1,7 +1,9 @@
 #include "workers.h"
 
 #include <algorithm>
+#include <chrono>
 #include <memory>
+#include <semaphore>
 #include <thread>
 #include <utility>
 
@@ -107,6 +109,22 @@ Thread StartOrRun(std::function<void()> body)
     if (!thread.start(body))
         body();
     return thread;
+}
+
+void RunWhileWaiting(const std::function<void()> &work, const std::function<void()> &meanwhile, int intervalMs)
+{
+    auto done = std::make_shared<std::binary_semaphore>(0);
+    Thread thread;
+    if (!thread.start([&work, done] {
+            work();
+            done->release();
+        })) {
+        work();
+        return;
+    }
+    while (!done->try_acquire_for(std::chrono::milliseconds(intervalMs)))
+        meanwhile();
+    thread.join();
 }
 
 } // namespace perrox

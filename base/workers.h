@@ -64,4 +64,10 @@ private:
 // at once. The thread (not joinable in that case) is the caller's to join.
 Thread StartOrRun(std::function<void()> body);
 
+// Runs work on a thread of its own and calls meanwhile at least every
+// interval on the calling thread, so that a long wait (a flush, a copy)
+// leaves the caller's window answering; returns once work is done. Where
+// no thread can be made, work runs at once on the calling thread.
+void RunWhileWaiting(const std::function<void()> &work, const std::function<void()> &meanwhile, int intervalMs);
+
 } // namespace perrox

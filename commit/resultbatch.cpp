@@ -7,21 +7,22 @@
 
 namespace perrox {
 
-bool ResultBatch::place(const Steps &steps)
-{
-    const std::vector<std::unique_ptr<BatchedResult>> results = std::move(m_results);
-    m_results.clear();
-    struct Turn
-    {
-        std::unique_ptr<ResultCommit> commit;
-        QString refusal;
-        QString keepError; // the journal could not be brought to the disk
-        int flushError = 0;
-    };
-    std::vector<Turn> turns(results.size());
+namespace {
 
-    // Every check and copy before the flush ...
+struct Turn
+{
+    std::unique_ptr<ResultCommit> commit;
+    QString refusal;
+    QString keepError; // the journal could not be brought to the disk
+    int flushError = 0;
+};
+
+// Every check and copy before the flush, and one flush for all, the
+// journal's entries and kept contents with them; the journal's error, if any.
+int PrepareAndFlush(const std::vector<std::unique_ptr<BatchedResult>> &results, std::vector<Turn> &turns, RunJournal *journal)
+{
     std::vector<int> fds;
+    int journalError = 0;
     std::vector<size_t> flushed;
     for (size_t i = 0; i < results.size(); ++i) {
         turns[i].commit = results[i]->makeCommit(turns[i].refusal);
@@ -32,9 +33,7 @@ bool ResultBatch::place(const Steps &steps)
             flushed.push_back(i);
         }
     }
-    // ... one flush for all, the journal's entries and kept contents with them ...
-    int journalError = 0;
-    const std::vector<int> journalFds = m_journal ? m_journal->syncFds(journalError) : std::vector<int>();
+    const std::vector<int> journalFds = journal ? journal->syncFds(journalError) : std::vector<int>();
     const size_t own = fds.size();
     fds.insert(fds.end(), journalFds.begin(), journalFds.end());
     if (!fds.empty()) {
@@ -45,6 +44,20 @@ bool ResultBatch::place(const Steps &steps)
         if (!journalError && failed != errors.end())
             journalError = *failed;
     }
+    return journalError;
+}
+
+} // namespace
+
+bool ResultBatch::place(const Steps &steps)
+{
+    const std::vector<std::unique_ptr<BatchedResult>> results = std::move(m_results);
+    m_results.clear();
+    std::vector<Turn> turns(results.size());
+
+    // Every check, copy and the flush ...
+    int journalError = 0;
+    steps.prepare([&] { journalError = PrepareAndFlush(results, turns, m_journal); });
     // No file may be touched whose old content is not safely kept.
     if (journalError)
         for (size_t i = 0; i < results.size(); ++i)
@@ -64,7 +77,16 @@ bool ResultBatch::place(const Steps &steps)
         else
             m_journal->skipped(undo->entry);
     };
+    // The later results never get their turn: what was kept for them goes.
+    const auto drop = [&](size_t from) {
+        for (size_t j = from; j < results.size(); ++j)
+            record(j, false, {});
+    };
     for (size_t i = 0; i < results.size(); ++i) {
+        if (!steps.proceed(i)) {
+            drop(i);
+            return false;
+        }
         steps.before(i);
         const Turn &turn = turns[i];
         CommitResult result;
@@ -78,9 +100,7 @@ bool ResultBatch::place(const Steps &steps)
             result = turn.commit->finish(true);
         record(i, result.ok(), result);
         if (!steps.placed(i, *results[i], result) || result.status == CommitResult::Status::Failed) {
-            // The later results never get their turn: what was kept for them goes.
-            for (size_t j = i + 1; j < results.size(); ++j)
-                record(j, false, {});
+            drop(i + 1);
             return false;
         }
     }

@@ -49,8 +49,16 @@ public:
 
     struct Steps
     {
+        // Runs work (every check, copy and the flush before the first result
+        // is put in place) and returns when it is done; a caller may run it
+        // on another thread and let window events run meanwhile. work
+        // touches nothing but the results, their files and the journal.
+        std::function<void(const std::function<void()> &work)> prepare = [](const std::function<void()> &work) { work(); };
         // Every result is on the disk, none in its place yet.
         std::function<void()> flushed = [] {};
+        // Asked before each result's turn: false drops it and every later
+        // one, which stay as they were (the batch stops there).
+        std::function<bool(size_t index)> proceed = [](size_t) { return true; };
         // The result's turn has come.
         std::function<void(size_t index)> before = [](size_t) {};
         // The result was put in place, or not (then commit says why); false

@@ -9,6 +9,7 @@
 #include "commit/targetfolders.h"
 #include "commit/temporaryfile.h"
 #include "engine/listedoccurrences.h"
+#include "engine/progressscale.h"
 #include "engine/runreport.h"
 #include "engine/targetplan.h"
 #include "files/filedescriptor.h"
@@ -301,6 +302,8 @@ private:
             return true;
         }
         const QString source = m_host.rowPath(row);
+        m_currentRow = row;
+        m_host.startRow(row);
         ReplaceAsTarget slot;
         if (m_mode == RunMode::ReplaceAs) {
             // Nothing waits that uses the folders opened so far.
@@ -480,6 +483,8 @@ private:
     static constexpr int kMaxResults = 512;
     static constexpr qint64 kMaxBytes = qint64(64) << 20;
     static constexpr std::chrono::milliseconds kMaxWait {500};
+    // How often window events run while a commit waits for the disk.
+    static constexpr int kPumpWaitMs = 20;
 
     bool full() const { return m_results >= m_maxResults || m_bytes >= kMaxBytes || (m_results > 0 && std::chrono::steady_clock::now() - m_since >= kMaxWait); }
 
@@ -512,6 +517,21 @@ private:
             }
         }
         ResultBatch::Steps events;
+        // The checks, copies and the flush take long on a large file: the
+        // progress window answers meanwhile.
+        events.prepare = [&](const std::function<void()> &work) {
+            RunWhileWaiting(
+                work, [&] { m_host.pumpEvents(); }, kPumpWaitMs);
+        };
+        // A cancel confirmed before the current file's result is in place
+        // leaves that file as it was, as a cancel while reading it does.
+        events.proceed = [&](size_t i) {
+            if (steps[stepOf[i]].row != m_currentRow || !m_host.cancelRequested())
+                return true;
+            showUpTo(stepOf[i]);
+            m_result.end = RunResult::End::Cancelled;
+            return false;
+        };
         events.flushed = [&] { m_host.resultsFlushed(rows); };
         events.before = [&](size_t i) {
             showUpTo(stepOf[i] + 1);
@@ -539,6 +559,15 @@ private:
                 rowResult.status = result.file().status();
             else
                 ::stat(NativePath(result.file().path()).constData(), &rowResult.status);
+            m_host.resultPlaced(row, result.messagePath());
+            // A file rewritten in place is finished even when the cancel
+            // comes while it is written; the user is told so.
+            if (row == m_currentRow && m_host.cancelRequested()) {
+                m_host.messages().show(
+                    ReplacedBeforeCancelMessage(result.messagePath()), MessageSink::Icon::Information, MessageSink::Buttons::Ok, MessageSink::programTitle());
+                m_result.end = RunResult::End::Cancelled;
+                return false;
+            }
             return true;
         }
         rowResult.state = RowState::Failed;
@@ -607,6 +636,7 @@ private:
     qint64 m_bytes = 0;
     std::chrono::steady_clock::time_point m_since;
     bool m_failed = false; // a result could not be put in place
+    int m_currentRow = -1; // the row the progress window shows
 };
 
 } // namespace

@@ -93,6 +93,14 @@ public:
         Q_UNUSED(row);
         return nullptr;
     }
+    // The run reaches the row (counted from 0), before its showFile().
+    virtual void startRow(int row) { Q_UNUSED(row); }
+    // The row's result is in place at path.
+    virtual void resultPlaced(int row, const QString &path)
+    {
+        Q_UNUSED(row);
+        Q_UNUSED(path);
+    }
 };
 
 // What a run did with one row's file.

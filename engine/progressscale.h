@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QString>
+
 #include <optional>
 
 namespace perrox {
@@ -28,5 +30,12 @@ private:
     double m_step = 1;
     double m_threshold = 1;
 };
+
+// The progress window's count line: "File 12 of 340, 1.2 GB of 3.4 GB"
+// (sizes in units of 1000 bytes); only the bytes while number is 0.
+QString ProgressCountText(int number, int files, double done, double total);
+
+// Said when a run is cancelled after the file it showed was put in place.
+QString ReplacedBeforeCancelMessage(const QString &path);
 
 } // namespace perrox

@@ -14,7 +14,10 @@ namespace perrox {
 
 namespace {
 const double kInnerWidth = 4830;
-const double kInnerHeight = 1110;
+// The design's 1110 twips and one line for the file number and the bytes.
+const double kInnerHeight = 1350;
+const double kCountsTop = 600;
+const double kBarTop = 930;
 const double kLabelLeft = 120;
 } // namespace
 
@@ -28,6 +31,7 @@ ProgressWindow::ProgressWindow(QWidget *owner, MessageSink &messages)
     , m_messages(messages)
     , m_status1(new QLabel(this))
     , m_status2(new QLabel(this))
+    , m_counts(new QLabel(this))
     , m_bar(new QProgressBar(this))
     , m_cancel(new QPushButton(QStringLiteral("Cancel"), this))
 {
@@ -39,11 +43,13 @@ ProgressWindow::ProgressWindow(QWidget *owner, MessageSink &messages)
     m_status2->move(TwipsToPixels(kLabelLeft, tpp), TwipsToPixels(360, tpp));
     m_status1->setTextFormat(Qt::PlainText);
     m_status2->setTextFormat(Qt::PlainText);
-    SetGeometryTwips(m_bar, 120, 690, 3375, 255);
+    m_counts->move(TwipsToPixels(kLabelLeft, tpp), TwipsToPixels(kCountsTop, tpp));
+    m_counts->setTextFormat(Qt::PlainText);
+    SetGeometryTwips(m_bar, 120, kBarTop, 3375, 255);
     m_bar->setRange(0, ProgressScale::kMaximum);
     m_bar->setValue(0);
     m_bar->setTextVisible(false);
-    SetGeometryTwips(m_cancel, 3640, 645, 1065, 345);
+    SetGeometryTwips(m_cancel, 3640, kBarTop - 45, 1065, 345);
     m_cancel->setAutoDefault(false);
     connect(m_cancel, &QPushButton::clicked, this, &ProgressWindow::askCancel);
 }
@@ -53,6 +59,8 @@ void ProgressWindow::Initialize(double dblMaxVal)
     m_bar->setRange(0, ProgressScale::kMaximum);
     m_bar->setValue(0);
     m_scale.initialize(dblMaxVal);
+    m_position = 0;
+    showCounts();
 }
 
 void ProgressWindow::Update(double dblActVal)
@@ -61,6 +69,27 @@ void ProgressWindow::Update(double dblActVal)
     // Repainting only on a change keeps the bar cheap on runs of many blocks.
     if (v && *v != m_bar->value())
         m_bar->setValue(*v);
+    // The bytes in steps of a thousandth of the total (as fine as they are
+    // shown), and the end, which the bar's last step may not reach.
+    const double total = m_scale.total();
+    if (dblActVal >= m_position + total / 1000 || (dblActVal >= total && m_position < total)) {
+        m_position = dblActVal;
+        showCounts();
+    }
+}
+
+void ProgressWindow::setFileNumber(int number, int files)
+{
+    m_number = number;
+    m_files = files;
+    m_replaced.clear();
+    showCounts();
+}
+
+void ProgressWindow::showCounts()
+{
+    m_counts->setText(ProgressCountText(m_number, m_files, m_position, m_scale.total()));
+    m_counts->adjustSize();
 }
 
 void ProgressWindow::setStatus1(const QString &text)
@@ -88,8 +117,12 @@ void ProgressWindow::askCancel()
     if (m_asking)
         return;
     m_asking = true;
-    if (m_messages.show(CancelQuestion(), MessageSink::Icon::Question, MessageSink::Buttons::YesNo, MessageSink::programTitle()) == MessageSink::Answer::Yes)
+    if (m_messages.show(CancelQuestion(), MessageSink::Icon::Question, MessageSink::Buttons::YesNo, MessageSink::programTitle()) == MessageSink::Answer::Yes) {
         m_cancelFlag = true;
+        // Too late for the file shown: say so rather than let it pass for one left as it was.
+        if (!m_replaced.isEmpty())
+            m_messages.show(ReplacedBeforeCancelMessage(m_replaced), MessageSink::Icon::Information, MessageSink::Buttons::Ok, MessageSink::programTitle());
+    }
     m_asking = false;
 }
 

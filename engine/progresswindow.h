@@ -26,6 +26,12 @@ public:
     void Update(double dblActVal);
     void setStatus1(const QString &text);
     void setStatus2(const QString &text);
+    // The file the window shows is the number-th of files (from 1); its
+    // result is not in place yet.
+    void setFileNumber(int number, int files);
+    // The result of the file the window shows is in place at path: a cancel
+    // confirmed from now on says that this file was replaced.
+    void setReplaced(const QString &path) { m_replaced = path; }
     // bCancelFlag: set when the user confirms the cancel question.
     bool cancelFlag() const { return m_cancelFlag; }
     // The only way this window closes.
@@ -36,6 +42,7 @@ public:
 
     QLabel *status1() const { return m_status1; }
     QLabel *status2() const { return m_status2; }
+    QLabel *counts() const { return m_counts; }
     QProgressBar *progressBar() const { return m_bar; }
     QPushButton *cancelButton() const { return m_cancel; }
 
@@ -45,13 +52,19 @@ protected:
 
 private:
     void setStatus(QLabel *label, const QString &text);
+    void showCounts();
 
     MessageSink &m_messages;
     QLabel *m_status1;
     QLabel *m_status2;
+    QLabel *m_counts;
     QProgressBar *m_bar;
     QPushButton *m_cancel;
     ProgressScale m_scale;
+    int m_number = 0;
+    int m_files = 0;
+    double m_position = 0;
+    QString m_replaced;
     bool m_cancelFlag = false;
     bool m_unloading = false;
     bool m_asking = false;

@@ -79,6 +79,8 @@ public:
     qint64 count() const { return m_count; }
     std::vector<qint64> takePerPair() { return std::move(m_perPair); }
     int readError() const { return m_readError; }
+    // The cancel stopped the file while the output was being opened.
+    bool cancelled() const { return m_cancelled; }
     // Why the patterns could not be searched; empty otherwise.
     const QString &patternError() const { return m_patternError; }
     bool outputOpened() const { return m_opened; }
@@ -126,6 +128,8 @@ private:
     const std::function<void(const Occurrence &)> *m_found;
     int m_readError = 0;
     bool m_writeFailed = false;
+    ReplaceObserver *m_observer = nullptr; // during run()
+    bool m_cancelled = false; // a cancel stopped openLate()
     // Runs with patterns: the search, and the source bytes before the cursor
     // that the buffer keeps for it.
     std::unique_ptr<PatternScanner> m_scanner;
@@ -173,6 +177,15 @@ bool Replacer::openLate()
         at += r.got;
         if (!flush())
             return false;
+        // A first occurrence near the end of a large file copies nearly all
+        // of it here: the window answers, and a cancel stops the copy.
+        if (m_observer) {
+            m_observer->pumpEvents();
+            if (m_observer->cancelRequested()) {
+                m_cancelled = true;
+                return false;
+            }
+        }
     }
     return append(m_buffer.data(), m_cursor - m_bufferStart);
 }
@@ -291,6 +304,7 @@ bool Replacer::run(int sourceFd, qint64 sourceLength, EngineState &state, Replac
     if (m_buffer.size() < size_t(chunk + maxLength))
         m_buffer.resize(size_t(chunk + maxLength));
     m_sourceFd = sourceFd;
+    m_observer = &observer;
 
     qint64 unread = sourceLength; // not yet read from the source
     qint64 remaining = sourceLength; // not yet taken into a block
@@ -432,6 +446,10 @@ ReplaceOutcome ReplaceInFile(const OpenedFile &source, ReplaceOutput &output, co
     }
     // An output that was never opened has nothing to close.
     const auto closeOutput = [&] { return !replacer.outputOpened() || output.close(); };
+    if (!ok && replacer.cancelled()) {
+        ok = true;
+        status = ReplaceOutcome::Status::Cancelled;
+    }
     if (!ok) {
         // The output's reason is taken before closing it can change it.
         const QString error = replacer.readError() != 0 ? FileErrorMessage(replacer.readError(), source.path())

@@ -194,6 +194,8 @@ private:
             if (undo.restore)
                 m_restored[undo.restore->path] = placed.result;
             ++m_outcome.restored;
+            if (undo.restore)
+                m_outcome.restoredPaths.push_back(undo.restore->path);
             return true;
         }
         if (placed.status == CommitResult::Status::Refused) {
@@ -238,6 +240,7 @@ private:
         if (m_journal)
             m_journal->done(entry);
         ++m_outcome.restored;
+        m_outcome.restoredPaths.push_back(e.path);
         return true;
     }
 

@@ -5,6 +5,7 @@
 #include <QStringList>
 
 #include <optional>
+#include <vector>
 
 namespace perrox {
 
@@ -23,6 +24,9 @@ struct UndoOutcome
     JournalRun run; // the run undone
     QString undoRunId; // the Undo's own run, empty when it changed nothing
     int restored = 0;
+    // The absolute paths (as the journal holds them) of the files restored
+    // or removed, in the order they were.
+    std::vector<QByteArray> restoredPaths;
     QStringList leftAlone; // one message per file that was not restored
     QString error;
 

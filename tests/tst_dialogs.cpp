@@ -187,12 +187,11 @@ private slots:
         SaveDialog dlg(nullptr, sink, settings, {});
         dlg.open();
         // It opens at the remembered folder (a final "/" is no matter) on its drive ("/" for a mount the system does not
-        // list, as in a bare chroot). The label keeps the end of the path, cut after a "/", and fits Dir1.
-        const QString caption = dlg.lblActFolder()->text(), root = QStorageInfo(deep).rootPath();
+        // list, as in a bare chroot). The folder line holds the whole path, its end in sight, and fits Dir1.
+        const QString root = QStorageInfo(deep).rootPath();
         QCOMPARE(dlg.folder() + u' ' + dlg.Drive1()->currentText(), deep + u' ' + (root.isEmpty() ? u"/"_s : root));
-        QCOMPARE(caption.left(4) + caption.section(u'/', -1), u"/...last"_s);
-        QVERIFY2(deep.endsWith(u'/' + caption.mid(4)), qPrintable(caption));
-        QCOMPARE_LE(dlg.lblActFolder()->width(), dlg.Dir1()->width());
+        QCOMPARE(std::pair(dlg.edFolder()->text(), dlg.edFolder()->cursorPosition()), std::pair(deep, int(deep.size())));
+        QCOMPARE_LE(dlg.edFolder()->width(), dlg.Dir1()->width());
         // A double click opens the folder: a click, then the double-click, as the system delivers them. The row is
         // scrolled into sight first; the tree fills in as the model reads folders, which can move a row under the
         // pointer, and then it is clicked again.
@@ -205,9 +204,9 @@ private slots:
             QTest::mouseClick(dlg.Dir1()->viewport(), Qt::LeftButton, {}, at);
             QTest::mouseDClick(dlg.Dir1()->viewport(), Qt::LeftButton, {}, at);
         }
-        const auto state = [&] { return QStringList({dlg.folder(), dlg.Drive1()->currentText(), dlg.lblActFolder()->text()}); };
+        const auto state = [&] { return QStringList({dlg.folder(), dlg.Drive1()->currentText(), dlg.edFolder()->text()}); };
         const QStringList atSub = state();
-        QCOMPARE(atSub[0] + atSub[2].section(u'/', -1), sub + u"sub"_s);
+        QCOMPARE(atSub[0] + u' ' + atSub[2], sub + u' ' + sub);
         QCOMPARE(dlg.Dir1()->currentIndex(), index);
         QCOMPARE(sink.texts(), QStringList());
         // A drive that is not there is reported and changes nothing.
@@ -223,21 +222,22 @@ private slots:
         QCOMPARE(dlg.folder() + u' ' + QString::number(sink.shown.size()), volume + u" 1"_s);
         // A short path is shown whole, and Save takes the open folder.
         QVERIFY(dlg.OpenFolder(u"/"_s));
-        QCOMPARE(dlg.lblActFolder()->text(), u"/"_s);
+        QCOMPARE(dlg.edFolder()->text(), u"/"_s);
         QTest::mouseClick(dlg.Command1(), Qt::LeftButton);
         QCOMPARE(settings.outpath, u"/"_s);
     }
 
-    // New Folder asks for a name, drops what cannot be in one and makes the folder in the open one, which stays open;
-    // no name, one of question marks only or one that is there makes nothing; a failure is reported.
+    // New Folder asks for a name, drops what cannot be in one, makes the folder in the open one and opens it (one that is
+    // there already is opened); no name or one of question marks only makes nothing; a failure is reported.
     void newFolder()
     {
-        // The answer; whether the open folder goes before the click; its entries afterwards; the message after its path.
-        const std::tuple<QString, bool, QStringList, QString> cases[]
-            = {{u"NewFolder"_s, false, {u"NewFolder"_s, u"Old"_s}, {}}, {u"a:b*c/d"_s, false, {u"Old"_s, u"abcd"_s}, {}}, {u"???"_s, false, {u"Old"_s}, {}},
-                {QString(), false, {u"Old"_s}, {}}, {u"Old"_s, false, {u"Old"_s}, {}}, {u"NewFolder"_s, true, {}, u"/NewFolder - No such file or directory"_s}};
+        // The answer; whether the open folder goes before the click; its entries afterwards; the message after its path;
+        // the folder open afterwards, below the one open before.
+        const std::tuple<QString, bool, QStringList, QString, QString> cases[] = {{u"NewFolder"_s, false, {u"NewFolder"_s, u"Old"_s}, {}, u"/NewFolder"_s},
+            {u"a:b*c/d"_s, false, {u"Old"_s, u"abcd"_s}, {}, u"/abcd"_s}, {u"???"_s, false, {u"Old"_s}, {}, {}}, {QString(), false, {u"Old"_s}, {}, {}},
+            {u"Old"_s, false, {u"Old"_s}, {}, u"/Old"_s}, {u"NewFolder"_s, true, {}, u"/NewFolder - No such file or directory"_s, {}}};
         int i = 0;
-        for (const auto &[answer, vanish, entries, message] : cases) {
+        for (const auto &[answer, vanish, entries, message, opened] : cases) {
             const QString open = makeFolder(u"open%1/Old"_s.arg(++i)).chopped(4);
             RecordingSink sink;
             ReplaceAsSettings settings {open, {}, {}, 0};
@@ -251,12 +251,67 @@ private slots:
             QTest::mouseClick(dlg.Command3(), Qt::LeftButton);
             QCOMPARE(asked, (QStringList {u"Type the name of the folder and click OK."_s, u"Perrox - Create Folder"_s, u"NewFolder"_s}));
             QCOMPARE(FolderEntries(open), entries);
-            QCOMPARE(dlg.folder() + u' ' + QString::number(dlg.isVisible()), open + u" 1"_s);
+            QCOMPARE(dlg.folder() + u' ' + QString::number(dlg.isVisible()), open + opened + u" 1"_s);
             QCOMPARE(sink.texts(), message.isEmpty() ? QStringList() : QStringList {open + message});
             for (const RecordingSink::Shown &shown : sink.shown)
                 QCOMPARE(shown.icon, MessageSink::Icon::Exclamation);
             QCOMPARE(sink.beeps, 0);
         }
+    }
+
+    // Enter in the folder tree saves to the highlighted folder; a path typed in the folder line (absolute, relative to
+    // the open folder, from "~") is opened by Enter without saving and taken by Save; one that is no folder to open is
+    // reported and leaves everything as it was. Typed (empty: the tree's highlighted row is moved down to "b"), how the
+    // dialog is left (Enter in the tree or the line, or a click on Save), the folder open afterwards ("" stays at the
+    // start), whether it saved, the message. What cannot be opened stays in the line, to be corrected.
+    void folderKeys_data()
+    {
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<QString>("how");
+        QTest::addColumn<QString>("opened");
+        QTest::addColumn<bool>("saved");
+        QTest::addColumn<QString>("message");
+        QTest::newRow("highlighted, Enter") << QString() << u"tree"_s << u"/b"_s << true << QString();
+        QTest::newRow("absolute, Enter") << u"%1/a/deep"_s << u"line"_s << u"/a/deep"_s << false << QString();
+        QTest::newRow("relative, Enter") << u"../b"_s << u"line"_s << u"/b"_s << false << QString();
+        QTest::newRow("relative, Save") << u"deep"_s << u"save"_s << u"/a/deep"_s << true << QString();
+        QTest::newRow("home") << u"~"_s << u"line"_s << u"~"_s << false << QString();
+        QTest::newRow("missing, Enter") << u"none"_s << u"line"_s << QString() << false << u"The folder %1/a/none does not exist."_s;
+        QTest::newRow("missing, Save") << u"%1/none"_s << u"save"_s << QString() << false << u"The folder %1/none does not exist."_s;
+        QTest::newRow("a file") << u"%1/a/file"_s << u"line"_s << QString() << false << u"The folder %1/a/file does not exist."_s;
+    }
+    void folderKeys()
+    {
+        QFETCH(QString, typed);
+        QFETCH(QString, how);
+        QFETCH(QString, opened);
+        QFETCH(bool, saved);
+        QFETCH(QString, message);
+        const QString start = makeFolder(u"a"_s);
+        makeFolder(u"a/deep"_s), makeFolder(u"b"_s);
+        QVERIFY(test::WriteFile(tmp->filePath(u"a/file"_s), "x"));
+        RecordingSink sink;
+        ReplaceAsSettings settings {start, {}, {}, 0};
+        SaveDialog dlg(nullptr, sink, settings, {});
+        dlg.open();
+        QVERIFY(QTest::qWaitForWindowExposed(&dlg));
+        if (typed.isEmpty()) {
+            dlg.Dir1()->setFocus();
+            QTRY_VERIFY(dlg.folderModel()->index(tmp->filePath(u"b"_s)).isValid());
+            QTest::keyClick(dlg.Dir1(), Qt::Key_Down);
+            QTRY_COMPARE(dlg.folderModel()->filePath(dlg.Dir1()->currentIndex()), tmp->filePath(u"b"_s));
+            QTest::keyClick(dlg.Dir1(), Qt::Key_Return);
+        } else {
+            dlg.edFolder()->selectAll();
+            QTest::keyClicks(dlg.edFolder(), QString(typed).replace(u"%1"_s, tmp->path()));
+            how == u"save"_s ? QTest::mouseClick(dlg.Command1(), Qt::LeftButton) : QTest::keyClick(dlg.edFolder(), Qt::Key_Return);
+        }
+        const QString expected = opened.isEmpty() ? start : opened == u"~"_s ? QDir::homePath() : tmp->path() + opened;
+        QCOMPARE(
+            QStringList({dlg.folder(), dlg.edFolder()->text()}), QStringList({expected, message.isEmpty() ? expected : typed.replace(u"%1"_s, tmp->path())}));
+        QCOMPARE(std::pair(dlg.g_rv(), dlg.isVisible()), std::pair(saved ? 1 : 2, !saved));
+        QCOMPARE(settings.outpath, saved ? expected : start);
+        QCOMPARE(sink.texts(), message.isEmpty() ? QStringList() : QStringList {QString(message).replace(u"%1"_s, tmp->path())});
     }
 
     void optionsApplyThenClose_data()

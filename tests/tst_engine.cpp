@@ -125,6 +125,8 @@ private slots:
     void againstNaiveScan();
     void failures_data();
     void failures();
+    void lateFirstOccurrence_data();
+    void lateFirstOccurrence();
     void temporaryFiles();
 };
 
@@ -239,6 +241,37 @@ void TestEngine::failures()
         QVERIFY2(r.error.startsWith(error.chopped(1)), qPrintable(r.error));
     else
         QCOMPARE(r.error, error);
+}
+
+// The only occurrence at the end of a large file: what comes before it is copied to the output then, with the window
+// answering and a cancel stopping the copy at once. Size and cancel in MiB written (-1 none), then what was written.
+void TestEngine::lateFirstOccurrence_data()
+{
+    QTest::addColumn<int>("mib");
+    QTest::addColumn<int>("cancelAt");
+    QTest::addColumn<int>("written");
+    QTest::newRow("not cancelled") << 6 << -1 << 6;
+    QTest::newRow("cancelled after the first MiB") << 6 << 1 << 1;
+    QTest::newRow("cancelled after the third MiB") << 6 << 3 << 3;
+}
+
+void TestEngine::lateFirstOccurrence()
+{
+    QFETCH(int, mib);
+    QFETCH(int, cancelAt);
+    QFETCH(int, written);
+    QTemporaryDir dir;
+    const QString path = WriteFileIn(dir.path(), u"big.bin"_s, QByteArray(mib << 20, 'a') + "X");
+    RecordingObserver observer;
+    EngineState state;
+    MemoryOutput memory;
+    observer.cancelWhen = [&] { return cancelAt >= 0 && memory.bytes.size() >= qsizetype(cancelAt) << 20; };
+    const ReplaceOutcome r = ReplaceInFile(path, memory, ArgumentTables({"X"}, {"Y"}), state, observer);
+    QCOMPARE(r.status, cancelAt < 0 ? ReplaceOutcome::Status::Done : ReplaceOutcome::Status::Cancelled);
+    QCOMPARE(memory.bytes.size() >> 20, written);
+    QCOMPARE(memory.bytes.endsWith('Y'), cancelAt < 0);
+    // A pump for every block read and for every MiB copied.
+    QCOMPARE_GE(observer.pumps, cancelAt < 0 ? (mib << 8) + mib - 1 : 1);
 }
 
 void TestEngine::temporaryFiles()

@@ -27,11 +27,19 @@ int RunStarts(int argc, char **argv)
     QApplication app(argc, argv);
     test::RecordingSink sink;
     const bool framed = qEnvironmentVariableIntValue("PERROX_PLACEMENT_FRAMED") != 0;
+    // Started maximized, then restored: the normal bounds are printed, and the window is maximized again to close.
+    const bool maximized = qEnvironmentVariableIntValue("PERROX_PLACEMENT_MAXIMIZED") != 0;
     for (int i = 0; i < kStarts; ++i) {
         MainWindow window(&sink, qEnvironmentVariable("PERROX_PLACEMENT_PREFERENCES"));
         window.show();
         if (!QTest::qWaitForWindowExposed(&window, 30000))
             return 3;
+        if (maximized) {
+            if (!QTest::qWaitFor([&] { return window.isMaximized() && window.frameGeometry() != window.geometry(); }, 30000))
+                return 5;
+            QTest::qWait(200);
+            window.showNormal();
+        }
         // A frame comes a moment after the show on X11, and a stored size is fitted to it; without one it stands as set.
         // Under load the window manager can report a passing frame of 1 x 1 first: the frame counts once it holds the window.
         const auto settled = [&] {
@@ -44,6 +52,11 @@ int RunStarts(int argc, char **argv)
         const QRect frame = window.frameGeometry();
         std::printf("%d %d %d %d\n", frame.x(), frame.y(), frame.width(), frame.height());
         std::fflush(stdout);
+        if (maximized) {
+            window.showMaximized();
+            if (!QTest::qWaitFor([&] { return window.isMaximized(); }, 30000))
+                return 6;
+        }
         window.close();
     }
     return 0;
@@ -94,15 +107,18 @@ private slots:
     {
         QTest::addColumn<bool>("framed"); // with a window manager
         QTest::addColumn<bool>("stored"); // 850 x 650 at 100, 100 stored, or a first start
+        QTest::addColumn<bool>("maximized"); // stored maximized, restored at every start and closed maximized
         for (const bool framed : {true, false}) {
-            QTest::addRow("%s, stored", framed ? "framed" : "bare") << framed << true;
-            QTest::addRow("%s, first start", framed ? "framed" : "bare") << framed << false;
+            QTest::addRow("%s, stored", framed ? "framed" : "bare") << framed << true << false;
+            QTest::addRow("%s, first start", framed ? "framed" : "bare") << framed << false << false;
         }
+        QTest::addRow("framed, stored maximized") << true << true << true;
     }
     void startsAsClosed()
     {
         QFETCH(bool, framed);
         QFETCH(bool, stored);
+        QFETCH(bool, maximized);
         if (QStandardPaths::findExecutable(u"Xvfb"_s).isEmpty() || (framed && QStandardPaths::findExecutable(u"openbox"_s).isEmpty()))
             QSKIP("needs Xvfb and openbox (tools/dev test installs them)");
         QTemporaryDir dir;
@@ -113,11 +129,12 @@ private slots:
         environment.insert(u"QT_QPA_PLATFORM"_s, u"xcb"_s);
         environment.insert(u"DISPLAY"_s, display.display);
         if (stored)
-            QVERIFY(test::WriteFile(
-                dir.filePath(u"placement.conf"_s), "[Preferences]\nWindowState=0\nWindowLeft=1500\nWindowTop=1500\nWindowWidth=12750\nWindowHeight=9750\n"));
+            QVERIFY(test::WriteFile(dir.filePath(u"placement.conf"_s),
+                "[Preferences]\nWindowState="_ba + (maximized ? "2" : "0") + "\nWindowLeft=1500\nWindowTop=1500\nWindowWidth=12750\nWindowHeight=9750\n"));
         QProcess child;
         environment.insert(u"PERROX_PLACEMENT_CHILD"_s, u"1"_s);
         environment.insert(u"PERROX_PLACEMENT_FRAMED"_s, framed ? u"1"_s : u"0"_s);
+        environment.insert(u"PERROX_PLACEMENT_MAXIMIZED"_s, maximized ? u"1"_s : u"0"_s);
         child.setProcessEnvironment(environment);
         child.start(QCoreApplication::applicationFilePath(), {});
         QVERIFY(child.waitForFinished(180000));

@@ -131,6 +131,15 @@ const Case kCases[] = {
     // the cells and messages of a run that put every result in place at once.
     {"a batch cancelled", "f0.txt=x x|f1.txt=none|f2.txt=x|f3.txt=x|f4.txt=x|f5.txt=x", "r", "x>y", End::Cancelled, 0, "2* 0 1* . . .",
         "begin Replacing... 11\nfile f0.txt|\nfile f1.txt|\nfile f2.txt|\nfile f3.txt|\nend 9", "f0.txt=y y|f2.txt=y|f3.txt=x|f4.txt=x|f5.txt=x", "", "f3.txt"},
+    // A cancel confirmed while the results reach the disk leaves the file being processed as it was, the ones before it
+    // replaced; one confirmed as the file's result takes its place is too late for it, and says so.
+    {"cancelled during the flush", "f0.txt=x|f1.txt=none|f2.txt=x x", "rj", "x>y", End::Cancelled, 0, "1* 0 .",
+        "begin Replacing... 8\nfile f0.txt|\nfile f1.txt|\nfile f2.txt|\nend 8", "f0.txt=y|f2.txt=x x", "", "flushed"},
+    {"replace as cancelled during the flush", "f0.txt=x|f2.txt=x x", "a", "x>y", End::Cancelled, 0, "1 .",
+        "save dialog\nbegin Replacing... 4\nfile f0.txt|to out/f0.txt\nfile f2.txt|to out/f2.txt\nend 4", "out/f0.txt=y|out/f2.txt!|out#1", "", "flushed"},
+    {"cancelled as the result is put in place", "f0.txt=x", "rl", "x>y", End::Cancelled, 0, "1*",
+        "begin Replacing... 1\nfile f0.txt|\n[1*] ! The file f0.txt was replaced before the run could stop; the files after it are left as they are.\nend 1",
+        "f0.txt=y", "", "placing"},
     {"a batch stopped by No", "f0.txt=x x|f1.txt=none|f2.txt=x|f3.txt=x|f4.txt=x|f5.txt=x|+out/f3.txt=theirs", "a", "x>y", End::StoppedAtNo, 0, "2 0 1 . . .",
         "save dialog\nbegin Replacing... 11\nfile f0.txt|to out/f0.txt\nfile f1.txt|to out/f1.txt\nfile f2.txt|to out/f2.txt\nfile f3.txt|to out/f3.txt\n[2 0 "
         "1 . . .] ? The file out/f3.txt already exists.\r\n\r\nDo you want to overwrite it?\nend 8",

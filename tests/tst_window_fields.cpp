@@ -8,6 +8,8 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QClipboard>
+#include <QSettings>
+#include <QSplitter>
 
 using namespace perrox;
 using namespace perrox::test;
@@ -270,6 +272,48 @@ private slots:
             QStringList({u"1"_s, u"3"_s, u"</FIND>"_s, u"/data/in; \"quoted\", = ü"_s, u"/data/out"_s, u"src*;lib|.git|*.txt;*.md|*~"_s, u"two.txt"_s,
                 u"one.txt"_s, u"-"_s, u"-"_s, u"-"_s, u"separator"_s}));
         QTRY_COMPARE(again.w->isMaximized(), !byMenu);
+    }
+
+    // The boundary between the argument list and the file list is dragged with the mouse: the argument list grows by
+    // as much (never below its design height, nor so far that the file list goes), the file list keeps to the gap
+    // below it and to the status bar, and the next start has it where it was left. Drag in pixels, then the growth.
+    void splitterDraggedAndRemembered_data()
+    {
+        QTest::addColumn<int>("drag");
+        QTest::addColumn<int>("growth"); // -1: as far as the file list allows
+        QTest::newRow("down") << 60 << 60;
+        QTest::newRow("up, stops at the design height") << -40 << 0;
+        QTest::newRow("far down") << 2000 << -1;
+    }
+    void splitterDraggedAndRemembered()
+    {
+        QFETCH(int, drag);
+        QFETCH(int, growth);
+        auto *splitter = f->child<QSplitter>(u"splArguments"_s);
+        const int design = f->args()->height(), gap = f->files()->mapTo(f->w.get(), QPoint()).y() - f->args()->mapTo(f->w.get(), QPoint(0, design)).y();
+        const int filesBottom = f->files()->mapTo(f->w.get(), QPoint(0, f->files()->height())).y();
+        QCOMPARE(design, TwipsToPixels(1455, ScreenTwipsPerPixel()));
+        QSplitterHandle *handle = splitter->handle(1);
+        const QPoint at = handle->rect().center();
+        QTest::mousePress(handle, Qt::LeftButton, {}, at);
+        QTest::mouseMove(handle, at + QPoint(0, drag));
+        QTest::mouseRelease(handle, Qt::LeftButton, {}, at + QPoint(0, drag));
+        const int grown = f->args()->height() - design;
+        if (growth >= 0) {
+            QCOMPARE(grown, growth);
+        } else {
+            QCOMPARE_GT(grown, 0);
+            QCOMPARE(f->files()->height(), f->files()->minimumSizeHint().height());
+        }
+        QCOMPARE(f->files()->mapTo(f->w.get(), QPoint()).y() - f->args()->mapTo(f->w.get(), QPoint(0, f->args()->height())).y(), gap);
+        QCOMPARE(f->files()->mapTo(f->w.get(), QPoint(0, f->files()->height())).y(), filesBottom);
+        QCOMPARE(f->args()->width(), f->child<QWidget>(u"frmReplace"_s)->geometry().right() + 1 - f->child<QWidget>(u"frmFind"_s)->x());
+        QVERIFY(f->w->close());
+        QCOMPARE(
+            QSettings(prefs(), QSettings::NativeFormat).value(u"Window/ArgumentListHeight"_s).toDouble(), PixelsToTwips(design + grown, ScreenTwipsPerPixel()));
+        WindowFixture again(prefs());
+        QCOMPARE(again.args()->height(), design + grown);
+        QCOMPARE(again.files()->mapTo(again.w.get(), QPoint()).y() - again.args()->mapTo(again.w.get(), QPoint(0, design + grown)).y(), gap);
     }
 };
 

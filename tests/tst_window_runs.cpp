@@ -2,6 +2,7 @@
 // program, Undo Replace and the journal behind it, and the Matches window.
 
 #include "app/matcheswindow.h"
+#include "app/runresults.h"
 #include "commit/rewritejournal.h"
 #include "engine/progressscale.h"
 #include "engine/undorun.h"
@@ -32,14 +33,17 @@ const std::tuple<const char *, QString, std::optional<RunMode>, QByteArray, bool
 };
 
 // Undo after a Replace of "a" by "XY" in a ("one a") and b ("two a"): the name, the journal kept, the answer, what b
-// holds when Undo comes, the summary (%1: b's path), both files and the command's caption afterwards.
-const std::tuple<const char *, bool, MessageSink::Answer, QByteArray, QString, QByteArray, QByteArray, QString> kUndos[] = {
-    {"Yes restores every file", true, MessageSink::Answer::Yes, {}, u"2 of 2 files were restored."_s, "one a", "two a", u"&Undo Undo (2 files)"_s},
-    {"No changes nothing", true, MessageSink::Answer::No, {}, {}, "one XY", "two XY", u"&Undo Replace (2 files)"_s},
+// holds when Undo comes, the summary (%1: b's path), both files and the command's caption afterwards, the rows' cells
+// and marks ("~" dimmed, "u" the undone tooltip, "r" the run's), then the caption after the command once more (a Redo;
+// empty: not tried) and the files then.
+const std::tuple<const char *, bool, MessageSink::Answer, QByteArray, QString, QByteArray, QByteArray, QString, QString, QString, QByteArray> kUndos[] = {
+    {"Yes restores every file", true, MessageSink::Answer::Yes, {}, u"2 of 2 files were restored."_s, "one a", "two a", u"&Redo Replace (2 files)"_s,
+        u"undone ~u|undone ~u"_s, u"&Undo Replace (2 files)"_s, "one XY|two XY"},
+    {"No changes nothing", true, MessageSink::Answer::No, {}, {}, "one XY", "two XY", u"&Undo Replace (2 files)"_s, u"1 r|1 r"_s, {}, {}},
     {"a file changed since is left alone", true, MessageSink::Answer::Yes, "mine",
         u"1 of 2 files were restored.\r\n\r\nThese files were left as they are:\r\nThe file %1 was changed after the run; it was left as it is."_s, "one a",
-        "mine", u"&Undo Undo (1 file)"_s},
-    {"journal off", false, MessageSink::Answer::Yes, {}, {}, "one XY", "two XY", u"&Undo Replace"_s},
+        "mine", u"&Redo Replace (1 file)"_s, u"undone ~u|1 r"_s, u"&Undo Replace (1 file)"_s, "one XY|mine"},
+    {"journal off", false, MessageSink::Answer::Yes, {}, {}, "one XY", "two XY", u"&Undo Replace"_s, u"1 r|1 r"_s, {}, {}},
 };
 
 // Replace Checked in the Matches window of "abcabcabc" with the pair a -> XY: the name, a Count first, the clicks in
@@ -119,6 +123,42 @@ private slots:
         QCOMPARE_LT(shown.size(), longPath.size());
         progress.setStatus1(u"/a/b"_s);
         QCOMPARE(progress.status1()->text(), u"/a/b"_s);
+    }
+
+    // The count line: the file's number once there is one, the bytes done (never past the total) in units of 1000.
+    // A cancel confirmed once the file on show is replaced says so; a later file starts unreplaced.
+    void progressCounts()
+    {
+        const std::tuple<int, int, double, double, QString> lines[]
+            = {{0, 3, 0, 0, u"0 bytes of 0 bytes"_s}, {12, 340, 1.2e9, 3.4e9, u"File 12 of 340, 1.2 GB of 3.4 GB"_s},
+                {1, 1, 999, 1500, u"File 1 of 1, 999 bytes of 1.5 kB"_s}, {2, 2, 2e6, 1e6, u"File 2 of 2, 1.0 MB of 1.0 MB"_s}};
+        for (const auto &[number, files, done, total, text] : lines)
+            QCOMPARE(ProgressCountText(number, files, done, total), text);
+        ProgressWindow progress(f->w.get(), sink());
+        progress.Initialize(3.4e9);
+        progress.setFileNumber(12, 340);
+        progress.Update(1.2e9);
+        progress.show();
+        QCOMPARE(progress.counts()->text(), u"File 12 of 340, 1.2 GB of 3.4 GB"_s);
+        QCOMPARE_LE(progress.counts()->geometry().right(), progress.width());
+        QCOMPARE_LT(progress.counts()->geometry().bottom(), progress.progressBar()->geometry().top());
+        QCOMPARE_LT(progress.status2()->geometry().top() + progress.status2()->sizeHint().height(), progress.counts()->geometry().top() + 1);
+        // The end shows, though the bar's last step may lie past it; a step of less than a thousandth waits.
+        progress.Initialize(838860806);
+        progress.Update(838860806 - 800000);
+        progress.Update(838860806 - 100000);
+        QCOMPARE(progress.counts()->text(), u"File 12 of 340, 838.1 MB of 838.9 MB"_s);
+        progress.Update(838860806);
+        QCOMPARE(progress.counts()->text(), u"File 12 of 340, 838.9 MB of 838.9 MB"_s);
+        progress.setReplaced(u"/data/big.bin"_s);
+        progress.setFileNumber(13, 340);
+        sink().answers = {MessageSink::Answer::Yes, MessageSink::Answer::Yes};
+        QTest::mouseClick(progress.cancelButton(), Qt::LeftButton);
+        progress.setReplaced(u"/data/big.bin"_s);
+        QTest::mouseClick(progress.cancelButton(), Qt::LeftButton);
+        QCOMPARE(sink().texts(), QStringList({CancelQuestion(), CancelQuestion(), ReplacedBeforeCancelMessage(u"/data/big.bin"_s)}));
+        QCOMPARE(sink().shown.last().icon, MessageSink::Icon::Information);
+        progress.unload();
     }
 
     void matchesWindow_data() { AddRows(kMatches); }
@@ -264,7 +304,7 @@ private slots:
     void undoReplace()
     {
         QFETCH(int, row);
-        const auto &[name, keep, answer, bBefore, summary, aAfter, bAfter, caption] = kUndos[row];
+        const auto &[name, keep, answer, bBefore, summary, aAfter, bAfter, caption, rows, redoCaption, redone] = kUndos[row];
         f->w->preferences().undo.keepJournal = keep;
         const QString a = file(u"a"_s, "one a"), b = file(u"b"_s, "two a");
         f->addFiles({a, b});
@@ -284,6 +324,16 @@ private slots:
         QTest::keyClick(f->files(), Qt::Key_Z, Qt::ControlModifier);
         QCOMPARE(QList<QByteArray>({ReadFile(a), ReadFile(b)}), QList<QByteArray>({aAfter, bAfter}));
         QCOMPARE(command(), caption + (keep ? u", enabled"_s : u", disabled"_s));
+        QStringList marks;
+        for (int i = 0; i < 2; ++i) {
+            const QTreeWidgetItem *item = f->files()->topLevelItem(i);
+            const QString tip = item->toolTip(1);
+            marks << item->text(1).trimmed() + u' ' + (item->data(1, Qt::ForegroundRole).isValid() ? u"~"_s : QString())
+                    + (tip == UndoneRowText()                 ? u"u"_s
+                            : tip.startsWith(u"Replaced: "_s) ? u"r"_s
+                                                              : tip);
+        }
+        QCOMPARE(marks.join(u'|'), rows);
         QCOMPARE(std::tuple(sink().shown.size(), sink().busyOnCount > busy, sink().busyDepth),
             std::tuple(qsizetype(keep + !summary.isEmpty()), !summary.isEmpty(), 0));
         if (!keep)
@@ -296,6 +346,13 @@ private slots:
             return;
         QCOMPARE(sink().shown[1].text, summary.arg(b));
         QCOMPARE(sink().shown[1].icon, bBefore.isEmpty() ? MessageSink::Icon::Information : MessageSink::Icon::Exclamation);
+        if (redoCaption.isEmpty())
+            return;
+        // The Redo does the Replace again where the Undo gave the files back; its own Undo takes it back once more.
+        sink().answers = {MessageSink::Answer::Yes};
+        QTest::keyClick(f->files(), Qt::Key_Z, Qt::ControlModifier);
+        QCOMPARE(ReadFile(a) + '|' + ReadFile(b), redone);
+        QCOMPARE(command(), redoCaption + u", enabled"_s);
     }
 
     // Another program's run shows when the Edit menu opens, Undo first. Ctrl+Z in a text field is the field's own undo.

@@ -237,7 +237,11 @@ std::pair<RunResult, QStringList> Scene::run(ScriptedHost &host, RunMode mode, c
         host.sink.answers.append(answer == 'y' ? MessageSink::Answer::Yes : MessageSink::Answer::No);
     bool past = false;
     const double cancelPast = script.cancel.toDouble(&past);
+    // A result is on the disk before it takes its file's place (its row is flushed), in row order.
+    QList<int> flushed, placed;
     host.cancelWhen = [&] {
+        if (script.cancel == "flushed" || script.cancel == "placing")
+            return !(script.cancel == "flushed" ? flushed : placed).isEmpty();
         if (past)
             return !host.positions.isEmpty() && host.positions.last() > cancelPast;
         return !script.cancel.isEmpty() && !host.log.isEmpty() && host.log.last().contains(QString::fromUtf8(script.cancel));
@@ -245,8 +249,6 @@ std::pair<RunResult, QStringList> Scene::run(ScriptedHost &host, RunMode mode, c
     host.sink.onShow = [&] { host.log.append(u"[%1]"_s.arg(cells(host))); };
     QByteArray meddle = script.meddle;
     const bool atBegin = meddle.startsWith("begin:");
-    // A result is on the disk before it takes its file's place (its row is flushed), in row order.
-    QList<int> flushed, placed;
     host.onResultsFlushed = [&](const std::vector<int> &rows) { flushed.append(QList<int>(rows.begin(), rows.end())); };
     host.onBeforeCommit = [&](int row) {
         verify(flushed.contains(row), "a result put in place before it is flushed", __LINE__);

@@ -27,7 +27,9 @@ struct Script
     QByteArray target = "out"; // the Save As dialog's choice, "folder [prefix suffix [keep]]" (keep: the folders kept); "" cancelled
     bool overwrite = false;
     QByteArray answers = {}; // 'y' and 'n' to the questions, No when they run out
-    QByteArray cancel = {}; // from the position past this number on, or from the log line holding this text on
+    // From the position past this number on, from the log line holding this text on, or from the first flush
+    // ("flushed") or the first result's turn ("placing") on.
+    QByteArray cancel = {};
     QByteArray meddle = {}; // a layout made before the first result is put in place, or "begin:..." right after the total
 };
 

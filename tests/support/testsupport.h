@@ -111,10 +111,12 @@ class RecordingObserver : public ReplaceObserver
 {
 public:
     void progress(double position) override { positions.append(position); }
-    bool cancelRequested() override { return false; }
-    void pumpEvents() override { }
+    bool cancelRequested() override { return cancelWhen && cancelWhen(); }
+    void pumpEvents() override { ++pumps; }
 
     QList<double> positions;
+    std::function<bool()> cancelWhen;
+    int pumps = 0;
 };
 
 // A run host with an in-memory file list that records what the run shows.
