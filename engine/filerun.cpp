@@ -278,13 +278,21 @@ private:
     bool planRows()
     {
         QStringList paths;
-        for (int row = 0; row < m_host.rowCount(); ++row)
+        std::vector<bool> included;
+        for (int row = 0; row < m_host.rowCount(); ++row) {
             paths.append(m_host.rowPath(row));
+            included.push_back(m_host.rowIncluded(row));
+        }
         m_ids = FileIdsOf(paths);
-        m_sameAs = SameFileRows(m_ids);
+        // Rows left out are nobody's first row.
+        std::vector<FileId> processed = m_ids;
+        for (size_t row = 0; row < processed.size(); ++row)
+            if (!included[row])
+                processed[row] = FileId();
+        m_sameAs = SameFileRows(processed);
         if (m_mode != RunMode::ReplaceAs)
             return true;
-        TargetPlan plan = PlanTargets(paths, m_ids, m_sameAs, m_settings.outpath, m_settings);
+        TargetPlan plan = PlanTargets(paths, m_ids, m_sameAs, m_settings.outpath, m_settings, included);
         if (!plan.refusal.isEmpty()) {
             m_host.messages().warn(plan.refusal);
             m_result.end = RunResult::End::TargetsCollide;

@@ -101,9 +101,10 @@ QString CommonFolder(const QStringList &paths)
     return joined.isEmpty() ? QStringLiteral("/") : joined;
 }
 
-TargetPlan PlanTargets(
-    const QStringList &paths, const std::vector<FileId> &ids, const std::vector<int> &sameAs, const QString &folder, const ReplaceAsSettings &settings)
+TargetPlan PlanTargets(const QStringList &paths, const std::vector<FileId> &ids, const std::vector<int> &sameAs, const QString &folder,
+    const ReplaceAsSettings &settings, const std::vector<bool> &included)
 {
+    const auto written = [&included](qsizetype row) { return included.empty() || included[size_t(row)]; };
     TargetPlan plan;
     const qsizetype rows = paths.size();
     plan.clash.assign(size_t(rows), -1);
@@ -113,7 +114,11 @@ TargetPlan PlanTargets(
         root += QLatin1Char('/');
     // Messages name the target as the run shows it.
     const QString shown = folder.endsWith(QLatin1Char('/')) ? folder : folder + QLatin1Char('/');
-    const QString common = settings.keepFolders ? CommonFolder(paths) : QString();
+    QStringList writtenPaths;
+    for (qsizetype row = 0; row < rows; ++row)
+        if (written(row))
+            writtenPaths.append(paths.at(row));
+    const QString common = settings.keepFolders ? CommonFolder(writtenPaths) : QString();
     QHash<QString, int> sources, targets;
     std::map<std::pair<dev_t, ino_t>, int> sourceIds;
     for (qsizetype row = 0; row < rows; ++row) {
@@ -123,7 +128,7 @@ TargetPlan PlanTargets(
             sources.insert(clean, int(row));
         if (size_t(row) < ids.size() && ids[size_t(row)].known())
             sourceIds.emplace(std::pair(ids[size_t(row)].dev, ids[size_t(row)].ino), int(row));
-        plan.relative.append(RelativeTarget(clean, common, settings));
+        plan.relative.append(written(row) ? RelativeTarget(clean, common, settings) : QString());
     }
     const auto refuse = [&plan](int row, int other, const QString &note, const QString &refusal, bool sameName) {
         plan.clash[size_t(row)] = other;
@@ -132,6 +137,8 @@ TargetPlan PlanTargets(
             plan.refusal = refusal + Advice(sameName);
     };
     for (qsizetype row = 0; row < rows; ++row) {
+        if (!written(row))
+            continue;
         const int same = size_t(row) < sameAs.size() ? sameAs[size_t(row)] : -1;
         if (same >= 0) {
             plan.notes[row] = QLatin1String("The same file as ") + RowWord(same) + QLatin1String("; its result is written once.");

@@ -57,7 +57,10 @@ QString TargetPath(const QString &folder, const QString &relative);
 // with nothing. Two results to the same path clash, and so does a result
 // that would take the place of a listed source (the same path, or the same
 // file by identity where something stands at the target).
-TargetPlan PlanTargets(
-    const QStringList &paths, const std::vector<FileId> &ids, const std::vector<int> &sameAs, const QString &folder, const ReplaceAsSettings &settings);
+// Only the included rows (all when it is empty) are written: the others
+// get no target and take no part in the common folder, but a result still
+// may not take a listed file's place.
+TargetPlan PlanTargets(const QStringList &paths, const std::vector<FileId> &ids, const std::vector<int> &sameAs, const QString &folder,
+    const ReplaceAsSettings &settings, const std::vector<bool> &included = {});
 
 } // namespace perrox

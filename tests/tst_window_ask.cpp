@@ -188,6 +188,19 @@ private slots:
         QCOMPARE(f->dialogs.asked.last(), selected ? u"target 1"_s : u"target 3"_s);
     }
 
+    // The selected row is processed even where an earlier row, not selected, names the same file.
+    void selectedSecondNameOfAFile()
+    {
+        const QString a = file(u"a.txt"_s, "a"), link = dir->filePath(u"link"_s);
+        QVERIFY(QFile::link(a, link));
+        f->addFiles({a, link});
+        f->pending(u"a"_s, u"X"_s);
+        f->files()->topLevelItem(1)->setSelected(true);
+        f->trigger(u"IDM_REPLACE_SELECTED"_s);
+        QCOMPARE(ReadFile(a), "X"_ba);
+        QCOMPARE(cells(), u"-|1"_s);
+    }
+
     // Files that vanished after they were listed: the first failure's box has the check box; left checked, the rest
     // wait for one summary; unchecked, each gets its box. The rows keep their marks either way.
     void failureSummary_data() { AddRows(kFailures); }
