@@ -77,6 +77,8 @@ void RunResults::markUndone(const std::vector<QByteArray> &paths)
             continue;
         m_window.list->topLevelItem(row)->setText(1, UndoneCell());
         m_window.list->setRowMark(row, FileListView::RowMark::Dimmed, UndoneRowText());
+        // The totals spoke of the run that is now undone.
+        m_window.totals->clear();
     }
 }
 

@@ -34,16 +34,17 @@ const std::tuple<const char *, QString, std::optional<RunMode>, QByteArray, bool
 
 // Undo after a Replace of "a" by "XY" in a ("one a") and b ("two a"): the name, the journal kept, the answer, what b
 // holds when Undo comes, the summary (%1: b's path), both files and the command's caption afterwards, the rows' cells
-// and marks ("~" dimmed, "u" the undone tooltip, "r" the run's), then the caption after the command once more (a Redo;
+// and marks ("~" dimmed, "u" the undone tooltip, "r" the run's) and the totals, then the caption after the command once more (a Redo;
 // empty: not tried) and the files then.
 const std::tuple<const char *, bool, MessageSink::Answer, QByteArray, QString, QByteArray, QByteArray, QString, QString, QString, QByteArray> kUndos[] = {
     {"Yes restores every file", true, MessageSink::Answer::Yes, {}, u"2 of 2 files were restored."_s, "one a", "two a", u"&Redo Replace (2 files)"_s,
-        u"undone ~u|undone ~u"_s, u"&Undo Replace (2 files)"_s, "one XY|two XY"},
-    {"No changes nothing", true, MessageSink::Answer::No, {}, {}, "one XY", "two XY", u"&Undo Replace (2 files)"_s, u"1 r|1 r"_s, {}, {}},
+        u"undone ~u|undone ~u|"_s, u"&Undo Replace (2 files)"_s, "one XY|two XY"},
+    {"No changes nothing", true, MessageSink::Answer::No, {}, {}, "one XY", "two XY", u"&Undo Replace (2 files)"_s, u"1 r|1 r|2 occurrences in 2 of 2 files"_s,
+        {}, {}},
     {"a file changed since is left alone", true, MessageSink::Answer::Yes, "mine",
         u"1 of 2 files were restored.\r\n\r\nThese files were left as they are:\r\nThe file %1 was changed after the run; it was left as it is."_s, "one a",
-        "mine", u"&Redo Replace (1 file)"_s, u"undone ~u|1 r"_s, u"&Undo Replace (1 file)"_s, "one XY|mine"},
-    {"journal off", false, MessageSink::Answer::Yes, {}, {}, "one XY", "two XY", u"&Undo Replace"_s, u"1 r|1 r"_s, {}, {}},
+        "mine", u"&Redo Replace (1 file)"_s, u"undone ~u|1 r|"_s, u"&Undo Replace (1 file)"_s, "one XY|mine"},
+    {"journal off", false, MessageSink::Answer::Yes, {}, {}, "one XY", "two XY", u"&Undo Replace"_s, u"1 r|1 r|2 occurrences in 2 of 2 files"_s, {}, {}},
 };
 
 // Replace Checked in the Matches window of "abcabcabc" with the pair a -> XY: the name, a Count first, the clicks in
@@ -333,6 +334,7 @@ private slots:
                             : tip.startsWith(u"Replaced: "_s) ? u"r"_s
                                                               : tip);
         }
+        marks << f->child<QLabel>(u"staTotals"_s)->text(); // cleared once they speak of an undone run
         QCOMPARE(marks.join(u'|'), rows);
         QCOMPARE(std::tuple(sink().shown.size(), sink().busyOnCount > busy, sink().busyDepth),
             std::tuple(qsizetype(keep + !summary.isEmpty()), !summary.isEmpty(), 0));
