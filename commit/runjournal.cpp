@@ -20,6 +20,7 @@
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
+#include <xxhash.h>
 
 namespace perrox {
 
@@ -103,11 +104,6 @@ private:
 // The largest size a record may name: sums of many stay far from overflow.
 constexpr qint64 kMaxSize = qint64(1) << 56;
 
-bool isHash(const QByteArray &text)
-{
-    return text.size() == 64 && std::all_of(text.begin(), text.end(), [](char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'); });
-}
-
 std::optional<timespec> parseTime(const QByteArray &sec, const QByteArray &nsec)
 {
     const auto s = ParseDecimal(sec, std::numeric_limits<time_t>::min(), std::numeric_limits<time_t>::max());
@@ -151,7 +147,7 @@ bool parseEntry(const QList<QByteArray> &f, JournalEntry &e)
     const bool kindKnown = e.kind == JournalEntry::Kind::Replaced || e.kind == JournalEntry::Kind::Created || e.kind == JournalEntry::Kind::Deleted;
     // The kept content is always named after its entry.
     const bool keptNamed = e.kind == JournalEntry::Kind::Created ? e.kept.isEmpty() : e.kept == 'k' + QByteArray::number(e.number);
-    return kindKnown && keptNamed && (e.hash.isEmpty() || isHash(e.hash)) && (e.keptHash.isEmpty() || isHash(e.keptHash));
+    return kindKnown && keptNamed && (e.hash.isEmpty() || IsContentHash(e.hash)) && (e.keptHash.isEmpty() || IsContentHash(e.keptHash));
 }
 
 // "done N" or "done N DEVICE INODE", "skip N": the entry's number and the
@@ -309,17 +305,20 @@ qint64 JournalRun::keptBytes() const
     return sum;
 }
 
-// The name of HashContents' algorithm, which ContentHash writes in front of
-// the hash: whatever computes the hash, this says what it is.
-constexpr char kHashName[] = "sha256:";
+namespace {
 
-QByteArray HashContents(int fd, qint64 *size)
+constexpr char kXxh3Name[] = "xxh3-128:";
+constexpr char kSha256Name[] = "sha256:";
+
+bool IsHex(const QByteArray &text, qsizetype from, qsizetype digits)
 {
-    // libcrypto's SHA-256 uses the processor's SHA instructions where it
-    // has them, several times as fast as a portable one.
-    const std::unique_ptr<EVP_MD_CTX, decltype(&EVP_MD_CTX_free)> context(EVP_MD_CTX_new(), &EVP_MD_CTX_free);
-    if (!context || EVP_DigestInit_ex(context.get(), EVP_sha256(), nullptr) != 1)
-        return QByteArray();
+    return text.size() == from + digits
+        && std::all_of(text.begin() + from, text.end(), [](char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'); });
+}
+
+// Reads fd from its start in chunks into update; false on a read error.
+template<typename Update> bool ReadAll(int fd, qint64 *size, Update update)
+{
     // One buffer per thread, not cleared: hashing runs once per file.
     thread_local std::unique_ptr<char[]> buffer(new char[kHashChunk]);
     qint64 offset = 0;
@@ -328,26 +327,65 @@ QByteArray HashContents(int fd, qint64 *size)
         if (n < 0 && errno == EINTR)
             continue;
         if (n < 0)
-            return QByteArray();
+            return false;
         if (n == 0)
             break;
-        if (EVP_DigestUpdate(context.get(), buffer.get(), size_t(n)) != 1)
-            return QByteArray();
+        if (!update(buffer.get(), size_t(n)))
+            return false;
         offset += n;
     }
+    if (size)
+        *size = offset;
+    return true;
+}
+
+// The SHA-256 of fd in hexadecimal, as earlier versions recorded it.
+QByteArray Sha256Contents(int fd, qint64 *size)
+{
+    const std::unique_ptr<EVP_MD_CTX, decltype(&EVP_MD_CTX_free)> context(EVP_MD_CTX_new(), &EVP_MD_CTX_free);
+    if (!context || EVP_DigestInit_ex(context.get(), EVP_sha256(), nullptr) != 1)
+        return QByteArray();
+    if (!ReadAll(fd, size, [&](const char *data, size_t n) { return EVP_DigestUpdate(context.get(), data, n) == 1; }))
+        return QByteArray();
     unsigned char digest[EVP_MAX_MD_SIZE];
     unsigned int length = 0;
     if (EVP_DigestFinal_ex(context.get(), digest, &length) != 1)
         return QByteArray();
-    if (size)
-        *size = offset;
     return QByteArray(reinterpret_cast<const char *>(digest), int(length)).toHex();
 }
 
-QByteArray ContentHash(int fd, qint64 *size)
+} // namespace
+
+QByteArray HashContents(int fd, qint64 *size)
 {
-    const QByteArray hash = HashContents(fd, size);
-    return hash.isEmpty() ? hash : kHashName + hash;
+    // XXH3-128 reads at memory speed (many GB/s with the vector unit), about
+    // ten times as fast as SHA-256 even with the processor's SHA
+    // instructions, and its 128 bits tell a changed file as surely for
+    // Undo and plans, which guard against accidents, not attackers.
+    const std::unique_ptr<XXH3_state_t, decltype(&XXH3_freeState)> state(XXH3_createState(), &XXH3_freeState);
+    if (!state || XXH3_128bits_reset(state.get()) != XXH_OK)
+        return QByteArray();
+    if (!ReadAll(fd, size, [&](const char *data, size_t n) { return XXH3_128bits_update(state.get(), data, n) == XXH_OK; }))
+        return QByteArray();
+    XXH128_canonical_t canonical;
+    XXH128_canonicalFromHash(&canonical, XXH3_128bits_digest(state.get()));
+    return kXxh3Name + QByteArray(reinterpret_cast<const char *>(canonical.digest), int(sizeof canonical.digest)).toHex();
+}
+
+QByteArray HashLike(int fd, const QByteArray &recorded, qint64 *size)
+{
+    if (IsHex(recorded, 0, 64))
+        return Sha256Contents(fd, size);
+    if (recorded.startsWith(kSha256Name)) {
+        const QByteArray hash = Sha256Contents(fd, size);
+        return hash.isEmpty() ? hash : kSha256Name + hash;
+    }
+    return HashContents(fd, size);
+}
+
+bool IsContentHash(const QByteArray &text)
+{
+    return IsHex(text, 0, 64) || (text.startsWith(kXxh3Name) && IsHex(text, qsizetype(sizeof kXxh3Name) - 1, 32));
 }
 
 RunJournal::RunJournal(JournalMode mode, const UndoSettings &settings, const QString &undoes)
@@ -747,7 +785,7 @@ QString RecoverInterruptedRuns()
                     qint64 size = -1;
                     struct stat st;
                     happened = file.get() >= 0 && ::fstat(file.get(), &st) == 0 && S_ISREG(st.st_mode) && st.st_size == e.size
-                        && HashContents(file.get(), &size) == e.hash && size == e.size;
+                        && HashLike(file.get(), e.hash, &size) == e.hash && size == e.size;
                     if (happened)
                         result = IdentityOf(st);
                 }

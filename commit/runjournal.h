@@ -68,13 +68,13 @@ struct JournalEntry
     int number = 0;
     QByteArray path; // absolute
     QByteArray kept; // name in the run's folder; empty for Created
-    QByteArray hash; // SHA-256 (hexadecimal) of what the run left at path (Replaced, Created) or deleted (Deleted)
+    QByteArray hash; // HashContents() of what the run left at path (Replaced, Created) or deleted (Deleted)
     qint64 size = 0; // of that content
     // Done (Replaced, Created): the file the run left at path. Undo touches
     // only this very file; records of older versions do not name it.
     FileIdentity result;
     qint64 keptBytes = 0;
-    // SHA-256 (hexadecimal) of the kept content (Replaced, Deleted), so that
+    // HashContents() of the kept content (Replaced, Deleted), so that
     // Undo never puts back a kept copy that changed since; empty in records
     // of older versions, which are checked by size only.
     QByteArray keptHash;
@@ -220,14 +220,18 @@ QString RecoverInterruptedRuns();
 // kept contents sum up to at most settings.maxBytes; keepId is never removed.
 void PruneRuns(const UndoSettings &settings, const QString &keepId);
 
-// The SHA-256 of everything in fd (hexadecimal), from its start; empty on a
-// read error. Another algorithm here must change its name (kHashName) too.
+// The hash of everything in fd, from its start, with its algorithm named in
+// front: "xxh3-128:" and 32 hexadecimal digits; empty on a read error. size,
+// when given, receives the bytes read.
 QByteArray HashContents(int fd, qint64 *size = nullptr);
 
-// The hash of everything in fd as records outside the journal keep it, its
-// algorithm named in front ("sha256:" and HashContents), so that a record
-// made with another algorithm is told apart; empty on a read error. size,
-// when given, receives the bytes read.
-QByteArray ContentHash(int fd, qint64 *size = nullptr);
+// The hash of everything in fd made the way recorded was made, to compare
+// with it: journal records of earlier versions hold a bare SHA-256 (64
+// hexadecimal digits), plans of earlier versions "sha256:" and one; anything
+// else, an empty recorded included, gets HashContents().
+QByteArray HashLike(int fd, const QByteArray &recorded, qint64 *size = nullptr);
+
+// Whether text is a hash that HashLike() can make: a record's field.
+bool IsContentHash(const QByteArray &text);
 
 } // namespace perrox

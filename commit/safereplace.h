@@ -58,7 +58,7 @@ struct CommitUndo
 {
     // Where the old content is kept before the file is touched; null: nothing is kept.
     RunJournal *journal = nullptr;
-    // SHA-256 (hexadecimal) and size of the result.
+    // HashContents() and size of the result.
     QByteArray hash;
     qint64 size = 0;
     // Set by prepare(): the journal's entry for the file, or -1.
@@ -66,7 +66,7 @@ struct CommitUndo
     // An Undo: the permission bits, owner and times the result takes,
     // instead of those of the file it replaces.
     const JournalEntry *restore = nullptr;
-    // SHA-256 of the file's content before the change, where known already
+    // HashContents() of the file's content before the change, where known already
     // (else the journal works it out).
     QByteArray keptHash = {};
 };

@@ -84,7 +84,7 @@ private:
     bool m_folderFailed = false;
 };
 
-// The SHA-256 of a file's content, for the journal, computed on one of the
+// The hash of a file's content (HashContents), for the journal, computed on one of the
 // run's workers while the run reads the next files (or at once where there
 // is no worker); the descriptor must stay open until it is done, which the
 // destructor waits for.

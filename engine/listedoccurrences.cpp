@@ -144,7 +144,7 @@ qint64 ModificationTimeNs(const struct stat &st)
 
 ListedFile IdentityOf(int fd, const struct stat &st)
 {
-    return {qint64(st.st_size), ModificationTimeNs(st), ContentHash(fd), {}};
+    return {qint64(st.st_size), ModificationTimeNs(st), HashContents(fd), {}};
 }
 
 QString ChangedSinceListedMessage(const QString &path)
@@ -157,7 +157,8 @@ ListedCheck CheckListedFile(const OpenedFile &file, const ListedFile &listed, co
     ListedCheck result;
     const struct stat &st = file.status();
     qint64 read = -1;
-    if (qint64(st.st_size) != listed.size || ModificationTimeNs(st) != listed.mtimeNs || ContentHash(file.fd(), &read) != listed.hash || read != listed.size) {
+    if (qint64(st.st_size) != listed.size || ModificationTimeNs(st) != listed.mtimeNs || HashLike(file.fd(), listed.hash, &read) != listed.hash
+        || read != listed.size) {
         return {ListedCheck::Kind::Changed, ChangedSinceListedMessage(file.path()), {}};
     }
     if (QString error = CheckPlaces(listed, pairs, listed.size, file.path()); !error.isEmpty())

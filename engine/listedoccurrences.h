@@ -19,7 +19,7 @@ struct ListedFile
 {
     qint64 size = -1;
     qint64 mtimeNs = 0; // modification time, nanoseconds since the epoch
-    QByteArray hash; // ContentHash of its content
+    QByteArray hash; // HashContents() of its content
     // In the file's order; each names the pair that matches there and its
     // length (the replacement is worked out when they are checked).
     std::vector<Occurrence> occurrences;

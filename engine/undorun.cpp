@@ -122,7 +122,7 @@ public:
         if (expected.known ? !(IdentityOf(current.status()) == expected) : current.linkFollowed())
             return leave(changedSinceMessage(path));
         qint64 size = -1;
-        if (HashContents(current.fd(), &size) != e.hash || size != e.size || !current.stillNamed())
+        if (HashLike(current.fd(), e.hash, &size) != e.hash || size != e.size || !current.stillNamed())
             return leave(changedSinceMessage(path));
         if (e.kind == Kind::Created)
             return remove(current, path, e);
@@ -156,7 +156,7 @@ private:
             m_outcome.leftAlone.append(keptCopyChangedMessage(path));
             return nullptr;
         }
-        undo.hash = HashContents(kept.get(), &undo.size);
+        undo.hash = HashLike(kept.get(), e.keptHash, &undo.size);
         if (!e.keptHash.isEmpty() && undo.hash != e.keptHash) {
             m_outcome.leftAlone.append(keptCopyChangedMessage(path));
             return nullptr;

@@ -1,6 +1,8 @@
 #include "commit/rewritejournal.h"
+#include "commit/runjournal.h"
 #include "commit/statefolder.h"
 #include "engine/undorun.h"
+#include "files/filedescriptor.h"
 #include "files/filesystem.h"
 #include "support/scenario.h"
 
@@ -8,6 +10,7 @@
 #include <QRegularExpression>
 #include <QTest>
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -97,6 +100,7 @@ private slots:
     void roundTrip();
     void undoAfterChanges_data();
     void undoAfterChanges();
+    void hashForms();
     void retention_data();
     void retention();
     void unwritableJournal();
@@ -202,6 +206,15 @@ void TestUndo::undoAfterChanges_data()
     QTest::newRow("a record of the version before, intact")
         << 'r' << "JOURNAL/record%^(entry(?: \\S+){13}) \\S+ (\\S+)$%\\1 \\2|JOURNAL/record%^done (\\d+) \\d+ \\d+$%done \\1"_ba
         << u"2 of 2 files were restored."_s << "a.txt=hello a\n"_ba;
+    // Records of versions that hashed with SHA-256 still undo, and still tell a changed file.
+    const QByteArray sha256 = "JOURNAL/record%entry 1 R k1 \\K\\S+%7a9cf3cbc356fc9d408c658c4191668b03c37f2659ca9fd320697ed6aeb404e8|JOURNAL/record%(entry 1(?: "
+                              "\\S+){12}) \\S+%\\1 448a19594af45f888493a4cb8b6e12ed42fc773dab6db35a299370ebfc805270|"
+                              "JOURNAL/record%(entry 2(?: \\S+){12}) \\S+%\\1 "
+                              "bc94fa295f07f57f08244bd77df8c1cc69b7b9d7eedbaed714d0c696ab07c394|JOURNAL/record%entry 2 R k2 \\K\\S+%";
+    QTest::newRow("a record of SHA-256 hashes") << 'r' << sha256 + "0349734887a5d6d8b6502541941d4769e03bf1aa6346555ff4ef6bd3d99dc1cf"
+                                                << u"2 of 2 files were restored."_s << "a.txt=hello a\n|b.txt=hello b\n"_ba;
+    QTest::newRow("a record of SHA-256 hashes, a file changed since")
+        << 'r' << sha256 + "bc94fa295f07f57f08244bd77df8c1cc69b7b9d7eedbaed714d0c696ab07c394" << changed.arg(u"b.txt"_s) << "a.txt=hello a\n|b.txt=HI! b\n"_ba;
     QTest::newRow("unknown entry done")
         << 'r' << "JOURNAL/record%^done \\K2%7"_ba
         << u"2 of 2 files were restored.\nThe record of the run RUN cannot be read at line 7; what it names there was left as it is."_s << "a.txt=hello a\n"_ba;
@@ -232,6 +245,24 @@ void TestUndo::undoAfterChanges()
     QCOMPARE(undo(), said.split(u'\n'));
     ::alarm(0);
     m_scene->check(after.isEmpty() ? "a.txt=HI! a\n|b.txt=hello b\n" : after);
+}
+
+// A hash is made the way the one it is compared with was made; records and plans of earlier versions hold SHA-256.
+void TestUndo::hashForms()
+{
+    const QString path = m_scene->make("a.txt=hello a\n").at(0);
+    const FileDescriptor fd(::open(NativePath(path).constData(), O_RDONLY | O_CLOEXEC));
+    const QByteArray sha = "448a19594af45f888493a4cb8b6e12ed42fc773dab6db35a299370ebfc805270", now = HashContents(fd.get());
+    qint64 size = 0;
+    const std::pair<QByteArray, QByteArray> forms[] = {{{}, now}, {now, now}, {sha, sha}, {"sha256:" + sha, "sha256:" + sha}, {"md5:00", now}};
+    for (const auto &[recorded, made] : forms) {
+        const QByteArray hash = HashLike(fd.get(), recorded, &size);
+        QCOMPARE(hash + ' ' + QByteArray::number(size), made + " 8");
+    }
+    QCOMPARE(now, "xxh3-128:f9f82ed80cd64c83188280e1fd8d2004"_ba);
+    const std::pair<QByteArray, bool> fields[] = {{now, true}, {sha, true}, {"sha256:" + sha, false}, {now.chopped(1), false}, {sha.toUpper(), false}};
+    for (const auto &[field, valid] : fields)
+        QVERIFY2(IsContentHash(field) == valid, field.constData());
 }
 
 void TestUndo::retention_data()
