@@ -134,6 +134,7 @@ int main(int argc, char **argv)
         return 1;
     }
     qputenv("TEMP", perrox::NativePath(dir.path())); // temporary files on the same file system as the results
+    qputenv("XDG_STATE_HOME", perrox::NativePath(dir.filePath(QStringLiteral("state")))); // and the journal
     const QString file = dir.filePath(QStringLiteral("data.txt"));
     const QString copy = dir.filePath(QStringLiteral("copy.txt"));
     const QString out = dir.filePath(QStringLiteral("out"));
@@ -205,6 +206,23 @@ int main(int argc, char **argv)
         return spawn(command(QStringLiteral("--replace-as"), words, file)).seconds;
     });
 
+    // The journal on one big file: Replace, and Replace As over the target
+    // the runs above left, with and without it, in turns.
+    const auto noUndo = [](QStringList c) {
+        c.insert(c.size() - 1, QStringLiteral("--no-undo"));
+        return c;
+    };
+    double tJournal = 1e9, tNoJournal = 1e9, tAsJournal = 1e9, tAsNoJournal = 1e9;
+    for (int i = 0; i < 3; ++i) {
+        shell(QStringLiteral("cp %1 %2 && sync").arg(quoted(file), quoted(copy)));
+        tJournal = std::min(tJournal, spawn(command(QStringLiteral("--replace"), one, copy)).seconds);
+        shell(QStringLiteral("cp %1 %2 && sync").arg(quoted(file), quoted(copy)));
+        tNoJournal = std::min(tNoJournal, spawn(noUndo(command(QStringLiteral("--replace"), one, copy))).seconds);
+        tAsJournal = std::min(tAsJournal, spawn(command(QStringLiteral("--replace-as"), one, file)).seconds);
+        tAsNoJournal = std::min(tAsNoJournal, spawn(noUndo(command(QStringLiteral("--replace-as"), one, file))).seconds);
+    }
+    QFile::remove(copy);
+
     const double tNaive1 = timeOf([&] { naiveCount(file, one, size); });
     const qint64 naiveSlice = std::min<qint64>(size, 8 * kMiB);
     const double tNaive100 = timeOf([&] { naiveCount(file, words, naiveSlice); }) * double(size) / double(naiveSlice);
@@ -220,6 +238,10 @@ int main(int argc, char **argv)
     std::printf("  %-58s %8.3f s\n", "sed -i, 1 string", tSed);
     std::printf("  %-58s %8.3f s\n", "perrox-batch --replace-as, new target, 1 pair", tAs1);
     std::printf("  %-58s %8.3f s\n", "perrox-batch --replace-as, new target, 100 pairs", tAs100);
+    std::printf("  %-58s %8.3f s\n", "perrox-batch --replace, journal", tJournal);
+    std::printf("  %-58s %8.3f s\n", "perrox-batch --replace --no-undo", tNoJournal);
+    std::printf("  %-58s %8.3f s\n", "perrox-batch --replace-as over a target, journal", tAsJournal);
+    std::printf("  %-58s %8.3f s\n", "perrox-batch --replace-as over a target, --no-undo", tAsNoJournal);
     std::printf("  %-58s %8.3f s\n", "naive scan, 1 pair (baseline)", tNaive1);
     std::printf("  %-58s %8.3f s (from %lld MiB)\n", "naive scan, 100 pairs (baseline)", tNaive100, naiveSlice / kMiB);
     std::printf("\npeak memory, 100 pairs: --count %ld KiB (1 MiB file) / %ld KiB (1 GiB file); --replace-as %ld / %ld KiB\n", smallCount, largeCount, smallAs,
@@ -230,6 +252,8 @@ int main(int argc, char **argv)
     report("Count 100 pairs / rg, 100 strings", tCount100 / tRg100, 1.0);
     report("Count 100 pairs / Count 1 pair", tCount100 / tCount1, 3.0);
     report("Replace in place 1 pair / sed -i", tReplace / tSed, 1.0);
+    report("Replace with journal / --no-undo", tJournal / tNoJournal, 1.10);
+    report("Replace As over a target with journal / --no-undo", tAsJournal / tAsNoJournal, 1.10);
     report("peak memory, 1 GiB less 1 MiB file, MiB (count)", double(largeCount - smallCount) / 1024.0, 8.0);
     report("peak memory, 1 GiB less 1 MiB file, MiB (replace as)", double(largeAs - smallAs) / 1024.0, 8.0);
     std::printf("  %-58s %6.2f\n", "Count 1 pair / memmem count", tCount1 / tMemmem);
