@@ -224,6 +224,11 @@ const BatchOption kOptions[] = {
             if (const std::optional<qint64> n = p.positive("--max-match-size", v, qint64(1) << 30))
                 p.o.maxMatchSize = *n;
         }},
+    {"--threads", "N", "Options", "count files on N threads (default: one per processor);\n1 reads them one after the other",
+        [](BatchParser &p, const QString &v) {
+            if (const std::optional<qint64> n = p.positive("--threads", v, 1024))
+                p.o.threads = int(*n);
+        }},
     // The masks are trimmed as the options dialog does: a list of blanks is no list.
     {"--include-folders", "MASKS", "Options", "enter only the subfolders whose names match",
         [](BatchParser &p, const QString &v) { p.o.masks.includeDirectories = TrimBlanks(v); }},
@@ -264,7 +269,7 @@ const char kHelpHead[] = "Usage: perrox-batch [--count | --replace | --replace-a
                          "                    [--save-arguments FILE] [--include-folders MASKS] [--exclude-folders MASKS]\n"
                          "                    [--include-files MASKS] [--exclude-files MASKS] [--progress]\n"
                          "                    [--format FORMAT] [--fail-none] [--quiet] [--keep-times] [--plan FILE]\n"
-                         "                    [--ignore-case] [--word-regexp] [--max-match-size BYTES]\n"
+                         "                    [--ignore-case] [--word-regexp] [--max-match-size BYTES] [--threads N]\n"
                          "                    [--no-undo] [--undo-max-runs N] [--undo-max-size MIB] [--] PATH...\n"
                          "   or: perrox-batch (--replace | --replace-as FOLDER) --apply-plan FILE [OPTION]...\n"
                          "   or: perrox-batch --undo | --undo-run ID | --history\n"

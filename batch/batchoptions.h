@@ -48,6 +48,7 @@ struct BatchOptions
     bool ignoreCase = false;
     bool wholeWord = false;
     qint64 maxMatchSize = qint64(1) << 20; // --max-match-size: the longest match of a pattern
+    int threads = 0; // --threads: the threads that count files; 0 one per processor
     UndoSettings undo; // --no-undo, --undo-max-runs, --undo-max-size
     // --undo (an empty ID), --undo-run ID, --history: a journal command
     // instead of a run.

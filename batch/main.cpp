@@ -130,6 +130,7 @@ int applyPlan(const BatchOptions &options, TerminalSink &sink)
     ReplaceAsSettings settings = options.settings;
     EngineState state;
     state.maxMatchSize = options.maxMatchSize;
+    state.threads = options.threads;
     const RunResult result = ProcessFiles(options.mode, plan->tables, settings, state, host, options.undo, options.keepTimes);
     if (options.format != BatchOptions::Format::Text)
         printReport(options.format, options.mode, plan->tables, plan->paths, result);
@@ -200,6 +201,7 @@ int main(int argc, char *argv[])
     ReplaceAsSettings settings = options.settings;
     EngineState state;
     state.maxMatchSize = options.maxMatchSize;
+    state.threads = options.threads;
     const RunResult result = tables ? ProcessFiles(options.mode, *tables, settings, state, host, options.undo, options.keepTimes)
                                     : ProcessArguments(options.mode, *arguments, settings, state, host, options.undo, options.keepTimes);
     const bool ran = result.end != RunResult::End::ArgumentError && result.end != RunResult::End::TargetsCollide;

@@ -1,10 +1,12 @@
 // Times perrox-batch on a source tree against the pipelines people use
 // instead: Replace against "rg -l | xargs sed -i" and "rg -l | xargs sd",
-// Count against "rg -j1 --count-matches", on fresh copies of /usr/include (or
+// Count with its default threads against "rg --count-matches" with ripgrep's
+// and with one thread against "rg -j1 --count-matches", on fresh copies of /usr/include (or
 // of a generated tree of the same shape where it is missing), and checks that
 // Perrox's result is byte for byte sed's. Replace keeps its journal for Undo
 // on the tree's file system, and is timed without it too.
-// Run on demand: cmake --build build --target run-bench-tree
+// Run on demand: cmake --build build --target run-bench-tree; "bench_tree
+// FOLDER count" times Count only.
 #include "benchsupport.h"
 
 #include <QDir>
@@ -73,34 +75,39 @@ int main(int argc, char **argv)
     std::printf("tree: %s, %d files\n", qPrintable(source), files);
 
     const QStringList countCommand {batch, QStringLiteral("--count"), QStringLiteral("--find"), kFind, QStringLiteral("--with"), kWith, pristine};
+    const QStringList countOneCommand = QStringList {batch, QStringLiteral("--threads"), QStringLiteral("1")} + countCommand.mid(1);
     // At most two runs kept: from the third round on, each run also drops
     // the oldest, as every run does once the journal is full.
     const QStringList replaceCommand {batch, QStringLiteral("--replace"), QStringLiteral("--undo-max-runs"), QStringLiteral("2"), QStringLiteral("--find"),
         kFind, QStringLiteral("--with"), kWith, tree};
     const QStringList noJournalCommand {
         batch, QStringLiteral("--replace"), QStringLiteral("--no-undo"), QStringLiteral("--find"), kFind, QStringLiteral("--with"), kWith, noJournal};
-    const QString rgCount = QStringLiteral("rg -j1 -c -F -a --count-matches %1 %2").arg(kFind, quoted(pristine));
+    const QString rgCount = QStringLiteral("rg -c -F -a --count-matches %1 %2").arg(kFind, quoted(pristine));
+    const QString rgCountOne = QStringLiteral("rg -j1 -c -F -a --count-matches %1 %2").arg(kFind, quoted(pristine));
     const QString sedLine = QStringLiteral("rg -l -0 -F %1 %2 | xargs -0 sed -i s/%1/%3/g").arg(kFind, quoted(bySed), kWith);
     const QString sdLine = QStringLiteral("rg -l -0 -F %1 %2 | xargs -0 sd -s %1 %3").arg(kFind, quoted(bySd), kWith);
 
     // Count: the tree in the page cache, runs taken in turns, the best of each.
     spawn(countCommand);
-    double tCount = 1e9, tRg = 1e9;
+    double tCount = 1e9, tRg = 1e9, tCountOne = 1e9, tRgOne = 1e9;
     long countRss = 0;
     for (int i = 0; i < 7; ++i) {
         const Measure m = spawn(countCommand);
         tCount = std::min(tCount, m.seconds);
         countRss = std::max(countRss, m.maxRssKiB);
         tRg = std::min(tRg, shell(rgCount).seconds);
+        tCountOne = std::min(tCountOne, spawn(countOneCommand).seconds);
+        tRgOne = std::min(tRgOne, shell(rgCountOne).seconds);
     }
 
+    const bool countOnly = argc > 2 && QByteArray(argv[2]) == "count";
     // Replace: fresh copies, synced so that no earlier write is left for a
     // flush to wait on; the three tools in turns, the best of each.
     double tReplace = 1e9, tNoJournal = 1e9, tSed = 1e9, tSd = 1e9;
     long replaceRss = 0;
     bool identical = true;
     std::vector<double> journalRatios; // each round's, for the median
-    for (int round = 0; round < 7; ++round) {
+    for (int round = 0; round < (countOnly ? 0 : 7); ++round) {
         copyTree(pristine, tree);
         copyTree(pristine, noJournal);
         copyTree(pristine, bySed);
@@ -122,16 +129,24 @@ int main(int argc, char **argv)
 
     std::printf("\ntimes are the best of several runs, taken in turns\n");
     std::printf("  %-58s %8.3f s\n", "perrox-batch --count", tCount);
-    std::printf("  %-58s %8.3f s\n", "rg -j1 -c -F -a --count-matches", tRg);
-    std::printf("  %-58s %8.3f s\n", "perrox-batch --replace", tReplace);
-    std::printf("  %-58s %8.3f s\n", "perrox-batch --replace --no-undo", tNoJournal);
-    std::printf("  %-58s %8.3f s\n", "rg -l | xargs sed -i", tSed);
-    std::printf("  %-58s %8.3f s\n", "rg -l | xargs sd -s", tSd);
-    std::printf("  peak memory: --count %ld KiB, --replace %ld KiB\n", countRss, replaceRss);
-    std::printf("  results of perrox-batch --replace and sed -i: %s\n", identical ? "byte-identical" : "DIFFERENT");
+    std::printf("  %-58s %8.3f s\n", "rg -c -F -a --count-matches", tRg);
+    std::printf("  %-58s %8.3f s\n", "perrox-batch --count --threads 1", tCountOne);
+    std::printf("  %-58s %8.3f s\n", "rg -j1 -c -F -a --count-matches", tRgOne);
+    std::printf("  peak memory: --count %ld KiB\n", countRss);
+    if (!countOnly) {
+        std::printf("  %-58s %8.3f s\n", "perrox-batch --replace", tReplace);
+        std::printf("  %-58s %8.3f s\n", "perrox-batch --replace --no-undo", tNoJournal);
+        std::printf("  %-58s %8.3f s\n", "rg -l | xargs sed -i", tSed);
+        std::printf("  %-58s %8.3f s\n", "rg -l | xargs sd -s", tSd);
+        std::printf("  peak memory: --replace %ld KiB\n", replaceRss);
+        std::printf("  results of perrox-batch --replace and sed -i: %s\n", identical ? "byte-identical" : "DIFFERENT");
+    }
 
     std::printf("\nratios\n");
-    report("Tree Count / rg -j1 --count-matches", tCount / tRg, 1.2);
+    report("Tree Count / rg --count-matches", tCount / tRg, 1.0);
+    report("Tree Count --threads 1 / rg -j1 --count-matches", tCountOne / tRgOne, 0.8);
+    if (countOnly)
+        return 0;
     report("Tree Replace / rg -l | xargs sed -i", tReplace / tSed, 1.0);
     report("Tree Replace / rg -l | xargs sd -s", tReplace / tSd, 1.0);
     report("Tree Replace with journal / --no-undo", tReplace / tNoJournal, 1.10);

@@ -10,6 +10,7 @@
 #include "commit/temporaryfile.h"
 #include "engine/listedoccurrences.h"
 #include "engine/progressscale.h"
+#include "engine/readahead.h"
 #include "engine/runreport.h"
 #include "engine/targetplan.h"
 #include "files/filedescriptor.h"
@@ -200,10 +201,12 @@ public:
         if (!begin())
             return std::move(m_result);
         m_result.end = RunResult::End::Completed;
+        startReadAhead();
         for (int row = 0; row < m_host.rowCount(); ++row) {
             if (m_host.rowIncluded(row) && !processRow(row))
                 break;
         }
+        m_ahead.reset();
         commit();
         report();
         return std::move(m_result);
@@ -322,12 +325,11 @@ private:
         } else {
             m_host.showFile(source, QString());
         }
-        QString reason;
-        std::unique_ptr<OpenedFile> file = open(row, source, reason);
+        RowOutput output(m_runFolder, m_rng);
+        ReplaceOutcome outcome;
+        std::unique_ptr<OpenedFile> file = read(row, source, output, outcome);
         if (!file)
             return false;
-        RowOutput output(m_runFolder, m_rng);
-        ReplaceOutcome outcome = match(row, *file, reason, source, output);
         if (m_mode == RunMode::ReplaceAs && outcome.count > 0 && slot.folderFd < 0)
             makeTargetFolder(row, slot, outcome);
         // A message comes after the waiting results.
@@ -343,6 +345,59 @@ private:
         }
         queue(row, outcome, std::move(file), output, slot, source);
         return !full() || commit();
+    }
+
+    // A Count with threads to spare opens and counts the files a few rows
+    // ahead on workers; the run takes them in its own order and shows
+    // what each found as if it had read it itself.
+    void startReadAhead()
+    {
+        if (m_mode != RunMode::Count)
+            return;
+        int threads = m_state.threads > 0 ? m_state.threads : ReadAhead::defaultThreads();
+        // A few files per thread wait ahead, each with its descriptor and
+        // each thread with its folder's: well inside the limit of open files.
+        rlim_t window = std::min(4 * rlim_t(threads), rlim_t(kMaxAhead));
+        struct rlimit limit = {};
+        if (::getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY)
+            window = std::min(window, limit.rlim_cur > 64 ? (limit.rlim_cur - 64) / 8 : 0);
+        threads = std::min(threads, int(window));
+        if (threads < 2)
+            return;
+        m_ahead = std::make_unique<ReadAhead>(threads, size_t(window), m_pairs, m_state, [this, next = 0]() mutable {
+            for (int row = next; row < m_host.rowCount(); ++row) {
+                // A row whose occurrences are listed is the run's own.
+                if (m_host.rowIncluded(row) && m_sameAs[size_t(row)] < 0 && !m_host.listedOccurrences(row)) {
+                    next = row + 1;
+                    return std::optional(ReadAhead::File {row, m_host.rowPath(row), m_seen[size_t(row)]});
+                }
+            }
+            next = m_host.rowCount();
+            return std::optional<ReadAhead::File>();
+        });
+    }
+
+    // The row's file opened and matched, by the run or ahead of it, with
+    // outcome set; null when committing a result the file waited for ended
+    // the run.
+    std::unique_ptr<OpenedFile> read(int row, const QString &source, RowOutput &output, ReplaceOutcome &outcome)
+    {
+        QString reason;
+        std::unique_ptr<OpenedFile> file;
+        if (m_ahead && m_ahead->holds(row)) {
+            ReadAhead::Read ahead = m_ahead->take([this] { m_host.pumpEvents(); }, kPumpWaitMs);
+            if (ahead.outcome) {
+                UpdateBlockSize(m_state, m_pairs.literalMaxLength());
+                outcome = ahead.log->replay(*ahead.outcome, m_state, m_host);
+                return std::move(ahead.file);
+            }
+            file = std::move(ahead.file);
+            reason = ahead.reason;
+        } else if (!(file = open(row, source, reason))) {
+            return nullptr;
+        }
+        outcome = match(row, *file, reason, source, output);
+        return file;
     }
 
     // Replace As: what stands at the row's target, and the question before
@@ -489,6 +544,8 @@ private:
     // A flush costs about one fsync; these keep it to a small part of the
     // run while bounding what waits.
     static constexpr int kMaxResults = 512;
+    // The most files a Count opens and counts ahead of the one it shows.
+    static constexpr int kMaxAhead = 64;
     static constexpr qint64 kMaxBytes = qint64(64) << 20;
     static constexpr std::chrono::milliseconds kMaxWait {500};
     // How often window events run while a commit waits for the disk.
@@ -645,6 +702,7 @@ private:
     std::chrono::steady_clock::time_point m_since;
     bool m_failed = false; // a result could not be put in place
     int m_currentRow = -1; // the row the progress window shows
+    std::unique_ptr<ReadAhead> m_ahead; // Count: the files opened and counted ahead
 };
 
 } // namespace

@@ -32,6 +32,9 @@ struct EngineState
     // longer, or one still open after so many bytes, fails the file: it is
     // never cut short or passed over.
     qint64 maxMatchSize = 1 << 20;
+    // The threads that open and count the files of a Count, each with
+    // buffers of its own: 0 one per processor, 1 none beside the run's own.
+    int threads = 0;
     // The engine's buffers, kept from file to file: they grow to the largest
     // size needed and are reused, so a file costs no allocation.
     struct Buffers

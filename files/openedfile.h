@@ -44,6 +44,13 @@ public:
     QString open(const QString &path, FolderCache &cache, const struct stat *seen = nullptr);
 
     bool isOpen() const { return m_fd.get() >= 0; }
+    // Closes the file once nothing more is read from it; its path and
+    // status stay.
+    void close()
+    {
+        m_fd.reset();
+        m_folder.reset();
+    }
     // The errno value of a failed open(); 0 after success and for a file
     // that was refused for its kind.
     int error() const { return m_error; }

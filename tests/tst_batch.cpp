@@ -187,6 +187,7 @@ const BatchCase Runs[] = {
     {"wildcards", "--find hex:63,??,74 --with x --find dec:?,97 --with y p.txt", "6 p.txt"},
     {"regular expressions and templates", "--replace --no-undo --find regex:c(a)t --with d$1g --find regex:(?<x>o)m --with ${x}${x} p.txt", "5 p.txt",
         "p.txt=Cat dag dagalog caf\xc3\xa9 dag\xc3\xa9 CAT_x toodag"},
+    {"threads of none", "--threads 0 --find a --with b a.txt", "", "", 2, usage("--threads needs a whole number from 1 to 1024, not '0'")},
     {"a match longer than the bound", "--max-match-size 4 --find regex:c.+g --with x p.txt", "0 p.txt", "", 1,
         "A match at byte 4 is longer than 4 bytes, the longest a match may be - p.txt\n"},
     {"regex: on a replacement", "--find a --with regex:b p.txt", "", "", 2, usage("--with 'regex:b': regex: is for --find only")},
@@ -523,6 +524,33 @@ private slots:
         QFile big(path);
         QVERIFY(big.open(QIODevice::ReadOnly));
         QCOMPARE(big.read(3), QByteArray("PRX"));
+    }
+
+    // A Count's files are opened and counted ahead on threads, yet what it
+    // writes and how it ends is byte for byte what one thread gives: over
+    // files that cannot be read (a pipe, a socket, a link to nowhere, a
+    // missing file), files listed twice (a hard link, a link, the same path),
+    // a file the run counts itself (over 4 MiB), in every format.
+    void threadsAsOne_data()
+    {
+        QTest::addColumn<QByteArray>("command");
+        QTest::addColumn<int>("exitCode");
+        QTest::newRow("text") << "--find|cat|--with|dog|.|twice/a.txt|gone.txt"_ba << 1;
+        QTest::newRow("json, patterns") << "--format|json|-i|--find|regex:ca[tf]|--with|x|--find|a|--with|b|big|twice|tree"_ba << 0;
+        QTest::newRow("csv, nothing found") << "--format|csv|--fail-none|--find|zzz|--with|y|tree|links|shared|big"_ba << 1;
+        QTest::newRow("text, nothing found") << "--fail-none|--find|zzz|--with|y|tree|big|twice"_ba << 4;
+    }
+    void threadsAsOne()
+    {
+        QFETCH(QByteArray, command);
+        QFETCH(int, exitCode);
+        m_scene->make(Fixture + "|big/x.bin=a*4500000|big/y.txt=cat a");
+        const Batch one = m_scene->batch(QByteArrayList {"--threads", "1"} + command.split('|'));
+        QCOMPARE(std::get<0>(one), exitCode);
+        QVERIFY(std::get<1>(one).size() >= 60);
+        for (const char *threads : {"2", "7"})
+            QCOMPARE(m_scene->batch(QByteArrayList {"--threads", threads} + command.split('|')), one);
+        QCOMPARE(m_scene->batch(command.split('|')), one);
     }
 
     // Under tight limits a run never hangs or aborts: where the system gives

@@ -297,6 +297,8 @@ private slots:
     void deadRunFolders();
     void tempFolder_data();
     void tempFolder();
+    void threadsAsOne_data();
+    void threadsAsOne();
 
 private:
     std::optional<Scene> m_scene;
@@ -608,3 +610,91 @@ void TestProcessFiles::tempFolder()
 
 QTEST_APPLESS_MAIN(TestProcessFiles)
 #include "tst_processfiles.moc"
+
+// Every call of a run that shows something or asks for a cancel, in order.
+class TracingHost : public ScriptedHost
+{
+public:
+    using ScriptedHost::ScriptedHost;
+    void setRowCount(int row, const QString &cell) override
+    {
+        trace << u"cell %1 %2"_s.arg(row).arg(cell);
+        ScriptedHost::setRowCount(row, cell);
+    }
+    void progress(double position) override { trace << u"at %1"_s.arg(qint64(position)); }
+    void showFile(const QString &status1, const QString &) override { trace << u"file "_s + status1; }
+    void fileFailed(int row, const QString &message) override
+    {
+        trace << u"failed "_s + QString::number(row) + u' ' + message;
+        ScriptedHost::fileFailed(row, message);
+    }
+    bool cancelRequested() override
+    {
+        trace << u"cancel?"_s;
+        return ScriptedHost::cancelRequested();
+    }
+    QStringList trace;
+};
+
+void TestProcessFiles::threadsAsOne_data()
+{
+    QTest::addColumn<bool>("regex");
+    QTest::addColumn<int>("cancelAt"); // the cancel check that is answered Yes, from 1; 0 none
+    for (const bool regex : {false, true}) {
+        for (const int at : {0, 1, 4, 90, 400, 1100})
+            QTest::addRow("%s, cancel at %d", regex ? "a pattern" : "literals", at) << regex << at;
+    }
+}
+
+// A Count opens and counts its files ahead on threads, yet the host sees
+// what one thread shows, call for call: over files listed twice, files that
+// cannot be read, an empty one, one the run counts itself (over 4 MiB), and
+// a cancel at any block.
+void TestProcessFiles::threadsAsOne()
+{
+    QFETCH(bool, regex);
+    QFETCH(int, cancelAt);
+    QByteArray layout = "pipe:pipe|gone!|empty=|link->f3|hard&f4|f5|big=a*4500000";
+    for (int i = 0; i < 24; ++i)
+        layout = "f" + QByteArray::number(i) + "=a*" + QByteArray::number(i * 1531 + 1) + "|" + layout;
+    const QStringList rows = m_scene->make(layout + "|f9");
+    const FindReplaceArguments pairs
+        = regex ? FindReplaceArguments {{.findNotation = Notation::Regex, .findText = u"A{3}"_s, .replaceText = {}, .ignoreCase = true}} : Pairs("aa>b | a>c");
+    struct Seen
+    {
+        QStringList trace, cells, shown;
+        End end;
+        int failed;
+        QStringList rows;
+        qint64 blockSize;
+    };
+    const auto count = [&](int threads) {
+        TracingHost host(rows);
+        host.state.threads = threads;
+        int checks = 0;
+        host.cancelWhen = [&] { return ++checks == cancelAt; };
+        const RunResult r = host.run(RunMode::Count, pairs);
+        Seen seen {host.trace, host.cells, host.sink.texts(), r.end, r.failedFiles, {}, host.state.lngBlockSize};
+        for (const RowResult &row : r.rows) {
+            QStringList fields {QString::number(int(row.state)), row.error, QString::number(row.sameAs), QString::number(row.status.st_ino)};
+            for (const qint64 n : row.perPair)
+                fields << QString::number(n);
+            seen.rows << fields.join(u' ');
+        }
+        return seen;
+    };
+    const Seen one = count(1);
+    QCOMPARE(one.end, cancelAt == 0 ? End::Completed : End::Cancelled);
+    if (cancelAt == 0)
+        QCOMPARE(one.failed, 2);
+    for (const int threads : {2, 8}) {
+        const Seen many = count(threads);
+        QCOMPARE(many.trace, one.trace);
+        QCOMPARE(many.cells, one.cells);
+        QCOMPARE(many.shown, one.shown);
+        QCOMPARE(many.end, one.end);
+        QCOMPARE(many.failed, one.failed);
+        QCOMPARE(many.rows, one.rows);
+        QCOMPARE(many.blockSize, one.blockSize);
+    }
+}

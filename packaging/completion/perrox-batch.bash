@@ -9,7 +9,7 @@ _perrox_batch_options='--count --replace --replace-as --prefix --suffix
     --apply-plan --include-folders
     --exclude-folders --include-files --exclude-files --progress --format
     --fail-none --quiet --keep-times --ignore-case --word-regexp --max-match-size
-    --no-undo --undo-max-runs --undo-max-size
+    --threads --no-undo --undo-max-runs --undo-max-size
     --undo --undo-run --history --help --version'
 
 # Fills COMPREPLY with the files and folders (-d: the folders only) whose
@@ -99,7 +99,7 @@ _perrox_batch()
         _perrox_batch_paths
         return
         ;;
-    --prefix | --suffix | --undo-run | --undo-max-runs | --undo-max-size | --max-match-size | \
+    --prefix | --suffix | --undo-run | --undo-max-runs | --undo-max-size | --max-match-size | --threads | \
         --include-folders | --exclude-folders | --include-files | --exclude-files)
         return
         ;;
