@@ -99,25 +99,36 @@ bool ReadAhead::holds(int row) const
 
 void ReadAhead::fill()
 {
-    while (!m_exhausted) {
-        {
-            const std::lock_guard lock(m_mutex);
-            if (m_slots.size() >= m_window)
-                return;
-        }
+    // Refilled once half of the window is taken, so that the threads find
+    // several files at each wake rather than one.
+    {
+        const std::lock_guard lock(m_mutex);
+        if (m_exhausted || m_slots.size() > m_window / 2)
+            return;
+    }
+    std::vector<std::unique_ptr<Slot>> added;
+    for (size_t have =
+             [this] {
+                 const std::lock_guard lock(m_mutex);
+                 return m_slots.size();
+             }();
+         have + added.size() < m_window;) {
         std::optional<File> file = m_next();
         if (!file) {
             m_exhausted = true;
-            return;
+            break;
         }
-        auto slot = std::make_unique<Slot>();
-        slot->file = std::move(*file);
-        {
-            const std::lock_guard lock(m_mutex);
-            m_slots.push_back(std::move(slot));
-        }
-        m_wake.notify_one();
+        added.push_back(std::make_unique<Slot>());
+        added.back()->file = std::move(*file);
     }
+    if (added.empty())
+        return;
+    {
+        const std::lock_guard lock(m_mutex);
+        for (std::unique_ptr<Slot> &slot : added)
+            m_slots.push_back(std::move(slot));
+    }
+    m_wake.notify_all();
 }
 
 ReadAhead::Slot *ReadAhead::unclaimed()
@@ -134,12 +145,17 @@ ReadAhead::Read ReadAhead::take(const std::function<void()> &meanwhile, int inte
     {
         std::unique_lock lock(m_mutex);
         Slot &front = *m_slots.front();
-        if (!front.claimed) {
-            front.claimed = true;
+        // While the file is not read, the run reads those no thread has
+        // taken yet, the file first.
+        while (!front.done) {
+            Slot *own = unclaimed();
+            if (!own)
+                break;
+            own->claimed = true;
             lock.unlock();
-            read(front, m_ownState, m_ownFolders);
+            read(*own, m_ownState, m_ownFolders);
             lock.lock();
-            front.done = true;
+            own->done = true;
         }
         while (!m_done.wait_for(lock, std::chrono::milliseconds(intervalMs), [&] { return front.done; })) {
             lock.unlock();
