@@ -249,10 +249,14 @@ private:
             }
             m_targetFolders.emplace(m_outFolder.get(), m_settings.outpath);
         }
+        // What stands at each row's path: the total, the files listed twice,
+        // and what each file is opened with, in fewer steps.
+        RowLookup lookup = LookUpRows(m_host, threads());
+        m_seen = std::move(lookup.seen);
+        m_ids = std::move(lookup.ids);
         if (!planRows())
             return false;
-        // What stands at each row's path, to open it with fewer steps.
-        double total = GetTotalBytes(m_host, &m_seen);
+        double total = lookup.total;
         for (size_t row = 0; row < m_sameAs.size(); ++row)
             if (m_sameAs[row] >= 0)
                 total -= double(m_ids[row].size);
@@ -286,7 +290,6 @@ private:
             paths.append(m_host.rowPath(row));
             included.push_back(m_host.rowIncluded(row));
         }
-        m_ids = FileIdsOf(paths);
         // Rows left out are nobody's first row.
         std::vector<FileId> processed = m_ids;
         for (size_t row = 0; row < processed.size(); ++row)
@@ -354,7 +357,7 @@ private:
     {
         if (m_mode != RunMode::Count)
             return;
-        int threads = m_state.threads > 0 ? m_state.threads : ReadAhead::defaultThreads();
+        int threads = this->threads();
         // A few files per thread wait ahead, each with its descriptor and
         // each thread with its folder's: well inside the limit of open files.
         rlim_t window = std::min(4 * rlim_t(threads), rlim_t(kMaxAhead));
@@ -376,6 +379,8 @@ private:
             return std::optional<ReadAhead::File>();
         });
     }
+
+    int threads() const { return m_state.threads > 0 ? m_state.threads : ReadAhead::defaultThreads(); }
 
     // The row's file opened and matched, by the run or ahead of it, with
     // outcome set; null when committing a result the file waited for ended

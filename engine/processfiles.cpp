@@ -21,9 +21,11 @@
 #include <QStringList>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <fcntl.h>
+#include <functional>
 #include <memory>
 #include <random>
 #include <semaphore>
@@ -84,32 +86,66 @@ void RunHost::fileFailed(int row, const QString &message)
     messages().warn(message);
 }
 
-double GetTotalBytes(RunHost &host, std::vector<struct stat> *seen)
+namespace {
+
+// What stands at path, into the row's slots of lookup; the size counts
+// only when counted.
+void LookUp(const QByteArray &path, bool counted, FolderCache &folders, RowLookup &lookup, size_t row)
+{
+    struct stat st;
+    if (folders.stat(path, &st, false) != 0)
+        return;
+    if (counted)
+        lookup.seen[row] = st;
+    // The size and the identity are those of the file a link leads to.
+    if (S_ISLNK(st.st_mode) && folders.stat(path, &st, true) != 0)
+        return;
+    const bool folder = S_ISDIR(st.st_mode);
+    lookup.ids[row] = {st.st_dev, st.st_ino, folder ? 0 : qint64(st.st_size)};
+}
+
+} // namespace
+
+RowLookup LookUpRows(RunHost &host, int threads)
 {
     host.setStatusText(QStringLiteral("Calculating the number of bytes to process."));
-    double total = 0;
+    RowLookup lookup;
     {
         BusyPointer busy(host.messages());
-        FolderCache folders;
         const int rows = host.rowCount();
-        if (seen)
-            seen->assign(size_t(rows), {});
+        std::vector<QByteArray> paths;
+        std::vector<bool> included;
+        paths.reserve(size_t(rows));
         for (int row = 0; row < rows; ++row) {
-            if (!host.rowIncluded(row))
-                continue;
-            const QByteArray path = NativePath(host.rowPath(row));
-            struct stat st;
-            const bool found = folders.stat(path, &st, false) == 0;
-            if (found && seen)
-                (*seen)[size_t(row)] = st;
-            // The size is that of the file a link leads to.
-            if (found && (!S_ISLNK(st.st_mode) || folders.stat(path, &st, true) == 0) && !S_ISDIR(st.st_mode))
-                total += double(st.st_size);
-            host.pumpEvents();
+            paths.push_back(NativePath(host.rowPath(row)));
+            included.push_back(host.rowIncluded(row));
         }
+        lookup.seen.assign(size_t(rows), {});
+        lookup.ids.assign(size_t(rows), {});
+        // Rows in runs of a block, taken in turn by every thread with a
+        // folder cache of its own; the calling thread lets events run after
+        // each of its blocks, and waits at most one block for the others.
+        constexpr size_t kBlock = 64;
+        std::atomic<size_t> next {0};
+        const auto work = [&](const std::function<void()> &meanwhile) {
+            FolderCache folders;
+            for (size_t from; (from = next.fetch_add(kBlock)) < paths.size();) {
+                for (size_t row = from; row < std::min(from + kBlock, paths.size()); ++row)
+                    LookUp(paths[row], included[row], folders, lookup, row);
+                meanwhile();
+            }
+        };
+        std::vector<Thread> helpers;
+        for (int n = 1; n < threads && size_t(n) * kBlock < paths.size(); ++n)
+            helpers.push_back(StartOrRun([&work] { work([] {}); }));
+        work([&host] { host.pumpEvents(); });
+        helpers.clear();
+        for (int row = 0; row < rows; ++row)
+            if (included[size_t(row)] && lookup.seen[size_t(row)].st_ino != 0)
+                lookup.total += double(lookup.ids[size_t(row)].size);
     }
     host.setStatusText(host.fileListStatusText());
-    return total;
+    return lookup;
 }
 
 namespace {

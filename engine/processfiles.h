@@ -4,6 +4,7 @@
 #include "arguments/pairchecks.h"
 #include "commit/runjournal.h"
 #include "replaceengine.h"
+#include "targetplan.h"
 
 #include <QString>
 
@@ -181,12 +182,23 @@ QString GetDefaultTempFolder();
 // shown, empty when all went without a word.
 QString FinishStoppedRuns();
 
-// The sum of the lengths of the rows' files (unreadable ones add nothing),
-// with the status text "Calculating the number of bytes to process." and the
-// busy pointer meanwhile. seen, when given, receives for every row the
-// status of what stood at its path, links not followed (all zero where
-// nothing could be read).
-double GetTotalBytes(RunHost &host, std::vector<struct stat> *seen = nullptr);
+// What stood at each row's path just before a run, looked up once.
+struct RowLookup
+{
+    // Per row: the status of what stood there, links not followed (all
+    // zero where nothing could be read or the row is left out).
+    std::vector<struct stat> seen;
+    // Per row: the file it names, links followed.
+    std::vector<FileId> ids;
+    // The sum of the lengths of the included rows' files (unreadable ones
+    // and folders add nothing).
+    double total = 0;
+};
+
+// Looks up every row's path, on up to threads threads, with the status text
+// "Calculating the number of bytes to process." and the busy pointer
+// meanwhile; the host is only asked on the calling thread.
+RowLookup LookUpRows(RunHost &host, int threads);
 
 // Checks every argument side and turns it into bytes, in order. The first side
 // that fails shows its message and gives nothing; no file is touched.
