@@ -2,7 +2,9 @@
 
 #include "commit/systemcalls.h"
 
+#include <algorithm>
 #include <cerrno>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
 
@@ -44,6 +46,9 @@ int CopyContents(int in, int out)
 QByteArray ReadFromStart(int fd, qint64 limit)
 {
     QByteArray text;
+    struct stat st;
+    if (::fstat(fd, &st) == 0 && st.st_size > 0)
+        text.reserve(qsizetype(std::min<qint64>(st.st_size, limit)));
     char chunk[65536];
     for (;;) {
         const ssize_t n = ::pread(fd, chunk, sizeof chunk, off_t(text.size()));

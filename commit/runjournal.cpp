@@ -15,6 +15,7 @@
 #include <linux/fs.h>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <openssl/evp.h>
 #include <optional>
 #include <sys/file.h>
@@ -181,14 +182,17 @@ bool validId(const QString &id)
 // counted in run.damagedLines and what it names is never acted on.
 bool parseRecord(const QByteArray &text, JournalRun &run, bool *complete = nullptr)
 {
-    QList<QByteArray> lines = text.split('\n');
-    lines.removeLast(); // after the last "\n": empty, or a line never finished
-    if (lines.isEmpty() || lines.first() != kMagic)
+    // Lines are looked at in place; what follows the last "\n" is a line
+    // never finished.
+    const qsizetype firstEnd = text.indexOf('\n');
+    if (firstEnd < 0 || QByteArrayView(text.constData(), firstEnd) != kMagic)
         return false;
+    run.entries.reserve(size_t(text.count("\nentry ")));
     std::map<int, size_t> byNumber;
     bool ended = false;
-    for (qsizetype n = 1; n < lines.size(); ++n) {
-        const QList<QByteArray> f = lines.at(n).split(' ');
+    qsizetype n = 1;
+    for (qsizetype start = firstEnd + 1, end; (end = text.indexOf('\n', start)) >= 0; start = end + 1, ++n) {
+        const QList<QByteArray> f = QByteArray::fromRawData(text.constData() + start, end - start).split(' ');
         const QByteArray &key = f.first();
         const QByteArray value = f.size() == 2 ? f.at(1) : QByteArray();
         bool ok = true;
@@ -207,7 +211,7 @@ bool parseRecord(const QByteArray &text, JournalRun &run, bool *complete = nullp
             ok = parseEntry(f, e) && !byNumber.count(e.number);
             if (ok) {
                 byNumber[e.number] = run.entries.size();
-                run.entries.push_back(e);
+                run.entries.push_back(std::move(e));
             }
         } else if (key == "done" || key == "skip") {
             size_t index = 0;
@@ -755,6 +759,9 @@ QString RecoverInterruptedRuns()
         JournalRun run;
         bool complete = false;
         const QByteArray text = ReadFromStart(record.get(), kMaxRecordSize);
+        // A finished run's record has its "end" line: nothing to read further.
+        if (text.startsWith(kMagic + '\n') && text.contains("\nend\n"))
+            continue;
         if (!parseRecord(text, run, &complete)) {
             // Stopped before the record's first line was written.
             if (text.size() < kMagic.size() + 1)
@@ -806,6 +813,42 @@ QString RecoverInterruptedRuns()
     return QString();
 }
 
+namespace {
+
+// The bytes a finished run keeps, as pruning needs them; nothing for a run
+// still being written or one without a readable record. A record is read
+// once per process for as long as it stays as it was, so the prunes before
+// and after a run read the history once.
+std::optional<qint64> finishedRunBytes(int runs, const QByteArray &name)
+{
+    struct Known
+    {
+        dev_t dev;
+        ino_t ino;
+        off_t size;
+        struct timespec mtime;
+        qint64 kept;
+    };
+    static std::mutex mutex;
+    static std::map<QByteArray, Known> known;
+    const FileDescriptor record(openRecord(runs, QString::fromLatin1(name), O_RDONLY));
+    struct stat st;
+    if (record.get() < 0 || ::fstat(record.get(), &st) != 0 || ::flock(record.get(), LOCK_SH | LOCK_NB) != 0)
+        return std::nullopt;
+    const std::lock_guard<std::mutex> hold(mutex);
+    const auto at = known.find(name);
+    if (at != known.end() && at->second.dev == st.st_dev && at->second.ino == st.st_ino && at->second.size == st.st_size
+        && at->second.mtime.tv_sec == st.st_mtim.tv_sec && at->second.mtime.tv_nsec == st.st_mtim.tv_nsec)
+        return at->second.kept;
+    JournalRun run;
+    if (!parseRecord(ReadFromStart(record.get(), kMaxRecordSize), run))
+        return std::nullopt;
+    known[name] = {st.st_dev, st.st_ino, st.st_size, st.st_mtim, run.keptBytes()};
+    return run.keptBytes();
+}
+
+} // namespace
+
 void PruneRuns(const UndoSettings &settings, const QString &keepId)
 {
     const PrivateFolder runsFolder = openRuns(false);
@@ -815,16 +858,17 @@ void PruneRuns(const UndoSettings &settings, const QString &keepId)
     int count = 0;
     qint64 bytes = 0;
     bool dropping = false;
-    for (const JournalRun &run : ListRuns()) {
-        if (run.running)
+    for (const QByteArray &name : runNames(runs)) {
+        const std::optional<qint64> finished = finishedRunBytes(runs, name);
+        if (!finished)
             continue;
-        const qint64 kept = run.keptBytes();
-        if (run.id != keepId) {
+        const qint64 kept = *finished;
+        if (QString::fromLatin1(name) != keepId) {
             dropping = dropping || count + 1 > settings.maxRuns || SaturatingAdd(bytes, kept) > settings.maxBytes;
             if (dropping) {
                 RunLock lock;
-                if (lock.lock(run.id))
-                    removeRunFolder(runs, run.id.toLatin1());
+                if (lock.lock(QString::fromLatin1(name)))
+                    removeRunFolder(runs, name);
                 continue;
             }
         }
