@@ -657,14 +657,15 @@ void TestProcessFiles::threadsAsOne()
     QFETCH(bool, regex);
     QFETCH(int, cancelAt);
     QByteArray layout = "pipe:pipe|gone!|empty=|link->f3|hard&f4|f5|big=a*4500000";
-    for (int i = 0; i < 24; ++i)
-        layout = "f" + QByteArray::number(i) + "=a*" + QByteArray::number(i * 1531 + 1) + "|" + layout;
+    // Enough rows that their lookup is shared out between threads as well.
+    for (int i = 0; i < 150; ++i)
+        layout = "f" + QByteArray::number(i) + "=a*" + QByteArray::number(i % 24 * 1531 + 1) + "|" + layout;
     const QStringList rows = m_scene->make(layout + "|f9");
     const FindReplaceArguments pairs
         = regex ? FindReplaceArguments {{.findNotation = Notation::Regex, .findText = u"A{3}"_s, .replaceText = {}, .ignoreCase = true}} : Pairs("aa>b | a>c");
     struct Seen
     {
-        QStringList trace, cells, shown;
+        QStringList trace, cells, shown, log; // log: the total the run began with
         End end;
         int failed;
         QStringList rows;
@@ -676,7 +677,7 @@ void TestProcessFiles::threadsAsOne()
         int checks = 0;
         host.cancelWhen = [&] { return ++checks == cancelAt; };
         const RunResult r = host.run(RunMode::Count, pairs);
-        Seen seen {host.trace, host.cells, host.sink.texts(), r.end, r.failedFiles, {}, host.state.lngBlockSize};
+        Seen seen {host.trace, host.cells, host.sink.texts(), host.log, r.end, r.failedFiles, {}, host.state.lngBlockSize};
         for (const RowResult &row : r.rows) {
             QStringList fields {QString::number(int(row.state)), row.error, QString::number(row.sameAs), QString::number(row.status.st_ino)};
             for (const qint64 n : row.perPair)
@@ -694,6 +695,7 @@ void TestProcessFiles::threadsAsOne()
         QCOMPARE(many.trace, one.trace);
         QCOMPARE(many.cells, one.cells);
         QCOMPARE(many.shown, one.shown);
+        QCOMPARE(many.log, one.log);
         QCOMPARE(many.end, one.end);
         QCOMPARE(many.failed, one.failed);
         QCOMPARE(many.rows, one.rows);
