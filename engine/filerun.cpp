@@ -8,6 +8,7 @@
 #include "commit/statefolder.h"
 #include "commit/targetfolders.h"
 #include "commit/temporaryfile.h"
+#include "commit/temporarypool.h"
 #include "engine/listedoccurrences.h"
 #include "engine/progressscale.h"
 #include "engine/readahead.h"
@@ -49,17 +50,26 @@ QString KernelFileMessage(const QString &path)
 class RowOutput : public ReplaceOutput
 {
 public:
-    RowOutput(RunFolder &folder, std::mt19937 &rng)
+    // pool: made ahead from the run's second temporary file on, poolFiles
+    // at a time where descriptors allow (else none).
+    RowOutput(RunFolder &folder, std::mt19937 &rng, std::unique_ptr<TemporaryPool> &pool, size_t poolFiles)
         : m_folder(folder)
         , m_rng(rng)
+        , m_pool(pool)
+        , m_poolFiles(poolFiles)
     { }
 
     bool open() override
     {
-        if (m_folder.fd() < 0 && !m_folder.create(GetTempFolder())) {
+        const bool first = m_folder.fd() < 0;
+        if (first && !m_folder.create(GetTempFolder())) {
             m_folderFailed = true;
             return false;
         }
+        if (!first && !m_pool && m_poolFiles > 0)
+            m_pool = std::make_unique<TemporaryPool>(m_folder.fd(), m_folder.path(), m_poolFiles);
+        if (m_pool && (m_temp = m_pool->take()))
+            return true;
         m_temp = std::make_unique<TemporaryFile>(m_folder.fd(), m_folder.path(), m_rng);
         return m_temp->open();
     }
@@ -80,6 +90,8 @@ public:
 private:
     RunFolder &m_folder;
     std::mt19937 &m_rng;
+    std::unique_ptr<TemporaryPool> &m_pool;
+    const size_t m_poolFiles;
     std::unique_ptr<TemporaryFile> m_temp;
     qint64 m_written = 0;
     bool m_folderFailed = false;
@@ -272,9 +284,11 @@ private:
         m_batch.emplace(m_journal ? &*m_journal : nullptr);
         struct rlimit limit = {};
         // Every waiting result holds a few descriptors; stay well inside the
-        // limit of open files.
+        // limit of open files, beside the files opened ahead.
+        const rlim_t reserved = 64 + 2 * rlim_t(kMaxAhead);
         if (::getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY)
-            m_maxResults = limit.rlim_cur <= 64 ? 1 : int(std::clamp<rlim_t>((limit.rlim_cur - 64) / 6, 1, kMaxResults));
+            m_maxResults = limit.rlim_cur <= reserved ? 1 : int(std::clamp<rlim_t>((limit.rlim_cur - reserved) / 6, 1, kMaxResults));
+        m_poolFiles = m_maxResults < 64 ? 0 : kPoolFiles;
         m_result.rows.resize(size_t(m_host.rowCount()));
         return true;
     }
@@ -328,7 +342,7 @@ private:
         } else {
             m_host.showFile(source, QString());
         }
-        RowOutput output(m_runFolder, m_rng);
+        RowOutput output(m_runFolder, m_rng, m_temporaries, m_poolFiles);
         ReplaceOutcome outcome;
         std::unique_ptr<OpenedFile> file = read(row, source, output, outcome);
         if (!file)
@@ -350,13 +364,12 @@ private:
         return !full() || commit();
     }
 
-    // A Count with threads to spare opens and counts the files a few rows
-    // ahead on workers; the run takes them in its own order and shows
-    // what each found as if it had read it itself.
+    // With threads to spare, the files are opened and counted a few rows
+    // ahead on workers; the run takes them in its own order and shows what
+    // each found as if it had read it itself. A Replace writes only files
+    // with occurrences, and writes those itself.
     void startReadAhead()
     {
-        if (m_mode != RunMode::Count)
-            return;
         int threads = this->threads();
         // A few files per thread wait ahead, each with its descriptor and
         // each thread with its folder's: well inside the limit of open files.
@@ -367,17 +380,21 @@ private:
         threads = std::min(threads, int(window));
         if (threads < 2)
             return;
-        m_ahead = std::make_unique<ReadAhead>(threads, size_t(window), m_pairs, m_state, [this, next = 0]() mutable {
-            for (int row = next; row < m_host.rowCount(); ++row) {
-                // A row whose occurrences are listed is the run's own.
-                if (m_host.rowIncluded(row) && m_sameAs[size_t(row)] < 0 && !m_host.listedOccurrences(row)) {
-                    next = row + 1;
-                    return std::optional(ReadAhead::File {row, m_host.rowPath(row), m_seen[size_t(row)]});
+        const bool keepFound = m_mode != RunMode::Count;
+        m_ahead = std::make_unique<ReadAhead>(
+            threads, size_t(window), m_pairs, m_state,
+            [this, next = 0]() mutable {
+                for (int row = next; row < m_host.rowCount(); ++row) {
+                    // A row whose occurrences are listed is the run's own.
+                    if (m_host.rowIncluded(row) && m_sameAs[size_t(row)] < 0 && !m_host.listedOccurrences(row)) {
+                        next = row + 1;
+                        return std::optional(ReadAhead::File {row, m_host.rowPath(row), m_seen[size_t(row)]});
+                    }
                 }
-            }
-            next = m_host.rowCount();
-            return std::optional<ReadAhead::File>();
-        });
+                next = m_host.rowCount();
+                return std::optional<ReadAhead::File>();
+            },
+            keepFound);
     }
 
     int threads() const { return m_state.threads > 0 ? m_state.threads : ReadAhead::defaultThreads(); }
@@ -391,13 +408,20 @@ private:
         std::unique_ptr<OpenedFile> file;
         if (m_ahead && m_ahead->holds(row)) {
             ReadAhead::Read ahead = m_ahead->take([this] { m_host.pumpEvents(); }, kPumpWaitMs);
-            if (ahead.outcome) {
+            // What a Count found stands; a Replace takes over only a file
+            // without occurrences, and reads one with them itself.
+            const bool taken = ahead.outcome && (m_mode == RunMode::Count || (ahead.outcome->count == 0 && ahead.outcome->error.isEmpty()));
+            if (taken) {
                 UpdateBlockSize(m_state, m_pairs.literalMaxLength());
                 outcome = ahead.log->replay(*ahead.outcome, m_state, m_host);
                 return std::move(ahead.file);
             }
-            file = std::move(ahead.file);
-            reason = ahead.reason;
+            if (m_mode == RunMode::Count) {
+                file = std::move(ahead.file);
+                reason = ahead.reason;
+            } else if (!(file = open(row, source, reason, std::move(ahead.file)))) {
+                return nullptr;
+            }
         } else if (!(file = open(row, source, reason))) {
             return nullptr;
         }
@@ -438,14 +462,18 @@ private:
         return false;
     }
 
-    // Opens the row's file; a file that a waiting result replaces, or
-    // creates, is read once that result is in place. Null when committing
-    // that result ended the run; else the file, with reason set where it
-    // could not be opened.
-    std::unique_ptr<OpenedFile> open(int row, const QString &source, QString &reason)
+    // Opens the row's file, or takes the one opened ahead where that is
+    // open (a result put in place since may have made what was missing); a
+    // file that a waiting result replaces, or creates, is read once that
+    // result is in place. Null when committing that result ended the run;
+    // else the file, with reason set where it could not be opened.
+    std::unique_ptr<OpenedFile> open(int row, const QString &source, QString &reason, std::unique_ptr<OpenedFile> opened = nullptr)
     {
-        auto file = std::make_unique<OpenedFile>();
-        reason = file->open(source, m_folders, &m_seen[size_t(row)]);
+        auto file = std::move(opened);
+        if (!file || !file->isOpen()) {
+            file = std::make_unique<OpenedFile>();
+            reason = file->open(source, m_folders, &m_seen[size_t(row)]);
+        }
         const bool waitedFor = reason.isEmpty() ? replacesWaiting(file->status()) : file->error() == ENOENT;
         if (m_results == 0 || !waitedFor)
             return file;
@@ -549,6 +577,8 @@ private:
     // A flush costs about one fsync; these keep it to a small part of the
     // run while bounding what waits.
     static constexpr int kMaxResults = 512;
+    // The temporary files made ahead, where the limit of open files leaves room.
+    static constexpr size_t kPoolFiles = 8;
     // The most files a Count opens and counts ahead of the one it shows.
     static constexpr int kMaxAhead = 64;
     static constexpr qint64 kMaxBytes = qint64(64) << 20;
@@ -690,6 +720,8 @@ private:
     FolderCache m_folders;
     // Every temporary file of the run lives in a folder of the run's own.
     RunFolder m_runFolder;
+    std::unique_ptr<TemporaryPool> m_temporaries; // goes before the folder
+    size_t m_poolFiles = 0;
     std::optional<RunJournal> m_journal;
     // The run's own, so that it never waits on threads of another run or
     // of a parent process it was forked from; declared before the batch,

@@ -63,11 +63,13 @@ int ReadAhead::defaultThreads()
     return std::max(1, int(std::thread::hardware_concurrency()));
 }
 
-ReadAhead::ReadAhead(int threads, size_t window, const ArgumentTables &pairs, const EngineState &state, std::function<std::optional<File>()> next)
+ReadAhead::ReadAhead(
+    int threads, size_t window, const ArgumentTables &pairs, const EngineState &state, std::function<std::optional<File>()> next, bool keepFound)
     : m_pairs(pairs)
     , m_settings(WithoutBuffers(state))
     , m_next(std::move(next))
     , m_window(std::max<size_t>(window, 1))
+    , m_keepFound(keepFound)
     , m_ownState(m_settings)
 {
     fill();
@@ -205,7 +207,8 @@ void ReadAhead::read(Slot &slot, EngineState &state, FolderCache &folders)
         slot.read.outcome = ReplaceInFile(*file, discarded, m_pairs, state, *log);
         slot.read.log = std::move(log);
         // A Count keeps only its status.
-        file->close();
+        if (!m_keepFound || slot.read.outcome->count == 0)
+            file->close();
     }
     slot.read.file = std::move(file);
 }

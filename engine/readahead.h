@@ -76,7 +76,9 @@ public:
     // nothing after the last one; at most window files wait ahead of the
     // run, each with its descriptor. state gives the block size and the
     // limits each thread uses, with buffers of its own.
-    ReadAhead(int threads, size_t window, const ArgumentTables &pairs, const EngineState &state, std::function<std::optional<File>()> next);
+    // keepFound keeps a file with occurrences open for the run to rewrite.
+    ReadAhead(
+        int threads, size_t window, const ArgumentTables &pairs, const EngineState &state, std::function<std::optional<File>()> next, bool keepFound = false);
     ~ReadAhead();
     ReadAhead(const ReadAhead &) = delete;
     ReadAhead &operator=(const ReadAhead &) = delete;
@@ -113,6 +115,7 @@ private:
     const EngineState m_settings; // its buffers stay empty
     std::function<std::optional<File>()> m_next;
     const size_t m_window;
+    const bool m_keepFound;
     // The run's own, for a file no worker has taken when the run needs it.
     EngineState m_ownState;
     FolderCache m_ownFolders;
