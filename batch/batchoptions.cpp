@@ -224,7 +224,7 @@ const BatchOption kOptions[] = {
             if (const std::optional<qint64> n = p.positive("--max-match-size", v, qint64(1) << 30))
                 p.o.maxMatchSize = *n;
         }},
-    {"--threads", "N", "Options", "count files on N threads (default: one per processor);\n1 reads them one after the other",
+    {"--threads", "N", "Options", "read and count files on N threads (default: one per\nprocessor); 1 reads them one after the other",
         [](BatchParser &p, const QString &v) {
             if (const std::optional<qint64> n = p.positive("--threads", v, 1024))
                 p.o.threads = int(*n);
