@@ -10,7 +10,7 @@
 // the same tree against perrox-batch's.
 // Run on demand: cmake --build build --target run-bench-kernel;
 // "bench_kernel --scale 0.05" tries it on a smaller tree, "--runs N" times
-// each command N times (default 5), "--no-window" leaves the window out.
+// each command N times (default 3), "--no-window" leaves the window out.
 #include "app/mainwindow.h"
 #include "benchsupport.h"
 #include "files/filelistview.h"
@@ -38,7 +38,7 @@ constexpr qint64 kMiB = 1024 * kKiB;
 struct Options
 {
     double scale = 1.0;
-    int runs = 5;
+    int runs = 3;
     bool window = true;
 };
 
