@@ -4,7 +4,10 @@
 // and with one thread against "rg -j1 --count-matches", on fresh copies of /usr/include (or
 // of a generated tree of the same shape where it is missing), and checks that
 // Perrox's result is byte for byte sed's. Replace keeps its journal for Undo
-// on the tree's file system, and is timed without it too.
+// on the tree's file system, and is timed without it too. Beside each figure
+// stands the time the benchmark's own reader takes to read every file once
+// on as many threads (Replace reads on one), the limit no tool that reads
+// them can beat.
 // Run on demand: cmake --build build --target run-bench-tree; "bench_tree
 // FOLDER count" times Count only.
 #include "benchsupport.h"
@@ -73,6 +76,8 @@ int main(int argc, char **argv)
     const QString bySd = dir.filePath(QStringLiteral("sd"));
     const QString noJournal = dir.filePath(QStringLiteral("nojournal"));
     std::printf("tree: %s, %d files\n", qPrintable(source), files);
+    const std::vector<QByteArray> paths = listFiles(pristine);
+    const int cores = processors();
 
     const QStringList countCommand {batch, QStringLiteral("--count"), QStringLiteral("--find"), kFind, QStringLiteral("--with"), kWith, pristine};
     const QStringList countOneCommand = QStringList {batch, QStringLiteral("--threads"), QStringLiteral("1")} + countCommand.mid(1);
@@ -89,22 +94,21 @@ int main(int argc, char **argv)
 
     // Count: the tree in the page cache, runs taken in turns, the best of each.
     spawn(countCommand);
-    double tCount = 1e9, tRg = 1e9, tCountOne = 1e9, tRgOne = 1e9;
-    long countRss = 0;
+    double tCount = 1e9, tRg = 1e9, tCountOne = 1e9, tRgOne = 1e9, tReader = 1e9, tReaderOne = 1e9;
     for (int i = 0; i < 7; ++i) {
         const Measure m = spawn(countCommand);
         tCount = std::min(tCount, m.seconds);
-        countRss = std::max(countRss, m.maxRssKiB);
         tRg = std::min(tRg, shell(rgCount).seconds);
         tCountOne = std::min(tCountOne, spawn(countOneCommand).seconds);
         tRgOne = std::min(tRgOne, shell(rgCountOne).seconds);
+        tReader = std::min(tReader, timeReader(paths, cores));
+        tReaderOne = std::min(tReaderOne, timeReader(paths, 1));
     }
 
     const bool countOnly = argc > 2 && QByteArray(argv[2]) == "count";
     // Replace: fresh copies, synced so that no earlier write is left for a
     // flush to wait on; the three tools in turns, the best of each.
     double tReplace = 1e9, tNoJournal = 1e9, tSed = 1e9, tSd = 1e9;
-    long replaceRss = 0;
     bool identical = true;
     std::vector<double> journalRatios; // each round's, for the median
     for (int round = 0; round < (countOnly ? 0 : 7); ++round) {
@@ -114,7 +118,6 @@ int main(int argc, char **argv)
         copyTree(pristine, bySd);
         const Measure m = spawn(replaceCommand);
         tReplace = std::min(tReplace, m.seconds);
-        replaceRss = std::max(replaceRss, m.maxRssKiB);
         const double plain = spawn(noJournalCommand).seconds;
         tNoJournal = std::min(tNoJournal, plain);
         journalRatios.push_back(m.seconds / plain);
@@ -127,15 +130,30 @@ int main(int argc, char **argv)
         }
     }
 
+    // Peak memory in runs of their own (a fresh copy for Replace).
+    const long countRss = std::max(peakKiB(countCommand, dir.path()), peakKiB(countOneCommand, dir.path()));
+    long replaceRss = 0;
+    if (!countOnly) {
+        copyTree(pristine, tree);
+        replaceRss = peakKiB(replaceCommand, dir.path());
+    }
+
     std::printf("\ntimes are the best of several runs, taken in turns\n");
-    std::printf("  %-58s %8.3f s\n", "perrox-batch --count", tCount);
-    std::printf("  %-58s %8.3f s\n", "rg -c -F -a --count-matches", tRg);
-    std::printf("  %-58s %8.3f s\n", "perrox-batch --count --threads 1", tCountOne);
-    std::printf("  %-58s %8.3f s\n", "rg -j1 -c -F -a --count-matches", tRgOne);
+    const auto limit = [](double reader, int threads) { std::printf("   reader %6.3f s on %d thread%s\n", reader, threads, threads == 1 ? "" : "s"); };
+    std::printf("  %-58s %8.3f s", "perrox-batch --count", tCount);
+    limit(tReader, cores);
+    std::printf("  %-58s %8.3f s", "rg -c -F -a --count-matches", tRg);
+    limit(tReader, cores);
+    std::printf("  %-58s %8.3f s", "perrox-batch --count --threads 1", tCountOne);
+    limit(tReaderOne, 1);
+    std::printf("  %-58s %8.3f s", "rg -j1 -c -F -a --count-matches", tRgOne);
+    limit(tReaderOne, 1);
     std::printf("  peak memory: --count %ld KiB\n", countRss);
     if (!countOnly) {
-        std::printf("  %-58s %8.3f s\n", "perrox-batch --replace", tReplace);
-        std::printf("  %-58s %8.3f s\n", "perrox-batch --replace --no-undo", tNoJournal);
+        std::printf("  %-58s %8.3f s", "perrox-batch --replace", tReplace);
+        limit(tReaderOne, 1);
+        std::printf("  %-58s %8.3f s", "perrox-batch --replace --no-undo", tNoJournal);
+        limit(tReaderOne, 1);
         std::printf("  %-58s %8.3f s\n", "rg -l | xargs sed -i", tSed);
         std::printf("  %-58s %8.3f s\n", "rg -l | xargs sd -s", tSd);
         std::printf("  peak memory: --replace %ld KiB\n", replaceRss);

@@ -1,22 +1,29 @@
 #pragma once
 
 // What the benchmarks share: running a command and timing it, picking the
-// best of several runs, and printing a ratio against its goal.
+// best of several runs, printing a ratio against its goal, and the plain
+// reader that reads every file of a tree once, the limit a tool that reads
+// them cannot beat.
 #include "files/filesystem.h"
 
 #include <QByteArray>
 #include <QDir>
+#include <QDirIterator>
 #include <QFile>
 #include <QString>
 #include <QStringList>
 
+#include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <fcntl.h>
+#include <sched.h>
 #include <spawn.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
+#include <thread>
 #include <unistd.h>
 #include <vector>
 
@@ -88,6 +95,109 @@ inline bool have(const char *program)
 inline void report(const char *what, double value, double goal)
 {
     std::printf("  %-58s %6.2f  (goal <= %.2f) %s\n", what, value, goal, value <= goal ? "met" : "MISSED");
+}
+
+// The times of one command's runs: the best and the median.
+class Samples
+{
+public:
+    void add(double seconds) { m_seconds.push_back(seconds); }
+    double best() const { return m_seconds.empty() ? 0 : *std::min_element(m_seconds.begin(), m_seconds.end()); }
+    double median() const
+    {
+        if (m_seconds.empty())
+            return 0;
+        std::vector<double> sorted = m_seconds;
+        std::sort(sorted.begin(), sorted.end());
+        return sorted[sorted.size() / 2];
+    }
+
+private:
+    std::vector<double> m_seconds;
+};
+
+// The processors this process may run on: the threads ripgrep and
+// perrox-batch start when told none.
+inline int processors()
+{
+    cpu_set_t set;
+    CPU_ZERO(&set);
+    if (sched_getaffinity(0, sizeof set, &set) == 0)
+        return std::max(1, CPU_COUNT(&set));
+    return std::max(1, int(std::thread::hardware_concurrency()));
+}
+
+// Every regular file below root, in the file system's encoding, sorted.
+inline std::vector<QByteArray> listFiles(const QString &root)
+{
+    std::vector<QByteArray> paths;
+    for (QDirIterator it(root, QDir::Files | QDir::Hidden | QDir::System, QDirIterator::Subdirectories); it.hasNext();)
+        paths.push_back(perrox::NativePath(it.next()));
+    std::sort(paths.begin(), paths.end());
+    return paths;
+}
+
+// Reads every file once, on threads threads that take the next path from
+// the shared list: open, read into a 256 KiB buffer until the end, close.
+// Returns the bytes read.
+inline qint64 readFiles(const std::vector<QByteArray> &paths, int threads)
+{
+    std::atomic<size_t> next {0};
+    std::atomic<qint64> total {0};
+    const auto work = [&] {
+        std::vector<char> buffer(size_t(256) << 10);
+        qint64 bytes = 0;
+        for (size_t i = next++; i < paths.size(); i = next++) {
+            const int fd = ::open(paths[i].constData(), O_RDONLY | O_CLOEXEC);
+            if (fd < 0)
+                continue;
+            for (ssize_t n; (n = ::read(fd, buffer.data(), buffer.size())) > 0;)
+                bytes += n;
+            ::close(fd);
+        }
+        total += bytes;
+    };
+    std::vector<std::thread> others;
+    for (int t = 1; t < threads; ++t)
+        others.emplace_back(work);
+    work();
+    for (std::thread &t : others)
+        t.join();
+    return total;
+}
+
+// The wall time of one readFiles.
+inline double timeReader(const std::vector<QByteArray> &paths, int threads)
+{
+    const double start = now();
+    readFiles(paths, threads);
+    return now() - start;
+}
+
+// The peak resident set of one run of a command, in KiB. The peak wait4
+// gives for a child of this process is at least this process's own size
+// when it forked (Linux keeps the peak across exec), so the command runs
+// below GNU time, a small process that forks it and reports its peak;
+// without GNU time, that bound is all there is. tmpFolder: where time writes.
+inline long peakKiB(const QStringList &command, const QString &tmpFolder)
+{
+    static const QString time = QStringLiteral("/usr/bin/time");
+    if (!QFile::exists(time))
+        return spawn(command).maxRssKiB;
+    const QString out = tmpFolder + QStringLiteral("/peak.txt");
+    spawn(QStringList {time, QStringLiteral("-f"), QStringLiteral("%M"), QStringLiteral("-o"), out} + command);
+    QFile f(out);
+    if (!f.open(QIODevice::ReadOnly))
+        return -1;
+    // A command that exits with a status other than 0 makes time write that first.
+    const QList<QByteArray> lines = f.readAll().trimmed().split('\n');
+    f.remove();
+    return lines.last().trimmed().toLong();
+}
+
+inline double mebibytes(long kibibytes)
+{
+    return double(kibibytes) / 1024.0;
 }
 
 // A fast, fixed sequence of pseudo-random numbers (xorshift64), so that every
