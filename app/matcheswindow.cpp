@@ -216,7 +216,7 @@ void MatchesWindow::ShowMore()
 void MatchesWindow::fill(const MatchList &list)
 {
     fillPairs(list);
-    m_lblChanged->setVisible(runReadTheFile(m_source.run) && !SameContent(m_source.run->status, list.scan.status));
+    m_lblChanged->setVisible(runReadTheFile(m_source.run) && !SameContent(m_source.run->status.record(), list.scan.status));
     m_lblShowing->setText(MatchesShowingText(qint64(list.rows.size()), list.scan.outcome.count));
     m_cmdMore->setVisible(qint64(list.rows.size()) < list.scan.outcome.count);
 

@@ -13,6 +13,7 @@
 #include <fcntl.h>
 #include <limits>
 #include <linux/fs.h>
+#include <malloc.h>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -470,7 +471,12 @@ bool RunJournal::open()
     // counted while it is written.
     UndoSettings early = m_settings;
     early.maxRuns = std::max(0, m_settings.maxRuns - 1);
-    m_pruner = StartOrRun([early, id = m_id] { PruneRuns(early, id); });
+    m_pruner = StartOrRun([early, id = m_id] {
+        PruneRuns(early, id);
+        // The records read here leave free memory in this thread's own
+        // heap, which nothing else would use: it goes back to the system.
+        ::malloc_trim(0);
+    });
     return true;
 }
 
@@ -501,7 +507,7 @@ int RunJournal::keep(JournalEntry::Kind kind, int fd, const struct stat &st, con
         return -1;
     JournalEntry e;
     e.kind = kind;
-    e.number = int(m_entries.size()) + 1;
+    e.number = int(m_kept.size()) + 1;
     e.path = path;
     e.kept = 'k' + QByteArray::number(e.number);
     e.hash = hash;
@@ -536,9 +542,10 @@ int RunJournal::keep(JournalEntry::Kind kind, int fd, const struct stat &st, con
         m_copies.push_back(std::move(copy));
     }
     m_lines += entryLine(e);
-    m_entries.push_back(e);
-    m_linked.resize(m_entries.size(), false);
-    m_linked.back() = linked;
+    m_keptBytes += e.keptBytes;
+    m_keptSizes.push_back(e.keptBytes);
+    m_kept.push_back(true);
+    m_linked.push_back(linked);
     return e.number;
 }
 
@@ -548,13 +555,14 @@ int RunJournal::keepCreated(const QByteArray &path, const QByteArray &hash, qint
         return -1;
     JournalEntry e;
     e.kind = JournalEntry::Kind::Created;
-    e.number = int(m_entries.size()) + 1;
+    e.number = int(m_kept.size()) + 1;
     e.path = path;
     e.hash = hash;
     e.size = size;
     m_lines += entryLine(e);
-    m_entries.push_back(e);
-    m_linked.resize(m_entries.size(), false);
+    m_keptSizes.push_back(0);
+    m_kept.push_back(false);
+    m_linked.push_back(false);
     return e.number;
 }
 
@@ -567,7 +575,7 @@ int RunJournal::copyInsteadOfLink(int number, int fd)
 {
     if (!keptByLink(number))
         return 0;
-    const QByteArray kept = m_entries[size_t(number - 1)].kept;
+    const QByteArray kept = 'k' + QByteArray::number(number);
     const QByteArray part = kept + ".part";
     FileDescriptor copy(sys::openat(m_folder.get(), part.constData(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
     if (copy.get() < 0)
@@ -617,9 +625,9 @@ void RunJournal::skipped(int number)
     if (number <= 0 || m_record.get() < 0)
         return;
     m_lines += "skip " + QByteArray::number(number) + '\n';
-    const JournalEntry &e = m_entries[size_t(number - 1)];
-    if (!e.kept.isEmpty())
-        sys::unlinkat(m_folder.get(), e.kept.constData(), 0);
+    m_keptBytes -= m_keptSizes[size_t(number - 1)];
+    if (m_kept[size_t(number - 1)])
+        sys::unlinkat(m_folder.get(), ('k' + QByteArray::number(number)).constData(), 0);
     m_linked[size_t(number - 1)] = false;
 }
 
@@ -649,7 +657,7 @@ QString RunJournal::finish()
     m_lines.clear();
     m_record.reset();
     m_folder.reset();
-    PruneRuns(m_settings, m_id);
+    PruneRuns(m_settings, m_id, m_keptBytes);
     return m_id;
 }
 
@@ -849,7 +857,7 @@ std::optional<qint64> finishedRunBytes(int runs, const QByteArray &name)
 
 } // namespace
 
-void PruneRuns(const UndoSettings &settings, const QString &keepId)
+void PruneRuns(const UndoSettings &settings, const QString &keepId, std::optional<qint64> keepBytes)
 {
     const PrivateFolder runsFolder = openRuns(false);
     if (runsFolder.fd() < 0)
@@ -859,7 +867,8 @@ void PruneRuns(const UndoSettings &settings, const QString &keepId)
     qint64 bytes = 0;
     bool dropping = false;
     for (const QByteArray &name : runNames(runs)) {
-        const std::optional<qint64> finished = finishedRunBytes(runs, name);
+        const bool own = keepBytes && QString::fromLatin1(name) == keepId;
+        const std::optional<qint64> finished = own ? keepBytes : finishedRunBytes(runs, name);
         if (!finished)
             continue;
         const qint64 kept = *finished;

@@ -8,6 +8,7 @@
 #include <QDateTime>
 #include <QString>
 
+#include <optional>
 #include <sys/stat.h>
 #include <vector>
 
@@ -172,8 +173,13 @@ private:
     QString m_folderPath;
     FileDescriptor m_folder;
     FileDescriptor m_record;
-    std::vector<JournalEntry> m_entries;
-    std::vector<bool> m_linked; // by entry: kept as a hard link of the file
+    // By entry (number - 1): whether it kept content ("k" + number), and
+    // whether that was kept as a hard link of the file. Only this is held,
+    // so that a run over many files keeps little in memory.
+    std::vector<bool> m_kept;
+    std::vector<bool> m_linked;
+    std::vector<qint64> m_keptSizes;
+    qint64 m_keptBytes = 0; // of the entries not skipped
     QByteArray m_lines; // record lines not written yet
     dev_t m_device = 0; // of the run's folder
     std::vector<FileDescriptor> m_copies; // kept since the last syncFds()
@@ -218,7 +224,9 @@ QString RecoverInterruptedRuns();
 
 // Removes the oldest runs until at most settings.maxRuns remain and their
 // kept contents sum up to at most settings.maxBytes; keepId is never removed.
-void PruneRuns(const UndoSettings &settings, const QString &keepId);
+// keepBytes, when given, are the bytes keepId keeps, which then need not
+// be read from its record.
+void PruneRuns(const UndoSettings &settings, const QString &keepId, std::optional<qint64> keepBytes = std::nullopt);
 
 // The hash of everything in fd, from its start, with its algorithm named in
 // front: "xxh3-128:" and 32 hexadecimal digits; empty on a read error. size,

@@ -388,7 +388,7 @@ private:
                     // A row whose occurrences are listed is the run's own.
                     if (m_host.rowIncluded(row) && m_sameAs[size_t(row)] < 0 && !m_host.listedOccurrences(row)) {
                         next = row + 1;
-                        return std::optional(ReadAhead::File {row, m_host.rowPath(row), m_seen[size_t(row)]});
+                        return std::optional(ReadAhead::File {row, m_host.rowPath(row), m_seen[size_t(row)].status()});
                     }
                 }
                 next = m_host.rowCount();
@@ -472,7 +472,8 @@ private:
         auto file = std::move(opened);
         if (!file || !file->isOpen()) {
             file = std::make_unique<OpenedFile>();
-            reason = file->open(source, m_folders, &m_seen[size_t(row)]);
+            const struct stat seen = m_seen[size_t(row)].status();
+            reason = file->open(source, m_folders, &seen);
         }
         const bool waitedFor = reason.isEmpty() ? replacesWaiting(file->status()) : file->error() == ENOENT;
         if (m_results == 0 || !waitedFor)
@@ -480,7 +481,8 @@ private:
         if (!commit())
             return nullptr;
         file = std::make_unique<OpenedFile>();
-        reason = file->open(source, m_folders, &m_seen[size_t(row)]);
+        const struct stat seen = m_seen[size_t(row)].status();
+        reason = file->open(source, m_folders, &seen);
         return file;
     }
 
@@ -657,8 +659,8 @@ private:
             rowResult.state = RowState::Replaced;
             if (result.isReplaceAs())
                 rowResult.status = result.file().status();
-            else
-                ::stat(NativePath(result.file().path()).constData(), &rowResult.status);
+            else if (struct stat st; ::stat(NativePath(result.file().path()).constData(), &st) == 0)
+                rowResult.status = st;
             m_host.resultPlaced(row, result.messagePath());
             // A file rewritten in place is finished even when the cancel
             // comes while it is written; the user is told so.
@@ -716,7 +718,7 @@ private:
     QString m_targetFolderError; // the current row's folder cannot be reached
     std::vector<FileId> m_ids; // what each row named before the run, links followed
     std::vector<int> m_sameAs; // each row's first row of the same file, or -1
-    std::vector<struct stat> m_seen; // what stood at each row's path before the run
+    std::vector<SeenFile> m_seen; // what stood at each row's path before the run
     FolderCache m_folders;
     // Every temporary file of the run lives in a folder of the run's own.
     RunFolder m_runFolder;

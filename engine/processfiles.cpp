@@ -96,7 +96,7 @@ void LookUp(const QByteArray &path, bool counted, FolderCache &folders, RowLooku
     if (folders.stat(path, &st, false) != 0)
         return;
     if (counted)
-        lookup.seen[row] = st;
+        lookup.seen[row] = {st.st_dev, st.st_ino, st.st_mode};
     // The size and the identity are those of the file a link leads to.
     if (S_ISLNK(st.st_mode) && folders.stat(path, &st, true) != 0)
         return;
@@ -141,7 +141,7 @@ RowLookup LookUpRows(RunHost &host, int threads)
         work([&host] { host.pumpEvents(); });
         helpers.clear();
         for (int row = 0; row < rows; ++row)
-            if (included[size_t(row)] && lookup.seen[size_t(row)].st_ino != 0)
+            if (included[size_t(row)] && lookup.seen[size_t(row)].ino != 0)
                 lookup.total += double(lookup.ids[size_t(row)].size);
     }
     host.setStatusText(host.fileListStatusText());

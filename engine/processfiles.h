@@ -3,6 +3,7 @@
 #include "arguments/findreplaceargument.h"
 #include "arguments/pairchecks.h"
 #include "commit/runjournal.h"
+#include "files/openedfile.h"
 #include "replaceengine.h"
 #include "targetplan.h"
 
@@ -128,7 +129,7 @@ struct RowResult
     int sameAs = -1;
     // The file as the run left it (the result of Replace, the source of Count
     // and Replace As); all zero where it could not be read.
-    struct stat status = {};
+    FileStatus status;
 };
 
 struct RunResult
@@ -182,12 +183,29 @@ QString GetDefaultTempFolder();
 // shown, empty when all went without a word.
 QString FinishStoppedRuns();
 
+// What stood at a path, links not followed: what a file is opened with.
+struct SeenFile
+{
+    dev_t dev = 0;
+    ino_t ino = 0;
+    mode_t mode = 0;
+    // As a status record, the other fields zero.
+    struct stat status() const
+    {
+        struct stat st = {};
+        st.st_dev = dev;
+        st.st_ino = ino;
+        st.st_mode = mode;
+        return st;
+    }
+};
+
 // What stood at each row's path just before a run, looked up once.
 struct RowLookup
 {
-    // Per row: the status of what stood there, links not followed (all
-    // zero where nothing could be read or the row is left out).
-    std::vector<struct stat> seen;
+    // Per row: what stood there, links not followed (all zero where nothing
+    // could be read or the row is left out).
+    std::vector<SeenFile> seen;
     // Per row: the file it names, links followed.
     std::vector<FileId> ids;
     // The sum of the lengths of the included rows' files (unreadable ones

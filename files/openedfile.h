@@ -141,6 +141,38 @@ bool MayFollowLink(const struct stat &folder, const struct stat &link);
 // The reason given for a link that MayFollowLink refuses.
 QString PlantedLinkReason();
 
+// What tells a file and its content apart in a status record, kept per row
+// of a run in a fraction of the record's size.
+struct FileStatus
+{
+    dev_t dev = 0;
+    ino_t ino = 0;
+    off_t size = 0;
+    struct timespec mtime = {};
+    struct timespec ctime = {};
+
+    FileStatus() = default;
+    // Implicit, so that a record is stored as it comes.
+    FileStatus(const struct stat &st)
+        : dev(st.st_dev)
+        , ino(st.st_ino)
+        , size(st.st_size)
+        , mtime(st.st_mtim)
+        , ctime(st.st_ctim)
+    { }
+    // As a status record, the other fields zero.
+    struct stat record() const
+    {
+        struct stat st = {};
+        st.st_dev = dev;
+        st.st_ino = ino;
+        st.st_size = size;
+        st.st_mtim = mtime;
+        st.st_ctim = ctime;
+        return st;
+    }
+};
+
 // Whether two status records describe the same file (device and inode).
 bool SameFile(const struct stat &a, const struct stat &b);
 // Whether a file is unchanged between two status records: the same file with

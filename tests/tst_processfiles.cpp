@@ -397,7 +397,7 @@ void TestProcessFiles::run()
             const RowState done = mode == RunMode::Count ? RowState::Counted : result.count > 0 ? RowState::Replaced : RowState::Unchanged;
             QVERIFY2(QList<RowState>({done, RowState::Failed, RowState::NotProcessed}).contains(result.state), where);
             if (result.state == RowState::Replaced) {
-                QVERIFY2(result.status.st_ino != 0, where);
+                QVERIFY2(result.status.ino != 0, where);
                 QVERIFY2(m_scene->tempSeen, where); // the work goes through TEMP
             }
         }
@@ -679,7 +679,7 @@ void TestProcessFiles::threadsAsOne()
         const RunResult r = host.run(RunMode::Count, pairs);
         Seen seen {host.trace, host.cells, host.sink.texts(), host.log, r.end, r.failedFiles, {}, host.state.lngBlockSize};
         for (const RowResult &row : r.rows) {
-            QStringList fields {QString::number(int(row.state)), row.error, QString::number(row.sameAs), QString::number(row.status.st_ino)};
+            QStringList fields {QString::number(int(row.state)), row.error, QString::number(row.sameAs), QString::number(row.status.ino)};
             for (const qint64 n : row.perPair)
                 fields << QString::number(n);
             seen.rows << fields.join(u' ');
