@@ -6,7 +6,7 @@
 // Perrox's result is byte for byte sed's. Replace keeps its journal for Undo
 // on the tree's file system, and is timed without it too. Beside each figure
 // stands the time the benchmark's own reader takes to read every file once
-// on as many threads (Replace reads on one), the limit no tool that reads
+// on as many threads, the limit no tool that reads
 // them can beat.
 // Run on demand: cmake --build build --target run-bench-tree; "bench_tree
 // FOLDER count" times Count only.
@@ -151,9 +151,9 @@ int main(int argc, char **argv)
     std::printf("  peak memory: --count %ld KiB\n", countRss);
     if (!countOnly) {
         std::printf("  %-58s %8.3f s", "perrox-batch --replace", tReplace);
-        limit(tReaderOne, 1);
+        limit(tReader, cores);
         std::printf("  %-58s %8.3f s", "perrox-batch --replace --no-undo", tNoJournal);
-        limit(tReaderOne, 1);
+        limit(tReader, cores);
         std::printf("  %-58s %8.3f s\n", "rg -l | xargs sed -i", tSed);
         std::printf("  %-58s %8.3f s\n", "rg -l | xargs sd -s", tSd);
         std::printf("  peak memory: --replace %ld KiB\n", replaceRss);
