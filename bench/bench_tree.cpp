@@ -166,7 +166,7 @@ int main(int argc, char **argv)
     if (countOnly)
         return 0;
     report("Tree Replace / rg -l | xargs sed -i", tReplace / tSed, 1.0);
-    report("Tree Replace / rg -l | xargs sd -s", tReplace / tSd, 1.0);
+    report("Tree Replace / rg -l | xargs sd -s", tReplace / tSd, 0.8);
     report("Tree Replace with journal / --no-undo", tReplace / tNoJournal, 1.10);
     std::sort(journalRatios.begin(), journalRatios.end());
     std::printf("  (the same, median of the rounds' own ratios: %.2f)\n", journalRatios[journalRatios.size() / 2]);
