@@ -640,27 +640,33 @@ public:
 
 void TestProcessFiles::threadsAsOne_data()
 {
+    QTest::addColumn<RunMode>("mode");
     QTest::addColumn<bool>("regex");
     QTest::addColumn<int>("cancelAt"); // the cancel check that is answered Yes, from 1; 0 none
-    for (const bool regex : {false, true}) {
-        for (const int at : {0, 1, 4, 90, 400, 1100})
-            QTest::addRow("%s, cancel at %d", regex ? "a pattern" : "literals", at) << regex << at;
+    for (const RunMode mode : {RunMode::Count, RunMode::Replace}) {
+        for (const bool regex : {false, true}) {
+            for (const int at : {0, 1, 4, 90, 400, 1100})
+                QTest::addRow("%s, %s, cancel at %d", mode == RunMode::Count ? "count" : "replace", regex ? "a pattern" : "literals", at)
+                    << mode << regex << at;
+        }
     }
 }
 
-// A Count opens and counts its files ahead on threads, yet the host sees
-// what one thread shows, call for call: over files listed twice, files that
-// cannot be read, an empty one, one the run counts itself (over 4 MiB), and
-// a cancel at any block.
+// A run opens and counts its files ahead on threads (a Replace rewrites
+// those with occurrences itself), yet the host sees what one thread shows,
+// call for call, and a Replace leaves the same files: over files listed
+// twice, files that cannot be read, an empty one, one the run reads itself
+// (over 4 MiB), and a cancel at any block.
 void TestProcessFiles::threadsAsOne()
 {
+    QFETCH(RunMode, mode);
     QFETCH(bool, regex);
     QFETCH(int, cancelAt);
     QByteArray layout = "pipe:pipe|gone!|empty=|link->f3|hard&f4|f5|big=a*4500000";
     // Enough rows that their lookup is shared out between threads as well.
     for (int i = 0; i < 150; ++i)
         layout = "f" + QByteArray::number(i) + "=a*" + QByteArray::number(i % 24 * 1531 + 1) + "|" + layout;
-    const QStringList rows = m_scene->make(layout + "|f9");
+    QStringList rows = m_scene->make(layout + "|f9");
     const FindReplaceArguments pairs
         = regex ? FindReplaceArguments {{.findNotation = Notation::Regex, .findText = u"A{3}"_s, .replaceText = {}, .ignoreCase = true}} : Pairs("aa>b | a>c");
     struct Seen
@@ -670,16 +676,29 @@ void TestProcessFiles::threadsAsOne()
         int failed;
         QStringList rows;
         qint64 blockSize;
+        QMap<QByteArray, QByteArray> files; // after a Replace
     };
     const auto count = [&](int threads) {
+        // Each Replace starts from the same files, in a folder of its own.
+        if (mode == RunMode::Replace && threads > 1) {
+            m_scene.emplace();
+            rows = m_scene->make(layout + "|f9");
+        }
         TracingHost host(rows);
         host.state.threads = threads;
         int checks = 0;
         host.cancelWhen = [&] { return ++checks == cancelAt; };
-        const RunResult r = host.run(RunMode::Count, pairs);
-        Seen seen {host.trace, host.cells, host.sink.texts(), host.log, r.end, r.failedFiles, {}, host.state.lngBlockSize};
+        const RunResult r = host.run(mode, pairs);
+        const auto relative = [&](QStringList texts) {
+            for (QString &text : texts)
+                text = m_scene->relative(text);
+            return texts;
+        };
+        Seen seen {relative(host.trace), relative(host.cells), relative(host.sink.texts()), host.log, r.end, r.failedFiles, {}, host.state.lngBlockSize,
+            m_scene->entries()};
         for (const RowResult &row : r.rows) {
-            QStringList fields {QString::number(int(row.state)), row.error, QString::number(row.sameAs), QString::number(row.status.ino)};
+            const qint64 file = mode == RunMode::Count ? qint64(row.status.ino) : row.status.ino != 0;
+            QStringList fields {QString::number(int(row.state)), m_scene->relative(row.error), QString::number(row.sameAs), QString::number(file)};
             for (const qint64 n : row.perPair)
                 fields << QString::number(n);
             seen.rows << fields.join(u' ');
@@ -700,5 +719,6 @@ void TestProcessFiles::threadsAsOne()
         QCOMPARE(many.failed, one.failed);
         QCOMPARE(many.rows, one.rows);
         QCOMPARE(many.blockSize, one.blockSize);
+        QCOMPARE(many.files, one.files);
     }
 }
