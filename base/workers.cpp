@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <chrono>
 #include <memory>
+#include <sched.h>
 #include <semaphore>
 #include <thread>
 #include <utility>
@@ -98,9 +99,17 @@ void Workers::work()
     }
 }
 
+int Workers::processors()
+{
+    cpu_set_t set;
+    if (::sched_getaffinity(0, sizeof set, &set) == 0 && CPU_COUNT(&set) > 0)
+        return CPU_COUNT(&set);
+    return std::max(1, int(std::thread::hardware_concurrency()));
+}
+
 int Workers::spareThreads()
 {
-    return std::max(1, int(std::thread::hardware_concurrency()) - 1);
+    return std::max(1, processors() - 1);
 }
 
 Thread StartOrRun(std::function<void()> body)

@@ -46,8 +46,10 @@ public:
     void run(std::function<void()> job);
     int threads() const { return int(m_threads.size()); }
 
+    // The processors this process may run on (its affinity), at least one.
+    static int processors();
     // The threads to use beside the one handing over the work: one less than
-    // the processor's, at least one.
+    // the processors, at least one.
     static int spareThreads();
 
 private:

@@ -397,7 +397,8 @@ private:
             keepFound);
     }
 
-    int threads() const { return m_state.threads > 0 ? m_state.threads : ReadAhead::defaultThreads(); }
+    // Told none, one thread per processor the run may use.
+    int threads() const { return m_state.threads > 0 ? m_state.threads : Workers::processors(); }
 
     // The row's file opened and matched, by the run or ahead of it, with
     // outcome set; null when committing a result the file waited for ended
@@ -581,7 +582,7 @@ private:
     static constexpr int kMaxResults = 512;
     // The temporary files made ahead, where the limit of open files leaves room.
     static constexpr size_t kPoolFiles = 8;
-    // The most files a Count opens and counts ahead of the one it shows.
+    // The most files opened and counted ahead of the one the run shows.
     static constexpr int kMaxAhead = 64;
     static constexpr qint64 kMaxBytes = qint64(64) << 20;
     static constexpr std::chrono::milliseconds kMaxWait {500};
@@ -741,7 +742,7 @@ private:
     std::chrono::steady_clock::time_point m_since;
     bool m_failed = false; // a result could not be put in place
     int m_currentRow = -1; // the row the progress window shows
-    std::unique_ptr<ReadAhead> m_ahead; // Count: the files opened and counted ahead
+    std::unique_ptr<ReadAhead> m_ahead; // the files opened and counted ahead
 };
 
 } // namespace

@@ -4,8 +4,6 @@
 
 #include <algorithm>
 #include <chrono>
-#include <sched.h>
-#include <thread>
 
 namespace perrox {
 
@@ -53,14 +51,6 @@ ReplaceOutcome ObserverLog::replay(const ReplaceOutcome &counted, EngineState &s
         }
     }
     return counted;
-}
-
-int ReadAhead::defaultThreads()
-{
-    cpu_set_t set;
-    if (::sched_getaffinity(0, sizeof set, &set) == 0 && CPU_COUNT(&set) > 0)
-        return CPU_COUNT(&set);
-    return std::max(1, int(std::thread::hardware_concurrency()));
 }
 
 ReadAhead::ReadAhead(

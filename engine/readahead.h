@@ -90,9 +90,6 @@ public:
     // yet the run reads itself.
     Read take(const std::function<void()> &meanwhile, int intervalMs);
 
-    // The threads a run uses when told none: one per processor it may run on.
-    static int defaultThreads();
-
     // The largest file counted ahead; a larger one is read by the run as it
     // goes, block by block, with nothing kept.
     static constexpr qint64 kMaxBytes = qint64(4) << 20;
