@@ -264,8 +264,8 @@ private:
         // What stands at each row's path: the total, the files listed twice,
         // and what each file is opened with, in fewer steps.
         RowLookup lookup = LookUpRows(m_host, threads());
-        m_seen = std::move(lookup.seen);
         m_ids = std::move(lookup.ids);
+        m_regular = std::move(lookup.regular);
         if (!planRows())
             return false;
         double total = lookup.total;
@@ -388,7 +388,7 @@ private:
                     // A row whose occurrences are listed is the run's own.
                     if (m_host.rowIncluded(row) && m_sameAs[size_t(row)] < 0 && !m_host.listedOccurrences(row)) {
                         next = row + 1;
-                        return std::optional(ReadAhead::File {row, m_host.rowPath(row), m_seen[size_t(row)].status()});
+                        return std::optional(ReadAhead::File {row, m_host.rowPath(row), seen(row)});
                     }
                 }
                 next = m_host.rowCount();
@@ -473,7 +473,7 @@ private:
         auto file = std::move(opened);
         if (!file || !file->isOpen()) {
             file = std::make_unique<OpenedFile>();
-            const struct stat seen = m_seen[size_t(row)].status();
+            const struct stat seen = this->seen(row);
             reason = file->open(source, m_folders, &seen);
         }
         const bool waitedFor = reason.isEmpty() ? replacesWaiting(file->status()) : file->error() == ENOENT;
@@ -482,9 +482,23 @@ private:
         if (!commit())
             return nullptr;
         file = std::make_unique<OpenedFile>();
-        const struct stat seen = m_seen[size_t(row)].status();
+        const struct stat seen = this->seen(row);
         reason = file->open(source, m_folders, &seen);
         return file;
+    }
+
+    // What the row's file is opened with: the regular file found at its
+    // path before the run, or nothing (its path is then followed step by
+    // step).
+    struct stat seen(int row) const
+    {
+        struct stat st = {};
+        if (m_regular[size_t(row)]) {
+            st.st_dev = m_ids[size_t(row)].dev;
+            st.st_ino = m_ids[size_t(row)].ino;
+            st.st_mode = S_IFREG;
+        }
+        return st;
     }
 
     // Replace As keeping folders, a result whose folder is not there yet:
@@ -719,7 +733,7 @@ private:
     QString m_targetFolderError; // the current row's folder cannot be reached
     std::vector<FileId> m_ids; // what each row named before the run, links followed
     std::vector<int> m_sameAs; // each row's first row of the same file, or -1
-    std::vector<SeenFile> m_seen; // what stood at each row's path before the run
+    std::vector<bool> m_regular; // a regular file stood at the row's path before the run
     FolderCache m_folders;
     // Every temporary file of the run lives in a folder of the run's own.
     RunFolder m_runFolder;

@@ -95,8 +95,8 @@ void LookUp(const QByteArray &path, bool counted, FolderCache &folders, RowLooku
     struct stat st;
     if (folders.stat(path, &st, false) != 0)
         return;
-    if (counted)
-        lookup.seen[row] = {st.st_dev, st.st_ino, st.st_mode};
+    if (counted && S_ISREG(st.st_mode))
+        lookup.regular[row] = true;
     // The size and the identity are those of the file a link leads to.
     if (S_ISLNK(st.st_mode) && folders.stat(path, &st, true) != 0)
         return;
@@ -120,8 +120,8 @@ RowLookup LookUpRows(RunHost &host, int threads)
             paths.push_back(NativePath(host.rowPath(row)));
             included.push_back(host.rowIncluded(row));
         }
-        lookup.seen.assign(size_t(rows), {});
         lookup.ids.assign(size_t(rows), {});
+        lookup.regular.assign(size_t(rows), false);
         // Rows in runs of a block, taken in turn by every thread with a
         // folder cache of its own; the calling thread lets events run after
         // each of its blocks, and waits at most one block for the others.
@@ -141,7 +141,7 @@ RowLookup LookUpRows(RunHost &host, int threads)
         work([&host] { host.pumpEvents(); });
         helpers.clear();
         for (int row = 0; row < rows; ++row)
-            if (included[size_t(row)] && lookup.seen[size_t(row)].ino != 0)
+            if (included[size_t(row)])
                 lookup.total += double(lookup.ids[size_t(row)].size);
     }
     host.setStatusText(host.fileListStatusText());

@@ -183,31 +183,14 @@ QString GetDefaultTempFolder();
 // shown, empty when all went without a word.
 QString FinishStoppedRuns();
 
-// What stood at a path, links not followed: what a file is opened with.
-struct SeenFile
-{
-    dev_t dev = 0;
-    ino_t ino = 0;
-    mode_t mode = 0;
-    // As a status record, the other fields zero.
-    struct stat status() const
-    {
-        struct stat st = {};
-        st.st_dev = dev;
-        st.st_ino = ino;
-        st.st_mode = mode;
-        return st;
-    }
-};
-
 // What stood at each row's path just before a run, looked up once.
 struct RowLookup
 {
-    // Per row: what stood there, links not followed (all zero where nothing
-    // could be read or the row is left out).
-    std::vector<SeenFile> seen;
     // Per row: the file it names, links followed.
     std::vector<FileId> ids;
+    // Per included row: a regular file stood at the path itself (no link),
+    // which is then opened at once as the file ids names.
+    std::vector<bool> regular;
     // The sum of the lengths of the included rows' files (unreadable ones
     // and folders add nothing).
     double total = 0;
