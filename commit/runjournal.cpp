@@ -6,6 +6,7 @@
 #include "commit/statefolder.h"
 #include "commit/systemcalls.h"
 #include "files/filesystem.h"
+#include "files/openedfile.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -831,10 +832,7 @@ std::optional<qint64> finishedRunBytes(int runs, const QByteArray &name)
 {
     struct Known
     {
-        dev_t dev;
-        ino_t ino;
-        off_t size;
-        struct timespec mtime;
+        FileStatus status; // of the record file when it was read
         qint64 kept;
     };
     static std::mutex mutex;
@@ -845,13 +843,12 @@ std::optional<qint64> finishedRunBytes(int runs, const QByteArray &name)
         return std::nullopt;
     const std::lock_guard<std::mutex> hold(mutex);
     const auto at = known.find(name);
-    if (at != known.end() && at->second.dev == st.st_dev && at->second.ino == st.st_ino && at->second.size == st.st_size
-        && at->second.mtime.tv_sec == st.st_mtim.tv_sec && at->second.mtime.tv_nsec == st.st_mtim.tv_nsec)
+    if (at != known.end() && SameContent(at->second.status.record(), st))
         return at->second.kept;
     JournalRun run;
     if (!parseRecord(ReadFromStart(record.get(), kMaxRecordSize), run))
         return std::nullopt;
-    known[name] = {st.st_dev, st.st_ino, st.st_size, st.st_mtim, run.keptBytes()};
+    known[name] = {st, run.keptBytes()};
     return run.keptBytes();
 }
 
@@ -867,12 +864,12 @@ void PruneRuns(const UndoSettings &settings, const QString &keepId, std::optiona
     qint64 bytes = 0;
     bool dropping = false;
     for (const QByteArray &name : runNames(runs)) {
-        const bool own = keepBytes && QString::fromLatin1(name) == keepId;
-        const std::optional<qint64> finished = own ? keepBytes : finishedRunBytes(runs, name);
+        const bool own = QString::fromLatin1(name) == keepId;
+        const std::optional<qint64> finished = own && keepBytes ? keepBytes : finishedRunBytes(runs, name);
         if (!finished)
             continue;
         const qint64 kept = *finished;
-        if (QString::fromLatin1(name) != keepId) {
+        if (!own) {
             dropping = dropping || count + 1 > settings.maxRuns || SaturatingAdd(bytes, kept) > settings.maxBytes;
             if (dropping) {
                 RunLock lock;
